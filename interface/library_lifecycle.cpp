@@ -1,0 +1,103 @@
+// Library start-up, close-down and version exports. Start-up fills the
+// caller's library record, initialises the process-wide companion block and
+// compares the companion's release and structure revision with ours,
+// warning (never failing) on a difference. An application name longer than
+// 127 characters is cut to its first 127. The companion block is left open
+// after start-up: every send initialises it again.
+#include <cstring>
+
+#include "platform/message_box.h"
+#include "support/log_file.h"
+#include "support/text.h"
+#include "transport/companion.h"
+#include "vellorapi.h"
+
+namespace {
+
+using namespace vellor;
+
+constexpr const char *kVersion = "2.61.0.30";
+constexpr const char *kBuild = "060125";
+constexpr const char *kBuildDate = "Jan 25, 2006";
+constexpr int32_t kLibraryCode = 2111;
+
+constexpr const char *kWarningCaption = "Vellor_API Developers library - *** WARNING ***";
+constexpr const char *kReleaseWarning =
+    "Orvane products use a set of specially designed libraries (DLL files)\r\n"
+    "that provide low level TCP/IP, SMTP, POP3 and other protocol support to them.\r\n\r\n"
+    "The versions of the Vellor_API library and the Korvex_API library\r\n"
+    "you are running are not the same, which may cause problems.\r\n\r\n"
+    "We recommend that you check the DLL's and ensure that\r\n"
+    "you have the same releases\r\n\r\n"
+    "Updated copies should be available from Orvane (www.orvane.com)";
+constexpr const char *kRevisionWarning =
+    "The structures in the TCP and SMTP libraries are using a different strucutre revision.\r\n"
+    "This may cause significant problems or possibly failures when used together.\r\n\r\n"
+    "We recommend that you check to ensure that you have the same library releases...";
+
+long address_of(const void *p) { return static_cast<long>(reinterpret_cast<intptr_t>(p)); }
+
+void check_companion_release(SMTPINIT_STRUCTURE *library) {
+    bool same_release = equal_nocase(fs(library->szVersion), fs(library->szTcpVersion)) &&
+                        equal_nocase(fs(library->szBuild), fs(library->szTcpBuild));
+    if (!same_release) ui::MessageBoxA(nullptr, kReleaseWarning, kWarningCaption, ui::MB_OK | ui::MB_SYSTEMMODAL);
+    if (library->dwTcpStructRevision != library->dwStructRevision)
+        ui::MessageBoxA(nullptr, kRevisionWarning, kWarningCaption, ui::MB_OK | ui::MB_SYSTEMMODAL);
+}
+
+}  // namespace
+
+extern "C" {
+
+VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t, const char *applicationName) {
+    if (!library) return;
+    std::string app = cs(applicationName);
+    std::memset(library, 0, sizeof *library);
+    set_field(library->szApplication, app);
+    library->nLibraryCode = kLibraryCode;
+    set_field(library->szVersion, kVersion);
+    set_field(library->szBuild, kBuild);
+    library->dwStructRevision = VELLOR_STRUCT_REVISION;
+
+    TCPLIBRARY_STRUCTURE *block = transport::send_block();
+    std::memset(block, 0, sizeof *block);
+    KorvexAPI_Initialize_Library(block, 0, 1, "VELLOR_API_DEMO_APP");
+    Write_Log(format("VellorAPI [%s] - Winsock Library initialized [%ld].", app.c_str(), address_of(block)));
+
+    TCPSESSION_STRUCTURE session;
+    std::memset(&session, 0, sizeof session);
+    KorvexAPI_Initialize_Structure(block, &session);
+    Write_Log(format("VellorAPI [%s] - Winsock Structure initialized.", app.c_str()));
+
+    char tcpVersion[24] = {0}, tcpBuild[12] = {0};
+    uint32_t tcpRevision = 0;
+    KorvexAPI_Library_Version(tcpVersion, tcpBuild, &tcpRevision);
+    set_field(library->szTcpVersion, fs(tcpVersion));
+    set_field(library->szTcpBuild, fs(tcpBuild));
+    library->dwTcpStructRevision = tcpRevision;
+    check_companion_release(library);
+
+    library->bLibraryInitialized = 1;
+    Write_Log(format("VellorAPI [%s] - Winsock Library closed [%ld].", app.c_str(), address_of(block)));
+    Write_Log(format("VellorAPI [%s] - SMTP Library initialized [%ld].", app.c_str(), address_of(library)));
+}
+
+VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName) {
+    if (library) library->bLibraryInitialized = 0;
+    Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", cs(applicationName).c_str(),
+                     address_of(library)));
+    Write_Log("<<***>>");
+    Write_Log("      ");
+}
+
+VELLOR_API void VellorAPI_Library_Version(char *version, char *build, DWORD *structRevision) {
+    if (version) std::strcpy(version, kVersion);
+    if (build) std::strcpy(build, kBuild);
+    if (structRevision) *structRevision = VELLOR_STRUCT_REVISION;
+}
+
+VELLOR_API void VellorAPI_Get_Build_Date(char *date) {
+    if (date) std::strcpy(date, kBuildDate);
+}
+
+}  // extern "C"

@@ -1,0 +1,42 @@
+// Preparation of the request record: refused (message box, result 1, record
+// untouched) while the library record is not initialised; otherwise the
+// record is cleared and marked prepared. Re-initialising frees a list block
+// that was left locked (unlock once, free); an unlocked one stays the
+// application's.
+#include <cstring>
+
+#include "platform/message_box.h"
+#include "support/log_file.h"
+#include "support/text.h"
+#include "vellorapi.h"
+
+using namespace vellor;
+
+extern "C" VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *library,
+                                                          SMTPSEND_STRUCTURE *request) {
+    if (!library || library->bLibraryInitialized == 0) {
+        ui::MessageBoxA(nullptr,
+                        "You do not appear to have called the VellorAPI_Initialize_Library() startup call.\r\n"
+                        "You must call this before calling any other VellorAPI functions...",
+                        "Orvane VellorAPI Library", ui::MB_OK | ui::MB_ICONQUESTION | ui::MB_SYSTEMMODAL);
+        return 1;
+    }
+    if (!request) return 1;
+    std::string app = fs(library->szApplication);
+    if (request->nInitialized != 1) {
+        std::memset(request, 0, sizeof *request);
+        request->nInitialized = 1;
+        Write_Log(format("VellorAPI [%s] - SMTPSEND_STRUCTURE first initialized successfully", app.c_str()));
+        return 0;
+    }
+    HGLOBAL list = request->hRecipients;
+    if (list && (GlobalFlags(list) & GMEM_LOCKCOUNT) != 0) {
+        GlobalUnlock(list);
+        GlobalFree(list);
+        Write_Log("VellorAPI - **WARNING** - VELLOR_SEND hRecipients global memory pointer freed.");
+    }
+    std::memset(request, 0, sizeof *request);
+    request->nInitialized = 1;
+    Write_Log(format("VellorAPI [%s] - SMTPSEND_STRUCTURE re-initialized successfully.", app.c_str()));
+    return 0;
+}

@@ -1,0 +1,45 @@
+// The companion's own view of its records: what it keeps in the opaque
+// library block, its settings from the environment, and the DNS helpers
+// shared by its lookup operations.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "korvexapi.h"
+
+namespace korvex {
+
+constexpr uint32_t kMagic = 0x4b525658;  // "KRVX"
+constexpr const char *kVersion = "2.61.0.30";
+constexpr const char *kBuild = "060125";
+constexpr uint32_t kRevision = 450194;
+
+struct BlockState {
+    uint32_t magic;
+    int32_t initialized;
+    int32_t started;   // Start_Winsock minus Stop_Winsock
+    int32_t mode;
+    char name[128];
+    uint8_t reserved[180 - 16 - 128];
+};
+static_assert(sizeof(BlockState) == sizeof(TCPLIBRARY_STRUCTURE), "block state fills the block");
+
+BlockState *state_of(TCPLIBRARY_STRUCTURE *block);
+
+// Settings, read afresh at every use.
+int timeout_ms();          // $KORVEXAPI_TIMEOUT_MS, default 60000
+int send_block_size();     // $KORVEXAPI_SEND_BLOCK_SIZE, default 65536
+std::string dns_servers(); // $KORVEXAPI_DNS_SERVERS, empty: /etc/resolv.conf
+
+// DNS through c-ares. Each returns an ares status (ARES_SUCCESS = 0).
+int lookup_ipv4(const std::string &host, std::vector<std::string> &addresses);
+int lookup_ptr(const std::string &address, std::string &name);
+struct MxHost {
+    std::string host;
+    int preference;
+};
+int query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts);
+std::vector<std::string> default_servers();
+
+}  // namespace korvex

@@ -1,0 +1,173 @@
+// DNS for the companion through c-ares: A lookups (with /etc/hosts first, as
+// the system does), PTR lookups and MX queries. Each lookup makes its own
+// channel (reading /etc/resolv.conf, or taking $KORVEXAPI_DNS_SERVERS), runs
+// it to completion with poll() under an overall deadline of the companion's
+// time-out, and destroys it: no lookup can wait longer than that.
+#include <ares.h>
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include "korvex/korvex_internal.h"
+
+namespace korvex {
+namespace {
+
+class Channel {
+public:
+    explicit Channel(const std::string &servers) {
+        static std::once_flag once;
+        std::call_once(once, [] { ares_library_init(ARES_LIB_INIT_ALL); });
+        ares_options opts{};
+        int total = timeout_ms();
+        opts.timeout = std::max(50, std::min(total / 2, 5000));
+        opts.tries = 2;
+        status_ = ares_init_options(&ch_, &opts, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES);
+        if (status_ == ARES_SUCCESS && !servers.empty()) status_ = ares_set_servers_ports_csv(ch_, servers.c_str());
+    }
+    ~Channel() {
+        if (ch_) ares_destroy(ch_);
+    }
+    Channel(const Channel &) = delete;
+    Channel &operator=(const Channel &) = delete;
+
+    bool ok() const { return status_ == ARES_SUCCESS; }
+    int status() const { return status_; }
+    ares_channel get() { return ch_; }
+
+    // Runs the channel's queries until none is pending or the deadline passes.
+    void run() {
+        using clock = std::chrono::steady_clock;
+        auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms());
+        for (;;) {
+            ares_socket_t socks[ARES_GETSOCK_MAXNUM];
+            int mask = ares_getsock(ch_, socks, ARES_GETSOCK_MAXNUM);
+            pollfd pfd[ARES_GETSOCK_MAXNUM];
+            int n = 0;
+            for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
+                short ev = 0;
+                if (ARES_GETSOCK_READABLE(mask, i)) ev |= POLLIN;
+                if (ARES_GETSOCK_WRITABLE(mask, i)) ev |= POLLOUT;
+                if (ev) pfd[n++] = pollfd{socks[i], ev, 0};
+            }
+            if (n == 0) return;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+            if (left <= 0) {
+                ares_cancel(ch_);
+                return;
+            }
+            timeval maxtv{static_cast<time_t>(left / 1000), static_cast<suseconds_t>((left % 1000) * 1000)};
+            timeval tv{};
+            timeval *tvp = ares_timeout(ch_, &maxtv, &tv);
+            int wait = tvp ? static_cast<int>(tvp->tv_sec * 1000 + tvp->tv_usec / 1000) : static_cast<int>(left);
+            int r = ::poll(pfd, n, std::max(wait, 1));
+            if (r <= 0) {
+                ares_process_fd(ch_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+                continue;
+            }
+            for (int i = 0; i < n; ++i) {
+                ares_socket_t rd = (pfd[i].revents & (POLLIN | POLLERR | POLLHUP)) ? pfd[i].fd : ARES_SOCKET_BAD;
+                ares_socket_t wr = (pfd[i].revents & POLLOUT) ? pfd[i].fd : ARES_SOCKET_BAD;
+                if (rd != ARES_SOCKET_BAD || wr != ARES_SOCKET_BAD) ares_process_fd(ch_, rd, wr);
+            }
+        }
+    }
+
+private:
+    ares_channel ch_ = nullptr;
+    int status_ = ARES_ENOTINITIALIZED;
+};
+
+struct HostResult {
+    int status = ARES_ETIMEOUT;
+    std::vector<std::string> addresses;
+    std::string name;
+};
+
+void on_host(void *arg, int status, int, hostent *h) {
+    auto *r = static_cast<HostResult *>(arg);
+    r->status = status;
+    if (status != ARES_SUCCESS || !h) return;
+    if (h->h_name) r->name = h->h_name;
+    if (h->h_addrtype != AF_INET) return;
+    for (char **p = h->h_addr_list; p && *p; ++p) {
+        char text[INET_ADDRSTRLEN];
+        if (inet_ntop(AF_INET, *p, text, sizeof text)) r->addresses.emplace_back(text);
+    }
+}
+
+struct MxResult {
+    int status = ARES_ETIMEOUT;
+    std::vector<MxHost> hosts;
+};
+
+void on_mx(void *arg, int status, int, unsigned char *abuf, int alen) {
+    auto *r = static_cast<MxResult *>(arg);
+    r->status = status;
+    if (status != ARES_SUCCESS) return;
+    ares_mx_reply *mx = nullptr;
+    r->status = ares_parse_mx_reply(abuf, alen, &mx);
+    for (ares_mx_reply *p = mx; p; p = p->next) r->hosts.push_back({p->host ? p->host : "", p->priority});
+    if (mx) ares_free_data(mx);
+}
+
+}  // namespace
+
+int lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
+    Channel ch(dns_servers());
+    if (!ch.ok()) return ch.status();
+    HostResult r;
+    ares_gethostbyname(ch.get(), host.c_str(), AF_INET, on_host, &r);
+    ch.run();
+    addresses = r.addresses;
+    return r.status == ARES_SUCCESS && addresses.empty() ? ARES_ENODATA : r.status;
+}
+
+int lookup_ptr(const std::string &address, std::string &name) {
+    in_addr a{};
+    if (inet_pton(AF_INET, address.c_str(), &a) != 1) return ARES_EBADNAME;
+    Channel ch(dns_servers());
+    if (!ch.ok()) return ch.status();
+    HostResult r;
+    ares_gethostbyaddr(ch.get(), &a, sizeof a, AF_INET, on_host, &r);
+    ch.run();
+    name = r.name;
+    return r.status == ARES_SUCCESS && name.empty() ? ARES_ENODATA : r.status;
+}
+
+int query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts) {
+    Channel ch(server.empty() ? dns_servers() : server);
+    if (!ch.ok()) return ch.status();
+    MxResult r;
+    ares_query(ch.get(), domain.c_str(), 1 /* IN */, 15 /* MX */, on_mx, &r);
+    ch.run();
+    hosts = r.hosts;
+    return r.status;
+}
+
+std::vector<std::string> default_servers() {
+    std::vector<std::string> out;
+    Channel ch(dns_servers());
+    if (!ch.ok()) return out;
+    ares_addr_port_node *list = nullptr;
+    if (ares_get_servers_ports(ch.get(), &list) != ARES_SUCCESS) return out;
+    for (ares_addr_port_node *p = list; p; p = p->next) {
+        if (p->family != AF_INET) continue;
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &p->addr.addr4, text, sizeof text);
+        std::string s = text;
+        int port = p->udp_port ? p->udp_port : 53;
+        if (port != 53) s += ":" + std::to_string(port);
+        out.push_back(s);
+    }
+    ares_free_data(list);
+    return out;
+}
+
+}  // namespace korvex

@@ -1,0 +1,75 @@
+// Directory searches with Windows wildcard semantics.
+#include "platform/file_search.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/files.h"
+
+namespace vellor::files {
+namespace {
+
+bool match_from(const char *p, const char *n) {
+    for (; *p; ++p) {
+        if (*p == '*') {
+            while (p[1] == '*') ++p;
+            if (!p[1]) return true;
+            for (const char *k = n; *k; ++k)
+                if (match_from(p + 1, k)) return true;
+            return match_from(p + 1, n + std::char_traits<char>::length(n));
+        }
+        if (!*n) return false;
+        if (*p != '?' && std::tolower(static_cast<unsigned char>(*p)) != std::tolower(static_cast<unsigned char>(*n)))
+            return false;
+        ++n;
+    }
+    return *n == 0;
+}
+
+}  // namespace
+
+bool wildcard_match(const std::string &pattern, const std::string &name) {
+    if (name == "." || name == "..") return false;
+    // "*." and "name." mean: a name without extension.
+    if (!pattern.empty() && pattern.back() == '.') {
+        if (name.find('.') != std::string::npos) return false;
+        return match_from(pattern.substr(0, pattern.size() - 1).c_str(), name.c_str());
+    }
+    return match_from(pattern.c_str(), name.c_str());
+}
+
+bool Search::first(const std::string &pattern) {
+    close();
+    std::size_t slash = pattern.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    DIR *d = ::opendir(resolve_nocase(dir).c_str());
+    if (!d) return false;
+    while (dirent *e = ::readdir(d)) {
+        if (wildcard_match(mask, e->d_name)) names_.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    std::sort(names_.begin(), names_.end(), [](const std::string &a, const std::string &b) {
+        int c = compare_nocase(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return !names_.empty();
+}
+
+bool Search::next() {
+    if (pos_ + 1 >= names_.size()) return false;
+    ++pos_;
+    return true;
+}
+
+int count_matches(const std::string &pattern) {
+    Search s;
+    if (!s.first(pattern)) return 0;
+    int n = 1;
+    while (s.next()) ++n;
+    return n;
+}
+
+}  // namespace vellor::files

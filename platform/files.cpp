@@ -1,0 +1,133 @@
+// Case-insensitive file access for the Win32 file stand-ins (CreateFileA,
+// ReadFile, WriteFile, DeleteFileA, file existence and size).
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/syscalls.h"
+
+namespace vellor::files {
+
+int compare_nocase(const std::string &a, const std::string &b) {
+    return ::strcasecmp(a.c_str(), b.c_str());
+}
+
+namespace {
+
+bool lexists(const std::string &p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+// The first entry of dir (in case-insensitive name order) equal to name
+// without regard to case; empty when none.
+std::string match_in_dir(const std::string &dir, const std::string &name) {
+    DIR *d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return {};
+    std::vector<std::string> hits;
+    while (dirent *e = ::readdir(d)) {
+        if (::strcasecmp(e->d_name, name.c_str()) == 0) hits.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    if (hits.empty()) return {};
+    std::sort(hits.begin(), hits.end(), [](const std::string &a, const std::string &b) {
+        int c = compare_nocase(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return hits.front();
+}
+
+}  // namespace
+
+std::string resolve_nocase(const std::string &path) {
+    if (path.empty() || lexists(path)) return path;
+    std::string out;
+    std::size_t pos = 0;
+    if (path[0] == '/') {
+        out = "/";
+        pos = 1;
+    }
+    while (pos <= path.size()) {
+        std::size_t slash = path.find('/', pos);
+        std::string comp = path.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+        if (!comp.empty()) {
+            std::string cand = out + comp;
+            if (!lexists(cand)) {
+                std::string dir = out.empty() ? "." : out;
+                std::string hit = match_in_dir(dir, comp);
+                if (hit.empty()) return path;
+                cand = out + hit;
+            }
+            out = cand;
+        }
+        if (slash == std::string::npos) break;
+        out += '/';
+        pos = slash + 1;
+    }
+    return out;
+}
+
+bool exists(const std::string &path) { return !path.empty() && lexists(resolve_nocase(path)); }
+
+bool file_size(const std::string &path, int64_t &size) {
+    struct stat st;
+    if (path.empty() || ::stat(resolve_nocase(path).c_str(), &st) != 0) return false;
+    size = st.st_size;
+    return true;
+}
+
+int open_read(const std::string &path) {
+    if (path.empty()) return -1;
+    return sys::table().open(resolve_nocase(path).c_str(), O_RDONLY, 0);
+}
+
+int open_append_create(const std::string &path) {
+    if (path.empty()) return -1;
+    return sys::table().open(resolve_nocase(path).c_str(), O_WRONLY | O_CREAT, 0644);
+}
+
+int create_truncate(const std::string &path, bool read_too) {
+    if (path.empty()) return -1;
+    int mode = read_too ? O_RDWR : O_WRONLY;
+    return sys::table().open(resolve_nocase(path).c_str(), mode | O_CREAT | O_TRUNC, 0644);
+}
+
+bool remove(const std::string &path) {
+    return !path.empty() && sys::table().unlink(resolve_nocase(path).c_str()) == 0;
+}
+
+bool read_all(int fd, void *buf, std::size_t n, std::size_t &got) {
+    got = 0;
+    auto *p = static_cast<char *>(buf);
+    while (got < n) {
+        ssize_t r = sys::table().read(fd, p + got, n - got);
+        if (r < 0) return false;
+        if (r == 0) break;
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+bool write_all(int fd, const void *buf, std::size_t n) {
+    auto *p = static_cast<const char *>(buf);
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t w = sys::table().write(fd, p + done, n - done);
+        if (w <= 0) return false;
+        done += static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+void close(int fd) {
+    if (fd >= 0) sys::table().close(fd);
+}
+
+}  // namespace vellor::files

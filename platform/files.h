@@ -1,0 +1,27 @@
+// Win32-style file access on Linux: paths are matched without regard to
+// letter case (each missing component is looked up in its directory, first
+// match in name order), as Windows programs see files. Relies on the system
+// call table of syscalls.h.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace vellor::files {
+
+// The path as it exists on disk, or the path as written when nothing matches.
+std::string resolve_nocase(const std::string &path);
+
+bool exists(const std::string &path);                 // file or directory
+bool file_size(const std::string &path, int64_t &size);
+int open_read(const std::string &path);               // -1 on failure
+int open_append_create(const std::string &path);      // OPEN_ALWAYS, write
+int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
+bool remove(const std::string &path);                 // DeleteFileA
+bool read_all(int fd, void *buf, std::size_t n, std::size_t &got);
+bool write_all(int fd, const void *buf, std::size_t n);
+void close(int fd);
+
+// Compares two names without regard to ASCII letter case: <0, 0, >0.
+int compare_nocase(const std::string &a, const std::string &b);
+
+}  // namespace vellor::files

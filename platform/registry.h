@@ -1,0 +1,28 @@
+// The registry, read only, for Linux: one key kept in a text file in the
+// Windows registry export format. The file is $VELLORAPI_REGISTRY or
+// /etc/vellorapi/registry.reg, read afresh at every key opening. Shaped like
+// RegOpenKeyExA / RegQueryValueExA / RegCloseKey so the option readers read
+// as on Windows.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace vellor::reg {
+
+using HKEY = void *;
+inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u));
+constexpr uint32_t KEY_QUERY_VALUE = 0x0001;
+constexpr long ERROR_SUCCESS = 0;
+constexpr long ERROR_FILE_NOT_FOUND = 2;
+constexpr long ERROR_MORE_DATA = 234;
+
+// The registry file in use.
+std::string registry_path();
+
+long RegOpenKeyExA(HKEY root, const char *subKey, uint32_t options, uint32_t access, HKEY *result);
+// A value larger than *size leaves data untouched and gives ERROR_MORE_DATA.
+long RegQueryValueExA(HKEY key, const char *name, uint32_t *reserved, uint32_t *type,
+                      uint8_t *data, uint32_t *size);
+long RegCloseKey(HKEY key);
+
+}  // namespace vellor::reg

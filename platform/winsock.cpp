@@ -1,0 +1,97 @@
+// The Winsock stand-ins. Spent sockets are remembered by descriptor and
+// socket inode, so a new socket that reuses the descriptor is not spent.
+#include "platform/winsock.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "platform/syscalls.h"
+#include "platform/winsock_errors.h"
+
+namespace vellor::winsock {
+namespace {
+
+thread_local int t_last_error = 0;
+
+struct Spent {
+    std::mutex mu;
+    std::set<std::pair<int, ino_t>> set;
+};
+Spent &spent() {
+    static Spent *s = new Spent;
+    return *s;
+}
+
+ino_t inode_of(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+bool is_spent(int fd) {
+    Spent &s = spent();
+    std::lock_guard<std::mutex> g(s.mu);
+    if (s.set.empty()) return false;
+    return s.set.count({fd, inode_of(fd)}) != 0;
+}
+
+void mark_spent(int fd) {
+    Spent &s = spent();
+    std::lock_guard<std::mutex> g(s.mu);
+    s.set.insert({fd, inode_of(fd)});
+}
+
+// Records the error of a failed call; a time-out spends the socket.
+int fail(int fd, int err) {
+    t_last_error = from_errno(err);
+    if (err == EAGAIN || err == ETIMEDOUT) {
+        mark_spent(fd);
+        t_last_error = WSAETIMEDOUT;
+    }
+    return -1;
+}
+
+}  // namespace
+
+constexpr int WSAENOTSOCK = 10038;
+
+int send(unsigned socket, const char *buf, std::size_t len, int flags) {
+    int fd = static_cast<int>(socket);
+    if (socket == 0) {  // 0 is "no socket" in a session record
+        t_last_error = WSAENOTSOCK;
+        return -1;
+    }
+    if (is_spent(fd)) {
+        t_last_error = WSAETIMEDOUT;
+        return -1;
+    }
+    ssize_t n = sys::table().send(fd, buf, len, flags | MSG_NOSIGNAL);
+    if (n < 0) return fail(fd, errno);
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+int recv(unsigned socket, char *buf, std::size_t len, int flags) {
+    int fd = static_cast<int>(socket);
+    if (socket == 0) {
+        t_last_error = WSAENOTSOCK;
+        return -1;
+    }
+    if (is_spent(fd)) {
+        t_last_error = WSAETIMEDOUT;
+        return -1;
+    }
+    ssize_t n;
+    do {
+        n = sys::table().recv(fd, buf, len, flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return fail(fd, errno);
+    return static_cast<int>(n);
+}
+
+int WSAGetLastError() { return t_last_error; }
+
+}  // namespace vellor::winsock

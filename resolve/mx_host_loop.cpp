@@ -1,0 +1,47 @@
+// Host resolution loop over an MX answer.
+#include "resolve/mx_host_loop.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/text.h"
+
+namespace vellor::resolve {
+
+int mx_count(const MXQUERY_STRUCTURE &mx) { return std::clamp<int32_t>(mx.nMxServers, 0, KORVEX_MAX_MX); }
+
+std::string mx_host(const MXQUERY_STRUCTURE &mx, int i) { return fs(mx.mx[i].szMxHost); }
+
+void put_entry(VALIDMXIPS &list, int i, const MxEntry &e) {
+    set_field(list.szIPAddress[i], e.address);
+    set_field(list.szMxHost[i], e.host);
+    list.nPreference[i] = e.preference;
+}
+
+void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit,
+                          FailedHost mode, std::vector<MxEntry> &out) {
+    int hosts = mx_count(mx);
+    if (hosts <= 0) return;
+    TCPLIBRARY_STRUCTURE block;
+    std::memset(&block, 0, sizeof block);
+    KorvexAPI_Initialize_Library(&block, 0, 1, accessName);
+    TCPSESSION_STRUCTURE session;
+    std::memset(&session, 0, sizeof session);
+    KorvexAPI_Initialize_Structure(&block, &session);
+    std::size_t added = 0;
+    for (int i = 0; i < hosts && added < limit; ++i) {
+        std::string host = mx_host(mx, i);
+        int32_t pref = mx.mx[i].nPreference;
+        char scratch[24] = {0};
+        KorvexAPI_Get_IPAddress_From_Hostname(&block, &session, host.c_str(), scratch);
+        int n = std::min<int>(session.nAddresses, 8);
+        if (n >= 2) {
+            for (int j = 0; j < n && added < limit; ++j, ++added) out.push_back({host, fs(session.szAddress[j]), pref});
+        } else if (n == 1 || mode == FailedHost::OneEntry) {
+            out.push_back({host, fs(session.szAddress[0]), pref});
+            ++added;
+        }
+    }
+}
+
+}  // namespace vellor::resolve

@@ -1,0 +1,37 @@
+// The host resolution loop shared by the MX resolvers: each mail exchanger of
+// an MX answer, in the answer's order (never sorted by preference), looked
+// up through the companion with one fresh library block and one session
+// record reused for every host.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vellorapi.h"
+
+namespace vellor::resolve {
+
+struct MxEntry {
+    std::string host;
+    std::string address;
+    int32_t preference;
+};
+
+enum class FailedHost {
+    OneEntry,  // a host with fewer than two addresses takes one entry, with
+               // whatever the first address slot holds (empty or stale)
+    Nothing,   // only addresses actually found are added
+};
+
+// Appends at most `limit` entries to out.
+void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit,
+                          FailedHost mode, std::vector<MxEntry> &out);
+
+// Number of exchangers of an answer, within 0..20 whatever the record holds.
+int mx_count(const MXQUERY_STRUCTURE &mx);
+std::string mx_host(const MXQUERY_STRUCTURE &mx, int i);
+
+// Writes entry e at index i of a VALIDMXIPS (host names cut to 127).
+void put_entry(VALIDMXIPS &list, int i, const MxEntry &e);
+
+}  // namespace vellor::resolve

@@ -1,0 +1,82 @@
+// VELLOR_Perform_DNS_Lookup: a forward lookup of szServer (all addresses,
+// at most 8, into szMxIPAddress, the first into szServerIP) or, when
+// szServer is empty, a reverse lookup of szServerIP into szServer. Its own
+// library block and session record, access name "VELLOR_WINSOCK_ACCESS".
+#include <cstring>
+
+#include "support/log_file.h"
+#include "support/text.h"
+#include "vellorapi.h"
+
+using namespace vellor;
+
+namespace {
+
+constexpr const char *kAccess = "VELLOR_WINSOCK_ACCESS";
+
+void close_down(TCPLIBRARY_STRUCTURE *block, const std::string &app, const char *stopLine, const char *closeLine) {
+    KorvexAPI_Stop_Winsock(block);
+    Write_Log(format(stopLine, app.c_str()));
+    KorvexAPI_Closedown_Library(block, kAccess);
+    Write_Log(format(closeLine, app.c_str()));
+}
+
+bool forward(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEND_STRUCTURE *req,
+             const std::string &app) {
+    std::string server = fs(req->szServer);
+    Write_Log(format("VellorAPI [%s] - Calling gethostbyname() for [%s].", app.c_str(), server.c_str()));
+    char scratch[24] = {0};
+    if (KorvexAPI_Get_IPAddress_From_Hostname(block, session, server.c_str(), scratch) == -1) {
+        close_down(block, app, "VellorAPI [%s] - Winsock for DNS lookup closed successfully.",
+                   "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
+        return false;
+    }
+    int n = std::min<int>(session->nAddresses, 8);
+    for (int i = 0; i < n; ++i) set_field(req->szMxIPAddress[i], fs(session->szAddress[i]));
+    set_field(req->szServerIP, fs(session->szAddress[0]));
+    req->nMxIPAddresses = static_cast<int16_t>(n);
+    return true;
+}
+
+bool reverse(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEND_STRUCTURE *req,
+             const std::string &app) {
+    std::string ip = fs(req->szServerIP);
+    set_field(session->szHostAddress, ip);
+    Write_Log(format("VellorAPI [%s] - Calling gethostbyaddr() for [%s].", app.c_str(), ip.c_str()));
+    if (KorvexAPI_Get_Host_By_Address(block, session, req->szServer) == -1) {
+        close_down(block, app, "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
+                   "VellorAPI [%s] - Winsock Library for DNS lookup closed successfully.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationName, SMTPSEND_STRUCTURE *request) {
+    if (!request) return -1;
+    std::string app = cs(applicationName);
+    TCPSESSION_STRUCTURE session;
+    std::memset(&session, 0, sizeof session);
+    if (empty(request->szServer) && empty(request->szServerIP)) {
+        Write_Log(format("VellorAPI [%s] - No Server name or IP address received.", app.c_str()));
+        request->nErrorCode = 905;
+        return -1;
+    }
+    TCPLIBRARY_STRUCTURE block;
+    std::memset(&block, 0, sizeof block);
+    KorvexAPI_Initialize_Library(&block, 0, 1, kAccess);
+    Write_Log(format("VellorAPI [%s] - Winsock library initialized - WSAStartup() - for DNS lookup successfully.",
+                     app.c_str()));
+    KorvexAPI_Start_Winsock(&block, 0);
+    Write_Log(format("VellorAPI [%s] - Winsock Session for DNS lookup started successfully.", app.c_str()));
+    bool ok = empty(request->szServer) ? reverse(&block, &session, request, app)
+                                       : forward(&block, &session, request, app);
+    if (!ok) {
+        request->nErrorCode = 915;
+        return -1;
+    }
+    close_down(&block, app, "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
+               "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
+    return 0;
+}

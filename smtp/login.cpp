@@ -1,0 +1,84 @@
+// The login: encoding of the login data once per send call, and the two
+// login exchanges that run right after a HELO reply containing "250".
+//  relay variant: AUTH LOGIN (reply "334"), else AUTH PLAIN ("334") with the
+//                 caller's own texts as two plain lines; "535" to the
+//                 password is only logged, "235" accepts, anything else
+//                 fails with 917.
+//  batch variant: AUTH LOGIN only; user name not answered "334" fails with
+//                 917, password "535" fails with 917, "235" accepts.
+#include "smtp/auth_encode.h"
+#include "smtp/transaction.h"
+#include "support/text.h"
+
+namespace vellor::smtp {
+
+void encode_login_data(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    if (t.call.auth_encoded || empty(r->szAuthUser) || empty(r->szAuthPassword)) return;
+    t.call.plain_user = fs(r->szAuthUser);
+    t.call.plain_password = fs(r->szAuthPassword);
+    SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
+    t.call.auth_encoded = true;
+    t.call.status_then_log(921, 0, t.call.prefixed("Authentication data received and encoded"));
+}
+
+namespace {
+
+void accepted(Transaction &t) {
+    std::string line = t.numbered("Authentication details accepted by server...");
+    t.call.log(line);
+    t.req()->nErrorCode = 0;
+    t.call.status(921, 0, line);
+}
+
+// "AUTH LOGIN" or "AUTH PLAIN": true when answered "334" (after a non-empty read).
+bool offer(Transaction &t, const char *mechanism, int &got) {
+    t.x.command("AUTH %s\r\n", mechanism);
+    got = t.x.read_reply();
+    return got > 0 && t.x.begins("334");
+}
+
+}  // namespace
+
+void login_relay(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    int got = 0;
+    bool plain = false;
+    if (!offer(t, "LOGIN", got)) {
+        if (got <= 0 || !offer(t, "PLAIN", got)) return;  // no login, no failure
+        plain = true;
+    }
+    std::string user = plain ? t.call.plain_user : fs(r->szAuthUser);
+    std::string password = plain ? t.call.plain_password : fs(r->szAuthPassword);
+    t.x.command("%s\r\n", user.c_str());
+    t.x.read_reply();
+    t.x.command("%s\r\n", password.c_str());
+    t.x.read_reply();
+    if (t.x.begins("535")) {
+        t.call.log(t.numbered(plain ? "SMTP AUTH PLAIN Authentication was refused by server..."
+                                    : "SMTP AUTH LOGIN Authentication was refused by server..."));
+    } else if (t.x.begins("235")) {
+        accepted(t);
+    } else {
+        t.fail(917, "Authentication user name was refused by server...");
+    }
+}
+
+void login_batch(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    t.x.command("AUTH LOGIN\r\n");
+    t.x.read_reply();
+    if (!t.x.begins("334")) return;
+    t.x.command("%s\r\n", fs(r->szAuthUser).c_str());
+    t.x.read_reply();
+    if (!t.x.begins("334")) {
+        t.fail(917, "Authentication user name was refused by server...");
+        return;
+    }
+    t.x.command("%s\r\n", fs(r->szAuthPassword).c_str());
+    t.x.read_reply();
+    if (t.x.begins("535")) t.fail(917, "Authentication password was refused by server...");
+    else if (t.x.begins("235")) accepted(t);
+}
+
+}  // namespace vellor::smtp

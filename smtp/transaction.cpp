@@ -1,0 +1,288 @@
+// The SMTP transaction steps, one function each, with the reply each step
+// expects beside it. The failed flag is the one thread of control: once set,
+// every later step up to the end report is skipped.
+//
+// HELO fall-back domains: "localhost.localdomain" when no HELO domain can be
+// found, "client.localdomain" for the one repeat after a "501" reply.
+// A message file name without '.' has its envelope at the name plus ".ENV".
+#include "smtp/transaction.h"
+
+#include <vector>
+
+#include "msgfiles/message_details.h"
+#include "platform/files.h"
+#include "smtp/auth_encode.h"
+#include "submit/recipients.h"
+#include "support/text.h"
+#include "transport/companion.h"
+
+namespace vellor {
+namespace smtp {
+
+constexpr const char *kHeloFallback = "localhost.localdomain";
+constexpr const char *kHeloRepeatFallback = "client.localdomain";
+
+std::string Transaction::numbered(const std::string &text) const {
+    return call.prefixed(format("[%d] - ", req()->nAttempt) + text);
+}
+
+void Transaction::fail(int code, const std::string &text) {
+    std::string line = numbered(text);
+    call.log(line);
+    req()->nErrorCode = static_cast<int16_t>(code);
+    failed = true;
+    call.status(920, code, line);
+}
+
+namespace {
+
+// Step 3: connect (connect flag set). Expects: a connected socket.
+bool step_connect(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    std::string server = fs(r->szServer), ip = fs(r->szServerIP);
+    std::string target = (t.relay() && !ip.empty()) ? ip : transport::first_address(t.session());
+    bool named = (t.relay() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
+    std::string line = named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
+                             : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
+    t.call.status_then_log(921, 0, line);
+    if (transport::connect(t.call.block, t.session(), 0)) return true;
+    std::string unable = t.numbered(format("Unable to make a connection to [%s] for [%s]",
+                                           transport::host_address(t.session()).c_str(), t.call.app.c_str()));
+    t.call.log(unable);
+    t.call.status(920, 907, unable);
+    t.call.status_then_log(920, 907, t.numbered("Unable to connect to SMTP server, send aborted..."));
+    r->nErrorCode = 907;
+    if (t.relay()) KorvexAPI_Stop_Winsock(t.call.block);
+    return false;
+}
+
+// Step 5: the HELO domain: szHeloDomain, else the sender's domain.
+std::string helo_domain(SMTPSEND_STRUCTURE *r) {
+    if (empty(r->szHeloDomain)) {
+        std::string sender = fs(r->szSender);
+        if (sender.find('@') != std::string::npos) set_field(r->szHeloDomain, domain_of(sender));
+    }
+    return fs(r->szHeloDomain);
+}
+
+// Step 6: HELO. Expects a reply containing "250" that begins "220"/"250";
+// "501" earns one repeat; with login data the login replaces the test.
+void step_helo(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    std::string domain = helo_domain(r);
+    const char *name = domain.empty() ? kHeloFallback : domain.c_str();
+    for (bool repeated = false;;) {
+        if (t.x.command("HELO %s\r\n", name) == -1) {
+            std::string line = t.call.prefixed("HELO command was refused...");
+            t.call.log(line);
+            t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+            r->nErrorCode = 901;
+            t.failed = true;
+            t.call.status(920, 901, line);
+            return;
+        }
+        t.x.read_reply();
+        if (!t.x.contains("250")) {
+            r->nErrorCode = 901;
+            t.failed = true;
+            return;
+        }
+        if (!empty(r->szAuthUser) && !empty(r->szAuthPassword)) {
+            t.relay() ? login_relay(t) : login_batch(t);
+            return;
+        }
+        if (t.x.begins("550")) break;
+        if (t.x.begins("220") || t.x.begins("250")) return;
+        if (repeated || !t.x.begins("501")) break;
+        repeated = true;
+        name = domain.empty() ? kHeloRepeatFallback : domain.c_str();
+    }
+    t.fail(901, "HELO command was refused...");
+}
+
+// Step 7: MAIL FROM. Expects "250" (and not "550").
+void step_mail_from(Transaction &t) {
+    std::string sender = fs(t.req()->szSender);
+    int sent = t.x.command("MAIL FROM: <%s>\r\n", sender.c_str());
+    if (sent != -1) t.x.read_reply();
+    if (sent != -1 && !t.x.begins("550") && t.x.begins("250")) return;
+    if (sent == -1) t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+    t.fail(902, format("Senders details [%s] were refused...", sender.c_str()));
+}
+
+// The addresses to name in RCPT TO, by mode.
+std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    singular = false;
+    if (!t.relay()) {
+        if (r->nRecipients == 0) r->nRecipients = 1;
+    } else if (r->bViaMX) {
+        singular = true;
+        return {fs(r->szRecipient)};
+    } else if (r->bSingleRecipient) {
+        return {fs(r->szRecipient)};
+    } else if (r->nRecipients == 1 && r->hRecipients) {
+        void *p = GlobalLock(r->hRecipients);
+        if (p) set_field(r->szRecipient, list_text(r->hRecipients, p));
+        GlobalUnlock(r->hRecipients);
+        return {fs(r->szRecipient)};
+    }
+    if (r->nRecipients == 1) return {fs(r->szRecipient)};
+    std::vector<std::string> out;
+    if (r->nRecipients <= 0) return out;
+    // The list stays locked: the record's re-initialisation releases it.
+    r->lpRecipients = GlobalLock(r->hRecipients);
+    std::string text = list_text(r->hRecipients, r->lpRecipients);
+    std::size_t pos = 0;
+    for (int i = 0; i < r->nRecipients; ++i) {
+        std::size_t blank = pos <= text.size() ? text.find(' ', pos) : std::string::npos;
+        std::string entry = pos <= text.size() ? text.substr(pos, blank == std::string::npos ? std::string::npos : blank - pos) : "";
+        out.push_back(entry.substr(0, 255));
+        pos = blank == std::string::npos ? text.size() + 1 : blank + 1;
+    }
+    return out;
+}
+
+// Step 8: RCPT TO, one per recipient. Expects "250" or "250-" (not "550").
+// After a refusal the remaining commands are still sent, replies unread.
+void step_rcpt_to(Transaction &t) {
+    bool singular = false;
+    for (const std::string &rcpt : recipients_of(t, singular)) {
+        const char *rcpt_c = rcpt.c_str();
+        if (t.x.command("RCPT TO: <%s>\r\n", rcpt_c) == -1) {
+            t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+            t.fail(903, format(singular ? "Recipient address [%s] was refused..." : "Recipient address [%s] were refused...", rcpt_c));
+            continue;
+        }
+        if (t.relay()) {
+            std::string line = t.numbered(format("Recipient address of [%s] accepted...", rcpt_c));
+            t.call.log(line);
+            t.call.status(921, 0, line);
+        }
+        if (t.failed) continue;
+        t.x.read_reply();
+        if (t.x.begins("550") || !(t.x.begins("250") || t.x.begins("250-")))
+            t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...", rcpt_c));
+    }
+}
+
+// Step 9: DATA. Expects "354 " or "354-" within 1000 receives.
+void step_data(Transaction &t) {
+    if (t.x.command("DATA\r\n") == -1) {
+        t.failed = true;
+        return;
+    }
+    switch (t.x.wait_for_data_reply()) {
+        case DataWait::Ready: return;
+        case DataWait::Refused:
+        case DataWait::Closed: t.failed = true; return;
+        case DataWait::GaveUp: t.fail(904, "Server refused to accept data..."); return;
+    }
+}
+
+// Step 11: end of data. Expects "250 " or "250-" (not "550").
+void step_end_of_data(Transaction &t) {
+    t.x.send_raw("\r\n.\r\n", 5);
+    t.x.read_reply();
+    if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
+        if (t.relay()) t.x.send_raw("QUIT\r\n", 6);
+        return;
+    }
+    t.failed = true;
+    t.x.send_raw("QUIT\r\n", 6);
+    t.fail(904, "Data was not accepted by server...");
+}
+
+// Step 12: the end report.
+void step_end_report(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    std::string sender = fs(r->szSender);
+    if (t.failed) {
+        t.call.log(t.numbered(format("FAILED to send message from [%s]...", sender.c_str())));
+        return;
+    }
+    std::string text;
+    if (t.relay()) {
+        text = (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory)
+                   ? format("Message from [%s] sent to [%s] sucessfully...", sender.c_str(), fs(r->szRecipient).c_str())
+                   : format("Message from [%s] sent to %d recipient(s) sucessfully...", sender.c_str(), r->nRecipients);
+    } else {
+        text = (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory))
+                   ? format("Message from [%s] sent to %d recipient sent sucessfully...", sender.c_str(), r->nRecipients)
+                   : format("Message from [%s] sent to %d recipient(s) sucessfully...", sender.c_str(), r->nRecipients);
+    }
+    t.call.status_then_log(922, 0, t.numbered(text));
+}
+
+std::string directory_part(const std::string &path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(0, slash);
+}
+
+// Step 15: message files, after an accepted message only.
+void step_message_files(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    std::string file = fs(r->szMessageFile);
+    std::string dir = directory_part(file);
+    if (!r->bDeleteMessage) {
+        if (!t.relay()) t.call.status(921, 0, t.call.prefixed(format("Message has been left in [%s]", dir.c_str())));
+        return;
+    }
+    files::remove(file);
+    if (!t.relay()) t.call.status(921, 0, t.call.prefixed(format("Message has been deleted from [%s]", dir.c_str())));
+    if (!r->bUseEnvFile) return;
+    std::string env = envelope_path_of(file);
+    set_field(r->szMessageFile, env);
+    if (t.relay()) {
+        if (files::exists(env)) files::remove(env);
+    } else if (files::exists(env)) {
+        files::remove(env);
+        t.call.status(921, 0, t.call.prefixed(format("ENV file has been deleted from [%s]", dir.c_str())));
+    }
+}
+
+// Steps 7 to 12, shared by both variants.
+void message_steps(Transaction &t) {
+    if (!t.failed) step_mail_from(t);
+    if (!t.failed) step_rcpt_to(t);
+    if (!t.failed) step_data(t);
+    if (!t.failed) send_body(t);
+    if (!t.failed) step_end_of_data(t);
+    step_end_report(t);
+}
+
+}  // namespace
+}  // namespace smtp
+
+using namespace smtp;
+
+int SMTP_Deliver_Message(Call &call, int connectFlag) {
+    Transaction t(call, Variant::Relay, connectFlag);
+    if (!check_message_source(t)) return -1;
+    encode_login_data(t);
+    if (connectFlag && !step_connect(t)) return -1;
+    t.x.read_reply();  // greeting, not judged
+    step_helo(t);
+    message_steps(t);
+    if (call.session->nSocket > 0) transport::close_socket(call.block, call.session);
+    if (t.failed) return -1;
+    step_message_files(t);
+    return 0;
+}
+
+int SMTP_Deliver_Batch_Message(Call &call, int firstFlag) {
+    Transaction t(call, Variant::Batch, firstFlag);
+    if (!check_message_source(t)) return -1;
+    if (firstFlag) {
+        encode_login_data(t);
+        if (!step_connect(t)) return -1;
+        t.x.read_reply();  // greeting, not judged
+        step_helo(t);
+    }
+    message_steps(t);
+    if (t.failed) return -1;
+    step_message_files(t);
+    return 0;
+}
+
+}  // namespace vellor

@@ -1,0 +1,40 @@
+// The delivery procedures that VELLOR_Send_Message chooses between, and
+// Send_Queued_Messages, which sends one message or the queued files of a
+// directory over a prepared session. Each returns the call's result, 0 or -1.
+#pragma once
+#include "support/report.h"
+
+namespace vellor {
+
+int Send_Queued_Messages(Call &call, int connectFlag);
+
+// Through a relay server.
+int relay_envelope_directory(Call &call);  // row 2
+int relay_send(Call &call);                // row 3
+
+// Straight to the recipients' mail exchangers.
+void mx_opening(Call &call);
+int mx_recipient_list(Call &call);         // row 4
+int mx_single_recipient(Call &call);       // row 5
+int mx_single_from_list(Call &call);       // row 6
+int mx_envelope(Call &call);               // row 7
+
+// The procedure table, in the order its rows are tested. Tests may replace
+// entries to observe the choice.
+struct DeliveryTable {
+    int (*relay_envelope_directory)(Call &);
+    int (*relay_send)(Call &);
+    void (*mx_opening)(Call &);
+    int (*mx_recipient_list)(Call &);
+    int (*mx_single_recipient)(Call &);
+    int (*mx_single_from_list)(Call &);
+    int (*mx_envelope)(Call &);
+};
+DeliveryTable &delivery_table();
+void reset_delivery_table();
+
+// Message directory helpers shared by the relay and MX passes.
+int queue_limit(int32_t maxMessages);  // nMaxMessages above 0, else 250
+int count_queued(const std::string &directory);  // "*." + MsgExtension option
+
+}  // namespace vellor

@@ -1,0 +1,369 @@
+// Delivery straight to the recipients' mail exchangers (no relay server):
+//  row 4 - a recipient list, one recipient and one connection after another,
+//          each domain looked up as a host name;
+//  row 5 - a single recipient, its domain's MX addresses tried in turn;
+//  row 6 - a single recipient taken from a list of one;
+//  row 7 - envelope delivery: one message, or a directory pass that looks a
+//          domain up again only when it changes.
+// Decisions of this library: a single recipient without '@' has an empty
+// domain, so its lookup fails with the usual reports; the list text copied by
+// row 6 is cut to the address between '<' and '>' when it holds both.
+#include "platform/file_search.h"
+#include "platform/files.h"
+#include "resolve/resolve_recipient_mx.h"
+#include "smtp/transaction.h"
+#include "submit/delivery.h"
+#include "submit/recipients.h"
+#include "support/text.h"
+#include "transport/companion.h"
+
+namespace vellor {
+namespace {
+
+long message_size(SMTPSEND_STRUCTURE *r) {
+    int64_t size = 0;
+    return files::file_size(fs(r->szMessageFile), size) ? static_cast<long>(size) : 0;
+}
+
+std::string connect_target(SMTPSEND_STRUCTURE *r) {
+    return empty(r->szServerIP) ? fs(r->szServer) : fs(r->szServerIP);
+}
+
+// Host-name lookup of szServer into szServerIP; false after the failure
+// reports (906 stored).
+bool resolve_domain(Call &c, const char *abort_line) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string address;
+    if (transport::resolve_host(c.block, c.session, fs(r->szServer), address)) {
+        set_field(r->szServerIP, address);
+        return true;
+    }
+    c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
+    c.log(c.prefixed(abort_line));
+    c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", fs(r->szServer).c_str()));
+    r->nErrorCode = 906;
+    return false;
+}
+
+void report_size(Call &c, const std::string &num) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r),
+                                fs(r->szSender).c_str(), fs(r->szRecipient).c_str()));
+}
+
+void report_connected(Call &c, const std::string &num) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, num + format("Connected to [ %s - %s ]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+}
+
+// Reports a failed connection of rows 4 and 7; stores 907.
+void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    r->nWinsockError = c.session->nLastError;
+    c.pair(920, 907, num + format("Unable to make a connection to [%s]", connect_target(r).c_str()));
+    if (transport::addresses(c.session) > 1)
+        c.pair(920, 907, num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
+    std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", fs(r->szServer).c_str());
+    if (last_unprefixed) {
+        c.log(last);
+        c.status(920, 907, last);
+    } else {
+        c.pair(920, 907, last);
+    }
+    r->nErrorCode = 907;
+}
+
+enum class CloseAfterSend { Yes, No };
+
+// The MX address loop of rows 5 and 6: true when an address took the message.
+bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    int count = std::min<int>(r->nMxIPAddresses, 8);
+    for (int k = 0; k < count; ++k) {
+        set_field(c.session->szHostAddress, fs(r->szMxIPAddress[k]));
+        if (!transport::connect(c.block, c.session, 1)) {
+            r->nWinsockError = c.session->nLastError;
+            c.pair(920, 907, format("Unable to make a connection to [%s] for [%s]",
+                                    transport::host_address(c.session).c_str(), c.app.c_str()));
+            if (transport::addresses(c.session) > 1)
+                c.pair(920, 907, format("Connection(s) attempted on %d IP Addesses for [%s]",
+                                        transport::addresses(c.session), c.app.c_str()));
+            continue;
+        }
+        report_connected(c, "");
+        report_size(c, "");
+        if (Send_Queued_Messages(c, 0) == 0) {
+            c.pair(922, 0, format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
+            if (close_after_send == CloseAfterSend::Yes) {
+                transport::close_socket(c.block, c.session);
+                c.log("VellorAPI [" + c.app + "]- Connection closed");
+                c.status(921, 0, " - Connection closed");
+            }
+            return true;
+        }
+        c.pair(920, 907, format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str()));
+        c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
+        transport::close_socket(c.block, c.session);
+        c.log("VellorAPI [" + c.app + "]- Connection closed");
+    }
+    return false;
+}
+
+// Clears the work records and runs the send path's MX resolver on szServer.
+int lookup_mx(Call &c) {
+    MXQUERY_STRUCTURE mx{};
+    VALIDMXIPS valid{};
+    char dns[24] = {0};
+    resolve_recipient_mx(c.req, &mx, &valid, dns);
+    return valid.nValidIPs;
+}
+
+void note_first_mx(Call &c) {
+    set_field(c.req->szServerIP, fs(c.req->szMxIPAddress[0]));
+    c.log(c.prefixed("Multiple IP addresses identified to send a single mail message to specified recpient..."));
+}
+
+}  // namespace
+
+void mx_opening(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (r->bSingleRecipient && !empty(r->szRecipient) && !empty(r->szSender)) {
+        std::string rcpt = fs(r->szRecipient);
+        c.log(c.prefixed("Preparing to send a single mail message via MX to specified recpient..."));
+        c.log(c.prefixed(format("Sending message to [%s]", rcpt.c_str())));
+        c.status_then_log(921, 0, format("Sending message to [%s]", rcpt.c_str()));
+        set_field(r->szServer, domain_of(rcpt));
+        r->nRecipients = 1;
+    } else if (r->bMultipleRecipients && r->hRecipients) {
+        c.log(c.prefixed("Sending a single mail message to one or more specified recipients..."));
+    }
+}
+
+int mx_recipient_list(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.status_then_log(921, 0, format("Sending via MX to %d recipients", r->nRecipients));
+    for (int i = 1; i <= r->nRecipients; ++i) {
+        std::string num = format("[%d] - ", i);
+        select_recipient(r, i);
+        std::string t = num + format("Trying to resolve recipients domain of [%s]", fs(r->szServer).c_str());
+        c.log(t);
+        c.status(921, 0, t);
+        if (!resolve_domain(c, "Unable to send mail message...")) return -1;
+        t = num + format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str());
+        c.log(t);
+        c.status(921, 0, t);
+        transport::set_target(c.session, fs(r->szServerIP), r->nPort);
+        t = num + format("Trying to connect to SMTP server [%s]", fs(r->szServer).c_str());
+        c.log(t);
+        c.status(921, 0, t);
+        if (!transport::connect(c.block, c.session, 1)) {
+            connection_failed(c, num, true);
+            return -1;
+        }
+        report_connected(c, num);
+        report_size(c, num);
+        r->bViaMX = 1;
+        if (Send_Queued_Messages(c, 0) == 0) {
+            c.pair(922, 0, num + format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
+        } else {
+            c.log(c.prefixed(num + format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str())));
+            c.pair(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
+        }
+        transport::close_socket(c.block, c.session);
+        c.log(c.prefixed(num + "Connection closed"));
+        c.status(921, 0, " - Connection closed");
+    }
+    c.log(c.prefixed("Sending of message completed successfully"));
+    return 0;
+}
+
+int mx_single_recipient(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, "Sending via MX to a single recipient");
+    std::string domain = domain_of(fs(r->szRecipient));
+    set_field(r->szServer, domain);
+    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    if (lookup_mx(c) < 1) {
+        c.pair(920, 0, format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
+        return -1;
+    }
+    note_first_mx(c);
+    c.session->nPort = static_cast<uint32_t>(r->nPort);
+    c.pair(921, 0, format("Trying to connect to SMTP server on [%s] for [%s]", fs(r->szServerIP).c_str(), domain.c_str()));
+    if (mx_address_loop(c, CloseAfterSend::Yes)) {
+        c.log(c.prefixed("Sending of message completed successfully"));
+        return 0;
+    }
+    r->nErrorCode = 919;
+    c.pair(920, 919, format("Unable to send email to [%s]", fs(r->szRecipient).c_str()));
+    c.pair(920, 919, format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
+    return -1;
+}
+
+int mx_single_from_list(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, "Sending message via MX to 1 recipient");
+    r->lpRecipients = GlobalLock(r->hRecipients);
+    std::string text = list_text(r->hRecipients, r->lpRecipients);
+    std::size_t open = text.find('<'), close = text.find('>', open == std::string::npos ? 0 : open);
+    if (open != std::string::npos && close != std::string::npos) text = text.substr(open + 1, close - open - 1);
+    set_field(r->szRecipient, text);
+    std::string domain = domain_of(fs(r->szRecipient));
+    GlobalUnlock(r->hRecipients);
+    set_field(r->szServer, domain);
+    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    lookup_mx(c);
+    note_first_mx(c);
+    c.session->nPort = static_cast<uint32_t>(r->nPort);
+    mx_address_loop(c, CloseAfterSend::No);
+    transport::close_socket(c.block, c.session);
+    c.pair(921, 0, "Socket closed");
+    c.log("VellorAPI [" + c.app + "]- Sending of message completed successfully");
+    c.status(921, 0, "Sending of message completed successfully");
+    return 0;
+}
+
+namespace {
+
+// Envelope with several recipients: each by its own connection.
+int envelope_recipients(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    uint32_t offset = 0;
+    for (int j = 0; j < r->nRecipients; ++j) {
+        std::string addr;
+        next_recipient(r->hRecipients, addr, offset);
+        if (addr.empty()) break;
+        set_field(r->szRecipient, addr);
+        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
+        if (addr.find('@') == std::string::npos) break;
+        set_field(r->szServer, domain_of(addr));
+        if (!resolve_domain(c, "Unable to send message...")) return -1;
+        set_field(c.session->szHostAddress, fs(r->szServerIP));
+        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+        c.session->nPort = static_cast<uint32_t>(r->nPort);
+        r->nAttempt = static_cast<int16_t>(j + 1);
+        c.pair(921, 0, format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
+        if (SMTP_Deliver_Message(c, 1) == 0) {
+            r->nMessagesSent += 1;
+            c.pair(921, 0, format("Message for [%s] sent to [%s] successfully.", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
+        }
+    }
+    c.pair(921, 0, "Message sent to all recipient(s) successfully.");
+    return 0;
+}
+
+// Envelope with one recipient: one connection made here.
+int envelope_single(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string domain = domain_of(fs(r->szRecipient));
+    set_field(r->szServer, domain);
+    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    if (!resolve_domain(c, "Unable to send message...")) return -1;
+    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), fs(r->szServerIP).c_str()));
+    transport::set_target(c.session, fs(r->szServerIP), r->nPort);
+    c.pair(921, 0, format("Trying to connect to SMTP server [%s - %s]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    if (!transport::connect(c.block, c.session, 1)) {
+        connection_failed(c, "", false);
+        return -1;
+    }
+    report_connected(c, "");
+    report_size(c, "");
+    if (Send_Queued_Messages(c, 0) == 0) {
+        c.pair(922, 0, format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
+    } else {
+        c.pair(920, 907, format("Message FAILED to be sent to [%s]", fs(r->szRecipient).c_str()));
+        c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
+    }
+    transport::close_socket(c.block, c.session);
+    c.log(c.prefixed("Connection closed"));
+    c.pair(921, 0, "Sending of message completed successfully");
+    return 0;
+}
+
+enum class Pass { Next, End, Abort };
+
+// One recipient of the directory pass: resolve when the domain changed,
+// then one transaction with its own connection.
+Pass pass_recipient(Call &c, const std::string &addr) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string domain = domain_of(addr);
+    if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
+        set_field(r->szServer, domain);
+        if (!resolve_domain(c, "Unable to send message...")) {
+            transport::close_socket(c.block, c.session);
+            return Pass::Abort;
+        }
+    }
+    set_field(c.session->szHostAddress, fs(r->szServerIP));
+    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    c.session->nPort = static_cast<uint32_t>(r->nPort);
+    if (SMTP_Deliver_Message(c, 1) == 0) r->nMessagesSent += 1;
+    return Pass::Next;
+}
+
+Pass pass_message(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (!r->hRecipients) {
+        std::string rcpt = fs(r->szRecipient);
+        if (rcpt.find('@') == std::string::npos) return Pass::End;
+        set_field(r->szServer, "");  // a single recipient is always looked up
+        return pass_recipient(c, rcpt);
+    }
+    uint32_t offset = 0;
+    for (int k = 0; k < r->nRecipients; ++k) {
+        std::string addr;
+        next_recipient(r->hRecipients, addr, offset);
+        if (addr.empty()) return Pass::End;
+        set_field(r->szRecipient, addr);
+        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
+        if (addr.find('@') == std::string::npos) break;
+        Pass p = pass_recipient(c, addr);
+        if (p != Pass::Next) return p;
+    }
+    return Pass::Next;
+}
+
+int envelope_directory(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string dir = fs(r->szMessageFile);
+    c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
+    files::Search search;
+    bool more = search.first(dir + "*.txt");
+    for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+        set_field(r->szMessageFile, dir + search.name());
+        r->nAttempt = static_cast<int16_t>(i + 1);
+        if (VELLOR_Get_Message_Details(r) == -1) continue;
+        Pass p = pass_message(c);
+        if (p == Pass::Abort) return -1;
+        if (p == Pass::End) break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int mx_envelope(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, "Sending message via MX to recipients in ENV file");
+    r->bViaMX = 1;
+    if (r->bMessageDirectory) return envelope_directory(c);
+    if (VELLOR_Get_Message_Details(r) == -1) {
+        c.status(920, 912, "Failed to resolve recipients in ENV file");
+        r->nErrorCode = 912;
+        return -1;
+    }
+    return r->nRecipients != 1 ? envelope_recipients(c) : envelope_single(c);
+}
+
+namespace {
+DeliveryTable real_table() {
+    return DeliveryTable{relay_envelope_directory, relay_send,          mx_opening, mx_recipient_list,
+                         mx_single_recipient,      mx_single_from_list, mx_envelope};
+}
+DeliveryTable g_table = real_table();
+}  // namespace
+
+DeliveryTable &delivery_table() { return g_table; }
+void reset_delivery_table() { g_table = real_table(); }
+
+}  // namespace vellor

@@ -1,0 +1,195 @@
+// The recipient list: validation, sequential reading and picking by number.
+// Decisions of this library:
+//  - in the bracket form, a '<' followed by neither '>' nor a blank ends the
+//    parse with a failure (the list is rejected), so the parse always ends;
+//  - an entry longer than 511 characters fails validation;
+//  - an address read or picked from a list is cut to 255 characters, the
+//    width of the fields it is copied into;
+//  - a picked address without '@' leaves szServer empty.
+// The list text is read only within the block's GlobalSize, so a block
+// without a NUL is never read past its end.
+#include <algorithm>
+
+#include "submit/recipients.h"
+#include "support/log_file.h"
+#include "support/text.h"
+
+namespace vellor {
+namespace {
+
+constexpr std::size_t kMaxEntry = 511;
+constexpr std::size_t kMaxAddress = 255;
+constexpr std::size_t npos = std::string::npos;
+
+bool entry_ok(const std::string &e) {
+    if (e.size() > kMaxEntry) return false;
+    std::size_t at = e.find('@');
+    if (at == npos || at == 0) return false;
+    std::size_t dot = e.find('.', at + 1);
+    if (dot == npos || dot == at + 1) return false;
+    return dot + 1 < e.size();
+}
+
+enum class Step { Next, End, Bad };
+
+// Checks one entry; counts it when good.
+Step take(const std::string &entry, int &count) {
+    if (!entry_ok(entry)) return Step::Bad;
+    ++count;
+    return Step::Next;
+}
+
+// The rest of the text as the last entry: 4 characters or fewer is no entry.
+Step last_entry(const std::string &rest, int &count) {
+    if (rest.size() <= 4) return Step::End;
+    return take(rest, count) == Step::Bad ? Step::Bad : Step::End;
+}
+
+Step plain_step(const std::string &t, std::size_t &pos, int &count) {
+    std::size_t blank = t.find(' ', pos);
+    if (blank == npos) return last_entry(t.substr(pos), count);
+    std::string entry = t.substr(pos, blank - pos);
+    pos = blank + 1;
+    return take(entry, count);
+}
+
+Step bracket_step(const std::string &t, std::size_t &pos, int &count) {
+    std::size_t open = t.find('<', pos);
+    if (open == npos) open = t.find(' ', pos);
+    if (open == npos) return last_entry(t.substr(pos), count);
+    std::size_t close = t.find('>', open + 1);
+    if (close == npos) close = t.find(' ', open + 1);
+    if (close == npos) return Step::Bad;  // unclosed '<': the list is rejected
+    std::string entry = t.substr(pos, close - pos);
+    pos = close + 1;
+    return take(entry, count);
+}
+
+std::string cut(const std::string &s) { return s.substr(0, kMaxAddress); }
+
+}  // namespace
+
+std::string list_text(HGLOBAL block, const void *locked) {
+    if (!locked) return {};
+    std::size_t size = GlobalSize(block);
+    const char *p = static_cast<const char *>(locked);
+    return std::string(p, ::strnlen(p, size));
+}
+
+int parse_recipient_list(const std::string &app, const std::string &listText, int &count) {
+    std::size_t pos = listText.find_first_not_of(' ');
+    if (pos == npos) pos = listText.size();
+    count = 0;
+    int result = 0;
+    bool bracket = listText.find_first_of("<>", pos) != npos;
+    for (;;) {
+        Step s = bracket ? bracket_step(listText, pos, count) : plain_step(listText, pos, count);
+        if (s == Step::Next) continue;
+        if (s == Step::Bad) result = -1;
+        break;
+    }
+    if (count >= 1) {
+        Write_Log(format("VellorAPI [%s] - %d valid recipient address(s) received", app.c_str(), count));
+        return result;
+    }
+    Write_Log(format("VellorAPI - NO valid recipient address(s) received from [%s]", app.c_str()));
+    return -1;
+}
+
+int validate_recipient_list(SMTPSEND_STRUCTURE *request, const std::string &app) {
+    request->lpRecipients = GlobalLock(request->hRecipients);
+    if (!request->lpRecipients) {
+        Write_Log(format("VellorAPI [%s] - Unable to access (lock) recipient address(s) list received", app.c_str()));
+        Write_Log(format("VellorAPI [%s] - Sending aborted...", app.c_str()));
+        return 0;
+    }
+    int count = 0;
+    int rc = parse_recipient_list(app, list_text(request->hRecipients, request->lpRecipients), count);
+    if (rc == -1) {
+        Write_Log(format("VellorAPI [%s] - One or more recipient address(s) in list INVALID", app.c_str()));
+        Write_Log(format("VellorAPI [%s] - Sending aborted...", app.c_str()));
+        GlobalUnlock(request->hRecipients);
+        request->nErrorCode = 912;
+        return 0;
+    }
+    Write_Log(count == 1 ? std::string("Identified and validated a single recipient(s)")
+                         : format("Identified and validated %d recipient(s)", count));
+    request->nRecipients = static_cast<int16_t>(count);
+    GlobalUnlock(request->hRecipients);
+    return 1;
+}
+
+void next_recipient(HGLOBAL recipients, std::string &address, uint32_t &offset) {
+    address.clear();
+    void *p = GlobalLock(recipients);
+    if (!p) return;
+    std::string t = list_text(recipients, p);
+    if (offset > t.size() || t.size() - offset < 5) {
+        GlobalUnlock(recipients);
+        return;
+    }
+    std::size_t pos = offset;
+    std::size_t open = t.find('<', pos);
+    if (open != npos) {
+        std::size_t close = t.find('>', open + 1);
+        if (close != npos) {
+            address = cut(t.substr(open + 1, close - open - 1));
+            offset = static_cast<uint32_t>(close + 1);
+        }
+    } else if (std::size_t blank = t.find(' ', pos); blank != npos) {
+        address = cut(t.substr(pos, blank - pos));
+        offset = static_cast<uint32_t>(blank + 1);
+    } else {
+        address = cut(t.substr(pos));
+        offset = static_cast<uint32_t>(t.size());
+    }
+    GlobalUnlock(recipients);
+}
+
+int select_recipient(SMTPSEND_STRUCTURE *request, int n) {
+    request->lpRecipients = GlobalLock(request->hRecipients);
+    if (!request->lpRecipients) {
+        request->nErrorCode = 914;
+        return -1;
+    }
+    std::string t = list_text(request->hRecipients, request->lpRecipients);
+    std::size_t pos = 0;
+    bool found = false;
+    std::string address;
+    for (int i = 1; i <= n && !found; ++i) {
+        std::size_t open = t.find('<', pos);
+        if (open != npos) {
+            std::size_t close = t.find('>', open + 1);
+            if (close == npos) continue;  // the position stays; the round ends
+            if (i == n) {
+                address = t.substr(open + 1, close - open - 1);
+                found = true;
+            } else {
+                pos = close + 1;
+            }
+            continue;
+        }
+        std::size_t blank = t.find(' ', pos);
+        if (blank == npos) {
+            address = t.substr(pos);
+            found = true;
+        } else if (i == n) {
+            address = t.substr(pos, blank - pos);
+            found = true;
+        } else {
+            pos = blank + 1;
+        }
+    }
+    if (!found) {
+        GlobalUnlock(request->hRecipients);
+        request->nErrorCode = 903;
+        return -1;
+    }
+    address = cut(address);
+    set_field(request->szRecipient, address);
+    set_field(request->szServer, domain_of(address));
+    GlobalUnlock(request->hRecipients);
+    return 0;
+}
+
+}  // namespace vellor

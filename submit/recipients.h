@@ -1,0 +1,36 @@
+// Recipient addresses and the recipient list text held in hRecipients: the
+// address check, the list validation with its parser, the sequential reader
+// and the pick of the n-th entry. The list is in bracket form when its text
+// (after leading blanks) holds a '<' or '>' anywhere, else in plain form
+// (addresses separated by single blanks).
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "vellorapi.h"
+
+namespace vellor {
+
+// 1 valid, 0 invalid.
+int is_valid_address(const std::string &address, const std::string &applicationName);
+
+// 0 or -1; count receives the number of good entries.
+int parse_recipient_list(const std::string &applicationName, const std::string &listText, int &count);
+
+// 1 success (nRecipients set), 0 failure.
+int validate_recipient_list(SMTPSEND_STRUCTURE *request, const std::string &applicationName);
+
+// The next address of the list, empty when exhausted; offset moves on.
+void next_recipient(HGLOBAL recipients, std::string &address, uint32_t &offset);
+
+// Recipient n (from 1) into szRecipient and its domain into szServer.
+// 0 found; -1 with nErrorCode 914 (lock failed) or 903 (not found).
+int select_recipient(SMTPSEND_STRUCTURE *request, int n);
+
+// The list text of a locked block, read within the block's size.
+std::string list_text(HGLOBAL block, const void *locked);
+
+// The text after the first '@' of an address (empty without one).
+std::string domain_of(const std::string &address);
+
+}  // namespace vellor

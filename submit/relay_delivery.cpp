@@ -1,0 +1,102 @@
+// Delivery through the relay server named in the request: one message (or a
+// message directory without envelopes) with Send_Queued_Messages, and the
+// envelope directory relay, every queued message with its own envelope over
+// one connection. szServerIP, when given, is used as it is, without a
+// lookup of szServer.
+#include "platform/file_search.h"
+#include "platform/winsock.h"
+#include "smtp/transaction.h"
+#include "submit/delivery.h"
+#include "submit/recipients.h"
+#include "support/text.h"
+#include "transport/companion.h"
+
+namespace vellor {
+namespace {
+
+// A list of one recipient, with szRecipient empty, is copied into it.
+void copy_single_list(SMTPSEND_STRUCTURE *r) {
+    if (r->nRecipients != 1 || !r->hRecipients || !empty(r->szRecipient) || r->bUseEnvFile) return;
+    r->lpRecipients = GlobalLock(r->hRecipients);
+    if (r->lpRecipients) set_field(r->szRecipient, list_text(r->hRecipients, r->lpRecipients));
+    GlobalUnlock(r->hRecipients);
+}
+
+// Resolves szServer into szServerIP for the relay send; false on failure.
+bool resolve_relay(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string server = fs(r->szServer);
+    c.pair(921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
+    std::string address;
+    if (!transport::resolve_host(c.block, c.session, server, address)) {
+        c.log(c.prefixed(format("Unable to resolve server name of [%s]...", server.c_str())));
+        c.pair(920, 909, "Unable to send message...");
+        r->nErrorCode = 906;
+        return false;
+    }
+    set_field(r->szServerIP, address);
+    if (!equal_nocase(server, fs(r->szServerIP)))
+        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
+    return true;
+}
+
+}  // namespace
+
+int relay_send(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    copy_single_list(r);
+    if (empty(r->szServerIP) && !resolve_relay(c)) return -1;
+    transport::set_target(c.session, fs(r->szServerIP), r->nPort);
+    if (Send_Queued_Messages(c, 1) == 0) {
+        c.pair(922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
+        return 0;
+    }
+    c.pair(920, 907, format("Message FAILED to be sent to [%s]", fs(r->szRecipient).c_str()));
+    VELLOR_Get_Error_Details(r);
+    c.pair(920, 907, format("Error %d, cause = [%s]", r->nErrorCode, fs(r->szErrorText).c_str()));
+    return -1;
+}
+
+int relay_envelope_directory(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string dir = fs(r->szMessageFile);
+    c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(dir)));
+    files::Search search;
+    if (!search.first(dir + "*.txt")) return 0;
+    if (!empty(r->szServer) && empty(r->szServerIP)) {
+        std::string server = fs(r->szServer);
+        c.pair(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
+        std::string address;
+        if (!transport::resolve_host(c.block, c.session, server, address)) {
+            c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
+            c.log(c.prefixed("Unable to send message..."));
+            c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", server.c_str()));
+            r->nErrorCode = 906;
+            return -1;
+        }
+        set_field(r->szServerIP, address);
+        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
+    }
+    set_field(c.session->szHostAddress, fs(r->szServerIP));
+    int first = 1;
+    bool more = true;
+    for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+        set_field(r->szMessageFile, dir + search.name());
+        r->nAttempt = static_cast<int16_t>(i + 1);
+        if (VELLOR_Get_Message_Details(r) == -1) continue;
+        c.session->nPort = static_cast<uint32_t>(r->nPort);
+        int result = SMTP_Deliver_Batch_Message(c, first);
+        first = 0;
+        if (result == 0) r->nMessagesSent += 1;
+    }
+    search.close();
+    unsigned sock = c.session->nSocket;
+    winsock::send(sock, "QUIT\r\n", 6, 0);
+    char reply[256];
+    winsock::recv(sock, reply, 255, 0);
+    if (transport::close_socket(c.block, c.session))
+        c.pair(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
+    return 0;
+}
+
+}  // namespace vellor

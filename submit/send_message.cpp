@@ -1,0 +1,161 @@
+// VELLOR_Send_Message: defaults, the checks and refusals (before any network
+// activity), the companion start, the choice of one delivery procedure, and
+// the companion stop on every path after a successful start.
+// Decision of this library: a single recipient that fails the address check
+// is not refused here; it is offered to the server as it is, which then
+// judges it.
+#include <cstring>
+
+#include "submit/delivery.h"
+#include "submit/recipients.h"
+#include "support/options.h"
+#include "support/text.h"
+#include "transport/companion.h"
+
+namespace vellor {
+namespace {
+
+struct Facts {
+    bool sender_valid = false;
+    bool server_given = false;
+};
+
+void default_extension(SMTPSEND_STRUCTURE *r) {
+    if (!empty(r->szMsgExtension)) return;
+    std::string opt = options::msg_extension();
+    set_field(r->szMsgExtension, opt.empty() ? std::string("TXT") : opt);
+}
+
+// Steps 2 and 3: the sender and single-recipient checks.
+void check_addresses(Call &c, Facts &f) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (!empty(r->szSender)) {
+        c.pair(921, 0, format("Validating senders address of [%s]...", fs(r->szSender).c_str()));
+        if (is_valid_address(fs(r->szSender), c.app)) {
+            f.sender_valid = true;
+            c.pair(921, 0, "Senders address validated successfully...");
+        }
+    }
+    if (!empty(r->szRecipient)) {
+        c.pair(921, 0, format("Validating single recipients address of [%s]...", fs(r->szRecipient).c_str()));
+        if (is_valid_address(fs(r->szRecipient), c.app)) {
+            c.log(c.prefixed("Single recipients address validated successfully..."));
+            c.status(921, 0, "single recipients address validated successfully...");
+        }
+    }
+}
+
+// Step 4: a message file when the extension occurs in the path, else a
+// message directory (a trailing separator is added).
+void classify_message_path(SMTPSEND_STRUCTURE *r) {
+    std::string path = fs(r->szMessageFile);
+    if (path.empty() || find_text_nocase(path, fs(r->szMsgExtension)) != std::string::npos) return;
+    if (path.back() != '/') set_field(r->szMessageFile, path + "/");
+    r->bMessageDirectory = 1;
+}
+
+bool refuse(Call &c, int code, const std::string &log_text, const std::string &callback_text) {
+    c.log(c.prefixed(log_text));
+    c.status(920, code, callback_text);
+    c.req->nErrorCode = static_cast<int16_t>(code);
+    return true;
+}
+
+// Step 7: the refusals, in order; true when the request is refused.
+bool refused(Call &c, const Facts &f) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (!f.sender_valid && !r->bUseEnvFile) {
+        std::string t = format("No sender address [%s] received", fs(r->szSender).c_str());
+        return refuse(c, 902, t, t);
+    }
+    if (r->bMultipleRecipients && !r->hRecipients) {
+        std::string t = "No recipient addresses received in memory buffer";
+        return refuse(c, 908, t, c.prefixed(t));
+    }
+    if (!r->bUseEnvFile && r->hRecipients) {
+        if (!validate_recipient_list(r, c.app)) {
+            std::string t = "Unable to validate multiple recipient addresses received in memory buffer";
+            return refuse(c, 912, t, c.prefixed(t));
+        }
+        if (r->nRecipients == 0) {
+            std::string t = "No valid recipient address identified in memory buffer";
+            return refuse(c, 912, t, c.prefixed(t));
+        }
+    }
+    if (empty(r->szAuthUser) != empty(r->szAuthPassword)) {
+        std::string t = "Missing one of the authentication fields";
+        return refuse(c, 917, t, c.prefixed(t));
+    }
+    return false;
+}
+
+// Step 9: starts the companion; false (918 reported) when it cannot start.
+bool start_companion(Call &c) {
+    c.log(c.prefixed("Initializing Winsock Library ready to send mail..."));
+    KorvexAPI_Initialize_Library(c.block, 0, 1, c.app.c_str());
+    c.log(c.prefixed("Initializing Winsock Structure ready to send mail..."));
+    std::memset(c.session, 0, sizeof *c.session);
+    KorvexAPI_Initialize_Structure(c.block, c.session);
+    c.log(c.prefixed("Starting a new Winsock session - WSAStartup()..."));
+    if (KorvexAPI_Start_Winsock(c.block, 2) == 0) return true;
+    KorvexAPI_Closedown_Library(c.block, c.app.c_str());
+    std::string t = format("Failed to start winsock session for [%s]", c.app.c_str());
+    c.both(920, 918, t);
+    c.req->nErrorCode = 918;
+    return false;
+}
+
+void stop_companion(Call &c) {
+    KorvexAPI_Stop_Winsock(c.block);
+    c.log(c.prefixed("Winsock session - WSACleanup() - terminated correctly..."));
+    KorvexAPI_Closedown_Library(c.block, c.app.c_str());
+    c.log(c.prefixed("Winsock Library closedown correctly..."));
+}
+
+// Step 10: the first row whose condition holds is run.
+int deliver(Call &c, const Facts &f) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    DeliveryTable &p = delivery_table();
+    if (f.server_given) {
+        if (!r->bSingleRecipient && r->nRecipients < 1 && !r->bUseEnvFile) return 0;
+        if (r->bMessageDirectory && r->bUseEnvFile) return p.relay_envelope_directory(c);
+        return p.relay_send(c);
+    }
+    p.mx_opening(c);
+    if (r->bMultipleRecipients && r->nRecipients >= 2) return p.mx_recipient_list(c);
+    if (r->bSingleRecipient && !empty(r->szRecipient)) return p.mx_single_recipient(c);
+    if (r->nRecipients == 1 && empty(r->szRecipient) && empty(r->szServer) && r->hRecipients)
+        return p.mx_single_from_list(c);
+    if (r->bUseEnvFile) return p.mx_envelope(c);
+    return 0;
+}
+
+}  // namespace
+}  // namespace vellor
+
+using namespace vellor;
+
+extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, SMTPSEND_STRUCTURE *request,
+                                                  VELLOR_STATUS_CALLBACK statusCallback) {
+    if (!request) return -1;
+    TCPSESSION_STRUCTURE session;
+    Call c;
+    c.app = cs(applicationName);
+    c.req = request;
+    c.cb = statusCallback;
+    c.block = transport::send_block();
+    c.session = &session;
+
+    Facts f;
+    default_extension(request);
+    check_addresses(c, f);
+    classify_message_path(request);
+    f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
+    if (request->nPort < 1) request->nPort = 25;
+    if (refused(c, f)) return -1;
+    c.status(921, 0, "All required data validated successfully...");
+    if (!start_companion(c)) return -1;
+    int result = deliver(c, f);
+    stop_companion(c);
+    return result;
+}

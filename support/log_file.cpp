@@ -1,0 +1,97 @@
+// Log file lines: "YYYY/MM/DD  hh:mm:ss <text>\r\n", appended with one write
+// per line, the file opened and closed for every line. A text is first cut
+// to the 1024-byte text buffer and then, so that the whole line with its
+// stamp and CR LF fits the 1024-byte line buffer, to its first 1000
+// characters. Trimming runs before the first line after loading and then
+// before every 241st line (lines 1, 242, 483, ...). Relies on the options,
+// the file stand-ins and the local time.
+#include "support/log_file.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/files.h"
+#include "platform/local_time.h"
+#include "platform/syscalls.h"
+#include "platform/system_directory.h"
+#include "support/options.h"
+
+namespace vellor {
+namespace {
+
+constexpr std::size_t kLineBuffer = 1024;
+constexpr std::size_t kStampAndEnd = 20 + 1 + 2;  // stamp, blank, CR LF
+constexpr std::size_t kMaxText = kLineBuffer - 1 - kStampAndEnd;
+constexpr long long kMiB = 1048576;
+
+std::atomic<int> g_counter{0};
+
+}  // namespace
+
+int log_line_counter() { return g_counter.load(std::memory_order_relaxed); }
+void set_log_line_counter(int value) { g_counter.store(value, std::memory_order_relaxed); }
+
+std::string log_file_path() {
+    std::string path = options::log_file();
+    if (path.empty()) path = platform::system_directory() + "/vellorlog.txt";
+    return path;
+}
+
+void Trim_Log(const std::string &path) {
+    int64_t size = 0;
+    if (!files::file_size(path, size)) return;
+    long long max = options::log_file_limit(1);
+    if (max < 5) max = 10;
+    if (size <= max * kMiB) return;
+    long long min = options::log_file_limit(0);
+    if (min < 1) min = 2;
+    std::size_t keep = static_cast<std::size_t>(min * kMiB);
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[keep]);
+    if (!buf) return;
+    int fd = files::open_read(path);
+    if (fd < 0) return;
+    off_t from = size > static_cast<int64_t>(keep) ? static_cast<off_t>(size - keep) : 0;
+    std::size_t got = 0;
+    bool ok = sys::table().lseek(fd, from, SEEK_SET) == from && files::read_all(fd, buf.get(), keep, got);
+    files::close(fd);
+    if (!ok) return;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < got; ++i) {
+        if (buf[i] == '\n') {
+            start = i + 1;
+            break;
+        }
+    }
+    int out = files::create_truncate(path, false);
+    if (out < 0) return;
+    files::write_all(out, buf.get() + start, got - start);
+    files::close(out);
+}
+
+void Write_Log(const std::string &text) {
+    if (options::use_log_file() == 0) return;
+    std::string body = text.substr(0, kMaxText);
+    platform::LocalTime t = platform::local_time();
+    std::string path = log_file_path();
+    int counter = g_counter.load(std::memory_order_relaxed);
+    if (counter < 10 || counter > 250) {
+        g_counter.store(11, std::memory_order_relaxed);
+        Trim_Log(path);
+    } else {
+        g_counter.store(counter + 1, std::memory_order_relaxed);
+    }
+    int fd = files::open_append_create(path);
+    if (fd < 0) return;
+    char line[kLineBuffer];
+    int n = std::snprintf(line, sizeof line, "%04d/%02d/%02d  %02d:%02d:%02d %s\r\n", t.year, t.month, t.day,
+                          t.hour, t.minute, t.second, body.c_str());
+    if (n > 0 && sys::table().lseek(fd, 0, SEEK_END) >= 0)
+        files::write_all(fd, line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
+    files::close(fd);
+}
+
+}  // namespace vellor

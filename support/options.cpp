@@ -1,0 +1,54 @@
+// Option readers over the registry stand-in. Defaults: the first is the
+// value when the key is missing, the second when the value is missing. A
+// value larger than its buffer (more than 4 bytes for a number, 260 or 12 for
+// a text) is treated as a missing value; the buffers are never enlarged.
+#include "support/options.h"
+
+#include <cstring>
+
+#include "platform/registry.h"
+
+namespace vellor::options {
+namespace {
+
+using namespace vellor::reg;
+
+constexpr const char *kKey = "Software\\orvane\\vellorapi\\Options";
+
+int32_t read_number(const char *name, int32_t key_missing, int32_t value_missing) {
+    int32_t value = value_missing;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return key_missing;
+    uint8_t data[4] = {0, 0, 0, 0};
+    uint32_t size = sizeof data;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, data, &size) == ERROR_SUCCESS) {
+        // Shorter data fills the low bytes of the zeroed variable.
+        value = static_cast<int32_t>(data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t(data[3]) << 24));
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+std::string read_text(const char *name, uint32_t buffer_size) {
+    char buf[260] = {0};
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return {};
+    uint32_t size = buffer_size;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<uint8_t *>(buf), &size) != ERROR_SUCCESS)
+        buf[0] = '\0';
+    RegCloseKey(key);
+    return std::string(buf, ::strnlen(buf, buffer_size));
+}
+
+}  // namespace
+
+int32_t use_log_file() { return read_number("UseLogFile", 1, 1); }
+std::string log_file() { return read_text("logfile", 260); }
+int32_t log_file_limit(int max) {
+    return max ? read_number("logfilemax", 0, 10) : read_number("logfilemin", 0, 2);
+}
+int32_t callback_mode() { return read_number("callback", 0, 0); }
+std::string msg_extension() { return read_text("MsgExtension", 12); }
+int32_t send_percent_sent() { return read_number("SendPercentSent", 0, 0); }
+
+}  // namespace vellor::options

@@ -1,0 +1,17 @@
+// The registry options, one reader per option, each opening the key, querying
+// one value and closing the key again: nothing is cached, so a change takes
+// effect at the next use.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace vellor::options {
+
+int32_t use_log_file();            // "UseLogFile": 1 / 1
+std::string log_file();            // "logfile": empty / empty
+int32_t log_file_limit(int max);   // 1 "logfilemax": 0 / 10; 0 "logfilemin": 0 / 2
+int32_t callback_mode();           // "callback": 0 / 0
+std::string msg_extension();       // "MsgExtension": empty / empty
+int32_t send_percent_sent();       // "SendPercentSent": 0 / 0
+
+}  // namespace vellor::options

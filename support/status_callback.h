@@ -1,0 +1,13 @@
+// Report_Status: hands one report to the application's status callback,
+// trimmed as the "callback" option says.
+#pragma once
+#include <string>
+
+#include "vellorapi.h"
+
+namespace vellor {
+
+void Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::string &text, int32_t code,
+                   VELLOR_STATUS_CALLBACK callback);
+
+}  // namespace vellor

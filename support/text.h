@@ -1,0 +1,43 @@
+// Text helpers for the record's fixed-size fields: every field is read with
+// its size as the bound (an application may hand in a field without a NUL)
+// and every write is cut to fit and NUL-terminated. Also the printf-style
+// formatting into fixed buffers and the case-insensitive substring search.
+#pragma once
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+namespace vellor {
+
+// The text of a fixed-size field, up to its first NUL or its size.
+template <std::size_t N>
+std::string fs(const char (&field)[N]) {
+    return std::string(field, ::strnlen(field, N));
+}
+// A caller's C string; empty for null.
+inline std::string cs(const char *s) { return s ? std::string(s) : std::string(); }
+
+template <std::size_t N>
+bool empty(const char (&field)[N]) {
+    return field[0] == '\0';
+}
+
+// Copies text into a fixed field, cut to N-1 characters, NUL-terminated.
+void set_field(char *field, std::size_t size, const std::string &text);
+template <std::size_t N>
+void set_field(char (&field)[N], const std::string &text) {
+    set_field(field, N, text);
+}
+
+// printf into a std::string, cut at 1023 characters like the library's
+// 1024-byte text buffers.
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Case-insensitive substring search: position of pattern in text, or npos.
+std::size_t find_text_nocase(const std::string &text, const std::string &pattern);
+
+std::string upper(std::string s);
+bool equal_nocase(const std::string &a, const std::string &b);
+bool begins_with(const std::string &text, const char *prefix);
+
+}  // namespace vellor

@@ -1,0 +1,43 @@
+// Typed helpers over the companion's operations and session record.
+#include "transport/companion.h"
+
+#include <cstring>
+
+#include "support/text.h"
+
+namespace vellor::transport {
+
+TCPLIBRARY_STRUCTURE *send_block() {
+    static TCPLIBRARY_STRUCTURE block;
+    return &block;
+}
+
+void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port) {
+    set_field(s->szHostAddress, address);
+    s->nPort = static_cast<uint32_t>(port);
+}
+
+std::string host_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szHostAddress); }
+std::string first_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szAddress[0]); }
+std::string address_at(const TCPSESSION_STRUCTURE *s, int i) {
+    return (i >= 0 && i < 8) ? fs(s->szAddress[i]) : std::string();
+}
+int addresses(const TCPSESSION_STRUCTURE *s) { return s->nAddresses; }
+
+bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host,
+                  std::string &address) {
+    char out[16] = {0};
+    if (KorvexAPI_Get_IPAddress_From_Hostname(block, s, host.c_str(), out) == -1) return false;
+    address = fs(out);
+    return true;
+}
+
+bool connect(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, int flag) {
+    return KorvexAPI_Make_Connection(block, s, flag) != -1;
+}
+
+bool close_socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s) {
+    return KorvexAPI_Close_Socket(block, s, 1) == 0;
+}
+
+}  // namespace vellor::transport

@@ -1,0 +1,28 @@
+// The library's calling side of the companion TCP library: the one
+// process-wide library block of the send path, and typed helpers over the
+// session record, so the rest of the library names fields, never offsets.
+#pragma once
+#include <string>
+
+#include "korvexapi.h"
+
+namespace vellor::transport {
+
+// The send path's process-wide block (zeroed by library start-up,
+// initialised again by every send). One send at a time per process.
+TCPLIBRARY_STRUCTURE *send_block();
+
+// Session helpers.
+void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port);
+std::string host_address(const TCPSESSION_STRUCTURE *s);
+std::string first_address(const TCPSESSION_STRUCTURE *s);
+std::string address_at(const TCPSESSION_STRUCTURE *s, int i);
+int addresses(const TCPSESSION_STRUCTURE *s);
+
+// Forward lookup of host; address receives the first address found.
+bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host,
+                  std::string &address);
+bool connect(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, int flag);
+bool close_socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s);
+
+}  // namespace vellor::transport
