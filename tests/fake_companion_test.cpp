@@ -1,0 +1,304 @@
+// Start-up warnings and the send entry, against a fake companion that
+// counts every call: the release and revision checks, the refusals in their
+// order, the companion's start and stop on every path, and the procedure
+// chosen for each kind of request.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "fakes/fake_korvex.h"
+#include "submit/delivery.h"
+#include "support/test_env.h"
+#include "vellorapi.h"
+
+using namespace testenv;
+
+namespace {
+
+const std::string kRelease =
+    "Vellor_API Developers library - *** WARNING ***: Orvane products use a set of specially designed libraries (DLL "
+    "files) that provide low level TCP/IP, SMTP, POP3 and other protocol support to them.  The versions of the "
+    "Vellor_API library and the Korvex_API library you are running are not the same, which may cause problems.  We "
+    "recommend that you check the DLL's and ensure that you have the same releases  Updated copies should be "
+    "available from Orvane (www.orvane.com)\n";
+const std::string kRevision =
+    "Vellor_API Developers library - *** WARNING ***: The structures in the TCP and SMTP libraries are using a "
+    "different strucutre revision. This may cause significant problems or possibly failures when used together.  We "
+    "recommend that you check to ensure that you have the same library releases...\n";
+
+TEST(StartupWarnings, ReleaseAndRevisionChecks) {
+    struct Case {
+        const char *version, *build;
+        uint32_t revision;
+        std::string expected;
+    } cases[] = {
+        {"2.61.0.30", "060125", 450194, ""},
+        {"2.61.0.30", "060125", 450194, ""},
+        {"2.61.0.30", "060126", 450194, kRelease},
+        {"2.61.0.31", "060125", 450194, kRelease},
+        {"2.61.0.30", "060125", 450195, kRevision},
+        {"2.60.0.0", "1", 1, kRelease + kRevision},
+    };
+    for (const auto &c : cases) {
+        TempEnv env;
+        fake::korvex().reset();
+        fake::korvex().version = c.version;
+        fake::korvex().build = c.build;
+        fake::korvex().revision = c.revision;
+        SMTPINIT_STRUCTURE lib{};
+        testing::internal::CaptureStderr();
+        VELLOR_Initialize_Library(&lib, 0, "W");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.expected) << c.version << " " << c.build;
+        EXPECT_EQ(lib.bLibraryInitialized, 1);
+    }
+}
+
+TEST(StartupWarnings, VersionsCompareWithoutCase) {
+    TempEnv env;
+    fake::korvex().reset();
+    fake::korvex().build = "060125";
+    fake::korvex().version = "2.61.0.30";
+    SMTPINIT_STRUCTURE lib{};
+    // Build codes of letters: upper against lower case is the same release.
+    fake::korvex().build = "060125";
+    testing::internal::CaptureStderr();
+    VELLOR_Initialize_Library(&lib, 0, "W");
+    std::strcpy(lib.szTcpBuild, "ABC");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// ---- the send entry ---------------------------------------------------------
+
+std::vector<std::string> g_chosen;
+
+class SendEntry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::korvex().reset();
+        vellor::reset_delivery_table();
+        auto &t = vellor::delivery_table();
+        t.relay_envelope_directory = [](vellor::Call &) { return note("row 2"); };
+        t.relay_send = [](vellor::Call &) { return note("row 3"); };
+        t.mx_opening = [](vellor::Call &c) {
+            g_chosen.push_back("opening");
+            real_opening(c);
+        };
+        t.mx_recipient_list = [](vellor::Call &) { return note("row 4"); };
+        t.mx_single_recipient = [](vellor::Call &) { return note("row 5"); };
+        t.mx_single_from_list = [](vellor::Call &) { return note("row 6"); };
+        t.mx_envelope = [](vellor::Call &) { return note("row 7"); };
+        g_chosen.clear();
+        std::strcpy(req.szSender, "sender@example.test");
+    }
+    void TearDown() override { vellor::reset_delivery_table(); }
+    static int note(const char *row) {
+        g_chosen.push_back(row);
+        return 0;
+    }
+    static void real_opening(vellor::Call &c) { vellor::mx_opening(c); }
+    int send() { return VELLOR_Send_Message("App", &req, record_status); }
+
+    TempEnv env;
+    SMTPSEND_STRUCTURE req{};
+};
+
+TEST_F(SendEntry, RefusalsInOrderWithTheirReports) {
+    struct Case {
+        const char *name;
+        std::function<void(SMTPSEND_STRUCTURE &)> fill;
+        int code;
+        std::string log, callback;
+    } cases[] = {
+        {"no sender", [](SMTPSEND_STRUCTURE &r) { r.szSender[0] = 0; }, 902,
+         "VellorAPI [App] - No sender address [] received", "No sender address [] received"},
+        {"bad sender", [](SMTPSEND_STRUCTURE &r) { std::strcpy(r.szSender, "bad@.x"); }, 902,
+         "VellorAPI [App] - No sender address [bad@.x] received", "No sender address [bad@.x] received"},
+        {"no list", [](SMTPSEND_STRUCTURE &r) { r.bMultipleRecipients = 1; std::strcpy(r.szServer, "relay"); }, 908,
+         "VellorAPI [App] - No recipient addresses received in memory buffer",
+         "VellorAPI [App] - No recipient addresses received in memory buffer"},
+        {"bad list", [](SMTPSEND_STRUCTURE &r) { r.hRecipients = make_list("a@b.c bad-entry"); }, 912,
+         "VellorAPI [App] - Unable to validate multiple recipient addresses received in memory buffer",
+         "VellorAPI [App] - Unable to validate multiple recipient addresses received in memory buffer"},
+        {"only password", [](SMTPSEND_STRUCTURE &r) { std::strcpy(r.szAuthPassword, "pw"); }, 917,
+         "VellorAPI [App] - Missing one of the authentication fields",
+         "VellorAPI [App] - Missing one of the authentication fields"},
+        {"only user", [](SMTPSEND_STRUCTURE &r) { std::strcpy(r.szAuthUser, "u"); }, 917,
+         "VellorAPI [App] - Missing one of the authentication fields",
+         "VellorAPI [App] - Missing one of the authentication fields"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SMTPSEND_STRUCTURE r{};
+        std::strcpy(r.szSender, "sender@example.test");
+        c.fill(r);
+        req = r;
+        reports().clear();
+        env.clear_log();
+        fake::korvex().reset();
+        EXPECT_EQ(send(), -1);
+        EXPECT_EQ(req.nErrorCode, c.code);
+        EXPECT_EQ(env.log_texts().back(), c.log);
+        ASSERT_FALSE(reports().empty());
+        EXPECT_EQ(reports().back(), (Report{920, c.callback, c.code}));
+        EXPECT_TRUE(fake::korvex().calls.empty());
+        if (req.hRecipients) GlobalFree(req.hRecipients);
+    }
+}
+
+TEST_F(SendEntry, ListWithoutValidEntryIsRefusedWith912) {
+    req.hRecipients = make_list("abc");  // a short trailing entry is no entry
+    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(req.nErrorCode, 912);
+    GlobalFree(req.hRecipients);
+}
+
+TEST_F(SendEntry, EnvelopeModeNeedsNoSenderAndPortDefaults) {
+    req.szSender[0] = 0;
+    req.bUseEnvFile = 1;
+    req.nPort = -5;
+    EXPECT_EQ(send(), 0);
+    EXPECT_EQ(req.nPort, 25);
+    EXPECT_EQ(reports().back(), (Report{921, "All required data validated successfully...", 0}));
+    EXPECT_EQ(g_chosen, (std::vector<std::string>{"opening", "row 7"}));
+}
+
+TEST_F(SendEntry, CheckReportsAndDefaults) {
+    std::strcpy(req.szRecipient, "to@example.test");
+    std::strcpy(req.szServer, "relay.test");
+    req.bSingleRecipient = 1;
+    EXPECT_EQ(send(), 0);
+    EXPECT_STREQ(req.szMsgExtension, "TXT");
+    EXPECT_EQ(req.nPort, 25);
+    std::vector<Report> expected = {
+        {921, "Validating senders address of [sender@example.test]...", 0},
+        {921, "Senders address validated successfully...", 0},
+        {921, "Validating single recipients address of [to@example.test]...", 0},
+        {921, "single recipients address validated successfully...", 0},
+        {921, "All required data validated successfully...", 0},
+    };
+    EXPECT_EQ(reports(), expected);
+    auto log = env.log_texts();
+    EXPECT_EQ(std::vector<std::string>(log.end() - 6, log.end()),
+              (std::vector<std::string>{
+                  "VellorAPI [App] - Single recipients address validated successfully...",
+                  "VellorAPI [App] - Initializing Winsock Library ready to send mail...",
+                  "VellorAPI [App] - Initializing Winsock Structure ready to send mail...",
+                  "VellorAPI [App] - Starting a new Winsock session - WSAStartup()...",
+                  "VellorAPI [App] - Winsock session - WSACleanup() - terminated correctly...",
+                  "VellorAPI [App] - Winsock Library closedown correctly...",
+              }));
+    EXPECT_EQ(fake::korvex().calls, (std::vector<std::string>{"Initialize_Library", "Initialize_Structure",
+                                                              "Start_Winsock", "Stop_Winsock", "Closedown_Library"}));
+}
+
+TEST_F(SendEntry, MessageExtensionFromOptionAndPathClassification) {
+    env.registry("\"MsgExtension\"=\"eml\"\r\n");
+    ::mkdir(env.path("queue").c_str(), 0755);
+    std::strcpy(req.szServer, "relay");
+    std::strcpy(req.szMessageFile, env.path("queue").c_str());
+    send();
+    EXPECT_STREQ(req.szMsgExtension, "eml");
+    EXPECT_EQ(std::string(req.szMessageFile), env.path("queue/"));
+    EXPECT_EQ(req.bMessageDirectory, 1);
+    // A directory whose name holds the extension's letters is taken for a file.
+    env.registry("");
+    SMTPSEND_STRUCTURE r{};
+    std::strcpy(r.szSender, "s@x.test");
+    std::strcpy(r.szServer, "relay");
+    std::strcpy(r.szMessageFile, "/var/txtqueue");
+    req = r;
+    send();
+    EXPECT_EQ(req.bMessageDirectory, 0);
+    EXPECT_STREQ(req.szMessageFile, "/var/txtqueue");
+    std::strcpy(req.szMessageFile, "/var/q/");
+    send();
+    EXPECT_STREQ(req.szMessageFile, "/var/q/");
+    EXPECT_EQ(req.bMessageDirectory, 1);
+}
+
+TEST_F(SendEntry, StartFailureClosesOnceAndNeverStops) {
+    fake::korvex().start_result = -1;
+    std::strcpy(req.szServer, "relay");
+    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(req.nErrorCode, 918);
+    EXPECT_EQ(reports().back(), (Report{920, "VellorAPI [App] - Failed to start winsock session for [App]", 918}));
+    EXPECT_EQ(fake::korvex().count("Closedown_Library"), 1);
+    EXPECT_EQ(fake::korvex().count("Stop_Winsock"), 0);
+    EXPECT_TRUE(g_chosen.empty());
+}
+
+TEST_F(SendEntry, NullCallbackWritesTheSameLog) {
+    std::strcpy(req.szServer, "relay");
+    send();
+    auto with = env.log_texts();
+    env.clear_log();
+    VELLOR_Send_Message("App", &req, nullptr);
+    EXPECT_EQ(env.log_texts(), with);
+}
+
+TEST_F(SendEntry, ProcedureChosenForEachRow) {
+    HGLOBAL list2 = make_list("a@x.test b@y.test");
+    HGLOBAL list1 = make_list("a@x.test");
+    struct Case {
+        const char *name;
+        std::function<void(SMTPSEND_STRUCTURE &)> fill;
+        std::vector<std::string> chosen;
+    } cases[] = {
+        {"server, nothing to send", [](SMTPSEND_STRUCTURE &r) { std::strcpy(r.szServer, "relay"); }, {}},
+        {"server, envelope dir", [](SMTPSEND_STRUCTURE &r) {
+             std::strcpy(r.szServerIP, "127.0.0.1");
+             r.bUseEnvFile = 1;
+             std::strcpy(r.szMessageFile, "/nonexistent/q");
+         }, {"row 2"}},
+        {"server, single", [](SMTPSEND_STRUCTURE &r) {
+             std::strcpy(r.szServer, "relay");
+             r.bSingleRecipient = 1;
+         }, {"row 3"}},
+        {"server, envelope file", [](SMTPSEND_STRUCTURE &r) {
+             std::strcpy(r.szServer, "relay");
+             r.bUseEnvFile = 1;
+             std::strcpy(r.szMessageFile, "/q/m.txt");
+         }, {"row 3"}},
+        {"mx list", [&](SMTPSEND_STRUCTURE &r) {
+             r.bMultipleRecipients = 1;
+             r.hRecipients = list2;
+         }, {"opening", "row 4"}},
+        {"mx single", [](SMTPSEND_STRUCTURE &r) {
+             r.bSingleRecipient = 1;
+             std::strcpy(r.szRecipient, "to@x.test");
+         }, {"opening", "row 5"}},
+        {"mx list of one", [&](SMTPSEND_STRUCTURE &r) { r.hRecipients = list1; }, {"opening", "row 6"}},
+        {"mx envelope", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = 1; }, {"opening", "row 7"}},
+        {"mx nothing", [](SMTPSEND_STRUCTURE &) {}, {"opening"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SMTPSEND_STRUCTURE r{};
+        std::strcpy(r.szSender, "sender@example.test");
+        c.fill(r);
+        req = r;
+        g_chosen.clear();
+        fake::korvex().reset();
+        EXPECT_EQ(send(), 0);
+        EXPECT_EQ(g_chosen, c.chosen);
+        EXPECT_EQ(fake::korvex().count("Stop_Winsock"), 1);
+        EXPECT_EQ(fake::korvex().count("Closedown_Library"), 1);
+    }
+    GlobalFree(list1);
+    GlobalFree(list2);
+}
+
+TEST_F(SendEntry, MxOpeningFillsServerAndCount) {
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "to@dest.test");
+    send();
+    EXPECT_STREQ(req.szServer, "dest.test");
+    EXPECT_EQ(req.nRecipients, 1);
+    auto log = env.log_texts();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "VellorAPI [App] - Preparing to send a single mail message via MX to specified recpient..."),
+              log.end());
+}
+
+}  // namespace

@@ -1,0 +1,526 @@
+// The foundation: global memory, registry options, the log file, the status
+// callback, the request record, error texts and library start-up.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <regex>
+#include <thread>
+
+#include "platform/file_search.h"
+#include "platform/files.h"
+#include "platform/global_memory.h"
+#include "platform/syscalls.h"
+#include "support/log_file.h"
+#include "support/options.h"
+#include "support/status_callback.h"
+#include "support/test_env.h"
+#include "vellorapi.h"
+
+using namespace testenv;
+
+namespace {
+
+// ---- global memory ---------------------------------------------------------
+
+TEST(GlobalMemory, MoveableBlockKeepsItsAddressAndCountsLocks) {
+    HGLOBAL h = GlobalAlloc(GHND, 100);
+    ASSERT_NE(h, nullptr);
+    void *p1 = GlobalLock(h);
+    void *p2 = GlobalLock(h);
+    EXPECT_EQ(p1, p2);
+    EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 2u);
+    EXPECT_EQ(static_cast<char *>(p1)[99], 0);  // zero-filled
+    EXPECT_NE(GlobalUnlock(h), 0);
+    EXPECT_EQ(GlobalUnlock(h), 0);
+    EXPECT_EQ(GlobalUnlock(h), 0);  // unlocking an unlocked block stays at 0
+    EXPECT_EQ(GlobalSize(h), 100u);
+    EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
+TEST(GlobalMemory, BadHandlesFailCleanly) {
+    int local = 0;
+    HGLOBAL bad = &local;
+    EXPECT_EQ(GlobalLock(bad), nullptr);
+    EXPECT_EQ(GlobalFlags(bad), GMEM_INVALID_HANDLE);
+    EXPECT_EQ(GlobalSize(bad), 0u);
+    EXPECT_EQ(GlobalFree(bad), bad);
+    EXPECT_EQ(GlobalReAlloc(bad, 10, GMEM_MOVEABLE), nullptr);
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 8);
+    GlobalFree(h);
+    EXPECT_EQ(GlobalFree(h), h);  // double free is refused
+}
+
+TEST(GlobalMemory, ReAllocKeepsContentsAndHandle) {
+    HGLOBAL h = make_list("abc");
+    HGLOBAL h2 = GlobalReAlloc(h, 4096, GMEM_MOVEABLE);
+    EXPECT_EQ(h2, h);
+    EXPECT_EQ(GlobalSize(h), 4096u);
+    EXPECT_STREQ(static_cast<char *>(GlobalLock(h)), "abc");
+    GlobalUnlock(h);
+    GlobalFree(h);
+}
+
+TEST(GlobalMemory, FaultSeamFailsTheNthCall) {
+    using vellor::gmem::Op;
+    vellor::gmem::fail_nth(Op::Alloc, 2);
+    HGLOBAL a = GlobalAlloc(GHND, 4);
+    HGLOBAL b = GlobalAlloc(GHND, 4);
+    HGLOBAL c = GlobalAlloc(GHND, 4);
+    EXPECT_NE(a, nullptr);
+    EXPECT_EQ(b, nullptr);
+    EXPECT_NE(c, nullptr);
+    vellor::gmem::fail_nth(Op::Lock, 1);
+    EXPECT_EQ(GlobalLock(a), nullptr);
+    EXPECT_NE(GlobalLock(a), nullptr);
+    vellor::gmem::fail_nth(Op::ReAlloc, 1);
+    EXPECT_EQ(GlobalReAlloc(c, 64, GMEM_MOVEABLE), nullptr);
+    EXPECT_EQ(GlobalSize(c), 4u);
+    vellor::gmem::reset_faults();
+    GlobalFree(a);
+    GlobalFree(c);
+}
+
+TEST(GlobalMemory, ThreadSafe) {
+    std::size_t before = vellor::gmem::live_blocks();
+    auto work = [] {
+        for (int i = 0; i < 5000; ++i) {
+            HGLOBAL h = GlobalAlloc(GHND, 16);
+            GlobalLock(h);
+            GlobalUnlock(h);
+            GlobalFree(h);
+        }
+    };
+    std::thread t1(work), t2(work);
+    t1.join();
+    t2.join();
+    EXPECT_EQ(vellor::gmem::live_blocks(), before);
+}
+
+// ---- files -------------------------------------------------------------------
+
+struct WildcardCase {
+    const char *pattern, *name;
+    bool match;
+};
+
+TEST(FileSearch, WindowsWildcards) {
+    const WildcardCase cases[] = {
+        {"*.txt", "a.TXT", true},   {"*.txt", "a.txt.bak", false}, {"*.", "noext", true},
+        {"*.", "with.ext", false},  {"?.txt", "ab.txt", false},    {"?.txt", "a.txt", true},
+        {"*", "anything.x", true},  {"m*g.*", "MSG.env", true},    {"*.txt", ".", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(vellor::files::wildcard_match(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+}
+
+TEST(FileSearch, NameOrderAndCaseInsensitivePaths) {
+    TempEnv env;
+    ::mkdir(env.path("Queue").c_str(), 0755);
+    for (const char *n : {"b.txt", "A.TXT", "c.TxT", "d.env"}) write_file(env.path("Queue/") + n, "x");
+    vellor::files::Search s;
+    ASSERT_TRUE(s.first(env.path("QUEUE/*.txt")));
+    std::vector<std::string> names{s.name()};
+    while (s.next()) names.push_back(s.name());
+    EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "b.txt", "c.TxT"}));
+    EXPECT_TRUE(vellor::files::exists(env.path("queue/D.ENV")));
+    EXPECT_FALSE(vellor::files::exists(env.path("queue/e.env")));
+}
+
+// ---- registry options ----------------------------------------------------------
+
+TEST(Options, KeyMissingAndValueMissingGiveTheirOwnDefaults) {
+    TempEnv env;
+    struct Case {
+        int32_t (*read)();
+        int32_t key_missing, value_missing;
+    } cases[] = {
+        {vellor::options::use_log_file, 1, 1},
+        {[] { return vellor::options::log_file_limit(1); }, 0, 10},
+        {[] { return vellor::options::log_file_limit(0); }, 0, 2},
+        {vellor::options::callback_mode, 0, 0},
+        {vellor::options::send_percent_sent, 0, 0},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.read(), c.key_missing);
+    env.registry("\"Other\"=dword:00000001\r\n");
+    for (const auto &c : cases) EXPECT_EQ(c.read(), c.value_missing);
+    EXPECT_EQ(vellor::options::log_file(), "");
+    EXPECT_EQ(vellor::options::msg_extension(), "");
+}
+
+TEST(Options, ValuesOfAnyTypeAreTakenAsBytes) {
+    TempEnv env;
+    env.registry("\"callback\"=hex:03,00,00,00\r\n\"logfilemax\"=\"AB\"\r\n\"UseLogFile\"=dword:00000005\r\n"
+                 "\"MsgExtension\"=\"ABCDEFGHIJK\"\r\n\"logfile\"=\"C:\\\\logs\\\\a \\\"b\\\".txt\"\r\n");
+    EXPECT_EQ(vellor::options::callback_mode(), 3);
+    EXPECT_EQ(vellor::options::log_file_limit(1), 0x4241);  // "AB\0" as little-endian bytes
+    EXPECT_EQ(vellor::options::use_log_file(), 5);
+    EXPECT_EQ(vellor::options::msg_extension(), "ABCDEFGHIJK");  // eleven characters read whole
+    EXPECT_EQ(vellor::options::log_file(), "C:\\logs\\a \"b\".txt");
+}
+
+TEST(Options, ValueLargerThanItsBufferCountsAsMissing) {
+    TempEnv env;
+    env.registry("\"MsgExtension\"=\"ABCDEFGHIJKL\"\r\n\"callback\"=hex:01,00,00,00,00\r\n");
+    EXPECT_EQ(vellor::options::msg_extension(), "");
+    EXPECT_EQ(vellor::options::callback_mode(), 0);
+}
+
+TEST(Options, NothingIsCached) {
+    TempEnv env;
+    env.registry("\"SendPercentSent\"=dword:00000000\r\n");
+    EXPECT_EQ(vellor::options::send_percent_sent(), 0);
+    env.registry("\"SendPercentSent\"=dword:00000001\r\n");
+    EXPECT_EQ(vellor::options::send_percent_sent(), 1);
+}
+
+TEST(Options, MalformedFilesAreAMissingKey) {
+    TempEnv env;
+    const std::string bodies[] = {
+        std::string("garbage\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:7\r\n"),
+        std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:zz\r\n"),
+        std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\xff\xfe\x00\x01\x02 binary\r\n", 84),
+        std::string("\x00\x01\x02\x03\xff", 5),
+        std::string(""),
+        std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\other]\r\n\"logfilemax\"=dword:00000007\r\n"),
+    };
+    for (const auto &b : bodies) {
+        env.registry_raw(b);
+        EXPECT_EQ(vellor::options::log_file_limit(1), 0);
+    }
+}
+
+TEST(Options, RegeditFormats) {
+    TempEnv env;
+    std::string utf16 = "\xff\xfe";
+    for (char ch : std::string("Windows Registry Editor Version 5.00\r\n\r\n[hkey_local_machine\\SOFTWARE\\Orvane\\"
+                               "VellorAPI\\Options]\r\n\"LOGFILEMAX\"=dword:00000014\r\n\"MsgExtension\"=hex:6d,\\\r\n"
+                               "  73,67,00\r\n")) {
+        utf16 += ch;
+        utf16 += '\0';
+    }
+    env.registry_raw(utf16);
+    EXPECT_EQ(vellor::options::log_file_limit(1), 20);
+    EXPECT_EQ(vellor::options::msg_extension(), "msg");
+}
+
+// ---- log file ------------------------------------------------------------------
+
+TEST(LogFile, LineFormat) {
+    TempEnv env;
+    vellor::Write_Log(std::string(200, 'x'));
+    std::string all = read_file(env.log_path());
+    ASSERT_EQ(all.size(), 223u);
+    EXPECT_TRUE(std::regex_match(all, std::regex(R"(\d{4}/\d\d/\d\d  \d\d:\d\d:\d\d x{200}\r\n)")));
+}
+
+TEST(LogFile, LongTextIsCutToFitTheLine) {
+    TempEnv env;
+    vellor::Write_Log(std::string(5000, 'y'));
+    std::string all = read_file(env.log_path());
+    EXPECT_EQ(all.size(), 1023u);
+    EXPECT_EQ(all.substr(all.size() - 2), "\r\n");
+}
+
+TEST(LogFile, SwitchedOffWritesNothingAndKeepsTheCounter) {
+    TempEnv env;
+    env.registry("\"UseLogFile\"=dword:00000000\r\n");
+    vellor::set_log_line_counter(100);
+    vellor::Write_Log("nothing");
+    EXPECT_FALSE(file_exists(env.log_path()));
+    EXPECT_EQ(vellor::log_line_counter(), 100);
+}
+
+TEST(LogFile, LogfileOptionAndMissingDirectory) {
+    TempEnv env;
+    env.registry("\"logfile\"=\"" + env.path("own.log") + "\"\r\n");
+    vellor::Write_Log("one");
+    EXPECT_TRUE(file_exists(env.path("own.log")));
+    env.registry("\"logfile\"=\"" + env.path("missing/dir/own.log") + "\"\r\n");
+    vellor::Write_Log("lost");  // silently
+    EXPECT_FALSE(file_exists(env.path("missing")));
+}
+
+// Writes a log of the given size made of numbered lines of 100 bytes.
+void write_big_log(const std::string &path, std::size_t bytes) {
+    std::string line(98, 'L');
+    std::string out;
+    out.reserve(bytes);
+    for (int i = 0; out.size() + 100 <= bytes; ++i) {
+        std::string num = std::to_string(i);
+        out += num + line.substr(num.size()) + "\r\n";
+    }
+    out.append(bytes - out.size(), 'Z');
+    write_file(path, out);
+}
+
+TEST(LogFile, TrimsAtLine1And242ToTheNewestWholeLines) {
+    TempEnv env;
+    vellor::set_log_line_counter(0);
+    write_big_log(env.log_path(), 12u << 20);
+    vellor::Write_Log("first");  // line 1 after loading: trimmed before it
+    std::string kept = read_file(env.log_path());
+    EXPECT_LT(kept.size(), (2u << 20) + 100);
+    EXPECT_GT(kept.size(), (2u << 20) - 200);
+    EXPECT_NE(kept.find("first"), std::string::npos);
+    // Lines 2..241 do not trim; line 242 does.
+    write_big_log(env.log_path(), 11u << 20);
+    for (int i = 2; i <= 241; ++i) vellor::Write_Log("x");
+    EXPECT_GT(read_file(env.log_path()).size(), 11u << 20);
+    vellor::Write_Log("line 242");
+    EXPECT_LT(read_file(env.log_path()).size(), (2u << 20) + 100);
+}
+
+TEST(LogFile, ExactlyTheLimitStays) {
+    TempEnv env;
+    vellor::set_log_line_counter(0);
+    write_big_log(env.log_path(), 10u << 20);
+    vellor::Trim_Log(env.log_path());
+    EXPECT_EQ(read_file(env.log_path()).size(), 10u << 20);
+    write_big_log(env.log_path(), (10u << 20) + 1);
+    vellor::Trim_Log(env.log_path());
+    std::string kept = read_file(env.log_path());
+    EXPECT_LE(kept.size(), 2u << 20);
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(kept[0])));  // begins a whole line
+}
+
+TEST(LogFile, SmallLimitsMeanDefaults) {
+    TempEnv env;
+    env.registry("\"logfilemax\"=dword:00000003\r\n\"logfilemin\"=dword:00000000\r\n");
+    write_big_log(env.log_path(), 9u << 20);
+    vellor::Trim_Log(env.log_path());
+    EXPECT_EQ(read_file(env.log_path()).size(), 9u << 20);  // 3 means 10
+    write_big_log(env.log_path(), 11u << 20);
+    vellor::Trim_Log(env.log_path());
+    EXPECT_LE(read_file(env.log_path()).size(), 2u << 20);  // 0 means 2
+}
+
+// ---- status callback -------------------------------------------------------------
+
+TEST(StatusCallback, OptionModesOnTheHeloText) {
+    TempEnv env;
+    const std::string text = "VellorAPI [App] - [2] - HELO command was refused...";
+    struct Case {
+        const char *value;
+        bool called;
+        std::string received;
+    } cases[] = {
+        {nullptr, true, text},
+        {"00000000", true, text},
+        {"00000002", true, text},
+        {"00000001", true, "[2] - HELO command was refused..."},
+        {"00000003", true, " - [2] - HELO command was refused..."},
+        {"00000004", false, ""},
+        {"00000007", false, ""},
+    };
+    for (const auto &c : cases) {
+        if (c.value) env.registry(std::string("\"callback\"=dword:") + c.value + "\r\n");
+        reports().clear();
+        vellor::Report_Status(nullptr, 920, text, 901, record_status);
+        ASSERT_EQ(reports().size(), c.called ? 1u : 0u) << (c.value ? c.value : "missing");
+        if (c.called) {
+            EXPECT_EQ(reports()[0], (Report{920, c.received, 901}));
+        }
+    }
+}
+
+TEST(StatusCallback, TextsWithoutMarkerArriveWholeAndNamesWithDashes) {
+    TempEnv env;
+    for (const char *mode : {"00000001", "00000003"}) {
+        env.registry(std::string("\"callback\"=dword:") + mode + "\r\n");
+        reports().clear();
+        vellor::Report_Status(nullptr, 921, "Senders address validated successfully...", 0, record_status);
+        EXPECT_EQ(reports().at(0).text, "Senders address validated successfully...");
+    }
+    env.registry("\"callback\"=dword:00000001\r\n");
+    reports().clear();
+    vellor::Report_Status(nullptr, 921, "VellorAPI [A - B] - text", 0, record_status);
+    env.registry("\"callback\"=dword:00000003\r\n");
+    vellor::Report_Status(nullptr, 921, "VellorAPI [A - B] - text", 0, record_status);
+    EXPECT_EQ(reports().at(0).text, "B] - text");
+    EXPECT_EQ(reports().at(1).text, " - text");
+}
+
+TEST(StatusCallback, NullCallbackReadsNoRegistry) {
+    TempEnv env;
+    env.registry("\"callback\"=dword:00000000\r\n");
+    static int opens = 0;
+    opens = 0;
+    auto &t = vellor::sys::table();
+    auto real = t.open;
+    t.open = [](const char *p, int f, mode_t m) {
+        ++opens;
+        return ::open(p, f, m);
+    };
+    vellor::Report_Status(nullptr, 921, "text", 0, nullptr);
+    EXPECT_EQ(opens, 0);
+    vellor::Report_Status(nullptr, 921, "text", 0, record_status);
+    EXPECT_EQ(opens, 1);
+    t.open = real;
+}
+
+// ---- request record and error texts ------------------------------------------------
+
+class Record : public ::testing::Test {
+protected:
+    void SetUp() override { VELLOR_Initialize_Library(&lib, 0, "RecApp"); }
+    TempEnv env;
+    SMTPINIT_STRUCTURE lib{};
+    SMTPSEND_STRUCTURE req{};
+};
+
+TEST_F(Record, FirstAndRepeatedInitialisation) {
+    std::memset(&req, 0x5a, sizeof req);
+    req.nInitialized = 0;
+    env.clear_log();
+    EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 0);
+    EXPECT_EQ(req.nInitialized, 1);
+    SMTPSEND_STRUCTURE zero{};
+    zero.nInitialized = 1;
+    EXPECT_EQ(std::memcmp(&req, &zero, sizeof req), 0);
+    req.nMessagesSent = 7;
+    req.nErrorCode = 903;
+    std::strcpy(req.szErrorText, "old");
+    EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 0);
+    EXPECT_EQ(std::memcmp(&req, &zero, sizeof req), 0);
+    EXPECT_EQ(env.log_texts(), (std::vector<std::string>{
+                                   "VellorAPI [RecApp] - SMTPSEND_STRUCTURE first initialized successfully",
+                                   "VellorAPI [RecApp] - SMTPSEND_STRUCTURE re-initialized successfully."}));
+}
+
+TEST_F(Record, ReinitialisationFreesOnlyALockedList) {
+    VELLOR_Initialize_Structure(&lib, &req);
+    HGLOBAL locked = make_list("a@b.c");
+    GlobalLock(locked);
+    req.hRecipients = locked;
+    env.clear_log();
+    VELLOR_Initialize_Structure(&lib, &req);
+    EXPECT_EQ(GlobalFlags(locked), GMEM_INVALID_HANDLE);  // freed
+    EXPECT_EQ(env.log_texts().at(0), "VellorAPI - **WARNING** - VELLOR_SEND hRecipients global memory pointer freed.");
+    HGLOBAL unlocked = make_list("a@b.c");
+    req.hRecipients = unlocked;
+    VELLOR_Initialize_Structure(&lib, &req);
+    EXPECT_EQ(req.hRecipients, nullptr);
+    EXPECT_EQ(GlobalSize(unlocked), 6u);  // still the application's
+    GlobalFree(unlocked);
+}
+
+TEST_F(Record, RefusedBeforeLibraryInitialisation) {
+    VELLOR_Closedown_Library(&lib, "RecApp");
+    std::memset(&req, 0x33, sizeof req);
+    SMTPSEND_STRUCTURE copy = req;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err,
+              "Orvane VellorAPI Library: You do not appear to have called the VellorAPI_Initialize_Library() startup "
+              "call. You must call this before calling any other VellorAPI functions...\n");
+    EXPECT_EQ(std::memcmp(&req, &copy, sizeof req), 0);
+}
+
+TEST(ErrorTexts, EveryCodeAgainstTheGoldenTable) {
+    const std::map<int, std::string> golden = {
+        {901, "VellorAPI - Server refused HELO protocol greeting, possibly no sender's domain name provided."},
+        {902, "VellorAPI - Server refused to accept senders email address."},
+        {903, "VellorAPI - Server refused to accept recipient email address."},
+        {904, "VellorAPI - Server refused to accept message data."},
+        {905, "VellorAPI - Server name cannot be recognized - possibly badly formatted name."},
+        {906, "VellorAPI - Server refused to accept recipient mail domain name."},
+        {907, "VellorAPI - Server could not be connected to"},
+        {908, "VellorAPI - No valid recipient email addresses identified"},
+        {909, "VellorAPI - Server refused to accept domain name provided"},
+        {910, "VellorAPI - No message data was identified to be sent"},
+        {911, "VellorAPI - No recipient address identified"},
+        {912, "VellorAPI - Recipient address in invalid"},
+        {913, "VellorAPI - Memory error, unable to allocate global memory"},
+        {914, "VellorAPI - Memory error, unable to lock global memory"},
+        {915, "VellorAPI - Unable to resolve server name to IP  address"},
+        {916, "VellorAPI - Unable to open a socket for connection"},
+        {917, "VellorAPI - Authentication details (AUTH LOGIN) refused by server"},
+    };
+    SMTPSEND_STRUCTURE req{};
+    for (int code = -1; code <= 920; ++code) {
+        req.nErrorCode = static_cast<int16_t>(code);
+        VELLOR_Get_Error_Details(&req);
+        VELLOR_Get_Error_Details(&req);  // twice: never appends
+        auto it = golden.find(code);
+        EXPECT_EQ(std::string(req.szErrorText),
+                  it != golden.end() ? it->second : "VellorAPI - Unknown error code - please report to developers")
+            << code;
+        EXPECT_EQ(req.nErrorCode, code);
+    }
+}
+
+// ---- start-up and versions -----------------------------------------------------------
+
+TEST(Lifecycle, InitialiseFillsTheRecordAndLogs) {
+    TempEnv env;
+    SMTPINIT_STRUCTURE lib;
+    std::memset(&lib, 0x77, sizeof lib);
+    testing::internal::CaptureStderr();
+    VELLOR_Initialize_Library(&lib, 0, "LifeApp");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // our own companion: no warning
+    EXPECT_STREQ(lib.szApplication, "LifeApp");
+    EXPECT_STREQ(lib.szVersion, "2.61.0.30");
+    EXPECT_STREQ(lib.szTcpVersion, "2.61.0.30");
+    EXPECT_STREQ(lib.szBuild, "060125");
+    EXPECT_STREQ(lib.szTcpBuild, "060125");
+    EXPECT_EQ(lib.nLibraryCode, 2111);
+    EXPECT_EQ(lib.dwStructRevision, 450194u);
+    EXPECT_EQ(lib.dwTcpStructRevision, 450194u);
+    EXPECT_EQ(lib.bLibraryInitialized, 1);
+    EXPECT_EQ(lib.nReserved, 0);
+    auto log = env.log_texts();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_TRUE(std::regex_match(log[0], std::regex(R"(VellorAPI \[LifeApp\] - Winsock Library initialized \[\d+\]\.)")));
+    EXPECT_EQ(log[1], "VellorAPI [LifeApp] - Winsock Structure initialized.");
+    EXPECT_EQ(log[3], "VellorAPI [LifeApp] - SMTP Library initialized [" +
+                          std::to_string(reinterpret_cast<intptr_t>(&lib)) + "].");
+    env.clear_log();
+    SMTPINIT_STRUCTURE never{};
+    VELLOR_Closedown_Library(&never, "LifeApp");
+    EXPECT_EQ(never.bLibraryInitialized, 0);
+    log = env.log_texts();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], "<<***>>");
+    EXPECT_EQ(log[2], "      ");
+}
+
+TEST(Lifecycle, LongApplicationNameIsCut) {
+    TempEnv env;
+    SMTPINIT_STRUCTURE lib{};
+    std::string name(300, 'n');
+    VELLOR_Initialize_Library(&lib, 0, name.c_str());
+    EXPECT_EQ(std::strlen(lib.szApplication), 127u);
+    VELLOR_Initialize_Library(&lib, 0, nullptr);
+    EXPECT_STREQ(lib.szApplication, "");
+}
+
+TEST(Lifecycle, VersionAndBuildDate) {
+    char version[24], build[12], date[16];
+    DWORD rev = 0;
+    VellorAPI_Library_Version(version, build, &rev);
+    VellorAPI_Get_Build_Date(date);
+    EXPECT_STREQ(version, "2.61.0.30");
+    EXPECT_STREQ(build, "060125");
+    EXPECT_EQ(rev, 450194u);
+    EXPECT_STREQ(date, "Jan 25, 2006");
+}
+
+TEST(BadInput, FieldsWithoutNulAndNullPointers) {
+    TempEnv env;
+    SMTPSEND_STRUCTURE req;
+    std::memset(&req, 'A', sizeof req);
+    req.nErrorCode = 905;
+    VELLOR_Get_Error_Details(&req);
+    EXPECT_STREQ(req.szErrorText, "VellorAPI - Server name cannot be recognized - possibly badly formatted name.");
+    VELLOR_Get_Error_Details(nullptr);
+    VELLOR_Initialize_Library(nullptr, 0, "x");
+    EXPECT_EQ(VELLOR_Initialize_Structure(nullptr, nullptr), 1);
+    EXPECT_EQ(VELLOR_Send_Message("x", nullptr, nullptr), -1);
+    EXPECT_EQ(VELLOR_Get_Message_Details(nullptr), -1);
+    EXPECT_EQ(VELLOR_Perform_DNS_Lookup("x", nullptr), -1);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#!/usr/bin/python3
+"""A capture SMTP server for the tests and the demo, on aiosmtpd.
+
+HELO also allows AUTH (LOGIN and PLAIN, without TLS). Every accepted message
+is stored byte for byte in a Maildir (new/), with its envelope beside it in a
+JSON file; every connection and every login is written to events.jsonl.
+Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD]
+"""
+import json
+import os
+import sys
+import time
+import uuid
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import SMTP, AuthResult
+
+host, port, root = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+user = sys.argv[4].encode() if len(sys.argv) > 4 else None
+password = sys.argv[5].encode() if len(sys.argv) > 5 else None
+for sub in ("new", "cur", "tmp"):
+    os.makedirs(os.path.join(root, "Maildir", sub), exist_ok=True)
+events_path = os.path.join(root, "events.jsonl")
+
+
+def event(**kw):
+    with open(events_path, "a") as f:
+        f.write(json.dumps(kw) + "\n")
+
+
+class HeloAuthSMTP(SMTP):
+    def connection_made(self, transport):
+        event(event="connect")
+        super().connection_made(transport)
+
+    async def smtp_HELO(self, hostname):
+        await super().smtp_HELO(hostname)
+        self.session.extended_smtp = True  # lets AUTH follow HELO
+        event(event="helo", name=hostname)
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = user is None or (auth_data.login == user and auth_data.password == password)
+    event(event="auth", mechanism=mechanism, login=auth_data.login.decode("latin-1"), success=ok)
+    return AuthResult(success=ok, handled=False)
+
+
+class MaildirHandler:
+    async def handle_DATA(self, server, session, envelope):
+        name = "%d.%s" % (time.time_ns(), uuid.uuid4().hex)
+        path = os.path.join(root, "Maildir", "new", name)
+        with open(path + ".tmp", "wb") as f:
+            f.write(envelope.original_content)
+        with open(path + ".json", "w") as f:
+            json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos}, f)
+        os.rename(path + ".tmp", path)
+        event(event="message", file=name, to=envelope.rcpt_tos)
+        return "250 Message accepted for delivery"
+
+
+class HeloAuthController(Controller):
+    def factory(self):
+        return HeloAuthSMTP(self.handler, authenticator=authenticator, auth_require_tls=False,
+                            auth_exclude_mechanism=[], decode_data=False)
+
+
+controller = HeloAuthController(MaildirHandler(), hostname=host, port=port)
+controller.start()
+with open(os.path.join(root, "ready"), "w") as f:
+    f.write(str(os.getpid()))
+try:
+    time.sleep(10**9)
+except KeyboardInterrupt:
+    pass
+finally:
+    controller.stop()

@@ -1,0 +1,211 @@
+// dnsmasq launcher and the scripted DNS responder.
+#include "dns_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace testenv {
+
+namespace {
+
+int free_udp_port() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+// A DNS query for a name, used to wait until a server answers.
+std::string make_query(const std::string &name, int type) {
+    std::string q("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12);
+    std::size_t pos = 0;
+    while (pos <= name.size()) {
+        std::size_t dot = name.find('.', pos);
+        std::string label = name.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
+        if (!label.empty()) q += static_cast<char>(label.size()) + label;
+        if (dot == std::string::npos) break;
+        pos = dot + 1;
+    }
+    q += '\0';
+    q += static_cast<char>(type >> 8);
+    q += static_cast<char>(type & 255);
+    q += std::string("\x00\x01", 2);
+    return q;
+}
+
+bool answers(int port) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
+    std::string q = make_query("probe.invalid", 1);
+    ::sendto(fd, q.data(), q.size(), 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    pollfd p{fd, POLLIN, 0};
+    bool ok = ::poll(&p, 1, 200) == 1;
+    ::close(fd);
+    return ok;
+}
+
+std::string lower(std::string s) {
+    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string encode_name(const std::string &name) {
+    std::string q = make_query(name, 0);
+    return q.substr(12, q.size() - 12 - 4);
+}
+
+void put16(std::string &s, int v) {
+    s += static_cast<char>((v >> 8) & 255);
+    s += static_cast<char>(v & 255);
+}
+
+}  // namespace
+
+Dnsmasq::Dnsmasq(const std::string &dir, const std::vector<std::string> &lines) {
+    port_ = free_udp_port();
+    log_ = dir + "/dnsmasq-queries.log";
+    std::string conf = dir + "/dnsmasq.conf";
+    std::string text = "no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=" + std::to_string(port_) +
+                       "\nlog-queries\nlog-facility=" + log_ + "\n";
+    for (const auto &l : lines) text += l + "\n";
+    write_file(conf, text);
+    std::vector<std::string> argv = {"/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="};
+    if (::getuid() == 0) argv.push_back("--user=root");
+    proc_ = Process(argv, dir + "/dnsmasq.out");
+    ready_ = wait_until([&] { return answers(port_); }, std::chrono::milliseconds(5000));
+}
+
+Dnsmasq::~Dnsmasq() { proc_.stop(); }
+
+int Dnsmasq::queries_for(const std::string &name) const {
+    std::string log = read_file(log_);
+    int n = 0;
+    for (std::size_t pos = 0; (pos = log.find("query[", pos)) != std::string::npos; ++pos) {
+        std::size_t end = log.find('\n', pos);
+        std::string line = log.substr(pos, end - pos);
+        if (line.find("] " + name + " from") != std::string::npos) ++n;
+    }
+    return n;
+}
+
+ScriptedDns::ScriptedDns() {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
+    ::bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] { run(); });
+}
+
+ScriptedDns::~ScriptedDns() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+}
+
+void ScriptedDns::mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts) {
+    std::lock_guard<std::mutex> g(mu_);
+    mx_[lower(domain)] = hosts;
+}
+
+void ScriptedDns::a(const std::string &host, const std::vector<std::string> &addresses) {
+    std::lock_guard<std::mutex> g(mu_);
+    a_[lower(host)] = addresses;
+}
+
+int ScriptedDns::queries(const std::string &name) {
+    std::lock_guard<std::mutex> g(mu_);
+    return queries_[lower(name)];
+}
+
+std::string ScriptedDns::answer(const std::string &q) {
+    if (q.size() < 17) return {};
+    // Question name.
+    std::string name;
+    std::size_t pos = 12;
+    while (pos < q.size() && q[pos] != 0) {
+        int len = static_cast<unsigned char>(q[pos]);
+        if (!name.empty()) name += '.';
+        name += q.substr(pos + 1, static_cast<std::size_t>(len));
+        pos += static_cast<std::size_t>(len) + 1;
+    }
+    if (pos + 5 > q.size()) return {};
+    int type = (static_cast<unsigned char>(q[pos + 1]) << 8) | static_cast<unsigned char>(q[pos + 2]);
+    std::string question = q.substr(12, pos + 5 - 12);
+    std::lock_guard<std::mutex> g(mu_);
+    queries_[lower(name)]++;
+    std::string records;
+    int count = 0;
+    bool known = mx_.count(lower(name)) || a_.count(lower(name));
+    if (type == 15 && mx_.count(lower(name))) {
+        for (const auto &[host, pref] : mx_[lower(name)]) {
+            std::string rdata;
+            put16(rdata, pref);
+            rdata += encode_name(host);
+            records += std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c", 10);
+            put16(records, static_cast<int>(rdata.size()));
+            records += rdata;
+            ++count;
+        }
+    } else if (type == 1 && a_.count(lower(name))) {
+        for (const auto &addr : a_[lower(name)]) {
+            in_addr ia{};
+            ::inet_pton(AF_INET, addr.c_str(), &ia);
+            records += std::string("\xc0\x0c\x00\x01\x00\x01\x00\x00\x00\x3c\x00\x04", 12);
+            records += std::string(reinterpret_cast<const char *>(&ia), 4);
+            ++count;
+        }
+    }
+    std::string r = q.substr(0, 2);
+    r += known ? std::string("\x81\x80", 2) : std::string("\x81\x83", 2);  // NXDOMAIN when unknown
+    put16(r, 1);
+    put16(r, count);
+    put16(r, 0);
+    put16(r, 0);
+    return r + question + records;
+}
+
+void ScriptedDns::run() {
+    while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) != 1) continue;
+        char buf[1500];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
+        if (n <= 0) continue;
+        std::string q(buf, static_cast<std::size_t>(n));
+        std::string r;
+        switch (mode_.load()) {
+            case Mode::Silent: answer(q); continue;
+            case Mode::Garbage: r = q.substr(0, 2) + std::string("\x81\x80\x00\x01\x00\x05\xff\xff\x13\x37garbage", 19); break;
+            case Mode::Answer: r = answer(q); break;
+        }
+        ::sendto(fd_, r.data(), r.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
+    }
+}
+
+DnsServerEnv::DnsServerEnv(int port) {
+    ::setenv("KORVEXAPI_DNS_SERVERS", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+}
+DnsServerEnv::~DnsServerEnv() { ::unsetenv("KORVEXAPI_DNS_SERVERS"); }
+
+}  // namespace testenv

@@ -1,0 +1,120 @@
+// The scripted SMTP peer; see script_peer.h.
+#include "script_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace testenv {
+
+namespace {
+constexpr int kWaitMs = 8000;
+}
+
+Script Script::replies(const std::string &greeting, const std::vector<std::string> &replies) {
+    Script s;
+    s.say(greeting);
+    for (const auto &r : replies) s.line().say(r);
+    return s;
+}
+
+Script smtp_accepting(int recipients, bool quit) {
+    Script s;
+    s.say("220 peer ready\r\n").line().say("250 hello\r\n").line().say("250 sender ok\r\n");
+    for (int i = 0; i < recipients; ++i) s.line().say("250 recipient ok\r\n");
+    s.line().say("354 go ahead\r\n").data().say("250 queued\r\n");
+    if (quit) s.line().say("221 bye\r\n");
+    return s;
+}
+
+ScriptPeer::ScriptPeer(Script script, const char *address, int port, int connections)
+    : script_(std::move(script)), connections_(connections) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address, &sa.sin_addr);
+    ::bind(listen_fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    ::listen(listen_fd_, 8);
+    socklen_t len = sizeof sa;
+    ::getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] { run(); });
+}
+
+ScriptPeer::~ScriptPeer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    ::close(listen_fd_);
+}
+
+std::string ScriptPeer::transcript() {
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard<std::mutex> g(mu_);
+    return received_;
+}
+
+void ScriptPeer::run() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs * 2);
+    for (int n = 0; n < connections_ && !stop_; ++n) {
+        pollfd p{listen_fd_, POLLIN, 0};
+        int fd = -1;
+        while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+            if (::poll(&p, 1, 50) == 1) {
+                fd = ::accept(listen_fd_, nullptr, nullptr);
+                break;
+            }
+        }
+        if (fd < 0) return;
+        ++accepted_;
+        play(fd);
+        ::close(fd);
+    }
+}
+
+void ScriptPeer::play(int fd) {
+    std::string pending;
+    auto read_until = [&](const std::string &end) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        for (;;) {
+            std::size_t at = pending.find(end);
+            if (at != std::string::npos) {
+                pending.erase(0, at + end.size());
+                return true;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{fd, POLLIN, 0};
+            if (stop_ || left.count() <= 0) return false;
+            if (::poll(&p, 1, 50) != 1) continue;
+            char buf[65536];
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return false;
+            pending.append(buf, static_cast<std::size_t>(n));
+            std::lock_guard<std::mutex> g(mu_);
+            received_.append(buf, static_cast<std::size_t>(n));
+        }
+    };
+    for (const auto &s : script_.steps) {
+        switch (s.kind) {
+            case Script::Say: ::send(fd, s.text.data(), s.text.size(), MSG_NOSIGNAL); break;
+            case Script::Line:
+                if (!read_until("\r\n")) return;
+                break;
+            case Script::Data:
+                if (!read_until("\r\n.\r\n")) return;
+                break;
+            case Script::Pause: std::this_thread::sleep_for(std::chrono::milliseconds(s.ms)); break;
+            case Script::Close: return;
+        }
+    }
+    // Collect whatever else the client sends until it closes (bounded).
+    read_until(std::string("\0\0never\0", 8));
+}
+
+}  // namespace testenv

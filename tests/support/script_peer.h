@@ -1,0 +1,68 @@
+// A scripted SMTP peer on a loopback address: it accepts connections (one
+// after another, up to a given number), plays the same script on each
+// (replies, reads of one command or of a whole message, pauses, a close),
+// and records every byte the client sent. Every wait is bounded.
+#pragma once
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testenv {
+
+class Script {
+public:
+    Script &say(const std::string &text) { return add(Say, text); }
+    Script &line() { return add(Line, ""); }         // one command up to CR LF
+    Script &data() { return add(Data, ""); }         // up to "\r\n.\r\n"
+    Script &pause(int ms) { return add(Pause, "", ms); }
+    Script &close() { return add(Close, ""); }
+    // Greeting, then one reply per command: the common case.
+    static Script replies(const std::string &greeting, const std::vector<std::string> &replies);
+
+    enum Kind { Say, Line, Data, Pause, Close };
+    struct Step {
+        Kind kind;
+        std::string text;
+        int ms;
+    };
+    std::vector<Step> steps;
+
+private:
+    Script &add(Kind k, const std::string &t, int ms = 0) {
+        steps.push_back({k, t, ms});
+        return *this;
+    }
+};
+
+// The SMTP conversation of one accepted message, replies given in order:
+// greeting, HELO, MAIL, RCPT..., DATA (354), then the final reply and QUIT.
+Script smtp_accepting(int recipients = 1, bool quit = true);
+
+class ScriptPeer {
+public:
+    ScriptPeer(Script script, const char *address = "127.0.0.1", int port = 0, int connections = 1);
+    ~ScriptPeer();
+    int port() const { return port_; }
+    // Waits (bounded) for the peer to finish, then gives what the client sent
+    // over all connections.
+    std::string transcript();
+    int accepted() const { return accepted_; }
+
+private:
+    void run();
+    void play(int fd);
+
+    Script script_;
+    int listen_fd_ = -1;
+    int port_ = 0;
+    int connections_;
+    std::atomic<int> accepted_{0};
+    std::atomic<bool> stop_{false};
+    std::mutex mu_;
+    std::string received_;
+    std::thread thread_;
+};
+
+}  // namespace testenv

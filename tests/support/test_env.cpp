@@ -1,0 +1,169 @@
+// Test helpers; see test_env.h.
+#include "test_env.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace testenv {
+
+TempEnv::TempEnv() {
+    char tmpl[] = "/tmp/vellor-test-XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    char cwd[4096];
+    old_cwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
+    ::setenv("VELLORAPI_REGISTRY", path("registry.reg").c_str(), 1);
+    ::setenv("VELLORAPI_SYSTEM_DIR", dir_.c_str(), 1);
+    if (::chdir(dir_.c_str()) != 0) std::abort();
+    reports().clear();
+}
+
+TempEnv::~TempEnv() {
+    if (::chdir(old_cwd_.c_str()) != 0) return;
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+void TempEnv::registry(const std::string &values) {
+    registry_raw("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n" + values);
+}
+
+void TempEnv::registry_raw(const std::string &content) { write_file(path("registry.reg"), content); }
+
+std::vector<std::string> TempEnv::log_texts() const {
+    std::vector<std::string> out;
+    std::string all = read_file(log_path());
+    std::size_t pos = 0;
+    while (pos < all.size()) {
+        std::size_t end = all.find("\r\n", pos);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(pos, end - pos);
+        out.push_back(line.size() >= 21 ? line.substr(21) : line);
+        pos = end + 2;
+    }
+    return out;
+}
+
+void TempEnv::clear_log() const { ::unlink(log_path().c_str()); }
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+bool file_exists(const std::string &path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::vector<Report> &reports() {
+    static std::vector<Report> r;
+    return r;
+}
+
+int32_t VELLOR_CALLBACK record_status(SMTPSEND_STRUCTURE *, int32_t status, const char *text, int32_t code) {
+    reports().push_back({status, text ? text : "", code});
+    return 0;
+}
+
+HGLOBAL make_list(const std::string &text) {
+    HGLOBAL h = GlobalAlloc(GHND, text.size() + 1);
+    char *p = static_cast<char *>(GlobalLock(h));
+    std::memcpy(p, text.c_str(), text.size() + 1);
+    GlobalUnlock(h);
+    return h;
+}
+
+Process::Process(const std::vector<std::string> &argv, const std::string &log) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::setpgid(0, 0);
+        int fd = ::open(log.empty() ? "/dev/null" : log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        std::vector<char *> args;
+        for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+}
+
+Process &Process::operator=(Process &&o) noexcept {
+    stop();
+    pid_ = o.pid_;
+    o.pid_ = -1;
+    return *this;
+}
+
+void Process::stop() {
+    if (pid_ <= 0) return;
+    ::kill(-pid_, SIGTERM);
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+int free_port(const char *address) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &sa.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+bool wait_for_port(const char *address, int port, std::chrono::milliseconds limit) {
+    return wait_until(
+        [&] {
+            int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in sa{};
+            sa.sin_family = AF_INET;
+            sa.sin_port = htons(static_cast<uint16_t>(port));
+            ::inet_pton(AF_INET, address, &sa.sin_addr);
+            bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+            ::close(fd);
+            return ok;
+        },
+        limit);
+}
+
+bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return cond();
+}
+
+}  // namespace testenv
