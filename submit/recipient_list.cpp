@@ -5,7 +5,8 @@
 //  - an entry longer than 511 characters fails validation;
 //  - an address read or picked from a list is cut to 255 characters, the
 //    width of the fields it is copied into;
-//  - a picked address without '@' leaves szServer empty.
+//  - a picked address without '@' leaves szServer empty;
+//  - nRecipients, a 16-bit count, stops at 32767.
 // The list text is read only within the block's GlobalSize, so a block
 // without a NUL is never read past its end.
 #include <algorithm>
@@ -114,7 +115,7 @@ int validate_recipient_list(SMTPSEND_STRUCTURE *request, const std::string &app)
     }
     Write_Log(count == 1 ? std::string("Identified and validated a single recipient(s)")
                          : format("Identified and validated %d recipient(s)", count));
-    request->nRecipients = static_cast<int16_t>(count);
+    request->nRecipients = static_cast<int16_t>(std::min(count, 32767));  // a 16-bit count
     GlobalUnlock(request->hRecipients);
     return 1;
 }
