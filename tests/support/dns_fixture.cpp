@@ -159,7 +159,13 @@ std::string ScriptedDns::answer(const std::string &q) {
         for (const auto &[host, pref] : mx_[lower(name)]) {
             std::string rdata;
             put16(rdata, pref);
-            rdata += encode_name(host);
+            std::string suffix = "." + name;
+            if (host.size() > suffix.size() && lower(host.substr(host.size() - suffix.size())) == lower(suffix)) {
+                std::string prefix = encode_name(host.substr(0, host.size() - suffix.size()));
+                rdata += prefix.substr(0, prefix.size() - 1) + std::string("\xc0\x0c", 2);  // compressed
+            } else {
+                rdata += encode_name(host);
+            }
             records += std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c", 10);
             put16(records, static_cast<int>(rdata.size()));
             records += rdata;
@@ -196,7 +202,15 @@ void ScriptedDns::run() {
         std::string r;
         switch (mode_.load()) {
             case Mode::Silent: answer(q); continue;
-            case Mode::Garbage: r = q.substr(0, 2) + std::string("\x81\x80\x00\x01\x00\x05\xff\xff\x13\x37garbage", 19); break;
+            case Mode::Garbage: {
+                // A header and question that match, then answers that do not parse.
+                r = answer(q);
+                std::size_t qend = 12;
+                while (qend < r.size() && r[qend] != 0) qend += static_cast<unsigned char>(r[qend]) + 1;
+                r = r.substr(0, 2) + std::string("\x81\x80", 2) + r.substr(4, 2) + std::string("\x00\x05\x00\x00\x00\x00", 6) + r.substr(12, qend + 5 - 12) +
+                    std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37garbage", 23);
+                break;
+            }
             case Mode::Answer: r = answer(q); break;
         }
         ::sendto(fd_, r.data(), r.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
