@@ -1,1 +1,479 @@
+// The SMTP session: whole transcripts against the scripted peer, the login,
+// the message data with its percent reports, message files, and delivery to
+// the aiosmtpd capture server.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/syscalls.h"
+#include "smtp/auth_encode.h"
+#include "smtp/transaction.h"
+#include "support/capture_server.h"
+#include "support/script_peer.h"
+#include "support/test_env.h"
+
+using namespace testenv;
+
+namespace {
+
+const std::string kBody = "Subject: test\r\n\r\nline one\r\n.starts with a dot\r\nlast line";
+
+class Smtp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("KORVEXAPI_TIMEOUT_MS", "3000", 1);
+        KorvexAPI_Initialize_Library(&block, 0, 1, "T");
+        KorvexAPI_Initialize_Structure(&block, &session);
+        std::strcpy(req.szSender, "sender@origin.test");
+        std::strcpy(req.szRecipient, "rcpt@dest.test");
+        req.bSingleRecipient = 1;
+        req.nAttempt = 1;
+        write_file(env.path("msg.txt"), kBody);
+        std::strcpy(req.szMessageFile, env.path("msg.txt").c_str());
+        call.app = "App";
+        call.req = &req;
+        call.cb = record_status;
+        call.block = &block;
+        call.session = &session;
+    }
+    void TearDown() override { ::unsetenv("KORVEXAPI_TIMEOUT_MS"); }
+    void target(int port) {
+        std::strcpy(session.szHostAddress, "127.0.0.1");
+        session.nPort = static_cast<uint32_t>(port);
+        std::strcpy(req.szServerIP, "127.0.0.1");
+    }
+    int deliver(ScriptPeer &peer) {
+        target(peer.port());
+        return vellor::SMTP_Deliver_Message(call, 1);
+    }
+    bool reported(int status, const std::string &text, int code) const {
+        return std::find(reports().begin(), reports().end(), Report{status, text, code}) != reports().end();
+    }
+    void transport_close() { KorvexAPI_Close_Socket(&block, &session, 1); }
+    bool logged(const std::string &line) const {
+        auto log = env.log_texts();
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
+
+    TempEnv env;
+    TCPLIBRARY_STRUCTURE block{};
+    TCPSESSION_STRUCTURE session{};
+    SMTPSEND_STRUCTURE req{};
+    vellor::Call call;
+};
+
+const std::string kHappy = "HELO origin.test\r\nMAIL FROM: <sender@origin.test>\r\nRCPT TO: <rcpt@dest.test>\r\nDATA\r\n" +
+                           kBody + "\r\n.\r\nQUIT\r\n";
+
+TEST_F(Smtp, WholeTranscriptOfOneMessage) {
+    ScriptPeer peer(smtp_accepting());
+    EXPECT_EQ(deliver(peer), 0);
+    EXPECT_EQ(peer.transcript(), kHappy);  // the body exactly as stored: no dot-stuffing
+    EXPECT_STREQ(req.szHeloDomain, "origin.test");
+    EXPECT_EQ(session.nSocket, 0u);  // closed
+    EXPECT_TRUE(reported(921, "VellorAPI [App] - [1] - Recipient address of [rcpt@dest.test] accepted...", 0));
+    EXPECT_TRUE(reported(922, "VellorAPI [App] - [1] - Message from [sender@origin.test] sent to [rcpt@dest.test] sucessfully...", 0));
+    EXPECT_TRUE(reported(921, "VellorAPI [App] - [1] - Trying to connect to SMTP server address [127.0.0.1]", 0));
+    EXPECT_TRUE(file_exists(env.path("msg.txt")));  // bDeleteMessage clear
+}
+
+TEST_F(Smtp, HeloFallbackDomainsAfter501) {
+    std::strcpy(req.szSender, "nodomain");
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"501 bad but 250\r\n", "250 ok\r\n", "550 stop\r\n"}));
+    EXPECT_EQ(deliver(peer), -1);
+    std::string t = peer.transcript();
+    EXPECT_EQ(t.substr(0, 58), "HELO localhost.localdomain\r\nHELO client.localdomain\r\nMAIL ");
+    EXPECT_EQ(req.nErrorCode, 902);
+}
+
+TEST_F(Smtp, HeloRefusals) {
+    struct Case {
+        const char *reply;
+        bool own_text;
+    } cases[] = {{"421 busy\r\n", false}, {"550 no 250\r\n", true}, {"251 odd 250\r\n", true}, {"", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reply);
+        reports().clear();
+        env.clear_log();
+        Script s;
+        s.say("220 hi\r\n").line();
+        if (*c.reply) s.say(c.reply);
+        else s.close();
+        ScriptPeer peer(s);
+        EXPECT_EQ(deliver(peer), -1);
+        EXPECT_EQ(req.nErrorCode, 901);
+        EXPECT_EQ(reported(920, "VellorAPI [App] - [1] - HELO command was refused...", 901), c.own_text);
+        EXPECT_TRUE(logged("VellorAPI [App] - [1] - FAILED to send message from [sender@origin.test]..."));
+        EXPECT_EQ(peer.transcript().find("MAIL FROM"), std::string::npos);
+    }
+}
+
+TEST_F(Smtp, LoginWithAuthLogin) {
+    std::strcpy(req.szAuthUser, "alice");
+    std::strcpy(req.szAuthPassword, "secret");
+    req.nErrorCode = 904;
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+                                                  "235 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                        .data()
+                        .say("250 queued\r\n"));
+    EXPECT_EQ(deliver(peer), 0);
+    EXPECT_TRUE(peer.transcript().starts_with("HELO origin.test\r\nAUTH LOGIN\r\nYWxpY2U=\r\nc2VjcmV0\r\nMAIL FROM: <s"));
+    EXPECT_EQ(req.nErrorCode, 0);  // reset by the accepted login
+    EXPECT_STREQ(req.szAuthUser, "YWxpY2U=");
+    EXPECT_TRUE(reported(921, "VellorAPI [App] - Authentication data received and encoded", 0));
+    EXPECT_TRUE(reported(921, "VellorAPI [App] - [1] - Authentication details accepted by server...", 0));
+    for (const char *f : {"userid.txt", "userpw.txt", "userid.mim"}) EXPECT_FALSE(file_exists(env.path(f)));
+}
+
+TEST_F(Smtp, AuthPlainFallbackSendsTheCallersOwnTexts) {
+    std::strcpy(req.szAuthUser, "alice");
+    std::strcpy(req.szAuthPassword, "secret");
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "504 no login\r\n", "334 go\r\n", "334 next\r\n",
+                                                  "535 wrong\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                        .data()
+                        .say("250 queued\r\n"));
+    EXPECT_EQ(deliver(peer), 0);  // a refused PLAIN login is only logged
+    EXPECT_TRUE(peer.transcript().starts_with("HELO origin.test\r\nAUTH LOGIN\r\nAUTH PLAIN\r\nalice\r\nsecret\r\nMAIL FROM"));
+    EXPECT_TRUE(logged("VellorAPI [App] - [1] - SMTP AUTH PLAIN Authentication was refused by server..."));
+}
+
+TEST_F(Smtp, PasswordRefusedRelayGoesOnBatchFails) {
+    for (bool batch : {false, true}) {
+        SCOPED_TRACE(batch ? "batch" : "relay");
+        std::strcpy(req.szAuthUser, "alice");
+        std::strcpy(req.szAuthPassword, "secret");
+        call.auth_encoded = false;
+        req.nErrorCode = 0;
+        ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "334 u\r\n", "334 p\r\n", "535 no\r\n",
+                                                      "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                            .data()
+                            .say("250 queued\r\n"));
+        target(peer.port());
+        int rc = batch ? vellor::SMTP_Deliver_Batch_Message(call, 1) : vellor::SMTP_Deliver_Message(call, 1);
+        if (batch) {
+            EXPECT_EQ(rc, -1);
+            EXPECT_EQ(req.nErrorCode, 917);
+            EXPECT_TRUE(reported(920, "VellorAPI [App] - [1] - Authentication password was refused by server...", 917));
+            transport_close();
+        } else {
+            EXPECT_EQ(rc, 0);
+            EXPECT_NE(peer.transcript().find("MAIL FROM"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Smtp, ListOfThreeWithTheSecondRefused) {
+    req.bSingleRecipient = 0;
+    req.nRecipients = 3;
+    req.hRecipients = make_list("a@x.test b@y.test c@z.test");
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "550 no\r\n"}));
+    EXPECT_EQ(deliver(peer), -1);
+    EXPECT_EQ(req.nErrorCode, 903);
+    std::string t = peer.transcript();
+    EXPECT_NE(t.find("RCPT TO: <c@z.test>\r\n"), std::string::npos);  // the third is still sent
+    EXPECT_EQ(t.find("DATA"), std::string::npos);
+    EXPECT_TRUE(reported(920, "VellorAPI [App] - [1] - Recipent address [b@y.test] were refused...", 903));
+    GlobalUnlock(req.hRecipients);
+    GlobalFree(req.hRecipients);
+}
+
+TEST_F(Smtp, ListModeWithNoRecipientsSendsNoRcpt) {
+    req.bSingleRecipient = 0;
+    req.nRecipients = 0;
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "354 go\r\n"}).data().say("250 ok\r\n"));
+    EXPECT_EQ(deliver(peer), 0);
+    EXPECT_EQ(peer.transcript().substr(0, 57), "HELO origin.test\r\nMAIL FROM: <sender@origin.test>\r\nDATA\r\n");
+}
+
+TEST_F(Smtp, DataRefusedAThousandTimes) {
+    std::string many;
+    for (int i = 0; i < 1000; ++i) many += "503 " + std::string(507, 'x') + "\r\n";
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", many}));
+    EXPECT_EQ(deliver(peer), -1);
+    EXPECT_EQ(req.nErrorCode, 904);
+    EXPECT_TRUE(reported(920, "VellorAPI [App] - [1] - Server refused to accept data...", 904));
+}
+
+TEST_F(Smtp, DataWaitEndsWithoutCode) {
+    for (const char *end : {"close", "550"}) {
+        SCOPED_TRACE(end);
+        req.nErrorCode = 0;
+        Script s = Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"});
+        s.line();
+        if (std::string(end) == "550") s.say("550 no data\r\n");
+        else s.close();
+        ScriptPeer peer(s);
+        EXPECT_EQ(deliver(peer), -1);
+        EXPECT_EQ(req.nErrorCode, 0);
+    }
+}
+
+TEST_F(Smtp, RepliesJudgedByOneReceive) {
+    // 600 bytes to MAIL FROM: the first 511 accept it, the rest is read as the RCPT reply.
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 " + std::string(596, 'm') + "\r\n", "250 ok\r\n"}));
+    EXPECT_EQ(deliver(peer), -1);
+    EXPECT_EQ(req.nErrorCode, 903);
+    // A "250-" reply in two segments: the second is taken as the RCPT reply.
+    Script s = Script::replies("220 hi\r\n", {"250 hello\r\n"});
+    s.line().say("250-first\r\n").pause(200).say("250 second\r\n").line().say("550 rcpt refused\r\n").line().say("354 go\r\n");
+    ScriptPeer split(s);
+    req.nErrorCode = 0;
+    EXPECT_EQ(deliver(split), -1);  // the RCPT reply arrives as the DATA reply: "550"
+    EXPECT_EQ(req.nErrorCode, 0);
+    EXPECT_NE(split.transcript().find("DATA\r\n"), std::string::npos);
+}
+
+TEST_F(Smtp, FinalReplyMustBe250SpaceOrDash) {
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "2501 ok\r\n", "2502 ok\r\n", "354 go\r\n"})
+                        .data()
+                        .say("2503 odd\r\n"));
+    EXPECT_EQ(deliver(peer), -1);
+    EXPECT_EQ(req.nErrorCode, 904);
+    EXPECT_TRUE(reported(920, "VellorAPI [App] - [1] - Data was not accepted by server...", 904));
+}
+
+TEST_F(Smtp, BatchSecondMessageStartsAtMailFrom) {
+    Script s = smtp_accepting(1, false);
+    s.line().say("250 ok\r\n").line().say("250 ok\r\n").line().say("354 go\r\n").data().say("250 queued\r\n");
+    ScriptPeer peer(s);
+    target(peer.port());
+    req.bSingleRecipient = 0;
+    req.nRecipients = 0;
+    EXPECT_EQ(vellor::SMTP_Deliver_Batch_Message(call, 1), 0);
+    EXPECT_EQ(req.nRecipients, 1);  // 0 became 1
+    EXPECT_EQ(vellor::SMTP_Deliver_Batch_Message(call, 0), 0);
+    ::shutdown(static_cast<int>(session.nSocket), SHUT_RDWR);
+    std::string t = peer.transcript();
+    std::string second = t.substr(kHappy.size() - 6);  // after the first message's end of data
+    EXPECT_EQ(second.substr(0, 10), "MAIL FROM:");
+    EXPECT_TRUE(reported(921, "VellorAPI [App] - Message has been left in [" + env.dir() + "]", 0));
+    EXPECT_TRUE(reported(922, "VellorAPI [App] - [1] - Message from [sender@origin.test] sent to 1 recipient sent sucessfully...", 0));
+    transport_close();
+}
+
+TEST_F(Smtp, MessageFilesDeletedOnlyAfterAcceptance) {
+    req.bDeleteMessage = 1;
+    req.bUseEnvFile = 1;
+    write_file(env.path("msg.ENV"), "MAIL FROM: <sender@origin.test>\r\n");
+    ScriptPeer refused(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                           .data()
+                           .say("451 later\r\n"));
+    EXPECT_EQ(deliver(refused), -1);
+    EXPECT_TRUE(file_exists(env.path("msg.txt")));
+    EXPECT_TRUE(file_exists(env.path("msg.ENV")));
+    ScriptPeer accepted(smtp_accepting());
+    EXPECT_EQ(deliver(accepted), 0);
+    EXPECT_FALSE(file_exists(env.path("msg.txt")));
+    EXPECT_FALSE(file_exists(env.path("msg.ENV")));
+    EXPECT_EQ(std::string(req.szMessageFile), env.path("msg.ENV"));
+}
+
+TEST_F(Smtp, BatchDeletionReports) {
+    req.bDeleteMessage = 1;
+    req.bUseEnvFile = 1;
+    write_file(env.path("msg.ENV"), "x");
+    ScriptPeer peer(smtp_accepting(1, false));
+    target(peer.port());
+    EXPECT_EQ(vellor::SMTP_Deliver_Batch_Message(call, 1), 0);
+    EXPECT_TRUE(reported(921, "VellorAPI [App] - Message has been deleted from [" + env.dir() + "]", 0));
+    EXPECT_TRUE(reported(921, "VellorAPI [App] - ENV file has been deleted from [" + env.dir() + "]", 0));
+    EXPECT_FALSE(file_exists(env.path("msg.ENV")));
+    transport_close();
+}
+
+TEST_F(Smtp, MessageSourceCheck) {
+    struct Case {
+        bool batch;
+        const char *file;
+        std::string text;
+    } cases[] = {
+        {false, "", "VellorAPI [App] - Mo mail message file name or global memory buffer received for sending!"},
+        {true, "", "VellorAPI [App] - No mail message file name or global memory buffer received for sending!"},
+        {false, "/nonexistent/m.txt", "VellorAPI [App] - Specified mail message of [/nonexistent/m.txt] cannot be found"},
+    };
+    for (const auto &c : cases) {
+        std::strcpy(req.szMessageFile, c.file);
+        req.hMessage = std::string(c.file).empty() ? nullptr : make_list("body");  // a block does not excuse a missing file
+        reports().clear();
+        int rc = c.batch ? vellor::SMTP_Deliver_Batch_Message(call, 1) : vellor::SMTP_Deliver_Message(call, 1);
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(req.nErrorCode, 910);
+        EXPECT_EQ(reports(), (std::vector<Report>{{920, c.text, 910}}));
+        if (req.hMessage) GlobalFree(req.hMessage);
+    }
+}
+
+// ---- message data ---------------------------------------------------------------
+
+std::vector<std::size_t> g_sends;
+ssize_t counting_send(int fd, const void *buf, size_t n, int flags) {
+    g_sends.push_back(n);
+    return ::send(fd, buf, n, flags);
+}
+
+struct PercentCase {
+    std::size_t body;
+    int block;
+    std::vector<std::size_t> body_sends;
+    std::vector<std::string> percents;
+};
+
+TEST_F(Smtp, PercentReports) {
+    env.registry("\"SendPercentSent\"=dword:00000001\r\n");
+    const PercentCase cases[] = {
+        {2500, 1000, {1000, 1000, 500}, {"40", "80", "100"}},
+        {800, 1000, {800}, {"100"}},
+        {0, 1000, {0}, {"100"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.body);
+        std::string body(c.body, 'b');
+        write_file(env.path("msg.txt"), body);
+        session.nSendBlockSize = c.block;
+        ScriptPeer peer(smtp_accepting());
+        reports().clear();
+        g_sends.clear();
+        vellor::sys::table().send = counting_send;
+        EXPECT_EQ(deliver(peer), 0);
+        vellor::sys::reset_table();
+        // Sends: HELO, MAIL, RCPT, DATA, the body, end of data, QUIT.
+        std::vector<std::size_t> body_sends(g_sends.begin() + 4, g_sends.end() - 2);
+        EXPECT_EQ(body_sends, c.body_sends);
+        std::vector<std::string> percents;
+        for (const auto &r : reports())
+            if (r.status == 926) percents.push_back(r.text);
+        EXPECT_EQ(percents, c.percents);
+        EXPECT_NE(peer.transcript().find("DATA\r\n" + body + "\r\n.\r\n"), std::string::npos);
+    }
+}
+
+TEST_F(Smtp, HundredBlocksNeverReportOne) {
+    env.registry("\"SendPercentSent\"=dword:00000001\r\n");
+    write_file(env.path("msg.txt"), std::string(10000, 'z'));
+    session.nSendBlockSize = 100;
+    ScriptPeer peer(smtp_accepting());
+    EXPECT_EQ(deliver(peer), 0);
+    std::vector<std::string> percents;
+    for (const auto &r : reports())
+        if (r.status == 926) percents.push_back(r.text);
+    ASSERT_EQ(percents.size(), 99u);
+    EXPECT_EQ(percents.front(), "2");
+    EXPECT_EQ(percents.back(), "100");
+}
+
+TEST_F(Smtp, BodyFromGlobalMemoryUpToItsFirstNul) {
+    std::string block("first part\r\nsecond\0hidden", 25);
+    HGLOBAL h = GlobalAlloc(GHND, block.size());
+    std::memcpy(GlobalLock(h), block.data(), block.size());
+    GlobalUnlock(h);
+    req.hMessage = h;
+    req.szMessageFile[0] = 0;
+    ScriptPeer peer(smtp_accepting());
+    EXPECT_EQ(deliver(peer), 0);
+    EXPECT_NE(peer.transcript().find("DATA\r\nfirst part\r\nsecond\r\n.\r\n"), std::string::npos);
+    EXPECT_EQ(GlobalFlags(h), 0u);  // unlocked, not freed
+    GlobalFree(h);
+}
+
+// ---- misbehaving servers ----------------------------------------------------------
+
+TEST_F(Smtp, MisbehavingServersFailCleanly) {
+    ::setenv("KORVEXAPI_TIMEOUT_MS", "400", 1);
+    struct Case {
+        const char *name;
+        Script script;
+        int code;
+    } cases[] = {
+        {"silent", Script().pause(3000), 901},
+        {"garbage", Script::replies("\x01\x02garbage\r\n", {"\xff\xfe\r\n"}), 901},
+        {"nul bytes", Script::replies(std::string("220\0hi\r\n", 8), {std::string("250\0\0\r\n", 7), std::string("\0\0\0", 3)}), 902},
+        {"ten megabytes without line end", Script().say(std::string(10 << 20, 'g')), 901},
+        {"closes after greeting", Script().say("220 hi\r\n").close(), 901},
+        {"closes after MAIL", Script::replies("220 hi\r\n", {"250 hello\r\n"}).line().close(), 902},
+        {"closes in the body", Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"}).close(), 904},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        req.nErrorCode = 0;
+        ScriptPeer peer(c.script);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(deliver(peer), -1);
+        EXPECT_EQ(req.nErrorCode, c.code);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+}
+
+// ---- login data encoding -------------------------------------------------------------
+
+// A reference encoder written independently of the library's.
+std::string reference_base64(const std::string &in) {
+    static const std::string a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bits;
+    for (unsigned char ch : in)
+        for (int b = 7; b >= 0; --b) bits += ((ch >> b) & 1) ? '1' : '0';
+    while (bits.size() % 6) bits += '0';
+    std::string out;
+    for (std::size_t i = 0; i < bits.size(); i += 6) out += a[std::stoi(bits.substr(i, 6), nullptr, 2)];
+    while (out.size() % 4) out += '=';
+    return out;
+}
+
+TEST(LoginEncoding, AgainstAReferenceEncoder) {
+    TempEnv env;
+    for (int n = 1; n <= 46; ++n) {
+        std::string user(static_cast<std::size_t>(n), static_cast<char>('a' + n % 26));
+        user[0] = static_cast<char>(0xA0 + n);  // bytes above 127 too
+        std::string password = "p" + std::to_string(n) + std::string(static_cast<std::size_t>(n) - 1, '/');
+        char u[128] = {0}, p[128] = {0};
+        std::memcpy(u, user.data(), user.size());
+        std::memcpy(p, password.data(), std::min<std::size_t>(password.size(), 127));
+        vellor::SMTP_Encode_Auth_Data(u, p);
+        EXPECT_EQ(std::string(u), reference_base64(user.substr(0, 45))) << n;
+        EXPECT_EQ(std::string(p), reference_base64(password.substr(0, 45))) << n;
+    }
+    char u[128] = "", p[128] = "pw";
+    vellor::SMTP_Encode_Auth_Data(u, p);  // no user: both emptied
+    EXPECT_STREQ(p, "");
+    for (const char *f : {"userid.txt", "userpw.txt", "userid.mim"}) EXPECT_FALSE(file_exists(env.path(f)));
+}
+
+TEST(LoginEncoding, FileEncoderLines) {
+    TempEnv env;
+    write_file(env.path("in"), std::string(100, 'q'));
+    EXPECT_EQ(vellor::Base64_Encode_File(env.path("in"), env.path("out")), 0);
+    std::string out = read_file(env.path("out"));
+    EXPECT_EQ(out, reference_base64(std::string(45, 'q')) + "\r\n" + reference_base64(std::string(45, 'q')) + "\r\n" +
+                       reference_base64(std::string(10, 'q')) + "\r\n\r\n");
+    EXPECT_EQ(reference_base64(std::string(45, 'q')).size(), 60u);
+    EXPECT_EQ(vellor::Base64_Encode_File(env.path("missing"), env.path("out")), -1);
+}
+
+// ---- a real server -------------------------------------------------------------------
+
+TEST_F(Smtp, MessageFileAndBlockArriveAtTheCaptureServer) {
+    CaptureServer server(env.dir(), "127.0.0.1", 0, "alice", "secret");
+    ASSERT_TRUE(server.ready());
+    std::strcpy(req.szAuthUser, "alice");
+    std::strcpy(req.szAuthPassword, "secret");
+    target(server.port());
+    EXPECT_EQ(vellor::SMTP_Deliver_Message(call, 1), 0);
+    std::string block_body = "Subject: block\r\n\r\nfrom memory\r\n";
+    req.hMessage = make_list(block_body);
+    req.szMessageFile[0] = 0;
+    EXPECT_EQ(vellor::SMTP_Deliver_Message(call, 1), 0);  // same call: the same encoded login
+    GlobalFree(req.hMessage);
+    auto messages = server.messages();
+    ASSERT_EQ(messages.size(), 2u);
+    // The server takes away the dot that starts a line (no dot-stuffing is done).
+    std::string expected = kBody;
+    expected.replace(expected.find("\r\n.starts"), 3, "\r\n");
+    EXPECT_EQ(messages[0], expected + "\r\n");
+    EXPECT_EQ(messages[1], block_body + "\r\n");
+    EXPECT_EQ(server.logins(true), 2);
+    EXPECT_EQ(server.logins(false), 0);
+}
+
+}  // namespace
