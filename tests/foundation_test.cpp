@@ -19,6 +19,7 @@
 #include "vellorapi.h"
 
 using namespace testenv;
+using namespace std::string_literals;
 
 namespace {
 
@@ -180,8 +181,8 @@ TEST(Options, MalformedFilesAreAMissingKey) {
     const std::string bodies[] = {
         std::string("garbage\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:7\r\n"),
         std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:zz\r\n"),
-        std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\xff\xfe\x00\x01\x02 binary\r\n", 84),
-        std::string("\x00\x01\x02\x03\xff", 5),
+        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\xff\xfe\x00\x01\x02 binary\r\n"s,
+        "\x00\x01\x02\x03\xff"s,
         std::string(""),
         std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\other]\r\n\"logfilemax\"=dword:00000007\r\n"),
     };

@@ -208,7 +208,7 @@ void ScriptedDns::run() {
                 std::size_t qend = 12;
                 while (qend < r.size() && r[qend] != 0) qend += static_cast<unsigned char>(r[qend]) + 1;
                 r = r.substr(0, 2) + std::string("\x81\x80", 2) + r.substr(4, 2) + std::string("\x00\x05\x00\x00\x00\x00", 6) + r.substr(12, qend + 5 - 12) +
-                    std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37garbage", 23);
+                    std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37" "garbage", 21);
                 break;
             }
             case Mode::Answer: r = answer(q); break;

@@ -1,0 +1,103 @@
+// A 100 MiB message file sent to a loopback read-and-discard SMTP sink,
+// against curl uploading the same file to the same sink in the same run.
+// Each send runs in a child process so its peak memory can be read.
+// Targets: at least curl's MiB/s; peak memory at most the message size plus
+// 16 MiB. Usage: body_bench [MiB]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "vellorapi.h"
+
+namespace {
+
+struct Run {
+    double seconds;
+    long peak_kib;
+    int status;
+};
+
+// Runs fn in a child; its wall time and peak resident memory.
+template <class Fn>
+Run in_child(Fn fn) {
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) _exit(fn());
+    int status = 0;
+    rusage ru{};
+    wait4(pid, &status, 0, &ru);
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return {s, ru.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+pid_t start_sink(const std::string &sink, int port) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(sink.c_str(), sink.c_str(), std::to_string(port).c_str(), "1", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    usleep(200000);
+    return pid;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    long mib = argc > 1 ? atol(argv[1]) : 100;
+    std::string self = argv[0];
+    std::string sink = self.substr(0, self.rfind('/') + 1) + "smtp_discard_sink";
+    char tmpl[] = "/tmp/vellor-bodybench-XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    std::string file = dir + "/big.txt";
+    {
+        std::string line(78, 'm');
+        line += "\r\n";
+        FILE *f = fopen(file.c_str(), "wb");
+        fputs("Subject: big\r\n\r\n", f);
+        for (long i = 0; i < mib * 1048576 / 80; ++i) fwrite(line.data(), 1, line.size(), f);
+        fclose(f);
+    }
+    setenv("VELLORAPI_SYSTEM_DIR", dir.c_str(), 1);
+    setenv("VELLORAPI_REGISTRY", (dir + "/none.reg").c_str(), 1);
+    int port = 20000 + getpid() % 20000;
+
+    pid_t s1 = start_sink(sink, port);
+    Run lib = in_child([&] {
+        SMTPSEND_STRUCTURE req;
+        memset(&req, 0, sizeof req);
+        strcpy(req.szServerIP, "127.0.0.1");
+        req.nPort = port;
+        strcpy(req.szSender, "bench@example.org");
+        strcpy(req.szRecipient, "sink@example.org");
+        req.bSingleRecipient = 1;
+        strcpy(req.szMessageFile, file.c_str());
+        return VELLOR_Send_Message("Bench", &req, nullptr) == 0 ? 0 : 1;
+    });
+    waitpid(s1, nullptr, 0);
+
+    pid_t s2 = start_sink(sink, port + 1);
+    Run curl = in_child([&] {
+        std::string url = "smtp://127.0.0.1:" + std::to_string(port + 1);
+        execlp("curl", "curl", "-s", url.c_str(), "-T", file.c_str(), "--mail-from", "bench@example.org",
+               "--mail-rcpt", "sink@example.org", static_cast<char *>(nullptr));
+        return 127;
+    });
+    waitpid(s2, nullptr, 0);
+
+    double size_mib = static_cast<double>(mib);
+    printf("message: %ld MiB to a loopback discard sink\n", mib);
+    printf("library VELLOR_Send_Message: %.3f s  %.1f MiB/s  peak %ld KiB  (status %d)\n", lib.seconds,
+           size_mib / lib.seconds, lib.peak_kib, lib.status);
+    printf("curl smtp upload:            %.3f s  %.1f MiB/s  peak %ld KiB  (status %d)\n", curl.seconds,
+           size_mib / curl.seconds, curl.peak_kib, curl.status);
+    printf("speed ratio library/curl: %.2f (target >= 1.00)\n", curl.seconds / lib.seconds);
+    printf("library peak minus message: %.1f MiB (target <= 16)\n", lib.peak_kib / 1024.0 - size_mib);
+    std::string cleanup = "rm -rf " + dir;
+    return system(cleanup.c_str()) == 0 && lib.status == 0 ? 0 : 1;
+}

@@ -1,0 +1,91 @@
+// A minimal SMTP sink that reads and discards: "250" to every command, "354"
+// to DATA, then reads to the end-of-data line and answers "250"; "221" to
+// QUIT. One connection at a time; exits after the given number of sessions.
+// Usage: smtp_discard_sink PORT SESSIONS
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void say(int fd, const char *text) {
+    if (send(fd, text, strlen(text), MSG_NOSIGNAL) < 0) return;
+}
+
+void session(int fd) {
+    say(fd, "220 sink ready\r\n");
+    std::vector<char> buf(1 << 20);
+    std::string pending;
+    bool in_data = false;
+    std::string tail;  // the last bytes of data seen, for a terminator split over reads
+    for (;;) {
+        ssize_t got = recv(fd, buf.data(), buf.size(), 0);
+        if (got <= 0) return;
+        size_t n = static_cast<size_t>(got);
+        if (in_data) {
+            size_t after = std::string::npos;
+            if (const void *end = memmem(buf.data(), n, "\r\n.\r\n", 5)) {
+                after = static_cast<size_t>(static_cast<const char *>(end) - buf.data()) + 5;
+            } else {
+                std::string window = tail + std::string(buf.data(), std::min<size_t>(n, 4));
+                size_t at = window.find("\r\n.\r\n");
+                if (at != std::string::npos) after = at + 5 - tail.size();
+            }
+            if (after == std::string::npos) {
+                tail = (tail + std::string(buf.data() + n - std::min<size_t>(n, 4), std::min<size_t>(n, 4)));
+                tail = tail.substr(tail.size() > 4 ? tail.size() - 4 : 0);
+                continue;
+            }
+            in_data = false;
+            tail.clear();
+            say(fd, "250 2.0.0 Ok: discarded\r\n");
+            pending.assign(buf.data() + after, n - after);
+        } else {
+            pending.append(buf.data(), n);
+        }
+        size_t nl;
+        while (!in_data && (nl = pending.find("\r\n")) != std::string::npos) {
+            std::string line = pending.substr(0, nl);
+            pending.erase(0, nl + 2);
+            if (strncasecmp(line.c_str(), "DATA", 4) == 0) {
+                say(fd, "354 End data with <CR><LF>.<CR><LF>\r\n");
+                in_data = true;
+                pending.clear();
+            } else if (strncasecmp(line.c_str(), "QUIT", 4) == 0) {
+                say(fd, "221 Bye\r\n");
+                return;
+            } else {
+                say(fd, "250 Ok\r\n");
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) return 2;
+    int port = atoi(argv[1]), sessions = atoi(argv[2]);
+    int ls = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
+    if (bind(ls, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(ls, 16) != 0) return 1;
+    for (int i = 0; i < sessions; ++i) {
+        int fd = accept(ls, nullptr, nullptr);
+        if (fd < 0) continue;
+        session(fd);
+        close(fd);
+    }
+    return 0;
+}
