@@ -151,7 +151,9 @@ int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::stri
     std::string path = dir + search.name();
     set_field(req->szMessageFile, path);
     std::string up = upper(fs(req->szMessageFile));
-    std::size_t at = up.find("." + upper(ext));
+    std::string needle = ".";
+    needle += upper(ext);
+    std::size_t at = up.find(needle);
     if (at == std::string::npos) {
         req->nErrorCode = 902;
         return -1;

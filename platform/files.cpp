@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "platform/syscalls.h"
@@ -74,23 +75,35 @@ std::string resolve_nocase(const std::string &path) {
     return out;
 }
 
-bool exists(const std::string &path) { return !path.empty() && lexists(resolve_nocase(path)); }
+bool exists(const std::string &path) {
+    return !path.empty() && (lexists(path) || lexists(resolve_nocase(path)));
+}
 
 bool file_size(const std::string &path, int64_t &size) {
     struct stat st;
-    if (path.empty() || ::stat(resolve_nocase(path).c_str(), &st) != 0) return false;
+    if (path.empty()) return false;
+    if (::stat(path.c_str(), &st) != 0 && ::stat(resolve_nocase(path).c_str(), &st) != 0) return false;
     size = st.st_size;
     return true;
 }
 
-int open_read(const std::string &path) {
-    if (path.empty()) return -1;
-    return sys::table().open(resolve_nocase(path).c_str(), O_RDONLY, 0);
+namespace {
+// Opens the path as written; only when it is missing is it looked up
+// without regard to case (so the common case costs one system call).
+int open_nocase(const std::string &path, int flags) {
+    int fd = sys::table().open(path.c_str(), flags, 0644);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    std::string found = resolve_nocase(path);
+    return found == path ? -1 : sys::table().open(found.c_str(), flags, 0644);
 }
+}  // namespace
+
+int open_read(const std::string &path) { return path.empty() ? -1 : open_nocase(path, O_RDONLY); }
 
 int open_append_create(const std::string &path) {
     if (path.empty()) return -1;
-    return sys::table().open(resolve_nocase(path).c_str(), O_WRONLY | O_CREAT, 0644);
+    int fd = open_nocase(path, O_WRONLY | O_APPEND);
+    return fd >= 0 || errno != ENOENT ? fd : sys::table().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
 }
 
 int create_truncate(const std::string &path, bool read_too) {

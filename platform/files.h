@@ -14,7 +14,7 @@ std::string resolve_nocase(const std::string &path);
 bool exists(const std::string &path);                 // file or directory
 bool file_size(const std::string &path, int64_t &size);
 int open_read(const std::string &path);               // -1 on failure
-int open_append_create(const std::string &path);      // OPEN_ALWAYS, write
+int open_append_create(const std::string &path);      // OPEN_ALWAYS, writes go to the end
 int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
 bool remove(const std::string &path);                 // DeleteFileA
 bool read_all(int fd, void *buf, std::size_t n, std::size_t &got);

@@ -2,9 +2,15 @@
 // application's recipient lists and message blocks. Every live handle is kept
 // in a table under one mutex, so a bad handle fails cleanly instead of
 // crashing. Fixed blocks are their own handle; moveable blocks get a distinct
-// handle and a lock count. Relies on the C library allocator.
+// handle and a lock count. Relies on the C library allocator, and on
+// anonymous mappings (with transparent huge pages) for blocks of 2 MiB and
+// more, such as a loaded message file.
 #include "platform/global_memory.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +27,7 @@ struct Block {
     std::size_t size = 0;
     bool moveable = false;
     unsigned locks = 0;
+    std::size_t mapped = 0;  // length of an anonymous mapping, 0 for heap memory
 };
 
 struct State {
@@ -42,9 +49,36 @@ bool injected(State &s, Op op) {
     return --n == 0;
 }
 
-void *allocate(std::size_t bytes, bool zero) {
+constexpr std::size_t kHuge = 2u << 20;
+
+// Heap memory, or for blocks of 2 MiB and more an anonymous mapping (zero
+// by nature) backed by transparent huge pages where the system allows.
+void *allocate(std::size_t bytes, bool zero, std::size_t &mapped) {
     std::size_t n = bytes ? bytes : 1;
+    mapped = 0;
+    if (n >= kHuge) {
+        std::size_t length = (n + kHuge - 1) / kHuge * kHuge;
+        void *p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED) {
+            ::madvise(p, length, MADV_HUGEPAGE);
+            mapped = length;
+            return p;
+        }
+    }
     return zero ? std::calloc(1, n) : std::malloc(n);
+}
+
+void release(const Block &b) {
+    if (b.mapped) ::munmap(b.data, b.mapped);
+    else std::free(b.data);
+}
+
+// Registers a moveable block under a handle of its own.
+void *register_moveable(State &s, const Block &b) {
+    s.next_token += 16;
+    void *handle = reinterpret_cast<void *>(s.next_token);
+    s.blocks[handle] = b;
+    return handle;
 }
 
 }  // namespace
@@ -78,16 +112,13 @@ VELLOR_API HGLOBAL GlobalAlloc(uint32_t flags, size_t bytes) {
     auto &s = vellor::gmem::state();
     std::lock_guard<std::mutex> g(s.mu);
     if (vellor::gmem::injected(s, Op::Alloc)) return nullptr;
-    void *data = vellor::gmem::allocate(bytes, flags & GMEM_ZEROINIT);
+    std::size_t mapped = 0;
+    void *data = vellor::gmem::allocate(bytes, flags & GMEM_ZEROINIT, mapped);
     if (!data) return nullptr;
-    Block b{data, bytes, (flags & GMEM_MOVEABLE) != 0, 0};
-    void *handle = data;
-    if (b.moveable) {
-        s.next_token += 16;
-        handle = reinterpret_cast<void *>(s.next_token);
-    }
-    s.blocks[handle] = b;
-    return handle;
+    Block b{data, bytes, (flags & GMEM_MOVEABLE) != 0, 0, mapped};
+    if (b.moveable) return vellor::gmem::register_moveable(s, b);
+    s.blocks[data] = b;
+    return data;
 }
 
 VELLOR_API void *GlobalLock(HGLOBAL mem) {
@@ -114,7 +145,7 @@ VELLOR_API HGLOBAL GlobalFree(HGLOBAL mem) {
     std::lock_guard<std::mutex> g(s.mu);
     auto it = s.blocks.find(mem);
     if (it == s.blocks.end()) return mem;
-    std::free(it->second.data);
+    vellor::gmem::release(it->second);
     s.blocks.erase(it);
     return nullptr;
 }
@@ -143,8 +174,17 @@ VELLOR_API HGLOBAL GlobalReAlloc(HGLOBAL mem, size_t bytes, uint32_t flags) {
     Block b = it->second;
     // A fixed block moves only when the caller allows it, as on Win32.
     if (!b.moveable && !(flags & GMEM_MOVEABLE) && bytes > b.size) return nullptr;
-    void *data = std::realloc(b.data, bytes ? bytes : 1);
-    if (!data) return nullptr;
+    void *data;
+    if (b.mapped) {  // a mapped block moves to the heap
+        data = std::malloc(bytes ? bytes : 1);
+        if (!data) return nullptr;
+        std::memcpy(data, b.data, std::min(bytes, b.size));
+        vellor::gmem::release(b);
+        b.mapped = 0;
+    } else {
+        data = std::realloc(b.data, bytes ? bytes : 1);
+        if (!data) return nullptr;
+    }
     if ((flags & GMEM_ZEROINIT) && bytes > b.size) std::memset(static_cast<char *>(data) + b.size, 0, bytes - b.size);
     b.data = data;
     b.size = bytes;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/syscalls.h"
 
 namespace vellor::reg {
 namespace {
@@ -42,16 +43,18 @@ struct Key {
 std::optional<std::string> read_file(const std::string &path) {
     int fd = files::open_read(path);
     if (fd < 0) return std::nullopt;
+    // A short read of a regular file is its end, so a small file costs one read.
     std::string text;
     char buf[8192];
-    std::size_t got = 0;
-    do {
-        if (!files::read_all(fd, buf, sizeof buf, got)) {
-            files::close(fd);
-            return std::nullopt;
-        }
-        text.append(buf, got);
-    } while (got == sizeof buf && text.size() < (16u << 20));
+    ssize_t got;
+    while ((got = sys::table().read(fd, buf, sizeof buf)) > 0) {
+        text.append(buf, static_cast<std::size_t>(got));
+        if (static_cast<std::size_t>(got) < sizeof buf || text.size() >= (16u << 20)) break;
+    }
+    if (got < 0) {
+        files::close(fd);
+        return std::nullopt;
+    }
     files::close(fd);
     return text;
 }

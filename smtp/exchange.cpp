@@ -1,6 +1,8 @@
 // Command/reply exchange over the Winsock stand-ins.
 #include "smtp/exchange.h"
 
+#include <sys/socket.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -17,8 +19,8 @@ int Exchange::command(const char *fmt, ...) {
     return send_raw(buf_, std::strlen(buf_));
 }
 
-int Exchange::send_raw(const char *data, std::size_t len) {
-    int n = winsock::send(socket(), data, len, 0);
+int Exchange::send_raw(const char *data, std::size_t len, bool more) {
+    int n = winsock::send(socket(), data, len, more ? MSG_MORE : 0);
     if (n == -1) wsa_error_ = winsock::WSAGetLastError();
     return n;
 }

@@ -24,7 +24,9 @@ public:
     // -1 on failure, the socket error then in wsa_error().
     int command(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
     // Sends bytes that are not in the buffer (QUIT, end of data, the body).
-    int send_raw(const char *data, std::size_t len);
+    // `more` tells the socket that more follows at once (the body before the
+    // end-of-data line), so both leave in as few segments as possible.
+    int send_raw(const char *data, std::size_t len, bool more = false);
     // One receive of at most 511 bytes into the cleared buffer.
     int read_reply();
     DataWait wait_for_data_reply();

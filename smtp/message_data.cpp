@@ -17,7 +17,9 @@
 
 namespace vellor {
 
-// A new, unlocked block holding the file's text and at least one NUL.
+// A new, unlocked block holding the file's text and at least one NUL. The
+// file is read straight into the block; a large block is backed by huge
+// pages (see global memory), which keeps its page faults few.
 HGLOBAL Load_Message_File(const std::string &name, std::size_t extra) {
     int64_t size = 0;
     if (!files::file_size(name, size) || size < 0) return nullptr;
@@ -73,7 +75,7 @@ void send_in_blocks(Transaction &t, const char *body, std::size_t length, std::s
     std::size_t sent = 0;
     while (sent < length) {
         std::size_t count = std::min(block, length - sent);
-        int n = t.x.send_raw(body + sent, count);
+        int n = t.x.send_raw(body + sent, count, sent + count == length);
         if (n == -1) {
             t.failed = true;
             return;
@@ -90,7 +92,7 @@ void transmit(Transaction &t, const char *body, std::size_t length) {
         send_in_blocks(t, body, length, static_cast<std::size_t>(block));
         return;
     }
-    int n = t.x.send_raw(body, length);
+    int n = t.x.send_raw(body, length, true);  // the end-of-data line follows at once
     if (n == -1) t.failed = true;
     else if (percent && static_cast<std::size_t>(n) == length) t.call.status(926, 0, "100");
 }

@@ -89,8 +89,8 @@ void Write_Log(const std::string &text) {
     char line[kLineBuffer];
     int n = std::snprintf(line, sizeof line, "%04d/%02d/%02d  %02d:%02d:%02d %s\r\n", t.year, t.month, t.day,
                           t.hour, t.minute, t.second, body.c_str());
-    if (n > 0 && sys::table().lseek(fd, 0, SEEK_END) >= 0)
-        files::write_all(fd, line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
+    // The file is open for appending: the line goes to its end in one write.
+    if (n > 0) files::write_all(fd, line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
     files::close(fd);
 }
 
