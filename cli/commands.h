@@ -1,0 +1,18 @@
+// The vellor tool's subcommands, each registered on the CLI11 application
+// and run over the public C API of libvellorapi.
+#pragma once
+#include <CLI/CLI.hpp>
+#include <functional>
+
+namespace cli {
+
+// Each returns the action to run when its subcommand was chosen; the
+// action's result is the process's exit status.
+using Action = std::function<int()>;
+Action add_send(CLI::App &app);
+Action add_mx(CLI::App &app);
+Action add_dns(CLI::App &app);
+Action add_details(CLI::App &app);
+Action add_version(CLI::App &app);
+
+}  // namespace cli

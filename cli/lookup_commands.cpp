@@ -1,0 +1,122 @@
+// vellor mx, dns, details and version: the library's lookups and message
+// file reading, and what versions are in use.
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "vellorapi.h"
+
+namespace cli {
+namespace {
+
+int run_mx(const std::string &domain, const std::string &dns, bool names_only) {
+    VALIDMXIPS list;
+    std::memset(&list, 0, sizeof list);
+    int rc = VELLOR_resolve_mx_domain(domain.c_str(), dns.c_str(), &list, 0, names_only ? 0 : 1);
+    if (rc != 0 || list.nValidIPs == 0) {
+        std::fprintf(stderr, "vellor: no mail exchanger found for %s (result %d)\n", domain.c_str(), rc);
+        return 1;
+    }
+    std::printf("%-40s %10s  %s\n", "exchanger", "preference", names_only ? "" : "address");
+    for (int i = 0; i < list.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
+        std::printf("%-40s %10d  %s\n", list.szMxHost[i], list.nPreference[i], names_only ? "" : list.szIPAddress[i]);
+    return 0;
+}
+
+int run_dns(const std::string &name) {
+    SMTPSEND_STRUCTURE r;
+    std::memset(&r, 0, sizeof r);
+    in_addr probe{};
+    bool reverse = inet_pton(AF_INET, name.c_str(), &probe) == 1;
+    char *field = reverse ? r.szServerIP : r.szServer;
+    std::size_t size = reverse ? sizeof r.szServerIP : sizeof r.szServer;
+    if (name.size() >= size) {
+        std::fprintf(stderr, "vellor: name too long\n");
+        return 2;
+    }
+    std::memcpy(field, name.c_str(), name.size() + 1);
+    if (VELLOR_Perform_DNS_Lookup("vellor", &r) != 0) {
+        VELLOR_Get_Error_Details(&r);
+        std::fprintf(stderr, "vellor: %s\n", r.szErrorText);
+        return 1;
+    }
+    if (reverse) std::printf("%s\t%s\n", name.c_str(), r.szServer);
+    for (int i = 0; !reverse && i < r.nMxIPAddresses && i < 8; ++i) std::printf("%s\t%s\n", name.c_str(), r.szMxIPAddress[i]);
+    return 0;
+}
+
+int run_details(const std::string &path, const std::string &extension) {
+    SMTPSEND_STRUCTURE r;
+    std::memset(&r, 0, sizeof r);
+    if (path.size() >= sizeof r.szMessageFile || extension.size() >= sizeof r.szMsgExtension) {
+        std::fprintf(stderr, "vellor: path or extension too long\n");
+        return 2;
+    }
+    std::strcpy(r.szMessageFile, path.c_str());
+    std::strcpy(r.szMsgExtension, extension.c_str());
+    r.bUseEnvFile = 1;
+    int rc = VELLOR_Get_Message_Details(&r);
+    std::printf("message:    %s\nsender:     %s\nrecipients: %d\n", r.szMessageFile, r.szSender, r.nRecipients);
+    if (r.hRecipients) {
+        const char *text = static_cast<const char *>(GlobalLock(r.hRecipients));
+        std::printf("list:       %.*s\n", static_cast<int>(strnlen(text, GlobalSize(r.hRecipients))), text);
+        GlobalUnlock(r.hRecipients);
+        GlobalFree(r.hRecipients);
+    } else {
+        std::printf("recipient:  %s\n", r.szRecipient);
+    }
+    if (rc != 0) {
+        VELLOR_Get_Error_Details(&r);
+        std::fprintf(stderr, "vellor: %s\n", r.szErrorText);
+        return 1;
+    }
+    return 0;
+}
+
+int run_version() {
+    SMTPINIT_STRUCTURE lib;
+    std::memset(&lib, 0, sizeof lib);
+    VELLOR_Initialize_Library(&lib, 0, "vellor");
+    char date[16] = {0};
+    VellorAPI_Get_Build_Date(date);
+    std::printf("library   %s build %s (%s), structure revision %u\n", lib.szVersion, lib.szBuild, date,
+                static_cast<unsigned>(lib.dwStructRevision));
+    std::printf("companion %s build %s, structure revision %u\n", lib.szTcpVersion, lib.szTcpBuild,
+                static_cast<unsigned>(lib.dwTcpStructRevision));
+    VELLOR_Closedown_Library(&lib, "vellor");
+    return 0;
+}
+
+}  // namespace
+
+Action add_mx(CLI::App &app) {
+    auto domain = std::make_shared<std::string>();
+    auto dns = std::make_shared<std::string>();
+    auto names = std::make_shared<bool>(false);
+    app.add_option("domain", *domain, "Mail domain")->required();
+    app.add_option("--dns", *dns, "DNS server to ask (host[:port]); default: the system's");
+    app.add_flag("--names-only", *names, "List exchangers without looking up their addresses");
+    return [=] { return run_mx(*domain, *dns, *names); };
+}
+
+Action add_dns(CLI::App &app) {
+    auto name = std::make_shared<std::string>();
+    app.add_option("name", *name, "Host name (forward lookup) or dotted address (reverse)")->required();
+    return [=] { return run_dns(*name); };
+}
+
+Action add_details(CLI::App &app) {
+    auto path = std::make_shared<std::string>();
+    auto ext = std::make_shared<std::string>();
+    app.add_option("path", *path, "Message file, or a queue directory")->required();
+    app.add_option("--extension", *ext, "Extension of message files, without the dot");
+    return [=] { return run_details(*path, *ext); };
+}
+
+Action add_version(CLI::App &) {
+    return [] { return run_version(); };
+}
+
+}  // namespace cli

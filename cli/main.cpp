@@ -1,0 +1,26 @@
+// vellor: try, script and check the mail library from the command line.
+// Exit status 0 on success; on failure non-zero with the library's own
+// error text on standard error.
+#include <cstdio>
+#include <map>
+
+#include "commands.h"
+
+int main(int argc, char **argv) {
+    CLI::App app{"vellor - send mail and look up mail exchangers with libvellorapi"};
+    app.require_subcommand(1);
+    std::map<CLI::App *, cli::Action> actions;
+    auto add = [&](const char *name, const char *help, cli::Action (*setup)(CLI::App &)) {
+        CLI::App *sub = app.add_subcommand(name, help);
+        actions[sub] = setup(*sub);
+    };
+    add("send", "Send a message, a queue directory or standard input", cli::add_send);
+    add("mx", "List a domain's mail exchangers and their addresses", cli::add_mx);
+    add("dns", "Look a host name up, or an address back", cli::add_dns);
+    add("details", "Show what a queued message file and its envelope say", cli::add_details);
+    add("version", "Library and companion versions, build date, revisions", cli::add_version);
+    CLI11_PARSE(app, argc, argv);
+    for (auto &[sub, action] : actions)
+        if (sub->parsed()) return action();
+    return 2;
+}

@@ -1,0 +1,168 @@
+#!/usr/bin/python3
+"""The vellor tool driven as a user would: argument handling, JSON reports,
+a real send through the capture server, and the lookups against dnsmasq.
+Usage: test_cli.py PATH-TO-VELLOR"""
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+VELLOR = sys.argv.pop(1)
+HERE = os.path.dirname(os.path.abspath(__file__))
+CAPTURE = os.path.join(HERE, "..", "servers", "capture_smtpd.py")
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    s = socket.socket(socket.AF_INET, kind)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def wait_for(cond, seconds=15):
+    end = time.time() + seconds
+    while time.time() < end:
+        if cond():
+            return True
+        time.sleep(0.05)
+    return cond()
+
+
+class Cli(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="vellor-cli-")
+        cls.port = free_port()
+        cls.capture = os.path.join(cls.dir, "capture")
+        os.makedirs(cls.capture)
+        cls.server = subprocess.Popen(["/usr/bin/python3", CAPTURE, "127.0.0.1", str(cls.port), cls.capture,
+                                       "demo", "s3cret"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert wait_for(lambda: os.path.exists(os.path.join(cls.capture, "ready")))
+        cls.dns_port = free_port(socket.SOCK_DGRAM)
+        conf = os.path.join(cls.dir, "dnsmasq.conf")
+        with open(conf, "w") as f:
+            f.write("no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=%d\nlocal=/test/\n"
+                    "mx-host=cli.test,mx.cli.test,10\nhost-record=mx.cli.test,127.0.0.1\n"
+                    "ptr-record=1.0.0.127.in-addr.arpa,mx.cli.test\n" % cls.dns_port)
+        args = ["/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="]
+        if os.getuid() == 0:
+            args.append("--user=root")
+        cls.dnsmasq = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.env = dict(os.environ, VELLORAPI_SYSTEM_DIR=cls.dir, VELLORAPI_REGISTRY=os.path.join(cls.dir, "none.reg"),
+                       KORVEXAPI_DNS_SERVERS="127.0.0.1:%d" % cls.dns_port, KORVEXAPI_TIMEOUT_MS="3000")
+        cls.env.pop("VELLOR_PASSWORD", None)
+        cls.message = os.path.join(cls.dir, "hello.txt")
+        with open(cls.message, "w") as f:
+            f.write("Subject: cli\r\n\r\nHello from the tool.\r\n")
+        time.sleep(0.3)
+
+    @classmethod
+    def tearDownClass(cls):
+        for p in (cls.server, cls.dnsmasq):
+            p.terminate()
+            p.wait(timeout=10)
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def run_tool(self, *args, stdin=None, env=None):
+        return subprocess.run([VELLOR, *args], input=stdin, capture_output=True, text=True, timeout=60,
+                              env=env or self.env, stdin=None if stdin is not None else subprocess.DEVNULL)
+
+    def stored(self):
+        new = os.path.join(self.capture, "Maildir", "new")
+        return sorted(n for n in os.listdir(new) if not n.endswith(".json"))
+
+    def send_args(self, *extra):
+        return ["send", "--server-ip", "127.0.0.1", "--port", str(self.port), *extra]
+
+    def test_refusals_send_nothing(self):
+        before = len(self.stored())
+        pw = os.path.join(self.dir, "missing-password")
+        cases = [
+            (self.send_args("--to", "a@b.test", "--message", self.message), "senders email address"),
+            (self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message, "--stdin"),
+             "not both"),
+            (self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message, "--user", "demo",
+                            "--password-file", pw), "cannot read the password file"),
+            (self.send_args("--from", "s@x.test", "--message", self.message), "no recipient"),
+            (self.send_args("--from", "bad@.x", "--to", "a@b.test", "--message", self.message),
+             "senders email address"),
+        ]
+        for args, text in cases:
+            with self.subTest(args=args):
+                r = self.run_tool(*args, stdin="")
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn(text, r.stderr)
+        self.assertEqual(len(self.stored()), before)
+
+    def test_json_reports_and_a_real_send(self):
+        before = len(self.stored())
+        env = dict(self.env, VELLOR_PASSWORD="s3cret")
+        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message,
+                                          "--user", "demo", "--json"), env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        objects = [json.loads(line) for line in r.stdout.splitlines()]
+        self.assertEqual(objects[-1]["result"], 0)
+        self.assertEqual(objects[-1]["messages_sent"], 1)
+        self.assertIn({"status": 922, "code": 0, "text": "Send of 1 message(s) completed"}, objects)
+        self.assertEqual(len(self.stored()), before + 1)
+        self.assertNotIn("s3cret", r.stdout + r.stderr)
+
+    def test_stdin_list_and_verbose_never_shows_the_password(self):
+        before = len(self.stored())
+        pw = os.path.join(self.dir, "pw")
+        with open(pw, "w") as f:
+            f.write("s3cret\n")
+        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--to", "c@d.test", "--stdin",
+                                          "--user", "demo", "--password-file", pw, "--verbose"),
+                          stdin="Subject: piped\r\n\r\nbody\r\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("SENT:", r.stdout)
+        self.assertNotIn("s3cret", r.stdout + r.stderr)
+        self.assertEqual(len(self.stored()), before + 1)
+        with open(os.path.join(self.capture, "Maildir", "new", self.stored()[-1] + ".json")) as f:
+            self.assertEqual(json.load(f)["to"], ["a@b.test", "c@d.test"])
+
+    def test_lookups(self):
+        r = self.run_tool("mx", "cli.test")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(r.stdout, r"mx\.cli\.test\s+10\s+127\.0\.0\.1")
+        r = self.run_tool("mx", "cli.test", "--names-only")
+        self.assertIn("mx.cli.test", r.stdout)
+        self.assertNotEqual(self.run_tool("mx", "nothing.test").returncode, 0)
+        r = self.run_tool("dns", "mx.cli.test")
+        self.assertEqual(r.stdout.strip(), "mx.cli.test\t127.0.0.1")
+        r = self.run_tool("dns", "127.0.0.1")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = self.run_tool("dns", "nothing.test")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn("Unable to resolve server name", r.stderr)
+
+    def test_details_and_version(self):
+        q = os.path.join(self.dir, "queue")
+        os.makedirs(q, exist_ok=True)
+        with open(os.path.join(q, "m1.txt"), "w") as f:
+            f.write("x")
+        with open(os.path.join(q, "m1.env"), "w") as f:
+            f.write("MAIL FROM: <s@x.test>\r\nRCPT TO: <a@b.test>\r\nRCPT TO: <c@d.test>\r\n")
+        r = self.run_tool("details", q)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("sender:     s@x.test", r.stdout)
+        self.assertIn("list:       a@b.test c@d.test", r.stdout)
+        r = self.run_tool("version")
+        self.assertIn("library   2.61.0.30 build 060125 (Jan 25, 2006), structure revision 450194", r.stdout)
+
+    def test_help_everywhere(self):
+        for sub in ([], ["send"], ["mx"], ["dns"], ["details"], ["version"]):
+            r = self.run_tool(*sub, "--help")
+            self.assertEqual(r.returncode, 0)
+            self.assertIn("Usage", r.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix, builds the C example against
+# it with pkg-config and with find_package, and runs both against the
+# capture server with a login. Usage: check_install.sh BUILD-DIR SOURCE-DIR
+set -euo pipefail
+build=$1 src=$2
+work=$(mktemp -d /tmp/vellor-install-XXXXXX)
+server_pid=
+trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+libdir=$(ls -d "$work"/prefix/lib*/ | head -n1)
+test -L "$libdir/libvellorapi.so" && test -e "$libdir/libvellorapi.so.2" && test -e "$libdir/libkorvexapi.so.2"
+test -f "$work/prefix/share/vellorapi/registry.reg.example"
+test -x "$work/prefix/bin/vellor"
+
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+gcc -std=c99 -Wall -o "$work/example-pc" "$src/examples/send_example.c" $(pkg-config --cflags --libs vellorapi) \
+    -Wl,-rpath,"$libdir"
+cmake -S "$src/examples" -B "$work/example-build" -DCMAKE_PREFIX_PATH="$work/prefix" \
+    -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
+cmake --build "$work/example-build" >/dev/null
+
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/capture"
+/usr/bin/python3 "$src/tests/servers/capture_smtpd.py" 127.0.0.1 "$port" "$work/capture" demo s3cret \
+    >"$work/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do [ -f "$work/capture/ready" ] && break; sleep 0.1; done
+export VELLORAPI_SYSTEM_DIR=$work VELLORAPI_REGISTRY=$work/none.reg
+"$work/example-pc" 127.0.0.1 "$port" demo s3cret | grep -q "^922 0 Send of 1 message(s) completed"
+"$work/example-build/send_example" 127.0.0.1 "$port" demo s3cret >/dev/null
+test "$(ls "$work/capture/Maildir/new" | grep -vc json)" = 2
+echo "installed package: pkg-config and find_package builds sent 2 messages"
