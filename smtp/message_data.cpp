@@ -76,7 +76,7 @@ void send_in_blocks(Transaction &t, const char *body, std::size_t length, std::s
     while (sent < length) {
         std::size_t count = std::min(block, length - sent);
         int n = t.x.send_raw(body + sent, count, sent + count == length);
-        if (n == -1) {
+        if (n <= 0) {  // a send that moves nothing would never finish
             t.failed = true;
             return;
         }
