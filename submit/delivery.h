@@ -33,6 +33,10 @@ struct DeliveryTable {
 DeliveryTable &delivery_table();
 void reset_delivery_table();
 
+// Ends a batch connection: QUIT, one read of the reply (neither judged),
+// then the companion closes the socket. True when the close succeeded.
+bool close_batch_connection(Call &call);
+
 // Message directory helpers shared by the relay and MX passes.
 int queue_limit(int32_t maxMessages);  // nMaxMessages above 0, else 250
 int count_queued(const std::string &directory);  // "*." + MsgExtension option

@@ -17,6 +17,14 @@ namespace vellor {
 
 int queue_limit(int32_t maxMessages) { return maxMessages > 0 ? maxMessages : 250; }
 
+bool close_batch_connection(Call &c) {
+    unsigned sock = c.session->nSocket;
+    winsock::send(sock, "QUIT\r\n", 6, 0);
+    char reply[256];
+    winsock::recv(sock, reply, 255, 0);
+    return transport::close_socket(c.block, c.session);
+}
+
 int count_queued(const std::string &directory) {
     return files::count_matches(directory + "*." + options::msg_extension());
 }
@@ -43,14 +51,9 @@ int send_first_only(Call &c, int connectFlag) {
 }
 
 void close_batch(Call &c) {
-    unsigned sock = c.session->nSocket;
-    winsock::send(sock, "QUIT\r\n", 6, 0);
-    char reply[256];
-    winsock::recv(sock, reply, 255, 0);
-    if (transport::close_socket(c.block, c.session)) {
-        c.log(c.prefixed("Socket closed correctly..."));
-        c.log(c.prefixed("Winsock session terminated correctly..."));
-    }
+    if (!close_batch_connection(c)) return;
+    c.log(c.prefixed("Socket closed correctly..."));
+    c.log(c.prefixed("Winsock session terminated correctly..."));
 }
 
 int send_directory(Call &c, int connectFlag) {

@@ -4,7 +4,6 @@
 // one connection. szServerIP, when given, is used as it is, without a
 // lookup of szServer.
 #include "platform/file_search.h"
-#include "platform/winsock.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/recipients.h"
@@ -91,11 +90,7 @@ int relay_envelope_directory(Call &c) {
     }
     search.close();
     unsigned sock = c.session->nSocket;
-    winsock::send(sock, "QUIT\r\n", 6, 0);
-    char reply[256];
-    winsock::recv(sock, reply, 255, 0);
-    if (transport::close_socket(c.block, c.session))
-        c.pair(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
+    if (close_batch_connection(c)) c.pair(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
     return 0;
 }
 

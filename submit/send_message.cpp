@@ -6,9 +6,9 @@
 // judges it.
 #include <cstring>
 
+#include "msgfiles/message_details.h"
 #include "submit/delivery.h"
 #include "submit/recipients.h"
-#include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -19,12 +19,6 @@ struct Facts {
     bool sender_valid = false;
     bool server_given = false;
 };
-
-void default_extension(SMTPSEND_STRUCTURE *r) {
-    if (!empty(r->szMsgExtension)) return;
-    std::string opt = options::msg_extension();
-    set_field(r->szMsgExtension, opt.empty() ? std::string("TXT") : opt);
-}
 
 // Steps 2 and 3: the sender and single-recipient checks.
 void check_addresses(Call &c, Facts &f) {
@@ -147,7 +141,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
     c.session = &session;
 
     Facts f;
-    default_extension(request);
+    ensure_msg_extension(request);
     check_addresses(c, f);
     classify_message_path(request);
     f.server_given = !empty(request->szServer) || !empty(request->szServerIP);

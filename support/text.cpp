@@ -40,8 +40,4 @@ bool equal_nocase(const std::string &a, const std::string &b) {
     return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-bool begins_with(const std::string &text, const char *prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 }  // namespace vellor

@@ -38,6 +38,5 @@ std::size_t find_text_nocase(const std::string &text, const std::string &pattern
 
 std::string upper(std::string s);
 bool equal_nocase(const std::string &a, const std::string &b);
-bool begins_with(const std::string &text, const char *prefix);
 
 }  // namespace vellor

@@ -19,9 +19,6 @@ void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t por
 
 std::string host_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szHostAddress); }
 std::string first_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szAddress[0]); }
-std::string address_at(const TCPSESSION_STRUCTURE *s, int i) {
-    return (i >= 0 && i < 8) ? fs(s->szAddress[i]) : std::string();
-}
 int addresses(const TCPSESSION_STRUCTURE *s) { return s->nAddresses; }
 
 bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host,

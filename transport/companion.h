@@ -16,7 +16,6 @@ TCPLIBRARY_STRUCTURE *send_block();
 void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port);
 std::string host_address(const TCPSESSION_STRUCTURE *s);
 std::string first_address(const TCPSESSION_STRUCTURE *s);
-std::string address_at(const TCPSESSION_STRUCTURE *s, int i);
 int addresses(const TCPSESSION_STRUCTURE *s);
 
 // Forward lookup of host; address receives the first address found.
