@@ -1,6 +1,7 @@
 // DNS for the companion through c-ares: A lookups (with /etc/hosts first, as
 // the system does), PTR lookups and MX queries. Each lookup makes its own
-// channel (reading /etc/resolv.conf, or taking $KORVEXAPI_DNS_SERVERS), runs
+// channel (reading /etc/resolv.conf, and /etc/hosts for names; the servers
+// from there or from $KORVEXAPI_DNS_SERVERS), runs
 // it to completion with poll() under an overall deadline of the companion's
 // time-out, and destroys it: no lookup can wait longer than that.
 #include <ares.h>
@@ -28,7 +29,11 @@ public:
         int total = timeout_ms();
         opts.timeout = std::max(50, std::min(total / 2, 5000));
         opts.tries = 2;
-        status_ = ares_init_options(&ch_, &opts, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES);
+        // Files first, then DNS, as the system does; naming the order also
+        // spares c-ares reading nsswitch.conf and host.conf at every lookup.
+        char lookups[] = "fb";
+        opts.lookups = lookups;
+        status_ = ares_init_options(&ch_, &opts, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_LOOKUPS);
         if (status_ == ARES_SUCCESS && !servers.empty()) status_ = ares_set_servers_ports_csv(ch_, servers.c_str());
     }
     ~Channel() {
@@ -119,12 +124,38 @@ void on_mx(void *arg, int status, int, unsigned char *abuf, int alen) {
 
 }  // namespace
 
+void on_a(void *arg, int status, int, unsigned char *abuf, int alen) {
+    auto *r = static_cast<HostResult *>(arg);
+    r->status = status;
+    if (status != ARES_SUCCESS) return;
+    ares_addrttl ttls[8];
+    int n = 8;
+    r->status = ares_parse_a_reply(abuf, alen, nullptr, ttls, &n);
+    for (int i = 0; r->status == ARES_SUCCESS && i < n; ++i) {
+        char text[INET_ADDRSTRLEN];
+        if (inet_ntop(AF_INET, &ttls[i].ipaddr, text, sizeof text)) r->addresses.emplace_back(text);
+    }
+}
+
+// A dotted address stands for itself; then /etc/hosts; then an A query whose
+// addresses are kept in the order of the answer (never re-sorted).
 int lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
+    in_addr literal{};
+    if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
+        addresses = {host};
+        return ARES_SUCCESS;
+    }
     Channel ch(dns_servers());
     if (!ch.ok()) return ch.status();
     HostResult r;
-    ares_gethostbyname(ch.get(), host.c_str(), AF_INET, on_host, &r);
-    ch.run();
+    hostent *file = nullptr;
+    if (ares_gethostbyname_file(ch.get(), host.c_str(), AF_INET, &file) == ARES_SUCCESS && file) {
+        on_host(&r, ARES_SUCCESS, 0, file);
+        ares_free_hostent(file);
+    } else {
+        ares_search(ch.get(), host.c_str(), 1 /* IN */, 1 /* A */, on_a, &r);
+        ch.run();
+    }
     addresses = r.addresses;
     return r.status == ARES_SUCCESS && addresses.empty() ? ARES_ENODATA : r.status;
 }
