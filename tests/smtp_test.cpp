@@ -129,15 +129,27 @@ TEST_F(Smtp, LoginWithAuthLogin) {
 }
 
 TEST_F(Smtp, AuthPlainFallbackSendsTheCallersOwnTexts) {
-    std::strcpy(req.szAuthUser, "alice");
-    std::strcpy(req.szAuthPassword, "secret");
-    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "504 no login\r\n", "334 go\r\n", "334 next\r\n",
-                                                  "535 wrong\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
-                        .data()
-                        .say("250 queued\r\n"));
-    EXPECT_EQ(deliver(peer), 0);  // a refused PLAIN login is only logged
-    EXPECT_TRUE(peer.transcript().starts_with("HELO origin.test\r\nAUTH LOGIN\r\nAUTH PLAIN\r\nalice\r\nsecret\r\nMAIL FROM"));
-    EXPECT_TRUE(logged("VellorAPI [App] - [1] - SMTP AUTH PLAIN Authentication was refused by server..."));
+    struct Case {
+        const char *reply;
+        std::string line;
+    } cases[] = {
+        {"235 ok\r\n", "VellorAPI [App] - [1] - Authentication details accepted by server..."},
+        {"535 wrong\r\n", "VellorAPI [App] - [1] - SMTP AUTH PLAIN Authentication was refused by server..."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reply);
+        std::strcpy(req.szAuthUser, "alice");
+        std::strcpy(req.szAuthPassword, "secret");
+        call.auth_encoded = false;
+        ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "504 no login\r\n", "334 go\r\n", "334 next\r\n",
+                                                      c.reply, "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                            .data()
+                            .say("250 queued\r\n"));
+        EXPECT_EQ(deliver(peer), 0);  // a refused PLAIN login is only logged
+        EXPECT_TRUE(peer.transcript().starts_with(
+            "HELO origin.test\r\nAUTH LOGIN\r\nAUTH PLAIN\r\nalice\r\nsecret\r\nMAIL FROM"));
+        EXPECT_TRUE(logged(c.line));
+    }
 }
 
 TEST_F(Smtp, PasswordRefusedRelayGoesOnBatchFails) {

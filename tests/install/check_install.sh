@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, builds the C example against
 # it with pkg-config and with find_package, and runs both against the
-# capture server with a login. Usage: check_install.sh BUILD-DIR SOURCE-DIR
+# capture server with a login.
+# Usage: check_install.sh BUILD-DIR SOURCE-DIR [EXTRA-CFLAGS]
+# (EXTRA-CFLAGS: the sanitizer flags when the libraries were built with them)
 set -euo pipefail
-build=$1 src=$2
+build=$1 src=$2 cflags=${3:-}
 work=$(mktemp -d /tmp/vellor-install-XXXXXX)
 server_pid=
 trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
@@ -14,10 +16,10 @@ test -f "$work/prefix/share/vellorapi/registry.reg.example"
 test -x "$work/prefix/bin/vellor"
 
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
-gcc -std=c99 -Wall -o "$work/example-pc" "$src/examples/send_example.c" $(pkg-config --cflags --libs vellorapi) \
-    -Wl,-rpath,"$libdir"
+gcc -std=c99 -Wall $cflags -o "$work/example-pc" "$src/examples/send_example.c" \
+    $(pkg-config --cflags --libs vellorapi) -Wl,-rpath,"$libdir"
 cmake -S "$src/examples" -B "$work/example-build" -DCMAKE_PREFIX_PATH="$work/prefix" \
-    -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
+    -DCMAKE_C_FLAGS="$cflags" -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
 cmake --build "$work/example-build" >/dev/null
 
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
