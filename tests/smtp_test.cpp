@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -315,6 +316,43 @@ TEST_F(Smtp, MessageSourceCheck) {
         EXPECT_EQ(req.nErrorCode, 910);
         EXPECT_EQ(reports(), (std::vector<Report>{{920, c.text, 910}}));
         if (req.hMessage) GlobalFree(req.hMessage);
+    }
+}
+
+// ---- send failures through the socket seam ------------------------------------------
+
+const char *g_fail_prefix = "";
+ssize_t failing_send(int fd, const void *buf, size_t n, int flags) {
+    if (std::strncmp(static_cast<const char *>(buf), g_fail_prefix, std::strlen(g_fail_prefix)) == 0) {
+        errno = EPIPE;
+        return -1;
+    }
+    return ::send(fd, buf, n, flags);
+}
+
+TEST_F(Smtp, CommandsThatCannotBeSent) {
+    struct Case {
+        const char *prefix;
+        int code;
+        std::string report;
+    } cases[] = {
+        {"HELO", 901, "VellorAPI [App] - HELO command was refused..."},
+        {"MAIL", 902, "VellorAPI [App] - [1] - Senders details [sender@origin.test] were refused..."},
+        {"RCPT", 903, "VellorAPI [App] - [1] - Recipient address [rcpt@dest.test] were refused..."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.prefix);
+        reports().clear();
+        session.nLastError = 0;
+        ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"}));
+        g_fail_prefix = c.prefix;
+        vellor::sys::table().send = failing_send;
+        EXPECT_EQ(deliver(peer), -1);
+        vellor::sys::reset_table();
+        EXPECT_EQ(req.nErrorCode, c.code);
+        EXPECT_EQ(session.nLastError, 10058);  // the socket error of the failed send
+        EXPECT_TRUE(reported(920, c.report, c.code));
+        EXPECT_EQ(peer.transcript().find(c.prefix), std::string::npos);
     }
 }
 
