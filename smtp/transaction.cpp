@@ -5,6 +5,9 @@
 // HELO fall-back domains: "localhost.localdomain" when no HELO domain can be
 // found, "client.localdomain" for the one repeat after a "501" reply.
 // A message file name without '.' has its envelope at the name plus ".ENV".
+// A failed connection does not stop the companion's network session: the
+// send stops it exactly once at its end, and later recipients of the same
+// call (an envelope's list, say) still connect through it.
 #include "smtp/transaction.h"
 
 #include <vector>
@@ -52,8 +55,7 @@ bool step_connect(Transaction &t) {
     t.call.status(920, 907, unable);
     t.call.status_then_log(920, 907, t.numbered("Unable to connect to SMTP server, send aborted..."));
     r->nErrorCode = 907;
-    if (t.relay()) KorvexAPI_Stop_Winsock(t.call.block);
-    return false;
+    return false;  // the companion stays started: the send's end step stops it, once
 }
 
 // Step 5: the HELO domain: szHeloDomain, else the sender's domain.

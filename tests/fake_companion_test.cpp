@@ -289,6 +289,20 @@ TEST_F(SendEntry, ProcedureChosenForEachRow) {
     GlobalFree(list2);
 }
 
+TEST_F(SendEntry, FailedConnectionsStillStopOnce) {
+    vellor::reset_delivery_table();  // the real procedures, over the fake companion
+    write_file(env.path("m.txt"), "body");
+    std::strcpy(req.szMessageFile, env.path("m.txt").c_str());
+    std::strcpy(req.szServerIP, "127.0.0.1");
+    std::strcpy(req.szRecipient, "to@x.test");
+    req.bSingleRecipient = 1;
+    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(req.nErrorCode, 907);
+    EXPECT_EQ(fake::korvex().count("Make_Connection"), 1);
+    EXPECT_EQ(fake::korvex().count("Stop_Winsock"), 1);
+    EXPECT_EQ(fake::korvex().count("Closedown_Library"), 1);
+}
+
 TEST_F(SendEntry, MxOpeningFillsServerAndCount) {
     req.bSingleRecipient = 1;
     std::strcpy(req.szRecipient, "to@dest.test");
