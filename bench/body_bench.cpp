@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "vellorapi.h"
+#include "sink_request.h"
 
 namespace {
 
@@ -88,13 +88,7 @@ int main(int argc, char **argv) {
     for (int round = 0; round < kRounds; ++round) {
         libs.push_back(in_child([&] {
             SMTPSEND_STRUCTURE req;
-            memset(&req, 0, sizeof req);
-            strcpy(req.szServerIP, "127.0.0.1");
-            req.nPort = port;
-            strcpy(req.szSender, "bench@example.org");
-            strcpy(req.szRecipient, "sink@example.org");
-            req.bSingleRecipient = 1;
-            strcpy(req.szMessageFile, file.c_str());
+            fill_sink_request(req, port, file.c_str());
             return VELLOR_Send_Message("Bench", &req, nullptr) == 0 ? 0 : 1;
         }));
         curls.push_back(in_child([&] {

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <string>
 
-#include "vellorapi.h"
+#include "sink_request.h"
 
 namespace {
 
@@ -81,14 +81,8 @@ int main() {
     usleep(300000);
 
     SMTPSEND_STRUCTURE req;
-    memset(&req, 0, sizeof req);
-    strcpy(req.szServerIP, "127.0.0.1");
-    req.nPort = port;
-    strcpy(req.szSender, "bench@example.org");
-    strcpy(req.szRecipient, "sink@example.org");
-    req.bSingleRecipient = 1;
+    fill_sink_request(req, port, queue.c_str());
     req.nMaxMessages = kMessages;
-    strcpy(req.szMessageFile, queue.c_str());
     auto t0 = std::chrono::steady_clock::now();
     int rc = VELLOR_Send_Message("Bench", &req, nullptr);
     double lib = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

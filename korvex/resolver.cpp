@@ -194,7 +194,10 @@ std::vector<std::string> default_servers() {
         inet_ntop(AF_INET, &p->addr.addr4, text, sizeof text);
         std::string s = text;
         int port = p->udp_port ? p->udp_port : 53;
-        if (port != 53) s += ":" + std::to_string(port);
+        if (port != 53) {
+            s += ':';
+            s += std::to_string(port);
+        }
         out.push_back(s);
     }
     ares_free_data(list);
