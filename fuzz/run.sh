@@ -11,7 +11,10 @@ core=(platform/syscalls.cpp platform/global_memory.cpp platform/files.cpp platfo
       platform/local_time.cpp platform/system_directory.cpp support/text.cpp support/options.cpp
       support/log_file.cpp submit/address_check.cpp submit/recipient_list.cpp msgfiles/envelope_reader.cpp)
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iinclude -I.)
-export VELLORAPI_REGISTRY=/nonexistent/registry.reg VELLORAPI_SYSTEM_DIR="$PWD/$out"
+# The log is switched off: the fuzzers exercise parsing, not the log file.
+printf 'REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"UseLogFile"=dword:00000000\r\n' \
+    >"$out/registry.reg"
+export VELLORAPI_REGISTRY="$PWD/$out/registry.reg" VELLORAPI_SYSTEM_DIR="$PWD/$out"
 for target in list envelope; do
   clang++ "${flags[@]}" "fuzz/${target}_fuzzer.cpp" "${core[@]}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
