@@ -2,76 +2,21 @@
 //  row 4 - a recipient list, one recipient and one connection after another,
 //          each domain looked up as a host name;
 //  row 5 - a single recipient, its domain's MX addresses tried in turn;
-//  row 6 - a single recipient taken from a list of one;
-//  row 7 - envelope delivery: one message, or a directory pass that looks a
-//          domain up again only when it changes.
+//  row 6 - a single recipient taken from a list of one.
+// Envelope delivery (row 7) is in mx_envelope_delivery.cpp.
 // Decisions of this library: a single recipient without '@' has an empty
 // domain, so its lookup fails with the usual reports; the list text copied by
 // row 6 is cut to the address between '<' and '>' when it holds both.
-#include "platform/file_search.h"
-#include "platform/files.h"
 #include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/mx_steps.h"
 #include "submit/recipients.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
 namespace vellor {
 namespace {
-
-long message_size(SMTPSEND_STRUCTURE *r) {
-    int64_t size = 0;
-    return files::file_size(fs(r->szMessageFile), size) ? static_cast<long>(size) : 0;
-}
-
-std::string connect_target(SMTPSEND_STRUCTURE *r) {
-    return empty(r->szServerIP) ? fs(r->szServer) : fs(r->szServerIP);
-}
-
-// Host-name lookup of szServer into szServerIP; false after the failure
-// reports (906 stored).
-bool resolve_domain(Call &c, const char *abort_line) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    std::string address;
-    if (transport::resolve_host(c.block, c.session, fs(r->szServer), address)) {
-        set_field(r->szServerIP, address);
-        return true;
-    }
-    c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
-    c.log(c.prefixed(abort_line));
-    c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", fs(r->szServer).c_str()));
-    r->nErrorCode = 906;
-    return false;
-}
-
-void report_size(Call &c, const std::string &num) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r),
-                                fs(r->szSender).c_str(), fs(r->szRecipient).c_str()));
-}
-
-void report_connected(Call &c, const std::string &num) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, num + format("Connected to [ %s - %s ]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
-}
-
-// Reports a failed connection of rows 4 and 7; stores 907.
-void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    r->nWinsockError = c.session->nLastError;
-    c.pair(920, 907, num + format("Unable to make a connection to [%s]", connect_target(r).c_str()));
-    if (transport::addresses(c.session) > 1)
-        c.pair(920, 907, num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
-    std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", fs(r->szServer).c_str());
-    if (last_unprefixed) {
-        c.log(last);
-        c.status(920, 907, last);
-    } else {
-        c.pair(920, 907, last);
-    }
-    r->nErrorCode = 907;
-}
 
 enum class CloseAfterSend { Yes, No };
 
@@ -223,136 +168,5 @@ int mx_single_from_list(Call &c) {
     return 0;
 }
 
-namespace {
-
-// Envelope with several recipients: each by its own connection.
-int envelope_recipients(Call &c) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    uint32_t offset = 0;
-    for (int j = 0; j < r->nRecipients; ++j) {
-        std::string addr;
-        next_recipient(r->hRecipients, addr, offset);
-        if (addr.empty()) break;
-        set_field(r->szRecipient, addr);
-        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
-        if (addr.find('@') == std::string::npos) break;
-        set_field(r->szServer, domain_of(addr));
-        if (!resolve_domain(c, "Unable to send message...")) return -1;
-        set_field(c.session->szHostAddress, fs(r->szServerIP));
-        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
-        c.session->nPort = static_cast<uint32_t>(r->nPort);
-        r->nAttempt = static_cast<int16_t>(j + 1);
-        c.pair(921, 0, format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
-        if (SMTP_Deliver_Message(c, 1) == 0) {
-            r->nMessagesSent += 1;
-            c.pair(921, 0, format("Message for [%s] sent to [%s] successfully.", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
-        }
-    }
-    c.pair(921, 0, "Message sent to all recipient(s) successfully.");
-    return 0;
-}
-
-// Envelope with one recipient: one connection made here.
-int envelope_single(Call &c) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    std::string domain = domain_of(fs(r->szRecipient));
-    set_field(r->szServer, domain);
-    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
-    if (!resolve_domain(c, "Unable to send message...")) return -1;
-    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), fs(r->szServerIP).c_str()));
-    transport::set_target(c.session, fs(r->szServerIP), r->nPort);
-    c.pair(921, 0, format("Trying to connect to SMTP server [%s - %s]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
-    if (!transport::connect(c.block, c.session, 1)) {
-        connection_failed(c, "", false);
-        return -1;
-    }
-    report_connected(c, "");
-    report_size(c, "");
-    if (Send_Queued_Messages(c, 0) == 0) {
-        c.pair(922, 0, format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
-    } else {
-        c.pair(920, 907, format("Message FAILED to be sent to [%s]", fs(r->szRecipient).c_str()));
-        c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
-    }
-    transport::close_socket(c.block, c.session);
-    c.log(c.prefixed("Connection closed"));
-    c.pair(921, 0, "Sending of message completed successfully");
-    return 0;
-}
-
-enum class Pass { Next, End, Abort };
-
-// One recipient of the directory pass: resolve when the domain changed,
-// then one transaction with its own connection.
-Pass pass_recipient(Call &c, const std::string &addr) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    std::string domain = domain_of(addr);
-    if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
-        set_field(r->szServer, domain);
-        if (!resolve_domain(c, "Unable to send message...")) {
-            transport::close_socket(c.block, c.session);
-            return Pass::Abort;
-        }
-    }
-    set_field(c.session->szHostAddress, fs(r->szServerIP));
-    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
-    c.session->nPort = static_cast<uint32_t>(r->nPort);
-    if (SMTP_Deliver_Message(c, 1) == 0) r->nMessagesSent += 1;
-    return Pass::Next;
-}
-
-Pass pass_message(Call &c) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    if (!r->hRecipients) {
-        std::string rcpt = fs(r->szRecipient);
-        if (rcpt.find('@') == std::string::npos) return Pass::End;
-        set_field(r->szServer, "");  // a single recipient is always looked up
-        return pass_recipient(c, rcpt);
-    }
-    uint32_t offset = 0;
-    for (int k = 0; k < r->nRecipients; ++k) {
-        std::string addr;
-        next_recipient(r->hRecipients, addr, offset);
-        if (addr.empty()) return Pass::End;
-        set_field(r->szRecipient, addr);
-        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
-        if (addr.find('@') == std::string::npos) break;
-        Pass p = pass_recipient(c, addr);
-        if (p != Pass::Next) return p;
-    }
-    return Pass::Next;
-}
-
-int envelope_directory(Call &c) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    std::string dir = fs(r->szMessageFile);
-    c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
-    files::Search search;
-    bool more = search.first(dir + "*.txt");
-    for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
-        set_field(r->szMessageFile, dir + search.name());
-        r->nAttempt = static_cast<int16_t>(i + 1);
-        if (VELLOR_Get_Message_Details(r) == -1) continue;
-        Pass p = pass_message(c);
-        if (p == Pass::Abort) return -1;
-        if (p == Pass::End) break;
-    }
-    return 0;
-}
-
-}  // namespace
-
-int mx_envelope(Call &c) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, "Sending message via MX to recipients in ENV file");
-    r->bViaMX = 1;
-    if (r->bMessageDirectory) return envelope_directory(c);
-    if (VELLOR_Get_Message_Details(r) == -1) {
-        c.status(920, 912, "Failed to resolve recipients in ENV file");
-        r->nErrorCode = 912;
-        return -1;
-    }
-    return r->nRecipients != 1 ? envelope_recipients(c) : envelope_single(c);
-}
 
 }  // namespace vellor

@@ -1,0 +1,147 @@
+// Envelope delivery by MX (row 7 of the procedure table): sender and
+// recipients come from each message's envelope file. One message with
+// several recipients gets a connection per recipient; one with a single
+// recipient a connection made here; a directory pass looks a domain up again
+// only when it changes from the previous recipient's.
+#include "platform/file_search.h"
+#include "smtp/transaction.h"
+#include "submit/delivery.h"
+#include "submit/mx_steps.h"
+#include "submit/recipients.h"
+#include "support/text.h"
+#include "transport/companion.h"
+
+namespace vellor {
+namespace {
+
+// Envelope with several recipients: each by its own connection.
+int envelope_recipients(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    uint32_t offset = 0;
+    for (int j = 0; j < r->nRecipients; ++j) {
+        std::string addr;
+        next_recipient(r->hRecipients, addr, offset);
+        if (addr.empty()) break;
+        set_field(r->szRecipient, addr);
+        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
+        if (addr.find('@') == std::string::npos) break;
+        set_field(r->szServer, domain_of(addr));
+        if (!resolve_domain(c, "Unable to send message...")) return -1;
+        set_field(c.session->szHostAddress, fs(r->szServerIP));
+        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+        c.session->nPort = static_cast<uint32_t>(r->nPort);
+        r->nAttempt = static_cast<int16_t>(j + 1);
+        c.pair(921, 0, format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
+        if (SMTP_Deliver_Message(c, 1) == 0) {
+            r->nMessagesSent += 1;
+            c.pair(921, 0, format("Message for [%s] sent to [%s] successfully.", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
+        }
+    }
+    c.pair(921, 0, "Message sent to all recipient(s) successfully.");
+    return 0;
+}
+
+// Envelope with one recipient: one connection made here.
+int envelope_single(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string domain = domain_of(fs(r->szRecipient));
+    set_field(r->szServer, domain);
+    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    if (!resolve_domain(c, "Unable to send message...")) return -1;
+    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), fs(r->szServerIP).c_str()));
+    transport::set_target(c.session, fs(r->szServerIP), r->nPort);
+    c.pair(921, 0, format("Trying to connect to SMTP server [%s - %s]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    if (!transport::connect(c.block, c.session, 1)) {
+        connection_failed(c, "", false);
+        return -1;
+    }
+    report_connected(c, "");
+    report_size(c, "");
+    if (Send_Queued_Messages(c, 0) == 0) {
+        c.pair(922, 0, format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
+    } else {
+        c.pair(920, 907, format("Message FAILED to be sent to [%s]", fs(r->szRecipient).c_str()));
+        c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
+    }
+    transport::close_socket(c.block, c.session);
+    c.log(c.prefixed("Connection closed"));
+    c.pair(921, 0, "Sending of message completed successfully");
+    return 0;
+}
+
+enum class Pass { Next, End, Abort };
+
+// One recipient of the directory pass: resolve when the domain changed,
+// then one transaction with its own connection.
+Pass pass_recipient(Call &c, const std::string &addr) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string domain = domain_of(addr);
+    if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
+        set_field(r->szServer, domain);
+        if (!resolve_domain(c, "Unable to send message...")) {
+            transport::close_socket(c.block, c.session);
+            return Pass::Abort;
+        }
+    }
+    set_field(c.session->szHostAddress, fs(r->szServerIP));
+    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    c.session->nPort = static_cast<uint32_t>(r->nPort);
+    if (SMTP_Deliver_Message(c, 1) == 0) r->nMessagesSent += 1;
+    return Pass::Next;
+}
+
+Pass pass_message(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (!r->hRecipients) {
+        std::string rcpt = fs(r->szRecipient);
+        if (rcpt.find('@') == std::string::npos) return Pass::End;
+        set_field(r->szServer, "");  // a single recipient is always looked up
+        return pass_recipient(c, rcpt);
+    }
+    uint32_t offset = 0;
+    for (int k = 0; k < r->nRecipients; ++k) {
+        std::string addr;
+        next_recipient(r->hRecipients, addr, offset);
+        if (addr.empty()) return Pass::End;
+        set_field(r->szRecipient, addr);
+        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
+        if (addr.find('@') == std::string::npos) break;
+        Pass p = pass_recipient(c, addr);
+        if (p != Pass::Next) return p;
+    }
+    return Pass::Next;
+}
+
+int envelope_directory(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string dir = fs(r->szMessageFile);
+    c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
+    files::Search search;
+    bool more = search.first(dir + "*.txt");
+    for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+        set_field(r->szMessageFile, dir + search.name());
+        r->nAttempt = static_cast<int16_t>(i + 1);
+        if (VELLOR_Get_Message_Details(r) == -1) continue;
+        Pass p = pass_message(c);
+        if (p == Pass::Abort) return -1;
+        if (p == Pass::End) break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int mx_envelope(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, "Sending message via MX to recipients in ENV file");
+    r->bViaMX = 1;
+    if (r->bMessageDirectory) return envelope_directory(c);
+    if (VELLOR_Get_Message_Details(r) == -1) {
+        c.status(920, 912, "Failed to resolve recipients in ENV file");
+        r->nErrorCode = 912;
+        return -1;
+    }
+    return r->nRecipients != 1 ? envelope_recipients(c) : envelope_single(c);
+}
+
+}  // namespace vellor

@@ -1,0 +1,65 @@
+// Steps and reports shared by the MX delivery procedures: the message size
+// shown in texts, the host-name lookup of a recipient's domain, and the
+// connection reports.
+#include "submit/mx_steps.h"
+
+#include "platform/files.h"
+#include "support/text.h"
+#include "transport/companion.h"
+
+namespace vellor {
+
+long message_size(SMTPSEND_STRUCTURE *r) {
+    int64_t size = 0;
+    return files::file_size(fs(r->szMessageFile), size) ? static_cast<long>(size) : 0;
+}
+
+std::string connect_target(SMTPSEND_STRUCTURE *r) {
+    return empty(r->szServerIP) ? fs(r->szServer) : fs(r->szServerIP);
+}
+
+// Host-name lookup of szServer into szServerIP; false after the failure
+// reports (906 stored).
+bool resolve_domain(Call &c, const char *abort_line) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string address;
+    if (transport::resolve_host(c.block, c.session, fs(r->szServer), address)) {
+        set_field(r->szServerIP, address);
+        return true;
+    }
+    c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
+    c.log(c.prefixed(abort_line));
+    c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", fs(r->szServer).c_str()));
+    r->nErrorCode = 906;
+    return false;
+}
+
+void report_size(Call &c, const std::string &num) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r),
+                                fs(r->szSender).c_str(), fs(r->szRecipient).c_str()));
+}
+
+void report_connected(Call &c, const std::string &num) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    c.pair(921, 0, num + format("Connected to [ %s - %s ]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+}
+
+// Reports a failed connection of rows 4 and 7; stores 907.
+void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    r->nWinsockError = c.session->nLastError;
+    c.pair(920, 907, num + format("Unable to make a connection to [%s]", connect_target(r).c_str()));
+    if (transport::addresses(c.session) > 1)
+        c.pair(920, 907, num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
+    std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", fs(r->szServer).c_str());
+    if (last_unprefixed) {
+        c.log(last);
+        c.status(920, 907, last);
+    } else {
+        c.pair(920, 907, last);
+    }
+    r->nErrorCode = 907;
+}
+
+}  // namespace vellor
