@@ -243,15 +243,8 @@ TEST_F(DnsmasqResolution, LookupFailures) {
 struct Listener {
     int fd, port;
     Listener() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        fd = bind_loopback(SOCK_STREAM, "127.0.0.1", 0, port);
         ::listen(fd, 4);
-        socklen_t len = sizeof sa;
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-        port = ntohs(sa.sin_port);
     }
     ~Listener() { ::close(fd); }
 };

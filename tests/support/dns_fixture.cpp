@@ -16,15 +16,9 @@ namespace testenv {
 namespace {
 
 int free_udp_port() {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
+    int port = 0;
+    ::close(bind_loopback(SOCK_DGRAM, "127.0.0.1", 0, port));
+    return port;
 }
 
 // A DNS query for a name, used to wait until a server answers.
@@ -104,14 +98,7 @@ int Dnsmasq::queries_for(const std::string &name) const {
 }
 
 ScriptedDns::ScriptedDns() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-    ::bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
+    fd_ = bind_loopback(SOCK_DGRAM, "127.0.0.1", 0, port_);
     thread_ = std::thread([this] { run(); });
 }
 

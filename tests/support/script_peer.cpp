@@ -33,18 +33,8 @@ Script smtp_accepting(int recipients, bool quit) {
 
 ScriptPeer::ScriptPeer(Script script, const char *address, int port, int connections)
     : script_(std::move(script)), connections_(connections) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, address, &sa.sin_addr);
-    ::bind(listen_fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    listen_fd_ = bind_loopback(SOCK_STREAM, address, port, port_);
     ::listen(listen_fd_, 8);
-    socklen_t len = sizeof sa;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
     thread_ = std::thread([this] { run(); });
 }
 

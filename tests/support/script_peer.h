@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "test_env.h"
+
 namespace testenv {
 
 class Script {

@@ -130,16 +130,28 @@ void Process::stop() {
     pid_ = -1;
 }
 
-int free_port(const char *address) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+int bind_loopback(int type, const char *address, int port, int &bound_port) {
+    int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
     ::inet_pton(AF_INET, address, &sa.sin_addr);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        ::close(fd);
+        return -1;
+    }
     socklen_t len = sizeof sa;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-    ::close(fd);
-    return ntohs(sa.sin_port);
+    bound_port = ntohs(sa.sin_port);
+    return fd;
+}
+
+int free_port(const char *address) {
+    int port = 0;
+    ::close(bind_loopback(SOCK_STREAM, address, 0, port));
+    return port;
 }
 
 bool wait_for_port(const char *address, int port, std::chrono::milliseconds limit) {

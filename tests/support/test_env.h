@@ -63,6 +63,9 @@ private:
     pid_t pid_ = -1;
 };
 
+// A socket of the type (SOCK_STREAM or SOCK_DGRAM) bound to address:port
+// (port 0: any free one); bound_port receives the port. -1 on failure.
+int bind_loopback(int type, const char *address, int port, int &bound_port);
 // A free TCP port on the address (bound, then released).
 int free_port(const char *address = "127.0.0.1");
 bool wait_for_port(const char *address, int port, std::chrono::milliseconds limit);
