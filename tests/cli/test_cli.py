@@ -4,6 +4,7 @@ a real send through the capture server, and the lookups against dnsmasq.
 Usage: test_cli.py PATH-TO-VELLOR"""
 import json
 import os
+import random
 import shutil
 import socket
 import subprocess
@@ -18,11 +19,18 @@ CAPTURE = os.path.join(HERE, "..", "servers", "capture_smtpd.py")
 
 
 def free_port(kind=socket.SOCK_STREAM):
-    s = socket.socket(socket.AF_INET, kind)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+    """A free port from 20000-32767, below the range given to client sockets."""
+    for _ in range(200):
+        port = random.randrange(20000, 32768)
+        s = socket.socket(socket.AF_INET, kind)
+        try:
+            s.bind(("127.0.0.1", port))
+            return port
+        except OSError:
+            continue
+        finally:
+            s.close()
+    raise RuntimeError("no free port")
 
 
 def wait_for(cond, seconds=15):

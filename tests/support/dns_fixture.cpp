@@ -15,12 +15,6 @@ namespace testenv {
 
 namespace {
 
-int free_udp_port() {
-    int port = 0;
-    ::close(bind_loopback(SOCK_DGRAM, "127.0.0.1", 0, port));
-    return port;
-}
-
 // A DNS query for a name, used to wait until a server answers.
 std::string make_query(const std::string &name, int type) {
     std::string q("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12);
@@ -71,17 +65,21 @@ void put16(std::string &s, int v) {
 }  // namespace
 
 Dnsmasq::Dnsmasq(const std::string &dir, const std::vector<std::string> &lines) {
-    port_ = free_udp_port();
     log_ = dir + "/dnsmasq-queries.log";
     std::string conf = dir + "/dnsmasq.conf";
-    std::string text = "no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=" + std::to_string(port_) +
-                       "\nlog-queries\nlog-facility=" + log_ + "\n";
-    for (const auto &l : lines) text += l + "\n";
-    write_file(conf, text);
-    std::vector<std::string> argv = {"/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="};
-    if (::getuid() == 0) argv.push_back("--user=root");
-    proc_ = Process(argv, dir + "/dnsmasq.out");
-    ready_ = wait_until([&] { return answers(port_); }, std::chrono::milliseconds(5000));
+    // A port can be taken between choosing it and dnsmasq binding it: try again.
+    for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
+        port_ = free_port_of(SOCK_DGRAM, "127.0.0.1");
+        std::string text = "no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=" +
+                           std::to_string(port_) + "\nlog-queries\nlog-facility=" + log_ + "\n";
+        for (const auto &l : lines) text += l + "\n";
+        write_file(conf, text);
+        std::vector<std::string> argv = {"/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground",
+                                         "--pid-file="};
+        if (::getuid() == 0) argv.push_back("--user=root");
+        proc_ = Process(argv, dir + "/dnsmasq.out");
+        ready_ = wait_until([&] { return answers(port_); }, std::chrono::milliseconds(5000));
+    }
 }
 
 Dnsmasq::~Dnsmasq() { proc_.stop(); }
