@@ -107,8 +107,9 @@ int run_send(const SendOptions &o) {
     std::memset(r.szAuthPassword, 0, sizeof r.szAuthPassword);
     summary(o, rc, r);
     if (r.hMessage) GlobalFree(r.hMessage);
-    VELLOR_Initialize_Structure(&lib, &r);  // releases a list the send left locked
-    if (r.hRecipients) GlobalFree(r.hRecipients);
+    HGLOBAL list = r.hRecipients;
+    VELLOR_Initialize_Structure(&lib, &r);  // frees the list if the send left it locked
+    if (list && GlobalFlags(list) != GMEM_INVALID_HANDLE) GlobalFree(list);
     VELLOR_Closedown_Library(&lib, o.app.c_str());
     return rc == 0 ? 0 : 1;
 }
