@@ -33,7 +33,6 @@ public:
 
     bool begins(const char *code) const;
     bool contains(const char *code) const;
-    const char *reply() const { return buf_; }
     int wsa_error() const { return wsa_error_; }
     unsigned socket() const { return session_->nSocket; }
 
