@@ -148,13 +148,11 @@ int mx_single_recipient(Call &c) {
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.pair(921, 0, "Sending message via MX to 1 recipient");
-    r->lpRecipients = GlobalLock(r->hRecipients);
-    std::string text = list_text(r->hRecipients, r->lpRecipients);
+    std::string text = read_locked_list(r);
     std::size_t open = text.find('<'), close = text.find('>', open == std::string::npos ? 0 : open);
     if (open != std::string::npos && close != std::string::npos) text = text.substr(open + 1, close - open - 1);
     set_field(r->szRecipient, text);
     std::string domain = domain_of(fs(r->szRecipient));
-    GlobalUnlock(r->hRecipients);
     set_field(r->szServer, domain);
     c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     lookup_mx(c);

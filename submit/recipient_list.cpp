@@ -77,6 +77,13 @@ std::string list_text(HGLOBAL block, const void *locked) {
     return std::string(p, ::strnlen(p, size));
 }
 
+std::string read_locked_list(SMTPSEND_STRUCTURE *request) {
+    request->lpRecipients = GlobalLock(request->hRecipients);
+    std::string text = list_text(request->hRecipients, request->lpRecipients);
+    GlobalUnlock(request->hRecipients);
+    return text;
+}
+
 int parse_recipient_list(const std::string &app, const std::string &listText, int &count) {
     std::size_t pos = listText.find_first_not_of(' ');
     if (pos == npos) pos = listText.size();

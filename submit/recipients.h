@@ -30,6 +30,10 @@ int select_recipient(SMTPSEND_STRUCTURE *request, int n);
 // The list text of a locked block, read within the block's size.
 std::string list_text(HGLOBAL block, const void *locked);
 
+// The whole list text: locks hRecipients (the pointer kept in lpRecipients),
+// reads it within the block's size, unlocks it. Empty when the lock fails.
+std::string read_locked_list(SMTPSEND_STRUCTURE *request);
+
 // The text after the first '@' of an address (empty without one).
 std::string domain_of(const std::string &address);
 

@@ -16,9 +16,8 @@ namespace {
 // A list of one recipient, with szRecipient empty, is copied into it.
 void copy_single_list(SMTPSEND_STRUCTURE *r) {
     if (r->nRecipients != 1 || !r->hRecipients || !empty(r->szRecipient) || r->bUseEnvFile) return;
-    r->lpRecipients = GlobalLock(r->hRecipients);
-    if (r->lpRecipients) set_field(r->szRecipient, list_text(r->hRecipients, r->lpRecipients));
-    GlobalUnlock(r->hRecipients);
+    std::string text = read_locked_list(r);
+    if (r->lpRecipients) set_field(r->szRecipient, text);
 }
 
 // Resolves szServer into szServerIP for the relay send; false on failure.

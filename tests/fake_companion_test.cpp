@@ -97,6 +97,14 @@ protected:
         return 0;
     }
     static void real_opening(vellor::Call &c) { vellor::mx_opening(c); }
+    // A new request with a valid sender, filled in by the case.
+    void fresh(const std::function<void(SMTPSEND_STRUCTURE &)> &fill) {
+        SMTPSEND_STRUCTURE r{};
+        std::strcpy(r.szSender, "sender@example.test");
+        fill(r);
+        req = r;
+        fake::korvex().reset();
+    }
     int send() { return VELLOR_Send_Message("App", &req, record_status); }
 
     TempEnv env;
@@ -129,13 +137,9 @@ TEST_F(SendEntry, RefusalsInOrderWithTheirReports) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        SMTPSEND_STRUCTURE r{};
-        std::strcpy(r.szSender, "sender@example.test");
-        c.fill(r);
-        req = r;
+        fresh(c.fill);
         reports().clear();
         env.clear_log();
-        fake::korvex().reset();
         EXPECT_EQ(send(), -1);
         EXPECT_EQ(req.nErrorCode, c.code);
         EXPECT_EQ(env.log_texts().back(), c.log);
@@ -274,12 +278,8 @@ TEST_F(SendEntry, ProcedureChosenForEachRow) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        SMTPSEND_STRUCTURE r{};
-        std::strcpy(r.szSender, "sender@example.test");
-        c.fill(r);
-        req = r;
+        fresh(c.fill);
         g_chosen.clear();
-        fake::korvex().reset();
         EXPECT_EQ(send(), 0);
         EXPECT_EQ(g_chosen, c.chosen);
         EXPECT_EQ(fake::korvex().count("Stop_Winsock"), 1);
