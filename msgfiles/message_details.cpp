@@ -69,6 +69,8 @@ struct ListBuilder {
         return false;
     }
 
+    // The block grows by 1,024 bytes while the text plus the address plus 2
+    // (its blank and the closing NUL) would reach its size.
     bool enlarge_for(std::size_t add) {
         while (length + add + 2 >= GlobalSize(req->hRecipients)) {
             GlobalUnlock(req->hRecipients);
@@ -103,7 +105,7 @@ struct ListBuilder {
             if (!enlarge_for(first.size())) return false;
             put(first);
         }
-        if (!enlarge_for(address.size() + 1)) return false;
+        if (!enlarge_for(address.size())) return false;
         put(" " + address);
         return true;
     }
@@ -185,7 +187,11 @@ extern "C" VELLOR_API int32_t VELLOR_Get_Message_Details(SMTPSEND_STRUCTURE *req
     int rcpts = files::exists(envelope) ? read_into(request, envelope, list) : 0;
     if (list.locked_here && request->hRecipients) GlobalUnlock(request->hRecipients);
     if (list.failure == ListBuilder::Failure::Enlarge) rcpts = 0;
-    if (rcpts > INT16_MAX) rcpts = INT16_MAX;  // nRecipients is a 16-bit count
+    if (rcpts > INT16_MAX) {  // nRecipients is a 16-bit count: never send a cut list
+        request->nRecipients = 0;
+        request->nErrorCode = kEnvelopeTooLarge;
+        return -1;
+    }
     if (rcpts == 1) {
         request->nRecipients = 1;
         request->bSingleRecipient = 1;

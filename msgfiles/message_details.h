@@ -7,6 +7,10 @@
 
 namespace vellor {
 
+// The error code of an envelope naming more recipients than nRecipients,
+// a 16-bit count, can hold (32767): such a message is not sent at all.
+constexpr int kEnvelopeTooLarge = VELLOR_ERR_BAD_RECIPIENT;
+
 // szMsgExtension, filled from the MsgExtension option or "TXT" when empty.
 std::string ensure_msg_extension(SMTPSEND_STRUCTURE *request);
 

@@ -11,21 +11,31 @@
 namespace vellor::files {
 namespace {
 
+bool same_char(char p, char n) {
+    return p == '?' || std::tolower(static_cast<unsigned char>(p)) == std::tolower(static_cast<unsigned char>(n));
+}
+
+// '*' and '?' matching with one remembered star: on a mismatch the last
+// star takes one more character. At most pattern x name steps, whatever
+// the pattern (no backtracking over every star).
 bool match_from(const char *p, const char *n) {
-    for (; *p; ++p) {
+    const char *star = nullptr, *resume = nullptr;
+    while (*n) {
         if (*p == '*') {
-            while (p[1] == '*') ++p;
-            if (!p[1]) return true;
-            for (const char *k = n; *k; ++k)
-                if (match_from(p + 1, k)) return true;
-            return match_from(p + 1, n + std::char_traits<char>::length(n));
-        }
-        if (!*n) return false;
-        if (*p != '?' && std::tolower(static_cast<unsigned char>(*p)) != std::tolower(static_cast<unsigned char>(*n)))
+            star = p++;
+            resume = n;
+        } else if (*p && same_char(*p, *n)) {
+            ++p;
+            ++n;
+        } else if (star) {
+            p = star + 1;
+            n = ++resume;
+        } else {
             return false;
-        ++n;
+        }
     }
-    return *n == 0;
+    while (*p == '*') ++p;
+    return *p == '\0';
 }
 
 }  // namespace

@@ -98,12 +98,32 @@ int open_nocase(const std::string &path, int flags) {
 }
 }  // namespace
 
-int open_read(const std::string &path) { return path.empty() ? -1 : open_nocase(path, O_RDONLY); }
+int open_read(const std::string &path) { return path.empty() ? -1 : open_nocase(path, O_RDONLY | O_NONBLOCK); }
+
+int open_regular(const std::string &path, bool no_links, int64_t &size) {
+    if (path.empty()) return -1;
+    int fd = open_nocase(path, O_RDONLY | O_NONBLOCK | (no_links ? O_NOFOLLOW : 0));
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    size = st.st_size;
+    return fd;
+}
+
+bool is_plain_file(const std::string &path) {
+    struct stat st;
+    if (path.empty()) return false;
+    if (::lstat(path.c_str(), &st) != 0 && ::lstat(resolve_nocase(path).c_str(), &st) != 0) return false;
+    return S_ISREG(st.st_mode);
+}
 
 int open_append_create(const std::string &path) {
     if (path.empty()) return -1;
     int fd = open_nocase(path, O_WRONLY | O_APPEND);
-    return fd >= 0 || errno != ENOENT ? fd : sys::table().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    return fd >= 0 || errno != ENOENT ? fd : sys::table().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
 }
 
 int create_truncate(const std::string &path, bool read_too) {

@@ -13,8 +13,14 @@ std::string resolve_nocase(const std::string &path);
 
 bool exists(const std::string &path);                 // file or directory
 bool file_size(const std::string &path, int64_t &size);
-int open_read(const std::string &path);               // -1 on failure
-int open_append_create(const std::string &path);      // OPEN_ALWAYS, writes go to the end
+int open_read(const std::string &path);               // -1 on failure; never waits on a FIFO
+// A message file: opened only when it is a regular file (a FIFO, device or
+// directory is refused, and with no_links a symbolic link too); its size in
+// `size`. -1 otherwise.
+int open_regular(const std::string &path, bool no_links, int64_t &size);
+// True when the path names a regular file itself (not through a link).
+bool is_plain_file(const std::string &path);
+int open_append_create(const std::string &path);      // OPEN_ALWAYS, writes go to the end; a new file is 0600
 int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
 bool remove(const std::string &path);                 // DeleteFileA
 bool read_all(int fd, void *buf, std::size_t n, std::size_t &got);

@@ -70,31 +70,37 @@ std::string to_narrow(const std::string &raw) {
     return raw;
 }
 
-// Logical lines: CR removed, backslash-continued lines joined.
+// Logical lines: CR removed, backslash-continued lines joined. Linear in
+// the text: whether the line being joined is a hex value is decided once,
+// not by searching the joined text again at every continuation.
 std::vector<std::string> logical_lines(const std::string &text) {
     std::vector<std::string> out;
     std::string cur;
+    bool cur_hex = false;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t nl = text.find('\n', pos);
         std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        bool cont = !line.empty() && line.back() == '\\' && (cur + line).find("=hex") != std::string::npos;
+        bool cont = !line.empty() && line.back() == '\\' && (cur_hex || line.find("=hex") != std::string::npos);
         if (cont) {
             line.pop_back();
             std::size_t s = 0;
             while (s < line.size() && (line[s] == ' ' || line[s] == '\t') && !cur.empty()) ++s;
-            cur += line.substr(s);
+            cur.append(line, s, std::string::npos);
+            cur_hex = true;
             continue;
         }
         if (!cur.empty()) {
             std::size_t s = 0;
             while (s < line.size() && (line[s] == ' ' || line[s] == '\t')) ++s;
-            line = cur + line.substr(s);
+            cur.append(line, s, std::string::npos);
+            line.swap(cur);
             cur.clear();
         }
-        out.push_back(line);
+        cur_hex = false;
+        out.push_back(std::move(line));
     }
     if (!cur.empty()) out.push_back(cur);
     return out;

@@ -2,9 +2,11 @@
 // socket inode, so a new socket that reuses the descriptor is not spent.
 #include "platform/winsock.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <climits>
 #include <mutex>
 #include <set>
@@ -69,7 +71,10 @@ int send(unsigned socket, const char *buf, std::size_t len, int flags) {
         t_last_error = WSAETIMEDOUT;
         return -1;
     }
-    ssize_t n = sys::table().send(fd, buf, len, flags | MSG_NOSIGNAL);
+    ssize_t n;
+    do {
+        n = sys::table().send(fd, buf, len, flags | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
     if (n < 0) return fail(fd, errno);
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
@@ -90,6 +95,30 @@ int recv(unsigned socket, char *buf, std::size_t len, int flags) {
     } while (n < 0 && errno == EINTR);
     if (n < 0) return fail(fd, errno);
     return static_cast<int>(n);
+}
+
+int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
+    int fd = static_cast<int>(socket);
+    if (socket == 0 || is_spent(fd)) return recv(socket, buf, len, 0);
+    using clock = std::chrono::steady_clock;
+    auto deadline = clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0) return fail(fd, ETIMEDOUT);
+        pollfd p{fd, POLLIN, 0};
+        int r = ::poll(&p, 1, static_cast<int>(left));
+        if (r > 0) return recv(socket, buf, len, 0);
+        if (r == 0) return fail(fd, ETIMEDOUT);
+        if (errno != EINTR) return fail(fd, errno);
+    }
+}
+
+int receive_timeout_ms(unsigned socket) {
+    timeval tv{};
+    socklen_t len = sizeof tv;
+    if (::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, &len) != 0) return 60000;
+    long ms = tv.tv_sec * 1000L + tv.tv_usec / 1000;
+    return ms > 0 && ms < INT_MAX ? static_cast<int>(ms) : 60000;
 }
 
 int WSAGetLastError() { return t_last_error; }

@@ -5,6 +5,7 @@
 
 namespace vellor::winsock {
 
+constexpr int WSAEINVAL = 10022;
 constexpr int WSAEWOULDBLOCK = 10035;
 constexpr int WSAETIMEDOUT = 10060;
 

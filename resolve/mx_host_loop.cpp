@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/text.h"
+#include "transport/companion.h"
 
 namespace vellor::resolve {
 
@@ -18,8 +19,12 @@ void put_entry(VALIDMXIPS &list, int i, const MxEntry &e) {
     list.nPreference[i] = e.preference;
 }
 
+Deadline resolution_deadline() {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(transport::timeout_ms());
+}
+
 void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit,
-                          FailedHost mode, std::vector<MxEntry> &out) {
+                          FailedHost mode, std::vector<MxEntry> &out, Deadline deadline) {
     int hosts = mx_count(mx);
     if (hosts <= 0) return;
     TCPLIBRARY_STRUCTURE block;
@@ -29,7 +34,7 @@ void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, s
     std::memset(&session, 0, sizeof session);
     KorvexAPI_Initialize_Structure(&block, &session);
     std::size_t added = 0;
-    for (int i = 0; i < hosts && added < limit; ++i) {
+    for (int i = 0; i < hosts && added < limit && std::chrono::steady_clock::now() < deadline; ++i) {
         std::string host = mx_host(mx, i);
         int32_t pref = mx.mx[i].nPreference;
         char scratch[24] = {0};

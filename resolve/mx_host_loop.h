@@ -3,6 +3,7 @@
 // up through the companion with one fresh library block and one session
 // record reused for every host.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,9 +24,14 @@ enum class FailedHost {
     Nothing,   // only addresses actually found are added
 };
 
-// Appends at most `limit` entries to out.
+// Appends at most `limit` entries to out. No exchanger's lookup starts after
+// the deadline: a whole MX resolution is bounded by one time-out for its
+// answer and one for the lookup running when the deadline passes, however
+// many exchangers the answer names.
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline resolution_deadline();  // one companion time-out from now
 void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit,
-                          FailedHost mode, std::vector<MxEntry> &out);
+                          FailedHost mode, std::vector<MxEntry> &out, Deadline deadline);
 
 // Number of exchangers of an answer, within 0..20 whatever the record holds.
 int mx_count(const MXQUERY_STRUCTURE &mx);

@@ -16,6 +16,7 @@ extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const
     if (name.empty()) return -5;
     if (name.find_first_not_of("0123456789.") == std::string::npos) return -6;
     std::string server = cs(dnsServer);
+    Deadline deadline = resolution_deadline();
     MXQUERY_STRUCTURE mx;
     std::memset(&mx, 0, sizeof mx);
     int32_t status = VELLOR_Get_Mx_Servers(name.c_str(), &mx, server.c_str(), server.empty() ? 1 : 0);
@@ -29,7 +30,7 @@ extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const
     if (resolveAddresses) {
         if (hosts <= 0) return 0;
         std::vector<MxEntry> work;
-        host_resolution_loop(mx, "VELLOR_MX_RESOLVE", 40, FailedHost::OneEntry, work);
+        host_resolution_loop(mx, "VELLOR_MX_RESOLVE", 40, FailedHost::OneEntry, work, deadline);
         std::size_t n = std::min<std::size_t>(work.size(), VELLOR_MAX_VALID_MX);
         validIPs->nValidIPs = 0;
         for (std::size_t i = 0; i < n; ++i) put_entry(*validIPs, static_cast<int>(i), work[i]);

@@ -12,10 +12,11 @@ using namespace resolve;
 void resolve_recipient_mx(SMTPSEND_STRUCTURE *request, MXQUERY_STRUCTURE *mxResult, VALIDMXIPS *validIPs,
                           char *dnsServer) {
     std::string domain = fs(request->szServer);
+    Deadline deadline = resolution_deadline();
     int32_t status = VELLOR_Get_Mx_Servers(domain.c_str(), mxResult, dnsServer, 1);
     if (mxResult->nType != 15 || status != 1) return;
     std::vector<MxEntry> entries;
-    host_resolution_loop(*mxResult, "VELLOR_MX_RESOLVE", VELLOR_MAX_VALID_MX, FailedHost::OneEntry, entries);
+    host_resolution_loop(*mxResult, "VELLOR_MX_RESOLVE", VELLOR_MAX_VALID_MX, FailedHost::OneEntry, entries, deadline);
     for (std::size_t i = 0; i < entries.size(); ++i) put_entry(*validIPs, static_cast<int>(i), entries[i]);
     validIPs->nValidIPs = static_cast<int32_t>(entries.size());
     int copied = 0;

@@ -3,41 +3,83 @@
 
 #include <sys/socket.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/winsock.h"
+#include "platform/winsock_errors.h"
 
 namespace vellor::smtp {
+
+namespace {
+// A formatted command holds CR or LF only in its closing line end.
+bool one_line(const char *text, std::size_t len) {
+    std::size_t body = len >= 2 && text[len - 2] == '\r' && text[len - 1] == '\n' ? len - 2 : len;
+    return std::memchr(text, '\r', body) == nullptr && std::memchr(text, '\n', body) == nullptr;
+}
+}  // namespace
 
 int Exchange::command(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     std::vsnprintf(buf_, sizeof buf_, fmt, ap);
     va_end(ap);
-    return send_raw(buf_, std::strlen(buf_));
+    std::size_t len = std::strlen(buf_);
+    if (!one_line(buf_, len)) {
+        wsa_error_ = winsock::WSAEINVAL;
+        return -1;
+    }
+    return send_raw(buf_, len);
 }
 
 int Exchange::send_raw(const char *data, std::size_t len, bool more) {
-    int n = winsock::send(socket(), data, len, more ? MSG_MORE : 0);
-    if (n == -1) wsa_error_ = winsock::WSAGetLastError();
-    return n;
+    std::size_t sent = 0;
+    while (sent < len) {
+        int n = winsock::send(socket(), data + sent, len - sent, more ? MSG_MORE : 0);
+        if (n <= 0) {  // a time-out, a reset, or a send that moves nothing
+            wsa_error_ = n == -1 ? winsock::WSAGetLastError() : winsock::WSAETIMEDOUT;
+            broken_ = true;
+            return -1;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return len > INT_MAX ? INT_MAX : static_cast<int>(len);
 }
 
-int Exchange::read_reply() {
+Exchange::Deadline Exchange::step_deadline() const {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(winsock::receive_timeout_ms(socket()));
+}
+
+int Exchange::read_reply() { return read_reply_by(step_deadline()); }
+
+int Exchange::read_reply_by(Deadline deadline) {
     std::memset(buf_, 0, sizeof buf_);
-    int n = winsock::recv(socket(), buf_, sizeof buf_ - 1, 0);
-    if (n > 0) buf_[n] = '\0';
-    else if (n == -1) wsa_error_ = winsock::WSAGetLastError();
-    return n;
+    reader_.next();
+    char chunk[4096];
+    while (!reader_.ready()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        int n = winsock::recv_within(socket(), chunk, sizeof chunk, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (n <= 0) {
+            if (n == -1) wsa_error_ = winsock::WSAGetLastError();
+            broken_ = true;
+            return n;
+        }
+        reader_.feed(chunk, static_cast<std::size_t>(n));
+    }
+    const std::string &text = reader_.text();
+    std::memcpy(buf_, text.data(), text.size());
+    return static_cast<int>(reader_.length());
 }
 
 DataWait Exchange::wait_for_data_reply() {
+    Deadline deadline = step_deadline();
     for (int received = 0; received < kDataWaitReceives;) {
-        int n = read_reply();
+        int n = read_reply_by(deadline);
         ++received;
         if (n == 0) return DataWait::Closed;
+        if (n < 0) return DataWait::GaveUp;
         if (begins("550")) return DataWait::Refused;
         if (begins("354 ") || begins("354-")) return DataWait::Ready;
     }

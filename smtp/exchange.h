@@ -1,13 +1,17 @@
 // The command and reply exchange of one SMTP transaction: one 512-byte
-// buffer reused for every command and reply, one send per command, one
-// receive per judged reply (the DATA wait excepted), replies judged by the
-// characters they begin with. No I/O policy beyond the socket's own
-// time-outs, which the companion set.
+// buffer for every command, whole replies assembled from the bytes as they
+// arrive (see the reply reader), replies judged by the characters they begin
+// with. Each wait for a reply is bounded by one deadline of the socket's
+// time-out, however the reply trickles in; the DATA wait's whole run of
+// replies shares one deadline. A command or body is sent whole or not at
+// all: partial sends are continued until every byte is written.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <string>
 
 #include "korvexapi.h"
+#include "smtp/reply_reader.h"
 
 namespace vellor::smtp {
 
@@ -18,16 +22,21 @@ enum class DataWait { Ready, Refused, Closed, GaveUp };
 
 class Exchange {
 public:
+    using Deadline = std::chrono::steady_clock::time_point;
+
     explicit Exchange(TCPSESSION_STRUCTURE *session) : session_(session) { buf_[0] = '\0'; }
 
-    // Formats a command into the buffer (cut to fit) and sends it once.
-    // -1 on failure, the socket error then in wsa_error().
+    // Formats a command into the buffer (cut to fit) and sends it whole. A
+    // command whose arguments hold a CR, LF is never sent. -1 on failure,
+    // the socket error then in wsa_error().
     int command(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-    // Sends bytes that are not in the buffer (QUIT, end of data, the body).
+    // Sends bytes that are not in the buffer (QUIT, end of data, the body),
+    // all of them: the count, or -1 when the connection failed first.
     // `more` tells the socket that more follows at once (the body before the
     // end-of-data line), so both leave in as few segments as possible.
     int send_raw(const char *data, std::size_t len, bool more = false);
-    // One receive of at most 511 bytes into the cleared buffer.
+    // One whole reply within one time-out: its length, 0 when the server
+    // closed the connection first, -1 on a time-out or socket error.
     int read_reply();
     DataWait wait_for_data_reply();
 
@@ -35,11 +44,24 @@ public:
     bool contains(const char *code) const;
     int wsa_error() const { return wsa_error_; }
     unsigned socket() const { return session_->nSocket; }
+    // True once a receive or send has failed: the connection is of no
+    // further use.
+    bool broken() const { return broken_; }
+    // A new connection starts with nothing held.
+    void restart() {
+        reader_.clear();
+        broken_ = false;
+    }
 
 private:
+    int read_reply_by(Deadline deadline);
+    Deadline step_deadline() const;
+
     TCPSESSION_STRUCTURE *session_;
     char buf_[kExchangeBuffer];
+    ReplyReader reader_;
     int wsa_error_ = 0;
+    bool broken_ = false;
 };
 
 }  // namespace vellor::smtp

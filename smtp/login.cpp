@@ -1,4 +1,5 @@
-// The login: encoding of the login data once per send call, and the two
+// The login: encoding of the login data once per send call (in memory; the
+// whole values, see auth_encode.h), and the two
 // login exchanges that run right after a HELO reply containing "250".
 //  relay variant: AUTH LOGIN (reply "334"), else AUTH PLAIN ("334") with the
 //                 caller's own texts as two plain lines; "535" to the
@@ -17,7 +18,9 @@ void encode_login_data(Transaction &t) {
     if (t.call.auth_encoded || empty(r->szAuthUser) || empty(r->szAuthPassword)) return;
     t.call.plain_user = fs(r->szAuthUser);
     t.call.plain_password = fs(r->szAuthPassword);
-    SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
+    EncodedLogin encoded = SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
+    t.call.encoded_user = encoded.user;
+    t.call.encoded_password = encoded.password;
     t.call.auth_encoded = true;
     t.call.status_then_log(921, 0, t.call.prefixed("Authentication data received and encoded"));
 }
@@ -41,15 +44,14 @@ bool offer(Transaction &t, const char *mechanism, int &got) {
 }  // namespace
 
 void login_relay(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
     int got = 0;
     bool plain = false;
     if (!offer(t, "LOGIN", got)) {
         if (got <= 0 || !offer(t, "PLAIN", got)) return;  // no login, no failure
         plain = true;
     }
-    std::string user = plain ? t.call.plain_user : fs(r->szAuthUser);
-    std::string password = plain ? t.call.plain_password : fs(r->szAuthPassword);
+    std::string user = plain ? t.call.plain_user : t.call.encoded_user;
+    std::string password = plain ? t.call.plain_password : t.call.encoded_password;
     t.x.command("%s\r\n", user.c_str());
     t.x.read_reply();
     t.x.command("%s\r\n", password.c_str());
@@ -65,17 +67,16 @@ void login_relay(Transaction &t) {
 }
 
 void login_batch(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
     t.x.command("AUTH LOGIN\r\n");
     t.x.read_reply();
     if (!t.x.begins("334")) return;
-    t.x.command("%s\r\n", fs(r->szAuthUser).c_str());
+    t.x.command("%s\r\n", t.call.encoded_user.c_str());
     t.x.read_reply();
     if (!t.x.begins("334")) {
         t.fail(917, "Authentication user name was refused by server...");
         return;
     }
-    t.x.command("%s\r\n", fs(r->szAuthPassword).c_str());
+    t.x.command("%s\r\n", t.call.encoded_password.c_str());
     t.x.read_reply();
     if (t.x.begins("535")) t.fail(917, "Authentication password was refused by server...");
     else if (t.x.begins("235")) accepted(t);

@@ -39,7 +39,7 @@ void Transaction::fail(int code, const std::string &text) {
 
 namespace {
 
-// Step 3: connect (connect flag set). Expects: a connected socket.
+// Connect (connect flag set). Expects: a connected socket.
 bool step_connect(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     std::string server = fs(r->szServer), ip = fs(r->szServerIP);
@@ -58,7 +58,7 @@ bool step_connect(Transaction &t) {
     return false;  // the companion stays started: the send's end step stops it, once
 }
 
-// Step 5: the HELO domain: szHeloDomain, else the sender's domain.
+// The HELO domain: szHeloDomain, else the sender's domain.
 std::string helo_domain(SMTPSEND_STRUCTURE *r) {
     if (empty(r->szHeloDomain)) {
         std::string sender = fs(r->szSender);
@@ -67,7 +67,7 @@ std::string helo_domain(SMTPSEND_STRUCTURE *r) {
     return fs(r->szHeloDomain);
 }
 
-// Step 6: HELO. Expects a reply containing "250" that begins "220"/"250";
+// HELO. Expects a reply containing "250" that begins "220"/"250";
 // "501" earns one repeat; with login data the login replaces the test.
 void step_helo(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
@@ -102,7 +102,7 @@ void step_helo(Transaction &t) {
     t.fail(901, "HELO command was refused...");
 }
 
-// Step 7: MAIL FROM. Expects "250" (and not "550").
+// MAIL FROM. Expects "250" (and not "550").
 void step_mail_from(Transaction &t) {
     std::string sender = fs(t.req()->szSender);
     int sent = t.x.command("MAIL FROM: <%s>\r\n", sender.c_str());
@@ -145,8 +145,9 @@ std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
     return out;
 }
 
-// Step 8: RCPT TO, one per recipient. Expects "250" or "250-" (not "550").
-// After a refusal the remaining commands are still sent, replies unread.
+// RCPT TO, one per recipient. Expects "250" or "250-" (not "550").
+// After a refusal the remaining commands are still sent, their replies
+// counted as unread so a batch can read them before its RSET.
 void step_rcpt_to(Transaction &t) {
     bool singular = false;
     for (const std::string &rcpt : recipients_of(t, singular)) {
@@ -161,14 +162,17 @@ void step_rcpt_to(Transaction &t) {
             t.call.log(line);
             t.call.status(921, 0, line);
         }
-        if (t.failed) continue;
+        if (t.failed) {
+            ++t.unread_replies;
+            continue;
+        }
         t.x.read_reply();
         if (t.x.begins("550") || !(t.x.begins("250") || t.x.begins("250-")))
             t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...", rcpt_c));
     }
 }
 
-// Step 9: DATA. Expects "354 " or "354-" within 1000 receives.
+// DATA. Expects "354 " or "354-" within 1000 receives.
 void step_data(Transaction &t) {
     if (t.x.command("DATA\r\n") == -1) {
         t.failed = true;
@@ -182,7 +186,8 @@ void step_data(Transaction &t) {
     }
 }
 
-// Step 11: end of data. Expects "250 " or "250-" (not "550").
+// End of data. Expects "250 " or "250-" (not "550"). A refused message ends
+// a whole conversation with QUIT; a batch goes on with RSET instead.
 void step_end_of_data(Transaction &t) {
     t.x.send_raw("\r\n.\r\n", 5);
     t.x.read_reply();
@@ -191,11 +196,11 @@ void step_end_of_data(Transaction &t) {
         return;
     }
     t.failed = true;
-    t.x.send_raw("QUIT\r\n", 6);
+    if (t.relay()) t.x.send_raw("QUIT\r\n", 6);
     t.fail(904, "Data was not accepted by server...");
 }
 
-// Step 12: the end report.
+// The end report.
 void step_end_report(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     std::string sender = fs(r->szSender);
@@ -221,13 +226,18 @@ std::string directory_part(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(0, slash);
 }
 
-// Step 15: message files, after an accepted message only.
+// Message files, after an accepted message only; held back while the
+// delivery waits for other recipients of the same file.
 void step_message_files(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     std::string file = fs(r->szMessageFile);
     std::string dir = directory_part(file);
     if (!r->bDeleteMessage) {
         if (!t.relay()) t.call.status(921, 0, t.call.prefixed(format("Message has been left in [%s]", dir.c_str())));
+        return;
+    }
+    if (t.call.held_files) {
+        t.call.held_files->push_back(file);
         return;
     }
     files::remove(file);
@@ -243,7 +253,22 @@ void step_message_files(Transaction &t) {
     }
 }
 
-// Steps 7 to 12, shared by both variants.
+// The sender and the single recipient go into commands: a line break in
+// either would add commands of its own, so the message is refused first.
+bool arguments_safe(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    if (!one_line_text(fs(r->szSender))) {
+        t.fail(902, "Sender address holds a carriage return or line feed: message refused before sending...");
+        return false;
+    }
+    if (!one_line_text(fs(r->szRecipient))) {
+        t.fail(903, "Recipient address holds a carriage return or line feed: message refused before sending...");
+        return false;
+    }
+    return true;
+}
+
+// MAIL FROM to the end report, shared by both variants.
 void message_steps(Transaction &t) {
     if (!t.failed) step_mail_from(t);
     if (!t.failed) step_rcpt_to(t);
@@ -261,6 +286,7 @@ using namespace smtp;
 int SMTP_Deliver_Message(Call &call, int connectFlag) {
     Transaction t(call, Variant::Relay, connectFlag);
     if (!check_message_source(t)) return -1;
+    if (!arguments_safe(t) || !prepare_body(t)) return -1;
     encode_login_data(t);
     if (connectFlag && !step_connect(t)) return -1;
     t.x.read_reply();  // greeting, not judged
@@ -272,19 +298,62 @@ int SMTP_Deliver_Message(Call &call, int connectFlag) {
     return 0;
 }
 
-int SMTP_Deliver_Batch_Message(Call &call, int firstFlag) {
+namespace smtp {
+namespace {
+
+// Brings a batch connection back to the start of a message after a failed
+// one: the replies left unread, then RSET answered "250". A connection that
+// broke, or does not answer so, is closed.
+void reset_after_failure(Transaction &t) {
+    if (t.call.session->nSocket == 0) return;
+    bool ok = !t.x.broken();
+    for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
+    if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.begins("250")) return;
+    transport::close_socket(t.call.block, t.call.session);
+    t.call.log(t.numbered("Connection closed after a failed message: the next message connects again..."));
+}
+
+}  // namespace
+}  // namespace smtp
+
+BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
     Transaction t(call, Variant::Batch, firstFlag);
-    if (!check_message_source(t)) return -1;
+    if (!check_message_source(t)) return BatchResult::MessageFailed;
     if (firstFlag) {
         encode_login_data(t);
-        if (!step_connect(t)) return -1;
+        if (!step_connect(t)) return BatchResult::SessionFailed;
         t.x.read_reply();  // greeting, not judged
         step_helo(t);
+        if (t.failed) {
+            step_end_report(t);
+            return BatchResult::SessionFailed;
+        }
     }
-    message_steps(t);
-    if (t.failed) return -1;
+    if (arguments_safe(t) && prepare_body(t)) message_steps(t);
+    if (t.failed) {
+        reset_after_failure(t);
+        return BatchResult::MessageFailed;
+    }
     step_message_files(t);
-    return 0;
+    return BatchResult::Sent;
+}
+
+int SMTP_Deliver_Batch_Message(Call &call, int firstFlag) {
+    return SMTP_Send_Batch_Message(call, firstFlag) == BatchResult::Sent ? 0 : -1;
+}
+
+bool SMTP_End_Batch(Call &call) {
+    Exchange x(call.session);
+    x.send_raw("QUIT\r\n", 6);
+    x.read_reply();
+    return transport::close_socket(call.block, call.session);
+}
+
+void SMTP_Remove_Message_Files(Call &call, const std::string &file) {
+    files::remove(file);
+    if (!call.req->bUseEnvFile) return;
+    std::string env = envelope_path_of(file);
+    if (files::exists(env)) files::remove(env);
 }
 
 }  // namespace vellor

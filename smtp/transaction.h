@@ -16,9 +16,38 @@ namespace vellor {
 int SMTP_Deliver_Message(Call &call, int connectFlag);
 int SMTP_Deliver_Batch_Message(Call &call, int firstFlag);
 
+// One message of a batch, telling a failed message from a failed session.
+// After a failed message the connection is ready for the next one (RSET
+// answered) or closed (nSocket 0) when it broke; the next message then
+// connects again. A failed session (no connection, greeting, HELO or login)
+// ends the batch.
+enum class BatchResult { Sent, MessageFailed, SessionFailed };
+BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag);
+// Ends a batch connection: QUIT, one read of the reply (neither judged),
+// then the companion closes the socket. True when the close succeeded.
+bool SMTP_End_Batch(Call &call);
+// Removes an accepted message file (and its envelope with bUseEnvFile),
+// as a whole conversation does after its final 250.
+void SMTP_Remove_Message_Files(Call &call, const std::string &file);
+
 namespace smtp {
 
 enum class Variant { Relay, Batch };
+
+// The message text of one transaction, locked (or loaded) and checked
+// before MAIL FROM, released with the transaction.
+class MessageBody {
+public:
+    MessageBody() = default;
+    MessageBody(const MessageBody &) = delete;
+    MessageBody &operator=(const MessageBody &) = delete;
+    ~MessageBody();
+    const char *data = nullptr;
+    std::size_t size = 0;
+    HGLOBAL loaded_ = nullptr;  // a message file read into memory
+    HGLOBAL source_ = nullptr;  // the locked block
+    std::string stuffed_;       // the dot-stuffed copy, when made
+};
 
 // State of one transaction; `failed` is the one thread of control.
 struct Transaction {
@@ -26,7 +55,9 @@ struct Transaction {
     Variant variant;
     int flag;
     Exchange x;
+    MessageBody body;
     bool failed = false;
+    int unread_replies = 0;  // RCPT replies left unread after a refusal
 
     Transaction(Call &c, Variant v, int f) : call(c), variant(v), flag(f), x(c.session) {}
     SMTPSEND_STRUCTURE *req() const { return call.req; }
@@ -40,6 +71,7 @@ struct Transaction {
 
 // Message data (message_data.cpp).
 bool check_message_source(Transaction &t);  // false: -1 with 910
+bool prepare_body(Transaction &t);          // false after the failure report
 void send_body(Transaction &t);             // sets t.failed on failure
 
 // Login (login.cpp / auth_encode.cpp).

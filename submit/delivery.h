@@ -2,6 +2,8 @@
 // Send_Queued_Messages, which sends one message or the queued files of a
 // directory over a prepared session. Each returns the call's result, 0 or -1.
 #pragma once
+#include <string>
+
 #include "support/report.h"
 
 namespace vellor {
@@ -38,6 +40,12 @@ void reset_delivery_table();
 bool close_batch_connection(Call &call);
 
 // Message directory helpers shared by the relay and MX passes.
+// A queued entry is sent only when it is a regular file itself and its path
+// fits the record; false after a report saying why it was skipped.
+bool usable_entry(Call &call, const std::string &path);
+// Reads the message's envelope into the request; false after a report
+// saying why the message cannot go (the file stays).
+bool use_envelope(Call &call);
 int queue_limit(int32_t maxMessages);  // nMaxMessages above 0, else 250
 int count_queued(const std::string &directory);  // "*." + MsgExtension option
 

@@ -1,4 +1,6 @@
 // Delivery straight to the recipients' mail exchangers (no relay server):
+// (with several recipients a message file is removed only after every one of
+// them accepted it, and the call fails when any did not)
 //  row 4 - a recipient list, one recipient and one connection after another,
 //          each domain looked up as a host name;
 //  row 5 - a single recipient, its domain's MX addresses tried in turn;
@@ -87,6 +89,8 @@ void mx_opening(Call &c) {
 int mx_recipient_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.status_then_log(921, 0, format("Sending via MX to %d recipients", r->nRecipients));
+    HeldFiles held(c);
+    int failed = 0;
     for (int i = 1; i <= r->nRecipients; ++i) {
         std::string num = format("[%d] - ", i);
         select_recipient(r, i);
@@ -111,12 +115,18 @@ int mx_recipient_list(Call &c) {
         if (Send_Queued_Messages(c, 0) == 0) {
             c.pair(922, 0, num + format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
         } else {
+            ++failed;
             c.log(c.prefixed(num + format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str())));
             c.pair(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
         }
         transport::close_socket(c.block, c.session);
         c.log(c.prefixed(num + "Connection closed"));
         c.status(921, 0, " - Connection closed");
+    }
+    held.release(r->nRecipients);
+    if (failed) {
+        c.pair(920, r->nErrorCode, format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
+        return -1;
     }
     c.log(c.prefixed("Sending of message completed successfully"));
     return 0;

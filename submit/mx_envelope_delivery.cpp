@@ -1,4 +1,4 @@
-// Envelope delivery by MX (row 7 of the procedure table): sender and
+// Envelope delivery by MX: sender and
 // recipients come from each message's envelope file. One message with
 // several recipients gets a connection per recipient; one with a single
 // recipient a connection made here; a directory pass looks a domain up again
@@ -17,6 +17,8 @@ namespace {
 // Envelope with several recipients: each by its own connection.
 int envelope_recipients(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
+    HeldFiles held(c);
+    int sent = 0, expected = r->nRecipients;
     uint32_t offset = 0;
     for (int j = 0; j < r->nRecipients; ++j) {
         std::string addr;
@@ -34,8 +36,14 @@ int envelope_recipients(Call &c) {
         c.pair(921, 0, format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
         if (SMTP_Deliver_Message(c, 1) == 0) {
             r->nMessagesSent += 1;
+            ++sent;
             c.pair(921, 0, format("Message for [%s] sent to [%s] successfully.", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
         }
+    }
+    held.release(expected);
+    if (sent < expected) {
+        c.pair(920, r->nErrorCode, format("Message sent to %d of %d recipient(s): file kept", sent, expected));
+        return -1;
     }
     c.pair(921, 0, "Message sent to all recipient(s) successfully.");
     return 0;
@@ -73,7 +81,7 @@ enum class Pass { Next, End, Abort };
 
 // One recipient of the directory pass: resolve when the domain changed,
 // then one transaction with its own connection.
-Pass pass_recipient(Call &c, const std::string &addr) {
+Pass pass_recipient(Call &c, const std::string &addr, int &sent) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string domain = domain_of(addr);
     if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
@@ -86,30 +94,40 @@ Pass pass_recipient(Call &c, const std::string &addr) {
     set_field(c.session->szHostAddress, fs(r->szServerIP));
     c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
     c.session->nPort = static_cast<uint32_t>(r->nPort);
-    if (SMTP_Deliver_Message(c, 1) == 0) r->nMessagesSent += 1;
+    if (SMTP_Deliver_Message(c, 1) == 0) {
+        r->nMessagesSent += 1;
+        ++sent;
+    }
     return Pass::Next;
 }
 
-Pass pass_message(Call &c) {
+// One message of the pass; its file goes only when every recipient took it.
+Pass pass_message(Call &c, int &sent) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->hRecipients) {
         std::string rcpt = fs(r->szRecipient);
         if (rcpt.find('@') == std::string::npos) return Pass::End;
         set_field(r->szServer, "");  // a single recipient is always looked up
-        return pass_recipient(c, rcpt);
+        return pass_recipient(c, rcpt, sent);
     }
+    HeldFiles held(c);
+    int expected = r->nRecipients;
     uint32_t offset = 0;
-    for (int k = 0; k < r->nRecipients; ++k) {
+    Pass p = Pass::Next;
+    for (int k = 0; k < r->nRecipients && p == Pass::Next; ++k) {
         std::string addr;
         next_recipient(r->hRecipients, addr, offset);
-        if (addr.empty()) return Pass::End;
+        if (addr.empty()) {
+            p = Pass::End;
+            break;
+        }
         set_field(r->szRecipient, addr);
         c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
         if (addr.find('@') == std::string::npos) break;
-        Pass p = pass_recipient(c, addr);
-        if (p != Pass::Next) return p;
+        p = pass_recipient(c, addr, sent);
     }
-    return Pass::Next;
+    if (p != Pass::Abort) held.release(expected);
+    return p;
 }
 
 int envelope_directory(Call &c) {
@@ -118,15 +136,18 @@ int envelope_directory(Call &c) {
     c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
     files::Search search;
     bool more = search.first(dir + "*.txt");
+    int seen = 0, sent = 0;
     for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
-        set_field(r->szMessageFile, dir + search.name());
+        ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        if (VELLOR_Get_Message_Details(r) == -1) continue;
-        Pass p = pass_message(c);
+        if (!usable_entry(c, dir + search.name())) continue;
+        set_field(r->szMessageFile, dir + search.name());
+        if (!use_envelope(c)) continue;
+        Pass p = pass_message(c, sent);
         if (p == Pass::Abort) return -1;
         if (p == Pass::End) break;
     }
-    return 0;
+    return seen > 0 && sent == 0 ? -1 : 0;
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 // connection reports.
 #include "submit/mx_steps.h"
 
+#include <map>
+
 #include "platform/files.h"
+#include "smtp/transaction.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -60,6 +63,21 @@ void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
         c.pair(920, 907, last);
     }
     r->nErrorCode = 907;
+}
+
+void HeldFiles::release(int expected) {
+    c_.held_files = nullptr;
+    std::map<std::string, int> accepted;
+    for (const std::string &f : files_) accepted[f] += 1;
+    for (const auto &[file, count] : accepted) {
+        if (count >= expected) {
+            SMTP_Remove_Message_Files(c_, file);
+            continue;
+        }
+        c_.both(920, c_.req->nErrorCode, format("Message [%s] kept: accepted for %d of %d recipient(s)", file.c_str(),
+                                                 count, expected));
+    }
+    files_.clear();
 }
 
 }  // namespace vellor

@@ -1,6 +1,7 @@
 // Steps and reports shared by the MX delivery procedures.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "support/report.h"
 
@@ -18,5 +19,22 @@ void report_size(Call &c, const std::string &num);
 void report_connected(Call &c, const std::string &num);
 // Reports a failed connection; stores nWinsockError and 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed);
+
+// One message for several recipients, a transaction each: while this
+// lives, accepted files are not removed. release() removes every file that
+// all `expected` recipients accepted and reports the others as kept, so a
+// file goes only after the last recipient's final 250.
+class HeldFiles {
+public:
+    explicit HeldFiles(Call &c) : c_(c) { c.held_files = &files_; }
+    ~HeldFiles() { c_.held_files = nullptr; }
+    HeldFiles(const HeldFiles &) = delete;
+    HeldFiles &operator=(const HeldFiles &) = delete;
+    void release(int expected);
+
+private:
+    Call &c_;
+    std::vector<std::string> files_;
+};
 
 }  // namespace vellor

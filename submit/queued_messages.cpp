@@ -5,8 +5,15 @@
 // with QUIT); the files sent are those matching "*.txt". A directory pass
 // sends at most nMaxMessages files, 250 when that is 0; 1 or a negative
 // value sends only the first file found.
+//
+// One bad message never blocks the queue: an entry that is not a regular
+// file, or whose path does not fit the record, is skipped with a report; a
+// message the server refuses is left in place and the batch goes on with
+// the next (the SMTP layer resets or reconnects). A pass that found
+// messages but sent none fails.
+#include "msgfiles/message_details.h"
 #include "platform/file_search.h"
-#include "platform/winsock.h"
+#include "platform/files.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "support/options.h"
@@ -17,16 +24,30 @@ namespace vellor {
 
 int queue_limit(int32_t maxMessages) { return maxMessages > 0 ? maxMessages : 250; }
 
-bool close_batch_connection(Call &c) {
-    unsigned sock = c.session->nSocket;
-    winsock::send(sock, "QUIT\r\n", 6, 0);
-    char reply[256];
-    winsock::recv(sock, reply, 255, 0);
-    return transport::close_socket(c.block, c.session);
-}
+bool close_batch_connection(Call &c) { return SMTP_End_Batch(c); }
 
 int count_queued(const std::string &directory) {
     return files::count_matches(directory + "*." + options::msg_extension());
+}
+
+bool usable_entry(Call &c, const std::string &path) {
+    const char *why = nullptr;
+    if (path.size() >= sizeof c.req->szMessageFile) why = "its path is longer than the record's message file field";
+    else if (!files::is_plain_file(path)) why = "it is not a regular file";
+    if (!why) return true;
+    c.both(920, 910, format("Queued entry [%s] skipped: %s", path.c_str(), why));
+    return false;
+}
+
+bool use_envelope(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (VELLOR_Get_Message_Details(r) == 0) return true;
+    std::string file = fs(r->szMessageFile);
+    if (r->nErrorCode == kEnvelopeTooLarge)
+        c.both(920, r->nErrorCode, format("Envelope of [%s] names more than 32767 recipients: message not sent, file kept", file.c_str()));
+    else
+        c.both(920, r->nErrorCode, format("Envelope of [%s] cannot be used (error %d): message not sent, file kept", file.c_str(), r->nErrorCode));
+    return false;
 }
 
 namespace {
@@ -42,11 +63,13 @@ int send_first_only(Call &c, int connectFlag) {
     std::string dir = fs(r->szMessageFile);
     files::Search search;
     if (!search.first(dir + "*." + options::msg_extension())) return 0;
+    if (!usable_entry(c, dir + search.name())) return -1;
     set_field(r->szMessageFile, dir + search.name());
     r->nAttempt = 1;
-    if (r->bUseEnvFile && VELLOR_Get_Message_Details(r) == -1) return 0;
+    if (r->bUseEnvFile && !use_envelope(c)) return -1;
     c.both(921, 0, "Sending message to relay server.");
-    if (SMTP_Deliver_Message(c, connectFlag) == 0) r->nMessagesSent = 1;
+    if (SMTP_Deliver_Message(c, connectFlag) != 0) return -1;
+    r->nMessagesSent = 1;
     return 0;
 }
 
@@ -54,6 +77,18 @@ void close_batch(Call &c) {
     if (!close_batch_connection(c)) return;
     c.log(c.prefixed("Socket closed correctly..."));
     c.log(c.prefixed("Winsock session terminated correctly..."));
+}
+
+enum class Entry { Sent, Failed, StopPass };
+
+// One file of a batch; `first` tells whether it must connect.
+Entry batch_entry(Call &c, int &first) {
+    if (c.req->bUseEnvFile && !use_envelope(c)) return Entry::Failed;
+    c.both(921, 0, "Sending message to all recipents - to relay server.");
+    BatchResult result = SMTP_Send_Batch_Message(c, first);
+    if (result == BatchResult::SessionFailed) return Entry::StopPass;
+    first = c.session->nSocket == 0 ? 1 : 0;
+    return result == BatchResult::Sent ? Entry::Sent : Entry::Failed;
 }
 
 int send_directory(Call &c, int connectFlag) {
@@ -65,25 +100,19 @@ int send_directory(Call &c, int connectFlag) {
     files::Search search;
     bool more = search.first(dir + "*.txt");
     bool batch = count >= 2;
-    int first = 1;
+    int first = 1, seen = 0;
     for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
-        set_field(r->szMessageFile, dir + search.name());
+        ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        int result;
-        if (batch) {
-            if (r->bUseEnvFile && VELLOR_Get_Message_Details(r) == -1) continue;
-            c.both(921, 0, "Sending message to all recipents - to relay server.");
-            result = SMTP_Deliver_Batch_Message(c, first);
-            first = 0;
-            if (result == -1) break;
-        } else {
-            result = SMTP_Deliver_Message(c, connectFlag);
-        }
-        if (result == 0) r->nMessagesSent += 1;
+        if (!usable_entry(c, dir + search.name())) continue;
+        set_field(r->szMessageFile, dir + search.name());
+        Entry e = batch ? batch_entry(c, first) : (SMTP_Deliver_Message(c, connectFlag) == 0 ? Entry::Sent : Entry::Failed);
+        if (e == Entry::StopPass) break;
+        if (e == Entry::Sent) r->nMessagesSent += 1;
     }
     search.close();
     if (batch) close_batch(c);
-    return 0;
+    return seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
 
 }  // namespace
@@ -96,7 +125,7 @@ int Send_Queued_Messages(Call &c, int connectFlag) {
         return send_directory(c, connectFlag);
     }
     r->nAttempt = 1;
-    if (r->bUseEnvFile && VELLOR_Get_Message_Details(r) == -1) return 0;
+    if (r->bUseEnvFile && !use_envelope(c)) return -1;
     c.both(921, 0, "Sending message to relay server.");
     if (SMTP_Deliver_Message(c, connectFlag) == -1) return -1;
     r->nMessagesSent = 1;

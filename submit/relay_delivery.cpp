@@ -1,7 +1,8 @@
 // Delivery through the relay server named in the request: one message (or a
 // message directory without envelopes) with Send_Queued_Messages, and the
 // envelope directory relay, every queued message with its own envelope over
-// one connection. szServerIP, when given, is used as it is, without a
+// one connection (a message that fails is skipped, see the queue pass).
+// szServerIP, when given, is used as it is, without a
 // lookup of szServer.
 #include "platform/file_search.h"
 #include "smtp/transaction.h"
@@ -76,21 +77,24 @@ int relay_envelope_directory(Call &c) {
         c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
     }
     set_field(c.session->szHostAddress, fs(r->szServerIP));
-    int first = 1;
+    int first = 1, seen = 0;
     bool more = true;
     for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
-        set_field(r->szMessageFile, dir + search.name());
+        ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        if (VELLOR_Get_Message_Details(r) == -1) continue;
+        if (!usable_entry(c, dir + search.name())) continue;
+        set_field(r->szMessageFile, dir + search.name());
+        if (!use_envelope(c)) continue;
         c.session->nPort = static_cast<uint32_t>(r->nPort);
-        int result = SMTP_Deliver_Batch_Message(c, first);
-        first = 0;
-        if (result == 0) r->nMessagesSent += 1;
+        BatchResult result = SMTP_Send_Batch_Message(c, first);
+        if (result == BatchResult::SessionFailed) break;
+        first = c.session->nSocket == 0 ? 1 : 0;
+        if (result == BatchResult::Sent) r->nMessagesSent += 1;
     }
     search.close();
     unsigned sock = c.session->nSocket;
     if (close_batch_connection(c)) c.pair(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
-    return 0;
+    return seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
 
 }  // namespace vellor

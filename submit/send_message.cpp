@@ -20,7 +20,7 @@ struct Facts {
     bool server_given = false;
 };
 
-// Steps 2 and 3: the sender and single-recipient checks.
+// The sender and single-recipient checks.
 void check_addresses(Call &c, Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!empty(r->szSender)) {
@@ -39,7 +39,7 @@ void check_addresses(Call &c, Facts &f) {
     }
 }
 
-// Step 4: a message file when the extension occurs in the path, else a
+// A message file when the extension occurs in the path, else a
 // message directory (a trailing separator is added).
 void classify_message_path(SMTPSEND_STRUCTURE *r) {
     std::string path = fs(r->szMessageFile);
@@ -55,7 +55,40 @@ bool refuse(Call &c, int code, const std::string &log_text, const std::string &c
     return true;
 }
 
-// Step 7: the refusals, in order; true when the request is refused.
+// The list text of hRecipients, read within the block's size, leaving
+// lpRecipients as it was.
+std::string list_text_of(SMTPSEND_STRUCTURE *r) {
+    void *p = r->hRecipients ? GlobalLock(r->hRecipients) : nullptr;
+    if (!p) return {};
+    std::string text = list_text(r->hRecipients, p);
+    GlobalUnlock(r->hRecipients);
+    return text;
+}
+
+// Every text that goes into an SMTP command stays on one line: a CR or LF
+// inside one would add commands of its own (a second recipient, a forged
+// sender). True, after the refusal, when one does not.
+bool refused_line_break(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    struct Field {
+        const char *name;
+        std::string text;
+        int code;
+    } fields[] = {{"HELO domain", fs(r->szHeloDomain), 901},
+                  {"sender address", fs(r->szSender), 902},
+                  {"recipient address", fs(r->szRecipient), 903},
+                  {"recipient list", r->bUseEnvFile ? std::string() : list_text_of(r), 912},
+                  {"login user name", fs(r->szAuthUser), 917},
+                  {"login password", fs(r->szAuthPassword), 917}};
+    for (const Field &f : fields) {
+        if (one_line_text(f.text)) continue;
+        std::string t = format("The %s holds a carriage return or line feed: send refused before any connection", f.name);
+        return refuse(c, f.code, t, c.prefixed(t));
+    }
+    return false;
+}
+
+// The refusals, in order; true when the request is refused.
 bool refused(Call &c, const Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!f.sender_valid && !r->bUseEnvFile) {
@@ -80,10 +113,10 @@ bool refused(Call &c, const Facts &f) {
         std::string t = "Missing one of the authentication fields";
         return refuse(c, 917, t, c.prefixed(t));
     }
-    return false;
+    return refused_line_break(c);
 }
 
-// Step 9: starts the companion; false (918 reported) when it cannot start.
+// Starts the companion; false (918 reported) when it cannot start.
 bool start_companion(Call &c) {
     c.log(c.prefixed("Initializing Winsock Library ready to send mail..."));
     KorvexAPI_Initialize_Library(c.block, 0, 1, c.app.c_str());
@@ -106,7 +139,7 @@ void stop_companion(Call &c) {
     c.log(c.prefixed("Winsock Library closedown correctly..."));
 }
 
-// Step 10: the first row whose condition holds is run.
+// The first row whose condition holds is run.
 int deliver(Call &c, const Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     DeliveryTable &p = delivery_table();
@@ -132,12 +165,16 @@ using namespace vellor;
 extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, SMTPSEND_STRUCTURE *request,
                                                   VELLOR_STATUS_CALLBACK statusCallback) {
     if (!request) return -1;
+    // Each send has its own companion block and session record, so sends
+    // on several threads at once share no companion state.
+    TCPLIBRARY_STRUCTURE block;
+    std::memset(&block, 0, sizeof block);
     TCPSESSION_STRUCTURE session;
     Call c;
     c.app = cs(applicationName);
     c.req = request;
     c.cb = statusCallback;
-    c.block = transport::send_block();
+    c.block = &block;
     c.session = &session;
 
     Facts f;

@@ -50,5 +50,6 @@ int32_t log_file_limit(int max) {
 int32_t callback_mode() { return read_number("callback", 0, 0); }
 std::string msg_extension() { return read_text("MsgExtension", 12); }
 int32_t send_percent_sent() { return read_number("SendPercentSent", 0, 0); }
+int32_t dot_stuffing() { return read_number("DotStuffing", 0, 0); }
 
 }  // namespace vellor::options

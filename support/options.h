@@ -13,5 +13,7 @@ int32_t log_file_limit(int max);   // 1 "logfilemax": 0 / 10; 0 "logfilemin": 0 
 int32_t callback_mode();           // "callback": 0 / 0
 std::string msg_extension();       // "MsgExtension": empty / empty
 int32_t send_percent_sent();       // "SendPercentSent": 0 / 0
+// Beyond the classic options, each off by default:
+int32_t dot_stuffing();            // "DotStuffing": 0 / 0
 
 }  // namespace vellor::options

@@ -2,6 +2,7 @@
 // callback, or both; most texts carry the prefix "VellorAPI [<app>] - ".
 #pragma once
 #include <string>
+#include <vector>
 
 #include "vellorapi.h"
 
@@ -18,6 +19,12 @@ struct Call {
     // kept for AUTH PLAIN.
     bool auth_encoded = false;
     std::string plain_user, plain_password;
+    std::string encoded_user, encoded_password;
+
+    // While set, a message file accepted by the server is listed here
+    // instead of removed: the delivery removes it once every recipient it
+    // was meant for has accepted it.
+    std::vector<std::string> *held_files = nullptr;
 
     std::string prefixed(const std::string &text) const { return "VellorAPI [" + app + "] - " + text; }
     void log(const std::string &line) const;                          // log only

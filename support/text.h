@@ -37,6 +37,8 @@ std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 std::size_t find_text_nocase(const std::string &text, const std::string &pattern);
 
 std::string upper(std::string s);
+// True when the text holds no CR and no LF, so it can stand in one command line.
+inline bool one_line_text(const std::string &s) { return s.find_first_of("\r\n") == std::string::npos; }
 bool equal_nocase(const std::string &a, const std::string &b);
 
 }  // namespace vellor

@@ -205,7 +205,7 @@ TEST_F(Delivery, EnvelopeQueueThroughOneRelayConnection) {
     s.say("220 hi\r\n").line().say("250 hello\r\n");
     s.line().say("250 ok\r\n").line().say("250 ok\r\n").line().say("354 go\r\n").data().say("250 one\r\n");
     s.line().say("250 ok\r\n").line().say("250 ok\r\n").line().say("250 ok\r\n").line().say("354 go\r\n").data().say("554 no\r\n");
-    s.line();  // the QUIT after refused data: this peer ignores it
+    s.line().say("250 reset\r\n");  // RSET after the refused message
     s.line().say("250 ok\r\n");
     for (int k = 0; k < 3; ++k) s.line().say("250 ok\r\n");
     s.line().say("354 go\r\n").data().say("250 three\r\n").line().say("221 bye\r\n");
@@ -221,6 +221,7 @@ TEST_F(Delivery, EnvelopeQueueThroughOneRelayConnection) {
     std::string t = peer.transcript();
     EXPECT_NE(t.find("RCPT TO: <m3r0@dest.test>\r\nRCPT TO: <m3r1@dest.test>\r\nRCPT TO: <m3r2@dest.test>\r\n"),
               std::string::npos);
+    EXPECT_NE(t.find("\r\n.\r\nRSET\r\nMAIL FROM: <q@origin.test>"), std::string::npos);
     EXPECT_FALSE(file_exists(dir + "/m0001.txt"));
     EXPECT_FALSE(file_exists(dir + "/m0001.env"));
     EXPECT_TRUE(file_exists(dir + "/m0002.txt"));

@@ -3,6 +3,7 @@
 // the aiosmtpd capture server.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -224,19 +225,29 @@ TEST_F(Smtp, DataWaitEndsWithoutCode) {
     }
 }
 
-TEST_F(Smtp, RepliesJudgedByOneReceive) {
-    // 600 bytes to MAIL FROM: the first 511 accept it, the rest is read as the RCPT reply.
-    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 " + std::string(596, 'm') + "\r\n", "250 ok\r\n"}));
-    EXPECT_EQ(deliver(peer), -1);
-    EXPECT_EQ(req.nErrorCode, 903);
-    // A "250-" reply in two segments: the second is taken as the RCPT reply.
+TEST_F(Smtp, RepliesAssembledAcrossSegmentsAndJudgedWhole) {
+    // A reply cut inside its code, a multi-line reply in two segments, and a
+    // 600-byte reply: each is judged once whole, and the dialogue stays in step.
     Script s = Script::replies("220 hi\r\n", {"250 hello\r\n"});
-    s.line().say("250-first\r\n").pause(200).say("250 second\r\n").line().say("550 rcpt refused\r\n").line().say("354 go\r\n");
-    ScriptPeer split(s);
-    req.nErrorCode = 0;
-    EXPECT_EQ(deliver(split), -1);  // the RCPT reply arrives as the DATA reply: "550"
+    s.line().say("25").pause(100).say("0 Ok\r\n");
+    s.line().say("250-first\r\n").pause(100).say("250 second\r\n");
+    s.line().say("354 " + std::string(596, 'm') + "\r\n").data().say("250 queued\r\n").line();
+    ScriptPeer peer(s);
+    EXPECT_EQ(deliver(peer), 0);
     EXPECT_EQ(req.nErrorCode, 0);
-    EXPECT_NE(split.transcript().find("DATA\r\n"), std::string::npos);
+    EXPECT_EQ(peer.transcript(), kHappy);
+}
+
+TEST_F(Smtp, TricklingServerIsBoundedByOneTimeOut) {
+    // A line every 50 ms and never 354: the DATA wait ends at one time-out
+    // (here 1 s), not after 1,000 replies.
+    ::setenv("KORVEXAPI_TIMEOUT_MS", "1000", 1);
+    Script s = Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"});
+    s.line();
+    for (int i = 0; i < 60; ++i) s.say("220 still here\r\n").pause(50);
+    ScriptPeer peer(s);
+    EXPECT_EQ(deliver(peer), -1);
+    EXPECT_EQ(req.nErrorCode, 904);  // gave up waiting; a wait to the peer's close would leave no code
 }
 
 TEST_F(Smtp, FinalReplyMustBe250SpaceOrDash) {
@@ -376,7 +387,7 @@ TEST_F(Smtp, PercentReports) {
     const PercentCase cases[] = {
         {2500, 1000, {1000, 1000, 500}, {"40", "80", "100"}},
         {800, 1000, {800}, {"100"}},
-        {0, 1000, {0}, {"100"}},
+        {0, 1000, {}, {"100"}},  // an empty body makes no send at all
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.body);
@@ -471,34 +482,46 @@ std::string reference_base64(const std::string &in) {
     return out;
 }
 
-TEST(LoginEncoding, AgainstAReferenceEncoder) {
+TEST(LoginEncoding, WholeValuesAgainstAReferenceEncoderAndNoFileTouched) {
     TempEnv env;
-    for (int n = 1; n <= 46; ++n) {
+    // Files of the old work-file names stay exactly as they were: a link to
+    // another file, a world-readable file.
+    write_file(env.path("victim"), "keep");
+    ASSERT_EQ(::symlink(env.path("victim").c_str(), env.path("userid.txt").c_str()), 0);
+    write_file(env.path("userpw.txt"), "mine");
+    for (int n : {1, 2, 3, 44, 45, 46, 90, 127}) {
         std::string user(static_cast<std::size_t>(n), static_cast<char>('a' + n % 26));
-        user[0] = static_cast<char>(0xA0 + n);  // bytes above 127 too
-        std::string password = "p" + std::to_string(n) + std::string(static_cast<std::size_t>(n) - 1, '/');
+        user[0] = static_cast<char>(0xA0 + n % 64);  // bytes above 127 too
+        std::string password = "p" + std::to_string(n) + std::string(static_cast<std::size_t>(n), '/');
+        password.resize(std::min<std::size_t>(password.size(), 127));
         char u[128] = {0}, p[128] = {0};
         std::memcpy(u, user.data(), user.size());
-        std::memcpy(p, password.data(), std::min<std::size_t>(password.size(), 127));
-        vellor::SMTP_Encode_Auth_Data(u, p);
-        EXPECT_EQ(std::string(u), reference_base64(user.substr(0, 45))) << n;
-        EXPECT_EQ(std::string(p), reference_base64(password.substr(0, 45))) << n;
+        std::memcpy(p, password.data(), password.size());
+        vellor::EncodedLogin e = vellor::SMTP_Encode_Auth_Data(u, p);
+        EXPECT_EQ(e.user, reference_base64(user)) << n;
+        EXPECT_EQ(e.password, reference_base64(password)) << n;
+        EXPECT_EQ(std::string(u), e.user.substr(0, 127)) << n;  // the field holds what fits
     }
     char u[128] = "", p[128] = "pw";
     vellor::SMTP_Encode_Auth_Data(u, p);  // no user: both emptied
     EXPECT_STREQ(p, "");
-    for (const char *f : {"userid.txt", "userpw.txt", "userid.mim"}) EXPECT_FALSE(file_exists(env.path(f)));
+    EXPECT_EQ(read_file(env.path("victim")), "keep");
+    EXPECT_EQ(read_file(env.path("userpw.txt")), "mine");
+    EXPECT_FALSE(file_exists(env.path("userid.mim")));
 }
 
-TEST(LoginEncoding, FileEncoderLines) {
-    TempEnv env;
-    write_file(env.path("in"), std::string(100, 'q'));
-    EXPECT_EQ(vellor::Base64_Encode_File(env.path("in"), env.path("out")), 0);
-    std::string out = read_file(env.path("out"));
-    EXPECT_EQ(out, reference_base64(std::string(45, 'q')) + "\r\n" + reference_base64(std::string(45, 'q')) + "\r\n" +
-                       reference_base64(std::string(10, 'q')) + "\r\n\r\n");
-    EXPECT_EQ(reference_base64(std::string(45, 'q')).size(), 60u);
-    EXPECT_EQ(vellor::Base64_Encode_File(env.path("missing"), env.path("out")), -1);
+TEST_F(Smtp, LongPasswordGoesOutWhole) {
+    std::string password(100, 'k');
+    std::strcpy(req.szAuthUser, "alice");
+    std::strcpy(req.szAuthPassword, password.c_str());
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "334 u\r\n", "334 p\r\n", "235 ok\r\n",
+                                                  "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                        .data()
+                        .say("250 queued\r\n"));
+    EXPECT_EQ(deliver(peer), 0);
+    EXPECT_NE(peer.transcript().find("AUTH LOGIN\r\n" + reference_base64("alice") + "\r\n" +
+                                     reference_base64(password) + "\r\nMAIL FROM"),
+              std::string::npos);
 }
 
 // ---- a real server -------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Typed helpers over the companion's operations and session record.
 #include "transport/companion.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "support/text.h"
@@ -10,6 +11,13 @@ namespace vellor::transport {
 TCPLIBRARY_STRUCTURE *send_block() {
     static TCPLIBRARY_STRUCTURE block;
     return &block;
+}
+
+int timeout_ms() {
+    const char *v = std::getenv("KORVEXAPI_TIMEOUT_MS");
+    char *end = nullptr;
+    long n = v && *v ? std::strtol(v, &end, 10) : 0;
+    return end && *end == '\0' && n > 0 && n < (1L << 30) ? static_cast<int>(n) : 60000;
 }
 
 void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port) {

@@ -8,9 +8,12 @@
 
 namespace vellor::transport {
 
-// The send path's process-wide block (zeroed by library start-up,
-// initialised again by every send). One send at a time per process.
+// The library start-up's block (zeroed and initialised there). A send uses
+// a block of its own.
 TCPLIBRARY_STRUCTURE *send_block();
+// The companion's time-out for one wait ($KORVEXAPI_TIMEOUT_MS, default
+// 60000), which also bounds a whole MX resolution.
+int timeout_ms();
 
 // Session helpers.
 void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port);

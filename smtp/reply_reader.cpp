@@ -1,0 +1,60 @@
+// The reply assembler over a growing byte string.
+#include "smtp/reply_reader.h"
+
+#include <cctype>
+
+namespace vellor::smtp {
+
+bool continues(const std::string &line) {
+    if (line.size() < 4 || line[3] != '-') return false;
+    for (int i = 0; i < 3; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(line[i]))) return false;
+    return true;
+}
+
+void ReplyReader::keep(const std::string &line) {
+    if (text_.size() < kKept) text_ += line.substr(0, kKept - text_.size());
+    length_ += line.size();
+}
+
+constexpr std::size_t kLongLine = 1024;
+
+bool ReplyReader::take_reply() {
+    while (!complete_) {
+        std::size_t nl = pending_.find('\n');
+        if (nl == std::string::npos) {
+            if (pending_.size() > kLongLine) {  // hold only the line's start
+                if (long_head_.empty()) long_head_ = pending_.substr(0, 4);
+                keep(pending_);
+                pending_.clear();
+            }
+            return false;
+        }
+        std::string line = pending_.substr(0, nl + 1);
+        pending_.erase(0, nl + 1);
+        keep(line);
+        bool more = continues(long_head_.empty() ? line : long_head_);
+        long_head_.clear();
+        if (!more) complete_ = true;
+    }
+    return true;
+}
+
+bool ReplyReader::feed(const char *data, std::size_t n) {
+    pending_.append(data, n);
+    return take_reply();
+}
+
+void ReplyReader::next() {
+    text_.clear();
+    length_ = 0;
+    complete_ = false;
+}
+
+void ReplyReader::clear() {
+    next();
+    pending_.clear();
+    long_head_.clear();
+}
+
+}  // namespace vellor::smtp

@@ -1,0 +1,46 @@
+// The reply assembler: bytes received from the server go in as they come,
+// in pieces of any size, and a reply comes out only when its last line is
+// complete (a line ending in LF whose fourth character is not '-'). The
+// first 511 bytes of a reply are kept for judging; the rest is read and
+// dropped so the next reply starts in step. Bytes after a reply's end wait
+// for the next one. A line longer than 1 KiB is judged by its start and not
+// held whole, so a server that never ends a line cannot grow memory beyond
+// that. Pure text work: no I/O.
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace vellor::smtp {
+
+class ReplyReader {
+public:
+    static constexpr std::size_t kKept = 511;
+
+    // Takes bytes; returns true when a whole reply is ready in text().
+    bool feed(const char *data, std::size_t n);
+    // True when a whole reply is already waiting in the bytes held.
+    bool ready() { return take_reply(); }
+    bool complete() const { return complete_; }
+    // The reply's first bytes (at most 511), valid once complete().
+    const std::string &text() const { return text_; }
+    std::size_t length() const { return length_; }
+    // Forgets the judged reply; bytes beyond it stay for the next one.
+    void next();
+    // Forgets everything, held bytes included (a new connection).
+    void clear();
+
+private:
+    bool take_reply();
+    void keep(const std::string &line);
+
+    std::string pending_;  // bytes not yet part of a finished line
+    std::string long_head_;  // start of a line too long to hold whole
+    std::string text_;
+    std::size_t length_ = 0;
+    bool complete_ = false;
+};
+
+// True when the line (without its line end) continues the reply: "ddd-".
+bool continues(const std::string &line);
+
+}  // namespace vellor::smtp
