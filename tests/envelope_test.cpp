@@ -85,6 +85,25 @@ TEST_F(Envelope, ListGrowsPastItsFirstKilobyte) {
     EXPECT_GE(GlobalSize(req.hRecipients), 3072u);
 }
 
+TEST_F(Envelope, ListGrowsOnlyWhenTextAddressAndTwoReachItsSize) {
+    // 21 recipients of 40 characters make 860 bytes; a last address of 161
+    // then needs 860 + 1 + 161 + NUL = 1023 bytes: the first kilobyte holds it.
+    std::string text = "MAIL FROM: <s@x.test>\r\n";
+    std::string expected;
+    for (int i = 0; i < 21; ++i) {
+        char addr[64];
+        std::snprintf(addr, sizeof addr, "recipient-number-%03d@some-domain.test", i);
+        text += std::string("RCPT TO: <") + addr + ">\r\n";
+        expected += (i ? " " : "") + std::string(addr);
+    }
+    std::string last = std::string(161 - 10, 'z') + "@last.test";
+    text += "RCPT TO: <" + last + ">\r\n";
+    envelope(text);
+    EXPECT_EQ(VELLOR_Get_Message_Details(&req), 0);
+    EXPECT_EQ(list(), expected + " " + last);
+    EXPECT_EQ(GlobalSize(req.hRecipients), 1024u);
+}
+
 TEST_F(Envelope, MemoryFailuresAtEachPlace) {
     std::string text = "MAIL FROM: <s@x.test>\r\n";
     for (int i = 0; i < 40; ++i) text += "RCPT TO: <recipient-number-" + std::to_string(100 + i) + "@some-domain.test>\r\n";

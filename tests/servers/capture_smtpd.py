@@ -4,6 +4,9 @@
 HELO also allows AUTH (LOGIN and PLAIN, without TLS). Every accepted message
 is stored byte for byte in a Maildir (new/), with its envelope beside it in a
 JSON file; every connection and every login is written to events.jsonl.
+A recipient whose address starts with "refused" is answered 550, and a
+message holding the text REFUSE-ME is answered 554 after its data, so tests
+can make a real server refuse one message among others.
 Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD]
 """
 import json
@@ -46,7 +49,17 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 
 
 class MaildirHandler:
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.startswith("refused"):
+            event(event="refused", to=address)
+            return "550 recipient refused"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
     async def handle_DATA(self, server, session, envelope):
+        if b"REFUSE-ME" in envelope.original_content:
+            event(event="refused-data")
+            return "554 message refused"
         name = "%d.%s" % (time.time_ns(), uuid.uuid4().hex)
         path = os.path.join(root, "Maildir", "new", name)
         with open(path + ".tmp", "wb") as f:

@@ -196,7 +196,10 @@ void ScriptedDns::run() {
                     std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37" "garbage", 21);
                 break;
             }
-            case Mode::Answer: r = answer(q); break;
+            case Mode::Answer:
+                r = answer(q);
+                if (r.size() > 13 && r.compare(13, 6, "silent") == 0) continue;  // never answered
+                break;
         }
         ::sendto(fd_, r.data(), r.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
     }

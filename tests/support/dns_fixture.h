@@ -30,6 +30,7 @@ private:
     Process proc_;
 };
 
+// Names whose first label begins with "silent" are never answered.
 class ScriptedDns {
 public:
     enum class Mode { Answer, Silent, Garbage };

@@ -1,0 +1,494 @@
+// No message lost, cut, misdirected or stuck: sends through
+// VELLOR_Send_Message against real loopback servers (the aiosmtpd capture
+// server, the scripted peer) with hostile conditions: line breaks in
+// arguments, messages that would end their data early, queue entries that
+// are not plain files, refused messages in a batch, a server that stops
+// reading, signals, several recipients by MX, two threads, a killed sender.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "platform/file_search.h"
+#include "support/capture_server.h"
+#include "support/dns_fixture.h"
+#include "support/options.h"
+#include "support/script_peer.h"
+#include "support/test_env.h"
+#include "vellorapi.h"
+
+using namespace testenv;
+
+namespace {
+
+class Reliability : public ::testing::Test {
+public:
+    void SetUp() override {
+        ::setenv("KORVEXAPI_TIMEOUT_MS", "2000", 1);
+        SMTPINIT_STRUCTURE lib{};
+        VELLOR_Initialize_Library(&lib, 0, "App");
+        VELLOR_Initialize_Structure(&lib, &req);
+        std::strcpy(req.szSender, "sender@origin.test");
+        std::strcpy(req.szServerIP, "127.0.0.1");
+        req.nPort = port;
+    }
+    void TearDown() override {
+        ::unsetenv("KORVEXAPI_TIMEOUT_MS");
+        if (req.hRecipients) GlobalFree(req.hRecipients);
+        if (req.hMessage) GlobalFree(req.hMessage);
+    }
+    int send() { return VELLOR_Send_Message("App", &req, record_status); }
+    void message(const std::string &body, const char *name = "m.txt") {
+        write_file(env.path(name), body);
+        std::strcpy(req.szMessageFile, env.path(name).c_str());
+    }
+    std::string queue_dir(const std::string &name, int files) {
+        std::string dir = env.path(name);
+        ::mkdir(dir.c_str(), 0755);
+        for (int i = 0; i < files; ++i)
+            write_file(dir + "/m" + std::to_string(i) + ".txt", "Subject: " + std::to_string(i) + "\r\n\r\nbody\r\n");
+        return dir;
+    }
+    bool reported_start(int status, const std::string &start, int code) const {
+        return std::any_of(reports().begin(), reports().end(), [&](const Report &r) {
+            return r.status == status && r.code == code && r.text.find(start) != std::string::npos;
+        });
+    }
+
+    TempEnv env;
+    int port = free_port("127.0.0.1");
+    SMTPSEND_STRUCTURE req{};
+};
+
+// ---- refused before anything is sent -------------------------------------------------
+
+struct RefusalRow {
+    const char *name;
+    std::function<void(Reliability &, SMTPSEND_STRUCTURE &)> setup;
+    int code;
+    const char *report;  // part of the 920 report
+};
+
+TEST_F(Reliability, RefusedBeforeAnythingIsSent) {
+    const RefusalRow rows[] = {
+        {"line break in the recipient",
+         [](Reliability &, SMTPSEND_STRUCTURE &r) {
+             r.bSingleRecipient = 1;
+             std::strcpy(r.szRecipient, "a@dest.test>\r\nRCPT TO: <victim@evil.test");
+         },
+         903, "The recipient address holds a carriage return or line feed"},
+        {"line feed in the sender",
+         [](Reliability &, SMTPSEND_STRUCTURE &r) { std::strcpy(r.szSender, "a@origin.test>\nMAIL FROM: <boss@origin.test"); },
+         902, "The sender address holds"},
+        {"carriage return in the HELO domain",
+         [](Reliability &, SMTPSEND_STRUCTURE &r) { std::strcpy(r.szHeloDomain, "origin.test\rMAIL FROM: <x@y.test>"); },
+         901, "The HELO domain holds"},
+        {"line break in a list entry",
+         [](Reliability &, SMTPSEND_STRUCTURE &r) {
+             r.bMultipleRecipients = 1;
+             r.hRecipients = make_list("a@dest.test b@dest.test\r\nRCPT\tTO:<victim@evil.test>");
+         },
+         912, "recipient"},
+        {"line feed in the password",
+         [](Reliability &, SMTPSEND_STRUCTURE &r) {
+             std::strcpy(r.szAuthUser, "alice");
+             std::strcpy(r.szAuthPassword, "pw\nMAIL FROM: <x@y.test>");
+         },
+         917, "The login password holds"},
+        {"a line of a single dot in the file",
+         [](Reliability &t, SMTPSEND_STRUCTURE &) { t.message("Subject: x\r\n\r\nbefore\r\n.\r\nMAIL FROM: <spoof@x.test>\r\n"); },
+         910, "holds a line of a single \".\""},
+        {"a single dot as the last line",
+         [](Reliability &t, SMTPSEND_STRUCTURE &) { t.message("Subject: x\r\n\r\nlast line follows\n."); },
+         910, "holds a line of a single \".\""},
+        {"a NUL byte in the file",
+         [](Reliability &t, SMTPSEND_STRUCTURE &) { t.message(std::string("Subject: x\r\n\r\nbefore\0after\r\n", 28)); },
+         910, "holds a NUL byte at offset 20"},
+        {"a single dot in global memory",
+         [](Reliability &, SMTPSEND_STRUCTURE &r) {
+             r.szMessageFile[0] = 0;
+             r.hMessage = make_list("Subject: x\r\n\r\n.\r\nQUIT\r\n");
+         },
+         910, "Message in global memory holds a line"},
+        {"an envelope sender with a line feed",
+         [](Reliability &t, SMTPSEND_STRUCTURE &r) {
+             t.message("Subject: x\r\n\r\nbody\r\n", "e.txt");
+             write_file(t.env.path("e.env"), "MAIL FROM: <a@b.test\nRCPT TO:<victim@evil.test>>\r\nRCPT TO: <r@dest.test>\r\n");
+             r.bUseEnvFile = 1;
+             r.szSender[0] = 0;
+         },
+         902, "Sender address holds a carriage return or line feed"},
+        {"a directory named like a message",
+         [](Reliability &t, SMTPSEND_STRUCTURE &r) {
+             ::mkdir(t.env.path("d.txt").c_str(), 0755);
+             std::strcpy(r.szMessageFile, t.env.path("d.txt").c_str());
+         },
+         910, "is not a regular file that can be read"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        SMTPSEND_STRUCTURE saved = req;
+        message("Subject: fine\r\n\r\nbody\r\n");
+        req.bSingleRecipient = 1;
+        std::strcpy(req.szRecipient, "r@dest.test");
+        req.bDeleteMessage = 1;
+        row.setup(*this, req);
+        reports().clear();
+        ScriptPeer peer(smtp_accepting(), "127.0.0.1", port);
+        EXPECT_EQ(send(), -1);
+        EXPECT_EQ(req.nErrorCode, row.code);
+        EXPECT_TRUE(reported_start(920, row.report, row.code));
+        EXPECT_EQ(peer.accepted(), 0);
+        if (req.szMessageFile[0] && !req.hMessage) {
+            EXPECT_TRUE(file_exists(req.szMessageFile));
+        }
+        if (req.hRecipients) GlobalFree(req.hRecipients);
+        if (req.hMessage) GlobalFree(req.hMessage);
+        req = saved;
+    }
+}
+
+TEST_F(Reliability, DotStuffingOptionSendsLoneDotsWhole) {
+    env.registry("\"DotStuffing\"=dword:00000001\r\n");
+    CaptureServer server(env.path(""), "127.0.0.1", port);
+    ASSERT_TRUE(server.ready());
+    std::string body = "Subject: dots\r\n\r\n.\r\n..two\r\nmiddle\r\n.";
+    message(body);
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    EXPECT_EQ(send(), 0);
+    ASSERT_EQ(server.messages().size(), 1u);
+    EXPECT_EQ(server.messages()[0], body + "\r\n");  // the server takes the stuffing away again
+}
+
+// ---- the queue goes on ------------------------------------------------------------
+
+TEST_F(Reliability, QueueSkipsEntriesThatAreNotPlainFiles) {
+    CaptureServer server(env.path(""), "127.0.0.1", port);
+    ASSERT_TRUE(server.ready());
+    std::string dir = queue_dir("q", 2);
+    write_file(env.path("secret"), "not for mailing\r\n");
+    ASSERT_EQ(::symlink(env.path("secret").c_str(), (dir + "/a-link.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(env.path("gone").c_str(), (dir + "/b-dangling.txt").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir + "/c-fifo.txt").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((dir + "/d-dir.txt").c_str(), 0755), 0);
+    std::string long_name = dir + "/" + std::string(260 - dir.size(), 'l') + ".txt";
+    write_file(long_name, "too long a path\r\n");
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    req.bDeleteMessage = 1;
+    std::strcpy(req.szMessageFile, dir.c_str());
+    EXPECT_EQ(send(), 0);
+    EXPECT_EQ(req.nMessagesSent, 2);
+    EXPECT_EQ(server.messages().size(), 2u);
+    for (const char *skipped : {"a-link.txt", "b-dangling.txt", "c-fifo.txt", "d-dir.txt"})
+        EXPECT_TRUE(reported_start(920, "Queued entry [" + dir + "/" + skipped + "] skipped", 910)) << skipped;
+    EXPECT_TRUE(reported_start(920, "skipped: its path is longer", 910));
+    EXPECT_EQ(read_file(env.path("secret")), "not for mailing\r\n");
+    struct stat st;
+    EXPECT_EQ(::lstat((dir + "/a-link.txt").c_str(), &st), 0);  // the link itself stays too
+    EXPECT_FALSE(file_exists(dir + "/m0.txt"));
+    EXPECT_TRUE(file_exists(long_name));
+}
+
+struct QueueRow {
+    const char *name;
+    bool envelopes;
+    std::vector<std::string> bodies;     // the queued messages in order
+    std::vector<std::string> envelopes_; // their envelopes, when used
+    int sent;
+    std::vector<bool> kept;
+};
+
+TEST_F(Reliability, RefusedMessagesDoNotBlockTheQueue) {
+    const std::string env_ok = "MAIL FROM: <q@origin.test>\r\nRCPT TO: <ok@dest.test>\r\n";
+    const QueueRow rows[] = {
+        {"first message refused after its data", false, {"REFUSE-ME\r\n", "two\r\n", "three\r\n"}, {}, 2, {true, false, false}},
+        {"every message refused", false, {"REFUSE-ME 1\r\n", "REFUSE-ME 2\r\n"}, {}, 0, {true, true}},
+        {"envelope queue, first message has a refused recipient",
+         true,
+         {"one\r\n", "two\r\n", "three\r\n"},
+         {"MAIL FROM: <q@origin.test>\r\nRCPT TO: <refused@dest.test>\r\nRCPT TO: <ok@dest.test>\r\nRCPT TO: <ok2@dest.test>\r\n",
+          env_ok, env_ok},
+         2,
+         {true, false, false}},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string root = env.path("s" + std::to_string(n));
+        ::mkdir(root.c_str(), 0755);
+        CaptureServer server(root, "127.0.0.1", port);
+        ASSERT_TRUE(server.ready());
+        std::string dir = env.path("rq" + std::to_string(n++));
+        ::mkdir(dir.c_str(), 0755);
+        for (std::size_t i = 0; i < row.bodies.size(); ++i) {
+            write_file(dir + "/m" + std::to_string(i) + ".txt", row.bodies[i]);
+            if (row.envelopes && !row.envelopes_[i].empty()) write_file(dir + "/m" + std::to_string(i) + ".env", row.envelopes_[i]);
+        }
+        req.bSingleRecipient = row.envelopes ? 0 : 1;
+        std::strcpy(req.szRecipient, "r@dest.test");
+        req.bUseEnvFile = row.envelopes;
+        req.bDeleteMessage = 1;
+        req.nMessagesSent = 0;
+        std::strcpy(req.szMessageFile, dir.c_str());
+        EXPECT_EQ(send(), row.sent ? 0 : -1);
+        EXPECT_EQ(req.nMessagesSent, row.sent);
+        EXPECT_EQ(static_cast<int>(server.messages().size()), row.sent);
+        for (std::size_t i = 0; i < row.kept.size(); ++i)
+            EXPECT_EQ(file_exists(dir + "/m" + std::to_string(i) + ".txt"), row.kept[i]) << i;
+    }
+}
+
+// ---- whole bodies ------------------------------------------------------------------
+
+TEST_F(Reliability, ServerThatStopsReadingFailsTheMessage) {
+    // The server stops reading for longer than the time-out in the middle of
+    // a 20 MB body: the send fails, no end-of-data line goes out, the file stays.
+    ::setenv("KORVEXAPI_TIMEOUT_MS", "400", 1);
+    std::string body(20 << 20, 'b');
+    message(body);
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    req.bDeleteMessage = 1;
+    Script s = Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"});
+    s.pause(1500).data().say("250 queued\r\n");
+    ScriptPeer peer(s, "127.0.0.1", port);
+    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(req.nErrorCode, 904);
+    EXPECT_TRUE(reported_start(920, "Message data could not be sent whole", 904));
+    EXPECT_EQ(peer.transcript().find("\r\n.\r\n"), std::string::npos);
+    EXPECT_TRUE(file_exists(req.szMessageFile));
+}
+
+void on_alarm(int) {}
+
+TEST_F(Reliability, SignalsDuringASendCutNothing) {
+    CaptureServer server(env.path(""), "127.0.0.1", port);
+    ASSERT_TRUE(server.ready());
+    struct sigaction sa {};
+    sa.sa_handler = on_alarm;  // no SA_RESTART: system calls return early
+    ::sigaction(SIGALRM, &sa, nullptr);
+    itimerval every{{0, 20000}, {0, 20000}};
+    std::string body;
+    for (int i = 0; body.size() < (20u << 20); ++i) body += "line " + std::to_string(i) + " of a long message\r\n";
+    message(body);
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    req.bDeleteMessage = 1;
+    ::setitimer(ITIMER_REAL, &every, nullptr);
+    int rc = send();
+    itimerval off{};
+    ::setitimer(ITIMER_REAL, &off, nullptr);
+    ::signal(SIGALRM, SIG_DFL);
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(server.messages().size(), 1u);
+    EXPECT_EQ(server.messages()[0].size(), body.size() + 2);
+}
+
+// ---- several recipients by MX ------------------------------------------------------
+
+struct MxRow {
+    const char *name;
+    std::function<void(Reliability &, SMTPSEND_STRUCTURE &)> setup;
+    int rc;
+    int delivered;
+    const char *file;  // the message file, relative to the test's folder
+    bool kept;
+};
+
+TEST_F(Reliability, MxFileRemovedOnlyAfterEveryRecipient) {
+    ScriptedDns dns;
+    DnsServerEnv point(dns.port());
+    dns.a("dest.test", {"127.0.0.3"});
+    ::mkdir(env.path("mxq").c_str(), 0755);
+    auto envelope = [](Reliability &t, SMTPSEND_STRUCTURE &r, const std::string &rcpts) {
+        t.message("Subject: e\r\n\r\nx\r\n", "mxq/e.txt");
+        write_file(t.env.path("mxq/e.env"), "MAIL FROM: <q@origin.test>\r\n" + rcpts);
+        r.bUseEnvFile = 1;
+    };
+    const MxRow rows[] = {
+        {"list, second recipient refused",
+         [](Reliability &t, SMTPSEND_STRUCTURE &r) {
+             t.message("Subject: l\r\n\r\nx\r\n");
+             r.bMultipleRecipients = 1;
+             r.hRecipients = make_list("a@dest.test refused@dest.test c@dest.test");
+         },
+         -1, 2, "m.txt", true},
+        {"list, all accepted",
+         [](Reliability &t, SMTPSEND_STRUCTURE &r) {
+             t.message("Subject: l\r\n\r\nx\r\n");
+             r.bMultipleRecipients = 1;
+             r.hRecipients = make_list("a@dest.test b@dest.test c@dest.test");
+         },
+         0, 3, "m.txt", false},
+        {"envelope, first recipient refused",
+         [&](Reliability &t, SMTPSEND_STRUCTURE &r) {
+             envelope(t, r, "RCPT TO: <refused@dest.test>\r\nRCPT TO: <b@dest.test>\r\nRCPT TO: <c@dest.test>\r\n");
+         },
+         -1, 2, "mxq/e.txt", true},
+        {"envelope, all accepted",
+         [&](Reliability &t, SMTPSEND_STRUCTURE &r) {
+             envelope(t, r, "RCPT TO: <a@dest.test>\r\nRCPT TO: <b@dest.test>\r\n");
+         },
+         0, 2, "mxq/e.txt", false},
+        {"envelope directory, last recipient refused (one delivery made: the pass succeeds)",
+         [&](Reliability &t, SMTPSEND_STRUCTURE &r) {
+             envelope(t, r, "RCPT TO: <a@dest.test>\r\nRCPT TO: <refused@dest.test>\r\n");
+             std::strcpy(r.szMessageFile, t.env.path("mxq").c_str());
+         },
+         0, 1, "mxq/e.txt", true},
+    };
+    int n = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string root = env.path("mx" + std::to_string(n++));
+        ::mkdir(root.c_str(), 0755);
+        CaptureServer server(root, "127.0.0.3", port);
+        ASSERT_TRUE(server.ready());
+        SMTPSEND_STRUCTURE saved = req;
+        req.szServerIP[0] = 0;
+        req.bDeleteMessage = 1;
+        row.setup(*this, req);
+        reports().clear();
+        EXPECT_EQ(send(), row.rc);
+        EXPECT_EQ(static_cast<int>(server.messages().size()), row.delivered);
+        EXPECT_EQ(file_exists(env.path(row.file)), row.kept);
+        if (row.kept) {
+            EXPECT_TRUE(reported_start(920, "kept", req.nErrorCode));
+        }
+        if (req.hRecipients) GlobalFree(req.hRecipients);
+        req = saved;
+        for (const char *f : {"m.txt", "mxq/e.txt", "mxq/e.env"}) ::unlink(env.path(f).c_str());
+    }
+}
+
+// ---- limits ----------------------------------------------------------------------
+
+TEST_F(Reliability, EnvelopeOverTheRecipientLimitIsNotSent) {
+    message("Subject: many\r\n\r\nx\r\n", "e.txt");
+    std::string text = "MAIL FROM: <q@origin.test>\r\n";
+    for (int i = 0; i < 40000; ++i) text += "RCPT TO: <r" + std::to_string(i) + "@dest.test>\r\n";
+    write_file(env.path("e.env"), text);
+    req.bUseEnvFile = 1;
+    req.bDeleteMessage = 1;
+    ScriptPeer peer(smtp_accepting(), "127.0.0.1", port);
+    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(req.nErrorCode, 912);
+    EXPECT_TRUE(reported_start(920, "names more than 32767 recipients", 912));
+    EXPECT_EQ(peer.accepted(), 0);
+    EXPECT_TRUE(file_exists(env.path("e.txt")));
+}
+
+TEST(HostileInput, ParsersStayLinear) {
+    TempEnv env;
+    // 32,000 continuation lines of one hex value, then the value looked for.
+    std::string reg = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"Big\"=hex:00,\\\r\n";
+    for (int i = 0; i < 32000; ++i) reg += "  41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,\\\r\n";
+    reg += "  00\r\n\"MsgExtension\"=\"EML\"\r\n";
+    env.registry_raw(reg);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(vellor::options::msg_extension(), "EML");
+    // A pattern of many stars against a long name that never matches.
+    std::string name(255, 'a');
+    EXPECT_FALSE(vellor::files::wildcard_match("*a*a*a*a*a*a*a*a*a*a*b", name));
+    EXPECT_TRUE(vellor::files::wildcard_match("*a*a*a*a*a*a*a*a*a*a*", name));
+    EXPECT_TRUE(vellor::files::wildcard_match("a*?b*c", "aXbYbc"));
+}
+
+TEST(HostileInput, OneDeadlineBoundsAWholeMxResolution) {
+    // Sixteen exchangers (an answer that fits one datagram) whose address
+    // queries are never answered: lookups
+    // stop starting once one time-out has passed, instead of one time-out each.
+    TempEnv env;
+    ScriptedDns dns;
+    DnsServerEnv point(dns.port());
+    ::setenv("KORVEXAPI_TIMEOUT_MS", "300", 1);
+    std::vector<std::pair<std::string, int>> hosts;
+    for (int i = 0; i < 16; ++i) hosts.push_back({"silent" + std::to_string(i) + ".slow.test", 10});
+    dns.mx("slow.test", hosts);
+    VALIDMXIPS valid{};
+    EXPECT_EQ(VELLOR_resolve_mx_domain("slow.test", "", &valid, 0, 1), 0);
+    int looked_up = 0;
+    for (int i = 0; i < 16; ++i) looked_up += dns.queries("silent" + std::to_string(i) + ".slow.test") > 0;
+    EXPECT_GE(looked_up, 1);
+    EXPECT_LE(looked_up, 2);
+    ::unsetenv("KORVEXAPI_TIMEOUT_MS");
+}
+
+TEST(HostileInput, NewLogFileIsPrivate) {
+    TempEnv env;
+    VELLOR_Closedown_Library(nullptr, "App");  // writes log lines
+    struct stat st;
+    ASSERT_EQ(::stat(env.log_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::chmod(env.log_path().c_str(), 0640);  // an existing file keeps its mode
+    VELLOR_Closedown_Library(nullptr, "App");
+    ASSERT_EQ(::stat(env.log_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// ---- threads and a killed sender ------------------------------------------------------
+
+TEST_F(Reliability, TwoThreadsSendAtOnce) {
+    ScriptPeer first(smtp_accepting(1, true), "127.0.0.1", port, 20);
+    int other_port = free_port("127.0.0.1");
+    ScriptPeer second(smtp_accepting(1, true), "127.0.0.1", other_port, 20);
+    message("Subject: threads\r\n\r\nx\r\n");
+    auto worker = [&](int p, int *ok) {
+        SMTPSEND_STRUCTURE r = req;
+        r.nPort = p;
+        r.bSingleRecipient = 1;
+        std::strcpy(r.szRecipient, "r@dest.test");
+        for (int i = 0; i < 20; ++i) *ok += VELLOR_Send_Message("App", &r, nullptr) == 0;
+    };
+    int ok1 = 0, ok2 = 0;
+    std::thread a(worker, port, &ok1), b(worker, other_port, &ok2);
+    a.join();
+    b.join();
+    EXPECT_EQ(ok1, 20);
+    EXPECT_EQ(ok2, 20);
+    EXPECT_EQ(first.accepted() + second.accepted(), 40);
+}
+
+TEST_F(Reliability, KilledSenderLosesNoQueuedMessage) {
+    // A sender killed at a random moment of a 40-file queue, five times: every
+    // message is afterwards either still queued or stored by the server.
+    CaptureServer server(env.path(""), "127.0.0.1", port);
+    ASSERT_TRUE(server.ready());
+    std::string dir = env.path("kq");
+    ::mkdir(dir.c_str(), 0755);
+    for (int i = 0; i < 40; ++i) write_file(dir + "/m" + std::to_string(100 + i) + ".txt", "Subject: " + std::to_string(100 + i) + "\r\n\r\nx\r\n");
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    req.bDeleteMessage = 1;
+    std::strcpy(req.szMessageFile, dir.c_str());
+    for (int round = 0; round < 5; ++round) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            VELLOR_Send_Message("App", &req, nullptr);
+            ::_exit(0);
+        }
+        ::usleep(static_cast<useconds_t>(20000 + round * 25000));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    std::vector<std::string> stored = server.messages();
+    int duplicates = 0;
+    for (int i = 0; i < 40; ++i) {
+        std::string subject = "Subject: " + std::to_string(100 + i) + "\r\n";
+        int copies = static_cast<int>(std::count_if(stored.begin(), stored.end(),
+                                                    [&](const std::string &m) { return m.starts_with(subject); }));
+        duplicates += copies > 1 ? copies - 1 : 0;
+        EXPECT_TRUE(copies > 0 || file_exists(dir + "/m" + std::to_string(100 + i) + ".txt")) << i;
+    }
+    std::printf("killed sender: %zu stored, %d duplicates\n", stored.size(), duplicates);
+}
+
+}  // namespace
