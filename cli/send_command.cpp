@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "password.h"
+#include "private_options.h"
 #include "report_output.h"
 #include "vellorapi.h"
 
@@ -15,10 +16,11 @@ namespace cli {
 namespace {
 
 struct SendOptions {
-    std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor";
+    std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor", ca_file;
     std::vector<std::string> to;
     int port = 25, max = 0;
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
+    bool starttls = false, tls = false, no_verify = false;
 };
 
 int fail(const std::string &text) {
@@ -86,7 +88,20 @@ void summary(const SendOptions &o, int rc, SMTPSEND_STRUCTURE &r) {
     if (rc != 0) std::fprintf(stderr, "vellor: %s\n", r.szErrorText);
 }
 
+// The secure-connection flags as the library's options for this call.
+void secure_options(const SendOptions &o, PrivateOptions &opts) {
+    if (o.starttls) opts.number("SecureConnection", 1);
+    if (o.tls) opts.number("SecureConnection", 2);
+    if (!o.ca_file.empty()) opts.text("TLSCAFile", o.ca_file);
+    if (o.no_verify) opts.number("TLSVerifyPeer", 0);
+}
+
 int run_send(const SendOptions &o) {
+    if (o.starttls && o.tls) return fail("give either --starttls or --tls, not both");
+    PrivateOptions opts;
+    secure_options(o, opts);
+    std::string opts_error;
+    if (!opts.empty() && !opts.apply(opts_error)) return fail(opts_error);
     if (!o.message.empty() && o.from_stdin) return fail("give either --message or --stdin, not both");
     if (o.message.empty() && !o.from_stdin) return fail("no message: give --message FILE|DIR or --stdin");
     if (o.to.empty() && !o.envelope) return fail("no recipient: give --to ADDRESS or --envelope");
@@ -136,6 +151,10 @@ Action add_send(CLI::App &app) {
     app.add_flag("--quiet", o->quiet, "No reports, only the final error");
     app.add_flag("--verbose", o->verbose, "Every report and a summary");
     app.add_flag("--json", o->json, "One JSON object per report, and a summary object");
+    app.add_flag("--starttls", o->starttls, "Require STARTTLS before the login and the message");
+    app.add_flag("--tls", o->tls, "Speak TLS from the first byte (usually port 465)");
+    app.add_option("--ca-file", o->ca_file, "Extra trusted certificates (PEM) for checking the server");
+    app.add_flag("--no-verify", o->no_verify, "Do not check the server's certificate (logged)");
     app.footer("The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.");
     return [o] { return run_send(*o); };
 }

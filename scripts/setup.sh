@@ -4,14 +4,24 @@
 set -euo pipefail
 pkgs=(g++ cmake make pkg-config libgtest-dev libgmock-dev libc-ares-dev
       libcli11-dev dnsmasq-base python3 python3-aiosmtpd postfix
-      gcc-multilib clang libclang-rt-14-dev curl)
+      gcc-multilib clang libclang-rt-14-dev curl libssl-dev openssl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# Node.js (the second TLS test server) only when no node and npm are there
+# already, whatever package brought them.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then missing+=(nodejs npm); fi
 if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The Node smtp-server package for the second TLS test server, from the npm
+# registry, into the test servers' own folder.
+node_dir="$(cd "$(dirname "$0")/.." && pwd)/tests/servers/node"
+if [ ! -d "$node_dir/node_modules/smtp-server" ]; then
+  echo "setup: installing the Node test server's package (npm)"
+  npm install --prefix "$node_dir" --no-audit --no-fund --no-package-lock --loglevel=error >/dev/null
 fi

@@ -1,14 +1,13 @@
 // Command/reply exchange over the Winsock stand-ins.
 #include "smtp/exchange.h"
 
-#include <sys/socket.h>
 
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/winsock.h"
+#include "transport/channel.h"
 #include "platform/winsock_errors.h"
 
 namespace vellor::smtp {
@@ -37,9 +36,9 @@ int Exchange::command(const char *fmt, ...) {
 int Exchange::send_raw(const char *data, std::size_t len, bool more) {
     std::size_t sent = 0;
     while (sent < len) {
-        int n = winsock::send(socket(), data + sent, len - sent, more ? MSG_MORE : 0);
+        int n = transport::send(socket(), data + sent, len - sent, more);
         if (n <= 0) {  // a time-out, a reset, or a send that moves nothing
-            wsa_error_ = n == -1 ? winsock::WSAGetLastError() : winsock::WSAETIMEDOUT;
+            wsa_error_ = n == -1 ? transport::last_error() : winsock::WSAETIMEDOUT;
             broken_ = true;
             return -1;
         }
@@ -49,7 +48,7 @@ int Exchange::send_raw(const char *data, std::size_t len, bool more) {
 }
 
 Exchange::Deadline Exchange::step_deadline() const {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(winsock::receive_timeout_ms(socket()));
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(transport::receive_timeout_ms(socket()));
 }
 
 int Exchange::read_reply() { return read_reply_by(step_deadline()); }
@@ -60,9 +59,9 @@ int Exchange::read_reply_by(Deadline deadline) {
     char chunk[4096];
     while (!reader_.ready()) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        int n = winsock::recv_within(socket(), chunk, sizeof chunk, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        int n = transport::recv_within(socket(), chunk, sizeof chunk, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (n <= 0) {
-            if (n == -1) wsa_error_ = winsock::WSAGetLastError();
+            if (n == -1) wsa_error_ = transport::last_error();
             broken_ = true;
             return n;
         }
@@ -84,6 +83,11 @@ DataWait Exchange::wait_for_data_reply() {
         if (begins("354 ") || begins("354-")) return DataWait::Ready;
     }
     return DataWait::GaveUp;
+}
+
+std::string Exchange::first_line() const {
+    std::string line(buf_, ::strnlen(buf_, sizeof buf_));
+    return line.substr(0, line.find_first_of("\r\n"));
 }
 
 bool Exchange::begins(const char *code) const { return std::strncmp(buf_, code, std::strlen(code)) == 0; }

@@ -40,6 +40,9 @@ public:
     int read_reply();
     DataWait wait_for_data_reply();
 
+    // The last reply's first 4 KiB (all its lines) and its first line.
+    const std::string &full_reply() const { return reader_.full(); }
+    std::string first_line() const;
     bool begins(const char *code) const;
     bool contains(const char *code) const;
     int wsa_error() const { return wsa_error_; }

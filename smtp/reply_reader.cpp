@@ -14,6 +14,7 @@ bool continues(const std::string &line) {
 
 void ReplyReader::keep(const std::string &line) {
     if (text_.size() < kKept) text_ += line.substr(0, kKept - text_.size());
+    if (full_.size() < kFull) full_ += line.substr(0, kFull - full_.size());
     length_ += line.size();
 }
 
@@ -47,6 +48,7 @@ bool ReplyReader::feed(const char *data, std::size_t n) {
 
 void ReplyReader::next() {
     text_.clear();
+    full_.clear();
     length_ = 0;
     complete_ = false;
 }

@@ -15,6 +15,7 @@ namespace vellor::smtp {
 class ReplyReader {
 public:
     static constexpr std::size_t kKept = 511;
+    static constexpr std::size_t kFull = 4096;
 
     // Takes bytes; returns true when a whole reply is ready in text().
     bool feed(const char *data, std::size_t n);
@@ -23,6 +24,8 @@ public:
     bool complete() const { return complete_; }
     // The reply's first bytes (at most 511), valid once complete().
     const std::string &text() const { return text_; }
+    // The reply's first 4 KiB, for reading the lines of a long reply (EHLO).
+    const std::string &full() const { return full_; }
     std::size_t length() const { return length_; }
     // Forgets the judged reply; bytes beyond it stay for the next one.
     void next();
@@ -36,6 +39,7 @@ private:
     std::string pending_;  // bytes not yet part of a finished line
     std::string long_head_;  // start of a line too long to hold whole
     std::string text_;
+    std::string full_;
     std::size_t length_ = 0;
     bool complete_ = false;
 };

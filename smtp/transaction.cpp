@@ -67,14 +67,17 @@ std::string helo_domain(SMTPSEND_STRUCTURE *r) {
     return fs(r->szHeloDomain);
 }
 
-// HELO. Expects a reply containing "250" that begins "220"/"250";
-// "501" earns one repeat; with login data the login replaces the test.
-void step_helo(Transaction &t) {
+}  // namespace
+
+// The greeting command, HELO (or EHLO in the secure modes). Expects a reply
+// containing "250" that begins "220"/"250"; "501" earns one repeat; with
+// login data the login replaces the test.
+void step_helo(Transaction &t, const char *verb) {
     SMTPSEND_STRUCTURE *r = t.req();
     std::string domain = helo_domain(r);
     const char *name = domain.empty() ? kHeloFallback : domain.c_str();
     for (bool repeated = false;;) {
-        if (t.x.command("HELO %s\r\n", name) == -1) {
+        if (t.x.command("%s %s\r\n", verb, name) == -1) {
             std::string line = t.call.prefixed("HELO command was refused...");
             t.call.log(line);
             t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
@@ -90,7 +93,7 @@ void step_helo(Transaction &t) {
             return;
         }
         if (!empty(r->szAuthUser) && !empty(r->szAuthPassword)) {
-            t.relay() ? login_relay(t) : login_batch(t);
+            login(t);
             return;
         }
         if (t.x.begins("550")) break;
@@ -101,6 +104,15 @@ void step_helo(Transaction &t) {
     }
     t.fail(901, "HELO command was refused...");
 }
+
+std::string hello_name(Transaction &t) {
+    std::string domain = helo_domain(t.req());
+    return domain.empty() ? kHeloFallback : domain;
+}
+
+void login(Transaction &t) { t.relay() ? login_relay(t) : login_batch(t); }
+
+namespace {
 
 // MAIL FROM. Expects "250" (and not "550").
 void step_mail_from(Transaction &t) {
@@ -289,8 +301,7 @@ int SMTP_Deliver_Message(Call &call, int connectFlag) {
     if (!arguments_safe(t) || !prepare_body(t)) return -1;
     encode_login_data(t);
     if (connectFlag && !step_connect(t)) return -1;
-    t.x.read_reply();  // greeting, not judged
-    step_helo(t);
+    open_session(t);
     message_steps(t);
     if (call.session->nSocket > 0) transport::close_socket(call.block, call.session);
     if (t.failed) return -1;
@@ -322,8 +333,7 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
     if (firstFlag) {
         encode_login_data(t);
         if (!step_connect(t)) return BatchResult::SessionFailed;
-        t.x.read_reply();  // greeting, not judged
-        step_helo(t);
+        open_session(t);
         if (t.failed) {
             step_end_report(t);
             return BatchResult::SessionFailed;

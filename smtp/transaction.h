@@ -78,6 +78,17 @@ void send_body(Transaction &t);             // sets t.failed on failure
 void encode_login_data(Transaction &t);
 void login_relay(Transaction &t);
 void login_batch(Transaction &t);
+void login(Transaction &t);  // the variant's own login
+
+// The greeting command and what follows it (transaction.cpp); the name it
+// gives (szHeloDomain, the sender's domain, or the fall-back).
+void step_helo(Transaction &t, const char *verb);
+std::string hello_name(Transaction &t);
+
+// From the connection to the end of the greeting (session_open.cpp): the
+// greeting and HELO in the clear, or with the SecureConnection option the
+// STARTTLS or TLS-from-the-start session, EHLO and the login.
+void open_session(Transaction &t);
 
 }  // namespace smtp
 }  // namespace vellor

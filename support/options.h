@@ -15,5 +15,8 @@ std::string msg_extension();       // "MsgExtension": empty / empty
 int32_t send_percent_sent();       // "SendPercentSent": 0 / 0
 // Beyond the classic options, each off by default:
 int32_t dot_stuffing();            // "DotStuffing": 0 / 0
+int32_t secure_connection();       // "SecureConnection": 0 / 0 (1 STARTTLS, 2 TLS from the start)
+int32_t tls_verify_peer();         // "TLSVerifyPeer": 1 / 1
+std::string tls_ca_file();         // "TLSCAFile": empty / empty
 
 }  // namespace vellor::options

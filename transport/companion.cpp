@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/text.h"
+#include "transport/tls.h"
 
 namespace vellor::transport {
 
@@ -42,6 +43,7 @@ bool connect(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, int flag) {
 }
 
 bool close_socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s) {
+    if (s->nSocket != 0) end_tls(s->nSocket);
     return KorvexAPI_Close_Socket(block, s, 1) == 0;
 }
 

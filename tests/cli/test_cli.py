@@ -16,6 +16,8 @@ import unittest
 VELLOR = sys.argv.pop(1)
 HERE = os.path.dirname(os.path.abspath(__file__))
 CAPTURE = os.path.join(HERE, "..", "servers", "capture_smtpd.py")
+TLS_SERVER = os.path.join(HERE, "..", "servers", "tls_smtpd.py")
+MAKE_CERTS = os.path.join(HERE, "..", "servers", "make_certs.sh")
 
 
 def free_port(kind=socket.SOCK_STREAM):
@@ -170,6 +172,45 @@ class Cli(unittest.TestCase):
             r = self.run_tool(*sub, "--help")
             self.assertEqual(r.returncode, 0)
             self.assertIn("Usage", r.stdout)
+
+    def test_secure_connection_flags(self):
+        certs = os.path.join(self.dir, "certs")
+        os.makedirs(certs, exist_ok=True)
+        subprocess.run(["bash", MAKE_CERTS, certs], check=True, timeout=60)
+        registry = os.path.join(self.dir, "user.reg")
+        with open(registry, "w") as f:
+            f.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"
+                    "\"UseLogFile\"=dword:00000001\r\n")
+        before_reg = open(registry).read()
+        cases = [("implicit", ["--tls", "--ca-file", os.path.join(certs, "ca.pem")], 0, 1),
+                 ("starttls", ["--starttls", "--ca-file", os.path.join(certs, "ca.pem")], 0, 1),
+                 ("nostarttls", ["--starttls"], 1, 0),
+                 ("implicit", ["--tls"], 1, 0)]  # the test CA is not trusted without --ca-file
+        for mode, flags, code, stored in cases:
+            with self.subTest(mode=mode, flags=flags):
+                port = free_port()
+                root = tempfile.mkdtemp(dir=self.dir)
+                server = subprocess.Popen(["/usr/bin/python3", TLS_SERVER, "127.0.0.1", str(port), root,
+                                           os.path.join(certs, "server.pem"), os.path.join(certs, "server.key"),
+                                           mode, "demo", "s3cret"], stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL)
+                try:
+                    self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(root, "ready"))))
+                    env = dict(self.env, VELLOR_PASSWORD="s3cret", VELLORAPI_REGISTRY=registry)
+                    r = self.run_tool("send", "--server", "localhost", "--server-ip", "127.0.0.1", "--port",
+                                      str(port), "--from", "s@x.test", "--to", "a@b.test", "--message",
+                                      self.message, "--user", "demo", *flags, env=env)
+                    self.assertEqual(r.returncode, code, r.stdout + r.stderr)
+                    self.assertEqual(len(os.listdir(os.path.join(root, "Maildir", "new"))), stored)
+                    commands = open(os.path.join(root, "commands.txt")).read().split() \
+                        if os.path.exists(os.path.join(root, "commands.txt")) else []
+                    if code:
+                        self.assertNotIn("AUTH", commands)
+                        self.assertNotIn("MAIL", commands)
+                finally:
+                    server.terminate()
+                    server.wait(timeout=10)
+        self.assertEqual(open(registry).read(), before_reg)  # the user's file is never edited
 
 
 if __name__ == "__main__":

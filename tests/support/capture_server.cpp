@@ -24,7 +24,6 @@ CaptureServer::CaptureServer(const std::string &dir, const char *address, int po
     ready_ = wait_until([&] { return file_exists(root_ + "/ready"); }, std::chrono::milliseconds(15000));
 }
 
-namespace {
 std::vector<std::string> maildir_files(const std::string &dir, bool json) {
     std::vector<std::string> names;
     if (DIR *d = ::opendir(dir.c_str())) {
@@ -41,6 +40,8 @@ std::vector<std::string> maildir_files(const std::string &dir, bool json) {
     for (const auto &n : names) out.push_back(read_file(dir + "/" + n));
     return out;
 }
+
+namespace {
 
 int count_events(const std::string &path, const std::string &needle) {
     std::string all = read_file(path);

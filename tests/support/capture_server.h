@@ -9,6 +9,10 @@
 
 namespace testenv {
 
+// The files of a Maildir folder in name (arrival) order: the JSON envelope
+// files or the messages.
+std::vector<std::string> maildir_files(const std::string &dir, bool json);
+
 class CaptureServer {
 public:
     CaptureServer(const std::string &dir, const char *address = "127.0.0.1", int port = 0,

@@ -1,0 +1,31 @@
+// Options for one call of the tool, never by editing the user's options
+// file: a private folder (mode 0700) holds a copy of the user's file with
+// the tool's own values appended in a second Options section (later values
+// win), and $VELLORAPI_REGISTRY points at it until this object goes.
+#pragma once
+#include <map>
+#include <string>
+
+namespace cli {
+
+class PrivateOptions {
+public:
+    PrivateOptions() = default;
+    PrivateOptions(const PrivateOptions &) = delete;
+    PrivateOptions &operator=(const PrivateOptions &) = delete;
+    ~PrivateOptions();
+
+    void number(const std::string &name, long value) { values_[name] = "dword:" + hex(value); }
+    void text(const std::string &name, const std::string &value);
+    // Writes the file and points the library at it; false with a reason.
+    bool apply(std::string &error);
+    bool empty() const { return values_.empty(); }
+
+private:
+    static std::string hex(long value);
+    std::map<std::string, std::string> values_;
+    std::string dir_, old_registry_;
+    bool had_registry_ = false, applied_ = false;
+};
+
+}  // namespace cli

@@ -1,0 +1,52 @@
+// The TLS server fixture; see tls_server.h.
+#include "tls_server.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "capture_server.h"
+
+namespace testenv {
+
+std::string make_certificates(const std::string &dir) {
+    std::string certs = dir + "/certs";
+    if (file_exists(certs + "/self.pem")) return certs;
+    ::mkdir(certs.c_str(), 0700);
+    std::string cmd = "timeout 60 bash " + std::string(VELLOR_TEST_SERVERS_DIR) + "/make_certs.sh '" + certs + "'";
+    return std::system(cmd.c_str()) == 0 ? certs : std::string();
+}
+
+TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode, const std::string &certs,
+                     const std::string &cert_name, int port, const std::string &user, const std::string &password) {
+    static int serial = 0;
+    root_ = dir + "/tls" + std::to_string(++serial);
+    ::mkdir(root_.c_str(), 0755);
+    std::string servers = VELLOR_TEST_SERVERS_DIR;
+    std::vector<std::string> argv;
+    if (kind == Kind::Aiosmtpd) argv = {"/usr/bin/python3", servers + "/tls_smtpd.py"};
+    else argv = {"/usr/bin/node", servers + "/node/tls_smtpd.js"};
+    for (const std::string &a : {std::string("127.0.0.1"), std::to_string(port), root_, certs + "/" + cert_name + ".pem",
+                                 certs + "/" + cert_name + ".key", mode, user, password})
+        argv.push_back(a);
+    proc_ = Process(argv, root_ + "/server.log");
+    ready_ = wait_until([&] { return file_exists(root_ + "/ready"); }, std::chrono::milliseconds(15000));
+}
+
+std::vector<std::string> TlsServer::messages() const { return maildir_files(root_ + "/Maildir/new", false); }
+
+std::vector<std::string> TlsServer::commands() const {
+    std::vector<std::string> out;
+    std::istringstream in(read_file(root_ + "/commands.txt"));
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+int TlsServer::count(const std::string &verb) const {
+    auto c = commands();
+    return static_cast<int>(std::count(c.begin(), c.end(), verb));
+}
+
+}  // namespace testenv

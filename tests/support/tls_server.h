@@ -1,0 +1,36 @@
+// TLS test servers: the certificates the fixture makes with the openssl tool
+// (once per test folder), and a real TLS SMTP server on loopback, either
+// aiosmtpd (tests/servers/tls_smtpd.py) or the Node smtp-server package
+// (tests/servers/node/tls_smtpd.js), started on a free port and stopped by
+// process id; what it stored and the command verbs it received are read back.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "test_env.h"
+
+namespace testenv {
+
+// Makes ca.pem, server, wrong, expired and self (.pem/.key) under dir/certs;
+// the folder, or empty when openssl failed.
+std::string make_certificates(const std::string &dir);
+
+class TlsServer {
+public:
+    enum class Kind { Aiosmtpd, Node };
+    // mode: starttls, implicit, nostarttls or refuse (aiosmtpd only for the last two).
+    TlsServer(const std::string &dir, Kind kind, const std::string &mode, const std::string &certs,
+              const std::string &cert_name, int port, const std::string &user, const std::string &password);
+    ~TlsServer() { proc_.stop(); }
+    bool ready() const { return ready_; }
+    std::vector<std::string> messages() const;
+    std::vector<std::string> commands() const;  // verbs, in order
+    int count(const std::string &verb) const;
+
+private:
+    std::string root_;
+    bool ready_ = false;
+    Process proc_;
+};
+
+}  // namespace testenv
