@@ -2,8 +2,8 @@
 // against curl uploading the same file to the same sink in the same run.
 // Each send runs in a child process so its peak memory can be read; five
 // rounds alternate between the two and the medians are compared.
-// Targets: at least curl's MiB/s; peak memory at most the message size plus
-// 16 MiB. Usage: body_bench [MiB]
+// Targets: at least twice curl's MiB/s; peak memory at most 16 MiB, the file
+// being streamed, not loaded. Usage: body_bench [MiB]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -108,8 +108,8 @@ int main(int argc, char **argv) {
            size_mib / lib.seconds, lib.peak_kib, lib.status);
     printf("curl smtp upload:            %.3f s  %.1f MiB/s  peak %ld KiB  (status %d)\n", curl.seconds,
            size_mib / curl.seconds, curl.peak_kib, curl.status);
-    printf("speed ratio library/curl: %.2f (target >= 1.00)\n", curl.seconds / lib.seconds);
-    printf("library peak minus message: %.1f MiB (target <= 16)\n", lib.peak_kib / 1024.0 - size_mib);
+    printf("speed ratio library/curl: %.2f (target >= 2.00)\n", curl.seconds / lib.seconds);
+    printf("library peak: %.1f MiB (target <= 16)\n", lib.peak_kib / 1024.0);
     std::string cleanup = "rm -rf " + dir;
     return system(cleanup.c_str()) == 0 && lib.status == 0 ? 0 : 1;
 }

@@ -10,3 +10,4 @@ cmake --build "$build" -j2 >/dev/null
 "$build/bench/log_bench"
 "$build/bench/body_bench" 100
 "$build/bench/queue_bench"
+"$build/bench/tls_bench" 100

@@ -1,12 +1,15 @@
 // A minimal SMTP sink that reads and discards: "250" to every command, "354"
 // to DATA, then reads to the end-of-data line and answers "250"; "221" to
 // QUIT. One connection at a time; exits after the given number of sessions.
-// Usage: smtp_discard_sink PORT SESSIONS
+// With a certificate and key it speaks TLS from the first byte (OpenSSL).
+// Usage: smtp_discard_sink PORT SESSIONS [CERT KEY]
 #include <arpa/inet.h>
+#include <openssl/ssl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +18,20 @@
 
 namespace {
 
+SSL *g_ssl = nullptr;  // the session's TLS, when the sink speaks TLS
+
 void say(int fd, const char *text) {
+    if (g_ssl) {
+        SSL_write(g_ssl, text, static_cast<int>(strlen(text)));
+        return;
+    }
     if (send(fd, text, strlen(text), MSG_NOSIGNAL) < 0) return;
+}
+
+ssize_t take(int fd, char *buf, size_t n) {
+    if (!g_ssl) return recv(fd, buf, n, 0);
+    int got = SSL_read(g_ssl, buf, static_cast<int>(std::min<size_t>(n, 1 << 30)));
+    return got > 0 ? got : 0;
 }
 
 void session(int fd) {
@@ -26,7 +41,7 @@ void session(int fd) {
     bool in_data = false;
     std::string tail;  // the last bytes of data seen, for a terminator split over reads
     for (;;) {
-        ssize_t got = recv(fd, buf.data(), buf.size(), 0);
+        ssize_t got = take(fd, buf.data(), buf.size());
         if (got <= 0) return;
         size_t n = static_cast<size_t>(got);
         if (in_data) {
@@ -81,10 +96,26 @@ int main(int argc, char **argv) {
     sa.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
     if (bind(ls, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(ls, 16) != 0) return 1;
+    SSL_CTX *ctx = nullptr;
+    if (argc >= 5) {
+        ctx = SSL_CTX_new(TLS_server_method());
+        if (SSL_CTX_use_certificate_chain_file(ctx, argv[3]) != 1 ||
+            SSL_CTX_use_PrivateKey_file(ctx, argv[4], SSL_FILETYPE_PEM) != 1)
+            return 1;
+    }
     for (int i = 0; i < sessions; ++i) {
         int fd = accept(ls, nullptr, nullptr);
         if (fd < 0) continue;
-        session(fd);
+        if (ctx) {
+            g_ssl = SSL_new(ctx);
+            SSL_set_fd(g_ssl, fd);
+            if (SSL_accept(g_ssl) == 1) session(fd);
+            SSL_shutdown(g_ssl);
+            SSL_free(g_ssl);
+            g_ssl = nullptr;
+        } else {
+            session(fd);
+        }
         close(fd);
     }
     return 0;

@@ -1,11 +1,11 @@
-// The message body: the source check at the start of a transaction, the body
-// from hMessage (used in place) or from the message file (loaded into a new
-// global-memory block of its size plus one zero byte, freed after sending),
-// sent up to its first NUL exactly as stored: no dot-stuffing, no line-end
-// conversion. With the SendPercentSent option on it goes out in blocks of
-// the session's nSendBlockSize with percent reports (status 926).
+// The message body: the source check at the start of a transaction, and the
+// body from hMessage (used in place, up to its first NUL) or from the
+// message file (streamed in blocks from the page cache, never held whole),
+// sent exactly as stored: no dot-stuffing, no line-end conversion. With the
+// SendPercentSent option on it goes out in blocks of the session's
+// nSendBlockSize with percent reports (status 926).
 //
-// The body is prepared before MAIL FROM, so a message that cannot go out
+// The body is checked before MAIL FROM, so a message that cannot go out
 // whole is refused before the server hears of it, and its file stays:
 //  - a message file is opened only when it is a regular file (a queue entry
 //    also not through a symbolic link), and never waits on a FIFO;
@@ -16,41 +16,23 @@
 // A body is sent whole or the transaction fails without the end-of-data
 // line. Decisions of this library: an hMessage that cannot be locked fails
 // the transaction without a code; a send block size of 0 or less sends the
-// body in one piece.
+// body as one piece (a file in blocks of 1 MiB, one after the other).
+#include <unistd.h>
+
 #include <cstring>
+#include <memory>
 
 #include "platform/files.h"
-#include "platform/winsock.h"
 #include "smtp/message_text.h"
 #include "smtp/transaction.h"
 #include "support/options.h"
 #include "support/text.h"
 
-namespace vellor {
+namespace vellor::smtp {
 
-// A new, unlocked block holding the file's text and at least one NUL, or
-// nullptr when the path is not a regular file or cannot be read whole. The
-// file is read straight into the block; a large block is backed by huge
-// pages (see global memory), which keeps its page faults few.
-HGLOBAL Load_Message_File(const std::string &name, std::size_t extra, bool no_links, std::size_t *length) {
-    int64_t size = 0;
-    int fd = files::open_regular(name, no_links, size);
-    if (fd < 0) return nullptr;
-    HGLOBAL h = size >= 0 ? GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<std::size_t>(size) + extra + 1) : nullptr;
-    void *p = h ? GlobalLock(h) : nullptr;
-    std::size_t got = 0;
-    bool whole = p && files::read_all(fd, p, static_cast<std::size_t>(size), got) && got == static_cast<std::size_t>(size);
-    files::close(fd);
-    if (p) GlobalUnlock(h);
-    if (!whole) {
-        if (h) GlobalFree(h);
-        return nullptr;
-    }
-    if (length) *length = got;
-    return h;
+namespace {
+constexpr std::size_t kFileBlock = 1 << 20;
 }
-
-namespace smtp {
 
 bool check_message_source(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
@@ -70,95 +52,150 @@ bool check_message_source(Transaction &t) {
 }
 
 MessageBody::~MessageBody() {
-    if (source_) GlobalUnlock(source_);
-    if (loaded_) GlobalFree(loaded_);
+    if (locked) GlobalUnlock(locked);
+    files::close(fd);
 }
 
 namespace {
 
-// Locks the source: hMessage up to its first NUL, else the whole file.
-bool lock_source(Transaction &t, MessageBody &b) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    std::size_t file_length = 0;
-    HGLOBAL source = r->hMessage;
-    if (!source) {
-        source = b.loaded_ = Load_Message_File(fs(r->szMessageFile), 0, r->bMessageDirectory != 0, &file_length);
-        if (!source) {
-            t.fail(910, format("Message file [%s] is not a regular file that can be read: not sent",
-                               fs(r->szMessageFile).c_str()));
+// Reads the whole file once in blocks: no NUL, and where the first lone "."
+// line is. false after the failure report.
+bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
+    std::unique_ptr<char[]> buf(new char[kFileBlock]);
+    for (uint64_t at = 0; at < b.size;) {
+        ssize_t got = ::pread(b.fd, buf.get(), kFileBlock, static_cast<off_t>(at));
+        if (got <= 0) {
+            t.fail(910, format("Message file [%s] could not be read whole: not sent", fs(t.req()->szMessageFile).c_str()));
             return false;
         }
-    }
-    b.data = source ? static_cast<const char *>(GlobalLock(source)) : nullptr;
-    if (!b.data) {
-        t.failed = true;
-        return false;
-    }
-    b.source_ = source;
-    b.size = ::strnlen(b.data, GlobalSize(source));
-    if (b.loaded_ && b.size < file_length) {
-        t.fail(910, format("Message file [%s] holds a NUL byte at offset %zu and would be cut there: not sent",
-                           fs(r->szMessageFile).c_str(), b.size));
-        return false;
+        const void *nul = std::memchr(buf.get(), '\0', static_cast<std::size_t>(got));
+        if (nul) {
+            uint64_t off = at + static_cast<uint64_t>(static_cast<const char *>(nul) - buf.get());
+            t.fail(910, format("Message file [%s] holds a NUL byte at offset %llu and would be cut there: not sent",
+                               fs(t.req()->szMessageFile).c_str(), static_cast<unsigned long long>(off)));
+            return false;
+        }
+        dots.feed(buf.get(), static_cast<std::size_t>(got));
+        at += static_cast<uint64_t>(got);
     }
     return true;
+}
+
+bool open_source(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    if (r->hMessage) {
+        b.data = static_cast<const char *>(GlobalLock(r->hMessage));
+        if (!b.data) {
+            t.failed = true;
+            return false;
+        }
+        b.locked = r->hMessage;
+        b.size = ::strnlen(b.data, GlobalSize(r->hMessage));
+        dots.feed(b.data, b.size);
+        return true;
+    }
+    int64_t size = 0;
+    b.fd = files::open_regular(fs(r->szMessageFile), r->bMessageDirectory != 0, size);
+    if (b.fd < 0) {
+        t.fail(910, format("Message file [%s] is not a regular file that can be read: not sent", fs(r->szMessageFile).c_str()));
+        return false;
+    }
+    b.size = static_cast<uint64_t>(size);
+    return scan_file(t, b, dots);
 }
 
 }  // namespace
 
 bool prepare_body(Transaction &t) {
     MessageBody &b = t.body;
-    if (!lock_source(t, b)) return false;
-    std::size_t dot = lone_dot_line(b.data, b.size);
-    if (dot == std::string::npos) return true;
+    LoneDotFinder dots;
+    if (!open_source(t, b, dots)) return false;
+    if (!dots.finish()) return true;
     if (options::dot_stuffing() != 0) {
-        b.stuffed_ = dot_stuffed(b.data, b.size);
-        b.data = b.stuffed_.data();
-        b.size = b.stuffed_.size();
+        b.stuff = true;
         return true;
     }
-    std::string name = t.req()->hMessage ? std::string("in global memory") : "[" + fs(t.req()->szMessageFile) + "]";
-    t.fail(910, format("Message %s holds a line of a single \".\" at offset %zu, which would end the data early: "
-                       "not sent (the DotStuffing option sends it stuffed)", name.c_str(), dot));
+    std::string name = t.req()->hMessage ? std::string("in global memory") : format("[%s]", fs(t.req()->szMessageFile).c_str());
+    t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
+                       "not sent (the DotStuffing option sends it stuffed)",
+                       name.c_str(), static_cast<unsigned long long>(dots.offset())));
     return false;
 }
 
 namespace {
 
-void report_percent(Transaction &t, std::size_t sent, std::size_t length) {
+void report_percent(Transaction &t, uint64_t sent, uint64_t length) {
     float pct = static_cast<float>(sent) / static_cast<float>(length) * 100.0f;
     if (!(pct > 1.0f)) return;
     if (pct > 100.0f) pct = 100.0f;
     t.call.status(926, 0, format("%ld", static_cast<long>(pct)));
 }
 
-bool send_in_blocks(Transaction &t, const char *body, std::size_t length, std::size_t block) {
-    for (std::size_t sent = 0; sent < length;) {
-        std::size_t count = std::min(block, length - sent);
-        if (t.x.send_raw(body + sent, count, sent + count == length) == -1) return false;
+// Sends bytes [at, at + n) of the body, stuffed when asked.
+class BodySender {
+public:
+    explicit BodySender(Transaction &t) : t_(t), b_(t.body) {
+        if (b_.fd >= 0) buf_.reset(new char[kFileBlock]);
+    }
+    bool send(uint64_t at, uint64_t n) {
+        while (n > 0) {
+            std::size_t piece = static_cast<std::size_t>(std::min<uint64_t>(n, b_.data ? n : kFileBlock));
+            const char *text = b_.data ? b_.data + at : read(at, piece);
+            if (!text || !send_text(text, piece)) return false;
+            at += piece;
+            n -= piece;
+        }
+        return true;
+    }
+
+private:
+    const char *read(uint64_t at, std::size_t n) {
+        std::size_t got = 0;
+        while (got < n) {
+            ssize_t r = ::pread(b_.fd, buf_.get() + got, n - got, static_cast<off_t>(at + got));
+            if (r <= 0) return nullptr;  // the file shrank: the body cannot go whole
+            got += static_cast<std::size_t>(r);
+        }
+        return buf_.get();
+    }
+    bool send_text(const char *text, std::size_t n) {
+        if (!b_.stuff) return t_.x.send_raw(text, n, true) != -1;  // the end-of-data line follows at once
+        dot_stuff(text, n, line_start_, stuffed_);
+        return t_.x.send_raw(stuffed_.data(), stuffed_.size(), true) != -1;
+    }
+
+    Transaction &t_;
+    MessageBody &b_;
+    std::unique_ptr<char[]> buf_;
+    std::string stuffed_;
+    bool line_start_ = true;
+};
+
+bool transmit(Transaction &t) {
+    uint64_t length = t.body.size;
+    int block = t.session()->nSendBlockSize;
+    bool percent = options::send_percent_sent() != 0;
+    BodySender sender(t);
+    if (!(percent && block > 0 && length > static_cast<uint64_t>(block))) {
+        if (!sender.send(0, length)) return false;
+        if (percent) t.call.status(926, 0, "100");
+        return true;
+    }
+    for (uint64_t sent = 0; sent < length;) {
+        uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(block), length - sent);
+        if (!sender.send(sent, count)) return false;
         sent += count;
         report_percent(t, sent, length);
     }
     return true;
 }
 
-bool transmit(Transaction &t, const char *body, std::size_t length) {
-    int block = t.session()->nSendBlockSize;
-    bool percent = options::send_percent_sent() != 0;
-    if (percent && block > 0 && length > static_cast<std::size_t>(block))
-        return send_in_blocks(t, body, length, static_cast<std::size_t>(block));
-    if (t.x.send_raw(body, length, true) == -1) return false;  // the end-of-data line follows at once
-    if (percent) t.call.status(926, 0, "100");
-    return true;
-}
-
 }  // namespace
 
 void send_body(Transaction &t) {
-    if (transmit(t, t.body.data, t.body.size)) return;
+    if (transmit(t)) return;
     t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
     t.fail(904, "Message data could not be sent whole: the transaction ends without the end-of-data line...");
 }
 
-}  // namespace smtp
-}  // namespace vellor
+}  // namespace vellor::smtp

@@ -1,31 +1,63 @@
 // Line checks and dot-stuffing over a message's bytes.
 #include "smtp/message_text.h"
 
+#include <cstring>
+
 namespace vellor::smtp {
 
-namespace {
-bool lone_dot_at(const char *t, std::size_t n, std::size_t i) {
-    if (t[i] != '.') return false;
-    if (i + 1 == n || t[i + 1] == '\n') return true;
-    return t[i + 1] == '\r' && i + 2 < n && t[i + 2] == '\n';
-}
-}  // namespace
-
-std::size_t lone_dot_line(const char *text, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        if ((i == 0 || text[i - 1] == '\n') && lone_dot_at(text, n, i)) return i;
+bool LoneDotFinder::feed(const char *text, std::size_t n) {
+    for (std::size_t i = 0; i < n && !found_; ++i) {
+        char c = text[i];
+        switch (state_) {
+            case Inside: {  // jump to the next line end
+                const void *nl = std::memchr(text + i, '\n', n - i);
+                if (!nl) {
+                    i = n;
+                    break;
+                }
+                i = static_cast<std::size_t>(static_cast<const char *>(nl) - text);
+                state_ = LineStart;
+                break;
+            }
+            case LineStart:
+                if (c == '.') {
+                    state_ = Dot;
+                    dot_at_ = seen_ + i;
+                } else if (c != '\n') {
+                    state_ = Inside;
+                }
+                break;
+            case Dot:
+                if (c == '\n') found_ = true;
+                else state_ = c == '\r' ? DotCr : Inside;
+                break;
+            case DotCr:
+                if (c == '\n') found_ = true;
+                else state_ = Inside;
+                break;
+        }
     }
-    return std::string::npos;
+    seen_ += n;
+    return found_;
 }
 
-std::string dot_stuffed(const char *text, std::size_t n) {
-    std::string out;
+bool LoneDotFinder::finish() {
+    if (state_ == Dot) found_ = true;
+    return found_;
+}
+
+void dot_stuff(const char *text, std::size_t n, bool &line_start, std::string &out) {
+    out.clear();
     out.reserve(n + n / 64 + 1);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (text[i] == '.' && (i == 0 || text[i - 1] == '\n')) out += '.';
-        out += text[i];
+    std::size_t i = 0;
+    while (i < n) {
+        if (line_start && text[i] == '.') out += '.';
+        const void *nl = std::memchr(text + i, '\n', n - i);
+        std::size_t end = nl ? static_cast<std::size_t>(static_cast<const char *>(nl) - text) + 1 : n;
+        out.append(text + i, end - i);
+        line_start = nl != nullptr;
+        i = end;
     }
-    return out;
 }
 
 }  // namespace vellor::smtp

@@ -34,19 +34,20 @@ namespace smtp {
 
 enum class Variant { Relay, Batch };
 
-// The message text of one transaction, locked (or loaded) and checked
-// before MAIL FROM, released with the transaction.
+// The message text of one transaction, checked before MAIL FROM and
+// released with the transaction: a locked hMessage block (up to its first
+// NUL), or an open message file streamed in blocks (never held whole).
 class MessageBody {
 public:
     MessageBody() = default;
     MessageBody(const MessageBody &) = delete;
     MessageBody &operator=(const MessageBody &) = delete;
     ~MessageBody();
-    const char *data = nullptr;
-    std::size_t size = 0;
-    HGLOBAL loaded_ = nullptr;  // a message file read into memory
-    HGLOBAL source_ = nullptr;  // the locked block
-    std::string stuffed_;       // the dot-stuffed copy, when made
+    const char *data = nullptr;  // the block's text, or null for a file
+    int fd = -1;                 // the message file, or -1
+    uint64_t size = 0;           // bytes of text before any stuffing
+    bool stuff = false;          // lines beginning "." go out with one more
+    HGLOBAL locked = nullptr;
 };
 
 // State of one transaction; `failed` is the one thread of control.

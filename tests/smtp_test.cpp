@@ -12,6 +12,7 @@
 
 #include "platform/syscalls.h"
 #include "smtp/auth_encode.h"
+#include "smtp/message_text.h"
 #include "smtp/transaction.h"
 #include "support/capture_server.h"
 #include "support/script_peer.h"
@@ -522,6 +523,44 @@ TEST_F(Smtp, LongPasswordGoesOutWhole) {
     EXPECT_NE(peer.transcript().find("AUTH LOGIN\r\n" + reference_base64("alice") + "\r\n" +
                                      reference_base64(password) + "\r\nMAIL FROM"),
               std::string::npos);
+}
+
+// ---- message text ------------------------------------------------------------------
+
+struct DotRow {
+    std::string text;
+    bool lone;
+    std::string stuffed;
+};
+
+TEST(MessageText, LoneDotsAndStuffingAcrossEverySplit) {
+    const DotRow rows[] = {
+        {".", true, ".."},
+        {".\r\n", true, "..\r\n"},
+        {"a\n.\nb", true, "a\n..\nb"},
+        {"a\r\n.\r\nMAIL", true, "a\r\n..\r\nMAIL"},
+        {"\n.", true, "\n.."},
+        {"a\n..\n", false, "a\n...\n"},
+        {".x\n", false, "..x\n"},
+        {"a.\n.b", false, "a.\n..b"},
+        {"a\n.\r", false, "a\n..\r"},
+        {"", false, ""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text);
+        for (std::size_t split = 0; split <= row.text.size(); ++split) {
+            vellor::smtp::LoneDotFinder dots;
+            dots.feed(row.text.data(), split);
+            dots.feed(row.text.data() + split, row.text.size() - split);
+            EXPECT_EQ(dots.finish(), row.lone) << split;
+            std::string out, piece;
+            bool line_start = true;
+            vellor::smtp::dot_stuff(row.text.data(), split, line_start, piece);
+            out += piece;
+            vellor::smtp::dot_stuff(row.text.data() + split, row.text.size() - split, line_start, piece);
+            EXPECT_EQ(out + piece, row.stuffed) << split;
+        }
+    }
 }
 
 // ---- a real server -------------------------------------------------------------------
