@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/dns_fixture.h"
 #include "support/script_peer.h"
 #include "support/test_env.h"
 #include "support/tls_server.h"
@@ -136,6 +137,23 @@ TEST_F(Tls, RefusedBeforeAnyLoginOrEnvelope) {
         EXPECT_EQ(server.count("MAIL"), 0);
         EXPECT_TRUE(file_exists(env.path("m.txt")));
     }
+}
+
+TEST_F(Tls, MxExchangerWithoutStarttlsCountsAsFailedAndTheNextIsTried) {
+    ScriptedDns dns;
+    DnsServerEnv point(dns.port());
+    dns.mx("dest.test", {{"plain.dest.test", 10}, {"secure.dest.test", 20}});
+    dns.a("plain.dest.test", {"127.0.0.2"});
+    dns.a("secure.dest.test", {"127.0.0.1"});
+    options(1, "\"TLSVerifyPeer\"=dword:00000000\r\n");  // the certificate names localhost, not the domain
+    ScriptPeer plain(Script::replies("220 plain\r\n", {"250 no extensions here\r\n"}), "127.0.0.2", port);
+    TlsServer secure(env.dir(), Kind::Aiosmtpd, "starttls", certs, "server", port, "", "");
+    ASSERT_TRUE(secure.ready());
+    req.szServer[0] = req.szServerIP[0] = req.szAuthUser[0] = req.szAuthPassword[0] = 0;
+    EXPECT_EQ(send(), 0);
+    EXPECT_EQ(secure.messages().size(), 1u);
+    EXPECT_TRUE(reported("does not offer STARTTLS", 907));
+    EXPECT_EQ(plain.transcript().find("MAIL FROM"), std::string::npos);
 }
 
 TEST_F(Tls, VerificationOffIsLogged) {
