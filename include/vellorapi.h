@@ -52,6 +52,11 @@ VELLOR_API size_t GlobalSize(HGLOBAL mem);
 #define VELLOR_STATUS_PROGRESS  921
 #define VELLOR_STATUS_DELIVERED 922
 #define VELLOR_STATUS_PERCENT   926
+/* Sent only with the Transcript option on: one line of the SMTP dialogue.
+   Code 0: a command the library sent (login data shown as ****); a reply
+   code (e.g. 250): the server's whole reply; -1: a note (no reply within
+   the time-out, connection closed, TLS started). */
+#define VELLOR_STATUS_DIALOGUE  927
 
 #define VELLOR_ERR_HELO_REFUSED       901
 #define VELLOR_ERR_SENDER_REFUSED     902

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "transport/channel.h"
@@ -26,11 +27,25 @@ int Exchange::command(const char *fmt, ...) {
     std::vsnprintf(buf_, sizeof buf_, fmt, ap);
     va_end(ap);
     std::size_t len = std::strlen(buf_);
+    bool secret = secret_;
+    secret_ = false;
     if (!one_line(buf_, len)) {
         wsa_error_ = winsock::WSAEINVAL;
         return -1;
     }
+    if (dialogue) dialogue(0, secret ? std::string("****") : std::string(buf_, len >= 2 ? len - 2 : len));
     return send_raw(buf_, len);
+}
+
+int Exchange::control(const char *line) {
+    std::size_t len = std::strlen(line);
+    if (dialogue) {
+        std::string shown(line, len);
+        while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+        while (!shown.empty() && (shown.front() == '\n' || shown.front() == '\r')) shown.erase(0, 1);
+        dialogue(0, shown);
+    }
+    return send_raw(line, len);
 }
 
 int Exchange::send_raw(const char *data, std::size_t len, bool more) {
@@ -63,12 +78,14 @@ int Exchange::read_reply_by(Deadline deadline) {
         if (n <= 0) {
             if (n == -1) wsa_error_ = transport::last_error();
             broken_ = true;
+            note(n == 0 ? "connection closed by the server" : "no whole reply within the time-out");
             return n;
         }
         reader_.feed(chunk, static_cast<std::size_t>(n));
     }
     const std::string &text = reader_.text();
     std::memcpy(buf_, text.data(), text.size());
+    if (dialogue) dialogue(std::atoi(buf_), reader_.full());
     return static_cast<int>(reader_.length());
 }
 

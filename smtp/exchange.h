@@ -8,6 +8,7 @@
 #pragma once
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "korvexapi.h"
@@ -45,6 +46,16 @@ public:
     std::string first_line() const;
     bool begins(const char *code) const;
     bool contains(const char *code) const;
+
+    // The dialogue, when asked for: each command sent (code 0), each reply
+    // (its code), each note (-1). A command marked secret shows as ****.
+    std::function<void(int code, const std::string &text)> dialogue;
+    void mark_secret() { secret_ = true; }
+    void note(const std::string &text) {
+        if (dialogue) dialogue(-1, text);
+    }
+    // Sends a control line (QUIT, the end-of-data line) and shows it.
+    int control(const char *line);
     int wsa_error() const { return wsa_error_; }
     unsigned socket() const { return session_->nSocket; }
     // True once a receive or send has failed: the connection is of no
@@ -65,6 +76,7 @@ private:
     ReplyReader reader_;
     int wsa_error_ = 0;
     bool broken_ = false;
+    bool secret_ = false;
 };
 
 }  // namespace vellor::smtp

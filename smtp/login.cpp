@@ -52,8 +52,10 @@ void login_relay(Transaction &t) {
     }
     std::string user = plain ? t.call.plain_user : t.call.encoded_user;
     std::string password = plain ? t.call.plain_password : t.call.encoded_password;
+    t.x.mark_secret();
     t.x.command("%s\r\n", user.c_str());
     t.x.read_reply();
+    t.x.mark_secret();
     t.x.command("%s\r\n", password.c_str());
     t.x.read_reply();
     if (t.x.begins("535")) {
@@ -70,12 +72,14 @@ void login_batch(Transaction &t) {
     t.x.command("AUTH LOGIN\r\n");
     t.x.read_reply();
     if (!t.x.begins("334")) return;
+    t.x.mark_secret();
     t.x.command("%s\r\n", t.call.encoded_user.c_str());
     t.x.read_reply();
     if (!t.x.begins("334")) {
         t.fail(917, "Authentication user name was refused by server...");
         return;
     }
+    t.x.mark_secret();
     t.x.command("%s\r\n", t.call.encoded_password.c_str());
     t.x.read_reply();
     if (t.x.begins("535")) t.fail(917, "Authentication password was refused by server...");

@@ -43,6 +43,7 @@ bool handshake(Transaction &t) {
     if (!peer.verify)
         t.call.log(t.numbered(format("TLS certificate of [%s] not verified: the TLSVerifyPeer option is 0", peer.name.c_str())));
     t.x.restart();  // nothing read in the clear carries over
+    t.x.note("TLS started with [" + peer.name + "]");
     return true;
 }
 

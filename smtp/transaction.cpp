@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "smtp/auth_encode.h"
 #include "submit/recipients.h"
+#include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -24,6 +25,15 @@ namespace smtp {
 
 constexpr const char *kHeloFallback = "localhost.localdomain";
 constexpr const char *kHeloRepeatFallback = "client.localdomain";
+
+std::function<void(int, const std::string &)> dialogue_of(Call &call) {
+    if (options::transcript() == 0) return nullptr;
+    return [&call](int code, const std::string &text) { call.status(VELLOR_STATUS_DIALOGUE, code, text); };
+}
+
+Transaction::Transaction(Call &c, Variant v, int f) : call(c), variant(v), flag(f), x(c.session) {
+    x.dialogue = dialogue_of(c);
+}
 
 std::string Transaction::numbered(const std::string &text) const {
     return call.prefixed(format("[%d] - ", req()->nAttempt) + text);
@@ -201,14 +211,14 @@ void step_data(Transaction &t) {
 // End of data. Expects "250 " or "250-" (not "550"). A refused message ends
 // a whole conversation with QUIT; a batch goes on with RSET instead.
 void step_end_of_data(Transaction &t) {
-    t.x.send_raw("\r\n.\r\n", 5);
+    t.x.control("\r\n.\r\n");
     t.x.read_reply();
     if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
-        if (t.relay()) t.x.send_raw("QUIT\r\n", 6);
+        if (t.relay()) t.x.control("QUIT\r\n");
         return;
     }
     t.failed = true;
-    if (t.relay()) t.x.send_raw("QUIT\r\n", 6);
+    if (t.relay()) t.x.control("QUIT\r\n");
     t.fail(904, "Data was not accepted by server...");
 }
 
@@ -354,7 +364,8 @@ int SMTP_Deliver_Batch_Message(Call &call, int firstFlag) {
 
 bool SMTP_End_Batch(Call &call) {
     Exchange x(call.session);
-    x.send_raw("QUIT\r\n", 6);
+    x.dialogue = dialogue_of(call);
+    x.control("QUIT\r\n");
     x.read_reply();
     return transport::close_socket(call.block, call.session);
 }

@@ -60,7 +60,7 @@ struct Transaction {
     bool failed = false;
     int unread_replies = 0;  // RCPT replies left unread after a refusal
 
-    Transaction(Call &c, Variant v, int f) : call(c), variant(v), flag(f), x(c.session) {}
+    Transaction(Call &c, Variant v, int f);  // the dialogue shown when the Transcript option asks
     SMTPSEND_STRUCTURE *req() const { return call.req; }
     TCPSESSION_STRUCTURE *session() const { return call.session; }
     bool relay() const { return variant == Variant::Relay; }
@@ -69,6 +69,9 @@ struct Transaction {
     // Log the numbered text, store the code, set the failed flag, report it.
     void fail(int code, const std::string &text);
 };
+
+// The dialogue reporter of the Transcript option, or nothing when it is off.
+std::function<void(int, const std::string &)> dialogue_of(Call &call);
 
 // Message data (message_data.cpp).
 bool check_message_source(Transaction &t);  // false: -1 with 910

@@ -54,5 +54,6 @@ int32_t dot_stuffing() { return read_number("DotStuffing", 0, 0); }
 int32_t secure_connection() { return read_number("SecureConnection", 0, 0); }
 int32_t tls_verify_peer() { return read_number("TLSVerifyPeer", 1, 1); }
 std::string tls_ca_file() { return read_text("TLSCAFile", 260); }
+int32_t transcript() { return read_number("Transcript", 0, 0); }
 
 }  // namespace vellor::options

@@ -18,5 +18,6 @@ int32_t dot_stuffing();            // "DotStuffing": 0 / 0
 int32_t secure_connection();       // "SecureConnection": 0 / 0 (1 STARTTLS, 2 TLS from the start)
 int32_t tls_verify_peer();         // "TLSVerifyPeer": 1 / 1
 std::string tls_ca_file();         // "TLSCAFile": empty / empty
+int32_t transcript();              // "Transcript": 0 / 0 (the dialogue as status 927)
 
 }  // namespace vellor::options

@@ -131,6 +131,32 @@ TEST_F(Smtp, LoginWithAuthLogin) {
     for (const char *f : {"userid.txt", "userpw.txt", "userid.mim"}) EXPECT_FALSE(file_exists(env.path(f)));
 }
 
+TEST_F(Smtp, TranscriptOptionShowsTheDialogueWithTheLoginMasked) {
+    for (bool on : {true, false}) {
+        SCOPED_TRACE(on);
+        env.registry(on ? "\"Transcript\"=dword:00000001\r\n" : "");
+        std::strcpy(req.szAuthUser, "alice");
+        std::strcpy(req.szAuthPassword, "secret");
+        call.auth_encoded = false;
+        reports().clear();
+        ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+                                                      "235 ok\r\n", "250 ok\r\n", "250-one\r\n250 two\r\n", "354 go\r\n"})
+                            .data()
+                            .say("250 queued\r\n"));
+        EXPECT_EQ(deliver(peer), 0);
+        std::vector<std::pair<int, std::string>> lines;
+        for (const auto &r : reports())
+            if (r.status == VELLOR_STATUS_DIALOGUE) lines.push_back({r.code, r.text});
+        const std::vector<std::pair<int, std::string>> expected = {
+            {220, "220 hi\r\n"},       {0, "HELO origin.test"},   {250, "250 hello\r\n"}, {0, "AUTH LOGIN"},
+            {334, "334 VXNlcm5hbWU6\r\n"}, {0, "****"},             {334, "334 UGFzc3dvcmQ6\r\n"}, {0, "****"},
+            {235, "235 ok\r\n"},       {0, "MAIL FROM: <sender@origin.test>"}, {250, "250 ok\r\n"},
+            {0, "RCPT TO: <rcpt@dest.test>"}, {250, "250-one\r\n250 two\r\n"}, {0, "DATA"}, {354, "354 go\r\n"},
+            {0, "."},                    {250, "250 queued\r\n"},  {0, "QUIT"}};
+        EXPECT_EQ(lines, on ? expected : decltype(lines){});
+    }
+}
+
 TEST_F(Smtp, AuthPlainFallbackSendsTheCallersOwnTexts) {
     struct Case {
         const char *reply;
