@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "commands.h"
@@ -11,13 +12,19 @@
 namespace cli {
 namespace {
 
+// An explicit DNS server serves the exchangers' address lookups too.
+void use_dns(const std::string &dns) {
+    if (!dns.empty()) ::setenv("KORVEXAPI_DNS_SERVERS", dns.c_str(), 1);
+}
+
 int run_mx(const std::string &domain, const std::string &dns, bool names_only) {
+    use_dns(dns);
     VALIDMXIPS list;
     std::memset(&list, 0, sizeof list);
     int rc = VELLOR_resolve_mx_domain(domain.c_str(), dns.c_str(), &list, 0, names_only ? 0 : 1);
     if (rc != 0 || list.nValidIPs == 0) {
         std::fprintf(stderr, "vellor: no mail exchanger found for %s (result %d)\n", domain.c_str(), rc);
-        return 1;
+        return rc == -3 || rc == -1 ? 75 : 69;
     }
     std::printf("%-40s %10s  %s\n", "exchanger", "preference", names_only ? "" : "address");
     for (int i = 0; i < list.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
@@ -25,7 +32,8 @@ int run_mx(const std::string &domain, const std::string &dns, bool names_only) {
     return 0;
 }
 
-int run_dns(const std::string &name) {
+int run_dns(const std::string &name, const std::string &dns) {
+    use_dns(dns);
     SMTPSEND_STRUCTURE r;
     std::memset(&r, 0, sizeof r);
     in_addr probe{};
@@ -34,13 +42,13 @@ int run_dns(const std::string &name) {
     std::size_t size = reverse ? sizeof r.szServerIP : sizeof r.szServer;
     if (name.size() >= size) {
         std::fprintf(stderr, "vellor: name too long\n");
-        return 2;
+        return 64;
     }
     std::memcpy(field, name.c_str(), name.size() + 1);
     if (VELLOR_Perform_DNS_Lookup("vellor", &r) != 0) {
         VELLOR_Get_Error_Details(&r);
         std::fprintf(stderr, "vellor: %s\n", r.szErrorText);
-        return 1;
+        return 75;
     }
     if (reverse) std::printf("%s\t%s\n", name.c_str(), r.szServer);
     for (int i = 0; !reverse && i < r.nMxIPAddresses && i < 8; ++i) std::printf("%s\t%s\n", name.c_str(), r.szMxIPAddress[i]);
@@ -52,7 +60,7 @@ int run_details(const std::string &path, const std::string &extension) {
     std::memset(&r, 0, sizeof r);
     if (path.size() >= sizeof r.szMessageFile || extension.size() >= sizeof r.szMsgExtension) {
         std::fprintf(stderr, "vellor: path or extension too long\n");
-        return 2;
+        return 64;
     }
     std::strcpy(r.szMessageFile, path.c_str());
     std::strcpy(r.szMsgExtension, extension.c_str());
@@ -70,7 +78,7 @@ int run_details(const std::string &path, const std::string &extension) {
     if (rc != 0) {
         VELLOR_Get_Error_Details(&r);
         std::fprintf(stderr, "vellor: %s\n", r.szErrorText);
-        return 1;
+        return 65;
     }
     return 0;
 }
@@ -103,8 +111,10 @@ Action add_mx(CLI::App &app) {
 
 Action add_dns(CLI::App &app) {
     auto name = std::make_shared<std::string>();
+    auto dns = std::make_shared<std::string>();
     app.add_option("name", *name, "Host name (forward lookup) or dotted address (reverse)")->required();
-    return [=] { return run_dns(*name); };
+    app.add_option("--dns", *dns, "DNS server to ask (host[:port]); default: the system's");
+    return [=] { return run_dns(*name, *dns); };
 }
 
 Action add_details(CLI::App &app) {
@@ -117,6 +127,14 @@ Action add_details(CLI::App &app) {
 
 Action add_version(CLI::App &) {
     return [] { return run_version(); };
+}
+
+std::string version_text() {
+    char version[24] = {0}, build[12] = {0}, date[16] = {0};
+    DWORD revision = 0;
+    VellorAPI_Library_Version(version, build, &revision);
+    VellorAPI_Get_Build_Date(date);
+    return std::string("vellor ") + version + " (library build " + build + ", " + date + ")";
 }
 
 }  // namespace cli

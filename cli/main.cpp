@@ -1,10 +1,11 @@
 // vellor: try, script and check the mail library from the command line.
-// Exit status 0 on success; on failure non-zero with the library's own
-// error text on standard error.
+// Exit status by sysexits (see exit_codes.h): 0 on success, 64 for a wrong
+// command line; on failure the library's own error text on standard error.
 #include <cstdio>
 #include <map>
 
 #include "commands.h"
+#include "exit_codes.h"
 
 int main(int argc, char **argv) {
     CLI::App app{"vellor - send mail and look up mail exchangers with libvellorapi"};
@@ -19,8 +20,14 @@ int main(int argc, char **argv) {
     add("dns", "Look a host name up, or an address back", cli::add_dns);
     add("details", "Show what a queued message file and its envelope say", cli::add_details);
     add("version", "Library and companion versions, build date, revisions", cli::add_version);
-    CLI11_PARSE(app, argc, argv);
+    app.set_version_flag("--version", cli::version_text(), "Library and companion versions, then exit");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        int rc = app.exit(e);
+        return rc == 0 ? 0 : cli::kExitUsage;
+    }
     for (auto &[sub, action] : actions)
         if (sub->parsed()) return action();
-    return 2;
+    return cli::kExitUsage;
 }

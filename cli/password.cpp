@@ -2,6 +2,7 @@
 #include "password.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +18,19 @@ std::string first_line(const std::string &text) {
     return line;
 }
 
+// Ctrl-C or a termination signal during the prompt puts the terminal's echo
+// back before the tool ends as the signal would end it.
+int g_tty = -1;
+termios g_saved{};
+
+void restore_and_reraise(int sig) {
+    if (g_tty >= 0) ::tcsetattr(g_tty, TCSAFLUSH, &g_saved);
+    if (::write(g_tty, "\n", 1) < 0) {
+    }
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
 std::optional<std::string> prompt(std::string &error) {
     int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
     if (tty < 0) {
@@ -28,6 +42,9 @@ std::optional<std::string> prompt(std::string &error) {
     termios old{};
     bool restore = ::tcgetattr(tty, &old) == 0;
     if (restore) {
+        g_tty = tty;
+        g_saved = old;
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(sig, restore_and_reraise);
         termios quiet = old;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(tty, TCSAFLUSH, &quiet);
@@ -35,7 +52,11 @@ std::optional<std::string> prompt(std::string &error) {
     std::string line;
     char c;
     while (::read(tty, &c, 1) == 1 && c != '\n') line += c;
-    if (restore) ::tcsetattr(tty, TCSAFLUSH, &old);
+    if (restore) {
+        ::tcsetattr(tty, TCSAFLUSH, &old);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(sig, SIG_DFL);
+        g_tty = -1;
+    }
     if (::write(tty, "\n", 1) < 0) error = "cannot write to the terminal";
     ::close(tty);
     return first_line(line);

@@ -51,7 +51,7 @@ void PrivateOptions::text(const std::string &name, const std::string &value) {
 }
 
 bool PrivateOptions::apply(std::string &error) {
-    char pattern[] = "/tmp/vellor-options-XXXXXX";
+    char pattern[] = "/tmp/vellor-XXXXXX";
     if (!::mkdtemp(pattern)) {
         error = "cannot make a private folder for the options";
         return false;
@@ -82,6 +82,7 @@ PrivateOptions::~PrivateOptions() {
     }
     if (!dir_.empty()) {
         ::unlink((dir_ + "/registry.reg").c_str());
+        ::unlink((dir_ + "/queue").c_str());
         ::rmdir(dir_.c_str());
     }
 }

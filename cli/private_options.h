@@ -1,5 +1,5 @@
 // Options for one call of the tool, never by editing the user's options
-// file: a private folder (mode 0700) holds a copy of the user's file with
+// file: a private folder (mode 0700; also the call's working folder) holds a copy of the user's file with
 // the tool's own values appended in a second Options section (later values
 // win), and $VELLORAPI_REGISTRY points at it until this object goes.
 #pragma once
@@ -20,6 +20,8 @@ public:
     // Writes the file and points the library at it; false with a reason.
     bool apply(std::string &error);
     bool empty() const { return values_.empty(); }
+    // The private folder (mode 0700), once applied.
+    const std::string &folder() const { return dir_; }
 
 private:
     static std::string hex(long value);

@@ -1,31 +1,43 @@
 // vellor send: fills one request record from the command line and makes one
 // VELLOR_Send_Message call. Without --server or --server-ip it delivers
-// straight to the recipients' mail exchangers.
+// straight to the recipients' mail exchangers. The tool guards its user
+// where the library keeps its classic behaviour (see send_guards.h), runs
+// the call from a private working folder with its own options file, and
+// ends with an exit status that tells the truth (see send_outcome.h).
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 
 #include "commands.h"
+#include "exit_codes.h"
 #include "password.h"
 #include "private_options.h"
 #include "report_output.h"
+#include "send_guards.h"
+#include "send_outcome.h"
 #include "vellorapi.h"
 
 namespace cli {
 namespace {
 
 struct SendOptions {
-    std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor", ca_file;
+    std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor", ca_file, log;
     std::vector<std::string> to;
-    int port = 25, max = 0;
+    int port = 25, max = 0, timeout = 0;
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
-    bool starttls = false, tls = false, no_verify = false;
+    bool starttls = false, tls = false, no_verify = false, raw = false, progress = false;
 };
 
-int fail(const std::string &text) {
+int fail(int status, const std::string &text) {
     std::fprintf(stderr, "vellor: %s\n", text.c_str());
-    return 2;
+    return status;
 }
 
 // Copies text into a field, or explains why it does not fit.
@@ -47,10 +59,78 @@ HGLOBAL text_block(const std::string &text) {
     return h;
 }
 
-bool fill(const SendOptions &o, SMTPSEND_STRUCTURE &r, std::string &error) {
+std::string absolute(const std::string &path) {
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + path : path;
+}
+
+std::string read_all(std::istream &in) { return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()); }
+
+// The message: what goes into the record, and how many messages are meant to go.
+struct Message {
+    std::string file;       // szMessageFile
+    std::string extension;  // szMsgExtension
+    std::string text;       // sent from memory when set
+    bool in_memory = false;
+    int meant = 1;
+};
+
+int queue_meant(std::size_t files, int max) {
+    long n = static_cast<long>(files);
+    if (max == 0) return static_cast<int>(std::min(n, 250L));
+    if (max <= 1) return static_cast<int>(std::min(n, 1L));
+    return static_cast<int>(std::min(n, static_cast<long>(max)));
+}
+
+// Decides the message by what the path is on disk; 0 or an exit status.
+int choose_message(const SendOptions &o, const std::string &private_dir, Message &m) {
+    if (o.from_stdin) {
+        m.text = read_all(std::cin);
+        if (!o.raw) m.text = with_crlf(m.text);
+        m.in_memory = true;
+        return 0;
+    }
+    std::string path = absolute(o.message);
+    switch (path_kind(path)) {
+        case PathKind::Missing: return fail(kExitNoInput, "no such message file or queue directory: " + o.message);
+        case PathKind::Unreadable: return fail(kExitData, "the message " + o.message + " cannot be read");
+        case PathKind::File: {
+            m.file = path;
+            m.extension = o.extension.empty() ? file_extension_for(path) : o.extension;
+            if (o.envelope && path.substr(path.rfind('/') + 1).find('.') == std::string::npos)
+                return fail(kExitData, "--envelope needs a message file name with an extension (its envelope is NAME.ENV)");
+            if (o.raw) return 0;
+            std::ifstream in(path, std::ios::binary);
+            m.text = with_crlf(read_all(in));
+            m.in_memory = true;
+            return 0;
+        }
+        case PathKind::Directory: break;
+    }
+    std::vector<std::string> files = queued_files(path);
+    if (o.envelope) {
+        std::vector<std::string> missing = without_envelope(path, files);
+        if (!missing.empty()) return fail(kExitNoInput, "--envelope: no .ENV file for " + missing.front() +
+                                                            (missing.size() > 1 ? " and " + std::to_string(missing.size() - 1) + " more" : "") +
+                                                            "; nothing sent");
+    }
+    m.meant = queue_meant(files.size(), o.max);
+    m.extension = o.extension;
+    std::string ext = o.extension.empty() ? "txt" : o.extension;
+    m.file = path;
+    if (strcasestr(path.c_str(), ext.c_str())) {  // the library would take it for a file: go through a link
+        m.file = private_dir + "/queue";
+        if (strcasestr(m.file.c_str(), ext.c_str()) || ::symlink(path.c_str(), m.file.c_str()) != 0)
+            return fail(kExitData, "cannot hand the queue directory " + o.message + " to the library");
+    }
+    return 0;
+}
+
+bool fill(const SendOptions &o, const Message &m, SMTPSEND_STRUCTURE &r, std::string &error) {
     bool ok = put(r.szServer, o.server, "--server", error) && put(r.szServerIP, o.server_ip, "--server-ip", error) &&
-              put(r.szSender, o.from, "--from", error) && put(r.szMessageFile, o.message, "--message", error) &&
-              put(r.szMsgExtension, o.extension, "--extension", error) &&
+              put(r.szSender, o.from, "--from", error) && put(r.szMessageFile, m.file, "--message", error) &&
+              put(r.szMsgExtension, m.extension, "--extension", error) &&
               put(r.szHeloDomain, o.helo, "--helo", error) && put(r.szAuthUser, o.user, "--user", error);
     if (!ok) return false;
     r.nPort = o.port;
@@ -70,41 +150,56 @@ bool fill(const SendOptions &o, SMTPSEND_STRUCTURE &r, std::string &error) {
         auto password = find_password(o.password_file, error);
         if (!password || !put(r.szAuthPassword, *password, "the password", error)) return false;
     }
-    if (o.from_stdin) {
-        std::string body((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-        r.hMessage = text_block(body);
-    }
+    if (m.in_memory) r.hMessage = text_block(m.text);
     return true;
 }
 
-void summary(const SendOptions &o, int rc, SMTPSEND_STRUCTURE &r) {
+void summary(const SendOptions &o, int rc, int status, SMTPSEND_STRUCTURE &r) {
     VELLOR_Get_Error_Details(&r);
+    const Outcome &s = seen();
+    std::string reply = s.last_code ? std::to_string(s.last_code) + " " + s.last_reply.substr(4) : "";
     if (o.json) {
-        std::printf("{\"result\": %d, \"messages_sent\": %d, \"error_code\": %d, \"error_text\": %s}\n", rc,
-                    r.nMessagesSent, r.nErrorCode, json_string(rc ? r.szErrorText : "").c_str());
+        std::printf("{\"result\": %d, \"exit\": %d, \"messages_sent\": %d, \"error_code\": %d, \"error_text\": %s, "
+                    "\"last_reply\": {\"code\": %d, \"text\": %s}}\n",
+                    rc, status, r.nMessagesSent, r.nErrorCode, json_string(status ? r.szErrorText : "").c_str(),
+                    s.last_code, json_string(s.last_reply).c_str());
     } else if (o.verbose) {
         std::printf("result %d, messages sent %d, server %s %s\n", rc, r.nMessagesSent, r.szServer, r.szServerIP);
     }
-    if (rc != 0) std::fprintf(stderr, "vellor: %s\n", r.szErrorText);
+    if (status == 0) return;
+    if (rc == 0 && !seen().login_accepted && !o.user.empty()) {
+        std::fprintf(stderr, "vellor: the server never accepted the login; the message went without it\n");
+        return;
+    }
+    std::string line = rc == 0 ? "not every message went (" + std::to_string(r.nMessagesSent) + " sent)" : std::string(r.szErrorText);
+    if (!reply.empty()) line += "; last reply: " + s.last_reply.substr(0, s.last_reply.find('\n'));
+    std::fprintf(stderr, "vellor: %s\n", line.c_str());
+    std::string cause = cause_line(r.nErrorCode, r.nWinsockError);
+    if (!cause.empty()) std::fprintf(stderr, "vellor: %s\n", cause.c_str());
 }
 
-// The secure-connection flags as the library's options for this call.
-void secure_options(const SendOptions &o, PrivateOptions &opts) {
+// The library's options for this one call.
+void call_options(const SendOptions &o, PrivateOptions &opts) {
+    opts.number("Transcript", 1);
+    if (!o.raw) opts.number("DotStuffing", 1);
+    if (o.progress) opts.number("SendPercentSent", 1);
+    if (!o.log.empty()) opts.text("logfile", absolute(o.log));
     if (o.starttls) opts.number("SecureConnection", 1);
     if (o.tls) opts.number("SecureConnection", 2);
-    if (!o.ca_file.empty()) opts.text("TLSCAFile", o.ca_file);
+    if (!o.ca_file.empty()) opts.text("TLSCAFile", absolute(o.ca_file));
     if (o.no_verify) opts.number("TLSVerifyPeer", 0);
 }
 
-int run_send(const SendOptions &o) {
-    if (o.starttls && o.tls) return fail("give either --starttls or --tls, not both");
-    PrivateOptions opts;
-    secure_options(o, opts);
-    std::string opts_error;
-    if (!opts.empty() && !opts.apply(opts_error)) return fail(opts_error);
-    if (!o.message.empty() && o.from_stdin) return fail("give either --message or --stdin, not both");
-    if (o.message.empty() && !o.from_stdin) return fail("no message: give --message FILE|DIR or --stdin");
-    if (o.to.empty() && !o.envelope) return fail("no recipient: give --to ADDRESS or --envelope");
+int check_command_line(const SendOptions &o) {
+    if (o.starttls && o.tls) return fail(kExitUsage, "give either --starttls or --tls, not both");
+    if (!o.message.empty() && o.from_stdin) return fail(kExitUsage, "give either --message or --stdin, not both");
+    if (o.message.empty() && !o.from_stdin) return fail(kExitUsage, "no message: give --message FILE|DIR or --stdin");
+    if (o.to.empty() && !o.envelope) return fail(kExitUsage, "no recipient: give --to ADDRESS or --envelope");
+    if (o.timeout < 0) return fail(kExitUsage, "--timeout must be a number of seconds");
+    return 0;
+}
+
+int send_prepared(const SendOptions &o, const Message &m) {
     SMTPINIT_STRUCTURE lib;
     std::memset(&lib, 0, sizeof lib);
     VELLOR_Initialize_Library(&lib, 0, o.app.c_str());
@@ -112,21 +207,41 @@ int run_send(const SendOptions &o) {
     std::memset(&r, 0, sizeof r);
     VELLOR_Initialize_Structure(&lib, &r);
     std::string error;
-    if (!fill(o, r, error)) {
+    if (!fill(o, m, r, error)) {
         if (r.hRecipients) GlobalFree(r.hRecipients);
-        return fail(error);
+        return fail(error.find("password") != std::string::npos ? kExitNoPerm : kExitUsage, error);
     }
     set_output(o.json ? Output::Json : o.quiet ? Output::Quiet : Output::Lines, o.verbose);
-    int rc = VELLOR_Send_Message(o.app.c_str(), &r, print_report);
+    watch(o.verbose);
+    int rc = VELLOR_Send_Message(o.app.c_str(), &r, observe_report);
     finish_progress();
     std::memset(r.szAuthPassword, 0, sizeof r.szAuthPassword);
-    summary(o, rc, r);
+    int status = exit_status(rc, r.nMessagesSent, m.meant, r.nErrorCode, !o.user.empty());
+    summary(o, rc, status, r);
     if (r.hMessage) GlobalFree(r.hMessage);
     HGLOBAL list = r.hRecipients;
     VELLOR_Initialize_Structure(&lib, &r);  // frees the list if the send left it locked
     if (list && GlobalFlags(list) != GMEM_INVALID_HANDLE) GlobalFree(list);
     VELLOR_Closedown_Library(&lib, o.app.c_str());
-    return rc == 0 ? 0 : 1;
+    return status;
+}
+
+int run_send(const SendOptions &o) {
+    if (int bad = check_command_line(o)) return bad;
+    std::string warning = registry_warning();
+    if (!warning.empty()) std::fprintf(stderr, "vellor: warning: %s\n", warning.c_str());
+    PrivateOptions opts;
+    call_options(o, opts);
+    std::string error;
+    if (!opts.apply(error)) return fail(kExitTempFail, error);
+    Message m;
+    if (int bad = choose_message(o, opts.folder(), m)) return bad;
+    if (o.timeout > 0) ::setenv("KORVEXAPI_TIMEOUT_MS", std::to_string(o.timeout * 1000L).c_str(), 1);
+    char cwd[PATH_MAX];
+    bool moved = ::getcwd(cwd, sizeof cwd) && ::chdir(opts.folder().c_str()) == 0;  // a private working folder
+    int status = send_prepared(o, m);
+    if (moved && ::chdir(cwd) != 0) std::fprintf(stderr, "vellor: cannot return to %s\n", cwd);
+    return status;
 }
 
 }  // namespace
@@ -135,11 +250,12 @@ Action add_send(CLI::App &app) {
     auto o = std::make_shared<SendOptions>();
     app.add_option("--server", o->server, "Relay server host name (none: deliver by MX)");
     app.add_option("--server-ip", o->server_ip, "Relay server address, used as given");
-    app.add_option("--port", o->port, "TCP port of the server")->capture_default_str();
+    app.add_option("--port", o->port, "TCP port of the server")->capture_default_str()->check(CLI::Range(1, 65535));
     app.add_option("--from", o->from, "Sender address");
     app.add_option("--to", o->to, "Recipient; give it several times for a recipient list");
     app.add_option("--message", o->message, "Message file, or a queue directory of message files");
     app.add_flag("--stdin", o->from_stdin, "Read the message from standard input");
+    app.add_flag("--raw", o->raw, "Send the message bytes as stored: no CRLF line ends, no dot-stuffing");
     app.add_flag("--envelope", o->envelope, "Read sender and recipients from each message's .ENV file");
     app.add_flag("--delete", o->remove, "Delete each message file (and envelope) once accepted");
     app.add_option("--max", o->max, "Most messages from a queue directory (0: 250)");
@@ -147,15 +263,20 @@ Action add_send(CLI::App &app) {
     app.add_option("--helo", o->helo, "Domain to announce with HELO");
     app.add_option("--user", o->user, "Login user name");
     app.add_option("--password-file", o->password_file, "File whose first line is the password");
+    app.add_option("--timeout", o->timeout, "Seconds to wait for each connection and reply")->check(CLI::Range(1, 86400));
+    app.add_flag("--progress", o->progress, "Show a percent bar while the message data goes out");
+    app.add_option("--log", o->log, "Log file for this send (default: the options file's, or the system one)");
     app.add_option("--app", o->app, "Application name shown in reports and the log")->capture_default_str();
     app.add_flag("--quiet", o->quiet, "No reports, only the final error");
-    app.add_flag("--verbose", o->verbose, "Every report and a summary");
+    app.add_flag("--verbose", o->verbose, "Every report, the SMTP dialogue (login masked) and a summary");
     app.add_flag("--json", o->json, "One JSON object per report, and a summary object");
     app.add_flag("--starttls", o->starttls, "Require STARTTLS before the login and the message");
     app.add_flag("--tls", o->tls, "Speak TLS from the first byte (usually port 465)");
     app.add_option("--ca-file", o->ca_file, "Extra trusted certificates (PEM) for checking the server");
     app.add_flag("--no-verify", o->no_verify, "Do not check the server's certificate (logged)");
-    app.footer("The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.");
+    app.footer("The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.\n"
+               "Exit status: 0 all sent, 64 usage, 65 data, 66 no input, 69 refused (5xx), 75 try again later, "
+               "77 login refused.");
     return [o] { return run_send(*o); };
 }
 

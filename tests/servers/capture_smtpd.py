@@ -4,7 +4,8 @@
 HELO also allows AUTH (LOGIN and PLAIN, without TLS). Every accepted message
 is stored byte for byte in a Maildir (new/), with its envelope beside it in a
 JSON file; every connection and every login is written to events.jsonl.
-A recipient whose address starts with "refused" is answered 550, and a
+A recipient whose address starts with "refused" is answered 550, one that
+starts with "later" 451, and a
 message holding the text REFUSE-ME is answered 554 after its data, so tests
 can make a real server refuse one message among others.
 Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD]
@@ -53,6 +54,8 @@ class MaildirHandler:
         if address.startswith("refused"):
             event(event="refused", to=address)
             return "550 recipient refused"
+        if address.startswith("later"):
+            return "451 try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
