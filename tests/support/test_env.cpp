@@ -19,6 +19,26 @@
 
 namespace testenv {
 
+namespace {
+// Every test process starts pointed at a folder of its own, so a test that
+// makes no TempEnv still never writes the system's log or reads its options.
+struct ProcessFolder {
+    std::string dir;
+    ProcessFolder() {
+        char tmpl[] = "/tmp/vellor-proc-XXXXXX";
+        if (!::mkdtemp(tmpl)) std::abort();
+        dir = tmpl;
+        ::setenv("VELLORAPI_REGISTRY", (dir + "/registry.reg").c_str(), 1);
+        ::setenv("VELLORAPI_SYSTEM_DIR", dir.c_str(), 1);
+    }
+    ~ProcessFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+ProcessFolder g_process_folder;
+}  // namespace
+
 TempEnv::TempEnv() {
     char tmpl[] = "/tmp/vellor-test-XXXXXX";
     dir_ = ::mkdtemp(tmpl);
@@ -31,6 +51,8 @@ TempEnv::TempEnv() {
 }
 
 TempEnv::~TempEnv() {
+    ::setenv("VELLORAPI_REGISTRY", (g_process_folder.dir + "/registry.reg").c_str(), 1);
+    ::setenv("VELLORAPI_SYSTEM_DIR", g_process_folder.dir.c_str(), 1);
     if (::chdir(old_cwd_.c_str()) != 0) return;
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
