@@ -5,9 +5,12 @@
 # server stored it, and the library's log lines; then stops the server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "demo: installing what is missing (apt-get, npm; quiet when all is there)"
 bash scripts/setup.sh
+echo "demo: configuring and building the library and the vellor tool (a few minutes the first time)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target vellor >/dev/null
+echo "demo: starting the capture server on 127.0.0.1"
 
 work=$(mktemp -d /tmp/vellor-demo-XXXXXX)
 server_pid=

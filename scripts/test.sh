@@ -3,9 +3,13 @@
 # Usage: scripts/test.sh [build-dir] [extra cmake arguments...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "test: installing what is missing (apt-get, npm; quiet when all is there)"
 bash scripts/setup.sh
 build=${1:-build}
 shift || true
+echo "test: configuring $build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+echo "test: building the libraries, the tool and the tests (a few minutes the first time)"
 cmake --build "$build" -j2 >/dev/null
+echo "test: running the suite (ctest -j2)"
 cd "$build" && ctest -j2 --output-on-failure

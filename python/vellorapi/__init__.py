@@ -1,0 +1,142 @@
+"""vellorapi: send mail from Python through libvellorapi (ctypes).
+
+The library's records are declared once here, field for field as in
+vellorapi.h. ``send()`` fills one request record from keyword arguments and
+makes one VELLOR_Send_Message call; the status callback is any Python
+callable ``on_status(status, code, text)``; a failure raises
+``VellorError`` carrying the library's error code and text.
+
+The library is found as ``libvellorapi.so.2`` (installed), or at the path in
+``$VELLORAPI_LIBRARY`` (a build tree).
+"""
+import ctypes
+import os
+
+__all__ = ["send", "VellorError", "SendRecord", "InitRecord", "library",
+           "STATUS_FAILURE", "STATUS_PROGRESS", "STATUS_DELIVERED", "STATUS_PERCENT", "STATUS_DIALOGUE"]
+
+STATUS_FAILURE, STATUS_PROGRESS, STATUS_DELIVERED, STATUS_PERCENT, STATUS_DIALOGUE = 920, 921, 922, 926, 927
+_GHND = 0x0042
+
+c_char, c_i16, c_i32, c_u32, c_void_p = ctypes.c_char, ctypes.c_int16, ctypes.c_int32, ctypes.c_uint32, ctypes.c_void_p
+
+
+class SendRecord(ctypes.Structure):
+    """SMTPSEND_STRUCTURE."""
+    _fields_ = [
+        ("szServer", c_char * 256), ("szServerIP", c_char * 16), ("szHeloDomain", c_char * 256), ("nPort", c_i32),
+        ("szMessageFile", c_char * 260), ("szMsgExtension", c_char * 12), ("bDeleteMessage", c_i16),
+        ("szSender", c_char * 256), ("szAuthUser", c_char * 128), ("szAuthPassword", c_char * 128),
+        ("bUseEnvFile", c_i16), ("bSingleRecipient", c_i16), ("szRecipient", c_char * 256),
+        ("bMultipleRecipients", c_i16), ("hRecipients", c_void_p), ("lpRecipients", c_void_p), ("nRecipients", c_i16),
+        ("hMessage", c_void_p), ("dwReserved1", c_u32), ("nMaxMessages", c_i32), ("szMxIPAddress", (c_char * 16) * 8),
+        ("szErrorText", c_char * 256), ("nMxIPAddresses", c_i16), ("nMessagesSent", c_i32), ("dwReserved2", c_u32),
+        ("nErrorCode", c_i16), ("nWinsockError", c_i16), ("nInitialized", c_i16), ("nAttempt", c_i16),
+        ("wReserved3", c_i16), ("bViaMX", c_i16), ("bMessageDirectory", c_i16), ("abReserved", c_char * 6),
+    ]
+
+
+class InitRecord(ctypes.Structure):
+    """SMTPINIT_STRUCTURE."""
+    _fields_ = [
+        ("szApplication", c_char * 128), ("szVersion", c_char * 24), ("szTcpVersion", c_char * 24),
+        ("szBuild", c_char * 8), ("szTcpBuild", c_char * 12), ("nLibraryCode", c_i32), ("dwStructRevision", c_u32),
+        ("dwTcpStructRevision", c_u32), ("bLibraryInitialized", c_i16), ("nReserved", c_i32), ("dwReserved", c_u32),
+    ]
+
+
+STATUS_CALLBACK = ctypes.CFUNCTYPE(c_i32, ctypes.POINTER(SendRecord), c_i32, ctypes.c_char_p, c_i32)
+
+
+class VellorError(Exception):
+    """A send that failed: ``code`` is the library's error code, ``text`` its text."""
+
+    def __init__(self, code, text, messages_sent=0):
+        super().__init__("%d: %s" % (code, text))
+        self.code, self.text, self.messages_sent = code, text, messages_sent
+
+
+_lib = None
+
+
+def library():
+    """The loaded library, its calls declared."""
+    global _lib
+    if _lib is None:
+        lib = ctypes.CDLL(os.environ.get("VELLORAPI_LIBRARY") or "libvellorapi.so.2")
+        lib.VELLOR_Initialize_Library.argtypes = [ctypes.POINTER(InitRecord), c_u32, ctypes.c_char_p]
+        lib.VELLOR_Closedown_Library.argtypes = [ctypes.POINTER(InitRecord), ctypes.c_char_p]
+        lib.VELLOR_Initialize_Structure.argtypes = [ctypes.POINTER(InitRecord), ctypes.POINTER(SendRecord)]
+        lib.VELLOR_Send_Message.argtypes = [ctypes.c_char_p, ctypes.POINTER(SendRecord), STATUS_CALLBACK]
+        lib.VELLOR_Send_Message.restype = c_i32
+        lib.VELLOR_Get_Error_Details.argtypes = [ctypes.POINTER(SendRecord)]
+        lib.GlobalAlloc.argtypes, lib.GlobalAlloc.restype = [ctypes.c_uint, ctypes.c_size_t], c_void_p
+        lib.GlobalLock.argtypes, lib.GlobalLock.restype = [c_void_p], c_void_p
+        lib.GlobalUnlock.argtypes = [c_void_p]
+        lib.GlobalFree.argtypes, lib.GlobalFree.restype = [c_void_p], c_void_p
+        lib.GlobalFlags.argtypes, lib.GlobalFlags.restype = [c_void_p], ctypes.c_uint
+        _lib = lib
+    return _lib
+
+
+def _field(value, size, name):
+    data = value.encode() if isinstance(value, str) else bytes(value)
+    if len(data) >= size:
+        raise ValueError("%s is longer than %d bytes" % (name, size - 1))
+    return data
+
+
+def _block(lib, data):
+    handle = lib.GlobalAlloc(_GHND, len(data) + 1)
+    if not handle:
+        raise MemoryError("GlobalAlloc failed")
+    ctypes.memmove(lib.GlobalLock(handle), data, len(data))
+    lib.GlobalUnlock(handle)
+    return handle
+
+
+def send(*, sender, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
+         on_status=None, app="python", delete=False, envelope=False, helo=""):
+    """Sends one message (text or bytes in ``message``, or a file or queue
+    directory in ``message_file``) to ``to`` (an address or a list) and
+    returns the number of messages sent. Raises VellorError on failure."""
+    lib = library()
+    recipients = [to] if isinstance(to, str) else list(to)
+    init, req = InitRecord(), SendRecord()
+    name = app.encode()
+    lib.VELLOR_Initialize_Library(ctypes.byref(init), 0, name)
+    lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))
+    for field, value in (("szServer", server), ("szServerIP", server_ip), ("szSender", sender),
+                         ("szAuthUser", user), ("szAuthPassword", password), ("szHeloDomain", helo),
+                         ("szMessageFile", message_file or "")):
+        setattr(req, field, _field(value, getattr(SendRecord, field).size, field))
+    req.nPort, req.bDeleteMessage, req.bUseEnvFile = port, int(delete), int(envelope)
+    blocks = []
+    if len(recipients) == 1:
+        req.szRecipient, req.bSingleRecipient = _field(recipients[0], 256, "to"), 1
+    elif recipients:
+        req.hRecipients = _block(lib, " ".join(recipients).encode())
+        req.bMultipleRecipients = 1
+        blocks.append(req.hRecipients)
+    if message is not None:
+        req.hMessage = _block(lib, message.encode() if isinstance(message, str) else bytes(message))
+        blocks.append(req.hMessage)
+
+    def report(_request, status, text, code):
+        if on_status:
+            on_status(status, code, (text or b"").decode("latin-1"))
+        return 0
+
+    callback = STATUS_CALLBACK(report)
+    try:
+        result = lib.VELLOR_Send_Message(name, ctypes.byref(req), callback)
+        if result != 0:
+            lib.VELLOR_Get_Error_Details(ctypes.byref(req))
+            raise VellorError(req.nErrorCode, req.szErrorText.decode("latin-1"), req.nMessagesSent)
+        return req.nMessagesSent
+    finally:
+        lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))  # frees a list the send left locked
+        for handle in blocks:
+            if lib.GlobalFlags(handle) != 0x8000:  # GMEM_INVALID_HANDLE: already freed
+                lib.GlobalFree(handle)
+        lib.VELLOR_Closedown_Library(ctypes.byref(init), name)

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder, installs it with apt-get,
+# builds the C example against it with pkg-config, runs it without
+# LD_LIBRARY_PATH against the capture server, checks the tool, the man page
+# and the Python package, then removes the package again. Run as root.
+# Usage: scripts/check_deb.sh [build-dir]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$PWD build=${1:-build}
+echo "deb: building the package"
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/vellorapi_*_amd64.deb | head -n1)
+work=$(mktemp -d /tmp/vellor-deb-XXXXXX)
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq vellorapi >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+echo "deb: installing $deb"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$PWD/$deb" >/dev/null
+gcc -std=c99 -Wall -o "$work/example" "$src/examples/send_example.c" $(pkg-config --cflags --libs vellorapi)
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/capture"
+/usr/bin/python3 "$src/tests/servers/capture_smtpd.py" 127.0.0.1 "$port" "$work/capture" demo s3cret \
+    >"$work/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 150); do [ -f "$work/capture/ready" ] && break; sleep 0.1; done
+export VELLORAPI_SYSTEM_DIR=$work VELLORAPI_REGISTRY=$work/none.reg
+env -u LD_LIBRARY_PATH "$work/example" 127.0.0.1 "$port" demo s3cret | grep -q "^922 0 Send of 1 message(s) completed"
+/usr/bin/vellor --version | grep -q 2.61.0.30
+MANWIDTH=80 man vellor | grep -q "EXIT STATUS"
+(cd / && SMTP_PORT=$port /usr/bin/python3 -c '
+import os, vellorapi
+print(vellorapi.send(sender="deb@x.test", to="a@b.test", server_ip="127.0.0.1", port=int(os.environ["SMTP_PORT"]),
+                     message="Subject: deb\r\n\r\nfrom the installed package\r\n"))' | grep -qx 1)
+test "$(ls "$work/capture/Maildir/new" | grep -vc json)" = 2
+echo "deb: removing the package"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq vellorapi >/dev/null
+test ! -e /usr/bin/vellor && ! ldconfig -p | grep -q libvellorapi
+echo "deb: installed, built against, sent 2 messages (C and Python), removed cleanly"

@@ -1,0 +1,87 @@
+#!/usr/bin/python3
+"""The Python package against the aiosmtpd capture server: a message from
+memory with a login, a recipient list, the status callback, an exception
+carrying the library's code, and the README's Python example run as written.
+Usage: test_python.py SOURCE-DIR LIBRARY-PATH"""
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SOURCE, LIBRARY = os.path.abspath(sys.argv.pop(1)), os.path.abspath(sys.argv.pop(1))
+sys.path.insert(0, os.path.join(SOURCE, "python"))
+os.environ["VELLORAPI_LIBRARY"] = LIBRARY
+import vellorapi  # noqa: E402
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+class Python(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="vellor-py-")
+        os.environ.update(VELLORAPI_SYSTEM_DIR=cls.dir, VELLORAPI_REGISTRY=os.path.join(cls.dir, "none.reg"),
+                          KORVEXAPI_TIMEOUT_MS="3000")
+        cls.port = free_port()
+        cls.capture = os.path.join(cls.dir, "capture")
+        os.makedirs(cls.capture)
+        cls.server = subprocess.Popen(["/usr/bin/python3", os.path.join(SOURCE, "tests/servers/capture_smtpd.py"),
+                                       "127.0.0.1", str(cls.port), cls.capture, "demo", "s3cret"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(150):
+            if os.path.exists(os.path.join(cls.capture, "ready")):
+                break
+            time.sleep(0.1)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.terminate()
+        cls.server.wait(timeout=10)
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def stored(self):
+        new = os.path.join(self.capture, "Maildir", "new")
+        return sorted(n for n in os.listdir(new) if not n.endswith(".json"))
+
+    def test_send_with_login_list_and_callback(self):
+        before = len(self.stored())
+        seen = []
+        sent = vellorapi.send(sender="py@x.test", to=["a@b.test", "c@d.test"], server_ip="127.0.0.1", port=self.port,
+                              user="demo", password="s3cret", message="Subject: py\r\n\r\nfrom python\r\n",
+                              on_status=lambda status, code, text: seen.append((status, code, text)))
+        self.assertEqual(sent, 1)
+        self.assertEqual(len(self.stored()), before + 1)
+        self.assertIn((922, 0, "Send of 1 message(s) completed"), seen)
+
+    def test_failure_raises_with_the_code(self):
+        with self.assertRaises(vellorapi.VellorError) as caught:
+            vellorapi.send(sender="py@x.test", to="refused@b.test", server_ip="127.0.0.1", port=self.port,
+                           message="Subject: no\r\n\r\nx\r\n")
+        self.assertEqual(caught.exception.code, 903)
+        self.assertIn("recipient", caught.exception.text)
+        with self.assertRaises(ValueError):
+            vellorapi.send(sender="x" * 300, to="a@b.test", message="x")
+
+    def test_readme_example_runs_as_written(self):
+        readme = open(os.path.join(SOURCE, "README.md")).read()
+        example = re.search(r"```python\n(.*?)```", readme, re.S).group(1)
+        env = dict(os.environ, PYTHONPATH=os.path.join(SOURCE, "python"), SMTP_PORT=str(self.port),
+                   SMTP_PASSWORD="s3cret")
+        r = subprocess.run(["/usr/bin/python3", "-c", example], env=env, capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("sent 1", r.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
