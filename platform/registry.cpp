@@ -14,11 +14,15 @@
 #include "platform/registry.h"
 
 #include <strings.h>
+#include <sys/stat.h>
+
+#include <ctime>
 
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -217,13 +221,69 @@ std::string registry_path() {
     return env && *env ? env : "/etc/vellorapi/registry.reg";
 }
 
+namespace {
+
+// The last file parsed, kept while one stat shows the very file that was
+// read: the same device, inode, size and modification time (nanoseconds),
+// and that time more than 50 ms before the read. So every option read sees
+// every edit of the file made before it: an edit changes the inode (a file
+// written anew and renamed), the size or the modification time, and one
+// made so close to the read that the file system's coarse clock could give
+// it the same time is caught by the margin (such a file is read again).
+struct Cache {
+    std::mutex mu;
+    std::string path, sub_key;
+    struct stat st {};
+    timespec read_at{};
+    bool valid = false;
+    std::optional<Key> key;  // empty: the file holds no usable key
+};
+Cache &cache() {
+    static Cache *c = new Cache;
+    return *c;
+}
+
+constexpr long kMarginNs = 50'000'000;
+
+bool same_file(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+bool settled_before(const timespec &mtime, const timespec &read_at) {
+    long long gap = (static_cast<long long>(read_at.tv_sec) - mtime.tv_sec) * 1'000'000'000LL + (read_at.tv_nsec - mtime.tv_nsec);
+    return gap > kMarginNs;
+}
+
+// The key of the file at path, from the cache or read afresh; empty when missing.
+std::optional<Key> current_key(const std::string &path, const std::string &sub) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    Cache &c = cache();
+    std::lock_guard<std::mutex> g(c.mu);
+    if (c.valid && c.path == path && c.sub_key == sub && same_file(c.st, st) && settled_before(st.st_mtim, c.read_at))
+        return c.key;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::unique_ptr<Key> k(load_key(sub));
+    c.path = path;
+    c.sub_key = sub;
+    c.st = st;
+    c.read_at = now;
+    c.valid = true;
+    c.key = k ? std::optional<Key>(*k) : std::nullopt;
+    return c.key;
+}
+
+}  // namespace
+
 long RegOpenKeyExA(HKEY root, const char *subKey, uint32_t, uint32_t, HKEY *result) {
     if (!result) return ERROR_FILE_NOT_FOUND;
     *result = nullptr;
     if (root != HKEY_LOCAL_MACHINE || !subKey) return ERROR_FILE_NOT_FOUND;
-    Key *k = load_key(subKey);
+    std::optional<Key> k = current_key(registry_path(), subKey);
     if (!k) return ERROR_FILE_NOT_FOUND;
-    *result = k;
+    *result = new Key(std::move(*k));
     return ERROR_SUCCESS;
 }
 

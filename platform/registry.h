@@ -1,6 +1,7 @@
 // The registry, read only, for Linux: one key kept in a text file in the
 // Windows registry export format. The file is $VELLORAPI_REGISTRY or
-// /etc/vellorapi/registry.reg, read afresh at every key opening. Shaped like
+// /etc/vellorapi/registry.reg, parsed again whenever one stat at a key
+// opening shows it changed (see the cache in registry.cpp). Shaped like
 // RegOpenKeyExA / RegQueryValueExA / RegCloseKey so the option readers read
 // as on Windows.
 #pragma once

@@ -97,6 +97,15 @@ int recv(unsigned socket, char *buf, std::size_t len, int flags) {
     return static_cast<int>(n);
 }
 
+int recv_once(unsigned socket, char *buf, std::size_t len) {
+    int fd = static_cast<int>(socket);
+    if (socket == 0 || is_spent(fd)) return recv(socket, buf, len, 0);
+    ssize_t n = sys::table().recv(fd, buf, len, 0);
+    if (n < 0 && errno == EINTR) return kInterrupted;
+    if (n < 0) return fail(fd, errno);
+    return static_cast<int>(n);
+}
+
 int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
     int fd = static_cast<int>(socket);
     if (socket == 0 || is_spent(fd)) return recv(socket, buf, len, 0);

@@ -11,6 +11,10 @@ namespace vellor::winsock {
 // partial send returns the count moved.
 int send(unsigned socket, const char *buf, std::size_t len, int flags);
 int recv(unsigned socket, char *buf, std::size_t len, int flags);
+// One receive bounded by the socket's own time-out; kInterrupted when a
+// signal came first (the caller then waits by its own deadline).
+constexpr int kInterrupted = -2;
+int recv_once(unsigned socket, char *buf, std::size_t len);
 // One receive that waits at most `ms` milliseconds for data (a time-out then
 // spends the socket, as a receive time-out does). Signals do not end the wait.
 int recv_within(unsigned socket, char *buf, std::size_t len, int ms);

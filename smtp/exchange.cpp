@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "transport/channel.h"
+#include "transport/companion.h"
 #include "platform/winsock_errors.h"
 
 namespace vellor::smtp {
@@ -63,18 +64,22 @@ int Exchange::send_raw(const char *data, std::size_t len, bool more) {
 }
 
 Exchange::Deadline Exchange::step_deadline() const {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(transport::receive_timeout_ms(socket()));
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(transport::timeout_ms());
 }
 
-int Exchange::read_reply() { return read_reply_by(step_deadline()); }
+int Exchange::read_reply() { return read_reply_by(step_deadline(), true); }
 
-int Exchange::read_reply_by(Deadline deadline) {
+int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::memset(buf_, 0, sizeof buf_);
     reader_.next();
     char chunk[4096];
     while (!reader_.ready()) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        int n = transport::recv_within(socket(), chunk, sizeof chunk, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        int ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        int n = first ? transport::recv_first(socket(), chunk, sizeof chunk, ms)
+                      : transport::recv_within(socket(), chunk, sizeof chunk, ms);
+        first = false;
+        if (n == transport::kInterrupted) continue;
         if (n <= 0) {
             if (n == -1) wsa_error_ = transport::last_error();
             broken_ = true;
@@ -92,7 +97,7 @@ int Exchange::read_reply_by(Deadline deadline) {
 DataWait Exchange::wait_for_data_reply() {
     Deadline deadline = step_deadline();
     for (int received = 0; received < kDataWaitReceives;) {
-        int n = read_reply_by(deadline);
+        int n = read_reply_by(deadline, received == 0);
         ++received;
         if (n == 0) return DataWait::Closed;
         if (n < 0) return DataWait::GaveUp;

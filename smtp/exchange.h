@@ -56,6 +56,10 @@ public:
     }
     // Sends a control line (QUIT, the end-of-data line) and shows it.
     int control(const char *line);
+    // Shows a line that left with other bytes.
+    void note_sent(const char *line) {
+        if (dialogue) dialogue(0, line);
+    }
     int wsa_error() const { return wsa_error_; }
     unsigned socket() const { return session_->nSocket; }
     // True once a receive or send has failed: the connection is of no
@@ -68,7 +72,7 @@ public:
     }
 
 private:
-    int read_reply_by(Deadline deadline);
+    int read_reply_by(Deadline deadline, bool first);
     Deadline step_deadline() const;
 
     TCPSESSION_STRUCTURE *session_;

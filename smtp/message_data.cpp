@@ -32,6 +32,7 @@ namespace vellor::smtp {
 
 namespace {
 constexpr std::size_t kFileBlock = 1 << 20;
+constexpr uint64_t kKeptWhole = 64 * 1024;  // a file up to this size is read once and sent from memory
 }
 
 bool check_message_source(Transaction &t) {
@@ -43,7 +44,8 @@ bool check_message_source(Transaction &t) {
         r->nErrorCode = 910;
         return false;
     }
-    if (!empty(r->szMessageFile) && !files::exists(fs(r->szMessageFile))) {
+    // A queue pass has just found its entry: the open of the body checks it.
+    if (!empty(r->szMessageFile) && !r->bMessageDirectory && !files::exists(fs(r->szMessageFile))) {
         t.call.both(920, 910, format("Specified mail message of [%s] cannot be found", fs(r->szMessageFile).c_str()));
         r->nErrorCode = 910;
         return false;
@@ -76,8 +78,10 @@ bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
             return false;
         }
         dots.feed(buf.get(), static_cast<std::size_t>(got));
+        if (b.size <= kKeptWhole) b.kept.append(buf.get(), static_cast<std::size_t>(got));
         at += static_cast<uint64_t>(got);
     }
+    if (b.size <= kKeptWhole) b.data = b.kept.data();
     return true;
 }
 
@@ -97,7 +101,9 @@ bool open_source(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
     int64_t size = 0;
     b.fd = files::open_regular(fs(r->szMessageFile), r->bMessageDirectory != 0, size);
     if (b.fd < 0) {
-        t.fail(910, format("Message file [%s] is not a regular file that can be read: not sent", fs(r->szMessageFile).c_str()));
+        t.fail(910, r->bMessageDirectory
+                        ? format("Queued entry [%s] skipped: it is not a regular file that can be read", fs(r->szMessageFile).c_str())
+                        : format("Message file [%s] is not a regular file that can be read: not sent", fs(r->szMessageFile).c_str()));
         return false;
     }
     b.size = static_cast<uint64_t>(size);
@@ -111,7 +117,7 @@ bool prepare_body(Transaction &t) {
     LoneDotFinder dots;
     if (!open_source(t, b, dots)) return false;
     if (!dots.finish()) return true;
-    if (options::dot_stuffing() != 0) {
+    if (t.opts.dot_stuffing != 0) {
         b.stuff = true;
         return true;
     }
@@ -137,7 +143,9 @@ public:
     explicit BodySender(Transaction &t) : t_(t), b_(t.body) {
         if (b_.fd >= 0) buf_.reset(new char[kFileBlock]);
     }
-    bool send(uint64_t at, uint64_t n) {
+    // with_end: a small body and the end-of-data line leave in one send.
+    bool send(uint64_t at, uint64_t n, bool with_end = false) {
+        if (with_end && b_.data) return send_with_end(b_.data + at, static_cast<std::size_t>(n));
         while (n > 0) {
             std::size_t piece = static_cast<std::size_t>(std::min<uint64_t>(n, b_.data ? n : kFileBlock));
             const char *text = b_.data ? b_.data + at : read(at, piece);
@@ -158,6 +166,14 @@ private:
         }
         return buf_.get();
     }
+    bool send_with_end(const char *text, std::size_t n) {
+        if (b_.stuff) dot_stuff(text, n, line_start_, stuffed_);
+        else stuffed_.assign(text, n);
+        stuffed_ += "\r\n.\r\n";
+        if (t_.x.send_raw(stuffed_.data(), stuffed_.size()) == -1) return false;
+        t_.end_sent = true;
+        return true;
+    }
     bool send_text(const char *text, std::size_t n) {
         if (!b_.stuff) return t_.x.send_raw(text, n, true) != -1;  // the end-of-data line follows at once
         dot_stuff(text, n, line_start_, stuffed_);
@@ -174,10 +190,10 @@ private:
 bool transmit(Transaction &t) {
     uint64_t length = t.body.size;
     int block = t.session()->nSendBlockSize;
-    bool percent = options::send_percent_sent() != 0;
+    bool percent = t.opts.send_percent_sent != 0;
     BodySender sender(t);
     if (!(percent && block > 0 && length > static_cast<uint64_t>(block))) {
-        if (!sender.send(0, length)) return false;
+        if (!sender.send(0, length, length <= kKeptWhole)) return false;
         if (percent) t.call.status(926, 0, "100");
         return true;
     }

@@ -26,13 +26,14 @@ namespace smtp {
 constexpr const char *kHeloFallback = "localhost.localdomain";
 constexpr const char *kHeloRepeatFallback = "client.localdomain";
 
-std::function<void(int, const std::string &)> dialogue_of(Call &call) {
-    if (options::transcript() == 0) return nullptr;
+std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on) {
+    if (!on) return nullptr;
     return [&call](int code, const std::string &text) { call.status(VELLOR_STATUS_DIALOGUE, code, text); };
 }
 
-Transaction::Transaction(Call &c, Variant v, int f) : call(c), variant(v), flag(f), x(c.session) {
-    x.dialogue = dialogue_of(c);
+Transaction::Transaction(Call &c, Variant v, int f)
+    : call(c), variant(v), flag(f), x(c.session), opts(options::message_options()) {
+    x.dialogue = dialogue_of(c, opts.transcript != 0);
 }
 
 std::string Transaction::numbered(const std::string &text) const {
@@ -128,6 +129,7 @@ namespace {
 void step_mail_from(Transaction &t) {
     std::string sender = fs(t.req()->szSender);
     int sent = t.x.command("MAIL FROM: <%s>\r\n", sender.c_str());
+    t.mail_sent = sent != -1;
     if (sent != -1) t.x.read_reply();
     if (sent != -1 && !t.x.begins("550") && t.x.begins("250")) return;
     if (sent == -1) t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
@@ -211,7 +213,8 @@ void step_data(Transaction &t) {
 // End of data. Expects "250 " or "250-" (not "550"). A refused message ends
 // a whole conversation with QUIT; a batch goes on with RSET instead.
 void step_end_of_data(Transaction &t) {
-    t.x.control("\r\n.\r\n");
+    if (t.end_sent) t.x.note_sent(".");  // it left with the body
+    else t.x.control("\r\n.\r\n");
     t.x.read_reply();
     if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
         if (t.relay()) t.x.control("QUIT\r\n");
@@ -326,7 +329,7 @@ namespace {
 // one: the replies left unread, then RSET answered "250". A connection that
 // broke, or does not answer so, is closed.
 void reset_after_failure(Transaction &t) {
-    if (t.call.session->nSocket == 0) return;
+    if (t.call.session->nSocket == 0 || !t.mail_sent) return;
     bool ok = !t.x.broken();
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
     if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.begins("250")) return;
@@ -364,7 +367,7 @@ int SMTP_Deliver_Batch_Message(Call &call, int firstFlag) {
 
 bool SMTP_End_Batch(Call &call) {
     Exchange x(call.session);
-    x.dialogue = dialogue_of(call);
+    x.dialogue = dialogue_of(call, options::transcript() != 0);
     x.control("QUIT\r\n");
     x.read_reply();
     return transport::close_socket(call.block, call.session);

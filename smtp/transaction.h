@@ -9,6 +9,7 @@
 #include <string>
 
 #include "smtp/exchange.h"
+#include "support/options.h"
 #include "support/report.h"
 
 namespace vellor {
@@ -43,7 +44,8 @@ public:
     MessageBody(const MessageBody &) = delete;
     MessageBody &operator=(const MessageBody &) = delete;
     ~MessageBody();
-    const char *data = nullptr;  // the block's text, or null for a file
+    const char *data = nullptr;  // the text in memory (a block, or a small file read whole), else null
+    std::string kept;            // a small file's text
     int fd = -1;                 // the message file, or -1
     uint64_t size = 0;           // bytes of text before any stuffing
     bool stuff = false;          // lines beginning "." go out with one more
@@ -56,9 +58,12 @@ struct Transaction {
     Variant variant;
     int flag;
     Exchange x;
+    options::MessageOptions opts;  // read once, when the transaction starts
     MessageBody body;
     bool failed = false;
     int unread_replies = 0;  // RCPT replies left unread after a refusal
+    bool mail_sent = false;  // MAIL FROM went out: a batch must reset
+    bool end_sent = false;   // the end-of-data line left with the body
 
     Transaction(Call &c, Variant v, int f);  // the dialogue shown when the Transcript option asks
     SMTPSEND_STRUCTURE *req() const { return call.req; }
@@ -70,8 +75,8 @@ struct Transaction {
     void fail(int code, const std::string &text);
 };
 
-// The dialogue reporter of the Transcript option, or nothing when it is off.
-std::function<void(int, const std::string &)> dialogue_of(Call &call);
+// The dialogue reporter when the Transcript option is on, else nothing.
+std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on);
 
 // Message data (message_data.cpp).
 bool check_message_source(Transaction &t);  // false: -1 with 910

@@ -40,8 +40,9 @@ void reset_delivery_table();
 bool close_batch_connection(Call &call);
 
 // Message directory helpers shared by the relay and MX passes.
-// A queued entry is sent only when it is a regular file itself and its path
-// fits the record; false after a report saying why it was skipped.
+// A queued entry is sent only when its path fits the record (and, checked
+// when it is opened, it is a regular file itself); false after a report
+// saying why it was skipped.
 bool usable_entry(Call &call, const std::string &path);
 // Reads the message's envelope into the request; false after a report
 // saying why the message cannot go (the file stays).

@@ -30,12 +30,11 @@ int count_queued(const std::string &directory) {
     return files::count_matches(directory + "*." + options::msg_extension());
 }
 
+// The path must fit the record; whether the entry is a regular file is
+// checked where it is opened (the message body), without a link followed.
 bool usable_entry(Call &c, const std::string &path) {
-    const char *why = nullptr;
-    if (path.size() >= sizeof c.req->szMessageFile) why = "its path is longer than the record's message file field";
-    else if (!files::is_plain_file(path)) why = "it is not a regular file";
-    if (!why) return true;
-    c.both(920, 910, format("Queued entry [%s] skipped: %s", path.c_str(), why));
+    if (path.size() < sizeof c.req->szMessageFile) return true;
+    c.both(920, 910, format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
     return false;
 }
 

@@ -9,6 +9,7 @@
 #include "msgfiles/message_details.h"
 #include "submit/delivery.h"
 #include "submit/recipients.h"
+#include "support/log_file.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -165,6 +166,7 @@ using namespace vellor;
 extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, SMTPSEND_STRUCTURE *request,
                                                   VELLOR_STATUS_CALLBACK statusCallback) {
     if (!request) return -1;
+    LogBatch lines;  // every line of this call is on disk before it returns
     // Each send has its own companion block and session record, so sends
     // on several threads at once share no companion state.
     TCPLIBRARY_STRUCTURE block;

@@ -1,5 +1,6 @@
 // Log file lines: "YYYY/MM/DD  hh:mm:ss <text>\r\n", appended with one write
-// per line, the file opened and closed for every line. A text is first cut
+// per line (or, within a LogBatch, per batch of lines), the file opened and
+// closed for every write. A text is first cut
 // to the 1024-byte text buffer and then, so that the whole line with its
 // stamp and CR LF fits the 1024-byte line buffer, to its first 1000
 // characters. Trimming runs before the first line after loading and then
@@ -29,8 +30,37 @@ constexpr std::size_t kMaxText = kLineBuffer - 1 - kStampAndEnd;
 constexpr long long kMiB = 1048576;
 
 std::atomic<int> g_counter{0};
+constexpr std::size_t kHeld = 64 * 1024;
+
+struct Held {
+    int depth = 0;
+    std::string lines;
+};
+thread_local Held t_held;
+
+// Appends whole lines to the log in force, when the log is on.
+void append(const std::string &lines) {
+    if (lines.empty() || options::use_log_file() == 0) return;
+    int fd = files::open_append_create(log_file_path());
+    if (fd < 0) return;
+    // The file is open for appending: the lines go to its end in one write.
+    files::write_all(fd, lines.data(), lines.size());
+    files::close(fd);
+}
+
+void flush_held() {
+    std::string lines;
+    lines.swap(t_held.lines);
+    append(lines);
+}
 
 }  // namespace
+
+LogBatch::LogBatch() { ++t_held.depth; }
+
+LogBatch::~LogBatch() {
+    if (--t_held.depth == 0) flush_held();
+}
 
 int log_line_counter() { return g_counter.load(std::memory_order_relaxed); }
 void set_log_line_counter(int value) { g_counter.store(value, std::memory_order_relaxed); }
@@ -73,25 +103,28 @@ void Trim_Log(const std::string &path) {
 }
 
 void Write_Log(const std::string &text) {
-    if (options::use_log_file() == 0) return;
+    if (t_held.depth == 0 && options::use_log_file() == 0) return;
     std::string body = text.substr(0, kMaxText);
     platform::LocalTime t = platform::local_time();
-    std::string path = log_file_path();
     int counter = g_counter.load(std::memory_order_relaxed);
     if (counter < 10 || counter > 250) {
         g_counter.store(11, std::memory_order_relaxed);
-        Trim_Log(path);
+        flush_held();  // the lines before the trim go first
+        if (options::use_log_file() != 0) Trim_Log(log_file_path());
     } else {
         g_counter.store(counter + 1, std::memory_order_relaxed);
     }
-    int fd = files::open_append_create(path);
-    if (fd < 0) return;
     char line[kLineBuffer];
     int n = std::snprintf(line, sizeof line, "%04d/%02d/%02d  %02d:%02d:%02d %s\r\n", t.year, t.month, t.day,
                           t.hour, t.minute, t.second, body.c_str());
-    // The file is open for appending: the line goes to its end in one write.
-    if (n > 0) files::write_all(fd, line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
-    files::close(fd);
+    if (n <= 0) return;
+    std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1);
+    if (t_held.depth == 0) {
+        append(std::string(line, len));
+        return;
+    }
+    t_held.lines.append(line, len);
+    if (t_held.lines.size() >= kHeld) flush_held();
 }
 
 }  // namespace vellor

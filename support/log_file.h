@@ -9,6 +9,19 @@ namespace vellor {
 void Write_Log(const std::string &text);
 void Trim_Log(const std::string &path);
 
+// The lines of one call of the library: while one of these lives on a
+// thread, that thread's lines are held and written with one append when it
+// ends (sooner when 64 KiB are held, and before a trim), so every line is on
+// disk, in order, before the call that wrote it returns. Whether the log is
+// on, and where it is, is read when the lines are written.
+class LogBatch {
+public:
+    LogBatch();
+    ~LogBatch();
+    LogBatch(const LogBatch &) = delete;
+    LogBatch &operator=(const LogBatch &) = delete;
+};
+
 // The path Write_Log writes to now ("logfile" option or the default).
 std::string log_file_path();
 

@@ -15,16 +15,18 @@ using namespace vellor::reg;
 
 constexpr const char *kKey = "Software\\orvane\\vellorapi\\Options";
 
-int32_t read_number(const char *name, int32_t key_missing, int32_t value_missing) {
-    int32_t value = value_missing;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return key_missing;
+int32_t query_number(HKEY key, const char *name, int32_t value_missing) {
     uint8_t data[4] = {0, 0, 0, 0};
     uint32_t size = sizeof data;
-    if (RegQueryValueExA(key, name, nullptr, nullptr, data, &size) == ERROR_SUCCESS) {
-        // Shorter data fills the low bytes of the zeroed variable.
-        value = static_cast<int32_t>(data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t(data[3]) << 24));
-    }
+    if (RegQueryValueExA(key, name, nullptr, nullptr, data, &size) != ERROR_SUCCESS) return value_missing;
+    // Shorter data fills the low bytes of the zeroed variable.
+    return static_cast<int32_t>(data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t(data[3]) << 24));
+}
+
+int32_t read_number(const char *name, int32_t key_missing, int32_t value_missing) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return key_missing;
+    int32_t value = query_number(key, name, value_missing);
     RegCloseKey(key);
     return value;
 }
@@ -55,5 +57,18 @@ int32_t secure_connection() { return read_number("SecureConnection", 0, 0); }
 int32_t tls_verify_peer() { return read_number("TLSVerifyPeer", 1, 1); }
 std::string tls_ca_file() { return read_text("TLSCAFile", 260); }
 int32_t transcript() { return read_number("Transcript", 0, 0); }
+int32_t pipelining() { return read_number("Pipelining", 0, 0); }
+
+MessageOptions message_options() {
+    MessageOptions o;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return o;
+    o.send_percent_sent = query_number(key, "SendPercentSent", 0);
+    o.dot_stuffing = query_number(key, "DotStuffing", 0);
+    o.transcript = query_number(key, "Transcript", 0);
+    o.pipelining = query_number(key, "Pipelining", 0);
+    RegCloseKey(key);
+    return o;
+}
 
 }  // namespace vellor::options

@@ -1,6 +1,7 @@
 // The registry options, one reader per option, each opening the key, querying
-// one value and closing the key again: nothing is cached, so a change takes
-// effect at the next use.
+// one value and closing the key again, so a change takes effect at the next
+// use (the registry keeps the parsed file only while one stat shows it
+// unchanged).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -19,5 +20,12 @@ int32_t secure_connection();       // "SecureConnection": 0 / 0 (1 STARTTLS, 2 T
 int32_t tls_verify_peer();         // "TLSVerifyPeer": 1 / 1
 std::string tls_ca_file();         // "TLSCAFile": empty / empty
 int32_t transcript();              // "Transcript": 0 / 0 (the dialogue as status 927)
+int32_t pipelining();              // "Pipelining": 0 / 0
+
+// The options one message's transaction uses, read with one key opening.
+struct MessageOptions {
+    int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
+};
+MessageOptions message_options();
 
 }  // namespace vellor::options

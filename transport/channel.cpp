@@ -27,6 +27,13 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
     return n;
 }
 
+int recv_first(unsigned socket, char *buf, std::size_t len, int ms) {
+    t_tls_failed = false;
+    if (has_tls(socket)) return recv_within(socket, buf, len, ms);
+    int n = winsock::recv_once(socket, buf, len);
+    return n == winsock::kInterrupted ? kInterrupted : n;
+}
+
 int last_error() { return t_tls_failed ? tls_error() : winsock::WSAGetLastError(); }
 
 int receive_timeout_ms(unsigned socket) { return winsock::receive_timeout_ms(socket); }

@@ -11,6 +11,11 @@ namespace vellor::transport {
 int send(unsigned socket, const char *data, std::size_t len, bool more);
 // One receive within `ms`: the count, 0 when the peer closed, -1 on failure.
 int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
+// The first receive of a wait, bounded by the socket's own time-out (one
+// system call when the reply comes in one piece); kInterrupted when a
+// signal came first, so the caller goes on by its deadline.
+constexpr int kInterrupted = -2;
+int recv_first(unsigned socket, char *buf, std::size_t len, int ms);
 int last_error();
 int receive_timeout_ms(unsigned socket);
 
