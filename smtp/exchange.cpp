@@ -38,6 +38,28 @@ int Exchange::command(const char *fmt, ...) {
     return send_raw(buf_, len);
 }
 
+bool Exchange::queue(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf_, sizeof buf_, fmt, ap);
+    va_end(ap);
+    std::size_t len = std::strlen(buf_);
+    if (!one_line(buf_, len)) {
+        wsa_error_ = winsock::WSAEINVAL;
+        queued_.clear();
+        return false;
+    }
+    if (dialogue) dialogue(0, std::string(buf_, len >= 2 ? len - 2 : len));
+    queued_.append(buf_, len);
+    return true;
+}
+
+int Exchange::flush() {
+    std::string out;
+    out.swap(queued_);
+    return send_raw(out.data(), out.size());
+}
+
 int Exchange::control(const char *line) {
     std::size_t len = std::strlen(line);
     if (dialogue) {

@@ -54,6 +54,13 @@ public:
     void note(const std::string &text) {
         if (dialogue) dialogue(-1, text);
     }
+    // Pipelining: commands formatted and checked as command() does, held,
+    // then sent in one write by flush().
+    bool queue(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+    int flush();
+    // The connection is of no further use (it is in a state no command can
+    // leave cleanly).
+    void abandon() { broken_ = true; }
     // Sends a control line (QUIT, the end-of-data line) and shows it.
     int control(const char *line);
     // Shows a line that left with other bytes.
@@ -81,6 +88,7 @@ private:
     int wsa_error_ = 0;
     bool broken_ = false;
     bool secret_ = false;
+    std::string queued_;
 };
 
 }  // namespace vellor::smtp

@@ -6,6 +6,8 @@
 //                    as after HELO (login, MAIL FROM, ...);
 //  2 TLS at once   - the handshake before the greeting, then EHLO (HELO only
 //                    when the server refuses EHLO) and on as after HELO.
+// With the Pipelining option on, the plain session greets with EHLO too (HELO
+// when it is refused), to learn whether the server offers PIPELINING.
 // A secure session that cannot be had fails before any login or envelope
 // is sent: code 907 and a report saying why. The certificate is checked
 // against the relay's name in szServer (the recipient's domain for MX
@@ -75,6 +77,7 @@ void ehlo_or_helo(Transaction &t) {
         step_helo(t, "HELO");
         return;
     }
+    note_extensions(t);
     SMTPSEND_STRUCTURE *r = t.req();
     if (!empty(r->szAuthUser) && !empty(r->szAuthPassword)) login(t);
 }
@@ -94,7 +97,8 @@ void open_session(Transaction &t) {
             return;
         default:
             t.x.read_reply();  // greeting, not judged
-            step_helo(t, "HELO");
+            if (t.opts.pipelining) ehlo_or_helo(t);  // EHLO tells whether the server pipelines
+            else step_helo(t, "HELO");
     }
 }
 

@@ -12,8 +12,11 @@
 
 #include <vector>
 
+#include <cstring>
+
 #include "msgfiles/message_details.h"
 #include "platform/files.h"
+#include "smtp/ehlo.h"
 #include "smtp/auth_encode.h"
 #include "submit/recipients.h"
 #include "support/options.h"
@@ -98,6 +101,7 @@ void step_helo(Transaction &t, const char *verb) {
             return;
         }
         t.x.read_reply();
+        if (std::strcmp(verb, "EHLO") == 0) note_extensions(t);
         if (!t.x.contains("250")) {
             r->nErrorCode = 901;
             t.failed = true;
@@ -116,6 +120,10 @@ void step_helo(Transaction &t, const char *verb) {
     t.fail(901, "HELO command was refused...");
 }
 
+void note_extensions(Transaction &t) {
+    t.call.peer_pipelines = t.x.begins("250") && ehlo_extensions(t.x.full_reply()).count("PIPELINING") != 0;
+}
+
 std::string hello_name(Transaction &t) {
     std::string domain = helo_domain(t.req());
     return domain.empty() ? kHeloFallback : domain;
@@ -131,9 +139,29 @@ void step_mail_from(Transaction &t) {
     int sent = t.x.command("MAIL FROM: <%s>\r\n", sender.c_str());
     t.mail_sent = sent != -1;
     if (sent != -1) t.x.read_reply();
-    if (sent != -1 && !t.x.begins("550") && t.x.begins("250")) return;
+    if (sent != -1 && mail_reply_ok(t.x)) return;
     if (sent == -1) t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
-    t.fail(902, format("Senders details [%s] were refused...", sender.c_str()));
+    mail_refused(t);
+}
+
+}  // namespace
+
+bool mail_reply_ok(const Exchange &x) { return !x.begins("550") && x.begins("250"); }
+bool rcpt_reply_ok(const Exchange &x) { return !x.begins("550") && (x.begins("250") || x.begins("250-")); }
+
+void mail_refused(Transaction &t) {
+    t.fail(902, format("Senders details [%s] were refused...", fs(t.req()->szSender).c_str()));
+}
+
+void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
+    t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...", rcpt.c_str()));
+}
+
+void rcpt_announced(Transaction &t, const std::string &rcpt) {
+    if (!t.relay()) return;
+    std::string line = t.numbered(format("Recipient address of [%s] accepted...", rcpt.c_str()));
+    t.call.log(line);
+    t.call.status(921, 0, line);
 }
 
 // The addresses to name in RCPT TO, by mode.
@@ -169,6 +197,8 @@ std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
     return out;
 }
 
+namespace {
+
 // RCPT TO, one per recipient. Expects "250" or "250-" (not "550").
 // After a refusal the remaining commands are still sent, their replies
 // counted as unread so a batch can read them before its RSET.
@@ -181,18 +211,13 @@ void step_rcpt_to(Transaction &t) {
             t.fail(903, format(singular ? "Recipient address [%s] was refused..." : "Recipient address [%s] were refused...", rcpt_c));
             continue;
         }
-        if (t.relay()) {
-            std::string line = t.numbered(format("Recipient address of [%s] accepted...", rcpt_c));
-            t.call.log(line);
-            t.call.status(921, 0, line);
-        }
+        rcpt_announced(t, rcpt);
         if (t.failed) {
             ++t.unread_replies;
             continue;
         }
         t.x.read_reply();
-        if (t.x.begins("550") || !(t.x.begins("250") || t.x.begins("250-")))
-            t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...", rcpt_c));
+        if (!rcpt_reply_ok(t.x)) rcpt_refused(t, rcpt, singular);
     }
 }
 
@@ -295,9 +320,13 @@ bool arguments_safe(Transaction &t) {
 
 // MAIL FROM to the end report, shared by both variants.
 void message_steps(Transaction &t) {
-    if (!t.failed) step_mail_from(t);
-    if (!t.failed) step_rcpt_to(t);
-    if (!t.failed) step_data(t);
+    if (!t.failed && t.opts.pipelining && t.call.peer_pipelines) {
+        pipelined_envelope(t);
+    } else {
+        if (!t.failed) step_mail_from(t);
+        if (!t.failed) step_rcpt_to(t);
+        if (!t.failed) step_data(t);
+    }
     if (!t.failed) send_body(t);
     if (!t.failed) step_end_of_data(t);
     step_end_report(t);

@@ -7,6 +7,7 @@
 // Both return 0 when the server accepted the message, -1 otherwise.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "smtp/exchange.h"
 #include "support/options.h"
@@ -90,9 +91,24 @@ void login_batch(Transaction &t);
 void login(Transaction &t);  // the variant's own login
 
 // The greeting command and what follows it (transaction.cpp); the name it
-// gives (szHeloDomain, the sender's domain, or the fall-back).
+// gives (szHeloDomain, the sender's domain, or the fall-back); what an EHLO
+// reply offers (PIPELINING is kept for the connection).
 void step_helo(Transaction &t, const char *verb);
 std::string hello_name(Transaction &t);
+void note_extensions(Transaction &t);
+
+// The envelope steps' judgments and reports, shared by the lockstep and the
+// pipelined dialogue (transaction.cpp).
+bool mail_reply_ok(const Exchange &x);
+bool rcpt_reply_ok(const Exchange &x);
+void mail_refused(Transaction &t);
+void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular);
+void rcpt_announced(Transaction &t, const std::string &rcpt);
+std::vector<std::string> recipients_of(Transaction &t, bool &singular);
+// MAIL, RCPT and DATA in one write, the replies judged in order
+// (pipelined_envelope.cpp); only when the Pipelining option is on and the
+// server offers PIPELINING.
+void pipelined_envelope(Transaction &t);
 
 // From the connection to the end of the greeting (session_open.cpp): the
 // greeting and HELO in the clear, or with the SecureConnection option the

@@ -26,6 +26,9 @@ struct Call {
     // was meant for has accepted it.
     std::vector<std::string> *held_files = nullptr;
 
+    // The connection's server offered PIPELINING in its EHLO reply.
+    bool peer_pipelines = false;
+
     std::string prefixed(const std::string &text) const { return "VellorAPI [" + app + "] - " + text; }
     void log(const std::string &line) const;                          // log only
     void status(int st, int code, const std::string &text) const;     // callback only

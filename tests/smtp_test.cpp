@@ -157,6 +157,43 @@ TEST_F(Smtp, TranscriptOptionShowsTheDialogueWithTheLoginMasked) {
     }
 }
 
+struct PipelineRow {
+    const char *name;
+    Script script;
+    int rc;
+    std::string transcript;
+};
+
+TEST_F(Smtp, PipeliningOptionSendsTheEnvelopeInOneWrite) {
+    env.registry("\"Pipelining\"=dword:00000001\r\n");
+    const std::string ehlo = "EHLO origin.test\r\n";
+    const std::string envelope = "MAIL FROM: <sender@origin.test>\r\nRCPT TO: <rcpt@dest.test>\r\nDATA\r\n";
+    auto offer = [](const char *extensions) { return Script().say("220 hi\r\n").line().say(extensions); };
+    PipelineRow rows[] = {
+        // The peer reads all three commands before it answers: a client that
+        // waited for the MAIL reply would never get one.
+        {"offered", offer("250-hi\r\n250 PIPELINING\r\n").line().line().line()
+                        .say("250 ok\r\n250 ok\r\n354 go\r\n").data().say("250 queued\r\n").line(),
+         0, ehlo + envelope + kBody + "\r\n.\r\nQUIT\r\n"},
+        {"recipient refused, DATA answered 354: no end of data", offer("250-hi\r\n250 PIPELINING\r\n").line().line().line()
+             .say("250 ok\r\n550 no\r\n354 go\r\n").pause(300),
+         -1, ehlo + envelope},
+        {"not offered: lockstep", Script::replies("220 hi\r\n", {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                                       .data().say("250 queued\r\n").line(),
+         0, ehlo + envelope + kBody + "\r\n.\r\nQUIT\r\n"},
+        {"EHLO refused: HELO", Script::replies("220 hi\r\n", {"500 what\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n",
+                                                               "354 go\r\n"}).data().say("250 queued\r\n").line(),
+         0, ehlo + kHappy},
+    };
+    for (auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        call.peer_pipelines = false;
+        ScriptPeer peer(row.script);
+        EXPECT_EQ(deliver(peer), row.rc);
+        EXPECT_EQ(peer.transcript(), row.transcript);
+    }
+}
+
 TEST_F(Smtp, AuthPlainFallbackSendsTheCallersOwnTexts) {
     struct Case {
         const char *reply;

@@ -1,0 +1,51 @@
+// The envelope with the Pipelining option, to a server that offers
+// PIPELINING: MAIL FROM, every RCPT TO and DATA leave in one write; the
+// replies are then read in order and judged as the lockstep dialogue judges
+// them. A refused sender or recipient fails the transaction as it would
+// there; when DATA was nevertheless answered "354", no end-of-data line is
+// ever sent (an empty message could go to the recipients that were
+// accepted): the connection is closed instead, and a batch connects again.
+#include "smtp/transaction.h"
+#include "support/text.h"
+
+namespace vellor::smtp {
+namespace {
+
+bool queue_envelope(Transaction &t, const std::vector<std::string> &rcpts) {
+    bool ok = t.x.queue("MAIL FROM: <%s>\r\n", fs(t.req()->szSender).c_str());
+    for (const std::string &r : rcpts) ok = ok && t.x.queue("RCPT TO: <%s>\r\n", r.c_str());
+    return ok && t.x.queue("DATA\r\n") && t.x.flush() != -1;
+}
+
+void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool singular) {
+    t.x.read_reply();
+    if (!mail_reply_ok(t.x)) mail_refused(t);
+    for (const std::string &r : rcpts) {
+        rcpt_announced(t, r);
+        t.x.read_reply();
+        if (!t.failed && !rcpt_reply_ok(t.x)) rcpt_refused(t, r, singular);
+    }
+    int got = t.x.read_reply();
+    bool ready = got > 0 && (t.x.begins("354 ") || t.x.begins("354-"));
+    if (ready && t.failed) {
+        t.x.abandon();  // in the data phase with the envelope refused: never send "."
+        return;
+    }
+    if (!ready && !t.failed) t.failed = true;
+}
+
+}  // namespace
+
+void pipelined_envelope(Transaction &t) {
+    bool singular = false;
+    std::vector<std::string> rcpts = recipients_of(t, singular);
+    if (!queue_envelope(t, rcpts)) {
+        t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+        mail_refused(t);
+        return;
+    }
+    t.mail_sent = true;
+    judge_replies(t, rcpts, singular);
+}
+
+}  // namespace vellor::smtp
