@@ -2,6 +2,9 @@
 #include "platform/file_search.h"
 
 #include <dirent.h>
+#include <strings.h>
+
+#include <cstring>
 
 #include <algorithm>
 #include <cctype>
@@ -58,18 +61,22 @@ bool Search::first(const std::string &pattern) {
     DIR *d = ::opendir(resolve_nocase(dir).c_str());
     if (!d) return false;
     while (dirent *e = ::readdir(d)) {
-        if (wildcard_match(mask, e->d_name)) names_.emplace_back(e->d_name);
+        if (!wildcard_match(mask, e->d_name)) continue;
+        starts_.push_back(static_cast<uint32_t>(text_.size()));
+        text_.append(e->d_name);
+        text_.push_back('\0');
     }
     ::closedir(d);
-    std::sort(names_.begin(), names_.end(), [](const std::string &a, const std::string &b) {
-        int c = compare_nocase(a, b);
-        return c != 0 ? c < 0 : a < b;
+    const char *base = text_.data();
+    std::sort(starts_.begin(), starts_.end(), [base](uint32_t a, uint32_t b) {
+        int c = ::strcasecmp(base + a, base + b);
+        return c != 0 ? c < 0 : std::strcmp(base + a, base + b) < 0;
     });
-    return !names_.empty();
+    return !starts_.empty();
 }
 
 bool Search::next() {
-    if (pos_ + 1 >= names_.size()) return false;
+    if (pos_ + 1 >= starts_.size()) return false;
     ++pos_;
     return true;
 }

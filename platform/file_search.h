@@ -4,22 +4,30 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <cstdint>
 #include <vector>
 
 namespace vellor::files {
 
 bool wildcard_match(const std::string &pattern, const std::string &name);
 
+// The matching names are kept in one buffer (a queue of 50,000 files costs
+// well under a megabyte) and handed out in order.
 class Search {
 public:
     // pattern is a path whose last component may hold wildcards.
     bool first(const std::string &pattern);  // false when nothing matches
     bool next();                              // false at the end
-    const std::string &name() const { return names_[pos_]; }
-    void close() { names_.clear(); pos_ = 0; }
+    std::string name() const { return std::string(text_.data() + starts_[pos_]); }
+    void close() {
+        text_.clear();
+        starts_.clear();
+        pos_ = 0;
+    }
 
 private:
-    std::vector<std::string> names_;
+    std::string text_;               // the names, each ended by a NUL
+    std::vector<uint32_t> starts_;   // where each begins, in name order
     std::size_t pos_ = 0;
 };
 

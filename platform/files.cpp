@@ -132,6 +132,18 @@ int create_truncate(const std::string &path, bool read_too) {
     return sys::table().open(resolve_nocase(path).c_str(), mode | O_CREAT | O_TRUNC, 0644);
 }
 
+int open_read_write(const std::string &path) { return path.empty() ? -1 : open_nocase(path, O_RDWR); }
+
+bool write_at(int fd, const void *buf, std::size_t n, int64_t offset) {
+    auto *p = static_cast<const char *>(buf);
+    for (std::size_t done = 0; done < n;) {
+        ssize_t w = ::pwrite(fd, p + done, n - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (w <= 0) return false;
+        done += static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
 bool remove(const std::string &path) {
     return !path.empty() && sys::table().unlink(resolve_nocase(path).c_str()) == 0;
 }

@@ -23,6 +23,8 @@ bool is_plain_file(const std::string &path);
 int open_append_create(const std::string &path);      // OPEN_ALWAYS, writes go to the end; a new file is 0600
 int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
 bool remove(const std::string &path);                 // DeleteFileA
+int open_read_write(const std::string &path);         // an existing file, -1 on failure
+bool write_at(int fd, const void *buf, std::size_t n, int64_t offset);
 bool read_all(int fd, void *buf, std::size_t n, std::size_t &got);
 bool write_all(int fd, const void *buf, std::size_t n);
 void close(int fd);

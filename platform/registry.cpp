@@ -236,7 +236,7 @@ struct Cache {
     struct stat st {};
     timespec read_at{};
     bool valid = false;
-    std::optional<Key> key;  // empty: the file holds no usable key
+    std::shared_ptr<const Key> key;  // null: the file holds no usable key
 };
 Cache &cache() {
     static Cache *c = new Cache;
@@ -255,10 +255,10 @@ bool settled_before(const timespec &mtime, const timespec &read_at) {
     return gap > kMarginNs;
 }
 
-// The key of the file at path, from the cache or read afresh; empty when missing.
-std::optional<Key> current_key(const std::string &path, const std::string &sub) {
+// The key of the file at path, from the cache or read afresh; null when missing.
+std::shared_ptr<const Key> current_key(const std::string &path, const std::string &sub) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (::stat(path.c_str(), &st) != 0) return nullptr;
     Cache &c = cache();
     std::lock_guard<std::mutex> g(c.mu);
     if (c.valid && c.path == path && c.sub_key == sub && same_file(c.st, st) && settled_before(st.st_mtim, c.read_at))
@@ -271,7 +271,7 @@ std::optional<Key> current_key(const std::string &path, const std::string &sub) 
     c.st = st;
     c.read_at = now;
     c.valid = true;
-    c.key = k ? std::optional<Key>(*k) : std::nullopt;
+    c.key = std::shared_ptr<const Key>(k.release());
     return c.key;
 }
 
@@ -281,15 +281,15 @@ long RegOpenKeyExA(HKEY root, const char *subKey, uint32_t, uint32_t, HKEY *resu
     if (!result) return ERROR_FILE_NOT_FOUND;
     *result = nullptr;
     if (root != HKEY_LOCAL_MACHINE || !subKey) return ERROR_FILE_NOT_FOUND;
-    std::optional<Key> k = current_key(registry_path(), subKey);
+    std::shared_ptr<const Key> k = current_key(registry_path(), subKey);
     if (!k) return ERROR_FILE_NOT_FOUND;
-    *result = new Key(std::move(*k));
+    *result = new std::shared_ptr<const Key>(std::move(k));  // an opened key holds the parsed file
     return ERROR_SUCCESS;
 }
 
 long RegQueryValueExA(HKEY key, const char *name, uint32_t *, uint32_t *type, uint8_t *data, uint32_t *size) {
     if (!key || !name) return ERROR_FILE_NOT_FOUND;
-    auto &values = static_cast<Key *>(key)->values;
+    const auto &values = (*static_cast<std::shared_ptr<const Key> *>(key))->values;
     auto it = values.find(name);
     if (it == values.end()) return ERROR_FILE_NOT_FOUND;
     if (type) *type = 0;
@@ -305,7 +305,7 @@ long RegQueryValueExA(HKEY key, const char *name, uint32_t *, uint32_t *type, ui
 }
 
 long RegCloseKey(HKEY key) {
-    delete static_cast<Key *>(key);
+    delete static_cast<std::shared_ptr<const Key> *>(key);
     return ERROR_SUCCESS;
 }
 

@@ -63,9 +63,10 @@ namespace {
 // Reads the whole file once in blocks: no NUL, and where the first lone "."
 // line is. false after the failure report.
 bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
-    std::unique_ptr<char[]> buf(new char[kFileBlock]);
+    std::size_t block = static_cast<std::size_t>(std::min<uint64_t>(b.size + 1, kFileBlock));
+    std::unique_ptr<char[]> buf(new char[block]);
     for (uint64_t at = 0; at < b.size;) {
-        ssize_t got = ::pread(b.fd, buf.get(), kFileBlock, static_cast<off_t>(at));
+        ssize_t got = ::pread(b.fd, buf.get(), block, static_cast<off_t>(at));
         if (got <= 0) {
             t.fail(910, format("Message file [%s] could not be read whole: not sent", fs(t.req()->szMessageFile).c_str()));
             return false;

@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +73,28 @@ std::string log_file_path() {
     return path;
 }
 
+namespace {
+
+constexpr std::size_t kTrimChunk = 64 * 1024;
+
+// The offset just past the first line end at or after `from` (whole lines
+// are kept), or -1.
+off_t first_whole_line(int fd, off_t from, off_t size, char *buf) {
+    for (off_t at = from; at < size;) {
+        ssize_t got = ::pread(fd, buf, kTrimChunk, at);
+        if (got <= 0) return -1;
+        if (const void *nl = std::memchr(buf, '\n', static_cast<std::size_t>(got)))
+            return at + (static_cast<const char *>(nl) - buf) + 1;
+        at += got;
+    }
+    return size;
+}
+
+}  // namespace
+
+// The newest whole lines of at most "logfilemin" MiB are moved to the start
+// of the file in 64 KiB pieces and the rest is cut off, so trimming costs
+// the same small memory whatever the limits.
 void Trim_Log(const std::string &path) {
     int64_t size = 0;
     if (!files::file_size(path, size)) return;
@@ -79,27 +103,22 @@ void Trim_Log(const std::string &path) {
     if (size <= max * kMiB) return;
     long long min = options::log_file_limit(0);
     if (min < 1) min = 2;
-    std::size_t keep = static_cast<std::size_t>(min * kMiB);
-    std::unique_ptr<char[]> buf(new (std::nothrow) char[keep]);
-    if (!buf) return;
-    int fd = files::open_read(path);
+    off_t keep = static_cast<off_t>(min * kMiB);
+    off_t from = size > keep ? static_cast<off_t>(size) - keep : 0;
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[kTrimChunk]);
+    int fd = buf ? files::open_read_write(path) : -1;
     if (fd < 0) return;
-    off_t from = size > static_cast<int64_t>(keep) ? static_cast<off_t>(size - keep) : 0;
-    std::size_t got = 0;
-    bool ok = sys::table().lseek(fd, from, SEEK_SET) == from && files::read_all(fd, buf.get(), keep, got);
-    files::close(fd);
-    if (!ok) return;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < got; ++i) {
-        if (buf[i] == '\n') {
-            start = i + 1;
-            break;
-        }
+    off_t start = first_whole_line(fd, from, static_cast<off_t>(size), buf.get());
+    off_t written = 0;
+    for (off_t at = start; start >= 0 && at < size;) {
+        ssize_t got = ::pread(fd, buf.get(), kTrimChunk, at);
+        if (got <= 0 || !files::write_at(fd, buf.get(), static_cast<std::size_t>(got), written)) break;
+        at += got;
+        written += got;
     }
-    int out = files::create_truncate(path, false);
-    if (out < 0) return;
-    files::write_all(out, buf.get() + start, got - start);
-    files::close(out);
+    bool cut = start >= 0 && ::ftruncate(fd, written) == 0;  // trimming is best effort, like every log write
+    (void)cut;
+    files::close(fd);
 }
 
 void Write_Log(const std::string &text) {
