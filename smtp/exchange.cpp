@@ -22,36 +22,37 @@ bool one_line(const char *text, std::size_t len) {
 }
 }  // namespace
 
-int Exchange::command(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
+// Formats one command into the buffer and shows it; its length, or 0 (the
+// error set) when an argument would break the line.
+std::size_t Exchange::format_line(const char *fmt, va_list ap) {
     std::vsnprintf(buf_, sizeof buf_, fmt, ap);
-    va_end(ap);
     std::size_t len = std::strlen(buf_);
     bool secret = secret_;
     secret_ = false;
     if (!one_line(buf_, len)) {
         wsa_error_ = winsock::WSAEINVAL;
-        return -1;
+        return 0;
     }
     if (dialogue) dialogue(0, secret ? std::string("****") : std::string(buf_, len >= 2 ? len - 2 : len));
-    return send_raw(buf_, len);
+    return len;
+}
+
+int Exchange::command(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::size_t len = format_line(fmt, ap);
+    va_end(ap);
+    return len ? send_raw(buf_, len) : -1;
 }
 
 bool Exchange::queue(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(buf_, sizeof buf_, fmt, ap);
+    std::size_t len = format_line(fmt, ap);
     va_end(ap);
-    std::size_t len = std::strlen(buf_);
-    if (!one_line(buf_, len)) {
-        wsa_error_ = winsock::WSAEINVAL;
-        queued_.clear();
-        return false;
-    }
-    if (dialogue) dialogue(0, std::string(buf_, len >= 2 ? len - 2 : len));
-    queued_.append(buf_, len);
-    return true;
+    if (len) queued_.append(buf_, len);
+    else queued_.clear();
+    return len != 0;
 }
 
 int Exchange::flush() {

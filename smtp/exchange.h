@@ -7,6 +7,7 @@
 // all: partial sends are continued until every byte is written.
 #pragma once
 #include <chrono>
+#include <cstdarg>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -80,6 +81,7 @@ public:
 
 private:
     int read_reply_by(Deadline deadline, bool first);
+    std::size_t format_line(const char *fmt, va_list ap);
     Deadline step_deadline() const;
 
     TCPSESSION_STRUCTURE *session_;

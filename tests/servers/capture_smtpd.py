@@ -18,6 +18,7 @@ import uuid
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult
+from serve import serve
 
 host, port, root = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 user = sys.argv[4].encode() if len(sys.argv) > 4 else None
@@ -81,12 +82,4 @@ class HeloAuthController(Controller):
 
 
 controller = HeloAuthController(MaildirHandler(), hostname=host, port=port)
-controller.start()
-with open(os.path.join(root, "ready"), "w") as f:
-    f.write(str(os.getpid()))
-try:
-    time.sleep(10**9)
-except KeyboardInterrupt:
-    pass
-finally:
-    controller.stop()
+serve(controller, root)

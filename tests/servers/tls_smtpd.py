@@ -19,6 +19,7 @@ import uuid
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult
+from serve import serve
 
 host, port, root, cert, key, mode = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5], sys.argv[6]
 user = sys.argv[7].encode() if len(sys.argv) > 7 else None
@@ -83,12 +84,4 @@ class TlsController(Controller):
 
 kwargs = {"ssl_context": context} if mode == "implicit" else {}
 controller = TlsController(MaildirHandler(), hostname=host, port=port, **kwargs)
-controller.start()
-with open(os.path.join(root, "ready"), "w") as f:
-    f.write(str(os.getpid()))
-try:
-    time.sleep(10**9)
-except KeyboardInterrupt:
-    pass
-finally:
-    controller.stop()
+serve(controller, root)
