@@ -1,5 +1,6 @@
 // Error codes to texts: a dense table for 901 to 917, the unknown-code text
 // for everything else (0, negative values, 918, 919 and above).
+#include "support/export_guard.h"
 #include "support/text.h"
 #include "vellorapi.h"
 
@@ -29,8 +30,10 @@ constexpr const char *kUnknown = "VellorAPI - Unknown error code - please report
 }  // namespace
 
 extern "C" VELLOR_API void VELLOR_Get_Error_Details(SMTPSEND_STRUCTURE *request) {
-    if (!request) return;
-    int code = request->nErrorCode;
-    const char *text = (code >= 901 && code <= 917) ? kTexts[code - 901] : kUnknown;
-    vellor::set_field(request->szErrorText, text);
+    vellor::guarded_void([&] {
+        if (!request) return;
+        int code = request->nErrorCode;
+        const char *text = (code >= 901 && code <= 917) ? kTexts[code - 901] : kUnknown;
+        vellor::set_field(request->szErrorText, text);
+    });
 }

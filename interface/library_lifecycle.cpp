@@ -6,6 +6,7 @@
 // after start-up: every send initialises it again.
 #include <cstring>
 
+#include "support/export_guard.h"
 #include "platform/message_box.h"
 #include "support/log_file.h"
 #include "support/text.h"
@@ -50,54 +51,62 @@ void check_companion_release(SMTPINIT_STRUCTURE *library) {
 extern "C" {
 
 VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t, const char *applicationName) {
-    if (!library) return;
-    std::string app = cs(applicationName);
-    std::memset(library, 0, sizeof *library);
-    set_field(library->szApplication, app);
-    library->nLibraryCode = kLibraryCode;
-    set_field(library->szVersion, kVersion);
-    set_field(library->szBuild, kBuild);
-    library->dwStructRevision = VELLOR_STRUCT_REVISION;
+    vellor::guarded_void([&] {
+        if (!library) return;
+        std::string app = cs(applicationName);
+        std::memset(library, 0, sizeof *library);
+        set_field(library->szApplication, app);
+        library->nLibraryCode = kLibraryCode;
+        set_field(library->szVersion, kVersion);
+        set_field(library->szBuild, kBuild);
+        library->dwStructRevision = VELLOR_STRUCT_REVISION;
 
-    TCPLIBRARY_STRUCTURE *block = transport::send_block();
-    std::memset(block, 0, sizeof *block);
-    KorvexAPI_Initialize_Library(block, 0, 1, "VELLOR_API_DEMO_APP");
-    Write_Log(format("VellorAPI [%s] - Winsock Library initialized [%ld].", app.c_str(), address_of(block)));
+        TCPLIBRARY_STRUCTURE *block = transport::send_block();
+        std::memset(block, 0, sizeof *block);
+        KorvexAPI_Initialize_Library(block, 0, 1, "VELLOR_API_DEMO_APP");
+        Write_Log(format("VellorAPI [%s] - Winsock Library initialized [%ld].", app.c_str(), address_of(block)));
 
-    TCPSESSION_STRUCTURE session;
-    std::memset(&session, 0, sizeof session);
-    KorvexAPI_Initialize_Structure(block, &session);
-    Write_Log(format("VellorAPI [%s] - Winsock Structure initialized.", app.c_str()));
+        TCPSESSION_STRUCTURE session;
+        std::memset(&session, 0, sizeof session);
+        KorvexAPI_Initialize_Structure(block, &session);
+        Write_Log(format("VellorAPI [%s] - Winsock Structure initialized.", app.c_str()));
 
-    char tcpVersion[24] = {0}, tcpBuild[12] = {0};
-    uint32_t tcpRevision = 0;
-    KorvexAPI_Library_Version(tcpVersion, tcpBuild, &tcpRevision);
-    set_field(library->szTcpVersion, fs(tcpVersion));
-    set_field(library->szTcpBuild, fs(tcpBuild));
-    library->dwTcpStructRevision = tcpRevision;
-    check_companion_release(library);
+        char tcpVersion[24] = {0}, tcpBuild[12] = {0};
+        uint32_t tcpRevision = 0;
+        KorvexAPI_Library_Version(tcpVersion, tcpBuild, &tcpRevision);
+        set_field(library->szTcpVersion, fs(tcpVersion));
+        set_field(library->szTcpBuild, fs(tcpBuild));
+        library->dwTcpStructRevision = tcpRevision;
+        check_companion_release(library);
 
-    library->bLibraryInitialized = 1;
-    Write_Log(format("VellorAPI [%s] - Winsock Library closed [%ld].", app.c_str(), address_of(block)));
-    Write_Log(format("VellorAPI [%s] - SMTP Library initialized [%ld].", app.c_str(), address_of(library)));
+        library->bLibraryInitialized = 1;
+        Write_Log(format("VellorAPI [%s] - Winsock Library closed [%ld].", app.c_str(), address_of(block)));
+        Write_Log(format("VellorAPI [%s] - SMTP Library initialized [%ld].", app.c_str(), address_of(library)));
+    });
 }
 
 VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName) {
-    if (library) library->bLibraryInitialized = 0;
-    Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", cs(applicationName).c_str(),
-                     address_of(library)));
-    Write_Log("<<***>>");
-    Write_Log("      ");
+    vellor::guarded_void([&] {
+        if (library) library->bLibraryInitialized = 0;
+        Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", cs(applicationName).c_str(),
+                         address_of(library)));
+        Write_Log("<<***>>");
+        Write_Log("      ");
+    });
 }
 
 VELLOR_API void VellorAPI_Library_Version(char *version, char *build, DWORD *structRevision) {
-    if (version) std::strcpy(version, kVersion);
-    if (build) std::strcpy(build, kBuild);
-    if (structRevision) *structRevision = VELLOR_STRUCT_REVISION;
+    vellor::guarded_void([&] {
+        if (version) std::strcpy(version, kVersion);
+        if (build) std::strcpy(build, kBuild);
+        if (structRevision) *structRevision = VELLOR_STRUCT_REVISION;
+    });
 }
 
 VELLOR_API void VellorAPI_Get_Build_Date(char *date) {
-    if (date) std::strcpy(date, kBuildDate);
+    vellor::guarded_void([&] {
+        if (date) std::strcpy(date, kBuildDate);
+    });
 }
 
 }  // extern "C"

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/export_guard.h"
 #include "korvex/korvex_internal.h"
 #include "platform/winsock_errors.h"
 
@@ -73,44 +74,48 @@ int connect_one(const std::string &address, uint16_t port, int timeout) {
 extern "C" {
 
 KORVEX_API int32_t KorvexAPI_Make_Connection(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session, int32_t) {
-    if (!session) return -1;
-    session->nSocket = 0;
-    std::string host(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
-    std::vector<std::string> targets;
-    in_addr probe{};
-    if (inet_pton(AF_INET, host.c_str(), &probe) == 1) {
-        targets.push_back(host);
-    } else if (host.empty() || lookup_ipv4(host, targets) != 0) {
-        session->nLastError = 11001;  // host not found
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!session) return -1;
+        session->nSocket = 0;
+        std::string host(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
+        std::vector<std::string> targets;
+        in_addr probe{};
+        if (inet_pton(AF_INET, host.c_str(), &probe) == 1) {
+            targets.push_back(host);
+        } else if (host.empty() || lookup_ipv4(host, targets) != 0) {
+            session->nLastError = 11001;  // host not found
+            return -1;
+        } else {
+            std::size_t n = std::min<std::size_t>(targets.size(), 8);
+            targets.resize(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                std::memset(session->szAddress[i], 0, sizeof session->szAddress[i]);
+                std::memcpy(session->szAddress[i], targets[i].data(), std::min<std::size_t>(targets[i].size(), 23));
+            }
+            session->nAddresses = static_cast<int16_t>(n);
+        }
+        int timeout = timeout_ms();
+        for (const std::string &addr : targets) {
+            int fd = connect_one(addr, static_cast<uint16_t>(session->nPort), timeout);
+            if (fd > 0) {
+                session->nSocket = static_cast<uint32_t>(fd);
+                session->nLastError = 0;
+                if (session->nSendBlockSize <= 0) session->nSendBlockSize = send_block_size();
+                return 0;
+            }
+            session->nLastError = static_cast<int16_t>(vellor::winsock::from_errno(errno));
+        }
         return -1;
-    } else {
-        std::size_t n = std::min<std::size_t>(targets.size(), 8);
-        targets.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            std::memset(session->szAddress[i], 0, sizeof session->szAddress[i]);
-            std::memcpy(session->szAddress[i], targets[i].data(), std::min<std::size_t>(targets[i].size(), 23));
-        }
-        session->nAddresses = static_cast<int16_t>(n);
-    }
-    int timeout = timeout_ms();
-    for (const std::string &addr : targets) {
-        int fd = connect_one(addr, static_cast<uint16_t>(session->nPort), timeout);
-        if (fd > 0) {
-            session->nSocket = static_cast<uint32_t>(fd);
-            session->nLastError = 0;
-            if (session->nSendBlockSize <= 0) session->nSendBlockSize = send_block_size();
-            return 0;
-        }
-        session->nLastError = static_cast<int16_t>(vellor::winsock::from_errno(errno));
-    }
-    return -1;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Close_Socket(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session, int32_t) {
-    if (!session || session->nSocket == 0) return -1;
-    int fd = static_cast<int>(session->nSocket);
-    session->nSocket = 0;
-    return ::close(fd) == 0 ? 0 : -1;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!session || session->nSocket == 0) return -1;
+        int fd = static_cast<int>(session->nSocket);
+        session->nSocket = 0;
+        return ::close(fd) == 0 ? 0 : -1;
+    });
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/export_guard.h"
 #include "korvex/korvex_internal.h"
 
 namespace korvex {
@@ -35,53 +36,65 @@ using namespace korvex;
 extern "C" {
 
 KORVEX_API int32_t KorvexAPI_Initialize_Library(TCPLIBRARY_STRUCTURE *block, int32_t, int32_t, const char *name) {
-    if (!block) return -1;
-    std::memset(block, 0, sizeof *block);
-    BlockState *s = state_of(block);
-    s->magic = kMagic;
-    s->initialized = 1;
-    if (name) std::strncpy(s->name, name, sizeof s->name - 1);
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!block) return -1;
+        std::memset(block, 0, sizeof *block);
+        BlockState *s = state_of(block);
+        s->magic = kMagic;
+        s->initialized = 1;
+        if (name) std::strncpy(s->name, name, sizeof s->name - 1);
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Initialize_Structure(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session) {
-    if (!session) return -1;
-    std::memset(session, 0, sizeof *session);
-    session->nSendBlockSize = send_block_size();
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!session) return -1;
+        std::memset(session, 0, sizeof *session);
+        session->nSendBlockSize = send_block_size();
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Library_Version(char *version, char *build, uint32_t *structRevision) {
-    if (version) std::strcpy(version, kVersion);
-    if (build) std::strcpy(build, kBuild);
-    if (structRevision) *structRevision = kRevision;
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (version) std::strcpy(version, kVersion);
+        if (build) std::strcpy(build, kBuild);
+        if (structRevision) *structRevision = kRevision;
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Start_Winsock(TCPLIBRARY_STRUCTURE *block, int32_t mode) {
-    if (!block) return -1;
-    BlockState *s = state_of(block);
-    if (s->magic != kMagic) return -1;
-    s->started += 1;
-    s->mode = mode;
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!block) return -1;
+        BlockState *s = state_of(block);
+        if (s->magic != kMagic) return -1;
+        s->started += 1;
+        s->mode = mode;
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Stop_Winsock(TCPLIBRARY_STRUCTURE *block) {
-    if (!block) return -1;
-    BlockState *s = state_of(block);
-    if (s->magic != kMagic || s->started <= 0) return -1;
-    s->started -= 1;
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!block) return -1;
+        BlockState *s = state_of(block);
+        if (s->magic != kMagic || s->started <= 0) return -1;
+        s->started -= 1;
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Closedown_Library(TCPLIBRARY_STRUCTURE *block, const char *) {
-    if (!block) return -1;
-    BlockState *s = state_of(block);
-    if (s->magic != kMagic) return -1;
-    s->initialized = 0;
-    s->started = 0;
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!block) return -1;
+        BlockState *s = state_of(block);
+        if (s->magic != kMagic) return -1;
+        s->initialized = 0;
+        s->started = 0;
+        return 0;
+    });
 }
 
 }  // extern "C"

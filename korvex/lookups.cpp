@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "support/export_guard.h"
 #include "korvex/korvex_internal.h"
 
 using namespace korvex;
@@ -40,58 +41,66 @@ extern "C" {
 
 KORVEX_API int32_t KorvexAPI_Get_IPAddress_From_Hostname(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session,
                                                          const char *hostName, char *address) {
-    if (!session || !hostName) return -1;
-    std::string host(hostName, ::strnlen(hostName, 1024));
-    std::vector<std::string> found;
-    if (host.empty() || lookup_ipv4(host, found) != ARES_SUCCESS) {
-        session->nAddresses = 0;
-        return -1;
-    }
-    std::size_t n = std::min<std::size_t>(found.size(), 8);
-    for (std::size_t i = 0; i < n; ++i) copy_text(session->szAddress[i], sizeof session->szAddress[i], found[i]);
-    session->nAddresses = static_cast<int16_t>(n);
-    if (address) copy_text(address, 16, found[0]);
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!session || !hostName) return -1;
+        std::string host(hostName, ::strnlen(hostName, 1024));
+        std::vector<std::string> found;
+        if (host.empty() || lookup_ipv4(host, found) != ARES_SUCCESS) {
+            session->nAddresses = 0;
+            return -1;
+        }
+        std::size_t n = std::min<std::size_t>(found.size(), 8);
+        for (std::size_t i = 0; i < n; ++i) copy_text(session->szAddress[i], sizeof session->szAddress[i], found[i]);
+        session->nAddresses = static_cast<int16_t>(n);
+        if (address) copy_text(address, 16, found[0]);
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Get_Host_By_Address(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session,
                                                  char *hostName) {
-    if (!session || !hostName) return -1;
-    std::string addr(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
-    std::string name;
-    if (lookup_ptr(addr, name) != ARES_SUCCESS) return -1;
-    copy_text(hostName, 256, name);
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!session || !hostName) return -1;
+        std::string addr(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
+        std::string name;
+        if (lookup_ptr(addr, name) != ARES_SUCCESS) return -1;
+        copy_text(hostName, 256, name);
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *domain, MXQUERY_STRUCTURE *answer, int32_t *status,
                                                const char *dnsServer, int32_t useDefaultServer) {
-    if (!answer || !status) return -1;
-    answer->nType = 0;
-    answer->nMxServers = 0;
-    std::string name = domain ? std::string(domain, ::strnlen(domain, 1024)) : std::string();
-    std::string server = (!useDefaultServer && dnsServer) ? std::string(dnsServer, ::strnlen(dnsServer, 256)) : "";
-    std::vector<MxHost> hosts;
-    int rc = name.empty() ? ARES_EBADNAME : query_mx(name, server, hosts);
-    *status = mx_status(rc, hosts.size());
-    if (*status != KORVEX_MX_OK) return -1;
-    std::size_t n = std::min<std::size_t>(hosts.size(), KORVEX_MAX_MX);
-    for (std::size_t i = 0; i < n; ++i) {
-        copy_text(answer->mx[i].szMxHost, sizeof answer->mx[i].szMxHost, hosts[i].host);
-        answer->mx[i].nPreference = hosts[i].preference;
-    }
-    answer->nType = 15;
-    answer->nMxServers = static_cast<int32_t>(n);
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!answer || !status) return -1;
+        answer->nType = 0;
+        answer->nMxServers = 0;
+        std::string name = domain ? std::string(domain, ::strnlen(domain, 1024)) : std::string();
+        std::string server = (!useDefaultServer && dnsServer) ? std::string(dnsServer, ::strnlen(dnsServer, 256)) : "";
+        std::vector<MxHost> hosts;
+        int rc = name.empty() ? ARES_EBADNAME : query_mx(name, server, hosts);
+        *status = mx_status(rc, hosts.size());
+        if (*status != KORVEX_MX_OK) return -1;
+        std::size_t n = std::min<std::size_t>(hosts.size(), KORVEX_MAX_MX);
+        for (std::size_t i = 0; i < n; ++i) {
+            copy_text(answer->mx[i].szMxHost, sizeof answer->mx[i].szMxHost, hosts[i].host);
+            answer->mx[i].nPreference = hosts[i].preference;
+        }
+        answer->nType = 15;
+        answer->nMxServers = static_cast<int32_t>(n);
+        return 0;
+    });
 }
 
 KORVEX_API int32_t KorvexAPI_Get_Default_Dns_Server(char *buffer) {
-    if (!buffer) return -1;
-    buffer[0] = '\0';
-    std::vector<std::string> servers = default_servers();
-    if (servers.empty()) return -1;
-    copy_text(buffer, 24, servers.front());
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!buffer) return -1;
+        buffer[0] = '\0';
+        std::vector<std::string> servers = default_servers();
+        if (servers.empty()) return -1;
+        copy_text(buffer, 24, servers.front());
+        return 0;
+    });
 }
 
 }  // extern "C"

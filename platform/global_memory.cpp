@@ -5,6 +5,7 @@
 // handle and a lock count. Relies on the C library allocator, and on
 // anonymous mappings (with transparent huge pages) for blocks of 2 MiB and
 // more, such as a loaded message file.
+#include "support/export_guard.h"
 #include "platform/global_memory.h"
 
 #include <sys/mman.h>
@@ -109,92 +110,106 @@ using vellor::gmem::Op;
 extern "C" {
 
 VELLOR_API HGLOBAL GlobalAlloc(uint32_t flags, size_t bytes) {
-    auto &s = vellor::gmem::state();
-    std::lock_guard<std::mutex> g(s.mu);
-    if (vellor::gmem::injected(s, Op::Alloc)) return nullptr;
-    std::size_t mapped = 0;
-    void *data = vellor::gmem::allocate(bytes, flags & GMEM_ZEROINIT, mapped);
-    if (!data) return nullptr;
-    Block b{data, bytes, (flags & GMEM_MOVEABLE) != 0, 0, mapped};
-    if (b.moveable) return vellor::gmem::register_moveable(s, b);
-    s.blocks[data] = b;
-    return data;
+    return vellor::guarded(static_cast<HGLOBAL>(nullptr), [&]() -> HGLOBAL {
+        auto &s = vellor::gmem::state();
+        std::lock_guard<std::mutex> g(s.mu);
+        if (vellor::gmem::injected(s, Op::Alloc)) return nullptr;
+        std::size_t mapped = 0;
+        void *data = vellor::gmem::allocate(bytes, flags & GMEM_ZEROINIT, mapped);
+        if (!data) return nullptr;
+        Block b{data, bytes, (flags & GMEM_MOVEABLE) != 0, 0, mapped};
+        if (b.moveable) return vellor::gmem::register_moveable(s, b);
+        s.blocks[data] = b;
+        return data;
+    });
 }
 
 VELLOR_API void *GlobalLock(HGLOBAL mem) {
-    auto &s = vellor::gmem::state();
-    std::lock_guard<std::mutex> g(s.mu);
-    auto it = s.blocks.find(mem);
-    if (it == s.blocks.end()) return nullptr;
-    if (vellor::gmem::injected(s, Op::Lock)) return nullptr;
-    Block &b = it->second;
-    if (b.moveable && b.locks < GMEM_LOCKCOUNT) ++b.locks;
-    return b.data;
+    return vellor::guarded(static_cast<void *>(nullptr), [&]() -> void * {
+        auto &s = vellor::gmem::state();
+        std::lock_guard<std::mutex> g(s.mu);
+        auto it = s.blocks.find(mem);
+        if (it == s.blocks.end()) return nullptr;
+        if (vellor::gmem::injected(s, Op::Lock)) return nullptr;
+        Block &b = it->second;
+        if (b.moveable && b.locks < GMEM_LOCKCOUNT) ++b.locks;
+        return b.data;
+    });
 }
 
 VELLOR_API int32_t GlobalUnlock(HGLOBAL mem) {
-    auto &s = vellor::gmem::state();
-    std::lock_guard<std::mutex> g(s.mu);
-    auto it = s.blocks.find(mem);
-    if (it == s.blocks.end() || !it->second.moveable || it->second.locks == 0) return 0;
-    return --it->second.locks != 0;
+    return vellor::guarded(static_cast<int32_t>(0), [&]() -> int32_t {
+        auto &s = vellor::gmem::state();
+        std::lock_guard<std::mutex> g(s.mu);
+        auto it = s.blocks.find(mem);
+        if (it == s.blocks.end() || !it->second.moveable || it->second.locks == 0) return 0;
+        return --it->second.locks != 0;
+    });
 }
 
 VELLOR_API HGLOBAL GlobalFree(HGLOBAL mem) {
-    auto &s = vellor::gmem::state();
-    std::lock_guard<std::mutex> g(s.mu);
-    auto it = s.blocks.find(mem);
-    if (it == s.blocks.end()) return mem;
-    vellor::gmem::release(it->second);
-    s.blocks.erase(it);
-    return nullptr;
+    return vellor::guarded(static_cast<HGLOBAL>(nullptr), [&]() -> HGLOBAL {
+        auto &s = vellor::gmem::state();
+        std::lock_guard<std::mutex> g(s.mu);
+        auto it = s.blocks.find(mem);
+        if (it == s.blocks.end()) return mem;
+        vellor::gmem::release(it->second);
+        s.blocks.erase(it);
+        return nullptr;
+    });
 }
 
 VELLOR_API uint32_t GlobalFlags(HGLOBAL mem) {
-    auto &s = vellor::gmem::state();
-    std::lock_guard<std::mutex> g(s.mu);
-    auto it = s.blocks.find(mem);
-    if (it == s.blocks.end()) return GMEM_INVALID_HANDLE;
-    return it->second.locks & GMEM_LOCKCOUNT;
+    return vellor::guarded(static_cast<uint32_t>(GMEM_INVALID_HANDLE), [&]() -> uint32_t {
+        auto &s = vellor::gmem::state();
+        std::lock_guard<std::mutex> g(s.mu);
+        auto it = s.blocks.find(mem);
+        if (it == s.blocks.end()) return GMEM_INVALID_HANDLE;
+        return it->second.locks & GMEM_LOCKCOUNT;
+    });
 }
 
 VELLOR_API size_t GlobalSize(HGLOBAL mem) {
-    auto &s = vellor::gmem::state();
-    std::lock_guard<std::mutex> g(s.mu);
-    auto it = s.blocks.find(mem);
-    return it == s.blocks.end() ? 0 : it->second.size;
+    return vellor::guarded(static_cast<size_t>(0), [&]() -> size_t {
+        auto &s = vellor::gmem::state();
+        std::lock_guard<std::mutex> g(s.mu);
+        auto it = s.blocks.find(mem);
+        return it == s.blocks.end() ? 0 : it->second.size;
+    });
 }
 
 VELLOR_API HGLOBAL GlobalReAlloc(HGLOBAL mem, size_t bytes, uint32_t flags) {
-    auto &s = vellor::gmem::state();
-    std::lock_guard<std::mutex> g(s.mu);
-    auto it = s.blocks.find(mem);
-    if (it == s.blocks.end()) return nullptr;
-    if (vellor::gmem::injected(s, Op::ReAlloc)) return nullptr;
-    Block b = it->second;
-    // A fixed block moves only when the caller allows it, as on Win32.
-    if (!b.moveable && !(flags & GMEM_MOVEABLE) && bytes > b.size) return nullptr;
-    void *data;
-    if (b.mapped) {  // a mapped block moves to the heap
-        data = std::malloc(bytes ? bytes : 1);
-        if (!data) return nullptr;
-        std::memcpy(data, b.data, std::min(bytes, b.size));
-        vellor::gmem::release(b);
-        b.mapped = 0;
-    } else {
-        data = std::realloc(b.data, bytes ? bytes : 1);
-        if (!data) return nullptr;
-    }
-    if ((flags & GMEM_ZEROINIT) && bytes > b.size) std::memset(static_cast<char *>(data) + b.size, 0, bytes - b.size);
-    b.data = data;
-    b.size = bytes;
-    if (b.moveable) {
-        it->second = b;
-        return mem;
-    }
-    s.blocks.erase(it);
-    s.blocks[data] = b;
-    return data;
+    return vellor::guarded(static_cast<HGLOBAL>(nullptr), [&]() -> HGLOBAL {
+        auto &s = vellor::gmem::state();
+        std::lock_guard<std::mutex> g(s.mu);
+        auto it = s.blocks.find(mem);
+        if (it == s.blocks.end()) return nullptr;
+        if (vellor::gmem::injected(s, Op::ReAlloc)) return nullptr;
+        Block b = it->second;
+        // A fixed block moves only when the caller allows it, as on Win32.
+        if (!b.moveable && !(flags & GMEM_MOVEABLE) && bytes > b.size) return nullptr;
+        void *data;
+        if (b.mapped) {  // a mapped block moves to the heap
+            data = std::malloc(bytes ? bytes : 1);
+            if (!data) return nullptr;
+            std::memcpy(data, b.data, std::min(bytes, b.size));
+            vellor::gmem::release(b);
+            b.mapped = 0;
+        } else {
+            data = std::realloc(b.data, bytes ? bytes : 1);
+            if (!data) return nullptr;
+        }
+        if ((flags & GMEM_ZEROINIT) && bytes > b.size) std::memset(static_cast<char *>(data) + b.size, 0, bytes - b.size);
+        b.data = data;
+        b.size = bytes;
+        if (b.moveable) {
+            it->second = b;
+            return mem;
+        }
+        s.blocks.erase(it);
+        s.blocks[data] = b;
+        return data;
+    });
 }
 
 }  // extern "C"

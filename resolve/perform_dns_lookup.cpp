@@ -4,6 +4,7 @@
 // library block and session record, access name "VELLOR_WINSOCK_ACCESS".
 #include <cstring>
 
+#include "support/export_guard.h"
 #include "support/log_file.h"
 #include "support/text.h"
 #include "vellorapi.h"
@@ -54,29 +55,31 @@ bool reverse(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
 }  // namespace
 
 extern "C" VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationName, SMTPSEND_STRUCTURE *request) {
-    if (!request) return -1;
-    std::string app = cs(applicationName);
-    TCPSESSION_STRUCTURE session;
-    std::memset(&session, 0, sizeof session);
-    if (empty(request->szServer) && empty(request->szServerIP)) {
-        Write_Log(format("VellorAPI [%s] - No Server name or IP address received.", app.c_str()));
-        request->nErrorCode = 905;
-        return -1;
-    }
-    TCPLIBRARY_STRUCTURE block;
-    std::memset(&block, 0, sizeof block);
-    KorvexAPI_Initialize_Library(&block, 0, 1, kAccess);
-    Write_Log(format("VellorAPI [%s] - Winsock library initialized - WSAStartup() - for DNS lookup successfully.",
-                     app.c_str()));
-    KorvexAPI_Start_Winsock(&block, 0);
-    Write_Log(format("VellorAPI [%s] - Winsock Session for DNS lookup started successfully.", app.c_str()));
-    bool ok = empty(request->szServer) ? reverse(&block, &session, request, app)
-                                       : forward(&block, &session, request, app);
-    if (!ok) {
-        request->nErrorCode = 915;
-        return -1;
-    }
-    close_down(&block, app, "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
-               "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
-    return 0;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!request) return -1;
+        std::string app = cs(applicationName);
+        TCPSESSION_STRUCTURE session;
+        std::memset(&session, 0, sizeof session);
+        if (empty(request->szServer) && empty(request->szServerIP)) {
+            Write_Log(format("VellorAPI [%s] - No Server name or IP address received.", app.c_str()));
+            request->nErrorCode = 905;
+            return -1;
+        }
+        TCPLIBRARY_STRUCTURE block;
+        std::memset(&block, 0, sizeof block);
+        KorvexAPI_Initialize_Library(&block, 0, 1, kAccess);
+        Write_Log(format("VellorAPI [%s] - Winsock library initialized - WSAStartup() - for DNS lookup successfully.",
+                         app.c_str()));
+        KorvexAPI_Start_Winsock(&block, 0);
+        Write_Log(format("VellorAPI [%s] - Winsock Session for DNS lookup started successfully.", app.c_str()));
+        bool ok = empty(request->szServer) ? reverse(&block, &session, request, app)
+                                           : forward(&block, &session, request, app);
+        if (!ok) {
+            request->nErrorCode = 915;
+            return -1;
+        }
+        close_down(&block, app, "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
+                   "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
+        return 0;
+    });
 }

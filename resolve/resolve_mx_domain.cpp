@@ -4,6 +4,7 @@
 // digits and dots, with no query made; -1..-4 the query's own failure.
 #include <cstring>
 
+#include "support/export_guard.h"
 #include "resolve/mx_host_loop.h"
 #include "support/text.h"
 
@@ -12,36 +13,38 @@ using namespace vellor::resolve;
 
 extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const char *dnsServer,
                                                        VALIDMXIPS *validIPs, int32_t, int32_t resolveAddresses) {
-    std::string name = cs(domain);
-    if (name.empty()) return -5;
-    if (name.find_first_not_of("0123456789.") == std::string::npos) return -6;
-    std::string server = cs(dnsServer);
-    Deadline deadline = resolution_deadline();
-    MXQUERY_STRUCTURE mx;
-    std::memset(&mx, 0, sizeof mx);
-    int32_t status = VELLOR_Get_Mx_Servers(name.c_str(), &mx, server.c_str(), server.empty() ? 1 : 0);
-    if (mx.nType != 15) {
-        if (status >= -4 && status <= -1) return status;
-        if (status == -9 && mx.nMxServers == 0) return -5;
-        return 0;
-    }
-    if (status != 1 || !validIPs) return 0;
-    int hosts = mx_count(mx);
-    if (resolveAddresses) {
-        if (hosts <= 0) return 0;
-        std::vector<MxEntry> work;
-        host_resolution_loop(mx, "VELLOR_MX_RESOLVE", 40, FailedHost::OneEntry, work, deadline);
-        std::size_t n = std::min<std::size_t>(work.size(), VELLOR_MAX_VALID_MX);
+    return vellor::guarded(-1, [&]() -> int32_t {
+        std::string name = cs(domain);
+        if (name.empty()) return -5;
+        if (name.find_first_not_of("0123456789.") == std::string::npos) return -6;
+        std::string server = cs(dnsServer);
+        Deadline deadline = resolution_deadline();
+        MXQUERY_STRUCTURE mx;
+        std::memset(&mx, 0, sizeof mx);
+        int32_t status = VELLOR_Get_Mx_Servers(name.c_str(), &mx, server.c_str(), server.empty() ? 1 : 0);
+        if (mx.nType != 15) {
+            if (status >= -4 && status <= -1) return status;
+            if (status == -9 && mx.nMxServers == 0) return -5;
+            return 0;
+        }
+        if (status != 1 || !validIPs) return 0;
+        int hosts = mx_count(mx);
+        if (resolveAddresses) {
+            if (hosts <= 0) return 0;
+            std::vector<MxEntry> work;
+            host_resolution_loop(mx, "VELLOR_MX_RESOLVE", 40, FailedHost::OneEntry, work, deadline);
+            std::size_t n = std::min<std::size_t>(work.size(), VELLOR_MAX_VALID_MX);
+            validIPs->nValidIPs = 0;
+            for (std::size_t i = 0; i < n; ++i) put_entry(*validIPs, static_cast<int>(i), work[i]);
+            validIPs->nValidIPs = static_cast<int32_t>(n);
+            return 0;
+        }
         validIPs->nValidIPs = 0;
-        for (std::size_t i = 0; i < n; ++i) put_entry(*validIPs, static_cast<int>(i), work[i]);
-        validIPs->nValidIPs = static_cast<int32_t>(n);
+        for (int i = 0; i < hosts; ++i) {
+            set_field(validIPs->szMxHost[i], mx_host(mx, i));
+            validIPs->nPreference[i] = mx.mx[i].nPreference;
+        }
+        validIPs->nValidIPs = hosts;
         return 0;
-    }
-    validIPs->nValidIPs = 0;
-    for (int i = 0; i < hosts; ++i) {
-        set_field(validIPs->szMxHost[i], mx_host(mx, i));
-        validIPs->nPreference[i] = mx.mx[i].nPreference;
-    }
-    validIPs->nValidIPs = hosts;
-    return 0;
+    });
 }

@@ -6,6 +6,7 @@
 // judges it.
 #include <cstring>
 
+#include "support/export_guard.h"
 #include "msgfiles/message_details.h"
 #include "submit/delivery.h"
 #include "submit/recipients.h"
@@ -165,30 +166,32 @@ using namespace vellor;
 
 extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, SMTPSEND_STRUCTURE *request,
                                                   VELLOR_STATUS_CALLBACK statusCallback) {
-    if (!request) return -1;
-    LogBatch lines;  // every line of this call is on disk before it returns
-    // Each send has its own companion block and session record, so sends
-    // on several threads at once share no companion state.
-    TCPLIBRARY_STRUCTURE block;
-    std::memset(&block, 0, sizeof block);
-    TCPSESSION_STRUCTURE session;
-    Call c;
-    c.app = cs(applicationName);
-    c.req = request;
-    c.cb = statusCallback;
-    c.block = &block;
-    c.session = &session;
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!request) return -1;
+        LogBatch lines;  // every line of this call is on disk before it returns
+        // Each send has its own companion block and session record, so sends
+        // on several threads at once share no companion state.
+        TCPLIBRARY_STRUCTURE block;
+        std::memset(&block, 0, sizeof block);
+        TCPSESSION_STRUCTURE session;
+        Call c;
+        c.app = cs(applicationName);
+        c.req = request;
+        c.cb = statusCallback;
+        c.block = &block;
+        c.session = &session;
 
-    Facts f;
-    ensure_msg_extension(request);
-    check_addresses(c, f);
-    classify_message_path(request);
-    f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
-    if (request->nPort < 1) request->nPort = 25;
-    if (refused(c, f)) return -1;
-    c.status(921, 0, "All required data validated successfully...");
-    if (!start_companion(c)) return -1;
-    int result = deliver(c, f);
-    stop_companion(c);
-    return result;
+        Facts f;
+        ensure_msg_extension(request);
+        check_addresses(c, f);
+        classify_message_path(request);
+        f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
+        if (request->nPort < 1) request->nPort = 25;
+        if (refused(c, f)) return -1;
+        c.status(921, 0, "All required data validated successfully...");
+        if (!start_companion(c)) return -1;
+        int result = deliver(c, f);
+        stop_companion(c);
+        return result;
+    });
 }

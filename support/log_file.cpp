@@ -61,7 +61,12 @@ void flush_held() {
 LogBatch::LogBatch() { ++t_held.depth; }
 
 LogBatch::~LogBatch() {
-    if (--t_held.depth == 0) flush_held();
+    if (--t_held.depth != 0) return;
+    try {
+        flush_held();
+    } catch (...) {  // out of memory while unwinding: the lines are lost, as any failed log write
+        t_held.lines.clear();
+    }
 }
 
 int log_line_counter() { return g_counter.load(std::memory_order_relaxed); }
