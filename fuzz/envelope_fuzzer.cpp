@@ -3,7 +3,7 @@
 #include <string>
 
 #include "msgfiles/envelope_reader.h"
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string bytes(reinterpret_cast<const char *>(data), size);

@@ -4,13 +4,15 @@
 #include <cstring>
 #include <string>
 
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "vellorapi.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);
     int count = 0;
     vellor::parse_recipient_list("fuzz", text, count);
+    vellor::rcpt_entries(text, 8);
+    vellor::bracket_cut(text);
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, size ? size : 1);
     if (!h) return 0;
     if (size) std::memcpy(GlobalLock(h), data, size);

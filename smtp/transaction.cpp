@@ -18,7 +18,7 @@
 #include "platform/files.h"
 #include "smtp/ehlo.h"
 #include "smtp/auth_encode.h"
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -182,19 +182,10 @@ std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
         return {fs(r->szRecipient)};
     }
     if (r->nRecipients == 1) return {fs(r->szRecipient)};
-    std::vector<std::string> out;
-    if (r->nRecipients <= 0) return out;
+    if (r->nRecipients <= 0) return {};
     // The list stays locked: the record's re-initialisation releases it.
     r->lpRecipients = GlobalLock(r->hRecipients);
-    std::string text = list_text(r->hRecipients, r->lpRecipients);
-    std::size_t pos = 0;
-    for (int i = 0; i < r->nRecipients; ++i) {
-        std::size_t blank = pos <= text.size() ? text.find(' ', pos) : std::string::npos;
-        std::string entry = pos <= text.size() ? text.substr(pos, blank == std::string::npos ? std::string::npos : blank - pos) : "";
-        out.push_back(entry.substr(0, 255));
-        pos = blank == std::string::npos ? text.size() + 1 : blank + 1;
-    }
-    return out;
+    return rcpt_entries(list_text(r->hRecipients, r->lpRecipients), r->nRecipients);
 }
 
 namespace {

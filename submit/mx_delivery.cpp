@@ -13,7 +13,7 @@
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/mx_steps.h"
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -158,10 +158,7 @@ int mx_single_recipient(Call &c) {
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.pair(921, 0, "Sending message via MX to 1 recipient");
-    std::string text = read_locked_list(r);
-    std::size_t open = text.find('<'), close = text.find('>', open == std::string::npos ? 0 : open);
-    if (open != std::string::npos && close != std::string::npos) text = text.substr(open + 1, close - open - 1);
-    set_field(r->szRecipient, text);
+    set_field(r->szRecipient, bracket_cut(read_locked_list(r)));
     std::string domain = domain_of(fs(r->szRecipient));
     set_field(r->szServer, domain);
     c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));

@@ -7,7 +7,7 @@
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/mx_steps.h"
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "support/text.h"
 #include "transport/companion.h"
 

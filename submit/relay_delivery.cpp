@@ -7,7 +7,7 @@
 #include "platform/file_search.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "support/text.h"
 #include "transport/companion.h"
 

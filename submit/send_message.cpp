@@ -9,7 +9,7 @@
 #include "support/export_guard.h"
 #include "msgfiles/message_details.h"
 #include "submit/delivery.h"
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "support/log_file.h"
 #include "support/text.h"
 #include "transport/companion.h"

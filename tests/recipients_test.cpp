@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/global_memory.h"
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "support/test_env.h"
 
 using namespace testenv;

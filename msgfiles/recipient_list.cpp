@@ -11,7 +11,7 @@
 // without a NUL is never read past its end.
 #include <algorithm>
 
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 #include "support/log_file.h"
 #include "support/text.h"
 
@@ -198,6 +198,23 @@ int select_recipient(SMTPSEND_STRUCTURE *request, int n) {
     set_field(request->szServer, domain_of(address));
     GlobalUnlock(request->hRecipients);
     return 0;
+}
+
+std::vector<std::string> rcpt_entries(const std::string &text, int count) {
+    std::vector<std::string> out;
+    std::size_t pos = 0;
+    for (int i = 0; i < count; ++i) {
+        std::size_t blank = pos <= text.size() ? text.find(' ', pos) : npos;
+        std::string entry = pos <= text.size() ? text.substr(pos, blank == npos ? npos : blank - pos) : "";
+        out.push_back(entry.substr(0, kMaxAddress));
+        pos = blank == npos ? text.size() + 1 : blank + 1;
+    }
+    return out;
+}
+
+std::string bracket_cut(const std::string &text) {
+    std::size_t open = text.find('<'), close = text.find('>', open == npos ? 0 : open);
+    return open != npos && close != npos ? text.substr(open + 1, close - open - 1) : text;
 }
 
 }  // namespace vellor

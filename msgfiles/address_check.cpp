@@ -1,7 +1,7 @@
 // The address check used for the sender and a single recipient: a '.' must
 // follow the last '@' seen before it, not directly, and no backslash may
 // occur. Nothing else is checked.
-#include "submit/recipients.h"
+#include "msgfiles/recipients.h"
 
 namespace vellor {
 

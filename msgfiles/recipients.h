@@ -1,11 +1,13 @@
-// Recipient addresses and the recipient list text held in hRecipients: the
-// address check, the list validation with its parser, the sequential reader
-// and the pick of the n-th entry. The list is in bracket form when its text
+// Recipient addresses and the recipient list text held in hRecipients, for
+// the delivery procedures and the SMTP session alike: the address check,
+// the list validation with its parser, the sequential reader, the pick of
+// the n-th entry, the split into RCPT TO addresses and the bracket cut. The list is in bracket form when its text
 // (after leading blanks) holds a '<' or '>' anywhere, else in plain form
 // (addresses separated by single blanks).
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vellorapi.h"
 
@@ -33,6 +35,14 @@ std::string list_text(HGLOBAL block, const void *locked);
 // The whole list text: locks hRecipients (the pointer kept in lpRecipients),
 // reads it within the block's size, unlocks it. Empty when the lock fails.
 std::string read_locked_list(SMTPSEND_STRUCTURE *request);
+
+// The first `count` blank-separated entries of the list text, each cut to
+// 255 characters, as the session names them in RCPT TO (an entry past the
+// text's end is empty).
+std::vector<std::string> rcpt_entries(const std::string &text, int count);
+
+// The address between '<' and '>' when the text holds both, else the text.
+std::string bracket_cut(const std::string &text);
 
 // The text after the first '@' of an address (empty without one).
 std::string domain_of(const std::string &address);
