@@ -21,19 +21,21 @@ int mx_single_recipient(Call &call);       // row 5
 int mx_single_from_list(Call &call);       // row 6
 int mx_envelope(Call &call);               // row 7
 
-// The procedure table, in the order its rows are tested. Tests may replace
-// entries to observe the choice.
-struct DeliveryTable {
-    int (*relay_envelope_directory)(Call &);
-    int (*relay_send)(Call &);
-    void (*mx_opening)(Call &);
-    int (*mx_recipient_list)(Call &);
-    int (*mx_single_recipient)(Call &);
-    int (*mx_single_from_list)(Call &);
-    int (*mx_envelope)(Call &);
+// The delivery procedure a checked request gets: the first of these whose
+// condition holds, decided from the request alone (delivery_route.cpp).
+enum class Route {
+    RelayNothing,            // a relay with nothing to send
+    RelayEnvelopeDirectory,  // a relay, a message directory with envelopes
+    Relay,                   // a relay, anything else
+    MxRecipientList,         // MX, a list of two or more
+    MxSingleRecipient,       // MX, one recipient in szRecipient
+    MxSingleFromList,        // MX, a list of one
+    MxEnvelope,              // MX, sender and recipients from envelopes
+    MxNothing,               // MX with no recipient form: only the opening
 };
-DeliveryTable &delivery_table();
-void reset_delivery_table();
+Route route_of(const SMTPSEND_STRUCTURE &request, bool server_given);
+// Runs the route's procedure (the MX opening first for every MX route).
+int deliver_by(Call &call, Route route);
 
 // Ends a batch connection: QUIT, one read of the reply (neither judged),
 // then the companion closes the socket. True when the close succeeded.

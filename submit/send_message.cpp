@@ -141,24 +141,6 @@ void stop_companion(Call &c) {
     c.log(c.prefixed("Winsock Library closedown correctly..."));
 }
 
-// The first row whose condition holds is run.
-int deliver(Call &c, const Facts &f) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    DeliveryTable &p = delivery_table();
-    if (f.server_given) {
-        if (!r->bSingleRecipient && r->nRecipients < 1 && !r->bUseEnvFile) return 0;
-        if (r->bMessageDirectory && r->bUseEnvFile) return p.relay_envelope_directory(c);
-        return p.relay_send(c);
-    }
-    p.mx_opening(c);
-    if (r->bMultipleRecipients && r->nRecipients >= 2) return p.mx_recipient_list(c);
-    if (r->bSingleRecipient && !empty(r->szRecipient)) return p.mx_single_recipient(c);
-    if (r->nRecipients == 1 && empty(r->szRecipient) && empty(r->szServer) && r->hRecipients)
-        return p.mx_single_from_list(c);
-    if (r->bUseEnvFile) return p.mx_envelope(c);
-    return 0;
-}
-
 }  // namespace
 }  // namespace vellor
 
@@ -190,7 +172,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         if (refused(c, f)) return -1;
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
-        int result = deliver(c, f);
+        int result = deliver_by(c, route_of(*request, f.server_given));
         stop_companion(c);
         return result;
     });

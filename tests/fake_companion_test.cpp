@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "fakes/fake_korvex.h"
@@ -70,33 +71,12 @@ TEST(StartupWarnings, VersionsCompareWithoutCase) {
 
 // ---- the send entry ---------------------------------------------------------
 
-std::vector<std::string> g_chosen;
-
 class SendEntry : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::korvex().reset();
-        vellor::reset_delivery_table();
-        auto &t = vellor::delivery_table();
-        t.relay_envelope_directory = [](vellor::Call &) { return note("row 2"); };
-        t.relay_send = [](vellor::Call &) { return note("row 3"); };
-        t.mx_opening = [](vellor::Call &c) {
-            g_chosen.push_back("opening");
-            real_opening(c);
-        };
-        t.mx_recipient_list = [](vellor::Call &) { return note("row 4"); };
-        t.mx_single_recipient = [](vellor::Call &) { return note("row 5"); };
-        t.mx_single_from_list = [](vellor::Call &) { return note("row 6"); };
-        t.mx_envelope = [](vellor::Call &) { return note("row 7"); };
-        g_chosen.clear();
         std::strcpy(req.szSender, "sender@example.test");
     }
-    void TearDown() override { vellor::reset_delivery_table(); }
-    static int note(const char *row) {
-        g_chosen.push_back(row);
-        return 0;
-    }
-    static void real_opening(vellor::Call &c) { vellor::mx_opening(c); }
     // A new request with a valid sender, filled in by the case.
     void fresh(const std::function<void(SMTPSEND_STRUCTURE &)> &fill) {
         SMTPSEND_STRUCTURE r{};
@@ -161,16 +141,17 @@ TEST_F(SendEntry, EnvelopeModeNeedsNoSenderAndPortDefaults) {
     req.szSender[0] = 0;
     req.bUseEnvFile = 1;
     req.nPort = -5;
-    EXPECT_EQ(send(), 0);
+    send();  // not refused: it goes on to envelope delivery by MX (which finds no message here)
     EXPECT_EQ(req.nPort, 25);
-    EXPECT_EQ(reports().back(), (Report{921, "All required data validated successfully...", 0}));
-    EXPECT_EQ(g_chosen, (std::vector<std::string>{"opening", "row 7"}));
+    EXPECT_NE(std::find(reports().begin(), reports().end(), Report{921, "All required data validated successfully...", 0}),
+              reports().end());
+    EXPECT_TRUE(std::any_of(reports().begin(), reports().end(),
+                            [](const Report &r) { return r.text == "Sending message via MX to recipients in ENV file"; }));
 }
 
 TEST_F(SendEntry, CheckReportsAndDefaults) {
     std::strcpy(req.szRecipient, "to@example.test");
-    std::strcpy(req.szServer, "relay.test");
-    req.bSingleRecipient = 1;
+    std::strcpy(req.szServer, "relay.test");  // a relay with nothing flagged to send: no procedure runs
     EXPECT_EQ(send(), 0);
     EXPECT_STREQ(req.szMsgExtension, "TXT");
     EXPECT_EQ(req.nPort, 25);
@@ -229,7 +210,7 @@ TEST_F(SendEntry, StartFailureClosesOnceAndNeverStops) {
     EXPECT_EQ(reports().back(), (Report{920, "VellorAPI [App] - Failed to start winsock session for [App]", 918}));
     EXPECT_EQ(fake::korvex().count("Closedown_Library"), 1);
     EXPECT_EQ(fake::korvex().count("Stop_Winsock"), 0);
-    EXPECT_TRUE(g_chosen.empty());
+    EXPECT_EQ(fake::korvex().count("Make_Connection"), 0);
 }
 
 TEST_F(SendEntry, NullCallbackWritesTheSameLog) {
@@ -241,56 +222,55 @@ TEST_F(SendEntry, NullCallbackWritesTheSameLog) {
     EXPECT_EQ(env.log_texts(), with);
 }
 
-TEST_F(SendEntry, ProcedureChosenForEachRow) {
-    HGLOBAL list2 = make_list("a@x.test b@y.test");
-    HGLOBAL list1 = make_list("a@x.test");
-    struct Case {
-        const char *name;
-        std::function<void(SMTPSEND_STRUCTURE &)> fill;
-        std::vector<std::string> chosen;
-    } cases[] = {
-        {"server, nothing to send", [](SMTPSEND_STRUCTURE &r) { std::strcpy(r.szServer, "relay"); }, {}},
-        {"server, envelope dir", [](SMTPSEND_STRUCTURE &r) {
-             std::strcpy(r.szServerIP, "127.0.0.1");
-             r.bUseEnvFile = 1;
-             std::strcpy(r.szMessageFile, "/nonexistent/q");
-         }, {"row 2"}},
-        {"server, single", [](SMTPSEND_STRUCTURE &r) {
-             std::strcpy(r.szServer, "relay");
-             r.bSingleRecipient = 1;
-         }, {"row 3"}},
-        {"server, envelope file", [](SMTPSEND_STRUCTURE &r) {
-             std::strcpy(r.szServer, "relay");
-             r.bUseEnvFile = 1;
-             std::strcpy(r.szMessageFile, "/q/m.txt");
-         }, {"row 3"}},
-        {"mx list", [&](SMTPSEND_STRUCTURE &r) {
-             r.bMultipleRecipients = 1;
-             r.hRecipients = list2;
-         }, {"opening", "row 4"}},
-        {"mx single", [](SMTPSEND_STRUCTURE &r) {
-             r.bSingleRecipient = 1;
+using vellor::Route;
+
+struct RouteRow {
+    const char *name;
+    std::function<void(SMTPSEND_STRUCTURE &)> fill;
+    bool server;
+    Route route;
+};
+
+TEST(DeliveryRoute, FirstMatchingConditionWins) {
+    HGLOBAL list = make_list("a@x.test");
+    const RouteRow rows[] = {
+        {"relay, nothing to send", [](SMTPSEND_STRUCTURE &) {}, true, Route::RelayNothing},
+        {"relay, envelope directory", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = r.bMessageDirectory = 1; }, true,
+         Route::RelayEnvelopeDirectory},
+        {"relay, envelope file", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = 1; }, true, Route::Relay},
+        {"relay, single", [](SMTPSEND_STRUCTURE &r) { r.bSingleRecipient = 1; }, true, Route::Relay},
+        {"relay, a list of one", [](SMTPSEND_STRUCTURE &r) { r.nRecipients = 1; }, true, Route::Relay},
+        {"mx, list of two", [](SMTPSEND_STRUCTURE &r) { r.bMultipleRecipients = 1, r.nRecipients = 2; }, false,
+         Route::MxRecipientList},
+        {"mx, list flag with one", [](SMTPSEND_STRUCTURE &r) { r.bMultipleRecipients = 1, r.nRecipients = 1; }, false,
+         Route::MxNothing},
+        {"mx, single wins over a list once the opening counts it as one",
+         [](SMTPSEND_STRUCTURE &r) {
+             r.bMultipleRecipients = r.bSingleRecipient = 1, r.nRecipients = 2;
              std::strcpy(r.szRecipient, "to@x.test");
-         }, {"opening", "row 5"}},
-        {"mx list of one", [&](SMTPSEND_STRUCTURE &r) { r.hRecipients = list1; }, {"opening", "row 6"}},
-        {"mx envelope", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = 1; }, {"opening", "row 7"}},
-        {"mx nothing", [](SMTPSEND_STRUCTURE &) {}, {"opening"}},
+         },
+         false, Route::MxSingleRecipient},
+        {"mx, single flag without address", [](SMTPSEND_STRUCTURE &r) { r.bSingleRecipient = 1; }, false, Route::MxNothing},
+        {"mx, list of one", [&](SMTPSEND_STRUCTURE &r) { r.nRecipients = 1, r.hRecipients = list; }, false,
+         Route::MxSingleFromList},
+        {"mx, list of one with a server name", [&](SMTPSEND_STRUCTURE &r) {
+             r.nRecipients = 1, r.hRecipients = list;
+             std::strcpy(r.szServer, "x");
+         }, false, Route::MxNothing},
+        {"mx, envelope", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = 1; }, false, Route::MxEnvelope},
+        {"mx, nothing", [](SMTPSEND_STRUCTURE &) {}, false, Route::MxNothing},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        fresh(c.fill);
-        g_chosen.clear();
-        EXPECT_EQ(send(), 0);
-        EXPECT_EQ(g_chosen, c.chosen);
-        EXPECT_EQ(fake::korvex().count("Stop_Winsock"), 1);
-        EXPECT_EQ(fake::korvex().count("Closedown_Library"), 1);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        SMTPSEND_STRUCTURE r{};
+        std::strcpy(r.szSender, "sender@example.test");
+        row.fill(r);
+        EXPECT_EQ(vellor::route_of(r, row.server), row.route);
     }
-    GlobalFree(list1);
-    GlobalFree(list2);
+    GlobalFree(list);
 }
 
 TEST_F(SendEntry, FailedConnectionsStillStopOnce) {
-    vellor::reset_delivery_table();  // the real procedures, over the fake companion
     write_file(env.path("m.txt"), "body");
     std::strcpy(req.szMessageFile, env.path("m.txt").c_str());
     std::strcpy(req.szServerIP, "127.0.0.1");
