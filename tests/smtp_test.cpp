@@ -314,6 +314,38 @@ TEST_F(Smtp, TricklingServerIsBoundedByOneTimeOut) {
     EXPECT_EQ(req.nErrorCode, 904);  // gave up waiting; a wait to the peer's close would leave no code
 }
 
+struct EdgeRow {
+    const char *name;
+    Script script;
+    int rc;
+    int code;
+};
+
+TEST_F(Smtp, EdgesOfTheReplyJudgments) {
+    Script thousand = Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"});
+    thousand.line();
+    for (int i = 0; i < 1000; ++i) thousand.say("220 wait\r\n");
+    thousand.say("354 go\r\n").data().say("250 queued\r\n").line();
+    Script late354 = Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"});
+    late354.line().say("3541 not this\r\n").pause(100).say("354 go\r\n").data().say("250 queued\r\n").line();
+    EdgeRow rows[] = {
+        // "250" in the last three of the 511 bytes judged.
+        {"HELO reply with 250 at its 509th byte",
+         Script::replies("220 hi\r\n", {"220 " + std::string(504, 'x') + "250\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+             .data().say("250 queued\r\n").line(),
+         0, 0},
+        {"DATA waits through 1,000 other replies, no more", thousand, -1, 904},
+        {"DATA takes \"354 \" or \"354-\" only", late354, 0, 0},
+    };
+    for (auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        req.nErrorCode = 0;
+        ScriptPeer peer(row.script);
+        EXPECT_EQ(deliver(peer), row.rc);
+        EXPECT_EQ(req.nErrorCode, row.code);
+    }
+}
+
 TEST_F(Smtp, FinalReplyMustBe250SpaceOrDash) {
     ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "2501 ok\r\n", "2502 ok\r\n", "354 go\r\n"})
                         .data()
