@@ -198,6 +198,26 @@ TEST_F(Reliability, QueueSkipsEntriesThatAreNotPlainFiles) {
     EXPECT_TRUE(file_exists(long_name));
 }
 
+TEST_F(Reliability, AnEntryThatIsNoFileCostsTheBatchNoReset) {
+    // m0 and m2 go over one batch connection; m1, a FIFO, is skipped before
+    // its MAIL FROM, so nothing needs resetting.
+    env.registry("\"MsgExtension\"=\"txt\"\r\n");
+    std::string dir = queue_dir("fq", 0);
+    write_file(dir + "/m0.txt", "Subject: 0\r\n\r\nzero\r\n");
+    ASSERT_EQ(::mkfifo((dir + "/m1.txt").c_str(), 0600), 0);
+    write_file(dir + "/m2.txt", "Subject: 2\r\n\r\ntwo\r\n");
+    Script s = smtp_accepting(1, false);
+    s.line().say("250 ok\r\n").line().say("250 ok\r\n").line().say("354 go\r\n").data().say("250 queued\r\n");
+    s.line().say("221 bye\r\n");
+    ScriptPeer peer(s, "127.0.0.1", port);
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    std::strcpy(req.szMessageFile, dir.c_str());
+    EXPECT_EQ(send(), 0);
+    EXPECT_EQ(req.nMessagesSent, 2);
+    EXPECT_EQ(peer.transcript().find("RSET"), std::string::npos);
+}
+
 struct QueueRow {
     const char *name;
     bool envelopes;

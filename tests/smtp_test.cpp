@@ -336,6 +336,9 @@ TEST_F(Smtp, EdgesOfTheReplyJudgments) {
          0, 0},
         {"DATA waits through 1,000 other replies, no more", thousand, -1, 904},
         {"DATA takes \"354 \" or \"354-\" only", late354, 0, 0},
+        {"RCPT takes 250 only, not 251", Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "251 forwarding\r\n"}),
+         -1, 903},
+        {"a second 501 to HELO ends it", Script::replies("220 hi\r\n", {"501 bad 250\r\n", "501 bad 250\r\n"}).close(), -1, 901},
     };
     for (auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -343,6 +346,10 @@ TEST_F(Smtp, EdgesOfTheReplyJudgments) {
         ScriptPeer peer(row.script);
         EXPECT_EQ(deliver(peer), row.rc);
         EXPECT_EQ(req.nErrorCode, row.code);
+        std::string t = peer.transcript();
+        int helos = 0;
+        for (std::size_t at = t.find("HELO "); at != std::string::npos; at = t.find("HELO ", at + 1)) ++helos;
+        EXPECT_LE(helos, 2);  // one repeat after a 501 at most
     }
 }
 
