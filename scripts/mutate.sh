@@ -13,7 +13,7 @@ cp -r "$src/tests/servers/node/node_modules" "$work/tests/servers/node/" 2>/dev/
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_BENCH=OFF >/dev/null
 cmake --build "$work/build" -j2 >/dev/null || { echo "mutate: the unchanged tree does not build"; exit 1; }
 caught=0 scored=0 survivors=()
-while IFS=$'\t' read -r file text replacement; do
+while IFS=$'\t' read -r file text replacement <&3; do
   case "$file" in ''|'#'*) continue ;; esac
   target="$work/$file"
   cp "$target" "$target.orig"
@@ -30,11 +30,11 @@ PY
     mv "$target.orig" "$target"
     continue
   fi
-  if ! cmake --build "$work/build" -j2 >/dev/null 2>&1; then
+  if ! cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; then
     echo "no build  $file: $text"
   else
     scored=$((scored + 1))
-    if (cd "$work/build" && timeout 900 ctest -j2 --stop-on-failure --timeout 120 >/dev/null 2>&1); then
+    if (cd "$work/build" && timeout 900 ctest -j2 --stop-on-failure --timeout 120 </dev/null >/dev/null 2>&1); then
       survivors+=("$file: $text")
       echo "SURVIVED  $file: $text"
     else
@@ -44,6 +44,6 @@ PY
   fi
   mv "$target.orig" "$target"
   touch "$target"
-done <"$src/tests/mutants.txt"
+done 3<"$src/tests/mutants.txt"
 cmake --build "$work/build" -j2 >/dev/null 2>&1
 echo "mutation score: $caught of $scored planted faults caught ($(awk -v c=$caught -v s=$scored 'BEGIN{printf "%.1f", s ? 100*c/s : 0}') %)"
