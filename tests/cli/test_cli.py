@@ -239,6 +239,8 @@ class Cli(unittest.TestCase):
             ("recipient refused for good", self.send_args(*base, "--to", "refused@b.test"), 69, "last reply: 550"),
             ("connection refused", ["send", "--server-ip", "127.0.0.1", "--port", str(closed_port), *base, "--to",
                                     "a@b.test"], 75, "cause: no connection could be made"),
+            ("no exchanger for the domain", ["send", *base, "--to", "a@nomx.test"], 75,
+             "cause: no mail exchanger or address found for [nomx.test]"),
             ("login refused", self.send_args(*base, "--to", "a@b.test", "--user", "demo", "--password-file",
                                              self.write("wrong-pw", "nope\n")), 77, "never accepted the login"),
             ("bad sender address", self.send_args("--from", "bad@.x", "--to", "a@b.test", "--message", self.message),
