@@ -338,7 +338,7 @@ TEST_F(Smtp, EdgesOfTheReplyJudgments) {
         {"DATA takes \"354 \" or \"354-\" only", late354, 0, 0},
         {"RCPT takes 250 only, not 251", Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "251 forwarding\r\n"}),
          -1, 903},
-        {"a second 501 to HELO ends it", Script::replies("220 hi\r\n", {"501 bad 250\r\n", "501 bad 250\r\n"}).close(), -1, 901},
+        {"a second 501 to HELO ends it", Script::replies("220 hi\r\n", {"501 bad 250\r\n", "501 bad 250\r\n"}).line(), -1, 901},
     };
     for (auto &row : rows) {
         SCOPED_TRACE(row.name);
