@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "korvex/korvex_internal.h"
@@ -95,15 +96,21 @@ struct HostResult {
     std::string name;
 };
 
-void on_host(void *arg, int status, int, hostent *h) {
+// The callbacks run inside c-ares, a C library: nothing may unwind through
+// it, so an allocation failure becomes the lookup's failure status.
+void on_host(void *arg, int status, int, hostent *h) noexcept {
     auto *r = static_cast<HostResult *>(arg);
     r->status = status;
     if (status != ARES_SUCCESS || !h) return;
-    if (h->h_name) r->name = h->h_name;
-    if (h->h_addrtype != AF_INET) return;
-    for (char **p = h->h_addr_list; p && *p; ++p) {
-        char text[INET_ADDRSTRLEN];
-        if (inet_ntop(AF_INET, *p, text, sizeof text)) r->addresses.emplace_back(text);
+    try {
+        if (h->h_name) r->name = h->h_name;
+        if (h->h_addrtype != AF_INET) return;
+        for (char **p = h->h_addr_list; p && *p; ++p) {
+            char text[INET_ADDRSTRLEN];
+            if (inet_ntop(AF_INET, *p, text, sizeof text)) r->addresses.emplace_back(text);
+        }
+    } catch (...) {
+        r->status = ARES_ENOMEM;
     }
 }
 
@@ -112,28 +119,36 @@ struct MxResult {
     std::vector<MxHost> hosts;
 };
 
-void on_mx(void *arg, int status, int, unsigned char *abuf, int alen) {
+void on_mx(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
     auto *r = static_cast<MxResult *>(arg);
     r->status = status;
     if (status != ARES_SUCCESS) return;
     ares_mx_reply *mx = nullptr;
     r->status = ares_parse_mx_reply(abuf, alen, &mx);
-    for (ares_mx_reply *p = mx; p; p = p->next) r->hosts.push_back({p->host ? p->host : "", p->priority});
+    try {
+        for (ares_mx_reply *p = mx; p; p = p->next) r->hosts.push_back({p->host ? p->host : "", p->priority});
+    } catch (...) {
+        r->status = ARES_ENOMEM;
+    }
     if (mx) ares_free_data(mx);
 }
 
 }  // namespace
 
-void on_a(void *arg, int status, int, unsigned char *abuf, int alen) {
+void on_a(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
     auto *r = static_cast<HostResult *>(arg);
     r->status = status;
     if (status != ARES_SUCCESS) return;
     ares_addrttl ttls[8];
     int n = 8;
     r->status = ares_parse_a_reply(abuf, alen, nullptr, ttls, &n);
-    for (int i = 0; r->status == ARES_SUCCESS && i < n; ++i) {
-        char text[INET_ADDRSTRLEN];
-        if (inet_ntop(AF_INET, &ttls[i].ipaddr, text, sizeof text)) r->addresses.emplace_back(text);
+    try {
+        for (int i = 0; r->status == ARES_SUCCESS && i < n; ++i) {
+            char text[INET_ADDRSTRLEN];
+            if (inet_ntop(AF_INET, &ttls[i].ipaddr, text, sizeof text)) r->addresses.emplace_back(text);
+        }
+    } catch (...) {
+        r->status = ARES_ENOMEM;
     }
 }
 
@@ -150,7 +165,7 @@ int lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
     HostResult r;
     hostent *file = nullptr;
     if (ares_gethostbyname_file(ch.get(), host.c_str(), AF_INET, &file) == ARES_SUCCESS && file) {
-        on_host(&r, ARES_SUCCESS, 0, file);
+        on_host(&r, ARES_SUCCESS, 0, file);  // never throws: the entry is always freed
         ares_free_hostent(file);
     } else {
         ares_search(ch.get(), host.c_str(), 1 /* IN */, 1 /* A */, on_a, &r);
@@ -186,9 +201,10 @@ std::vector<std::string> default_servers() {
     std::vector<std::string> out;
     Channel ch(dns_servers());
     if (!ch.ok()) return out;
-    ares_addr_port_node *list = nullptr;
-    if (ares_get_servers_ports(ch.get(), &list) != ARES_SUCCESS) return out;
-    for (ares_addr_port_node *p = list; p; p = p->next) {
+    ares_addr_port_node *raw = nullptr;
+    if (ares_get_servers_ports(ch.get(), &raw) != ARES_SUCCESS) return out;
+    std::unique_ptr<ares_addr_port_node, void (*)(void *)> list(raw, ares_free_data);  // freed however this ends
+    for (ares_addr_port_node *p = list.get(); p; p = p->next) {
         if (p->family != AF_INET) continue;
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &p->addr.addr4, text, sizeof text);
@@ -200,7 +216,6 @@ std::vector<std::string> default_servers() {
         }
         out.push_back(s);
     }
-    ares_free_data(list);
     return out;
 }
 

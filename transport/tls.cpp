@@ -115,9 +115,14 @@ bool start_tls(unsigned socket, const TlsPeer &peer, std::string &why) {
         SSL_free(ssl);
         return false;
     }
-    Sessions &s = sessions();
-    std::lock_guard<std::mutex> g(s.mu);
-    s.by_socket[key_of(socket)] = ssl;
+    try {
+        Sessions &s = sessions();
+        std::lock_guard<std::mutex> g(s.mu);
+        s.by_socket[key_of(socket)] = ssl;
+    } catch (...) {
+        SSL_free(ssl);
+        throw;
+    }
     return true;
 }
 
