@@ -111,6 +111,7 @@ TEST(FileSearch, WindowsWildcards) {
         {"*.txt", "a.TXT", true},   {"*.txt", "a.txt.bak", false}, {"*.", "noext", true},
         {"*.", "with.ext", false},  {"?.txt", "ab.txt", false},    {"?.txt", "a.txt", true},
         {"*", "anything.x", true},  {"m*g.*", "MSG.env", true},    {"*.txt", ".", false},
+        {"*", ".", false},          {"*", "..", false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(vellor::files::wildcard_match(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
@@ -119,12 +120,13 @@ TEST(FileSearch, WindowsWildcards) {
 TEST(FileSearch, NameOrderAndCaseInsensitivePaths) {
     TempEnv env;
     ::mkdir(env.path("Queue").c_str(), 0755);
-    for (const char *n : {"b.txt", "A.TXT", "c.TxT", "d.env"}) write_file(env.path("Queue/") + n, "x");
+    for (const char *n : {"b.txt", "A.TXT", "C.TxT", "d.env"}) write_file(env.path("Queue/") + n, "x");
     vellor::files::Search s;
     ASSERT_TRUE(s.first(env.path("QUEUE/*.txt")));
     std::vector<std::string> names{s.name()};
     while (s.next()) names.push_back(s.name());
-    EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "b.txt", "c.TxT"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "b.txt", "C.TxT"}));  // not "C" before "b"
+
     EXPECT_TRUE(vellor::files::exists(env.path("queue/D.ENV")));
     EXPECT_FALSE(vellor::files::exists(env.path("queue/e.env")));
 }

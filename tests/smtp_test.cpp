@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "platform/syscalls.h"
 #include "smtp/auth_encode.h"
+#include "smtp/ehlo.h"
 #include "smtp/message_text.h"
 #include "smtp/transaction.h"
 #include "support/capture_server.h"
@@ -625,6 +627,17 @@ TEST_F(Smtp, LongPasswordGoesOutWhole) {
     EXPECT_NE(peer.transcript().find("AUTH LOGIN\r\n" + reference_base64("alice") + "\r\n" +
                                      reference_base64(password) + "\r\nMAIL FROM"),
               std::string::npos);
+}
+
+TEST(Ehlo, ExtensionsAreTheFirstWordOfEveryLineAfterTheGreeting) {
+    using Set = std::set<std::string>;
+    const std::pair<std::string, Set> rows[] = {
+        {"250-mx.test hello\r\n250-PIPELINING\r\n250-auth LOGIN PLAIN\r\n250 STARTTLS\r\n", {"PIPELINING", "AUTH", "STARTTLS"}},
+        {"250-mx.test\r\n250xSTARTTLS\r\n250 8BITMIME\r\n", {"8BITMIME"}},  // no separator: no extension
+        {"250 STARTTLS only in the greeting line\r\n", {}},
+        {"250-mx\n250 SIZE 1000\n", {"SIZE"}},
+    };
+    for (const auto &[reply, extensions] : rows) EXPECT_EQ(vellor::smtp::ehlo_extensions(reply), extensions) << reply;
 }
 
 // ---- message text ------------------------------------------------------------------
