@@ -218,6 +218,41 @@ TEST_F(Reliability, AnEntryThatIsNoFileCostsTheBatchNoReset) {
     EXPECT_EQ(peer.transcript().find("RSET"), std::string::npos);
 }
 
+TEST_F(Reliability, QueuesOfOneAndTwoAndTheEighthExchangerAddress) {
+    env.registry("\"MsgExtension\"=\"txt\"\r\n");
+    for (int files : {1, 2}) {  // one message: its own conversation; two: one batch
+        SCOPED_TRACE(files);
+        std::string dir = queue_dir("n" + std::to_string(files), files);
+        ScriptPeer peer(files == 1 ? smtp_accepting() : [] {
+            Script s = smtp_accepting(1, false);
+            s.line().say("250 ok\r\n").line().say("250 ok\r\n").line().say("354 go\r\n").data().say("250 queued\r\n");
+            return s.line().say("221 bye\r\n");
+        }(), "127.0.0.1", port);
+        reports().clear();
+        req.bSingleRecipient = 1;
+        std::strcpy(req.szRecipient, "r@dest.test");
+        std::strcpy(req.szMessageFile, dir.c_str());
+        req.nMessagesSent = 0;
+        EXPECT_EQ(send(), 0);
+        EXPECT_EQ(req.nMessagesSent, files);
+        EXPECT_EQ(peer.accepted(), 1);
+        EXPECT_EQ(reported_start(921, "Sending message to all recipents - to relay server.", 0), files == 2);
+    }
+    // Eight addresses for one exchanger, the first seven refusing: the eighth takes the message.
+    ScriptedDns dns;
+    DnsServerEnv point(dns.port());
+    dns.mx("eight.test", {{"mx.eight.test", 10}});
+    std::vector<std::string> addresses;
+    for (int i = 2; i <= 9; ++i) addresses.push_back("127.0.0." + std::to_string(i));
+    dns.a("mx.eight.test", addresses);
+    ScriptPeer eighth(smtp_accepting(), "127.0.0.9", port);
+    message("Subject: eight\r\n\r\nx\r\n");
+    req.szServer[0] = req.szServerIP[0] = 0;
+    std::strcpy(req.szRecipient, "r@eight.test");
+    EXPECT_EQ(send(), 0);
+    EXPECT_EQ(eighth.accepted(), 1);
+}
+
 struct QueueRow {
     const char *name;
     bool envelopes;
