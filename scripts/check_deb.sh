@@ -21,12 +21,8 @@ trap cleanup EXIT
 echo "deb: installing $deb"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$PWD/$deb" >/dev/null
 gcc -std=c99 -Wall -o "$work/example" "$src/examples/send_example.c" $(pkg-config --cflags --libs vellorapi)
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/capture"
-/usr/bin/python3 "$src/tests/servers/capture_smtpd.py" 127.0.0.1 "$port" "$work/capture" demo s3cret \
-    >"$work/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 150); do [ -f "$work/capture/ready" ] && break; sleep 0.1; done
+source "$src/tests/servers/capture.sh"
+start_capture "$work"
 export VELLORAPI_SYSTEM_DIR=$work VELLORAPI_REGISTRY=$work/none.reg
 env -u LD_LIBRARY_PATH "$work/example" 127.0.0.1 "$port" demo s3cret | grep -q "^922 0 Send of 1 message(s) completed"
 /usr/bin/vellor --version | grep -q 2.61.0.30

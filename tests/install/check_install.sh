@@ -22,12 +22,8 @@ cmake -S "$src/examples" -B "$work/example-build" -DCMAKE_PREFIX_PATH="$work/pre
     -DCMAKE_C_FLAGS="$cflags" -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
 cmake --build "$work/example-build" >/dev/null
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/capture"
-/usr/bin/python3 "$src/tests/servers/capture_smtpd.py" 127.0.0.1 "$port" "$work/capture" demo s3cret \
-    >"$work/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do [ -f "$work/capture/ready" ] && break; sleep 0.1; done
+source "$src/tests/servers/capture.sh"
+start_capture "$work"
 export VELLORAPI_SYSTEM_DIR=$work VELLORAPI_REGISTRY=$work/none.reg
 "$work/example-pc" 127.0.0.1 "$port" demo s3cret | grep -q "^922 0 Send of 1 message(s) completed"
 "$work/example-build/send_example" 127.0.0.1 "$port" demo s3cret >/dev/null
