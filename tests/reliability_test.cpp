@@ -253,6 +253,21 @@ TEST_F(Reliability, QueuesOfOneAndTwoAndTheEighthExchangerAddress) {
     EXPECT_EQ(eighth.accepted(), 1);
 }
 
+TEST_F(Reliability, ARefusedSessionEndsTheBatch) {
+    // HELO refused: no message can go over this connection, so the pass
+    // stops there instead of trying each queued message on it.
+    env.registry("\"MsgExtension\"=\"txt\"\r\n");
+    std::string dir = queue_dir("refused-session", 3);
+    ScriptPeer peer(Script::replies("220 hi\r\n", {"554 not you\r\n"}).line().say("221 bye\r\n").line(), "127.0.0.1", port);
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    req.bDeleteMessage = 1;
+    std::strcpy(req.szMessageFile, dir.c_str());
+    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(peer.transcript(), "HELO origin.test\r\nQUIT\r\n");
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(file_exists(dir + "/m" + std::to_string(i) + ".txt"));
+}
+
 struct QueueRow {
     const char *name;
     bool envelopes;
