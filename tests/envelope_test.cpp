@@ -41,6 +41,7 @@ protected:
 TEST_F(Envelope, LowerCaseMailFromAndOneRecipient) {
     envelope("mail from: <s@x.test>\r\nRCPT TO: <r@y.test>\r\n");
     req.hRecipients = GlobalAlloc(GHND, 16);  // a one-recipient envelope frees any list
+    req.bMultipleRecipients = 1;              // and is no list any more
     EXPECT_EQ(VELLOR_Get_Message_Details(&req), 0);
     EXPECT_STREQ(req.szSender, "s@x.test");
     EXPECT_STREQ(req.szRecipient, "r@y.test");

@@ -297,6 +297,11 @@ TEST(LogFile, SmallLimitsMeanDefaults) {
     write_big_log(env.log_path(), 11u << 20);
     vellor::Trim_Log(env.log_path());
     EXPECT_LE(read_file(env.log_path()).size(), 2u << 20);  // 0 means 2
+    EXPECT_GT(read_file(env.log_path()).size(), 1u << 20);
+    env.registry("\"logfilemin\"=dword:00000001\r\n");  // 1 is a limit of its own
+    write_big_log(env.log_path(), 11u << 20);
+    vellor::Trim_Log(env.log_path());
+    EXPECT_LE(read_file(env.log_path()).size(), 1u << 20);
 }
 
 // ---- status callback -------------------------------------------------------------

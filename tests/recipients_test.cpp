@@ -50,6 +50,7 @@ TEST(RecipientList, ParserCases) {
         {"a@b.c", 0, 1},
         {"a@b.cd", 0, 1},
         {"a@.b.com", -1, 0},
+        {"a@b. c@d.org", -1, 0},                  // nothing after the domain's dot
     };
     for (const auto &c : cases) {
         int count = -1;
@@ -60,10 +61,17 @@ TEST(RecipientList, ParserCases) {
 
 TEST(RecipientList, EntryLengthLimit) {
     int count = 0;
-    std::string ok = std::string(500, 'a') + "@b.com";
-    std::string too_long = std::string(510, 'a') + "@b.com";
+    std::string ok = std::string(505, 'a') + "@b.com";        // 511 characters: the most
+    std::string too_long = std::string(506, 'a') + "@b.com";  // 512
     EXPECT_EQ(vellor::parse_recipient_list("App", ok + " x@y.org", count), 0);
     EXPECT_EQ(vellor::parse_recipient_list("App", too_long + " x@y.org", count), -1);
+    // RCPT TO names at most the 255 characters the fields hold.
+    auto rcpts = vellor::rcpt_entries(std::string(300, 'r') + "@x.org b@y.org", 3);
+    ASSERT_EQ(rcpts.size(), 3u);
+    EXPECT_EQ(rcpts[0], std::string(255, 'r'));
+    EXPECT_EQ(rcpts[1], "b@y.org");
+    EXPECT_EQ(rcpts[2], "");
+    EXPECT_EQ(vellor::bracket_cut("\"Ann\" <a@b.org>"), "a@b.org");
 }
 
 TEST(RecipientList, ValidationLogsAndCounts) {
