@@ -440,6 +440,24 @@ TEST_F(Reliability, MxFileRemovedOnlyAfterEveryRecipient) {
     }
 }
 
+TEST_F(Reliability, AShorterDomainIsLookedUpAgain) {
+    // "dest.tes" after "dest.test" is another domain, not a repeat of it.
+    ScriptedDns dns;
+    DnsServerEnv point(dns.port());
+    dns.a("dest.test", {"127.0.0.3"});
+    dns.a("dest.tes", {"127.0.0.4"});
+    ScriptPeer first(smtp_accepting(), "127.0.0.3", port), second(smtp_accepting(), "127.0.0.4", port);
+    ::mkdir(env.path("dq").c_str(), 0755);
+    message("Subject: two domains\r\n\r\nx\r\n", "dq/e.txt");
+    write_file(env.path("dq/e.env"), "MAIL FROM: <q@origin.test>\r\nRCPT TO: <a@dest.test>\r\nRCPT TO: <b@dest.tes>\r\n");
+    req.szServerIP[0] = 0;
+    req.bUseEnvFile = 1;
+    std::strcpy(req.szMessageFile, env.path("dq").c_str());
+    EXPECT_EQ(send(), 0);
+    EXPECT_EQ(first.accepted(), 1);
+    EXPECT_EQ(second.accepted(), 1);
+}
+
 // ---- limits ----------------------------------------------------------------------
 
 TEST_F(Reliability, EnvelopeOverTheRecipientLimitIsNotSent) {
