@@ -13,7 +13,10 @@ cp -r "$src/tests/servers/node/node_modules" "$work/tests/servers/node/" 2>/dev/
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_BENCH=OFF >/dev/null
 cmake --build "$work/build" -j2 >/dev/null || { echo "mutate: the unchanged tree does not build"; exit 1; }
 caught=0 scored=0 survivors=()
-while IFS=$'\t' read -r file text replacement <&3; do
+# The list is read whole first: no step of the loop can move a file offset under it.
+mapfile -t mutants <"$src/tests/mutants.txt"
+for line in "${mutants[@]}"; do
+  IFS=$'\t' read -r file text replacement <<<"$line"
   case "$file" in ''|'#'*) continue ;; esac
   target="$work/$file"
   cp "$target" "$target.orig"
@@ -44,6 +47,6 @@ PY
   fi
   mv "$target.orig" "$target"
   touch "$target"
-done 3<"$src/tests/mutants.txt"
+done
 cmake --build "$work/build" -j2 >/dev/null 2>&1
 echo "mutation score: $caught of $scored planted faults caught ($(awk -v c=$caught -v s=$scored 'BEGIN{printf "%.1f", s ? 100*c/s : 0}') %)"
