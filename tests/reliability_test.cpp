@@ -245,12 +245,28 @@ TEST_F(Reliability, QueuesOfOneAndTwoAndTheEighthExchangerAddress) {
     std::vector<std::string> addresses;
     for (int i = 2; i <= 9; ++i) addresses.push_back("127.0.0." + std::to_string(i));
     dns.a("mx.eight.test", addresses);
-    ScriptPeer eighth(smtp_accepting(), "127.0.0.9", port);
+    ScriptPeer eighth(smtp_accepting(), "127.0.0.9", port, 2);
     message("Subject: eight\r\n\r\nx\r\n");
     req.szServer[0] = req.szServerIP[0] = 0;
     std::strcpy(req.szRecipient, "r@eight.test");
     EXPECT_EQ(send(), 0);
     EXPECT_EQ(eighth.accepted(), 1);
+    // The companion connecting to the host name tries all eight too, and a
+    // socket never gets the number 0, even with standard input closed.
+    int saved_stdin = ::dup(0);
+    ::close(0);
+    TCPLIBRARY_STRUCTURE block{};
+    TCPSESSION_STRUCTURE session{};
+    KorvexAPI_Initialize_Library(&block, 0, 1, "T");
+    std::strcpy(session.szHostAddress, "mx.eight.test");
+    session.nPort = static_cast<uint32_t>(port);
+    int rc = KorvexAPI_Make_Connection(&block, &session, 0);
+    ::dup2(saved_stdin, 0);
+    ::close(saved_stdin);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(session.nAddresses, 8);
+    EXPECT_NE(session.nSocket, 0u);
+    KorvexAPI_Close_Socket(&block, &session, 1);
 }
 
 TEST_F(Reliability, ARefusedSessionEndsTheBatch) {
