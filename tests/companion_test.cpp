@@ -309,3 +309,19 @@ TEST(Connections, SendBlockSizeFromTheEnvironment) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Companion, StartAndStopAreCounted) {
+    TCPLIBRARY_STRUCTURE block{};
+    EXPECT_EQ(KorvexAPI_Start_Winsock(&block, 2), -1);  // a block never initialised
+    KorvexAPI_Initialize_Library(&block, 0, 1, "T");
+    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), -1);      // nothing started yet
+    EXPECT_EQ(KorvexAPI_Start_Winsock(&block, 2), 0);
+    EXPECT_EQ(KorvexAPI_Start_Winsock(&block, 2), 0);
+    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), 0);
+    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), 0);
+    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), -1);      // more stops than starts
+}
+
+}  // namespace
