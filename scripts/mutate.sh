@@ -3,10 +3,13 @@
 # copy of the tree, rebuilds, runs the suite (ctest -j2, stopping at the
 # first failure) and counts the faults the tests caught. A fault whose text
 # is not found, or that does not build, is not scored.
-# Usage: scripts/mutate.sh [work-dir]   (prints one line per fault, then the score)
+# Usage: scripts/mutate.sh [work-dir] [faults-file]
+#   (prints one line per fault, then the score; faults-file defaults to
+#   tests/mutants.txt, and a smaller list re-checks a few faults)
 set -uo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 work=${1:-/tmp/vellor-mutate}
+faults=$(realpath "${2:-$src/tests/mutants.txt}")
 bash "$src/scripts/setup.sh"
 rm -rf "$work" && mkdir -p "$work" && git -C "$src" archive HEAD | tar -x -C "$work"
 cp -r "$src/tests/servers/node/node_modules" "$work/tests/servers/node/" 2>/dev/null || true
@@ -14,7 +17,7 @@ cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_BEN
 cmake --build "$work/build" -j2 >/dev/null || { echo "mutate: the unchanged tree does not build"; exit 1; }
 caught=0 scored=0 survivors=()
 # The list is read whole first: no step of the loop can move a file offset under it.
-mapfile -t mutants <"$src/tests/mutants.txt"
+mapfile -t mutants <"$faults"
 for line in "${mutants[@]}"; do
   IFS=$'\t' read -r file text replacement <<<"$line"
   case "$file" in ''|'#'*) continue ;; esac
