@@ -325,3 +325,17 @@ TEST(Companion, StartAndStopAreCounted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ScriptedResolution, TheHostsFileComesBeforeDns) {
+    // The scripted server knows no "localhost"; the hosts file does.
+    TCPLIBRARY_STRUCTURE block{};
+    TCPSESSION_STRUCTURE session{};
+    char address[16] = {0};
+    EXPECT_EQ(KorvexAPI_Get_IPAddress_From_Hostname(&block, &session, "localhost", address), 0);
+    EXPECT_STREQ(address, "127.0.0.1");
+    EXPECT_EQ(dns.queries("localhost"), 0);
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <ctime>
 #include <regex>
 #include <thread>
 
@@ -216,6 +217,29 @@ TEST(LogFile, LineFormat) {
     std::string all = read_file(env.log_path());
     ASSERT_EQ(all.size(), 223u);
     EXPECT_TRUE(std::regex_match(all, std::regex(R"(\d{4}/\d\d/\d\d  \d\d:\d\d:\d\d x{200}\r\n)")));
+}
+
+TEST(LogFile, StampIsTheLocalDate) {
+    TempEnv env;
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    vellor::Write_Log("dated");
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    EXPECT_EQ(read_file(env.log_path()).substr(0, 10), date);
+}
+
+TEST(Options, AnEditInPlaceIsSeenAtOnce) {
+    TempEnv env;
+    for (int round = 0; round < 20; ++round) {  // same inode, same size, often the same clock tick
+        for (const char *value : {"00000001", "00000002"}) {
+            env.registry(std::string("\"SendPercentSent\"=dword:") + value + "\r\n");
+            EXPECT_EQ(vellor::options::send_percent_sent(), value[7] - '0');
+        }
+    }
+    env.registry("\"SendPercentSent\"=dword:000000001\r\n");  // nine digits: the key cannot be used
+    EXPECT_EQ(vellor::options::send_percent_sent(), 0);
 }
 
 TEST(LogFile, LongTextIsCutToFitTheLine) {
