@@ -225,7 +225,7 @@ TEST(LogFile, StampIsTheLocalDate) {
     std::tm tm{};
     ::localtime_r(&now, &tm);
     vellor::Write_Log("dated");
-    char date[16];
+    char date[48];
     std::snprintf(date, sizeof date, "%04d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     EXPECT_EQ(read_file(env.log_path()).substr(0, 10), date);
 }
