@@ -20,6 +20,13 @@ TLS_SERVER = os.path.join(HERE, "..", "servers", "tls_smtpd.py")
 MAKE_CERTS = os.path.join(HERE, "..", "servers", "make_certs.sh")
 
 
+
+def die_with_parent():
+    """A server this test starts ends when the test process ends, however it ends."""
+    import ctypes
+    import signal
+    ctypes.CDLL("libc.so.6").prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
 def free_port(kind=socket.SOCK_STREAM):
     """A free port from 20000-32767, below the range given to client sockets."""
     for _ in range(200):
@@ -52,7 +59,7 @@ class Cli(unittest.TestCase):
         cls.capture = os.path.join(cls.dir, "capture")
         os.makedirs(cls.capture)
         cls.server = subprocess.Popen(["/usr/bin/python3", CAPTURE, "127.0.0.1", str(cls.port), cls.capture,
-                                       "demo", "s3cret"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                       "demo", "s3cret"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         assert wait_for(lambda: os.path.exists(os.path.join(cls.capture, "ready")))
         cls.dns_port = free_port(socket.SOCK_DGRAM)
         conf = os.path.join(cls.dir, "dnsmasq.conf")
@@ -63,7 +70,7 @@ class Cli(unittest.TestCase):
         args = ["/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="]
         if os.getuid() == 0:
             args.append("--user=root")
-        cls.dnsmasq = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.dnsmasq = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         cls.env = dict(os.environ, VELLORAPI_SYSTEM_DIR=cls.dir, VELLORAPI_REGISTRY=os.path.join(cls.dir, "none.reg"),
                        KORVEXAPI_DNS_SERVERS="127.0.0.1:%d" % cls.dns_port, KORVEXAPI_TIMEOUT_MS="3000")
         cls.env.pop("VELLOR_PASSWORD", None)
@@ -193,7 +200,7 @@ class Cli(unittest.TestCase):
                 server = subprocess.Popen(["/usr/bin/python3", TLS_SERVER, "127.0.0.1", str(port), root,
                                            os.path.join(certs, "server.pem"), os.path.join(certs, "server.key"),
                                            mode, "demo", "s3cret"], stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL)
+                                          stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
                 try:
                     self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(root, "ready"))))
                     env = dict(self.env, VELLOR_PASSWORD="s3cret", VELLORAPI_REGISTRY=registry)

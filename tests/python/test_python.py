@@ -19,6 +19,13 @@ os.environ["VELLORAPI_LIBRARY"] = LIBRARY
 import vellorapi  # noqa: E402
 
 
+
+def die_with_parent():
+    """A server this test starts ends when the test process ends, however it ends."""
+    import ctypes
+    import signal
+    ctypes.CDLL("libc.so.6").prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
 def free_port():
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
@@ -38,7 +45,7 @@ class Python(unittest.TestCase):
         os.makedirs(cls.capture)
         cls.server = subprocess.Popen(["/usr/bin/python3", os.path.join(SOURCE, "tests/servers/capture_smtpd.py"),
                                        "127.0.0.1", str(cls.port), cls.capture, "demo", "s3cret"],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         for _ in range(150):
             if os.path.exists(os.path.join(cls.capture, "ready")):
                 break

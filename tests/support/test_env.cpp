@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,6 +117,7 @@ Process::Process(const std::vector<std::string> &argv, const std::string &log) {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that crashes takes its servers with it
         int fd = ::open(log.empty() ? "/dev/null" : log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
             ::dup2(fd, 1);
