@@ -25,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vellor::options::msg_extension();
     vellor::options::log_file();
     vellor::options::send_percent_sent();
-    vellor::options::dot_stuffing();
+    vellor::options::message_options();
     return 0;
 }

@@ -113,13 +113,6 @@ int open_regular(const std::string &path, bool no_links, int64_t &size) {
     return fd;
 }
 
-bool is_plain_file(const std::string &path) {
-    struct stat st;
-    if (path.empty()) return false;
-    if (::lstat(path.c_str(), &st) != 0 && ::lstat(resolve_nocase(path).c_str(), &st) != 0) return false;
-    return S_ISREG(st.st_mode);
-}
-
 int open_append_create(const std::string &path) {
     if (path.empty()) return -1;
     int fd = open_nocase(path, O_WRONLY | O_APPEND);

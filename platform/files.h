@@ -18,8 +18,6 @@ int open_read(const std::string &path);               // -1 on failure; never wa
 // directory is refused, and with no_links a symbolic link too); its size in
 // `size`. -1 otherwise.
 int open_regular(const std::string &path, bool no_links, int64_t &size);
-// True when the path names a regular file itself (not through a link).
-bool is_plain_file(const std::string &path);
 int open_append_create(const std::string &path);      // OPEN_ALWAYS, writes go to the end; a new file is 0600
 int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
 bool remove(const std::string &path);                 // DeleteFileA

@@ -122,14 +122,6 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
     }
 }
 
-int receive_timeout_ms(unsigned socket) {
-    timeval tv{};
-    socklen_t len = sizeof tv;
-    if (::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, &len) != 0) return 60000;
-    long ms = tv.tv_sec * 1000L + tv.tv_usec / 1000;
-    return ms > 0 && ms < INT_MAX ? static_cast<int>(ms) : 60000;
-}
-
 int WSAGetLastError() { return t_last_error; }
 
 }  // namespace vellor::winsock

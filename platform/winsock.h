@@ -18,8 +18,6 @@ int recv_once(unsigned socket, char *buf, std::size_t len);
 // One receive that waits at most `ms` milliseconds for data (a time-out then
 // spends the socket, as a receive time-out does). Signals do not end the wait.
 int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
-// The socket's receive time-out in milliseconds (60000 when none is set).
-int receive_timeout_ms(unsigned socket);
 int WSAGetLastError();
 
 }  // namespace vellor::winsock

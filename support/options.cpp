@@ -52,12 +52,10 @@ int32_t log_file_limit(int max) {
 int32_t callback_mode() { return read_number("callback", 0, 0); }
 std::string msg_extension() { return read_text("MsgExtension", 12); }
 int32_t send_percent_sent() { return read_number("SendPercentSent", 0, 0); }
-int32_t dot_stuffing() { return read_number("DotStuffing", 0, 0); }
 int32_t secure_connection() { return read_number("SecureConnection", 0, 0); }
 int32_t tls_verify_peer() { return read_number("TLSVerifyPeer", 1, 1); }
 std::string tls_ca_file() { return read_text("TLSCAFile", 260); }
 int32_t transcript() { return read_number("Transcript", 0, 0); }
-int32_t pipelining() { return read_number("Pipelining", 0, 0); }
 
 MessageOptions message_options() {
     MessageOptions o;

@@ -36,6 +36,5 @@ int recv_first(unsigned socket, char *buf, std::size_t len, int ms) {
 
 int last_error() { return t_tls_failed ? tls_error() : winsock::WSAGetLastError(); }
 
-int receive_timeout_ms(unsigned socket) { return winsock::receive_timeout_ms(socket); }
 
 }  // namespace vellor::transport

@@ -17,6 +17,5 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
 constexpr int kInterrupted = -2;
 int recv_first(unsigned socket, char *buf, std::size_t len, int ms);
 int last_error();
-int receive_timeout_ms(unsigned socket);
 
 }  // namespace vellor::transport
