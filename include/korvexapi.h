@@ -10,7 +10,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(__i386__)
+#if defined(_WIN32)
+#define KORVEX_API __stdcall
+#elif defined(__i386__)
 #define KORVEX_API __attribute__((stdcall, visibility("default")))
 #else
 #define KORVEX_API __attribute__((visibility("default")))

@@ -12,7 +12,11 @@
 
 #include "korvexapi.h"
 
-#if defined(__i386__)
+#if defined(_WIN32)
+/* Windows: __stdcall throughout; the DLL's .def file names the exports. */
+#define VELLOR_API __stdcall
+#define VELLOR_CALLBACK __stdcall
+#elif defined(__i386__)
 #define VELLOR_API __attribute__((stdcall, visibility("default")))
 #define VELLOR_CALLBACK __attribute__((stdcall))
 #else
@@ -27,6 +31,13 @@ extern "C" {
 #define VELLOR_STATIC_ASSERT(c, m) _Static_assert(c, m)
 #endif
 
+#if defined(_WIN32)
+/* ---- Windows: the system's own types; global memory is kernel32's ------- */
+#if !defined(_WINDEF_)
+typedef unsigned long DWORD;
+typedef void *HGLOBAL;
+#endif
+#else
 /* ---- Win32 stand-in types and global memory ---------------------------- */
 typedef void *HGLOBAL;
 typedef uint32_t DWORD;
@@ -46,6 +57,7 @@ VELLOR_API int32_t GlobalUnlock(HGLOBAL mem);
 VELLOR_API HGLOBAL GlobalFree(HGLOBAL mem);
 VELLOR_API uint32_t GlobalFlags(HGLOBAL mem);
 VELLOR_API size_t GlobalSize(HGLOBAL mem);
+#endif /* _WIN32 */
 
 /* ---- Constants ---------------------------------------------------------- */
 #define VELLOR_STATUS_FAILURE   920

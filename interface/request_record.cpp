@@ -5,6 +5,7 @@
 // application's.
 #include <cstring>
 
+#include "platform/global_memory.h"
 #include "support/export_guard.h"
 #include "platform/message_box.h"
 #include "support/log_file.h"

@@ -32,14 +32,21 @@ int timeout_ms();          // $KORVEXAPI_TIMEOUT_MS, default 60000
 int send_block_size();     // $KORVEXAPI_SEND_BLOCK_SIZE, default 65536
 std::string dns_servers(); // $KORVEXAPI_DNS_SERVERS, empty: /etc/resolv.conf
 
-// DNS through c-ares. Each returns an ares status (ARES_SUCCESS = 0).
-int lookup_ipv4(const std::string &host, std::vector<std::string> &addresses);
-int lookup_ptr(const std::string &address, std::string &name);
+// The outcome of a lookup, whichever resolver the platform has.
+enum class Lookup { Found = 0, NoData, NoDomain, TimedOut, ServerFailed, BadName, Failed };
+
+// Network start for the platform (Winsock's WSAStartup on Windows, nothing
+// on POSIX systems); true when connections and lookups can be made.
+bool network_ready();
+
+// DNS: c-ares on POSIX systems, the system's DNS API on Windows.
+Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses);
+Lookup lookup_ptr(const std::string &address, std::string &name);
 struct MxHost {
     std::string host;
     int preference;
 };
-int query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts);
+Lookup query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts);
 std::vector<std::string> default_servers();
 
 }  // namespace korvex

@@ -4,8 +4,6 @@
 // unreachable server; -2 no such domain; -3 no answer within the time-out;
 // -4 malformed answer or bad name; -9 the domain has no MX record.
 // A mail-exchanger name longer than 415 characters is cut to fit.
-#include <ares.h>
-
 #include <cstring>
 
 #include "support/export_guard.h"
@@ -21,16 +19,13 @@ void copy_text(char *dst, std::size_t size, const std::string &src) {
     dst[n] = '\0';
 }
 
-int32_t mx_status(int ares_status, std::size_t hosts) {
-    switch (ares_status) {
-        case ARES_SUCCESS: return hosts ? KORVEX_MX_OK : KORVEX_MX_NO_RECORDS;
-        case ARES_ENODATA: return KORVEX_MX_NO_RECORDS;
-        case ARES_ENOTFOUND: return KORVEX_MX_NO_DOMAIN;
-        case ARES_ETIMEOUT:
-        case ARES_ECANCELLED: return KORVEX_MX_TIMEOUT;
-        case ARES_ESERVFAIL:
-        case ARES_EREFUSED:
-        case ARES_ECONNREFUSED: return KORVEX_MX_SERVER_FAIL;
+int32_t mx_status(Lookup status, std::size_t hosts) {
+    switch (status) {
+        case Lookup::Found: return hosts ? KORVEX_MX_OK : KORVEX_MX_NO_RECORDS;
+        case Lookup::NoData: return KORVEX_MX_NO_RECORDS;
+        case Lookup::NoDomain: return KORVEX_MX_NO_DOMAIN;
+        case Lookup::TimedOut: return KORVEX_MX_TIMEOUT;
+        case Lookup::ServerFailed: return KORVEX_MX_SERVER_FAIL;
         default: return KORVEX_MX_BAD_ANSWER;
     }
 }
@@ -45,7 +40,7 @@ KORVEX_API int32_t KorvexAPI_Get_IPAddress_From_Hostname(TCPLIBRARY_STRUCTURE *,
         if (!session || !hostName) return -1;
         std::string host(hostName, ::strnlen(hostName, 1024));
         std::vector<std::string> found;
-        if (host.empty() || lookup_ipv4(host, found) != ARES_SUCCESS) {
+        if (host.empty() || lookup_ipv4(host, found) != Lookup::Found) {
             session->nAddresses = 0;
             return -1;
         }
@@ -63,7 +58,7 @@ KORVEX_API int32_t KorvexAPI_Get_Host_By_Address(TCPLIBRARY_STRUCTURE *, TCPSESS
         if (!session || !hostName) return -1;
         std::string addr(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
         std::string name;
-        if (lookup_ptr(addr, name) != ARES_SUCCESS) return -1;
+        if (lookup_ptr(addr, name) != Lookup::Found) return -1;
         copy_text(hostName, 256, name);
         return 0;
     });
@@ -78,7 +73,7 @@ KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *domain, MXQUERY_STRUC
         std::string name = domain ? std::string(domain, ::strnlen(domain, 1024)) : std::string();
         std::string server = (!useDefaultServer && dnsServer) ? std::string(dnsServer, ::strnlen(dnsServer, 256)) : "";
         std::vector<MxHost> hosts;
-        int rc = name.empty() ? ARES_EBADNAME : query_mx(name, server, hosts);
+        Lookup rc = name.empty() ? Lookup::BadName : query_mx(name, server, hosts);
         *status = mx_status(rc, hosts.size());
         if (*status != KORVEX_MX_OK) return -1;
         std::size_t n = std::min<std::size_t>(hosts.size(), KORVEX_MAX_MX);

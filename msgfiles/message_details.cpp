@@ -9,6 +9,7 @@
 // after a failed enlargement it is 0.
 #include <cstring>
 
+#include "platform/global_memory.h"
 #include "support/export_guard.h"
 #include "msgfiles/envelope_reader.h"
 #include "msgfiles/message_details.h"
@@ -144,7 +145,7 @@ int read_into(SMTPSEND_STRUCTURE *req, const std::string &path, ListBuilder &lis
 // Directory form: the first message file of the directory and its envelope.
 int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::string &envelope) {
     std::string dir = fs(req->szMessageFile);
-    if (dir.empty() || dir.back() != '/') dir += '/';
+    if (dir.empty() || dir.back() != files::kSeparator) dir += files::kSeparator;
     set_field(req->szMessageFile, dir);
     files::Search search;
     if (!search.first(dir + "*." + ext)) {

@@ -11,6 +11,7 @@
 // without a NUL is never read past its end.
 #include <algorithm>
 
+#include "platform/global_memory.h"
 #include "msgfiles/recipients.h"
 #include "support/log_file.h"
 #include "support/text.h"

@@ -8,6 +8,9 @@
 
 namespace vellor::files {
 
+// The directory separator: '/' on Linux, '\\' on Windows.
+extern const char kSeparator;
+
 // The path as it exists on disk, or the path as written when nothing matches.
 std::string resolve_nocase(const std::string &path);
 
@@ -23,6 +26,9 @@ int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
 bool remove(const std::string &path);                 // DeleteFileA
 int open_read_write(const std::string &path);         // an existing file, -1 on failure
 bool write_at(int fd, const void *buf, std::size_t n, int64_t offset);
+// One positioned read: the bytes read (0 at the end of the file), -1 on error.
+int64_t read_at(int fd, void *buf, std::size_t n, int64_t offset);
+bool truncate(int fd, int64_t size);
 bool read_all(int fd, void *buf, std::size_t n, std::size_t &got);
 bool write_all(int fd, const void *buf, std::size_t n);
 void close(int fd);

@@ -7,6 +7,14 @@
 
 namespace vellor::winsock {
 
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAETIMEDOUT = 10060;
+
+// A send flag: more data follows at once (the system may hold this piece
+// back to fill a packet). Ignored where the system has no such hint.
+constexpr int kMoreToCome = 0x40000000;
+
 // A send interrupted by a signal before moving anything is tried again; a
 // partial send returns the count moved.
 int send(unsigned socket, const char *buf, std::size_t len, int flags);

@@ -10,7 +10,7 @@
 
 #include "transport/channel.h"
 #include "transport/companion.h"
-#include "platform/winsock_errors.h"
+#include "platform/winsock.h"
 
 namespace vellor::smtp {
 

@@ -17,11 +17,11 @@
 // line. Decisions of this library: an hMessage that cannot be locked fails
 // the transaction without a code; a send block size of 0 or less sends the
 // body as one piece (a file in blocks of 1 MiB, one after the other).
-#include <unistd.h>
 
 #include <cstring>
 #include <memory>
 
+#include "platform/global_memory.h"
 #include "platform/files.h"
 #include "smtp/message_text.h"
 #include "smtp/transaction.h"
@@ -66,7 +66,7 @@ bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
     std::size_t block = static_cast<std::size_t>(std::min<uint64_t>(b.size + 1, kFileBlock));
     std::unique_ptr<char[]> buf(new char[block]);
     for (uint64_t at = 0; at < b.size;) {
-        ssize_t got = ::pread(b.fd, buf.get(), block, static_cast<off_t>(at));
+        int64_t got = files::read_at(b.fd, buf.get(), block, static_cast<int64_t>(at));
         if (got <= 0) {
             t.fail(910, format("Message file [%s] could not be read whole: not sent", fs(t.req()->szMessageFile).c_str()));
             return false;
@@ -161,7 +161,7 @@ private:
     const char *read(uint64_t at, std::size_t n) {
         std::size_t got = 0;
         while (got < n) {
-            ssize_t r = ::pread(b_.fd, buf_.get() + got, n - got, static_cast<off_t>(at + got));
+            int64_t r = files::read_at(b_.fd, buf_.get() + got, n - got, static_cast<int64_t>(at + got));
             if (r <= 0) return nullptr;  // the file shrank: the body cannot go whole
             got += static_cast<std::size_t>(r);
         }

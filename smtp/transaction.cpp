@@ -8,6 +8,7 @@
 // A failed connection does not stop the companion's network session: the
 // send stops it exactly once at its end, and later recipients of the same
 // call (an envelope's list, say) still connect through it.
+#include "platform/global_memory.h"
 #include "smtp/transaction.h"
 
 #include <vector>
@@ -263,7 +264,7 @@ void step_end_report(Transaction &t) {
 }
 
 std::string directory_part(const std::string &path) {
-    std::size_t slash = path.rfind('/');
+    std::size_t slash = path.rfind(files::kSeparator);
     return slash == std::string::npos ? path : path.substr(0, slash);
 }
 

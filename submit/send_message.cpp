@@ -6,6 +6,8 @@
 // judges it.
 #include <cstring>
 
+#include "platform/files.h"
+#include "platform/global_memory.h"
 #include "support/export_guard.h"
 #include "msgfiles/message_details.h"
 #include "submit/delivery.h"
@@ -46,7 +48,7 @@ void check_addresses(Call &c, Facts &f) {
 void classify_message_path(SMTPSEND_STRUCTURE *r) {
     std::string path = fs(r->szMessageFile);
     if (path.empty() || find_text_nocase(path, fs(r->szMsgExtension)) != std::string::npos) return;
-    if (path.back() != '/') set_field(r->szMessageFile, path + "/");
+    if (path.back() != files::kSeparator) set_field(r->szMessageFile, path + files::kSeparator);
     r->bMessageDirectory = 1;
 }
 

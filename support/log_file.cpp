@@ -8,7 +8,6 @@
 // the file stand-ins and the local time.
 #include "support/log_file.h"
 
-#include <unistd.h>
 
 #include <cstring>
 
@@ -19,7 +18,6 @@
 
 #include "platform/files.h"
 #include "platform/local_time.h"
-#include "platform/syscalls.h"
 #include "platform/system_directory.h"
 #include "support/options.h"
 
@@ -74,7 +72,7 @@ void set_log_line_counter(int value) { g_counter.store(value, std::memory_order_
 
 std::string log_file_path() {
     std::string path = options::log_file();
-    if (path.empty()) path = platform::system_directory() + "/vellorlog.txt";
+    if (path.empty()) path = platform::system_directory() + files::kSeparator + "vellorlog.txt";
     return path;
 }
 
@@ -84,9 +82,9 @@ constexpr std::size_t kTrimChunk = 64 * 1024;
 
 // The offset just past the first line end at or after `from` (whole lines
 // are kept), or -1.
-off_t first_whole_line(int fd, off_t from, off_t size, char *buf) {
-    for (off_t at = from; at < size;) {
-        ssize_t got = ::pread(fd, buf, kTrimChunk, at);
+int64_t first_whole_line(int fd, int64_t from, int64_t size, char *buf) {
+    for (int64_t at = from; at < size;) {
+        int64_t got = files::read_at(fd, buf, kTrimChunk, at);
         if (got <= 0) return -1;
         if (const void *nl = std::memchr(buf, '\n', static_cast<std::size_t>(got)))
             return at + (static_cast<const char *>(nl) - buf) + 1;
@@ -108,20 +106,20 @@ void Trim_Log(const std::string &path) {
     if (size <= max * kMiB) return;
     long long min = options::log_file_limit(0);
     if (min < 1) min = 2;
-    off_t keep = static_cast<off_t>(min * kMiB);
-    off_t from = size > keep ? static_cast<off_t>(size) - keep : 0;
+    int64_t keep = static_cast<int64_t>(min * kMiB);
+    int64_t from = size > keep ? static_cast<int64_t>(size) - keep : 0;
     std::unique_ptr<char[]> buf(new (std::nothrow) char[kTrimChunk]);
     int fd = buf ? files::open_read_write(path) : -1;
     if (fd < 0) return;
-    off_t start = first_whole_line(fd, from, static_cast<off_t>(size), buf.get());
-    off_t written = 0;
-    for (off_t at = start; start >= 0 && at < size;) {
-        ssize_t got = ::pread(fd, buf.get(), kTrimChunk, at);
+    int64_t start = first_whole_line(fd, from, static_cast<int64_t>(size), buf.get());
+    int64_t written = 0;
+    for (int64_t at = start; start >= 0 && at < size;) {
+        int64_t got = files::read_at(fd, buf.get(), kTrimChunk, at);
         if (got <= 0 || !files::write_at(fd, buf.get(), static_cast<std::size_t>(got), written)) break;
         at += got;
         written += got;
     }
-    bool cut = start >= 0 && ::ftruncate(fd, written) == 0;  // trimming is best effort, like every log write
+    bool cut = start >= 0 && files::truncate(fd, written);  // trimming is best effort, like every log write
     (void)cut;
     files::close(fd);
 }

@@ -12,7 +12,7 @@
 #include "platform/file_search.h"
 #include "platform/files.h"
 #include "platform/global_memory.h"
-#include "platform/syscalls.h"
+#include "platform/posix/syscalls.h"
 #include "support/log_file.h"
 #include "support/options.h"
 #include "support/status_callback.h"

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/syscalls.h"
+#include "platform/posix/syscalls.h"
 #include "smtp/auth_encode.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_text.h"

@@ -1,8 +1,6 @@
 // The seam over the Winsock stand-ins and the TLS sessions.
 #include "transport/channel.h"
 
-#include <sys/socket.h>
-
 #include "platform/winsock.h"
 #include "transport/tls.h"
 
@@ -13,7 +11,7 @@ thread_local bool t_tls_failed = false;
 
 int send(unsigned socket, const char *data, std::size_t len, bool more) {
     t_tls_failed = false;
-    if (!has_tls(socket)) return winsock::send(socket, data, len, more ? MSG_MORE : 0);
+    if (!has_tls(socket)) return winsock::send(socket, data, len, more ? winsock::kMoreToCome : 0);
     int n = tls_send(socket, data, len);
     t_tls_failed = n < 0;
     return n;

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/winsock_errors.h"
+#include "platform/winsock.h"
 
 namespace vellor::transport {
 namespace {

@@ -12,8 +12,8 @@
 #include <set>
 #include <utility>
 
-#include "platform/syscalls.h"
-#include "platform/winsock_errors.h"
+#include "platform/posix/syscalls.h"
+#include "platform/posix/errno_codes.h"
 
 namespace vellor::winsock {
 namespace {
@@ -71,9 +71,10 @@ int send(unsigned socket, const char *buf, std::size_t len, int flags) {
         t_last_error = WSAETIMEDOUT;
         return -1;
     }
+    int system_flags = (flags & ~kMoreToCome) | ((flags & kMoreToCome) ? MSG_MORE : 0);
     ssize_t n;
     do {
-        n = sys::table().send(fd, buf, len, flags | MSG_NOSIGNAL);
+        n = sys::table().send(fd, buf, len, system_flags | MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return fail(fd, errno);
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);

@@ -16,7 +16,7 @@
 
 #include "support/export_guard.h"
 #include "korvex/korvex_internal.h"
-#include "platform/winsock_errors.h"
+#include "platform/posix/errno_codes.h"
 
 using namespace korvex;
 
@@ -82,7 +82,7 @@ KORVEX_API int32_t KorvexAPI_Make_Connection(TCPLIBRARY_STRUCTURE *, TCPSESSION_
         in_addr probe{};
         if (inet_pton(AF_INET, host.c_str(), &probe) == 1) {
             targets.push_back(host);
-        } else if (host.empty() || lookup_ipv4(host, targets) != 0) {
+        } else if (host.empty() || lookup_ipv4(host, targets) != Lookup::Found) {
             session->nLastError = 11001;  // host not found
             return -1;
         } else {

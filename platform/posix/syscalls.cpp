@@ -1,5 +1,5 @@
 // The real system calls behind the library's fault-injection table.
-#include "platform/syscalls.h"
+#include "platform/posix/syscalls.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -1,13 +1,11 @@
 // errno to Winsock error codes, shared by the library's send/receive and the
-// companion's connections.
+// companion's connections on POSIX systems.
 #pragma once
 #include <cerrno>
 
-namespace vellor::winsock {
+#include "platform/winsock.h"
 
-constexpr int WSAEINVAL = 10022;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAETIMEDOUT = 10060;
+namespace vellor::winsock {
 
 inline int from_errno(int e) {
     switch (e) {

@@ -133,7 +133,24 @@ void on_mx(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
     if (mx) ares_free_data(mx);
 }
 
+Lookup outcome(int ares_status) {
+    switch (ares_status) {
+        case ARES_SUCCESS: return Lookup::Found;
+        case ARES_ENODATA: return Lookup::NoData;
+        case ARES_ENOTFOUND: return Lookup::NoDomain;
+        case ARES_ETIMEOUT:
+        case ARES_ECANCELLED: return Lookup::TimedOut;
+        case ARES_ESERVFAIL:
+        case ARES_EREFUSED:
+        case ARES_ECONNREFUSED: return Lookup::ServerFailed;
+        case ARES_EBADNAME: return Lookup::BadName;
+        default: return Lookup::Failed;
+    }
+}
+
 }  // namespace
+
+bool network_ready() { return true; }
 
 void on_a(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
     auto *r = static_cast<HostResult *>(arg);
@@ -154,14 +171,14 @@ void on_a(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
 
 // A dotted address stands for itself; then /etc/hosts; then an A query whose
 // addresses are kept in the order of the answer (never re-sorted).
-int lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
+Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
     in_addr literal{};
     if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
         addresses = {host};
-        return ARES_SUCCESS;
+        return Lookup::Found;
     }
     Channel ch(dns_servers());
-    if (!ch.ok()) return ch.status();
+    if (!ch.ok()) return outcome(ch.status());
     HostResult r;
     hostent *file = nullptr;
     if (ares_gethostbyname_file(ch.get(), host.c_str(), AF_INET, &file) == ARES_SUCCESS && file) {
@@ -172,29 +189,29 @@ int lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
         ch.run();
     }
     addresses = r.addresses;
-    return r.status == ARES_SUCCESS && addresses.empty() ? ARES_ENODATA : r.status;
+    return outcome(r.status == ARES_SUCCESS && addresses.empty() ? ARES_ENODATA : r.status);
 }
 
-int lookup_ptr(const std::string &address, std::string &name) {
+Lookup lookup_ptr(const std::string &address, std::string &name) {
     in_addr a{};
-    if (inet_pton(AF_INET, address.c_str(), &a) != 1) return ARES_EBADNAME;
+    if (inet_pton(AF_INET, address.c_str(), &a) != 1) return Lookup::BadName;
     Channel ch(dns_servers());
-    if (!ch.ok()) return ch.status();
+    if (!ch.ok()) return outcome(ch.status());
     HostResult r;
     ares_gethostbyaddr(ch.get(), &a, sizeof a, AF_INET, on_host, &r);
     ch.run();
     name = r.name;
-    return r.status == ARES_SUCCESS && name.empty() ? ARES_ENODATA : r.status;
+    return outcome(r.status == ARES_SUCCESS && name.empty() ? ARES_ENODATA : r.status);
 }
 
-int query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts) {
+Lookup query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts) {
     Channel ch(server.empty() ? dns_servers() : server);
-    if (!ch.ok()) return ch.status();
+    if (!ch.ok()) return outcome(ch.status());
     MxResult r;
     ares_query(ch.get(), domain.c_str(), 1 /* IN */, 15 /* MX */, on_mx, &r);
     ch.run();
     hosts = r.hosts;
-    return r.status;
+    return outcome(r.status);
 }
 
 std::vector<std::string> default_servers() {

@@ -12,9 +12,11 @@
 #include <cerrno>
 #include <vector>
 
-#include "platform/syscalls.h"
+#include "platform/posix/syscalls.h"
 
 namespace vellor::files {
+
+const char kSeparator = '/';
 
 int compare_nocase(const std::string &a, const std::string &b) {
     return ::strcasecmp(a.c_str(), b.c_str());
@@ -136,6 +138,12 @@ bool write_at(int fd, const void *buf, std::size_t n, int64_t offset) {
     }
     return true;
 }
+
+int64_t read_at(int fd, void *buf, std::size_t n, int64_t offset) {
+    return ::pread(fd, buf, n, static_cast<off_t>(offset));
+}
+
+bool truncate(int fd, int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
 
 bool remove(const std::string &path) {
     return !path.empty() && sys::table().unlink(resolve_nocase(path).c_str()) == 0;

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/syscalls.h"
+#include "platform/posix/syscalls.h"
 
 namespace vellor::reg {
 namespace {
