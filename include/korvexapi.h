@@ -21,6 +21,8 @@
 #if defined(__cplusplus)
 #define KORVEX_STATIC_ASSERT(c, m) static_assert(c, m)
 extern "C" {
+#elif defined(__GNUC__)
+#define KORVEX_STATIC_ASSERT(c, m) __extension__ _Static_assert(c, m)
 #else
 #define KORVEX_STATIC_ASSERT(c, m) _Static_assert(c, m)
 #endif

@@ -27,6 +27,8 @@
 #if defined(__cplusplus)
 #define VELLOR_STATIC_ASSERT(c, m) static_assert(c, m)
 extern "C" {
+#elif defined(__GNUC__)
+#define VELLOR_STATIC_ASSERT(c, m) __extension__ _Static_assert(c, m)
 #else
 #define VELLOR_STATIC_ASSERT(c, m) _Static_assert(c, m)
 #endif

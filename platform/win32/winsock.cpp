@@ -1,0 +1,88 @@
+// Winsock send / recv / WSAGetLastError on the companion's connections. The
+// socket's own time-outs (SO_RCVTIMEO, SO_SNDTIMEO) bound each call; a
+// socket whose send or receive timed out is remembered as spent, so every
+// later receive on it fails at once. Windows sends raise no signal and no
+// call is interrupted, so the interrupted cases of the interface never occur.
+#include "platform/winsock.h"
+
+#include <winsock2.h>
+
+#include <climits>
+#include <mutex>
+#include <set>
+
+namespace vellor::winsock {
+namespace {
+
+thread_local int t_last_error = 0;
+
+struct Spent {
+    std::mutex mu;
+    std::set<unsigned> set;
+};
+Spent &spent() {
+    static Spent *s = new Spent;
+    return *s;
+}
+
+bool is_spent(unsigned socket) {
+    Spent &s = spent();
+    std::lock_guard<std::mutex> g(s.mu);
+    return s.set.count(socket) != 0;
+}
+
+int fail(unsigned socket, int err) {
+    t_last_error = err;
+    if (err == WSAETIMEDOUT) {
+        Spent &s = spent();
+        std::lock_guard<std::mutex> g(s.mu);
+        s.set.insert(socket);
+    }
+    return -1;
+}
+
+int len_of(std::size_t len) { return len > INT_MAX ? INT_MAX : static_cast<int>(len); }
+
+bool refused(unsigned socket) {
+    if (socket == 0) {
+        t_last_error = 10038;  // not a socket: 0 is "no socket" in a session record
+        return true;
+    }
+    if (is_spent(socket)) {
+        t_last_error = WSAETIMEDOUT;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int send(unsigned socket, const char *buf, std::size_t len, int) {
+    if (refused(socket)) return -1;
+    int n = ::send(static_cast<SOCKET>(socket), buf, len_of(len), 0);
+    return n == SOCKET_ERROR ? fail(socket, ::WSAGetLastError()) : n;
+}
+
+int recv(unsigned socket, char *buf, std::size_t len, int flags) {
+    if (refused(socket)) return -1;
+    int n = ::recv(static_cast<SOCKET>(socket), buf, len_of(len), flags);
+    return n == SOCKET_ERROR ? fail(socket, ::WSAGetLastError()) : n;
+}
+
+int recv_once(unsigned socket, char *buf, std::size_t len) { return recv(socket, buf, len, 0); }
+
+int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
+    if (refused(socket)) return -1;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(static_cast<SOCKET>(socket), &readable);
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    int r = ::select(0, &readable, nullptr, nullptr, &tv);
+    if (r == 0) return fail(socket, WSAETIMEDOUT);
+    if (r == SOCKET_ERROR) return fail(socket, ::WSAGetLastError());
+    return recv(socket, buf, len, 0);
+}
+
+int WSAGetLastError() { return t_last_error; }
+
+}  // namespace vellor::winsock
