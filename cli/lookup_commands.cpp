@@ -1,20 +1,20 @@
 // vellor mx, dns, details and version: the library's lookups and message
 // file reading, and what versions are in use.
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "commands.h"
-#include "vellorapi.h"
+#include "send_guards.h"
+#include "system.h"
+#include "app_memory.h"
 
 namespace cli {
 namespace {
 
 // An explicit DNS server serves the exchangers' address lookups too.
 void use_dns(const std::string &dns) {
-    if (!dns.empty()) ::setenv("KORVEXAPI_DNS_SERVERS", dns.c_str(), 1);
+    if (!dns.empty()) sys::set_env("KORVEXAPI_DNS_SERVERS", dns);
 }
 
 int run_mx(const std::string &domain, const std::string &dns, bool names_only) {
@@ -36,8 +36,7 @@ int run_dns(const std::string &name, const std::string &dns) {
     use_dns(dns);
     SMTPSEND_STRUCTURE r;
     std::memset(&r, 0, sizeof r);
-    in_addr probe{};
-    bool reverse = inet_pton(AF_INET, name.c_str(), &probe) == 1;
+    bool reverse = is_dotted_ipv4(name);
     char *field = reverse ? r.szServerIP : r.szServer;
     std::size_t size = reverse ? sizeof r.szServerIP : sizeof r.szServer;
     if (name.size() >= size) {

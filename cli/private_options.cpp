@@ -1,10 +1,11 @@
 // The tool's private options file; see private_options.h.
 #include "private_options.h"
 
-#include <unistd.h>
+#include "system.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -13,15 +14,10 @@ namespace {
 
 constexpr const char *kSection = "[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]";
 
-std::string user_registry_path() {
-    const char *env = std::getenv("VELLORAPI_REGISTRY");
-    return env && *env ? env : "/etc/vellorapi/registry.reg";
-}
-
 // The user's file as 8-bit text (a UTF-16 file as regedit writes it loses
 // its high bytes, as the library reads it); empty when there is none.
 std::string user_registry() {
-    std::ifstream in(user_registry_path(), std::ios::binary);
+    std::ifstream in(sys::default_options_file(), std::ios::binary);
     std::ostringstream all;
     all << in.rdbuf();
     std::string raw = all.str();
@@ -48,18 +44,18 @@ void PrivateOptions::text(const std::string &name, const std::string &value) {
         quoted += c;
     }
     values_[name] = quoted + "\"";
+    ++required_;
 }
 
 bool PrivateOptions::apply(std::string &error) {
-    char pattern[] = "/tmp/vellor-XXXXXX";
-    if (!::mkdtemp(pattern)) {
+    if (!sys::make_private_folder(dir_)) {
         error = "cannot make a private folder for the options";
         return false;
     }
-    dir_ = pattern;
     std::string base = user_registry();
     if (base.rfind("REGEDIT4", 0) != 0 && base.find("Windows Registry Editor") == std::string::npos) base = "REGEDIT4\r\n";
-    std::ofstream out(dir_ + "/registry.reg", std::ios::binary);
+    std::string file = dir_ + sys::kSeparator + "registry.reg";
+    std::ofstream out(file, std::ios::binary);
     out << base << "\r\n" << kSection << "\r\n";
     for (const auto &[name, value] : values_) out << '"' << name << "\"=" << value << "\r\n";
     out.close();
@@ -70,20 +66,26 @@ bool PrivateOptions::apply(std::string &error) {
     const char *old = std::getenv("VELLORAPI_REGISTRY");
     had_registry_ = old != nullptr;
     if (old) old_registry_ = old;
-    ::setenv("VELLORAPI_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
+    std::string why;
+    if (!sys::use_options_file(file, why)) {
+        if (required_ == 0) return true;  // only the tool's own safety values: the library's defaults stand
+        error = why;
+        return false;
+    }
     applied_ = true;
     return true;
 }
 
 PrivateOptions::~PrivateOptions() {
     if (applied_) {
-        if (had_registry_) ::setenv("VELLORAPI_REGISTRY", old_registry_.c_str(), 1);
-        else ::unsetenv("VELLORAPI_REGISTRY");
+        if (had_registry_) sys::set_env("VELLORAPI_REGISTRY", old_registry_);
+        else sys::unset_env("VELLORAPI_REGISTRY");
     }
     if (!dir_.empty()) {
-        ::unlink((dir_ + "/registry.reg").c_str());
-        ::unlink((dir_ + "/queue").c_str());
-        ::rmdir(dir_.c_str());
+        std::error_code ec;
+        std::filesystem::remove(dir_ + sys::kSeparator + "registry.reg", ec);
+        std::filesystem::remove(dir_ + sys::kSeparator + "queue", ec);
+        std::filesystem::remove(dir_, ec);
     }
 }
 

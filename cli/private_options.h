@@ -15,7 +15,12 @@ public:
     PrivateOptions &operator=(const PrivateOptions &) = delete;
     ~PrivateOptions();
 
-    void number(const std::string &name, long value) { values_[name] = "dword:" + hex(value); }
+    // A value the user asked for (required) or one the tool sets for safety,
+    // which is let go where the library cannot be given an options file.
+    void number(const std::string &name, long value, bool required = true) {
+        values_[name] = "dword:" + hex(value);
+        if (required) ++required_;
+    }
     void text(const std::string &name, const std::string &value);
     // Writes the file and points the library at it; false with a reason.
     bool apply(std::string &error);
@@ -28,6 +33,7 @@ private:
     std::map<std::string, std::string> values_;
     std::string dir_, old_registry_;
     bool had_registry_ = false, applied_ = false;
+    int required_ = 0;
 };
 
 }  // namespace cli

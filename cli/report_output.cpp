@@ -1,7 +1,7 @@
 // Report printing for the vellor tool.
 #include "report_output.h"
+#include "system.h"
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +14,7 @@ bool g_verbose = false;
 bool g_bar_open = false;
 
 void progress_bar(int percent) {
-    if (!isatty(STDERR_FILENO)) {
+    if (!sys::stderr_is_terminal()) {
         if (g_verbose) std::fprintf(stderr, "sent %d%%\n", percent);
         return;
     }

@@ -4,9 +4,7 @@
 // where the library keeps its classic behaviour (see send_guards.h), runs
 // the call from a private working folder with its own options file, and
 // ends with an exit status that tells the truth (see send_outcome.h).
-#include <unistd.h>
-
-#include <climits>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +20,8 @@
 #include "report_output.h"
 #include "send_guards.h"
 #include "send_outcome.h"
-#include "vellorapi.h"
+#include "system.h"
+#include "app_memory.h"
 
 namespace cli {
 namespace {
@@ -60,9 +59,10 @@ HGLOBAL text_block(const std::string &text) {
 }
 
 std::string absolute(const std::string &path) {
-    if (path.empty() || path[0] == '/') return path;
-    char cwd[PATH_MAX];
-    return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + path : path;
+    std::error_code ec;
+    if (path.empty() || std::filesystem::path(path).is_absolute()) return path;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.string();
 }
 
 std::string read_all(std::istream &in) { return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()); }
@@ -98,7 +98,7 @@ int choose_message(const SendOptions &o, const std::string &private_dir, Message
         case PathKind::File: {
             m.file = path;
             m.extension = o.extension.empty() ? file_extension_for(path) : o.extension;
-            if (o.envelope && path.substr(path.rfind('/') + 1).find('.') == std::string::npos)
+            if (o.envelope && std::filesystem::path(path).filename().string().find('.') == std::string::npos)
                 return fail(kExitData, "--envelope needs a message file name with an extension (its envelope is NAME.ENV)");
             if (o.raw) return 0;
             std::ifstream in(path, std::ios::binary);
@@ -119,9 +119,9 @@ int choose_message(const SendOptions &o, const std::string &private_dir, Message
     m.extension = o.extension;
     std::string ext = o.extension.empty() ? "txt" : o.extension;
     m.file = path;
-    if (strcasestr(path.c_str(), ext.c_str())) {  // the library would take it for a file: go through a link
-        m.file = private_dir + "/queue";
-        if (strcasestr(m.file.c_str(), ext.c_str()) || ::symlink(path.c_str(), m.file.c_str()) != 0)
+    if (contains_nocase(path, ext)) {  // the library would take it for a file: go through a link
+        m.file = private_dir + sys::kSeparator + "queue";
+        if (contains_nocase(m.file, ext) || !sys::link_path(path, m.file))
             return fail(kExitData, "cannot hand the queue directory " + o.message + " to the library");
     }
     return 0;
@@ -180,8 +180,8 @@ void summary(const SendOptions &o, int rc, int status, SMTPSEND_STRUCTURE &r) {
 
 // The library's options for this one call.
 void call_options(const SendOptions &o, PrivateOptions &opts) {
-    opts.number("Transcript", 1);
-    if (!o.raw) opts.number("DotStuffing", 1);
+    opts.number("Transcript", 1, false);
+    if (!o.raw) opts.number("DotStuffing", 1, false);
     if (o.progress) opts.number("SendPercentSent", 1);
     if (!o.log.empty()) opts.text("logfile", absolute(o.log));
     if (o.starttls) opts.number("SecureConnection", 1);
@@ -236,11 +236,13 @@ int run_send(const SendOptions &o) {
     if (!opts.apply(error)) return fail(kExitTempFail, error);
     Message m;
     if (int bad = choose_message(o, opts.folder(), m)) return bad;
-    if (o.timeout > 0) ::setenv("KORVEXAPI_TIMEOUT_MS", std::to_string(o.timeout * 1000L).c_str(), 1);
-    char cwd[PATH_MAX];
-    bool moved = ::getcwd(cwd, sizeof cwd) && ::chdir(opts.folder().c_str()) == 0;  // a private working folder
+    if (o.timeout > 0) sys::set_env("KORVEXAPI_TIMEOUT_MS", std::to_string(o.timeout * 1000L));
+    std::error_code ec;
+    std::filesystem::path cwd = std::filesystem::current_path(ec);
+    bool moved = !ec && (std::filesystem::current_path(opts.folder(), ec), !ec);  // a private working folder
     int status = send_prepared(o, m);
-    if (moved && ::chdir(cwd) != 0) std::fprintf(stderr, "vellor: cannot return to %s\n", cwd);
+    if (moved && (std::filesystem::current_path(cwd, ec), ec))
+        std::fprintf(stderr, "vellor: cannot return to %s\n", cwd.string().c_str());
     return status;
 }
 

@@ -1,59 +1,79 @@
 // The tool's guards; see send_guards.h.
 #include "send_guards.h"
 
-#include <dirent.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "system.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
 namespace cli {
 
-PathKind path_kind(const std::string &path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return PathKind::Missing;
-    if (S_ISDIR(st.st_mode)) return ::access(path.c_str(), R_OK | X_OK) == 0 ? PathKind::Directory : PathKind::Unreadable;
-    return S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0 ? PathKind::File : PathKind::Unreadable;
-}
+namespace fs = std::filesystem;
 
 namespace {
-bool ends_with_nocase(const std::string &name, const char *tail) {
-    std::size_t n = std::strlen(tail);
-    return name.size() > n && ::strcasecmp(name.c_str() + name.size() - n, tail) == 0;
+char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+bool less_nocase(const std::string &a, const std::string &b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return lower(x) < lower(y); });
+}
+bool ends_with_nocase(const std::string &name, const std::string &tail) {
+    return name.size() > tail.size() && equal_nocase(name.substr(name.size() - tail.size()), tail);
+}
+std::vector<std::string> names_in(const std::string &dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    return names;
 }
 }  // namespace
 
+bool equal_nocase(const std::string &a, const std::string &b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool contains_nocase(const std::string &text, const std::string &part) {
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [](char x, char y) { return lower(x) == lower(y); }) != text.end() || part.empty();
+}
+
+bool is_dotted_ipv4(const std::string &text) {
+    static const std::regex dotted(R"((25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)(\.(25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)){3})");
+    return std::regex_match(text, dotted);
+}
+
+PathKind path_kind(const std::string &path) {
+    std::error_code ec;
+    fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::exists(st)) return PathKind::Missing;
+    bool listable = fs::is_directory(st) && (fs::directory_iterator(path, ec), !ec);
+    if (fs::is_directory(st)) return listable ? PathKind::Directory : PathKind::Unreadable;
+    return fs::is_regular_file(st) && sys::readable(path) ? PathKind::File : PathKind::Unreadable;
+}
+
 std::vector<std::string> queued_files(const std::string &dir) {
     std::vector<std::string> out;
-    if (DIR *d = ::opendir(dir.c_str())) {
-        while (dirent *e = ::readdir(d)) {
-            std::string name = e->d_name;
-            struct stat st;
-            if (ends_with_nocase(name, ".txt") && ::lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                out.push_back(name);
-        }
-        ::closedir(d);
+    for (const std::string &name : names_in(dir)) {
+        std::error_code ec;
+        if (ends_with_nocase(name, ".txt") && fs::is_regular_file(fs::symlink_status(fs::path(dir) / name, ec)))
+            out.push_back(name);
     }
-    std::sort(out.begin(), out.end(), [](const std::string &a, const std::string &b) { return ::strcasecmp(a.c_str(), b.c_str()) < 0; });
+    std::sort(out.begin(), out.end(), less_nocase);
     return out;
 }
 
 std::vector<std::string> without_envelope(const std::string &dir, const std::vector<std::string> &files) {
-    std::vector<std::string> names;
-    if (DIR *d = ::opendir(dir.c_str())) {
-        while (dirent *e = ::readdir(d)) names.emplace_back(e->d_name);
-        ::closedir(d);
-    }
+    std::vector<std::string> names = names_in(dir);
     std::vector<std::string> missing;
     for (const std::string &f : files) {
         std::string env = f.substr(0, f.rfind('.')) + ".ENV";
-        bool found = std::any_of(names.begin(), names.end(), [&](const std::string &n) { return ::strcasecmp(n.c_str(), env.c_str()) == 0; });
+        bool found = std::any_of(names.begin(), names.end(), [&](const std::string &n) { return equal_nocase(n, env); });
         if (!found) missing.push_back(f);
     }
     return missing;
@@ -70,16 +90,16 @@ std::string with_crlf(const std::string &text) {
 }
 
 std::string file_extension_for(const std::string &file) {
-    std::string name = file.substr(file.rfind('/') + 1);
+    std::string name = fs::path(file).filename().string();
     std::size_t dot = name.rfind('.');
     if (dot != std::string::npos && dot + 1 < name.size() && name.size() - dot - 1 <= 11) return name.substr(dot + 1);
     return name.substr(name.size() > 11 ? name.size() - 11 : 0);
 }
 
 std::string registry_warning() {
-    const char *env = std::getenv("VELLORAPI_REGISTRY");
-    std::string path = env && *env ? env : "/etc/vellorapi/registry.reg";
-    if (::access(path.c_str(), F_OK) != 0) return "";
+    std::string path = sys::default_options_file();
+    std::error_code ec;
+    if (path.empty() || !fs::exists(path, ec)) return "";
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
     all << in.rdbuf();
@@ -104,7 +124,7 @@ std::string registry_warning() {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty() && line[0] == '[') {
-            inside = ::strcasecmp(line.c_str(), "[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]") == 0;
+            inside = equal_nocase(line, "[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]");
             continue;
         }
         if (inside && !std::regex_match(line, value) && line.find_first_not_of(" \t,0123456789abcdefABCDEF\\") != std::string::npos)

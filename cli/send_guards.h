@@ -26,6 +26,12 @@ std::string with_crlf(const std::string &text);
 // extension (the envelope is found by it), else the end of its name.
 std::string file_extension_for(const std::string &file);
 
+// Text comparisons without regard to ASCII letter case.
+bool equal_nocase(const std::string &a, const std::string &b);
+bool contains_nocase(const std::string &text, const std::string &part);
+// A dotted IPv4 address ("a.b.c.d", each part 0 to 255).
+bool is_dotted_ipv4(const std::string &text);
+
 // A warning when the options file exists but cannot be read or is not a
 // registry export the library can use (the library then quietly uses its
 // defaults); empty when all is well.

@@ -5,6 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#if defined(_WIN32)
+#include <windows.h> /* GlobalAlloc and friends come from kernel32 on Windows */
+#endif
 #include "vellorapi.h"
 
 static int32_t VELLOR_CALLBACK on_report(SMTPSEND_STRUCTURE *request, int32_t status, const char *text,

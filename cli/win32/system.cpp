@@ -1,0 +1,75 @@
+// The tool's system calls on Windows; see system.h. The library reads its
+// options from the system registry only, so the tool cannot hand it options
+// of its own here.
+#include "system.h"
+
+#include <windows.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace cli::sys {
+
+const char kSeparator = '\\';
+
+bool stderr_is_terminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+
+std::optional<std::string> prompt_password(std::string &error) {
+    HANDLE in = ::CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    DWORD mode = 0;
+    if (in == INVALID_HANDLE_VALUE || !::GetConsoleMode(in, &mode)) {
+        if (in != INVALID_HANDLE_VALUE) ::CloseHandle(in);
+        error = "no password: give --password-file or $VELLOR_PASSWORD (no console to ask on)";
+        return std::nullopt;
+    }
+    std::fputs("Password: ", stderr);
+    ::SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    std::string line;
+    char c;
+    DWORD got = 0;
+    while (::ReadFile(in, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
+        if (c != '\r') line += c;
+    }
+    ::SetConsoleMode(in, mode);
+    ::CloseHandle(in);
+    std::fputs("\n", stderr);
+    return line;
+}
+
+void set_env(const char *name, const std::string &value) { ::_putenv_s(name, value.c_str()); }
+void unset_env(const char *name) { ::_putenv_s(name, ""); }
+
+bool make_private_folder(std::string &dir) {
+    char base[MAX_PATH + 1];
+    DWORD n = ::GetTempPathA(sizeof base, base);
+    if (n == 0 || n > MAX_PATH) return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = std::string(base) + "vellor-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                std::to_string(::GetTickCount() + attempt);
+        if (::CreateDirectoryA(candidate.c_str(), nullptr)) {  // the user's own temporary folder
+            dir = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool link_path(const std::string &, const std::string &) { return false; }
+
+bool readable(const std::string &path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+bool use_options_file(const std::string &, std::string &why) {
+    why = "on Windows the library reads its options from the registry (HKEY_LOCAL_MACHINE\\Software\\orvane\\"
+          "vellorapi\\Options) only; set the value there";
+    return false;
+}
+
+std::string default_options_file() { return ""; }
+
+}  // namespace cli::sys

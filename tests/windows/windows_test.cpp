@@ -1,0 +1,250 @@
+// The library's Windows platform layer under test, run under Wine: options
+// from the real registry, kernel32 global memory for recipient lists and
+// envelopes, files and searches with '\' paths, the log in the system
+// directory, and the parsers that every platform shares. Each test works
+// in its own temporary folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/file_search.h"
+#include "platform/files.h"
+#include "smtp/reply_reader.h"
+#include "support/log_file.h"
+#include "support/options.h"
+#include "vellorapi.h"
+
+namespace {
+
+constexpr const char *kKey = "Software\\orvane\\vellorapi\\Options";
+
+// A fresh temporary folder, removed with its files afterwards.
+class Folder {
+public:
+    Folder() {
+        char base[MAX_PATH + 1];
+        ::GetTempPathA(sizeof base, base);
+        path_ = std::string(base) + "vellor-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                std::to_string(++counter_);
+        ::CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~Folder() {
+        WIN32_FIND_DATAA f;
+        HANDLE h = ::FindFirstFileA((path_ + "\\*").c_str(), &f);
+        if (h != INVALID_HANDLE_VALUE) {
+            do ::DeleteFileA((path_ + "\\" + f.cFileName).c_str());
+            while (::FindNextFileA(h, &f));
+            ::FindClose(h);
+        }
+        ::RemoveDirectoryA(path_.c_str());
+    }
+    std::string file(const std::string &name) const { return path_ + "\\" + name; }
+    void write(const std::string &name, const std::string &text) const {
+        std::ofstream(file(name), std::ios::binary) << text;
+    }
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+    static inline int counter_ = 0;
+};
+
+// The options key, emptied before and after each test.
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+    void TearDown() override { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+    void set_dword(const char *name, DWORD value) {
+        HKEY k;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr), 0);
+        ::RegSetValueExA(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+        ::RegCloseKey(k);
+    }
+    void set_text(const char *name, const std::string &value) {
+        HKEY k;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr), 0);
+        ::RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                         static_cast<DWORD>(value.size() + 1));
+        ::RegCloseKey(k);
+    }
+};
+
+TEST_F(Registry, MissingKeyGivesTheMissingKeyDefaults) {
+    EXPECT_EQ(vellor::options::log_file_limit(1), 0);  // logfilemax: 0 with no key, 10 with a key
+    EXPECT_EQ(vellor::options::use_log_file(), 1);
+    EXPECT_EQ(vellor::options::msg_extension(), "");
+}
+
+TEST_F(Registry, ValuesAreReadAtEveryUse) {
+    set_dword("logfilemax", 7);
+    set_text("MsgExtension", "eml");
+    EXPECT_EQ(vellor::options::log_file_limit(1), 7);
+    EXPECT_EQ(vellor::options::msg_extension(), "eml");
+    set_dword("logfilemax", 3);  // an edit is seen by the next read
+    EXPECT_EQ(vellor::options::log_file_limit(1), 3);
+}
+
+TEST_F(Registry, KeyWithoutTheValueGivesTheValueDefault) {
+    set_dword("callback", 1);
+    EXPECT_EQ(vellor::options::log_file_limit(1), 10);
+    EXPECT_EQ(vellor::options::log_file_limit(0), 2);
+}
+
+TEST_F(Registry, LogGoesToTheNamedFileWithItsStamp) {
+    Folder f;
+    set_text("logfile", f.file("mail.log"));
+    vellor::Write_Log("VellorAPI [win] - a line");
+    std::ifstream in(f.file("mail.log"), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("VellorAPI [win] - a line\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text[4], '/');  // yyyy/mm/dd
+}
+
+TEST(Paths, DefaultLogLiesInTheSystemDirectory) {
+    char sys[MAX_PATH + 1];
+    UINT n = ::GetSystemDirectoryA(sys, sizeof sys);
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    EXPECT_EQ(vellor::log_file_path(), std::string(sys, n) + "\\vellorlog.txt");
+}
+
+TEST(Paths, SearchReturnsNamesInCaseBlindOrder) {
+    Folder f;
+    for (const char *name : {"c.txt", "B.TXT", "a.txt", "skip.env"}) f.write(name, "x");
+    vellor::files::Search s;
+    ASSERT_TRUE(s.first(f.file("*.txt")));
+    std::string order = s.name();
+    while (s.next()) order.append(" ").append(s.name());
+    EXPECT_EQ(order, "a.txt B.TXT c.txt");
+}
+
+TEST(Paths, PositionedReadsAndTruncation) {
+    Folder f;
+    f.write("data", "0123456789");
+    int fd = vellor::files::open_read_write(f.file("data"));
+    ASSERT_GE(fd, 0);
+    char buf[4] = {};
+    EXPECT_EQ(vellor::files::read_at(fd, buf, 3, 5), 3);
+    EXPECT_EQ(std::string(buf, 3), "567");
+    EXPECT_EQ(vellor::files::read_at(fd, buf, 3, 10), 0);  // the end of the file
+    EXPECT_TRUE(vellor::files::truncate(fd, 4));
+    vellor::files::close(fd);
+    int64_t size = -1;
+    EXPECT_TRUE(vellor::files::file_size(f.file("data"), size));
+    EXPECT_EQ(size, 4);
+}
+
+TEST(Paths, OnlyRegularFilesOpenAsMessages) {
+    Folder f;
+    f.write("m.txt", "hello");
+    int64_t size = 0;
+    int fd = vellor::files::open_regular(f.file("m.txt"), true, size);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(size, 5);
+    vellor::files::close(fd);
+    EXPECT_EQ(vellor::files::open_regular(f.path(), true, size), -1);  // a folder
+}
+
+// Envelopes read into kernel32 global memory, found through '\' paths.
+struct EnvelopeRow {
+    const char *envelope;
+    int result;
+    const char *sender;
+    int recipients;
+    const char *list;  // the recipient list text, or the single recipient
+};
+
+class Envelopes : public ::testing::TestWithParam<EnvelopeRow> {};
+
+TEST_P(Envelopes, FillTheRequest) {
+    const EnvelopeRow &row = GetParam();
+    Folder f;
+    f.write("msg1.txt", "Subject: x\r\n\r\nbody\r\n");
+    f.write("msg1.ENV", row.envelope);
+    SMTPSEND_STRUCTURE req{};
+    std::strcpy(req.szMessageFile, (f.path() + "\\").c_str());
+    req.bUseEnvFile = 1;
+    EXPECT_EQ(VELLOR_Get_Message_Details(&req), row.result);
+    EXPECT_STREQ(req.szSender, row.sender);
+    EXPECT_EQ(req.nRecipients, row.recipients);
+    std::string got = req.szRecipient;
+    if (req.bMultipleRecipients && req.hRecipients) {
+        const char *p = static_cast<const char *>(::GlobalLock(req.hRecipients));
+        got = std::string(p, ::strnlen(p, ::GlobalSize(req.hRecipients)));
+        ::GlobalUnlock(req.hRecipients);
+    }
+    EXPECT_EQ(got, row.list);
+    EXPECT_EQ(std::string(req.szMessageFile), f.file("msg1.txt"));
+    if (req.hRecipients) ::GlobalFree(req.hRecipients);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Envelopes, ::testing::Values(
+    EnvelopeRow{"MAIL FROM: <s@x.test>\r\nRCPT TO: <r@y.test>\r\n", 0, "s@x.test", 1, "r@y.test"},
+    EnvelopeRow{"MAIL FROM: <s@x.test>\r\nRCPT TO: <a@y.test>\r\nRCPT TO: <b@z.test>\r\n", 0, "s@x.test", 2,
+                "a@y.test b@z.test"},
+    EnvelopeRow{"RCPT TO: <a@y.test>\r\n", -1, "", 1, "a@y.test"}));
+
+// The reply reader, the same bytes as on Linux.
+struct ReplyRow {
+    std::vector<std::string> pieces;
+    bool complete;
+    const char *text;
+};
+
+class Replies : public ::testing::TestWithParam<ReplyRow> {};
+
+TEST_P(Replies, AssembleAcrossPieces) {
+    vellor::smtp::ReplyReader r;
+    bool done = false;
+    for (const std::string &p : GetParam().pieces) done = r.feed(p.data(), p.size()) || done;
+    EXPECT_EQ(done, GetParam().complete);
+    if (done) {
+        EXPECT_EQ(r.text(), GetParam().text);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Replies, ::testing::Values(
+    ReplyRow{{"250 ok\r\n"}, true, "250 ok\r\n"},
+    ReplyRow{{"250-a\r\n25", "0 b\r\n"}, true, "250-a\r\n250 b\r\n"},
+    ReplyRow{{"354 go"}, false, ""}));
+
+// Error texts at the edges of the table.
+struct ErrorRow {
+    int16_t code;
+    const char *text;
+};
+
+class ErrorTexts : public ::testing::TestWithParam<ErrorRow> {};
+
+TEST_P(ErrorTexts, Match) {
+    SMTPSEND_STRUCTURE req{};
+    req.nErrorCode = GetParam().code;
+    VELLOR_Get_Error_Details(&req);
+    EXPECT_STREQ(req.szErrorText, GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ErrorTexts, ::testing::Values(
+    ErrorRow{900, "VellorAPI - Unknown error code - please report to developers"},
+    ErrorRow{901, "VellorAPI - Server refused HELO protocol greeting, possibly no sender's domain name provided."},
+    ErrorRow{917, "VellorAPI - Authentication details (AUTH LOGIN) refused by server"},
+    ErrorRow{918, "VellorAPI - Unknown error code - please report to developers"}));
+
+TEST(Exports, VersionThroughThePlainName) {
+    HMODULE dll = ::LoadLibraryA("vellorapi.dll");
+    ASSERT_NE(dll, nullptr);
+    using Version = void(__stdcall *)(char *, char *, DWORD *);
+    auto version = reinterpret_cast<Version>(reinterpret_cast<void *>(::GetProcAddress(dll, "VellorAPI_Library_Version")));
+    ASSERT_NE(version, nullptr);
+    char v[24] = {}, b[12] = {};
+    DWORD rev = 0;
+    version(v, b, &rev);
+    EXPECT_STREQ(v, "2.61.0.30");
+    EXPECT_EQ(rev, 450194u);
+    ::FreeLibrary(dll);
+}
+
+}  // namespace
