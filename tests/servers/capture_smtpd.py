@@ -8,6 +8,9 @@ A recipient whose address starts with "refused" is answered 550, one that
 starts with "later" 451, and a
 message holding the text REFUSE-ME is answered 554 after its data, so tests
 can make a real server refuse one message among others.
+With $CAPTURE_REFUSE_LOGIN set, AUTH LOGIN is not offered and AUTH PLAIN
+takes the login as the library's relay login sends it there: the user name
+and the password as two plain lines, each answered.
 Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD]
 """
 import json
@@ -42,6 +45,17 @@ class HeloAuthSMTP(SMTP):
         await super().smtp_HELO(hostname)
         self.session.extended_smtp = True  # lets AUTH follow HELO
         event(event="helo", name=hostname)
+
+    async def auth_PLAIN(self, _, args):
+        if not os.environ.get("CAPTURE_REFUSE_LOGIN"):
+            return await super().auth_PLAIN(_, args)
+        await self.push("334 ")
+        login = (await self._reader.readline()).rstrip(b"\r\n")
+        await self.push("334 ")
+        secret = (await self._reader.readline()).rstrip(b"\r\n")
+        ok = login == user and secret == password
+        event(event="auth", mechanism="PLAIN", login=login.decode("latin-1"), success=ok)
+        return AuthResult(success=ok, handled=False)
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
@@ -78,7 +92,8 @@ class MaildirHandler:
 class HeloAuthController(Controller):
     def factory(self):
         return HeloAuthSMTP(self.handler, authenticator=authenticator, auth_require_tls=False,
-                            auth_exclude_mechanism=[], decode_data=False)
+                            auth_exclude_mechanism=["LOGIN"] if os.environ.get("CAPTURE_REFUSE_LOGIN") else [],
+                            decode_data=False)
 
 
 controller = HeloAuthController(MaildirHandler(), hostname=host, port=port)

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The Windows DLL pair, cross-built with Debian's mingw-w64 for i686 and
+# x86_64 (warnings as errors), gathered per architecture in
+# dist/windows/ARCH: vellorapi.dll, korvex.dll, their import libraries and
+# .def files, vellor.exe, send_example.exe, the headers and the Basic
+# declarations. Then the export tables are checked. With --test, the x86_64
+# build's unit tests and the end-to-end runs go through wine64.
+# Installs what is missing (as root, from Debian). Usage: windows.sh [--test]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+pkgs=(mingw-w64 wine64 googletest cmake make clang libcli11-dev python3 python3-aiosmtpd dnsmasq-base)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+for arch in i686 x86_64; do
+  build="$root/build-windows-$arch"
+  extra=()
+  if [ "$arch" = x86_64 ]; then
+    extra=(-DVELLOR_WINDOWS_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64)
+  fi
+  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/packaging/windows/toolchain-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DVELLOR_WERROR=ON "${extra[@]}" >/dev/null
+  cmake --build "$build" -j2 >/dev/null
+  dist="$root/dist/windows/$arch"
+  rm -rf "$dist" && mkdir -p "$dist"
+  cp "$build/vellorapi.dll" "$build/korvex.dll" "$build/libvellorapi.dll.a" "$build/libkorvex.dll.a" \
+     "$build/cli/vellor.exe" "$build/send_example.exe" "$dist/"
+  cp "$root/packaging/windows/vellorapi-$arch.def" "$dist/vellorapi.def"
+  cp "$root/packaging/windows/korvex-$arch.def" "$dist/korvex.def"
+  cp "$root/include/vellorapi.h" "$root/include/korvexapi.h" "$root/packaging/windows/vellorapi.bas" \
+     "$root/examples/send_example.c" "$dist/"
+  echo "windows: $arch built into dist/windows/$arch"
+done
+bash "$root/tests/windows/check_exports.sh" "$root/dist/windows"
+/usr/bin/python3 "$root/tests/windows/check_basic.py" "$root"
+
+if [ "${1:-}" = "--test" ]; then
+  export WINEPREFIX="$root/build-windows-x86_64/wine-prefix" WINEDEBUG=-all
+  (cd "$root/build-windows-x86_64" && ctest --output-on-failure)
+  bash "$root/tests/windows/end_to_end.sh" "$root/dist/windows/x86_64"
+fi

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# End-to-end runs of the x86_64 Windows build under wine64, driven from the
+# Linux side: the loopback capture server and dnsmasq the Linux tests use,
+# options set with `wine64 reg add`, vellor.exe and the C example run under
+# Wine, and what the server received, the log and the exit statuses checked.
+# Usage: end_to_end.sh DIST-FOLDER   (the folder with vellor.exe and the DLLs)
+set -euo pipefail
+dist=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+servers=$here/../servers
+work=$(mktemp -d /tmp/vellor-wine-XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+source "$servers/capture.sh"
+failures=0
+check() {  # check NAME CONDITION...
+  local name=$1; shift
+  if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
+}
+winpath() { echo "Z:${1//\//\\}"; }
+run() { timeout 120 "$wine" "$@"; }
+delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || true; }
+
+timeout 120 "$wine" wineboot -i >/dev/null 2>&1 || true
+key='HKLM\Software\orvane\vellorapi\Options'
+run reg add "$key" /v logfile /t REG_SZ /d "$(winpath "$work/mail.log")" /f >/dev/null 2>&1
+printf 's3cret\n' >"$work/password"
+printf 'Subject: from Wine\n\nHello from the Windows build.\n' >"$work/message.txt"
+
+# A relay with AUTH LOGIN, through vellor.exe.
+mkdir -p "$work/login"; start_capture "$work/login"; pids+=("$server_pid")
+status=0
+run "$dist/vellor.exe" send --server-ip 127.0.0.1 --port "$port" --from a@sender.test --to b@rcpt.test \
+  --user demo --password-file "$(winpath "$work/password")" --message "$(winpath "$work/message.txt")" \
+  >"$work/login.out" 2>&1 || status=$?
+check "relay with AUTH LOGIN exits 0" test "$status" -eq 0
+check "relay with AUTH LOGIN delivers one message" test "$(delivered "$work/login")" -eq 1
+check "the login was AUTH LOGIN" grep -q '"mechanism": "LOGIN", "login": "demo", "success": true' "$work/login/capture/events.jsonl"
+check "the body arrived with CRLF" grep -q $'Hello from the Windows build.\r' "$work/login/capture/Maildir/new/"*[0-9a-f]
+check "the log file holds the call's lines" grep -q 'VellorAPI \[vellor\]' "$work/mail.log"
+
+# A relay that offers only AUTH PLAIN, through the C example.
+mkdir -p "$work/plain"; CAPTURE_REFUSE_LOGIN=1 start_capture "$work/plain"; pids+=("$server_pid")
+status=0
+run "$dist/send_example.exe" 127.0.0.1 "$port" demo s3cret >"$work/plain.out" 2>&1 || status=$?
+check "the C example exits 0" test "$status" -eq 0
+check "the C example logged in with AUTH PLAIN" grep -q '"mechanism": "PLAIN", "login": "demo", "success": true' "$work/plain/capture/events.jsonl"
+check "the C example's message arrived" test "$(delivered "$work/plain")" -eq 1
+
+# A queue directory with envelope files, deleted once accepted.
+mkdir -p "$work/queue" "$work/qserver"; start_capture "$work/qserver"; pids+=("$server_pid")
+for n in 1 2; do
+  printf 'Subject: queued %s\r\n\r\nbody %s\r\n' "$n" "$n" >"$work/queue/m$n.txt"
+  printf 'MAIL FROM: <q@sender.test>\r\nRCPT TO: <r%s@rcpt.test>\r\n' "$n" >"$work/queue/m$n.ENV"
+done
+status=0
+run "$dist/vellor.exe" send --server-ip 127.0.0.1 --port "$port" --message "$(winpath "$work/queue")" \
+  --envelope --delete >"$work/queue.out" 2>&1 || status=$?
+check "the queue pass exits 0" test "$status" -eq 0
+check "both queued messages arrived" test "$(delivered "$work/qserver")" -eq 2
+check "each went to its envelope's recipient" grep -q '"r2@rcpt.test"' "$work/qserver/capture/events.jsonl"
+check "the sent files were deleted" test -z "$(ls "$work/queue")"
+
+# A refused recipient: a failure status, the message file kept.
+status=0
+run "$dist/vellor.exe" send --server-ip 127.0.0.1 --port "$port" --from a@sender.test --to refused@rcpt.test \
+  --message "$(winpath "$work/message.txt")" --delete >"$work/refused.out" 2>&1 || status=$?
+check "a refused recipient gives a failure status" test "$status" -ne 0
+check "a refused recipient's message is kept" test -f "$work/message.txt"
+check "a refused recipient's message did not arrive" test "$(delivered "$work/qserver")" -eq 2
+
+# Delivery by MX: the Windows DNS API asks dnsmasq on port 53 of a loopback address.
+dns=127.0.0.77
+mkdir -p "$work/mx"; start_capture "$work/mx"; pids+=("$server_pid")
+cat >"$work/dnsmasq.conf" <<CONF
+no-resolv
+no-hosts
+bind-interfaces
+listen-address=$dns
+port=53
+mx-host=mx.test,mail.mx.test,10
+address=/mail.mx.test/127.0.0.1
+CONF
+/usr/sbin/dnsmasq --conf-file="$work/dnsmasq.conf" --keep-in-foreground --pid-file= --user=root >"$work/dnsmasq.out" 2>&1 &
+pids+=("$!")
+sleep 0.5
+status=0
+run "$dist/vellor.exe" send --dns "$dns" --port "$port" --from a@sender.test --to b@mx.test \
+  --message "$(winpath "$work/message.txt")" >"$work/mx.out" 2>&1 || status=$?
+check "delivery by MX exits 0" test "$status" -eq 0
+check "delivery by MX reached the exchanger" test "$(delivered "$work/mx")" -eq 1
+run "$dist/vellor.exe" mx mx.test --dns "$dns" >"$work/mxlist.out" 2>&1 || true
+check "vellor mx lists the exchanger with its address" grep -q 'mail.mx.test.*10.*127.0.0.1' "$work/mxlist.out"
+
+if [ "$failures" -ne 0 ]; then
+  for f in "$work"/*.out; do echo "== $f"; cat "$f"; done
+  echo "$failures end-to-end check(s) failed under Wine"
+  exit 1
+fi
+echo "all end-to-end checks passed under Wine"
