@@ -5,15 +5,20 @@
 // ignored), else the system's. DNS_QUERY_STANDARD is used throughout:
 // bypassing the cache with a named server was seen to lose MX answers under
 // Wine. A name that DNS does not know is then looked up through the hosts
-// file (gethostbyname), as the system resolver would.
+// file (gethostbyname), as the system resolver would. Where the API cannot
+// hand back a record that carries a name (Wine's DnsQuery_A answers every
+// MX and PTR query with DNS_ERROR_BAD_PACKET), the companion asks the
+// server itself over UDP (dns_message.h) within the companion's time-out.
 #include <winsock2.h>
 #include <windns.h>
 #include <ws2tcpip.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
 
+#include "korvex/dns_message.h"
 #include "korvex/korvex_internal.h"
 
 namespace korvex {
@@ -66,11 +71,12 @@ struct RecordList {
 
 // One query; the records of the wanted type are handed to `take` in order.
 template <typename Take>
-Lookup query(const std::string &name, WORD type, const std::string &servers, Take take) {
+Lookup query(const std::string &name, WORD type, const std::string &servers, Take take, DNS_STATUS *raw = nullptr) {
     if (!network_ready()) return Lookup::Failed;
     ServerList list = server_list(servers);
     RecordList records;
     DNS_STATUS status = ::DnsQuery_A(name.c_str(), type, DNS_QUERY_STANDARD, list.get(), &records.first, nullptr);
+    if (raw) *raw = status;
     if (status == DNS_ERROR_RCODE_NO_ERROR && !records.first) return Lookup::NoData;
     if (status != ERROR_SUCCESS) return outcome(status);
     bool any = false;
@@ -102,6 +108,46 @@ Lookup system_lookup(const std::string &host, std::vector<std::string> &addresse
     return addresses.empty() ? Lookup::NoData : Lookup::Found;
 }
 
+// The first server to ask: a named one (its port kept), else the system's first.
+sockaddr_in first_server(const std::string &named) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(53);
+    std::string item = named.substr(0, named.find(','));
+    std::size_t colon = item.find(':');
+    if (colon != std::string::npos) sa.sin_port = htons(static_cast<u_short>(std::atoi(item.c_str() + colon + 1)));
+    std::string host = item.substr(0, colon);
+    if (host.empty()) {
+        std::vector<std::string> system = default_servers();
+        host = system.empty() ? "" : system.front();
+    }
+    if (::inet_pton(AF_INET, host.c_str(), &sa.sin_addr) != 1) sa.sin_family = 0;
+    return sa;
+}
+
+// One question to the server over UDP, waiting at most the companion's time-out.
+Lookup ask_directly(const std::string &name, uint16_t type, const std::string &servers, std::vector<MxHost> &records) {
+    sockaddr_in server = first_server(servers);
+    uint16_t id = static_cast<uint16_t>(::GetTickCount() ^ ::GetCurrentThreadId());
+    std::string q = dns::query(id, name, type);
+    if (server.sin_family != AF_INET || q.empty()) return Lookup::BadName;
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return Lookup::Failed;
+    Lookup outcome = Lookup::TimedOut;
+    if (::sendto(s, q.data(), static_cast<int>(q.size()), 0, reinterpret_cast<sockaddr *>(&server), sizeof server) > 0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        int ms = timeout_ms();
+        timeval tv{ms / 1000, (ms % 1000) * 1000};
+        char buf[4096];
+        int got = ::select(0, &readable, nullptr, nullptr, &tv) > 0 ? ::recv(s, buf, sizeof buf, 0) : -1;
+        if (got > 0) outcome = dns::read_answer(std::string(buf, static_cast<std::size_t>(got)), id, type, records);
+    }
+    ::closesocket(s);
+    return outcome;
+}
+
 }  // namespace
 
 Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
@@ -124,15 +170,24 @@ Lookup lookup_ptr(const std::string &address, std::string &name) {
     const auto *b = reinterpret_cast<const unsigned char *>(&a.s_addr);
     std::string reverse = std::to_string(b[3]) + "." + std::to_string(b[2]) + "." + std::to_string(b[1]) + "." +
                           std::to_string(b[0]) + ".in-addr.arpa";
-    return query(reverse, DNS_TYPE_PTR, dns_servers(), [&](const DNS_RECORD &r) {
+    DNS_STATUS raw = 0;
+    Lookup found = query(reverse, DNS_TYPE_PTR, dns_servers(), [&](const DNS_RECORD &r) {
         if (name.empty() && r.Data.PTR.pNameHost) name = r.Data.PTR.pNameHost;
-    });
+    }, &raw);
+    if (raw != DNS_ERROR_BAD_PACKET) return found;
+    std::vector<MxHost> names;
+    found = ask_directly(reverse, DNS_TYPE_PTR, dns_servers(), names);
+    if (found == Lookup::Found) name = names.front().host;
+    return found;
 }
 
 Lookup query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts) {
-    return query(domain, DNS_TYPE_MX, server.empty() ? dns_servers() : server, [&](const DNS_RECORD &r) {
+    std::string servers = server.empty() ? dns_servers() : server;
+    DNS_STATUS raw = 0;
+    Lookup found = query(domain, DNS_TYPE_MX, servers, [&](const DNS_RECORD &r) {
         hosts.push_back({r.Data.MX.pNameExchange ? r.Data.MX.pNameExchange : "", r.Data.MX.wPreference});
-    });
+    }, &raw);
+    return raw == DNS_ERROR_BAD_PACKET ? ask_directly(domain, DNS_TYPE_MX, servers, hosts) : found;
 }
 
 std::vector<std::string> default_servers() {

@@ -92,7 +92,7 @@ CONF
 pids+=("$!")
 sleep 0.5
 status=0
-run "$dist/vellor.exe" send --dns "$dns" --port "$port" --from a@sender.test --to b@mx.test \
+KORVEXAPI_DNS_SERVERS=$dns run "$dist/vellor.exe" send --port "$port" --from a@sender.test --to b@mx.test \
   --message "$(winpath "$work/message.txt")" >"$work/mx.out" 2>&1 || status=$?
 check "delivery by MX exits 0" test "$status" -eq 0
 check "delivery by MX reached the exchanger" test "$(delivered "$work/mx")" -eq 1
