@@ -7,7 +7,9 @@ callable ``on_status(status, code, text)``; a failure raises
 ``VellorError`` carrying the library's error code and text.
 
 The library is found as ``libvellorapi.so.2`` (installed), or at the path in
-``$VELLORAPI_LIBRARY`` (a build tree).
+``$VELLORAPI_LIBRARY`` (a build tree). On Windows it is ``vellorapi.dll``
+(``__stdcall``, entered by the plain export names), with kernel32's global
+memory.
 """
 import ctypes
 import os
@@ -45,7 +47,8 @@ class InitRecord(ctypes.Structure):
     ]
 
 
-STATUS_CALLBACK = ctypes.CFUNCTYPE(c_i32, ctypes.POINTER(SendRecord), c_i32, ctypes.c_char_p, c_i32)
+_WINDOWS = os.name == "nt"
+STATUS_CALLBACK = (ctypes.WINFUNCTYPE if _WINDOWS else ctypes.CFUNCTYPE)(c_i32, ctypes.POINTER(SendRecord), c_i32, ctypes.c_char_p, c_i32)
 
 
 class VellorError(Exception):
@@ -63,18 +66,23 @@ def library():
     """The loaded library, its calls declared."""
     global _lib
     if _lib is None:
-        lib = ctypes.CDLL(os.environ.get("VELLORAPI_LIBRARY") or "libvellorapi.so.2")
+        if _WINDOWS:
+            lib = ctypes.WinDLL(os.environ.get("VELLORAPI_LIBRARY") or "vellorapi.dll")
+            memory = ctypes.WinDLL("kernel32")
+        else:
+            lib = memory = ctypes.CDLL(os.environ.get("VELLORAPI_LIBRARY") or "libvellorapi.so.2")
         lib.VELLOR_Initialize_Library.argtypes = [ctypes.POINTER(InitRecord), c_u32, ctypes.c_char_p]
         lib.VELLOR_Closedown_Library.argtypes = [ctypes.POINTER(InitRecord), ctypes.c_char_p]
         lib.VELLOR_Initialize_Structure.argtypes = [ctypes.POINTER(InitRecord), ctypes.POINTER(SendRecord)]
         lib.VELLOR_Send_Message.argtypes = [ctypes.c_char_p, ctypes.POINTER(SendRecord), STATUS_CALLBACK]
         lib.VELLOR_Send_Message.restype = c_i32
         lib.VELLOR_Get_Error_Details.argtypes = [ctypes.POINTER(SendRecord)]
-        lib.GlobalAlloc.argtypes, lib.GlobalAlloc.restype = [ctypes.c_uint, ctypes.c_size_t], c_void_p
-        lib.GlobalLock.argtypes, lib.GlobalLock.restype = [c_void_p], c_void_p
-        lib.GlobalUnlock.argtypes = [c_void_p]
-        lib.GlobalFree.argtypes, lib.GlobalFree.restype = [c_void_p], c_void_p
-        lib.GlobalFlags.argtypes, lib.GlobalFlags.restype = [c_void_p], ctypes.c_uint
+        memory.GlobalAlloc.argtypes, memory.GlobalAlloc.restype = [ctypes.c_uint, ctypes.c_size_t], c_void_p
+        memory.GlobalLock.argtypes, memory.GlobalLock.restype = [c_void_p], c_void_p
+        memory.GlobalUnlock.argtypes = [c_void_p]
+        memory.GlobalFree.argtypes, memory.GlobalFree.restype = [c_void_p], c_void_p
+        memory.GlobalFlags.argtypes, memory.GlobalFlags.restype = [c_void_p], ctypes.c_uint
+        lib.memory = memory
         _lib = lib
     return _lib
 
@@ -87,11 +95,11 @@ def _field(value, size, name):
 
 
 def _block(lib, data):
-    handle = lib.GlobalAlloc(_GHND, len(data) + 1)
+    handle = lib.memory.GlobalAlloc(_GHND, len(data) + 1)
     if not handle:
         raise MemoryError("GlobalAlloc failed")
-    ctypes.memmove(lib.GlobalLock(handle), data, len(data))
-    lib.GlobalUnlock(handle)
+    ctypes.memmove(lib.memory.GlobalLock(handle), data, len(data))
+    lib.memory.GlobalUnlock(handle)
     return handle
 
 
@@ -137,6 +145,6 @@ def send(*, sender, to=(), message=None, message_file=None, server="", server_ip
     finally:
         lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))  # frees a list the send left locked
         for handle in blocks:
-            if lib.GlobalFlags(handle) != 0x8000:  # GMEM_INVALID_HANDLE: already freed
-                lib.GlobalFree(handle)
+            if lib.memory.GlobalFlags(handle) != 0x8000:  # GMEM_INVALID_HANDLE: already freed
+                lib.memory.GlobalFree(handle)
         lib.VELLOR_Closedown_Library(ctypes.byref(init), name)
