@@ -39,6 +39,13 @@ enum class Lookup { Found = 0, NoData, NoDomain, TimedOut, ServerFailed, BadName
 // on POSIX systems); true when connections and lookups can be made.
 bool network_ready();
 
+// One TCP connection to a dotted IPv4 address with TCP_NODELAY and the
+// given connect, send and receive time-out: the socket number (never 0), or
+// 0 with the Winsock code of the failure in err.
+uint32_t connect_address(const std::string &address, uint16_t port, int timeout_ms, int &err);
+bool close_connection(uint32_t socket);
+bool is_dotted(const std::string &text);  // a dotted IPv4 address
+
 // DNS: c-ares on POSIX systems, the system's DNS API on Windows.
 Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses);
 Lookup lookup_ptr(const std::string &address, std::string &name);

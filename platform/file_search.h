@@ -26,6 +26,8 @@ public:
     }
 
 private:
+    void add(const char *name);  // one matching name
+    bool finish();               // puts the names in order; false when none
     std::string text_;               // the names, each ended by a NUL
     std::vector<uint32_t> starts_;   // where each begins, in name order
     std::size_t pos_ = 0;

@@ -1,8 +1,6 @@
-// The companion's connections: a TCP connection to the session's
-// szHostAddress (dotted address, or a host name resolved first and tried
-// address by address) and nPort, with a connect time-out, TCP_NODELAY and
-// send/receive time-outs of $KORVEXAPI_TIMEOUT_MS. A socket number is never
-// 0. nLastError receives the Winsock code of a failed attempt.
+// The companion's sockets on POSIX systems: a non-blocking connect bounded
+// by poll(), then a blocking socket with SO_RCVTIMEO/SO_SNDTIMEO. A socket
+// is never descriptor 0 (0 means "no socket" in a session record).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,12 +12,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/export_guard.h"
 #include "korvex/korvex_internal.h"
 #include "platform/posix/errno_codes.h"
 
-using namespace korvex;
-
+namespace korvex {
 namespace {
 
 // Connects one address; the descriptor or -1 with errno set.
@@ -71,51 +67,17 @@ int connect_one(const std::string &address, uint16_t port, int timeout) {
 
 }  // namespace
 
-extern "C" {
-
-KORVEX_API int32_t KorvexAPI_Make_Connection(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session, int32_t) {
-    return vellor::guarded(-1, [&]() -> int32_t {
-        if (!session) return -1;
-        session->nSocket = 0;
-        std::string host(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
-        std::vector<std::string> targets;
-        in_addr probe{};
-        if (inet_pton(AF_INET, host.c_str(), &probe) == 1) {
-            targets.push_back(host);
-        } else if (host.empty() || lookup_ipv4(host, targets) != Lookup::Found) {
-            session->nLastError = 11001;  // host not found
-            return -1;
-        } else {
-            std::size_t n = std::min<std::size_t>(targets.size(), 8);
-            targets.resize(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                std::memset(session->szAddress[i], 0, sizeof session->szAddress[i]);
-                std::memcpy(session->szAddress[i], targets[i].data(), std::min<std::size_t>(targets[i].size(), 23));
-            }
-            session->nAddresses = static_cast<int16_t>(n);
-        }
-        int timeout = timeout_ms();
-        for (const std::string &addr : targets) {
-            int fd = connect_one(addr, static_cast<uint16_t>(session->nPort), timeout);
-            if (fd > 0) {
-                session->nSocket = static_cast<uint32_t>(fd);
-                session->nLastError = 0;
-                if (session->nSendBlockSize <= 0) session->nSendBlockSize = send_block_size();
-                return 0;
-            }
-            session->nLastError = static_cast<int16_t>(vellor::winsock::from_errno(errno));
-        }
-        return -1;
-    });
+uint32_t connect_address(const std::string &address, uint16_t port, int timeout_ms, int &err) {
+    int fd = connect_one(address, port, timeout_ms);
+    err = fd > 0 ? 0 : vellor::winsock::from_errno(errno);
+    return fd > 0 ? static_cast<uint32_t>(fd) : 0;
 }
 
-KORVEX_API int32_t KorvexAPI_Close_Socket(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session, int32_t) {
-    return vellor::guarded(-1, [&]() -> int32_t {
-        if (!session || session->nSocket == 0) return -1;
-        int fd = static_cast<int>(session->nSocket);
-        session->nSocket = 0;
-        return ::close(fd) == 0 ? 0 : -1;
-    });
+bool close_connection(uint32_t socket) { return ::close(static_cast<int>(socket)) == 0; }
+
+bool is_dotted(const std::string &text) {
+    in_addr probe{};
+    return inet_pton(AF_INET, text.c_str(), &probe) == 1;
 }
 
-}  // extern "C"
+}  // namespace korvex

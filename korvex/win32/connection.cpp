@@ -1,9 +1,7 @@
-// The companion's connections on Windows, with Winsock: a TCP connection to
-// the session's szHostAddress (dotted address, or a host name resolved first
-// and tried address by address) and nPort, with a connect time-out,
-// TCP_NODELAY and send/receive time-outs of $KORVEXAPI_TIMEOUT_MS. Winsock is
-// started once per process, on first use. nLastError receives the Winsock
-// code of a failed attempt.
+// The companion's sockets on Windows, with Winsock (started once per
+// process, on first use): a non-blocking connect bounded by select(), then
+// a blocking socket with SO_RCVTIMEO/SO_SNDTIMEO. Winsock never hands out
+// socket 0.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -11,9 +9,6 @@
 #include <mutex>
 
 #include "korvex/korvex_internal.h"
-#include "support/export_guard.h"
-
-using namespace korvex;
 
 namespace korvex {
 
@@ -26,8 +21,6 @@ bool network_ready() {
     });
     return ready;
 }
-
-}  // namespace korvex
 
 namespace {
 
@@ -83,62 +76,18 @@ SOCKET connect_one(const std::string &address, uint16_t port, int timeout, int &
     return s;
 }
 
-void list_addresses(TCPSESSION_STRUCTURE *session, std::vector<std::string> &targets) {
-    std::size_t n = std::min<std::size_t>(targets.size(), 8);
-    targets.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::memset(session->szAddress[i], 0, sizeof session->szAddress[i]);
-        std::memcpy(session->szAddress[i], targets[i].data(), std::min<std::size_t>(targets[i].size(), 23));
-    }
-    session->nAddresses = static_cast<int16_t>(n);
-}
-
 }  // namespace
 
-extern "C" {
-
-KORVEX_API int32_t KorvexAPI_Make_Connection(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session, int32_t) {
-    return vellor::guarded(-1, [&]() -> int32_t {
-        if (!session) return -1;
-        session->nSocket = 0;
-        if (!network_ready()) {
-            session->nLastError = WSASYSNOTREADY;
-            return -1;
-        }
-        std::string host(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
-        std::vector<std::string> targets;
-        in_addr probe{};
-        if (::inet_pton(AF_INET, host.c_str(), &probe) == 1) {
-            targets.push_back(host);
-        } else if (host.empty() || lookup_ipv4(host, targets) != Lookup::Found) {
-            session->nLastError = WSAHOST_NOT_FOUND;
-            return -1;
-        } else {
-            list_addresses(session, targets);
-        }
-        int timeout = timeout_ms();
-        for (const std::string &addr : targets) {
-            int err = 0;
-            SOCKET s = connect_one(addr, static_cast<uint16_t>(session->nPort), timeout, err);
-            if (s != INVALID_SOCKET) {
-                session->nSocket = static_cast<uint32_t>(s);
-                session->nLastError = 0;
-                if (session->nSendBlockSize <= 0) session->nSendBlockSize = send_block_size();
-                return 0;
-            }
-            session->nLastError = static_cast<int16_t>(err);
-        }
-        return -1;
-    });
+uint32_t connect_address(const std::string &address, uint16_t port, int timeout_ms, int &err) {
+    SOCKET s = connect_one(address, port, timeout_ms, err);
+    return s == INVALID_SOCKET ? 0 : static_cast<uint32_t>(s);
 }
 
-KORVEX_API int32_t KorvexAPI_Close_Socket(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session, int32_t) {
-    return vellor::guarded(-1, [&]() -> int32_t {
-        if (!session || session->nSocket == 0) return -1;
-        SOCKET s = static_cast<SOCKET>(session->nSocket);
-        session->nSocket = 0;
-        return ::closesocket(s) == 0 ? 0 : -1;
-    });
+bool close_connection(uint32_t socket) { return ::closesocket(static_cast<SOCKET>(socket)) == 0; }
+
+bool is_dotted(const std::string &text) {
+    in_addr probe{};
+    return ::inet_pton(AF_INET, text.c_str(), &probe) == 1;
 }
 
-}  // extern "C"
+}  // namespace korvex

@@ -2,11 +2,7 @@
 #include "platform/file_search.h"
 
 #include <dirent.h>
-#include <strings.h>
 
-#include <cstring>
-
-#include <algorithm>
 #include <cctype>
 
 #include "platform/files.h"
@@ -61,32 +57,10 @@ bool Search::first(const std::string &pattern) {
     DIR *d = ::opendir(resolve_nocase(dir).c_str());
     if (!d) return false;
     while (dirent *e = ::readdir(d)) {
-        if (!wildcard_match(mask, e->d_name)) continue;
-        starts_.push_back(static_cast<uint32_t>(text_.size()));
-        text_.append(e->d_name);
-        text_.push_back('\0');
+        if (wildcard_match(mask, e->d_name)) add(e->d_name);
     }
     ::closedir(d);
-    const char *base = text_.data();
-    std::sort(starts_.begin(), starts_.end(), [base](uint32_t a, uint32_t b) {
-        int c = ::strcasecmp(base + a, base + b);
-        return c != 0 ? c < 0 : std::strcmp(base + a, base + b) < 0;
-    });
-    return !starts_.empty();
-}
-
-bool Search::next() {
-    if (pos_ + 1 >= starts_.size()) return false;
-    ++pos_;
-    return true;
-}
-
-int count_matches(const std::string &pattern) {
-    Search s;
-    if (!s.first(pattern)) return 0;
-    int n = 1;
-    while (s.next()) ++n;
-    return n;
+    return finish();
 }
 
 }  // namespace vellor::files
