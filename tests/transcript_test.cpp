@@ -1,23 +1,29 @@
 // Transcript tests: each case in tests/data/*.cases is a row of data — the
-// scripted server's side of the dialogue, the request, the options and the
-// files — sent through VELLOR_Send_Message, then checked against what the
-// server received, the result, the record's fields, the reports, the log
-// and the files left. Lines before a file's first case apply to every case
-// in it. A new case is a few lines of data:
+// scripted servers' side of the dialogue, the DNS answers, the request, the
+// options and the files — sent through VELLOR_Send_Message, then checked
+// against what each server received, the result, the record's fields, the
+// reports, the log and the files left. Lines before a file's first case
+// apply to every case in it. A new case is a few lines of data:
 //
-//   === a refused recipient keeps the file         (a case and its name)
-//   request szRecipient rcpt@dest.test             (a record field; numbers for n/b fields)
-//   option Transcript 1                            (a registry value: a number, or "text")
-//   file msg.txt Subject: x\r\n\r\nbody            (a file in the case's folder)
-//   list a@x.test b@y.test                         (the recipient list block)
+//   === a refused recipient keeps the file       (a case and its name)
+//   request szRecipient rcpt@dest.test           (a record field; numbers for n/b fields)
+//   option Transcript 1                          (a registry value: a number, or "text")
+//   file msg.txt Subject: x\r\n\r\nbody          (a file in the case's folder; folder NAME)
+//   queue q 3 envelopes                          (q/m0000.txt ... and their .env files)
+//   list a@x.test b@y.test                       (the recipient list block)
+//   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
-//   expect result -1
-//   expect field nErrorCode 903
-//   expect transcript HELO ...    (also: transcript-starts, transcript-has, transcript-lacks)
-//   expect report 920 903 text    (also: no-report), expect log text, expect file / no-file NAME
+//   peer@127.0.0.2 ...                           (a server on another loopback address)
+//   send                                         (another send on the same record; the
+//                                                  expectations after it check that one)
+//   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
+//   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
+//                            it waits for the server's last connection, so it comes last)
+//   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
 //
-// Values take \r \n \t \\ escapes; {dir} is the case's folder, {port} the peer's port.
+// Values take \r \n \t \\ escapes; {dir} is the case's folder, {port} the servers' port.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -25,8 +31,10 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
+#include "support/dns_fixture.h"
 #include "support/script_peer.h"
 #include "support/test_env.h"
 #include "vellorapi.h"
@@ -56,7 +64,7 @@ std::string unescape(const std::string &s) {
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *name : {"relay"}) {
+    for (const char *name : {"relay", "delivery"}) {
         std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + name + ".cases");
         std::vector<std::pair<std::string, std::string>> common;
         for (std::string line; std::getline(in, line);) {
@@ -85,7 +93,7 @@ const std::map<std::string, Field> &fields() {
         TEXT(szServer), TEXT(szServerIP), TEXT(szHeloDomain), TEXT(szMessageFile), TEXT(szMsgExtension),
         TEXT(szSender), TEXT(szAuthUser), TEXT(szAuthPassword), TEXT(szRecipient), TEXT(szErrorText),
         NUM(nPort), NUM(bDeleteMessage), NUM(bUseEnvFile), NUM(bSingleRecipient), NUM(bMultipleRecipients),
-        NUM(nRecipients), NUM(nMaxMessages), NUM(nMessagesSent), NUM(nErrorCode), NUM(nAttempt), NUM(bViaMX),
+        NUM(nRecipients), NUM(nMaxMessages), NUM(nMessagesSent), NUM(nErrorCode), NUM(nWinsockError), NUM(nMxIPAddresses), NUM(nAttempt), NUM(bViaMX),
         NUM(bMessageDirectory)};
 #undef TEXT
 #undef NUM
@@ -145,68 +153,151 @@ std::string expand(std::string s, const TempEnv &env, int port) {
     return s;
 }
 
+std::vector<std::string> words(const std::string &s) {
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+// "peer@127.0.0.2" -> "127.0.0.2"; "peer" and "transcript" -> "127.0.0.1".
+std::string address_of(const std::string &word) {
+    std::size_t at = word.find('@');
+    return at == std::string::npos ? "127.0.0.1" : word.substr(at + 1);
+}
+
+void make_queue(const TempEnv &env, const std::vector<std::string> &w) {
+    std::string dir = env.path(w.at(0));
+    ::mkdir(dir.c_str(), 0755);
+    for (int i = 0; i < std::stoi(w.at(1)); ++i) {
+        char n[32];
+        std::snprintf(n, sizeof n, "/m%04d", i);
+        std::string k = std::to_string(i);
+        write_file(dir + n + ".txt", "Subject: " + k + "\r\n\r\nbody " + k + "\r\n");
+        if (w.size() > 2) write_file(dir + n + ".env", "MAIL FROM: <q@origin.test>\r\nRCPT TO: <r" + k + "@dest.test>\r\n");
+    }
+}
+
+int files_in(const std::string &dir) {
+    int n = 0;
+    std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(dir.c_str()), ::closedir);
+    while (d && ::readdir(d.get())) ++n;
+    return n > 2 ? n - 2 : 0;
+}
+
+// What one send is checked against, and the servers that saw it.
+struct Outcome {
+    int result;
+    const SMTPSEND_STRUCTURE &req;
+    std::map<std::string, std::unique_ptr<ScriptPeer>> &peers;
+    ScriptedDns &dns;
+    const TempEnv &env;
+    int port;
+};
+
+void check(const Outcome &run, const std::string &rest) {
+    std::string kind = rest.substr(0, rest.find(' '));
+    std::string arg = expand(unescape(rest.size() > kind.size() ? rest.substr(kind.size() + 1) : ""), run.env, run.port);
+    SCOPED_TRACE("expect " + rest);
+    std::string base = kind.substr(0, kind.find('@'));
+    auto peer = run.peers.find(address_of(kind));
+    std::string sent = base.rfind("transcript", 0) == 0 && peer != run.peers.end() ? peer->second->transcript() : "";
+    if (base == "result") EXPECT_EQ(run.result, std::stoi(arg));
+    else if (base == "field") {
+        std::string name = arg.substr(0, arg.find(' '));
+        EXPECT_EQ(get_field(run.req, name), arg.size() > name.size() ? arg.substr(name.size() + 1) : "");
+    } else if (base == "transcript") EXPECT_EQ(sent, arg);
+    else if (base == "transcript-starts") EXPECT_EQ(sent.substr(0, arg.size()), arg);
+    else if (base == "transcript-has") EXPECT_NE(sent.find(arg), std::string::npos) << sent;
+    else if (base == "transcript-lacks") EXPECT_EQ(sent.find(arg), std::string::npos) << sent;
+    else if (base == "accepted") EXPECT_EQ(peer == run.peers.end() ? 0 : peer->second->accepted(), std::stoi(arg));
+    else if (base == "report" || base == "no-report") {
+        std::stringstream in(arg);
+        Report want{};
+        in >> want.status >> want.code;
+        std::getline(in >> std::ws, want.text);
+        bool found = std::find(reports().begin(), reports().end(), want) != reports().end();
+        EXPECT_EQ(found, base == "report");
+    } else if (base == "log") {
+        std::vector<std::string> log = run.env.log_texts();
+        EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
+    } else if (base == "report-count") EXPECT_EQ(reports().size(), std::stoul(arg));
+    else if (base == "file") EXPECT_TRUE(file_exists(run.env.path(arg)));
+    else if (base == "no-file") EXPECT_FALSE(file_exists(run.env.path(arg)));
+    else if (base == "files") EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
+    else if (base == "dns-queries") EXPECT_EQ(run.dns.queries(words(arg).at(0)), std::stoi(words(arg).at(1)));
+    else ADD_FAILURE() << "unknown expectation " << kind;
+}
+
+// The servers, each with its script, all on one port.
+std::map<std::string, std::unique_ptr<ScriptPeer>> start_peers(const Case &c, int port) {
+    std::map<std::string, std::pair<Script, int>> scripts;
+    for (const auto &[what, rest] : c.lines) {
+        if (what.rfind("peer", 0) != 0) continue;
+        auto &[script, connections] = scripts.try_emplace(address_of(what), Script(), 1).first->second;
+        add_peer_step(script, connections, rest);
+    }
+    std::map<std::string, std::unique_ptr<ScriptPeer>> peers;
+    for (auto &[address, sc] : scripts)
+        peers[address] = std::make_unique<ScriptPeer>(sc.first, address.c_str(), port, sc.second);
+    return peers;
+}
+
+void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
+    std::string options;
+    for (const auto &[what, rest] : c.lines) {
+        std::vector<std::string> w = words(rest);
+        if (what == "option") {  // a number, or a "text"
+            std::string name = w.at(0), value = rest.substr(name.size() + 1);
+            char dword[20];
+            if (value[0] != '"') std::snprintf(dword, sizeof dword, "dword:%08lx", std::stoul(value));
+            options += "\"" + name + "\"=" + (value[0] == '"' ? value : std::string(dword)) + "\r\n";
+        } else if (what == "timeout") ::setenv("KORVEXAPI_TIMEOUT_MS", rest.c_str(), 1);
+        else if (what == "queue") make_queue(env, w);
+        else if (what == "folder") ::mkdir(env.path(rest).c_str(), 0755);
+        else if (what == "dns" && w.at(0) == "a") dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
+        else if (what == "dns" && w.at(0) == "mx") {
+            std::vector<std::pair<std::string, int>> hosts;
+            for (std::size_t i = 2; i + 1 < w.size(); i += 2) hosts.push_back({w[i], std::stoi(w[i + 1])});
+            dns.mx(w.at(1), hosts);
+        }
+    }
+    env.registry(options);
+}
+
 class Transcript : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Transcript, Runs) {
     const Case &c = GetParam();
     TempEnv env;
+    ScriptedDns dns;
+    DnsServerEnv use_dns(dns.port());
     ::setenv("KORVEXAPI_TIMEOUT_MS", "3000", 1);
-    Script script;
-    int connections = 1;
-    std::string options;
-    for (const auto &[what, rest] : c.lines) {
-        if (what == "peer") add_peer_step(script, connections, rest);
-        else if (what == "option") {  // a number, or a "text"
-            std::string name = rest.substr(0, rest.find(' ')), value = rest.substr(name.size() + 1);
-            char dword[20];
-            if (value[0] != '"') std::snprintf(dword, sizeof dword, "dword:%08lx", std::stoul(value));
-            options += "\"" + name + "\"=" + (value[0] == '"' ? value : std::string(dword)) + "\r\n";
-        } else if (what == "timeout") ::setenv("KORVEXAPI_TIMEOUT_MS", rest.c_str(), 1);
-    }
-    env.registry(options);
-    ScriptPeer peer(script, "127.0.0.1", 0, connections);
+    prepare(c, env, dns);
+    int port = free_port("127.0.0.1");
+    auto peers = start_peers(c, port);
     SMTPINIT_STRUCTURE lib{};
     SMTPSEND_STRUCTURE req{};
     VELLOR_Initialize_Library(&lib, 0, "App");
     VELLOR_Initialize_Structure(&lib, &req);
     std::strcpy(req.szServerIP, "127.0.0.1");
-    req.nPort = peer.port();
+    req.nPort = port;
+    bool sent = false;
+    int result = 0;
+    auto send = [&] {
+        reports().clear();
+        result = VELLOR_Send_Message("App", &req, record_status);
+        sent = true;
+    };
     for (const auto &[what, rest] : c.lines) {
         std::string name = rest.substr(0, rest.find(' '));
-        std::string value = expand(unescape(rest.size() > name.size() ? rest.substr(name.size() + 1) : ""), env, peer.port());
+        std::string value = expand(unescape(rest.size() > name.size() ? rest.substr(name.size() + 1) : ""), env, port);
+        if (what == "expect" && !sent) send();
         if (what == "request") set_field(req, name, value);
         else if (what == "file") write_file(env.path(name), value);
-        else if (what == "folder") ::mkdir(env.path(name).c_str(), 0755);
-        else if (what == "list") req.hRecipients = make_list(expand(unescape(rest), env, peer.port()));
-    }
-    reports().clear();
-    int result = VELLOR_Send_Message("App", &req, record_status);
-    std::string sent = peer.transcript();
-    std::vector<std::string> log = env.log_texts();
-    for (const auto &[what, rest] : c.lines) {
-        if (what != "expect") continue;
-        std::string kind = rest.substr(0, rest.find(' '));
-        std::string arg = expand(unescape(rest.size() > kind.size() ? rest.substr(kind.size() + 1) : ""), env, peer.port());
-        SCOPED_TRACE("expect " + rest);
-        if (kind == "result") EXPECT_EQ(result, std::stoi(arg));
-        else if (kind == "field") {
-            std::string name = arg.substr(0, arg.find(' '));
-            EXPECT_EQ(get_field(req, name), arg.size() > name.size() ? arg.substr(name.size() + 1) : "");
-        } else if (kind == "transcript") EXPECT_EQ(sent, arg);
-        else if (kind == "transcript-starts") EXPECT_EQ(sent.substr(0, arg.size()), arg);
-        else if (kind == "transcript-has") EXPECT_NE(sent.find(arg), std::string::npos) << sent;
-        else if (kind == "transcript-lacks") EXPECT_EQ(sent.find(arg), std::string::npos) << sent;
-        else if (kind == "report" || kind == "no-report") {
-            std::stringstream in(arg);
-            Report want{};
-            in >> want.status >> want.code;
-            std::getline(in >> std::ws, want.text);
-            bool found = std::find(reports().begin(), reports().end(), want) != reports().end();
-            EXPECT_EQ(found, kind == "report");
-        } else if (kind == "log") EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
-        else if (kind == "file") EXPECT_TRUE(file_exists(env.path(arg)));
-        else if (kind == "no-file") EXPECT_FALSE(file_exists(env.path(arg)));
-        else ADD_FAILURE() << "unknown expectation " << kind;
+        else if (what == "list") req.hRecipients = make_list(expand(unescape(rest), env, port));
+        else if (what == "send") send();
+        else if (what == "expect") check(Outcome{result, req, peers, dns, env, port}, rest);
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
