@@ -10,13 +10,15 @@
 //   option Transcript 1                          (a registry value: a number, or "text")
 //   file msg.txt Subject: x\r\n\r\nbody          (a file in the case's folder; folder NAME)
 //   queue q 3 envelopes                          (q/m0000.txt ... and their .env files)
-//   list a@x.test b@y.test                       (the recipient list block)
+//   list a@x.test b@y.test                       (the recipient list block; message TEXT: hMessage)
+//   fifo NAME                                    (a FIFO where a message file could be)
 //   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   send                                         (another send on the same record; the
 //                                                  expectations after it check that one)
 //   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
+//   expect report-has 920 910 part of a text | no-report-has ... | report-count N
 //   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
 //                            it waits for the server's last connection, so it comes last)
 //   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
@@ -32,6 +34,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "support/dns_fixture.h"
@@ -46,6 +49,7 @@ namespace {
 struct Case {
     std::string file, name;
     std::vector<std::pair<std::string, std::string>> lines;  // directive, rest
+    std::size_t common = 0;  // how many of the lines come from the file's head
 };
 void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name; }
 
@@ -64,13 +68,13 @@ std::string unescape(const std::string &s) {
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *name : {"relay", "delivery"}) {
+    for (const char *name : {"relay", "delivery", "reliability"}) {
         std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + name + ".cases");
         std::vector<std::pair<std::string, std::string>> common;
         for (std::string line; std::getline(in, line);) {
             if (line.empty() || line[0] == '#') continue;
             if (line.rfind("=== ", 0) == 0) {
-                cases.push_back({name, line.substr(4), common});
+                cases.push_back({name, line.substr(4), common, common.size()});
                 continue;
             }
             std::size_t sp = line.find(' ');
@@ -211,13 +215,17 @@ void check(const Outcome &run, const std::string &rest) {
     else if (base == "transcript-has") EXPECT_NE(sent.find(arg), std::string::npos) << sent;
     else if (base == "transcript-lacks") EXPECT_EQ(sent.find(arg), std::string::npos) << sent;
     else if (base == "accepted") EXPECT_EQ(peer == run.peers.end() ? 0 : peer->second->accepted(), std::stoi(arg));
-    else if (base == "report" || base == "no-report") {
+    else if (base == "report" || base == "no-report" || base == "report-has" || base == "no-report-has") {
         std::stringstream in(arg);
         Report want{};
         in >> want.status >> want.code;
         std::getline(in >> std::ws, want.text);
-        bool found = std::find(reports().begin(), reports().end(), want) != reports().end();
-        EXPECT_EQ(found, base == "report");
+        bool part = base.find("-has") != std::string::npos;
+        bool found = std::any_of(reports().begin(), reports().end(), [&](const Report &r) {
+            return r.status == want.status && r.code == want.code &&
+                   (part ? r.text.find(want.text) != std::string::npos : r.text == want.text);
+        });
+        EXPECT_EQ(found, base.rfind("no-", 0) != 0);
     } else if (base == "log") {
         std::vector<std::string> log = run.env.log_texts();
         EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
@@ -229,11 +237,16 @@ void check(const Outcome &run, const std::string &rest) {
     else ADD_FAILURE() << "unknown expectation " << kind;
 }
 
-// The servers, each with its script, all on one port.
+// The servers, each with its script, all on one port. A case that scripts
+// a server itself replaces the file head's script for that server.
 std::map<std::string, std::unique_ptr<ScriptPeer>> start_peers(const Case &c, int port) {
     std::map<std::string, std::pair<Script, int>> scripts;
-    for (const auto &[what, rest] : c.lines) {
-        if (what.rfind("peer", 0) != 0) continue;
+    std::set<std::string> own;
+    for (std::size_t i = c.common; i < c.lines.size(); ++i)
+        if (c.lines[i].first.rfind("peer", 0) == 0) own.insert(address_of(c.lines[i].first));
+    for (std::size_t i = 0; i < c.lines.size(); ++i) {
+        const auto &[what, rest] = c.lines[i];
+        if (what.rfind("peer", 0) != 0 || (i < c.common && own.count(address_of(what)))) continue;
         auto &[script, connections] = scripts.try_emplace(address_of(what), Script(), 1).first->second;
         add_peer_step(script, connections, rest);
     }
@@ -255,6 +268,7 @@ void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
         } else if (what == "timeout") ::setenv("KORVEXAPI_TIMEOUT_MS", rest.c_str(), 1);
         else if (what == "queue") make_queue(env, w);
         else if (what == "folder") ::mkdir(env.path(rest).c_str(), 0755);
+        else if (what == "fifo") ::mkfifo(env.path(rest).c_str(), 0600);
         else if (what == "dns" && w.at(0) == "a") dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
         else if (what == "dns" && w.at(0) == "mx") {
             std::vector<std::pair<std::string, int>> hosts;
@@ -296,10 +310,12 @@ TEST_P(Transcript, Runs) {
         if (what == "request") set_field(req, name, value);
         else if (what == "file") write_file(env.path(name), value);
         else if (what == "list") req.hRecipients = make_list(expand(unescape(rest), env, port));
+        else if (what == "message") req.hMessage = make_list(unescape(rest));
         else if (what == "send") send();
         else if (what == "expect") check(Outcome{result, req, peers, dns, env, port}, rest);
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
+    if (req.hMessage) GlobalFree(req.hMessage);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
 }
 
