@@ -15,10 +15,12 @@
 //   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
+//   call details                                 (VELLOR_Get_Message_Details instead of a send)
 //   send                                         (another send on the same record; the
 //                                                  expectations after it check that one)
 //   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
 //   expect report-has 920 910 part of a text | no-report-has ... | report-count N
+//   expect list TEXT (the recipient list's text) | no-list (none left)
 //   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
 //                            it waits for the server's last connection, so it comes last)
 //   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
@@ -68,7 +70,7 @@ std::string unescape(const std::string &s) {
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *name : {"relay", "delivery", "reliability"}) {
+    for (const char *name : {"relay", "delivery", "reliability", "entry", "details"}) {
         std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + name + ".cases");
         std::vector<std::pair<std::string, std::string>> common;
         for (std::string line; std::getline(in, line);) {
@@ -189,6 +191,13 @@ int files_in(const std::string &dir) {
     return n > 2 ? n - 2 : 0;
 }
 
+std::string list_text(HGLOBAL list) {
+    const char *p = list ? static_cast<const char *>(GlobalLock(list)) : nullptr;
+    std::string text = p ? std::string(p, ::strnlen(p, GlobalSize(list))) : "";
+    if (p) GlobalUnlock(list);
+    return text;
+}
+
 // What one send is checked against, and the servers that saw it.
 struct Outcome {
     int result;
@@ -229,7 +238,9 @@ void check(const Outcome &run, const std::string &rest) {
     } else if (base == "log") {
         std::vector<std::string> log = run.env.log_texts();
         EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
-    } else if (base == "report-count") EXPECT_EQ(reports().size(), std::stoul(arg));
+    } else if (base == "list") EXPECT_EQ(list_text(run.req.hRecipients), arg);
+    else if (base == "no-list") EXPECT_EQ(run.req.hRecipients, nullptr);
+    else if (base == "report-count") EXPECT_EQ(reports().size(), std::stoul(arg));
     else if (base == "file") EXPECT_TRUE(file_exists(run.env.path(arg)));
     else if (base == "no-file") EXPECT_FALSE(file_exists(run.env.path(arg)));
     else if (base == "files") EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
@@ -296,11 +307,11 @@ TEST_P(Transcript, Runs) {
     VELLOR_Initialize_Structure(&lib, &req);
     std::strcpy(req.szServerIP, "127.0.0.1");
     req.nPort = port;
-    bool sent = false;
+    bool sent = false, details = false;
     int result = 0;
     auto send = [&] {
         reports().clear();
-        result = VELLOR_Send_Message("App", &req, record_status);
+        result = details ? VELLOR_Get_Message_Details(&req) : VELLOR_Send_Message("App", &req, record_status);
         sent = true;
     };
     for (const auto &[what, rest] : c.lines) {
@@ -312,6 +323,7 @@ TEST_P(Transcript, Runs) {
         else if (what == "list") req.hRecipients = make_list(expand(unescape(rest), env, port));
         else if (what == "message") req.hMessage = make_list(unescape(rest));
         else if (what == "send") send();
+        else if (what == "call") details = rest == "details";
         else if (what == "expect") check(Outcome{result, req, peers, dns, env, port}, rest);
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
