@@ -39,7 +39,9 @@ bool replies(int count) {
     return true;
 }
 
-bool say(const std::string &text) { return send(g_fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size()); }
+bool say(const std::string &text) {
+    return send(g_fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+}
 
 std::string read_file(const std::string &path) {
     std::string out;

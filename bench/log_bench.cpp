@@ -45,8 +45,9 @@ int main() {
     std::string dir = mkdtemp(tmpl);
     std::string registry = dir + "/registry.reg", log = dir + "/vellorlog.txt", plain_log = dir + "/plain.txt";
     FILE *f = fopen(registry.c_str(), "w");
-    fprintf(f, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"
-               "\"UseLogFile\"=dword:00000001\r\n\"logfilemax\"=dword:00000064\r\n");
+    fprintf(f,
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"
+            "\"UseLogFile\"=dword:00000001\r\n\"logfilemax\"=dword:00000064\r\n");
     fclose(f);
     setenv("VELLORAPI_REGISTRY", registry.c_str(), 1);
     setenv("VELLORAPI_SYSTEM_DIR", dir.c_str(), 1);

@@ -61,8 +61,10 @@ std::string make_queue(int count) {
 std::string registry(const char *name, bool pipelining) {
     std::string path = g_dir + "/" + name;
     FILE *reg = fopen(path.c_str(), "w");
-    fprintf(reg, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"MsgExtension\"=\"txt\"\r\n%s",
-            pipelining ? "\"Pipelining\"=dword:00000001\r\n" : "");
+    fprintf(
+        reg,
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"MsgExtension\"=\"txt\"\r\n%s",
+        pipelining ? "\"Pipelining\"=dword:00000001\r\n" : "");
     fclose(reg);
     return path;
 }
@@ -74,9 +76,11 @@ pid_t start_sink(int port, bool offer_pipelining) {
         dup2(fd, 1);
         std::string addr = "127.0.0.1:" + std::to_string(port);
         if (offer_pipelining)
-            execl("/usr/sbin/smtp-sink", "smtp-sink", "-u", "nobody", "-a", addr.c_str(), "1024", static_cast<char *>(nullptr));
+            execl("/usr/sbin/smtp-sink", "smtp-sink", "-u", "nobody", "-a", addr.c_str(), "1024",
+                  static_cast<char *>(nullptr));
         else
-            execl("/usr/sbin/smtp-sink", "smtp-sink", "-u", "nobody", "-p", "-a", addr.c_str(), "1024", static_cast<char *>(nullptr));
+            execl("/usr/sbin/smtp-sink", "smtp-sink", "-u", "nobody", "-p", "-a", addr.c_str(), "1024",
+                  static_cast<char *>(nullptr));
         _exit(127);
     }
     usleep(300000);
@@ -165,15 +169,18 @@ int main(int argc, char **argv) {
     std::vector<double> lib, source, smtplib, bare, plib, pbare;
     for (int r = 0; r < rounds; ++r) {
         lib.push_back(timed(library(lockstep, q1000, port, 1000)));
-        source.push_back(timed("smtp-source -d -s 1 -m 1000 -l 1024 -f bench@example.org -t sink@example.org 127.0.0.1:" + p0));
-        smtplib.push_back(timed("/usr/bin/python3 " + std::string(VELLOR_BENCH_DIR) + "/smtplib_sender.py 127.0.0.1 " + p0 +
-                                " " + q1000 + "/m0000.txt 1000"));
+        source.push_back(
+            timed("smtp-source -d -s 1 -m 1000 -l 1024 -f bench@example.org -t sink@example.org 127.0.0.1:" + p0));
+        smtplib.push_back(timed("/usr/bin/python3 " + std::string(VELLOR_BENCH_DIR) + "/smtplib_sender.py 127.0.0.1 " +
+                                p0 + " " + q1000 + "/m0000.txt 1000"));
         bare.push_back(timed(g_bin + "/bare_client " + q1000 + " " + p0 + " 1000"));
         plib.push_back(timed(library(pipelined, q1000, port + 1, 1000)));
         pbare.push_back(timed(g_bin + "/bare_client " + q1000 + " " + p1 + " 1000 pipelined"));
     }
-    double L = median(lib), S = median(source), P = median(smtplib), B = median(bare), PL = median(plib), PB = median(pbare);
-    printf("1. queue: 1,000 x 1 KiB over one connection to smtp-sink, lockstep, median of %d rounds (log on)\n", rounds);
+    double L = median(lib), S = median(source), P = median(smtplib), B = median(bare), PL = median(plib),
+           PB = median(pbare);
+    printf("1. queue: 1,000 x 1 KiB over one connection to smtp-sink, lockstep, median of %d rounds (log on)\n",
+           rounds);
     printf("   library            %7.0f msg/s\n", 1000 / L);
     printf("   smtp-source -d     %7.0f msg/s   library/smtp-source %.2f (target >= 1.20)\n", 1000 / S, S / L);
     printf("   python smtplib     %7.0f msg/s   library/smtplib     %.2f (target >= 1.20)\n", 1000 / P, P / L);
@@ -183,13 +190,16 @@ int main(int argc, char **argv) {
     printf("   bare pipelined     %7.0f msg/s   library/bare        %.2f (target >= 0.90)\n", 1000 / PB, PB / PL);
 
     if (system("command -v strace >/dev/null") == 0) {
-        long c1000 = strace_calls(library(lockstep, q1000, port, 1000)), c100 = strace_calls(library(lockstep, q100, port, 100));
-        printf("3. system calls per message in steady state (strace -c -f): %.1f (target <= 12)\n", (c1000 - c100) / 900.0);
+        long c1000 = strace_calls(library(lockstep, q1000, port, 1000)),
+             c100 = strace_calls(library(lockstep, q100, port, 100));
+        printf("3. system calls per message in steady state (strace -c -f): %.1f (target <= 12)\n",
+               (c1000 - c100) / 900.0);
     } else {
         printf("3. system calls per message: strace is not installed\n");
     }
 
-    printf("4. queues of growing size (lockstep, one run each)\n   %8s %14s %12s %10s\n", "messages", "us per message", "peak KiB", "sent");
+    printf("4. queues of growing size (lockstep, one run each)\n   %8s %14s %12s %10s\n", "messages", "us per message",
+           "peak KiB", "sent");
     for (int n : {1000, 10000, 50000}) {
         std::string q = n == 1000 ? q1000 : make_queue(n);
         Run r = run(library(lockstep, q, port, n));

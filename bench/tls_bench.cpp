@@ -84,9 +84,10 @@ int main(int argc, char **argv) {
                   "\"\nmail-from = \"bench@example.org\"\nmail-rcpt = \"sink@example.org\"\ncacert = \"" + certs +
                   "/ca.pem\"\nresolve = \"localhost:PORT:127.0.0.1\"\n";
     }
-    write_file(dir + "/registry.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"
-                                      "\"MsgExtension\"=\"txt\"\r\n\"SecureConnection\"=dword:00000002\r\n\"TLSCAFile\"=\"" +
-                                          certs + "/ca.pem\"\r\n");
+    write_file(dir + "/registry.reg",
+               "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"
+               "\"MsgExtension\"=\"txt\"\r\n\"SecureConnection\"=dword:00000002\r\n\"TLSCAFile\"=\"" +
+                   certs + "/ca.pem\"\r\n");
     setenv("VELLORAPI_REGISTRY", (dir + "/registry.reg").c_str(), 1);
     setenv("VELLORAPI_SYSTEM_DIR", dir.c_str(), 1);  // the log stays on
     int port = 20000 + getpid() % 20000;
@@ -97,19 +98,25 @@ int main(int argc, char **argv) {
     pid_t a = start_sink(sink, port, 2, certs), b = start_sink(sink, port + 1, 2, certs);
     int s1, s2, s3, s4;
     double lib_big = seconds_of([&] { return library_send(port, big, 0); }, s1);
-    double curl_big = seconds_of([&] {
-        return curl("--ssl-reqd smtps://localhost:" + p1 + " --resolve localhost:" + p1 + ":127.0.0.1 --cacert " +
-                    certs + "/ca.pem -T " + big + " --mail-from bench@example.org --mail-rcpt sink@example.org");
-    }, s2);
+    double curl_big = seconds_of(
+        [&] {
+            return curl("--ssl-reqd smtps://localhost:" + p1 + " --resolve localhost:" + p1 + ":127.0.0.1 --cacert " +
+                        certs + "/ca.pem -T " + big + " --mail-from bench@example.org --mail-rcpt sink@example.org");
+        },
+        s2);
     double lib_queue = seconds_of([&] { return library_send(port, queue, 1000); }, s3);
     double curl_queue = seconds_of([&] { return curl("--ssl-reqd -K " + dir + "/curl.cfg"); }, s4);
     waitpid(a, nullptr, 0);
     waitpid(b, nullptr, 0);
 
     printf("TLS from the first byte into a loopback TLS discard sink\n");
-    printf("%ld MiB message  library: %.3f s %.1f MiB/s (status %d)   curl: %.3f s %.1f MiB/s (status %d)   ratio %.2f (target >= 1.00)\n",
-           mib, lib_big, mib / lib_big, s1, curl_big, mib / curl_big, s2, curl_big / lib_big);
-    printf("1,000 x 1 KiB    library: %.3f s %.0f msg/s (status %d)    curl: %.3f s %.0f msg/s (status %d)    ratio %.2f (target >= 1.00)\n",
-           lib_queue, 1000 / lib_queue, s3, curl_queue, 1000 / curl_queue, s4, curl_queue / lib_queue);
+    printf(
+        "%ld MiB message  library: %.3f s %.1f MiB/s (status %d)   curl: %.3f s %.1f MiB/s (status %d)   ratio %.2f "
+        "(target >= 1.00)\n",
+        mib, lib_big, mib / lib_big, s1, curl_big, mib / curl_big, s2, curl_big / lib_big);
+    printf(
+        "1,000 x 1 KiB    library: %.3f s %.0f msg/s (status %d)    curl: %.3f s %.0f msg/s (status %d)    ratio %.2f "
+        "(target >= 1.00)\n",
+        lib_queue, 1000 / lib_queue, s3, curl_queue, 1000 / curl_queue, s4, curl_queue / lib_queue);
     return system(("rm -rf " + dir).c_str()) == 0 && !s1 && !s3 ? 0 : 1;
 }

@@ -50,7 +50,8 @@ int run_dns(const std::string &name, const std::string &dns) {
         return 75;
     }
     if (reverse) std::printf("%s\t%s\n", name.c_str(), r.szServer);
-    for (int i = 0; !reverse && i < r.nMxIPAddresses && i < 8; ++i) std::printf("%s\t%s\n", name.c_str(), r.szMxIPAddress[i]);
+    for (int i = 0; !reverse && i < r.nMxIPAddresses && i < 8; ++i)
+        std::printf("%s\t%s\n", name.c_str(), r.szMxIPAddress[i]);
     return 0;
 }
 

@@ -53,7 +53,8 @@ bool PrivateOptions::apply(std::string &error) {
         return false;
     }
     std::string base = user_registry();
-    if (base.rfind("REGEDIT4", 0) != 0 && base.find("Windows Registry Editor") == std::string::npos) base = "REGEDIT4\r\n";
+    if (base.rfind("REGEDIT4", 0) != 0 && base.find("Windows Registry Editor") == std::string::npos)
+        base = "REGEDIT4\r\n";
     std::string file = dir_ + sys::kSeparator + "registry.reg";
     std::ofstream out(file, std::ios::binary);
     out << base << "\r\n" << kSection << "\r\n";
@@ -78,8 +79,10 @@ bool PrivateOptions::apply(std::string &error) {
 
 PrivateOptions::~PrivateOptions() {
     if (applied_) {
-        if (had_registry_) sys::set_env("VELLORAPI_REGISTRY", old_registry_);
-        else sys::unset_env("VELLORAPI_REGISTRY");
+        if (had_registry_)
+            sys::set_env("VELLORAPI_REGISTRY", old_registry_);
+        else
+            sys::unset_env("VELLORAPI_REGISTRY");
     }
     if (!dir_.empty()) {
         std::error_code ec;

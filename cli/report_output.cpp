@@ -2,7 +2,6 @@
 #include "report_output.h"
 #include "system.h"
 
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,11 +40,21 @@ std::string json_string(const std::string &text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buf[8];
@@ -62,21 +71,26 @@ std::string json_string(const std::string &text) {
 int32_t VELLOR_CALLBACK print_report(SMTPSEND_STRUCTURE *, int32_t status, const char *text, int32_t code) {
     std::string t = text ? text : "";
     switch (g_mode) {
-        case Output::Quiet: return 0;
+        case Output::Quiet:
+            return 0;
         case Output::Json:
             std::printf("{\"status\": %d, \"code\": %d, \"text\": %s}\n", status, code, json_string(t).c_str());
             std::fflush(stdout);
             return 0;
-        case Output::Lines: break;
+        case Output::Lines:
+            break;
     }
     if (status == VELLOR_STATUS_PERCENT) {
         progress_bar(std::atoi(t.c_str()));
         return 0;
     }
     finish_progress();
-    if (status == VELLOR_STATUS_FAILURE) std::printf("FAILED %d: %s\n", code, t.c_str());
-    else if (status == VELLOR_STATUS_DELIVERED) std::printf("SENT: %s\n", t.c_str());
-    else std::printf("  %s\n", t.c_str());
+    if (status == VELLOR_STATUS_FAILURE)
+        std::printf("FAILED %d: %s\n", code, t.c_str());
+    else if (status == VELLOR_STATUS_DELIVERED)
+        std::printf("SENT: %s\n", t.c_str());
+    else
+        std::printf("  %s\n", t.c_str());
     std::fflush(stdout);
     return 0;
 }

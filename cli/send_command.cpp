@@ -65,7 +65,9 @@ std::string absolute(const std::string &path) {
     return ec ? path : full.string();
 }
 
-std::string read_all(std::istream &in) { return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()); }
+std::string read_all(std::istream &in) {
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 // The message: what goes into the record, and how many messages are meant to go.
 struct Message {
@@ -93,27 +95,33 @@ int choose_message(const SendOptions &o, const std::string &private_dir, Message
     }
     std::string path = absolute(o.message);
     switch (path_kind(path)) {
-        case PathKind::Missing: return fail(kExitNoInput, "no such message file or queue directory: " + o.message);
-        case PathKind::Unreadable: return fail(kExitData, "the message " + o.message + " cannot be read");
+        case PathKind::Missing:
+            return fail(kExitNoInput, "no such message file or queue directory: " + o.message);
+        case PathKind::Unreadable:
+            return fail(kExitData, "the message " + o.message + " cannot be read");
         case PathKind::File: {
             m.file = path;
             m.extension = o.extension.empty() ? file_extension_for(path) : o.extension;
             if (o.envelope && std::filesystem::path(path).filename().string().find('.') == std::string::npos)
-                return fail(kExitData, "--envelope needs a message file name with an extension (its envelope is NAME.ENV)");
+                return fail(kExitData,
+                            "--envelope needs a message file name with an extension (its envelope is NAME.ENV)");
             if (o.raw) return 0;
             std::ifstream in(path, std::ios::binary);
             m.text = with_crlf(read_all(in));
             m.in_memory = true;
             return 0;
         }
-        case PathKind::Directory: break;
+        case PathKind::Directory:
+            break;
     }
     std::vector<std::string> files = queued_files(path);
     if (o.envelope) {
         std::vector<std::string> missing = without_envelope(path, files);
-        if (!missing.empty()) return fail(kExitNoInput, "--envelope: no .ENV file for " + missing.front() +
-                                                            (missing.size() > 1 ? " and " + std::to_string(missing.size() - 1) + " more" : "") +
-                                                            "; nothing sent");
+        if (!missing.empty())
+            return fail(kExitNoInput,
+                        "--envelope: no .ENV file for " + missing.front() +
+                            (missing.size() > 1 ? " and " + std::to_string(missing.size() - 1) + " more" : "") +
+                            "; nothing sent");
     }
     m.meant = queue_meant(files.size(), o.max);
     m.extension = o.extension;
@@ -159,10 +167,11 @@ void summary(const SendOptions &o, int rc, int status, SMTPSEND_STRUCTURE &r) {
     const Outcome &s = seen();
     std::string reply = s.last_code ? std::to_string(s.last_code) + " " + s.last_reply.substr(4) : "";
     if (o.json) {
-        std::printf("{\"result\": %d, \"exit\": %d, \"messages_sent\": %d, \"error_code\": %d, \"error_text\": %s, "
-                    "\"last_reply\": {\"code\": %d, \"text\": %s}}\n",
-                    rc, status, r.nMessagesSent, r.nErrorCode, json_string(status ? r.szErrorText : "").c_str(),
-                    s.last_code, json_string(s.last_reply).c_str());
+        std::printf(
+            "{\"result\": %d, \"exit\": %d, \"messages_sent\": %d, \"error_code\": %d, \"error_text\": %s, "
+            "\"last_reply\": {\"code\": %d, \"text\": %s}}\n",
+            rc, status, r.nMessagesSent, r.nErrorCode, json_string(status ? r.szErrorText : "").c_str(), s.last_code,
+            json_string(s.last_reply).c_str());
     } else if (o.verbose) {
         std::printf("result %d, messages sent %d, server %s %s\n", rc, r.nMessagesSent, r.szServer, r.szServerIP);
     }
@@ -171,7 +180,8 @@ void summary(const SendOptions &o, int rc, int status, SMTPSEND_STRUCTURE &r) {
         std::fprintf(stderr, "vellor: the server never accepted the login; the message went without it\n");
         return;
     }
-    std::string line = rc == 0 ? "not every message went (" + std::to_string(r.nMessagesSent) + " sent)" : std::string(r.szErrorText);
+    std::string line =
+        rc == 0 ? "not every message went (" + std::to_string(r.nMessagesSent) + " sent)" : std::string(r.szErrorText);
     if (!reply.empty()) line += "; last reply: " + s.last_reply.substr(0, s.last_reply.find('\n'));
     std::fprintf(stderr, "vellor: %s\n", line.c_str());
     std::string cause = cause_line(r.nErrorCode, r.nWinsockError);
@@ -265,7 +275,8 @@ Action add_send(CLI::App &app) {
     app.add_option("--helo", o->helo, "Domain to announce with HELO");
     app.add_option("--user", o->user, "Login user name");
     app.add_option("--password-file", o->password_file, "File whose first line is the password");
-    app.add_option("--timeout", o->timeout, "Seconds to wait for each connection and reply")->check(CLI::Range(1, 86400));
+    app.add_option("--timeout", o->timeout, "Seconds to wait for each connection and reply")
+        ->check(CLI::Range(1, 86400));
     app.add_flag("--progress", o->progress, "Show a percent bar while the message data goes out");
     app.add_option("--log", o->log, "Log file for this send (default: the options file's, or the system one)");
     app.add_option("--app", o->app, "Application name shown in reports and the log")->capture_default_str();
@@ -276,9 +287,10 @@ Action add_send(CLI::App &app) {
     app.add_flag("--tls", o->tls, "Speak TLS from the first byte (usually port 465)");
     app.add_option("--ca-file", o->ca_file, "Extra trusted certificates (PEM) for checking the server");
     app.add_flag("--no-verify", o->no_verify, "Do not check the server's certificate (logged)");
-    app.footer("The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.\n"
-               "Exit status: 0 all sent, 64 usage, 65 data, 66 no input, 69 refused (5xx), 75 try again later, "
-               "77 login refused.");
+    app.footer(
+        "The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.\n"
+        "Exit status: 0 all sent, 64 usage, 65 data, 66 no input, 69 refused (5xx), 75 try again later, "
+        "77 login refused.");
     return [o] { return run_send(*o); };
 }
 

@@ -35,12 +35,14 @@ std::vector<std::string> names_in(const std::string &dir) {
 }  // namespace
 
 bool equal_nocase(const std::string &a, const std::string &b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool contains_nocase(const std::string &text, const std::string &part) {
     return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [](char x, char y) { return lower(x) == lower(y); }) != text.end() || part.empty();
+                       [](char x, char y) { return lower(x) == lower(y); }) != text.end() ||
+           part.empty();
 }
 
 bool is_dotted_ipv4(const std::string &text) {
@@ -73,7 +75,8 @@ std::vector<std::string> without_envelope(const std::string &dir, const std::vec
     std::vector<std::string> missing;
     for (const std::string &f : files) {
         std::string env = f.substr(0, f.rfind('.')) + ".ENV";
-        bool found = std::any_of(names.begin(), names.end(), [&](const std::string &n) { return equal_nocase(n, env); });
+        bool found =
+            std::any_of(names.begin(), names.end(), [&](const std::string &n) { return equal_nocase(n, env); });
         if (!found) missing.push_back(f);
     }
     return missing;
@@ -116,8 +119,9 @@ std::string registry_warning() {
     if (!first.empty() && first.back() == '\r') first.pop_back();
     if (first != "REGEDIT4" && first != "Windows Registry Editor Version 5.00")
         return "the options file " + path + " has no REGEDIT4 header: the library ignores it and uses its defaults";
-    static const std::regex value(R"(\s*(;.*|@=.*|"[^"]*"\s*=\s*(-|dword:[0-9a-fA-F]{1,8}|"([^"\\]|\\.)*"|hex(\([0-9a-fA-F]+\))?:.*))?\s*)",
-                                  std::regex::icase);
+    static const std::regex value(
+        R"(\s*(;.*|@=.*|"[^"]*"\s*=\s*(-|dword:[0-9a-fA-F]{1,8}|"([^"\\]|\\.)*"|hex(\([0-9a-fA-F]+\))?:.*))?\s*)",
+        std::regex::icase);
     bool inside = false;
     int number = 1;
     for (std::string line; std::getline(lines, line);) {
@@ -127,7 +131,8 @@ std::string registry_warning() {
             inside = equal_nocase(line, "[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]");
             continue;
         }
-        if (inside && !std::regex_match(line, value) && line.find_first_not_of(" \t,0123456789abcdefABCDEF\\") != std::string::npos)
+        if (inside && !std::regex_match(line, value) &&
+            line.find_first_not_of(" \t,0123456789abcdefABCDEF\\") != std::string::npos)
             return "the options file " + path + " line " + std::to_string(number) +
                    " cannot be parsed: the library ignores every option and uses its defaults";
     }

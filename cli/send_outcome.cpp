@@ -50,7 +50,9 @@ void note_report(int status, const std::string &text) {
     if (close != std::string::npos) g_seen.unresolved_domain = text.substr(open + 1, close - open - 1);
 }
 
-bool data_error(int code) { return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912; }
+bool data_error(int code) {
+    return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912;
+}
 
 }  // namespace
 

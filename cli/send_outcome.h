@@ -15,7 +15,7 @@ struct Outcome {
     bool login_accepted = false;
     bool server_answered = false;
     bool timed_out = false, closed = false;
-    int last_code = 0;              // the last server reply
+    int last_code = 0;  // the last server reply
     std::string last_reply;
     std::string unresolved_domain;
 };

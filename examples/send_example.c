@@ -10,8 +10,7 @@
 #endif
 #include "vellorapi.h"
 
-static int32_t VELLOR_CALLBACK on_report(SMTPSEND_STRUCTURE *request, int32_t status, const char *text,
-                                         int32_t code) {
+static int32_t VELLOR_CALLBACK on_report(SMTPSEND_STRUCTURE *request, int32_t status, const char *text, int32_t code) {
     (void)request;
     printf("%d %d %s\n", status, code, text);
     return 0;

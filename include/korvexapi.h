@@ -34,18 +34,18 @@ typedef struct TCPLIBRARY_STRUCTURE {
 
 /* One connection record; 4636 bytes, of which the mail library uses a few. */
 typedef struct TCPSESSION_STRUCTURE {
-    uint32_t nSocket;            /*   0: socket, 0 = none */
-    uint32_t dwReserved0;        /*   4 */
-    char szAddress[8][24];       /*   8: dotted addresses of the last lookup */
-    uint32_t dwReserved1;        /* 200 */
-    int16_t nAddresses;          /* 204: entries in szAddress */
-    int16_t nLastError;          /* 206: error of a failed connect/send/receive */
-    uint32_t dwReserved2;        /* 208 */
-    int32_t nSendBlockSize;      /* 212: bytes per send in progress mode */
-    uint32_t dwReserved3;        /* 216 */
-    char szHostAddress[28];      /* 220: address to connect to / reverse-resolve */
-    uint32_t nPort;              /* 248: TCP port to connect to */
-    uint8_t abCompanion[4384];   /* 252: the companion's own */
+    uint32_t nSocket;          /*   0: socket, 0 = none */
+    uint32_t dwReserved0;      /*   4 */
+    char szAddress[8][24];     /*   8: dotted addresses of the last lookup */
+    uint32_t dwReserved1;      /* 200 */
+    int16_t nAddresses;        /* 204: entries in szAddress */
+    int16_t nLastError;        /* 206: error of a failed connect/send/receive */
+    uint32_t dwReserved2;      /* 208 */
+    int32_t nSendBlockSize;    /* 212: bytes per send in progress mode */
+    uint32_t dwReserved3;      /* 216 */
+    char szHostAddress[28];    /* 220: address to connect to / reverse-resolve */
+    uint32_t nPort;            /* 248: TCP port to connect to */
+    uint8_t abCompanion[4384]; /* 252: the companion's own */
 } TCPSESSION_STRUCTURE;
 
 #define KORVEX_MAX_MX 20
@@ -58,42 +58,35 @@ typedef struct MXQUERY_ENTRY {
 
 /* The answer of an MX query; 9528 bytes. */
 typedef struct MXQUERY_STRUCTURE {
-    int32_t nType;               /* 15 when the answer lists mail exchangers */
-    int32_t nMxServers;          /* entries that follow, at most 20 */
+    int32_t nType;      /* 15 when the answer lists mail exchangers */
+    int32_t nMxServers; /* entries that follow, at most 20 */
     MXQUERY_ENTRY mx[KORVEX_MAX_MX];
 } MXQUERY_STRUCTURE;
 
 /* MX query status values left in the status variable. */
-#define KORVEX_MX_OK            1   /* answer holds mail exchangers */
-#define KORVEX_MX_SERVER_FAIL  (-1) /* server failure, refused or unreachable */
-#define KORVEX_MX_NO_DOMAIN    (-2) /* no such domain */
-#define KORVEX_MX_TIMEOUT      (-3) /* no answer within the time-out */
-#define KORVEX_MX_BAD_ANSWER   (-4) /* malformed answer or bad query name */
-#define KORVEX_MX_NO_RECORDS   (-9) /* the domain exists but has no MX record */
+#define KORVEX_MX_OK          1    /* answer holds mail exchangers */
+#define KORVEX_MX_SERVER_FAIL (-1) /* server failure, refused or unreachable */
+#define KORVEX_MX_NO_DOMAIN   (-2) /* no such domain */
+#define KORVEX_MX_TIMEOUT     (-3) /* no answer within the time-out */
+#define KORVEX_MX_BAD_ANSWER  (-4) /* malformed answer or bad query name */
+#define KORVEX_MX_NO_RECORDS  (-9) /* the domain exists but has no MX record */
 
-KORVEX_API int32_t KorvexAPI_Initialize_Library(TCPLIBRARY_STRUCTURE *block, int32_t reserved,
-                                                int32_t flag, const char *name);
-KORVEX_API int32_t KorvexAPI_Initialize_Structure(TCPLIBRARY_STRUCTURE *block,
-                                                  TCPSESSION_STRUCTURE *session);
+KORVEX_API int32_t KorvexAPI_Initialize_Library(TCPLIBRARY_STRUCTURE *block, int32_t reserved, int32_t flag,
+                                                const char *name);
+KORVEX_API int32_t KorvexAPI_Initialize_Structure(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session);
 KORVEX_API int32_t KorvexAPI_Library_Version(char *version /* [24] */, char *build /* [12] */,
                                              uint32_t *structRevision);
 KORVEX_API int32_t KorvexAPI_Start_Winsock(TCPLIBRARY_STRUCTURE *block, int32_t mode);
 KORVEX_API int32_t KorvexAPI_Stop_Winsock(TCPLIBRARY_STRUCTURE *block);
 KORVEX_API int32_t KorvexAPI_Closedown_Library(TCPLIBRARY_STRUCTURE *block, const char *name);
-KORVEX_API int32_t KorvexAPI_Get_IPAddress_From_Hostname(TCPLIBRARY_STRUCTURE *block,
-                                                         TCPSESSION_STRUCTURE *session,
-                                                         const char *hostName,
-                                                         char *address /* [16] */);
-KORVEX_API int32_t KorvexAPI_Get_Host_By_Address(TCPLIBRARY_STRUCTURE *block,
-                                                 TCPSESSION_STRUCTURE *session,
+KORVEX_API int32_t KorvexAPI_Get_IPAddress_From_Hostname(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session,
+                                                         const char *hostName, char *address /* [16] */);
+KORVEX_API int32_t KorvexAPI_Get_Host_By_Address(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session,
                                                  char *hostName /* [256] */);
-KORVEX_API int32_t KorvexAPI_Make_Connection(TCPLIBRARY_STRUCTURE *block,
-                                             TCPSESSION_STRUCTURE *session, int32_t flag);
-KORVEX_API int32_t KorvexAPI_Close_Socket(TCPLIBRARY_STRUCTURE *block,
-                                          TCPSESSION_STRUCTURE *session, int32_t flag);
-KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *domain, MXQUERY_STRUCTURE *answer,
-                                               int32_t *status, const char *dnsServer,
-                                               int32_t useDefaultServer);
+KORVEX_API int32_t KorvexAPI_Make_Connection(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, int32_t flag);
+KORVEX_API int32_t KorvexAPI_Close_Socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, int32_t flag);
+KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *domain, MXQUERY_STRUCTURE *answer, int32_t *status,
+                                               const char *dnsServer, int32_t useDefaultServer);
 /* Writes the first default DNS server ("a.b.c.d", or "a.b.c.d:port" when the
  * port is not 53) into buffer, which holds at least 24 characters.
  * 0 when a server is known, -1 otherwise (buffer then empty). */

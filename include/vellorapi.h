@@ -14,10 +14,10 @@
 
 #if defined(_WIN32)
 /* Windows: __stdcall throughout; the DLL's .def file names the exports. */
-#define VELLOR_API __stdcall
+#define VELLOR_API      __stdcall
 #define VELLOR_CALLBACK __stdcall
 #elif defined(__i386__)
-#define VELLOR_API __attribute__((stdcall, visibility("default")))
+#define VELLOR_API      __attribute__((stdcall, visibility("default")))
 #define VELLOR_CALLBACK __attribute__((stdcall))
 #else
 #define VELLOR_API __attribute__((visibility("default")))
@@ -70,27 +70,27 @@ VELLOR_API size_t GlobalSize(HGLOBAL mem);
    Code 0: a command the library sent (login data shown as ****); a reply
    code (e.g. 250): the server's whole reply; -1: a note (no reply within
    the time-out, connection closed, TLS started). */
-#define VELLOR_STATUS_DIALOGUE  927
+#define VELLOR_STATUS_DIALOGUE 927
 
-#define VELLOR_ERR_HELO_REFUSED       901
-#define VELLOR_ERR_SENDER_REFUSED     902
-#define VELLOR_ERR_RECIPIENT_REFUSED  903
-#define VELLOR_ERR_DATA_REFUSED       904
-#define VELLOR_ERR_BAD_SERVER_NAME    905
-#define VELLOR_ERR_DOMAIN_UNRESOLVED  906
-#define VELLOR_ERR_NO_CONNECTION      907
-#define VELLOR_ERR_NO_RECIPIENT_LIST  908
-#define VELLOR_ERR_DOMAIN_REFUSED     909
-#define VELLOR_ERR_NO_MESSAGE         910
-#define VELLOR_ERR_NO_RECIPIENT       911
-#define VELLOR_ERR_BAD_RECIPIENT      912
-#define VELLOR_ERR_NO_MEMORY          913
-#define VELLOR_ERR_LOCK_FAILED        914
-#define VELLOR_ERR_UNRESOLVED         915
-#define VELLOR_ERR_NO_SOCKET          916
-#define VELLOR_ERR_AUTH_REFUSED       917
-#define VELLOR_ERR_WINSOCK_START      918
-#define VELLOR_ERR_ALL_MX_REFUSED     919
+#define VELLOR_ERR_HELO_REFUSED      901
+#define VELLOR_ERR_SENDER_REFUSED    902
+#define VELLOR_ERR_RECIPIENT_REFUSED 903
+#define VELLOR_ERR_DATA_REFUSED      904
+#define VELLOR_ERR_BAD_SERVER_NAME   905
+#define VELLOR_ERR_DOMAIN_UNRESOLVED 906
+#define VELLOR_ERR_NO_CONNECTION     907
+#define VELLOR_ERR_NO_RECIPIENT_LIST 908
+#define VELLOR_ERR_DOMAIN_REFUSED    909
+#define VELLOR_ERR_NO_MESSAGE        910
+#define VELLOR_ERR_NO_RECIPIENT      911
+#define VELLOR_ERR_BAD_RECIPIENT     912
+#define VELLOR_ERR_NO_MEMORY         913
+#define VELLOR_ERR_LOCK_FAILED       914
+#define VELLOR_ERR_UNRESOLVED        915
+#define VELLOR_ERR_NO_SOCKET         916
+#define VELLOR_ERR_AUTH_REFUSED      917
+#define VELLOR_ERR_WINSOCK_START     918
+#define VELLOR_ERR_ALL_MX_REFUSED    919
 
 /* Registry option names, under HKEY_LOCAL_MACHINE\Software\orvane\vellorapi\Options */
 #define VELLOR_OPT_USELOGFILE      "UseLogFile"
@@ -164,30 +164,25 @@ typedef struct VALIDMXIPS {
 } VALIDMXIPS;
 
 /* The application's status callback; its result is ignored. */
-typedef int32_t(VELLOR_CALLBACK *VELLOR_STATUS_CALLBACK)(SMTPSEND_STRUCTURE *request, int32_t status,
-                                                    const char *text, int32_t code);
+typedef int32_t(VELLOR_CALLBACK *VELLOR_STATUS_CALLBACK)(SMTPSEND_STRUCTURE *request, int32_t status, const char *text,
+                                                         int32_t code);
 
 /* ---- Exports ------------------------------------------------------------ */
-VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t reserved,
-                                          const char *applicationName);
+VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t reserved, const char *applicationName);
 VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName);
 VELLOR_API void VellorAPI_Library_Version(char *version, char *build, DWORD *structRevision);
 VELLOR_API void VellorAPI_Get_Build_Date(char *date);
-VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *library,
-                                               SMTPSEND_STRUCTURE *request);
+VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *library, SMTPSEND_STRUCTURE *request);
 VELLOR_API void VELLOR_Get_Error_Details(SMTPSEND_STRUCTURE *request);
 VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, SMTPSEND_STRUCTURE *request,
                                        VELLOR_STATUS_CALLBACK statusCallback);
 VELLOR_API int32_t VELLOR_Get_Message_Details(SMTPSEND_STRUCTURE *request);
-VELLOR_API int32_t VELLOR_Get_Mx_Servers(const char *domain, MXQUERY_STRUCTURE *result,
-                                         const char *dnsServer, int32_t useDefaultServer);
-VELLOR_API void VELLOR_Resolve_MX_Hostnames_To_Ipaddresses(MXQUERY_STRUCTURE *mxResult,
-                                                           VALIDMXIPS *validIPs);
-VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const char *dnsServer,
-                                            VALIDMXIPS *validIPs, int32_t reserved,
-                                            int32_t resolveAddresses);
-VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationName,
-                                             SMTPSEND_STRUCTURE *request);
+VELLOR_API int32_t VELLOR_Get_Mx_Servers(const char *domain, MXQUERY_STRUCTURE *result, const char *dnsServer,
+                                         int32_t useDefaultServer);
+VELLOR_API void VELLOR_Resolve_MX_Hostnames_To_Ipaddresses(MXQUERY_STRUCTURE *mxResult, VALIDMXIPS *validIPs);
+VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const char *dnsServer, VALIDMXIPS *validIPs,
+                                            int32_t reserved, int32_t resolveAddresses);
+VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationName, SMTPSEND_STRUCTURE *request);
 VELLOR_API int32_t VELLOR_Get_Default_Dns_Server(char *buffer);
 
 #if defined(__cplusplus)
@@ -230,8 +225,7 @@ VELLOR_OFF(wReserved3, 2008, 2028);
 VELLOR_OFF(bViaMX, 2010, 2030);
 VELLOR_OFF(bMessageDirectory, 2012, 2032);
 VELLOR_OFF(abReserved, 2014, 2034);
-VELLOR_STATIC_ASSERT(sizeof(SMTPSEND_STRUCTURE) == (sizeof(void *) == 4 ? 2020 : 2040),
-                     "SMTPSEND_STRUCTURE size");
+VELLOR_STATIC_ASSERT(sizeof(SMTPSEND_STRUCTURE) == (sizeof(void *) == 4 ? 2020 : 2040), "SMTPSEND_STRUCTURE size");
 #undef VELLOR_OFF
 
 #define VELLOR_INIT_OFF(f, o) VELLOR_STATIC_ASSERT(offsetof(SMTPINIT_STRUCTURE, f) == (o), #f)

@@ -14,8 +14,7 @@
 
 using namespace vellor;
 
-extern "C" VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *library,
-                                                          SMTPSEND_STRUCTURE *request) {
+extern "C" VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *library, SMTPSEND_STRUCTURE *request) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!library || library->bLibraryInitialized == 0) {
             ui::MessageBoxA(nullptr,

@@ -28,7 +28,7 @@ struct Reader {
     std::string name() {
         std::string out;
         std::size_t pos = at, after = 0;
-        for (int jumps = 0; ok; ) {
+        for (int jumps = 0; ok;) {
             if (pos >= m.size()) return ok = false, "";
             unsigned len = byte(pos);
             if ((len & 0xc0) == 0xc0) {

@@ -18,7 +18,7 @@ constexpr uint32_t kRevision = 450194;
 struct BlockState {
     uint32_t magic;
     int32_t initialized;
-    int32_t started;   // Start_Winsock minus Stop_Winsock
+    int32_t started;  // Start_Winsock minus Stop_Winsock
     int32_t mode;
     char name[128];
     uint8_t reserved[180 - 16 - 128];
@@ -28,9 +28,9 @@ static_assert(sizeof(BlockState) == sizeof(TCPLIBRARY_STRUCTURE), "block state f
 BlockState *state_of(TCPLIBRARY_STRUCTURE *block);
 
 // Settings, read afresh at every use.
-int timeout_ms();          // $KORVEXAPI_TIMEOUT_MS, default 60000
-int send_block_size();     // $KORVEXAPI_SEND_BLOCK_SIZE, default 65536
-std::string dns_servers(); // $KORVEXAPI_DNS_SERVERS, empty: /etc/resolv.conf
+int timeout_ms();           // $KORVEXAPI_TIMEOUT_MS, default 60000
+int send_block_size();      // $KORVEXAPI_SEND_BLOCK_SIZE, default 65536
+std::string dns_servers();  // $KORVEXAPI_DNS_SERVERS, empty: /etc/resolv.conf
 
 // The outcome of a lookup, whichever resolver the platform has.
 enum class Lookup { Found = 0, NoData, NoDomain, TimedOut, ServerFailed, BadName, Failed };

@@ -21,12 +21,18 @@ void copy_text(char *dst, std::size_t size, const std::string &src) {
 
 int32_t mx_status(Lookup status, std::size_t hosts) {
     switch (status) {
-        case Lookup::Found: return hosts ? KORVEX_MX_OK : KORVEX_MX_NO_RECORDS;
-        case Lookup::NoData: return KORVEX_MX_NO_RECORDS;
-        case Lookup::NoDomain: return KORVEX_MX_NO_DOMAIN;
-        case Lookup::TimedOut: return KORVEX_MX_TIMEOUT;
-        case Lookup::ServerFailed: return KORVEX_MX_SERVER_FAIL;
-        default: return KORVEX_MX_BAD_ANSWER;
+        case Lookup::Found:
+            return hosts ? KORVEX_MX_OK : KORVEX_MX_NO_RECORDS;
+        case Lookup::NoData:
+            return KORVEX_MX_NO_RECORDS;
+        case Lookup::NoDomain:
+            return KORVEX_MX_NO_DOMAIN;
+        case Lookup::TimedOut:
+            return KORVEX_MX_TIMEOUT;
+        case Lookup::ServerFailed:
+            return KORVEX_MX_SERVER_FAIL;
+        default:
+            return KORVEX_MX_BAD_ANSWER;
     }
 }
 

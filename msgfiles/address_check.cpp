@@ -9,7 +9,8 @@ int is_valid_address(const std::string &address, const std::string &) {
     if (address.empty()) return 0;
     std::size_t at = 0, dot = 0;
     for (std::size_t i = 0; i < address.size(); ++i) {
-        if (address[i] == '@') at = i;
+        if (address[i] == '@')
+            at = i;
         else if (address[i] == '.' && at > 0) {
             dot = i;
             break;

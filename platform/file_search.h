@@ -17,7 +17,7 @@ class Search {
 public:
     // pattern is a path whose last component may hold wildcards.
     bool first(const std::string &pattern);  // false when nothing matches
-    bool next();                              // false at the end
+    bool next();                             // false at the end
     std::string name() const { return std::string(text_.data() + starts_[pos_]); }
     void close() {
         text_.clear();
@@ -26,10 +26,10 @@ public:
     }
 
 private:
-    void add(const char *name);  // one matching name
-    bool finish();               // puts the names in order; false when none
-    std::string text_;               // the names, each ended by a NUL
-    std::vector<uint32_t> starts_;   // where each begins, in name order
+    void add(const char *name);     // one matching name
+    bool finish();                  // puts the names in order; false when none
+    std::string text_;              // the names, each ended by a NUL
+    std::vector<uint32_t> starts_;  // where each begins, in name order
     std::size_t pos_ = 0;
 };
 

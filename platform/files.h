@@ -14,17 +14,17 @@ extern const char kSeparator;
 // The path as it exists on disk, or the path as written when nothing matches.
 std::string resolve_nocase(const std::string &path);
 
-bool exists(const std::string &path);                 // file or directory
+bool exists(const std::string &path);  // file or directory
 bool file_size(const std::string &path, int64_t &size);
-int open_read(const std::string &path);               // -1 on failure; never waits on a FIFO
+int open_read(const std::string &path);  // -1 on failure; never waits on a FIFO
 // A message file: opened only when it is a regular file (a FIFO, device or
 // directory is refused, and with no_links a symbolic link too); its size in
 // `size`. -1 otherwise.
 int open_regular(const std::string &path, bool no_links, int64_t &size);
-int open_append_create(const std::string &path);      // OPEN_ALWAYS, writes go to the end; a new file is 0600
+int open_append_create(const std::string &path);              // OPEN_ALWAYS, writes go to the end; a new file is 0600
 int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
-bool remove(const std::string &path);                 // DeleteFileA
-int open_read_write(const std::string &path);         // an existing file, -1 on failure
+bool remove(const std::string &path);                         // DeleteFileA
+int open_read_write(const std::string &path);                 // an existing file, -1 on failure
 bool write_at(int fd, const void *buf, std::size_t n, int64_t offset);
 // One positioned read: the bytes read (0 at the end of the file), -1 on error.
 int64_t read_at(int fd, void *buf, std::size_t n, int64_t offset);

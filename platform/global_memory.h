@@ -21,12 +21,12 @@ __declspec(dllimport) unsigned int __stdcall GlobalFlags(HGLOBAL mem);
 __declspec(dllimport) vellor_win_size __stdcall GlobalSize(HGLOBAL mem);
 }
 #if !defined(GMEM_FIXED)
-#define GMEM_FIXED 0x0
-#define GMEM_MOVEABLE 0x2
-#define GMEM_ZEROINIT 0x40
-#define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
-#define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
-#define GMEM_LOCKCOUNT 0x00FF
+#define GMEM_FIXED          0x0
+#define GMEM_MOVEABLE       0x2
+#define GMEM_ZEROINIT       0x40
+#define GHND                (GMEM_MOVEABLE | GMEM_ZEROINIT)
+#define GPTR                (GMEM_FIXED | GMEM_ZEROINIT)
+#define GMEM_LOCKCOUNT      0x00FF
 #define GMEM_INVALID_HANDLE 0x8000
 #endif
 #endif

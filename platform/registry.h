@@ -22,8 +22,7 @@ std::string registry_path();
 
 long RegOpenKeyExA(HKEY root, const char *subKey, uint32_t options, uint32_t access, HKEY *result);
 // A value larger than *size leaves data untouched and gives ERROR_MORE_DATA.
-long RegQueryValueExA(HKEY key, const char *name, uint32_t *reserved, uint32_t *type,
-                      uint8_t *data, uint32_t *size);
+long RegQueryValueExA(HKEY key, const char *name, uint32_t *reserved, uint32_t *type, uint8_t *data, uint32_t *size);
 long RegCloseKey(HKEY key);
 
 }  // namespace vellor::reg

@@ -4,7 +4,5 @@
 #include "vellorapi.h"
 
 extern "C" VELLOR_API int32_t VELLOR_Get_Default_Dns_Server(char *buffer) {
-    return vellor::guarded(-1, [&]() -> int32_t {
-        return KorvexAPI_Get_Default_Dns_Server(buffer);
-    });
+    return vellor::guarded(-1, [&]() -> int32_t { return KorvexAPI_Get_Default_Dns_Server(buffer); });
 }

@@ -4,7 +4,7 @@
 #include "vellorapi.h"
 
 extern "C" VELLOR_API int32_t VELLOR_Get_Mx_Servers(const char *domain, MXQUERY_STRUCTURE *result,
-                                                   const char *dnsServer, int32_t useDefaultServer) {
+                                                    const char *dnsServer, int32_t useDefaultServer) {
     return vellor::guarded(-1, [&]() -> int32_t {
         int32_t status = 0;
         KorvexAPI_Dns_Get_Mx_Server(domain ? domain : "", result, &status, dnsServer ? dnsServer : "",

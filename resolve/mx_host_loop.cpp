@@ -23,8 +23,8 @@ Deadline resolution_deadline() {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(transport::timeout_ms());
 }
 
-void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit,
-                          FailedHost mode, std::vector<MxEntry> &out, Deadline deadline) {
+void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit, FailedHost mode,
+                          std::vector<MxEntry> &out, Deadline deadline) {
     int hosts = mx_count(mx);
     if (hosts <= 0) return;
     TCPLIBRARY_STRUCTURE block;

@@ -30,8 +30,8 @@ enum class FailedHost {
 // many exchangers the answer names.
 using Deadline = std::chrono::steady_clock::time_point;
 Deadline resolution_deadline();  // one companion time-out from now
-void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit,
-                          FailedHost mode, std::vector<MxEntry> &out, Deadline deadline);
+void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, std::size_t limit, FailedHost mode,
+                          std::vector<MxEntry> &out, Deadline deadline);
 
 // Number of exchangers of an answer, within 0..20 whatever the record holds.
 int mx_count(const MXQUERY_STRUCTURE &mx);

@@ -45,7 +45,8 @@ bool reverse(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
     set_field(session->szHostAddress, ip);
     Write_Log(format("VellorAPI [%s] - Calling gethostbyaddr() for [%s].", app.c_str(), ip.c_str()));
     if (KorvexAPI_Get_Host_By_Address(block, session, req->szServer) == -1) {
-        close_down(block, app, "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
+        close_down(block, app,
+                   "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
                    "VellorAPI [%s] - Winsock Library for DNS lookup closed successfully.");
         return false;
     }
@@ -78,7 +79,8 @@ extern "C" VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationN
             request->nErrorCode = 915;
             return -1;
         }
-        close_down(&block, app, "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
+        close_down(&block, app,
+                   "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
                    "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
         return 0;
     });

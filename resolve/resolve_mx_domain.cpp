@@ -11,8 +11,8 @@
 using namespace vellor;
 using namespace vellor::resolve;
 
-extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const char *dnsServer,
-                                                       VALIDMXIPS *validIPs, int32_t, int32_t resolveAddresses) {
+extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const char *dnsServer, VALIDMXIPS *validIPs,
+                                                       int32_t, int32_t resolveAddresses) {
     return vellor::guarded(-1, [&]() -> int32_t {
         std::string name = cs(domain);
         if (name.empty()) return -5;

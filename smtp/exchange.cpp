@@ -1,7 +1,6 @@
 // Command/reply exchange over the Winsock stand-ins.
 #include "smtp/exchange.h"
 
-
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -50,8 +49,10 @@ bool Exchange::queue(const char *fmt, ...) {
     va_start(ap, fmt);
     std::size_t len = format_line(fmt, ap);
     va_end(ap);
-    if (len) queued_.append(buf_, len);
-    else queued_.clear();
+    if (len)
+        queued_.append(buf_, len);
+    else
+        queued_.clear();
     return len != 0;
 }
 

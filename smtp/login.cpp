@@ -82,8 +82,10 @@ void login_batch(Transaction &t) {
     t.x.mark_secret();
     t.x.command("%s\r\n", t.call.encoded_password.c_str());
     t.x.read_reply();
-    if (t.x.begins("535")) t.fail(917, "Authentication password was refused by server...");
-    else if (t.x.begins("235")) accepted(t);
+    if (t.x.begins("535"))
+        t.fail(917, "Authentication password was refused by server...");
+    else if (t.x.begins("235"))
+        accepted(t);
 }
 
 }  // namespace vellor::smtp

@@ -33,7 +33,7 @@ namespace vellor::smtp {
 namespace {
 constexpr std::size_t kFileBlock = 1 << 20;
 constexpr uint64_t kKeptWhole = 64 * 1024;  // a file up to this size is read once and sent from memory
-}
+}  // namespace
 
 bool check_message_source(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
@@ -68,7 +68,8 @@ bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
     for (uint64_t at = 0; at < b.size;) {
         int64_t got = files::read_at(b.fd, buf.get(), block, static_cast<int64_t>(at));
         if (got <= 0) {
-            t.fail(910, format("Message file [%s] could not be read whole: not sent", fs(t.req()->szMessageFile).c_str()));
+            t.fail(910,
+                   format("Message file [%s] could not be read whole: not sent", fs(t.req()->szMessageFile).c_str()));
             return false;
         }
         const void *nul = std::memchr(buf.get(), '\0', static_cast<std::size_t>(got));
@@ -103,8 +104,10 @@ bool open_source(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
     b.fd = files::open_regular(fs(r->szMessageFile), r->bMessageDirectory != 0, size);
     if (b.fd < 0) {
         t.fail(910, r->bMessageDirectory
-                        ? format("Queued entry [%s] skipped: it is not a regular file that can be read", fs(r->szMessageFile).c_str())
-                        : format("Message file [%s] is not a regular file that can be read: not sent", fs(r->szMessageFile).c_str()));
+                        ? format("Queued entry [%s] skipped: it is not a regular file that can be read",
+                                 fs(r->szMessageFile).c_str())
+                        : format("Message file [%s] is not a regular file that can be read: not sent",
+                                 fs(r->szMessageFile).c_str()));
         return false;
     }
     b.size = static_cast<uint64_t>(size);
@@ -122,7 +125,8 @@ bool prepare_body(Transaction &t) {
         b.stuff = true;
         return true;
     }
-    std::string name = t.req()->hMessage ? std::string("in global memory") : format("[%s]", fs(t.req()->szMessageFile).c_str());
+    std::string name =
+        t.req()->hMessage ? std::string("in global memory") : format("[%s]", fs(t.req()->szMessageFile).c_str());
     t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
                        "not sent (the DotStuffing option sends it stuffed)",
                        name.c_str(), static_cast<unsigned long long>(dots.offset())));
@@ -168,8 +172,10 @@ private:
         return buf_.get();
     }
     bool send_with_end(const char *text, std::size_t n) {
-        if (b_.stuff) dot_stuff(text, n, line_start_, stuffed_);
-        else stuffed_.assign(text, n);
+        if (b_.stuff)
+            dot_stuff(text, n, line_start_, stuffed_);
+        else
+            stuffed_.assign(text, n);
         stuffed_ += "\r\n.\r\n";
         if (t_.x.send_raw(stuffed_.data(), stuffed_.size()) == -1) return false;
         t_.end_sent = true;

@@ -28,12 +28,16 @@ bool LoneDotFinder::feed(const char *text, std::size_t n) {
                 }
                 break;
             case Dot:
-                if (c == '\n') found_ = true;
-                else state_ = c == '\r' ? DotCr : Inside;
+                if (c == '\n')
+                    found_ = true;
+                else
+                    state_ = c == '\r' ? DotCr : Inside;
                 break;
             case DotCr:
-                if (c == '\n') found_ = true;
-                else state_ = Inside;
+                if (c == '\n')
+                    found_ = true;
+                else
+                    state_ = Inside;
                 break;
         }
     }

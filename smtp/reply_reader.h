@@ -36,7 +36,7 @@ private:
     bool take_reply();
     void keep(const std::string &line);
 
-    std::string pending_;  // bytes not yet part of a finished line
+    std::string pending_;    // bytes not yet part of a finished line
     std::string long_head_;  // start of a line too long to hold whole
     std::string text_;
     std::string full_;

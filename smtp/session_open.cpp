@@ -38,12 +38,13 @@ bool handshake(Transaction &t) {
     transport::TlsPeer peer = tls_peer(t);
     std::string why;
     if (!transport::start_tls(t.session()->nSocket, peer, why)) {
-        t.fail(kSecureFailed, format("Secure connection to [%s] failed: %s", transport::host_address(t.session()).c_str(),
-                                     why.c_str()));
+        t.fail(kSecureFailed, format("Secure connection to [%s] failed: %s",
+                                     transport::host_address(t.session()).c_str(), why.c_str()));
         return false;
     }
     if (!peer.verify)
-        t.call.log(t.numbered(format("TLS certificate of [%s] not verified: the TLSVerifyPeer option is 0", peer.name.c_str())));
+        t.call.log(t.numbered(
+            format("TLS certificate of [%s] not verified: the TLSVerifyPeer option is 0", peer.name.c_str())));
     t.x.restart();  // nothing read in the clear carries over
     t.x.note("TLS started with [" + peer.name + "]");
     return true;
@@ -97,8 +98,10 @@ void open_session(Transaction &t) {
             return;
         default:
             t.x.read_reply();  // greeting, not judged
-            if (t.opts.pipelining) ehlo_or_helo(t);  // EHLO tells whether the server pipelines
-            else step_helo(t, "HELO");
+            if (t.opts.pipelining)
+                ehlo_or_helo(t);  // EHLO tells whether the server pipelines
+            else
+                step_helo(t, "HELO");
     }
 }
 

@@ -60,8 +60,9 @@ bool step_connect(Transaction &t) {
     std::string server = fs(r->szServer), ip = fs(r->szServerIP);
     std::string target = (t.relay() && !ip.empty()) ? ip : transport::first_address(t.session());
     bool named = (t.relay() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
-    std::string line = named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
-                             : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
+    std::string line =
+        named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
+              : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
     t.call.status_then_log(921, 0, line);
     if (transport::connect(t.call.block, t.session(), 0)) return true;
     std::string unable = t.numbered(format("Unable to make a connection to [%s] for [%s]",
@@ -155,7 +156,8 @@ void mail_refused(Transaction &t) {
 }
 
 void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
-    t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...", rcpt.c_str()));
+    t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...",
+                       rcpt.c_str()));
 }
 
 void rcpt_announced(Transaction &t, const std::string &rcpt) {
@@ -200,7 +202,9 @@ void step_rcpt_to(Transaction &t) {
         const char *rcpt_c = rcpt.c_str();
         if (t.x.command("RCPT TO: <%s>\r\n", rcpt_c) == -1) {
             t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
-            t.fail(903, format(singular ? "Recipient address [%s] was refused..." : "Recipient address [%s] were refused...", rcpt_c));
+            t.fail(903,
+                   format(singular ? "Recipient address [%s] was refused..." : "Recipient address [%s] were refused...",
+                          rcpt_c));
             continue;
         }
         rcpt_announced(t, rcpt);
@@ -220,18 +224,25 @@ void step_data(Transaction &t) {
         return;
     }
     switch (t.x.wait_for_data_reply()) {
-        case DataWait::Ready: return;
+        case DataWait::Ready:
+            return;
         case DataWait::Refused:
-        case DataWait::Closed: t.failed = true; return;
-        case DataWait::GaveUp: t.fail(904, "Server refused to accept data..."); return;
+        case DataWait::Closed:
+            t.failed = true;
+            return;
+        case DataWait::GaveUp:
+            t.fail(904, "Server refused to accept data...");
+            return;
     }
 }
 
 // End of data. Expects "250 " or "250-" (not "550"). A refused message ends
 // a whole conversation with QUIT; a batch goes on with RSET instead.
 void step_end_of_data(Transaction &t) {
-    if (t.end_sent) t.x.note_sent(".");  // it left with the body
-    else t.x.control("\r\n.\r\n");
+    if (t.end_sent)
+        t.x.note_sent(".");  // it left with the body
+    else
+        t.x.control("\r\n.\r\n");
     t.x.read_reply();
     if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
         if (t.relay()) t.x.control("QUIT\r\n");
@@ -256,9 +267,10 @@ void step_end_report(Transaction &t) {
                    ? format("Message from [%s] sent to [%s] sucessfully...", sender.c_str(), fs(r->szRecipient).c_str())
                    : format("Message from [%s] sent to %d recipient(s) sucessfully...", sender.c_str(), r->nRecipients);
     } else {
-        text = (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory))
-                   ? format("Message from [%s] sent to %d recipient sent sucessfully...", sender.c_str(), r->nRecipients)
-                   : format("Message from [%s] sent to %d recipient(s) sucessfully...", sender.c_str(), r->nRecipients);
+        text =
+            (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory))
+                ? format("Message from [%s] sent to %d recipient sent sucessfully...", sender.c_str(), r->nRecipients)
+                : format("Message from [%s] sent to %d recipient(s) sucessfully...", sender.c_str(), r->nRecipients);
     }
     t.call.status_then_log(922, 0, t.numbered(text));
 }

@@ -16,10 +16,10 @@ int relay_send(Call &call);                // row 3
 
 // Straight to the recipients' mail exchangers.
 void mx_opening(Call &call);
-int mx_recipient_list(Call &call);         // row 4
-int mx_single_recipient(Call &call);       // row 5
-int mx_single_from_list(Call &call);       // row 6
-int mx_envelope(Call &call);               // row 7
+int mx_recipient_list(Call &call);    // row 4
+int mx_single_recipient(Call &call);  // row 5
+int mx_single_from_list(Call &call);  // row 6
+int mx_envelope(Call &call);          // row 7
 
 // The delivery procedure a checked request gets: the first of these whose
 // condition holds, decided from the request alone (delivery_route.cpp).
@@ -49,7 +49,7 @@ bool usable_entry(Call &call, const std::string &path);
 // Reads the message's envelope into the request; false after a report
 // saying why the message cannot go (the file stays).
 bool use_envelope(Call &call);
-int queue_limit(int32_t maxMessages);  // nMaxMessages above 0, else 250
+int queue_limit(int32_t maxMessages);            // nMaxMessages above 0, else 250
 int count_queued(const std::string &directory);  // "*." + MsgExtension option
 
 }  // namespace vellor

@@ -22,18 +22,27 @@ Route route_of(const SMTPSEND_STRUCTURE &r, bool server_given) {
 
 int deliver_by(Call &c, Route route) {
     switch (route) {
-        case Route::RelayEnvelopeDirectory: return relay_envelope_directory(c);
-        case Route::Relay: return relay_send(c);
-        case Route::RelayNothing: return 0;
-        default: break;
+        case Route::RelayEnvelopeDirectory:
+            return relay_envelope_directory(c);
+        case Route::Relay:
+            return relay_send(c);
+        case Route::RelayNothing:
+            return 0;
+        default:
+            break;
     }
     mx_opening(c);
     switch (route) {
-        case Route::MxRecipientList: return mx_recipient_list(c);
-        case Route::MxSingleRecipient: return mx_single_recipient(c);
-        case Route::MxSingleFromList: return mx_single_from_list(c);
-        case Route::MxEnvelope: return mx_envelope(c);
-        default: return 0;
+        case Route::MxRecipientList:
+            return mx_recipient_list(c);
+        case Route::MxSingleRecipient:
+            return mx_single_recipient(c);
+        case Route::MxSingleFromList:
+            return mx_single_from_list(c);
+        case Route::MxEnvelope:
+            return mx_envelope(c);
+        default:
+            return 0;
     }
 }
 

@@ -30,11 +30,13 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
         set_field(c.session->szHostAddress, fs(r->szMxIPAddress[k]));
         if (!transport::connect(c.block, c.session, 1)) {
             r->nWinsockError = c.session->nLastError;
-            c.pair(920, 907, format("Unable to make a connection to [%s] for [%s]",
-                                    transport::host_address(c.session).c_str(), c.app.c_str()));
+            c.pair(920, 907,
+                   format("Unable to make a connection to [%s] for [%s]", transport::host_address(c.session).c_str(),
+                          c.app.c_str()));
             if (transport::addresses(c.session) > 1)
-                c.pair(920, 907, format("Connection(s) attempted on %d IP Addesses for [%s]",
-                                        transport::addresses(c.session), c.app.c_str()));
+                c.pair(920, 907,
+                       format("Connection(s) attempted on %d IP Addesses for [%s]", transport::addresses(c.session),
+                              c.app.c_str()));
             continue;
         }
         report_connected(c, "");
@@ -48,7 +50,8 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
             }
             return true;
         }
-        c.pair(920, 907, format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str()));
+        c.pair(920, 907,
+               format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str()));
         c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
         transport::close_socket(c.block, c.session);
         c.log("VellorAPI [" + c.app + "]- Connection closed");
@@ -98,7 +101,8 @@ int mx_recipient_list(Call &c) {
         c.log(t);
         c.status(921, 0, t);
         if (!resolve_domain(c, "Unable to send mail message...")) return -1;
-        t = num + format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str());
+        t = num +
+            format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str());
         c.log(t);
         c.status(921, 0, t);
         transport::set_target(c.session, fs(r->szServerIP), r->nPort);
@@ -116,7 +120,8 @@ int mx_recipient_list(Call &c) {
             c.pair(922, 0, num + format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
         } else {
             ++failed;
-            c.log(c.prefixed(num + format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str())));
+            c.log(c.prefixed(
+                num + format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str())));
             c.pair(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
         }
         transport::close_socket(c.block, c.session);
@@ -125,7 +130,8 @@ int mx_recipient_list(Call &c) {
     }
     held.release(r->nRecipients);
     if (failed) {
-        c.pair(920, r->nErrorCode, format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
+        c.pair(920, r->nErrorCode,
+               format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
         return -1;
     }
     c.log(c.prefixed("Sending of message completed successfully"));
@@ -144,7 +150,8 @@ int mx_single_recipient(Call &c) {
     }
     note_first_mx(c);
     c.session->nPort = static_cast<uint32_t>(r->nPort);
-    c.pair(921, 0, format("Trying to connect to SMTP server on [%s] for [%s]", fs(r->szServerIP).c_str(), domain.c_str()));
+    c.pair(921, 0,
+           format("Trying to connect to SMTP server on [%s] for [%s]", fs(r->szServerIP).c_str(), domain.c_str()));
     if (mx_address_loop(c, CloseAfterSend::Yes)) {
         c.log(c.prefixed("Sending of message completed successfully"));
         return 0;
@@ -172,6 +179,5 @@ int mx_single_from_list(Call &c) {
     c.status(921, 0, "Sending of message completed successfully");
     return 0;
 }
-
 
 }  // namespace vellor

@@ -30,14 +30,19 @@ int envelope_recipients(Call &c) {
         set_field(r->szServer, domain_of(addr));
         if (!resolve_domain(c, "Unable to send message...")) return -1;
         set_field(c.session->szHostAddress, fs(r->szServerIP));
-        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+        c.pair(921, 0,
+               format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(),
+                      fs(r->szServerIP).c_str()));
         c.session->nPort = static_cast<uint32_t>(r->nPort);
         r->nAttempt = static_cast<int16_t>(j + 1);
-        c.pair(921, 0, format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
+        c.pair(921, 0,
+               format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
         if (SMTP_Deliver_Message(c, 1) == 0) {
             r->nMessagesSent += 1;
             ++sent;
-            c.pair(921, 0, format("Message for [%s] sent to [%s] successfully.", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
+            c.pair(921, 0,
+                   format("Message for [%s] sent to [%s] successfully.", fs(r->szRecipient).c_str(),
+                          fs(r->szServerIP).c_str()));
         }
     }
     held.release(expected);
@@ -58,7 +63,8 @@ int envelope_single(Call &c) {
     if (!resolve_domain(c, "Unable to send message...")) return -1;
     c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), fs(r->szServerIP).c_str()));
     transport::set_target(c.session, fs(r->szServerIP), r->nPort);
-    c.pair(921, 0, format("Trying to connect to SMTP server [%s - %s]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    c.pair(921, 0,
+           format("Trying to connect to SMTP server [%s - %s]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
     if (!transport::connect(c.block, c.session, 1)) {
         connection_failed(c, "", false);
         return -1;
@@ -92,7 +98,8 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent) {
         }
     }
     set_field(c.session->szHostAddress, fs(r->szServerIP));
-    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    c.pair(921, 0,
+           format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (SMTP_Deliver_Message(c, 1) == 0) {
         r->nMessagesSent += 1;

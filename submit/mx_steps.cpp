@@ -17,9 +17,7 @@ long message_size(SMTPSEND_STRUCTURE *r) {
     return files::file_size(fs(r->szMessageFile), size) ? static_cast<long>(size) : 0;
 }
 
-std::string connect_target(SMTPSEND_STRUCTURE *r) {
-    return empty(r->szServerIP) ? fs(r->szServer) : fs(r->szServerIP);
-}
+std::string connect_target(SMTPSEND_STRUCTURE *r) { return empty(r->szServerIP) ? fs(r->szServer) : fs(r->szServerIP); }
 
 // Host-name lookup of szServer into szServerIP; false after the failure
 // reports (906 stored).
@@ -39,8 +37,9 @@ bool resolve_domain(Call &c, const char *abort_line) {
 
 void report_size(Call &c, const std::string &num) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r),
-                                fs(r->szSender).c_str(), fs(r->szRecipient).c_str()));
+    c.pair(921, 0,
+           num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r), fs(r->szSender).c_str(),
+                        fs(r->szRecipient).c_str()));
 }
 
 void report_connected(Call &c, const std::string &num) {
@@ -74,8 +73,8 @@ void HeldFiles::release(int expected) {
             SMTP_Remove_Message_Files(c_, file);
             continue;
         }
-        c_.both(920, c_.req->nErrorCode, format("Message [%s] kept: accepted for %d of %d recipient(s)", file.c_str(),
-                                                 count, expected));
+        c_.both(920, c_.req->nErrorCode,
+                format("Message [%s] kept: accepted for %d of %d recipient(s)", file.c_str(), count, expected));
     }
     files_.clear();
 }

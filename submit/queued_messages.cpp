@@ -34,7 +34,8 @@ int count_queued(const std::string &directory) {
 // checked where it is opened (the message body), without a link followed.
 bool usable_entry(Call &c, const std::string &path) {
     if (path.size() < sizeof c.req->szMessageFile) return true;
-    c.both(920, 910, format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
+    c.both(920, 910,
+           format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
     return false;
 }
 
@@ -43,9 +44,12 @@ bool use_envelope(Call &c) {
     if (VELLOR_Get_Message_Details(r) == 0) return true;
     std::string file = fs(r->szMessageFile);
     if (r->nErrorCode == kEnvelopeTooLarge)
-        c.both(920, r->nErrorCode, format("Envelope of [%s] names more than 32767 recipients: message not sent, file kept", file.c_str()));
+        c.both(920, r->nErrorCode,
+               format("Envelope of [%s] names more than 32767 recipients: message not sent, file kept", file.c_str()));
     else
-        c.both(920, r->nErrorCode, format("Envelope of [%s] cannot be used (error %d): message not sent, file kept", file.c_str(), r->nErrorCode));
+        c.both(920, r->nErrorCode,
+               format("Envelope of [%s] cannot be used (error %d): message not sent, file kept", file.c_str(),
+                      r->nErrorCode));
     return false;
 }
 
@@ -94,8 +98,9 @@ int send_directory(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = fs(r->szMessageFile);
     int count = count_queued(dir);
-    c.status(921, 0, count == 1 ? c.prefixed("1 message has been identified as waiting to be sent!")
-                                : c.prefixed(format("%d messages have been identified as waiting to be sent!", count)));
+    c.status(921, 0,
+             count == 1 ? c.prefixed("1 message has been identified as waiting to be sent!")
+                        : c.prefixed(format("%d messages have been identified as waiting to be sent!", count)));
     files::Search search;
     bool more = search.first(dir + "*.txt");
     bool batch = count >= 2;
@@ -105,7 +110,8 @@ int send_directory(Call &c, int connectFlag) {
         r->nAttempt = static_cast<int16_t>(i + 1);
         if (!usable_entry(c, dir + search.name())) continue;
         set_field(r->szMessageFile, dir + search.name());
-        Entry e = batch ? batch_entry(c, first) : (SMTP_Deliver_Message(c, connectFlag) == 0 ? Entry::Sent : Entry::Failed);
+        Entry e =
+            batch ? batch_entry(c, first) : (SMTP_Deliver_Message(c, connectFlag) == 0 ? Entry::Sent : Entry::Failed);
         if (e == Entry::StopPass) break;
         if (e == Entry::Sent) r->nMessagesSent += 1;
     }

@@ -35,7 +35,8 @@ bool resolve_relay(Call &c) {
     }
     set_field(r->szServerIP, address);
     if (!equal_nocase(server, fs(r->szServerIP)))
-        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
+        c.pair(921, 0,
+               format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
     return true;
 }
 
@@ -93,7 +94,8 @@ int relay_envelope_directory(Call &c) {
     }
     search.close();
     unsigned sock = c.session->nSocket;
-    if (close_batch_connection(c)) c.pair(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
+    if (close_batch_connection(c))
+        c.pair(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
     return seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
 

@@ -86,7 +86,8 @@ bool refused_line_break(Call &c) {
                   {"login password", fs(r->szAuthPassword), 917}};
     for (const Field &f : fields) {
         if (one_line_text(f.text)) continue;
-        std::string t = format("The %s holds a carriage return or line feed: send refused before any connection", f.name);
+        std::string t =
+            format("The %s holds a carriage return or line feed: send refused before any connection", f.name);
         return refuse(c, f.code, t, c.prefixed(t));
     }
     return false;

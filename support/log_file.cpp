@@ -8,7 +8,6 @@
 // the file stand-ins and the local time.
 #include "support/log_file.h"
 
-
 #include <cstring>
 
 #include <atomic>
@@ -137,8 +136,8 @@ void Write_Log(const std::string &text) {
         g_counter.store(counter + 1, std::memory_order_relaxed);
     }
     char line[kLineBuffer];
-    int n = std::snprintf(line, sizeof line, "%04d/%02d/%02d  %02d:%02d:%02d %s\r\n", t.year, t.month, t.day,
-                          t.hour, t.minute, t.second, body.c_str());
+    int n = std::snprintf(line, sizeof line, "%04d/%02d/%02d  %02d:%02d:%02d %s\r\n", t.year, t.month, t.day, t.hour,
+                          t.minute, t.second, body.c_str());
     if (n <= 0) return;
     std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1);
     if (t_held.depth == 0) {

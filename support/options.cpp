@@ -46,9 +46,7 @@ std::string read_text(const char *name, uint32_t buffer_size) {
 
 int32_t use_log_file() { return read_number("UseLogFile", 1, 1); }
 std::string log_file() { return read_text("logfile", 260); }
-int32_t log_file_limit(int max) {
-    return max ? read_number("logfilemax", 0, 10) : read_number("logfilemin", 0, 2);
-}
+int32_t log_file_limit(int max) { return max ? read_number("logfilemax", 0, 10) : read_number("logfilemin", 0, 2); }
 int32_t callback_mode() { return read_number("callback", 0, 0); }
 std::string msg_extension() { return read_text("MsgExtension", 12); }
 int32_t send_percent_sent() { return read_number("SendPercentSent", 0, 0); }

@@ -8,18 +8,18 @@
 
 namespace vellor::options {
 
-int32_t use_log_file();            // "UseLogFile": 1 / 1
-std::string log_file();            // "logfile": empty / empty
-int32_t log_file_limit(int max);   // 1 "logfilemax": 0 / 10; 0 "logfilemin": 0 / 2
-int32_t callback_mode();           // "callback": 0 / 0
-std::string msg_extension();       // "MsgExtension": empty / empty
-int32_t send_percent_sent();       // "SendPercentSent": 0 / 0
+int32_t use_log_file();           // "UseLogFile": 1 / 1
+std::string log_file();           // "logfile": empty / empty
+int32_t log_file_limit(int max);  // 1 "logfilemax": 0 / 10; 0 "logfilemin": 0 / 2
+int32_t callback_mode();          // "callback": 0 / 0
+std::string msg_extension();      // "MsgExtension": empty / empty
+int32_t send_percent_sent();      // "SendPercentSent": 0 / 0
 // Beyond the classic options, each off by default (DotStuffing and
 // Pipelining are read with the message options below):
-int32_t secure_connection();       // "SecureConnection": 0 / 0 (1 STARTTLS, 2 TLS from the start)
-int32_t tls_verify_peer();         // "TLSVerifyPeer": 1 / 1
-std::string tls_ca_file();         // "TLSCAFile": empty / empty
-int32_t transcript();              // "Transcript": 0 / 0 (the dialogue as status 927)
+int32_t secure_connection();  // "SecureConnection": 0 / 0 (1 STARTTLS, 2 TLS from the start)
+int32_t tls_verify_peer();    // "TLSVerifyPeer": 1 / 1
+std::string tls_ca_file();    // "TLSCAFile": empty / empty
+int32_t transcript();         // "Transcript": 0 / 0 (the dialogue as status 927)
 
 // The options one message's transaction uses, read with one key opening.
 struct MessageOptions {

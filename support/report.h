@@ -30,8 +30,8 @@ struct Call {
     bool peer_pipelines = false;
 
     std::string prefixed(const std::string &text) const { return "VellorAPI [" + app + "] - " + text; }
-    void log(const std::string &line) const;                          // log only
-    void status(int st, int code, const std::string &text) const;     // callback only
+    void log(const std::string &line) const;                       // log only
+    void status(int st, int code, const std::string &text) const;  // callback only
     // Log "VellorAPI [app] - text", callback "text".
     void pair(int st, int code, const std::string &text) const;
     // Log and callback both "VellorAPI [app] - text".

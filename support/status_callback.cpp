@@ -14,7 +14,8 @@ void Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::strin
     std::size_t from = 0, at;
     switch (options::callback_mode()) {
         case 0:
-        case 2: break;
+        case 2:
+            break;
         case 1:
             at = text.find(" - ");
             if (at != std::string::npos) from = at + 3;
@@ -23,7 +24,8 @@ void Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::strin
             at = text.find("] - ");
             if (at != std::string::npos) from = at + 1;
             break;
-        default: return;
+        default:
+            return;
     }
     std::string selected = text.substr(from);
     callback(request, status, selected.c_str(), code);

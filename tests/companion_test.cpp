@@ -157,13 +157,13 @@ class DnsmasqResolution : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dns.ready()) << "dnsmasq did not start"; }
     TempEnv env;
-    Dnsmasq dns{env.dir(),
-                {"local=/test/", "mx-host=three.test,mxa.three.test,10", "mx-host=three.test,mxb.three.test,20",
-                 "mx-host=three.test,mxc.three.test,30", "host-record=mxa.three.test,127.0.0.2",
-                 "host-record=mxb.three.test,127.0.0.3", "host-record=mxc.three.test,127.0.0.4",
-                 "host-record=multi.test,127.0.0.5", "host-record=multi.test,127.0.0.6",
-                 "host-record=multi.test,127.0.0.7", "host-record=nomx.test,127.0.0.8",
-                 "ptr-record=9.0.0.127.in-addr.arpa,back.test"}};
+    Dnsmasq dns{
+        env.dir(),
+        {"local=/test/", "mx-host=three.test,mxa.three.test,10", "mx-host=three.test,mxb.three.test,20",
+         "mx-host=three.test,mxc.three.test,30", "host-record=mxa.three.test,127.0.0.2",
+         "host-record=mxb.three.test,127.0.0.3", "host-record=mxc.three.test,127.0.0.4",
+         "host-record=multi.test,127.0.0.5", "host-record=multi.test,127.0.0.6", "host-record=multi.test,127.0.0.7",
+         "host-record=nomx.test,127.0.0.8", "ptr-record=9.0.0.127.in-addr.arpa,back.test"}};
     DnsServerEnv point{dns.port()};
 };
 
@@ -316,12 +316,12 @@ TEST(Companion, StartAndStopAreCounted) {
     TCPLIBRARY_STRUCTURE block{};
     EXPECT_EQ(KorvexAPI_Start_Winsock(&block, 2), -1);  // a block never initialised
     KorvexAPI_Initialize_Library(&block, 0, 1, "T");
-    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), -1);      // nothing started yet
+    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), -1);  // nothing started yet
     EXPECT_EQ(KorvexAPI_Start_Winsock(&block, 2), 0);
     EXPECT_EQ(KorvexAPI_Start_Winsock(&block, 2), 0);
     EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), 0);
     EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), 0);
-    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), -1);      // more stops than starts
+    EXPECT_EQ(KorvexAPI_Stop_Winsock(&block), -1);  // more stops than starts
 }
 
 }  // namespace
@@ -373,18 +373,24 @@ TEST_P(DnsAnswers, AreRead) {
 }
 
 const std::string kMxAt12 = std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\x09\x00\x0a\x04mail\xc0\x0c", 21);
-const std::string kSecond = std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\x0a\x00\x05\x03" "alt\x02" "mx\x00", 22);
+const std::string kSecond = std::string(
+    "\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\x0a\x00\x05\x03"
+    "alt\x02"
+    "mx\x00",
+    22);
 const std::string kLoop = std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\x04\x00\x0a\xc0\x27", 16);
 
-INSTANTIATE_TEST_SUITE_P(Rows, DnsAnswers, ::testing::Values(
-    AnswerRow{"compressed", kMxAt12, 1, 0x8180, korvex::Lookup::Found, "10 mail.mx.test"},
-    AnswerRow{"answer order kept", kMxAt12 + kSecond, 2, 0x8180, korvex::Lookup::Found, "10 mail.mx.test;5 alt.mx"},
-    AnswerRow{"no such domain", "", 0, 0x8183, korvex::Lookup::NoDomain, ""},
-    AnswerRow{"refused", "", 0, 0x8185, korvex::Lookup::ServerFailed, ""},
-    AnswerRow{"no record", "", 0, 0x8180, korvex::Lookup::NoData, ""},
-    AnswerRow{"a query, not an answer", kMxAt12, 1, 0x0100, korvex::Lookup::Failed, ""},
-    AnswerRow{"pointer to itself", kLoop, 1, 0x8180, korvex::Lookup::Failed, ""},
-    AnswerRow{"cut short", kMxAt12.substr(0, 15), 1, 0x8180, korvex::Lookup::Failed, ""}),
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DnsAnswers,
+    ::testing::Values(AnswerRow{"compressed", kMxAt12, 1, 0x8180, korvex::Lookup::Found, "10 mail.mx.test"},
+                      AnswerRow{"answer order kept", kMxAt12 + kSecond, 2, 0x8180, korvex::Lookup::Found,
+                                "10 mail.mx.test;5 alt.mx"},
+                      AnswerRow{"no such domain", "", 0, 0x8183, korvex::Lookup::NoDomain, ""},
+                      AnswerRow{"refused", "", 0, 0x8185, korvex::Lookup::ServerFailed, ""},
+                      AnswerRow{"no record", "", 0, 0x8180, korvex::Lookup::NoData, ""},
+                      AnswerRow{"a query, not an answer", kMxAt12, 1, 0x0100, korvex::Lookup::Failed, ""},
+                      AnswerRow{"pointer to itself", kLoop, 1, 0x8180, korvex::Lookup::Failed, ""},
+                      AnswerRow{"cut short", kMxAt12.substr(0, 15), 1, 0x8180, korvex::Lookup::Failed, ""}),
     [](const auto &info) {
         std::string n = info.param.name;
         for (char &c : n) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

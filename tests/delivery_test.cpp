@@ -38,8 +38,11 @@ protected:
         for (int i = 0; i < files; ++i) {
             char n[32];
             std::snprintf(n, sizeof n, "/m%04d", i);
-            write_file(dir + n + ".txt", "Subject: " + std::to_string(i) + "\r\n\r\nbody " + std::to_string(i) + "\r\n");
-            if (envelopes) write_file(dir + n + ".env", "MAIL FROM: <q@origin.test>\r\nRCPT TO: <r" + std::to_string(i) + "@dest.test>\r\n");
+            write_file(dir + n + ".txt",
+                       "Subject: " + std::to_string(i) + "\r\n\r\nbody " + std::to_string(i) + "\r\n");
+            if (envelopes)
+                write_file(dir + n + ".env",
+                           "MAIL FROM: <q@origin.test>\r\nRCPT TO: <r" + std::to_string(i) + "@dest.test>\r\n");
         }
         return dir;
     }
@@ -98,9 +101,9 @@ TEST_F(Delivery, EnvelopeDirectoryPassResolvesASharedDomainOnce) {
     ::mkdir(dir.c_str(), 0755);
     for (int i = 0; i < 3; ++i) {
         write_file(dir + "/m" + std::to_string(i) + ".txt", "Subject: " + std::to_string(i) + "\r\n\r\nx\r\n");
-        write_file(dir + "/m" + std::to_string(i) + ".env",
-                   "MAIL FROM: <q@origin.test>\r\nRCPT TO: <a" + std::to_string(i) + "@shared.test>\r\nRCPT TO: <b" +
-                       std::to_string(i) + "@shared.test>\r\n");
+        write_file(dir + "/m" + std::to_string(i) + ".env", "MAIL FROM: <q@origin.test>\r\nRCPT TO: <a" +
+                                                                std::to_string(i) + "@shared.test>\r\nRCPT TO: <b" +
+                                                                std::to_string(i) + "@shared.test>\r\n");
     }
     req.bUseEnvFile = 1;
     std::strcpy(req.szMessageFile, dir.c_str());
@@ -109,7 +112,8 @@ TEST_F(Delivery, EnvelopeDirectoryPassResolvesASharedDomainOnce) {
     EXPECT_EQ(server.messages().size(), 6u);
     EXPECT_EQ(dnsmasq.queries_for("shared.test"), 1);
     int identified = 0;
-    for (const auto &r : reports()) identified += r.status == 920 && r.code == 909 && r.text.starts_with("Identified recipient");
+    for (const auto &r : reports())
+        identified += r.status == 920 && r.code == 909 && r.text.starts_with("Identified recipient");
     EXPECT_EQ(identified, 6);
 }
 

@@ -76,7 +76,8 @@ TEST_F(Envelope, ListGrowsOnlyWhenTextAddressAndTwoReachItsSize) {
 
 TEST_F(Envelope, MemoryFailuresAtEachPlace) {
     std::string text = "MAIL FROM: <s@x.test>\r\n";
-    for (int i = 0; i < 40; ++i) text += "RCPT TO: <recipient-number-" + std::to_string(100 + i) + "@some-domain.test>\r\n";
+    for (int i = 0; i < 40; ++i)
+        text += "RCPT TO: <recipient-number-" + std::to_string(100 + i) + "@some-domain.test>\r\n";
     struct Case {
         Op op;
         int nth;
@@ -114,7 +115,7 @@ TEST(EnvelopeReader, LinesAndPieces) {
         {"MAIL FROM: <a@b.c>\r\nRCPT TO: <d@e.f>\r\n", {"F:a@b.c", "T:d@e.f"}},
         {"X-MAIL FROM: <a@b.c>\r\n", {"F: <a@b.c"}},  // taken from the 13th character
         {"MAIL FROM: <a@b.c\r\nRCPT TO: <no-bracket", {"F:a@b.c", "T:no-bracket"}},
-        {"MAIL FROM: \r\nRCPT TO:\r\n", {"F:"}},  // too short for an address
+        {"MAIL FROM: \r\nRCPT TO:\r\n", {"F:"}},                             // too short for an address
         {"MAIL FROM: <a@b.c>\n\nRCPT TO: <d@e.f>", {"F:a@b.c", "T:d@e.f"}},  // LF alone ends no envelope
         {std::string("MAIL FROM: <a@\0b.c>\r\nRCPT TO: <d@e.f>\r\n", 39), {"F:a@", "T:d@e.f"}},
         {"no line ends at all and no keywords", {}},

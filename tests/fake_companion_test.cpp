@@ -34,12 +34,9 @@ TEST(StartupWarnings, ReleaseAndRevisionChecks) {
         uint32_t revision;
         std::string expected;
     } cases[] = {
-        {"2.61.0.30", "060125", 450194, ""},
-        {"2.61.0.30", "060125", 450194, ""},
-        {"2.61.0.30", "060126", 450194, kRelease},
-        {"2.61.0.31", "060125", 450194, kRelease},
-        {"2.61.0.30", "060125", 450195, kRevision},
-        {"2.60.0.0", "1", 1, kRelease + kRevision},
+        {"2.61.0.30", "060125", 450194, ""},        {"2.61.0.30", "060125", 450194, ""},
+        {"2.61.0.30", "060126", 450194, kRelease},  {"2.61.0.31", "060125", 450194, kRelease},
+        {"2.61.0.30", "060125", 450195, kRevision}, {"2.60.0.0", "1", 1, kRelease + kRevision},
     };
     for (const auto &c : cases) {
         TempEnv env;
@@ -149,13 +146,16 @@ TEST(DeliveryRoute, FirstMatchingConditionWins) {
              std::strcpy(r.szRecipient, "to@x.test");
          },
          false, Route::MxSingleRecipient},
-        {"mx, single flag without address", [](SMTPSEND_STRUCTURE &r) { r.bSingleRecipient = 1; }, false, Route::MxNothing},
+        {"mx, single flag without address", [](SMTPSEND_STRUCTURE &r) { r.bSingleRecipient = 1; }, false,
+         Route::MxNothing},
         {"mx, list of one", [&](SMTPSEND_STRUCTURE &r) { r.nRecipients = 1, r.hRecipients = list; }, false,
          Route::MxSingleFromList},
-        {"mx, list of one with a server name", [&](SMTPSEND_STRUCTURE &r) {
+        {"mx, list of one with a server name",
+         [&](SMTPSEND_STRUCTURE &r) {
              r.nRecipients = 1, r.hRecipients = list;
              std::strcpy(r.szServer, "x");
-         }, false, Route::MxNothing},
+         },
+         false, Route::MxNothing},
         {"mx, envelope", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = 1; }, false, Route::MxEnvelope},
         {"mx, nothing", [](SMTPSEND_STRUCTURE &) {}, false, Route::MxNothing},
     };

@@ -109,10 +109,12 @@ struct WildcardCase {
 
 TEST(FileSearch, WindowsWildcards) {
     const WildcardCase cases[] = {
-        {"*.txt", "a.TXT", true},   {"*.txt", "a.txt.bak", false}, {"*.", "noext", true},
-        {"*.", "with.ext", false},  {"?.txt", "ab.txt", false},    {"?.txt", "a.txt", true},
-        {"*", "anything.x", true},  {"m*g.*", "MSG.env", true},    {"*.txt", ".", false},
-        {"*", ".", false},          {"*", "..", false},
+        {"*.txt", "a.TXT", true},   {"*.txt", "a.txt.bak", false},
+        {"*.", "noext", true},      {"*.", "with.ext", false},
+        {"?.txt", "ab.txt", false}, {"?.txt", "a.txt", true},
+        {"*", "anything.x", true},  {"m*g.*", "MSG.env", true},
+        {"*.txt", ".", false},      {"*", ".", false},
+        {"*", "..", false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(vellor::files::wildcard_match(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
@@ -155,8 +157,9 @@ TEST(Options, KeyMissingAndValueMissingGiveTheirOwnDefaults) {
 
 TEST(Options, ValuesOfAnyTypeAreTakenAsBytes) {
     TempEnv env;
-    env.registry("\"callback\"=hex:03,00,00,00\r\n\"logfilemax\"=\"AB\"\r\n\"UseLogFile\"=dword:00000005\r\n"
-                 "\"MsgExtension\"=\"ABCDEFGHIJK\"\r\n\"logfile\"=\"C:\\\\logs\\\\a \\\"b\\\".txt\"\r\n");
+    env.registry(
+        "\"callback\"=hex:03,00,00,00\r\n\"logfilemax\"=\"AB\"\r\n\"UseLogFile\"=dword:00000005\r\n"
+        "\"MsgExtension\"=\"ABCDEFGHIJK\"\r\n\"logfile\"=\"C:\\\\logs\\\\a \\\"b\\\".txt\"\r\n");
     EXPECT_EQ(vellor::options::callback_mode(), 3);
     EXPECT_EQ(vellor::options::log_file_limit(1), 0x4241);  // "AB\0" as little-endian bytes
     EXPECT_EQ(vellor::options::use_log_file(), 5);
@@ -182,8 +185,10 @@ TEST(Options, NothingIsCached) {
 TEST(Options, MalformedFilesAreAMissingKey) {
     TempEnv env;
     const std::string bodies[] = {
-        std::string("garbage\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:7\r\n"),
-        std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:zz\r\n"),
+        std::string(
+            "garbage\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:7\r\n"),
+        std::string(
+            "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"logfilemax\"=dword:zz\r\n"),
         "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\xff\xfe\x00\x01\x02 binary\r\n"s,
         "\x00\x01\x02\x03\xff"s,
         std::string(""),
@@ -416,9 +421,9 @@ TEST_F(Record, FirstAndRepeatedInitialisation) {
     std::strcpy(req.szErrorText, "old");
     EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 0);
     EXPECT_EQ(std::memcmp(&req, &zero, sizeof req), 0);
-    EXPECT_EQ(env.log_texts(), (std::vector<std::string>{
-                                   "VellorAPI [RecApp] - SMTPSEND_STRUCTURE first initialized successfully",
-                                   "VellorAPI [RecApp] - SMTPSEND_STRUCTURE re-initialized successfully."}));
+    EXPECT_EQ(env.log_texts(),
+              (std::vector<std::string>{"VellorAPI [RecApp] - SMTPSEND_STRUCTURE first initialized successfully",
+                                        "VellorAPI [RecApp] - SMTPSEND_STRUCTURE re-initialized successfully."}));
 }
 
 TEST_F(Record, ReinitialisationFreesOnlyALockedList) {
@@ -505,7 +510,8 @@ TEST(Lifecycle, InitialiseFillsTheRecordAndLogs) {
     EXPECT_EQ(lib.nReserved, 0);
     auto log = env.log_texts();
     ASSERT_EQ(log.size(), 4u);
-    EXPECT_TRUE(std::regex_match(log[0], std::regex(R"(VellorAPI \[LifeApp\] - Winsock Library initialized \[\d+\]\.)")));
+    EXPECT_TRUE(
+        std::regex_match(log[0], std::regex(R"(VellorAPI \[LifeApp\] - Winsock Library initialized \[\d+\]\.)")));
     EXPECT_EQ(log[1], "VellorAPI [LifeApp] - Winsock Structure initialized.");
     EXPECT_EQ(log[3], "VellorAPI [LifeApp] - SMTP Library initialized [" +
                           std::to_string(reinterpret_cast<intptr_t>(&lib)) + "].");

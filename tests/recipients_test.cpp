@@ -18,10 +18,9 @@ TEST(AddressCheck, Cases) {
         const char *address;
         int valid;
     } cases[] = {
-        {"a@b.c", 1},       {"a@b.", 1},          {"a@.b", 0},         {"ab.c", 0},
-        {"@b.c", 0},        {"", 0},              {"a@b\\c.d", 0},     {"a\\b@c.d", 0},
-        {"a@b@c.d", 1},     {"a@b.c@d", 1},       {"a@b@.d", 0},       {"first.last@x.org", 1},
-        {"a b@c.d", 1},     {"x@y", 0},           {".@b.c", 1},        {"a@@b.c", 1},
+        {"a@b.c", 1},    {"a@b.", 1},     {"a@.b", 0},    {"ab.c", 0},    {"@b.c", 0},   {"", 0},
+        {"a@b\\c.d", 0}, {"a\\b@c.d", 0}, {"a@b@c.d", 1}, {"a@b.c@d", 1}, {"a@b@.d", 0}, {"first.last@x.org", 1},
+        {"a b@c.d", 1},  {"x@y", 0},      {".@b.c", 1},   {"a@@b.c", 1},
     };
     for (const auto &c : cases) EXPECT_EQ(is_valid_address(c.address, "App"), c.valid) << c.address;
 }
@@ -34,23 +33,23 @@ struct ListCase {
 TEST(RecipientList, ParserCases) {
     const ListCase cases[] = {
         {"a@b.com c@d.org e@f.net", 0, 3},
-        {"a@b.com c@d.org e@f.net ", 0, 3},       // one trailing blank
-        {"a@b.com  c@d.org", -1, 1},              // two blanks: an empty entry
-        {"a@b.com abcd", 0, 1},                   // short trailing entry is no entry
-        {"abcd", -1, 0},                          // nothing but such an entry
+        {"a@b.com c@d.org e@f.net ", 0, 3},  // one trailing blank
+        {"a@b.com  c@d.org", -1, 1},         // two blanks: an empty entry
+        {"a@b.com abcd", 0, 1},              // short trailing entry is no entry
+        {"abcd", -1, 0},                     // nothing but such an entry
         {"", -1, 0},
-        {"   a@b.com", 0, 1},                     // leading blanks skipped
+        {"   a@b.com", 0, 1},  // leading blanks skipped
         {"a@b.com bad c@d.org", -1, 1},
         {"\"Ann\" <a@b.com>, \"Bob\" <c@d.org>", 0, 2},
         {"<a@b.com><c@d.org>", 0, 2},
-        {"a@b.com <c@d.org>", 0, 1},              // mixed: first entry runs to the first '>'
-        {"<a@b.com> <c@d.org", -1, 1},            // unclosed '<' at the end: rejected, never loops
-        {"<a@b.com> <c@d.org x", 0, 2},           // a blank closes the entry
-        {"a@b,c@d.e", 0, 1},                      // a comma is part of the address
+        {"a@b.com <c@d.org>", 0, 1},     // mixed: first entry runs to the first '>'
+        {"<a@b.com> <c@d.org", -1, 1},   // unclosed '<' at the end: rejected, never loops
+        {"<a@b.com> <c@d.org x", 0, 2},  // a blank closes the entry
+        {"a@b,c@d.e", 0, 1},             // a comma is part of the address
         {"a@b.c", 0, 1},
         {"a@b.cd", 0, 1},
         {"a@.b.com", -1, 0},
-        {"a@b. c@d.org", -1, 0},                  // nothing after the domain's dot
+        {"a@b. c@d.org", -1, 0},  // nothing after the domain's dot
     };
     for (const auto &c : cases) {
         int count = -1;
@@ -90,9 +89,10 @@ TEST(RecipientList, ValidationLogsAndCounts) {
     EXPECT_EQ(vellor::validate_recipient_list(&req, "App"), 0);
     EXPECT_EQ(req.nErrorCode, 912);
     EXPECT_EQ(req.nRecipients, 9);
-    EXPECT_EQ(env.log_texts(), (std::vector<std::string>{"VellorAPI [App] - 1 valid recipient address(s) received",
-                                                         "VellorAPI [App] - One or more recipient address(s) in list INVALID",
-                                                         "VellorAPI [App] - Sending aborted..."}));
+    EXPECT_EQ(env.log_texts(),
+              (std::vector<std::string>{"VellorAPI [App] - 1 valid recipient address(s) received",
+                                        "VellorAPI [App] - One or more recipient address(s) in list INVALID",
+                                        "VellorAPI [App] - Sending aborted..."}));
     GlobalFree(req.hRecipients);
     env.clear_log();
     req.hRecipients = make_list("x@y.org");

@@ -265,7 +265,8 @@ TEST_F(Reliability, EnvelopeOverTheRecipientLimitIsNotSent) {
 TEST(HostileInput, ParsersStayLinear) {
     TempEnv env;
     // 32,000 continuation lines of one hex value, then the value looked for.
-    std::string reg = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"Big\"=hex:00,\\\r\n";
+    std::string reg =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"Big\"=hex:00,\\\r\n";
     for (int i = 0; i < 32000; ++i) reg += "  41,42,43,44,45,46,47,48,49,4a,4b,4c,4d,4e,4f,50,51,52,53,54,\\\r\n";
     reg += "  00\r\n\"MsgExtension\"=\"EML\"\r\n";
     env.registry_raw(reg);
@@ -339,7 +340,9 @@ TEST_F(Reliability, KilledSenderLosesNoQueuedMessage) {
     ASSERT_TRUE(server.ready());
     std::string dir = env.path("kq");
     ::mkdir(dir.c_str(), 0755);
-    for (int i = 0; i < 40; ++i) write_file(dir + "/m" + std::to_string(100 + i) + ".txt", "Subject: " + std::to_string(100 + i) + "\r\n\r\nx\r\n");
+    for (int i = 0; i < 40; ++i)
+        write_file(dir + "/m" + std::to_string(100 + i) + ".txt",
+                   "Subject: " + std::to_string(100 + i) + "\r\n\r\nx\r\n");
     req.bSingleRecipient = 1;
     std::strcpy(req.szRecipient, "r@dest.test");
     req.bDeleteMessage = 1;
@@ -358,8 +361,8 @@ TEST_F(Reliability, KilledSenderLosesNoQueuedMessage) {
     int duplicates = 0;
     for (int i = 0; i < 40; ++i) {
         std::string subject = "Subject: " + std::to_string(100 + i) + "\r\n";
-        int copies = static_cast<int>(std::count_if(stored.begin(), stored.end(),
-                                                    [&](const std::string &m) { return m.starts_with(subject); }));
+        int copies = static_cast<int>(
+            std::count_if(stored.begin(), stored.end(), [&](const std::string &m) { return m.starts_with(subject); }));
         duplicates += copies > 1 ? copies - 1 : 0;
         EXPECT_TRUE(copies > 0 || file_exists(dir + "/m" + std::to_string(100 + i) + ".txt")) << i;
     }

@@ -70,8 +70,9 @@ protected:
     vellor::Call call;
 };
 
-const std::string kHappy = "HELO origin.test\r\nMAIL FROM: <sender@origin.test>\r\nRCPT TO: <rcpt@dest.test>\r\nDATA\r\n" +
-                           kBody + "\r\n.\r\nQUIT\r\n";
+const std::string kHappy =
+    "HELO origin.test\r\nMAIL FROM: <sender@origin.test>\r\nRCPT TO: <rcpt@dest.test>\r\nDATA\r\n" + kBody +
+    "\r\n.\r\nQUIT\r\n";
 
 TEST_F(Smtp, HeloFallbackDomainsAfter501) {
     std::strcpy(req.szSender, "nodomain");
@@ -90,20 +91,33 @@ TEST_F(Smtp, TranscriptOptionShowsTheDialogueWithTheLoginMasked) {
         std::strcpy(req.szAuthPassword, "secret");
         call.auth_encoded = false;
         reports().clear();
-        ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
-                                                      "235 ok\r\n", "250 ok\r\n", "250-one\r\n250 two\r\n", "354 go\r\n"})
-                            .data()
-                            .say("250 queued\r\n"));
+        ScriptPeer peer(
+            Script::replies("220 hi\r\n", {"250 hello\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+                                           "235 ok\r\n", "250 ok\r\n", "250-one\r\n250 two\r\n", "354 go\r\n"})
+                .data()
+                .say("250 queued\r\n"));
         EXPECT_EQ(deliver(peer), 0);
         std::vector<std::pair<int, std::string>> lines;
         for (const auto &r : reports())
             if (r.status == VELLOR_STATUS_DIALOGUE) lines.push_back({r.code, r.text});
-        const std::vector<std::pair<int, std::string>> expected = {
-            {220, "220 hi\r\n"},       {0, "HELO origin.test"},   {250, "250 hello\r\n"}, {0, "AUTH LOGIN"},
-            {334, "334 VXNlcm5hbWU6\r\n"}, {0, "****"},             {334, "334 UGFzc3dvcmQ6\r\n"}, {0, "****"},
-            {235, "235 ok\r\n"},       {0, "MAIL FROM: <sender@origin.test>"}, {250, "250 ok\r\n"},
-            {0, "RCPT TO: <rcpt@dest.test>"}, {250, "250-one\r\n250 two\r\n"}, {0, "DATA"}, {354, "354 go\r\n"},
-            {0, "."},                    {250, "250 queued\r\n"},  {0, "QUIT"}};
+        const std::vector<std::pair<int, std::string>> expected = {{220, "220 hi\r\n"},
+                                                                   {0, "HELO origin.test"},
+                                                                   {250, "250 hello\r\n"},
+                                                                   {0, "AUTH LOGIN"},
+                                                                   {334, "334 VXNlcm5hbWU6\r\n"},
+                                                                   {0, "****"},
+                                                                   {334, "334 UGFzc3dvcmQ6\r\n"},
+                                                                   {0, "****"},
+                                                                   {235, "235 ok\r\n"},
+                                                                   {0, "MAIL FROM: <sender@origin.test>"},
+                                                                   {250, "250 ok\r\n"},
+                                                                   {0, "RCPT TO: <rcpt@dest.test>"},
+                                                                   {250, "250-one\r\n250 two\r\n"},
+                                                                   {0, "DATA"},
+                                                                   {354, "354 go\r\n"},
+                                                                   {0, "."},
+                                                                   {250, "250 queued\r\n"},
+                                                                   {0, "QUIT"}};
         EXPECT_EQ(lines, on ? expected : decltype(lines){});
     }
 }
@@ -123,17 +137,30 @@ TEST_F(Smtp, PipeliningOptionSendsTheEnvelopeInOneWrite) {
     PipelineRow rows[] = {
         // The peer reads all three commands before it answers: a client that
         // waited for the MAIL reply would never get one.
-        {"offered", offer("250-hi\r\n250 PIPELINING\r\n").line().line().line()
-                        .say("250 ok\r\n250 ok\r\n354 go\r\n").data().say("250 queued\r\n").line(),
+        {"offered",
+         offer("250-hi\r\n250 PIPELINING\r\n")
+             .line()
+             .line()
+             .line()
+             .say("250 ok\r\n250 ok\r\n354 go\r\n")
+             .data()
+             .say("250 queued\r\n")
+             .line(),
          0, ehlo + envelope + kBody + "\r\n.\r\nQUIT\r\n"},
-        {"recipient refused, DATA answered 354: no end of data", offer("250-hi\r\n250 PIPELINING\r\n").line().line().line()
-             .say("250 ok\r\n550 no\r\n354 go\r\n").pause(300),
+        {"recipient refused, DATA answered 354: no end of data",
+         offer("250-hi\r\n250 PIPELINING\r\n").line().line().line().say("250 ok\r\n550 no\r\n354 go\r\n").pause(300),
          -1, ehlo + envelope},
-        {"not offered: lockstep", Script::replies("220 hi\r\n", {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
-                                       .data().say("250 queued\r\n").line(),
+        {"not offered: lockstep",
+         Script::replies("220 hi\r\n", {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+             .data()
+             .say("250 queued\r\n")
+             .line(),
          0, ehlo + envelope + kBody + "\r\n.\r\nQUIT\r\n"},
-        {"EHLO refused: HELO", Script::replies("220 hi\r\n", {"500 what\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n",
-                                                               "354 go\r\n"}).data().say("250 queued\r\n").line(),
+        {"EHLO refused: HELO",
+         Script::replies("220 hi\r\n", {"500 what\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+             .data()
+             .say("250 queued\r\n")
+             .line(),
          0, ehlo + kHappy},
     };
     for (auto &row : rows) {
@@ -159,7 +186,8 @@ TEST_F(Smtp, PasswordRefusedFailsABatch) {
 TEST_F(Smtp, ListModeWithNoRecipientsSendsNoRcpt) {
     req.bSingleRecipient = 0;
     req.nRecipients = 0;
-    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "354 go\r\n"}).data().say("250 ok\r\n"));
+    ScriptPeer peer(
+        Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "354 go\r\n"}).data().say("250 ok\r\n"));
     EXPECT_EQ(deliver(peer), 0);
     EXPECT_EQ(peer.transcript().substr(0, 57), "HELO origin.test\r\nMAIL FROM: <sender@origin.test>\r\nDATA\r\n");
 }
@@ -200,8 +228,11 @@ TEST_F(Smtp, EdgesOfTheReplyJudgments) {
     EdgeRow rows[] = {
         // "250" in the last three of the 511 bytes judged.
         {"HELO reply with 250 at its 509th byte",
-         Script::replies("220 hi\r\n", {"220 " + std::string(504, 'x') + "250\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
-             .data().say("250 queued\r\n").line(),
+         Script::replies("220 hi\r\n",
+                         {"220 " + std::string(504, 'x') + "250\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+             .data()
+             .say("250 queued\r\n")
+             .line(),
          0, 0},
         {"DATA waits through 1,000 other replies, no more", thousand, -1, 904},
     };
@@ -229,7 +260,8 @@ TEST_F(Smtp, BatchSecondMessageStartsAtMailFrom) {
     std::string second = t.substr(kHappy.size() - 6);  // after the first message's end of data
     EXPECT_EQ(second.substr(0, 10), "MAIL FROM:");
     EXPECT_TRUE(reported(921, "VellorAPI [App] - Message has been left in [" + env.dir() + "]", 0));
-    EXPECT_TRUE(reported(922, "VellorAPI [App] - [1] - Message from [sender@origin.test] sent to 1 recipient sent sucessfully...", 0));
+    EXPECT_TRUE(reported(
+        922, "VellorAPI [App] - [1] - Message from [sender@origin.test] sent to 1 recipient sent sucessfully...", 0));
     transport_close();
 }
 
@@ -254,11 +286,13 @@ TEST_F(Smtp, MessageSourceCheck) {
     } cases[] = {
         {false, "", "VellorAPI [App] - Mo mail message file name or global memory buffer received for sending!"},
         {true, "", "VellorAPI [App] - No mail message file name or global memory buffer received for sending!"},
-        {false, "/nonexistent/m.txt", "VellorAPI [App] - Specified mail message of [/nonexistent/m.txt] cannot be found"},
+        {false, "/nonexistent/m.txt",
+         "VellorAPI [App] - Specified mail message of [/nonexistent/m.txt] cannot be found"},
     };
     for (const auto &c : cases) {
         std::strcpy(req.szMessageFile, c.file);
-        req.hMessage = std::string(c.file).empty() ? nullptr : make_list("body");  // a block does not excuse a missing file
+        req.hMessage =
+            std::string(c.file).empty() ? nullptr : make_list("body");  // a block does not excuse a missing file
         reports().clear();
         int rc = c.batch ? vellor::SMTP_Deliver_Batch_Message(call, 1) : vellor::SMTP_Deliver_Message(call, 1);
         EXPECT_EQ(rc, -1);
@@ -388,11 +422,14 @@ TEST_F(Smtp, MisbehavingServersFailCleanly) {
     } cases[] = {
         {"silent", Script().pause(3000), 901},
         {"garbage", Script::replies("\x01\x02garbage\r\n", {"\xff\xfe\r\n"}), 901},
-        {"nul bytes", Script::replies(std::string("220\0hi\r\n", 8), {std::string("250\0\0\r\n", 7), std::string("\0\0\0", 3)}), 902},
+        {"nul bytes",
+         Script::replies(std::string("220\0hi\r\n", 8), {std::string("250\0\0\r\n", 7), std::string("\0\0\0", 3)}),
+         902},
         {"ten megabytes without line end", Script().say(std::string(10 << 20, 'g')), 901},
         {"closes after greeting", Script().say("220 hi\r\n").close(), 901},
         {"closes after MAIL", Script::replies("220 hi\r\n", {"250 hello\r\n"}).line().close(), 902},
-        {"closes in the body", Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"}).close(), 904},
+        {"closes in the body",
+         Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"}).close(), 904},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -453,7 +490,7 @@ TEST_F(Smtp, LongPasswordGoesOutWhole) {
     std::strcpy(req.szAuthUser, "alice");
     std::strcpy(req.szAuthPassword, password.c_str());
     ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "334 u\r\n", "334 p\r\n", "235 ok\r\n",
-                                                  "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
+                                                   "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
                         .data()
                         .say("250 queued\r\n"));
     EXPECT_EQ(deliver(peer), 0);
@@ -465,7 +502,8 @@ TEST_F(Smtp, LongPasswordGoesOutWhole) {
 TEST(Ehlo, ExtensionsAreTheFirstWordOfEveryLineAfterTheGreeting) {
     using Set = std::set<std::string>;
     const std::pair<std::string, Set> rows[] = {
-        {"250-mx.test hello\r\n250-PIPELINING\r\n250-auth LOGIN PLAIN\r\n250 STARTTLS\r\n", {"PIPELINING", "AUTH", "STARTTLS"}},
+        {"250-mx.test hello\r\n250-PIPELINING\r\n250-auth LOGIN PLAIN\r\n250 STARTTLS\r\n",
+         {"PIPELINING", "AUTH", "STARTTLS"}},
         {"250-mx.test\r\n250xSTARTTLS\r\n250 8BITMIME\r\n", {"8BITMIME"}},  // no separator: no extension
         {"250 STARTTLS only in the greeting line\r\n", {}},
         {"250-mx\n250 SIZE 1000\n", {"SIZE"}},

@@ -99,7 +99,8 @@ TEST_F(Tls, ABatchKeepsOneTlsSession) {
     ASSERT_TRUE(server.ready());
     std::string dir = env.path("q");
     ::mkdir(dir.c_str(), 0755);
-    for (int i = 0; i < 3; ++i) write_file(dir + "/m" + std::to_string(i) + ".txt", "Subject: " + std::to_string(i) + "\r\n\r\nx\r\n");
+    for (int i = 0; i < 3; ++i)
+        write_file(dir + "/m" + std::to_string(i) + ".txt", "Subject: " + std::to_string(i) + "\r\n\r\nx\r\n");
     std::strcpy(req.szMessageFile, dir.c_str());
     EXPECT_EQ(send(), 0);
     EXPECT_EQ(req.nMessagesSent, 3);

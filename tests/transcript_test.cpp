@@ -51,7 +51,7 @@ namespace {
 struct Case {
     std::string file, name;
     std::vector<std::pair<std::string, std::string>> lines;  // directive, rest
-    std::size_t common = 0;  // how many of the lines come from the file's head
+    std::size_t common = 0;                                  // how many of the lines come from the file's head
 };
 void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name; }
 
@@ -93,14 +93,23 @@ struct Field {
     char kind;  // 's' text, 'h' 16-bit, 'l' 32-bit
 };
 const std::map<std::string, Field> &fields() {
-#define TEXT(f) {#f, {offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), 's'}}
-#define NUM(f) {#f, {offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), sizeof(SMTPSEND_STRUCTURE::f) == 2 ? 'h' : 'l'}}
+#define TEXT(f)                                                                     \
+    {                                                                               \
+#f, { offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), 's' } \
+    }
+#define NUM(f)                                                              \
+    {                                                                       \
+#f, {                                                               \
+            offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), \
+                sizeof(SMTPSEND_STRUCTURE::f) == 2 ? 'h' : 'l'              \
+        }                                                                   \
+    }
     static const std::map<std::string, Field> table = {
-        TEXT(szServer), TEXT(szServerIP), TEXT(szHeloDomain), TEXT(szMessageFile), TEXT(szMsgExtension),
-        TEXT(szSender), TEXT(szAuthUser), TEXT(szAuthPassword), TEXT(szRecipient), TEXT(szErrorText),
-        NUM(nPort), NUM(bDeleteMessage), NUM(bUseEnvFile), NUM(bSingleRecipient), NUM(bMultipleRecipients),
-        NUM(nRecipients), NUM(nMaxMessages), NUM(nMessagesSent), NUM(nErrorCode), NUM(nWinsockError), NUM(nMxIPAddresses), NUM(nAttempt), NUM(bViaMX),
-        NUM(bMessageDirectory)};
+        TEXT(szServer),      TEXT(szServerIP),    TEXT(szHeloDomain),   TEXT(szMessageFile),   TEXT(szMsgExtension),
+        TEXT(szSender),      TEXT(szAuthUser),    TEXT(szAuthPassword), TEXT(szRecipient),     TEXT(szErrorText),
+        NUM(nPort),          NUM(bDeleteMessage), NUM(bUseEnvFile),     NUM(bSingleRecipient), NUM(bMultipleRecipients),
+        NUM(nRecipients),    NUM(nMaxMessages),   NUM(nMessagesSent),   NUM(nErrorCode),       NUM(nWinsockError),
+        NUM(nMxIPAddresses), NUM(nAttempt),       NUM(bViaMX),          NUM(bMessageDirectory)};
 #undef TEXT
 #undef NUM
     return table;
@@ -138,19 +147,26 @@ std::string get_field(const SMTPSEND_STRUCTURE &r, const std::string &name) {
 void add_peer_step(Script &s, int &connections, const std::string &rest) {
     std::string word = rest.substr(0, rest.find(' '));
     std::string arg = rest.size() > word.size() ? rest.substr(word.size() + 1) : "";
-    if (word == "say") s.say(unescape(arg));
-    else if (word == "line") s.line();
-    else if (word == "data") s.data();
-    else if (word == "close") s.close();
-    else if (word == "pause") s.pause(std::stoi(arg));
-    else if (word == "connections") connections = std::stoi(arg);
+    if (word == "say")
+        s.say(unescape(arg));
+    else if (word == "line")
+        s.line();
+    else if (word == "data")
+        s.data();
+    else if (word == "close")
+        s.close();
+    else if (word == "pause")
+        s.pause(std::stoi(arg));
+    else if (word == "connections")
+        connections = std::stoi(arg);
     else if (word == "replies") {  // one command read, then its reply, for each
         std::stringstream in(arg);
         for (std::string reply; std::getline(in, reply, ',');) {
             std::size_t start = reply.find_first_not_of(' ');
             s.line().say(unescape(reply.substr(start)) + "\r\n");
         }
-    } else ADD_FAILURE() << "unknown peer step " << word;
+    } else
+        ADD_FAILURE() << "unknown peer step " << word;
 }
 
 std::string expand(std::string s, const TempEnv &env, int port) {
@@ -180,7 +196,8 @@ void make_queue(const TempEnv &env, const std::vector<std::string> &w) {
         std::snprintf(n, sizeof n, "/m%04d", i);
         std::string k = std::to_string(i);
         write_file(dir + n + ".txt", "Subject: " + k + "\r\n\r\nbody " + k + "\r\n");
-        if (w.size() > 2) write_file(dir + n + ".env", "MAIL FROM: <q@origin.test>\r\nRCPT TO: <r" + k + "@dest.test>\r\n");
+        if (w.size() > 2)
+            write_file(dir + n + ".env", "MAIL FROM: <q@origin.test>\r\nRCPT TO: <r" + k + "@dest.test>\r\n");
     }
 }
 
@@ -210,20 +227,27 @@ struct Outcome {
 
 void check(const Outcome &run, const std::string &rest) {
     std::string kind = rest.substr(0, rest.find(' '));
-    std::string arg = expand(unescape(rest.size() > kind.size() ? rest.substr(kind.size() + 1) : ""), run.env, run.port);
+    std::string arg =
+        expand(unescape(rest.size() > kind.size() ? rest.substr(kind.size() + 1) : ""), run.env, run.port);
     SCOPED_TRACE("expect " + rest);
     std::string base = kind.substr(0, kind.find('@'));
     auto peer = run.peers.find(address_of(kind));
     std::string sent = base.rfind("transcript", 0) == 0 && peer != run.peers.end() ? peer->second->transcript() : "";
-    if (base == "result") EXPECT_EQ(run.result, std::stoi(arg));
+    if (base == "result")
+        EXPECT_EQ(run.result, std::stoi(arg));
     else if (base == "field") {
         std::string name = arg.substr(0, arg.find(' '));
         EXPECT_EQ(get_field(run.req, name), arg.size() > name.size() ? arg.substr(name.size() + 1) : "");
-    } else if (base == "transcript") EXPECT_EQ(sent, arg);
-    else if (base == "transcript-starts") EXPECT_EQ(sent.substr(0, arg.size()), arg);
-    else if (base == "transcript-has") EXPECT_NE(sent.find(arg), std::string::npos) << sent;
-    else if (base == "transcript-lacks") EXPECT_EQ(sent.find(arg), std::string::npos) << sent;
-    else if (base == "accepted") EXPECT_EQ(peer == run.peers.end() ? 0 : peer->second->accepted(), std::stoi(arg));
+    } else if (base == "transcript")
+        EXPECT_EQ(sent, arg);
+    else if (base == "transcript-starts")
+        EXPECT_EQ(sent.substr(0, arg.size()), arg);
+    else if (base == "transcript-has")
+        EXPECT_NE(sent.find(arg), std::string::npos) << sent;
+    else if (base == "transcript-lacks")
+        EXPECT_EQ(sent.find(arg), std::string::npos) << sent;
+    else if (base == "accepted")
+        EXPECT_EQ(peer == run.peers.end() ? 0 : peer->second->accepted(), std::stoi(arg));
     else if (base == "report" || base == "no-report" || base == "report-has" || base == "no-report-has") {
         std::stringstream in(arg);
         Report want{};
@@ -238,14 +262,22 @@ void check(const Outcome &run, const std::string &rest) {
     } else if (base == "log") {
         std::vector<std::string> log = run.env.log_texts();
         EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
-    } else if (base == "list") EXPECT_EQ(list_text(run.req.hRecipients), arg);
-    else if (base == "no-list") EXPECT_EQ(run.req.hRecipients, nullptr);
-    else if (base == "report-count") EXPECT_EQ(reports().size(), std::stoul(arg));
-    else if (base == "file") EXPECT_TRUE(file_exists(run.env.path(arg)));
-    else if (base == "no-file") EXPECT_FALSE(file_exists(run.env.path(arg)));
-    else if (base == "files") EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
-    else if (base == "dns-queries") EXPECT_EQ(run.dns.queries(words(arg).at(0)), std::stoi(words(arg).at(1)));
-    else ADD_FAILURE() << "unknown expectation " << kind;
+    } else if (base == "list")
+        EXPECT_EQ(list_text(run.req.hRecipients), arg);
+    else if (base == "no-list")
+        EXPECT_EQ(run.req.hRecipients, nullptr);
+    else if (base == "report-count")
+        EXPECT_EQ(reports().size(), std::stoul(arg));
+    else if (base == "file")
+        EXPECT_TRUE(file_exists(run.env.path(arg)));
+    else if (base == "no-file")
+        EXPECT_FALSE(file_exists(run.env.path(arg)));
+    else if (base == "files")
+        EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
+    else if (base == "dns-queries")
+        EXPECT_EQ(run.dns.queries(words(arg).at(0)), std::stoi(words(arg).at(1)));
+    else
+        ADD_FAILURE() << "unknown expectation " << kind;
 }
 
 // The servers, each with its script, all on one port. A case that scripts
@@ -276,11 +308,16 @@ void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
             char dword[20];
             if (value[0] != '"') std::snprintf(dword, sizeof dword, "dword:%08lx", std::stoul(value));
             options += "\"" + name + "\"=" + (value[0] == '"' ? value : std::string(dword)) + "\r\n";
-        } else if (what == "timeout") ::setenv("KORVEXAPI_TIMEOUT_MS", rest.c_str(), 1);
-        else if (what == "queue") make_queue(env, w);
-        else if (what == "folder") ::mkdir(env.path(rest).c_str(), 0755);
-        else if (what == "fifo") ::mkfifo(env.path(rest).c_str(), 0600);
-        else if (what == "dns" && w.at(0) == "a") dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
+        } else if (what == "timeout")
+            ::setenv("KORVEXAPI_TIMEOUT_MS", rest.c_str(), 1);
+        else if (what == "queue")
+            make_queue(env, w);
+        else if (what == "folder")
+            ::mkdir(env.path(rest).c_str(), 0755);
+        else if (what == "fifo")
+            ::mkfifo(env.path(rest).c_str(), 0600);
+        else if (what == "dns" && w.at(0) == "a")
+            dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
         else if (what == "dns" && w.at(0) == "mx") {
             std::vector<std::pair<std::string, int>> hosts;
             for (std::size_t i = 2; i + 1 < w.size(); i += 2) hosts.push_back({w[i], std::stoi(w[i + 1])});
@@ -318,13 +355,20 @@ TEST_P(Transcript, Runs) {
         std::string name = rest.substr(0, rest.find(' '));
         std::string value = expand(unescape(rest.size() > name.size() ? rest.substr(name.size() + 1) : ""), env, port);
         if (what == "expect" && !sent) send();
-        if (what == "request") set_field(req, name, value);
-        else if (what == "file") write_file(env.path(name), value);
-        else if (what == "list") req.hRecipients = make_list(expand(unescape(rest), env, port));
-        else if (what == "message") req.hMessage = make_list(unescape(rest));
-        else if (what == "send") send();
-        else if (what == "call") details = rest == "details";
-        else if (what == "expect") check(Outcome{result, req, peers, dns, env, port}, rest);
+        if (what == "request")
+            set_field(req, name, value);
+        else if (what == "file")
+            write_file(env.path(name), value);
+        else if (what == "list")
+            req.hRecipients = make_list(expand(unescape(rest), env, port));
+        else if (what == "message")
+            req.hMessage = make_list(unescape(rest));
+        else if (what == "send")
+            send();
+        else if (what == "call")
+            details = rest == "details";
+        else if (what == "expect")
+            check(Outcome{result, req, peers, dns, env, port}, rest);
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
     if (req.hMessage) GlobalFree(req.hMessage);

@@ -34,5 +34,4 @@ int recv_first(unsigned socket, char *buf, std::size_t len, int ms) {
 
 int last_error() { return t_tls_failed ? tls_error() : winsock::WSAGetLastError(); }
 
-
 }  // namespace vellor::transport

@@ -30,8 +30,7 @@ std::string host_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szHostAdd
 std::string first_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szAddress[0]); }
 int addresses(const TCPSESSION_STRUCTURE *s) { return s->nAddresses; }
 
-bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host,
-                  std::string &address) {
+bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host, std::string &address) {
     char out[16] = {0};
     if (KorvexAPI_Get_IPAddress_From_Hostname(block, s, host.c_str(), out) == -1) return false;
     address = fs(out);

@@ -22,8 +22,7 @@ std::string first_address(const TCPSESSION_STRUCTURE *s);
 int addresses(const TCPSESSION_STRUCTURE *s);
 
 // Forward lookup of host; address receives the first address found.
-bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host,
-                  std::string &address);
+bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host, std::string &address);
 bool connect(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, int flag);
 bool close_socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s);
 

@@ -206,7 +206,8 @@ int tls_recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         int r;
         do {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             r = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
         } while (r < 0 && errno == EINTR);
         if (r <= 0) {

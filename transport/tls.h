@@ -11,9 +11,9 @@
 namespace vellor::transport {
 
 struct TlsPeer {
-    std::string name;       // checked against the certificate; an IPv4 text is checked as an address
-    bool verify = true;     // false: no chain or name check
-    std::string ca_file;    // extra trust anchors (PEM), may be empty
+    std::string name;     // checked against the certificate; an IPv4 text is checked as an address
+    bool verify = true;   // false: no chain or name check
+    std::string ca_file;  // extra trust anchors (PEM), may be empty
 };
 
 // The handshake, bounded by the socket's own time-outs. false with the

@@ -72,7 +72,9 @@ bool make_private_folder(std::string &dir) {
     return true;
 }
 
-bool link_path(const std::string &target, const std::string &link) { return ::symlink(target.c_str(), link.c_str()) == 0; }
+bool link_path(const std::string &target, const std::string &link) {
+    return ::symlink(target.c_str(), link.c_str()) == 0;
+}
 
 bool readable(const std::string &path) { return ::access(path.c_str(), R_OK) == 0; }
 

@@ -65,8 +65,9 @@ bool readable(const std::string &path) {
 }
 
 bool use_options_file(const std::string &, std::string &why) {
-    why = "on Windows the library reads its options from the registry (HKEY_LOCAL_MACHINE\\Software\\orvane\\"
-          "vellorapi\\Options) only; set the value there";
+    why =
+        "on Windows the library reads its options from the registry (HKEY_LOCAL_MACHINE\\Software\\orvane\\"
+        "vellorapi\\Options) only; set the value there";
     return false;
 }
 

@@ -44,9 +44,12 @@ int connect_one(const std::string &address, uint16_t port, int timeout) {
         } while (r < 0 && errno == EINTR);
         int err = 0;
         socklen_t len = sizeof err;
-        if (r == 0) err = ETIMEDOUT;
-        else if (r < 0) err = errno;
-        else ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        if (r == 0)
+            err = ETIMEDOUT;
+        else if (r < 0)
+            err = errno;
+        else
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
         rc = err ? -1 : 0;
         errno = err;
     }

@@ -135,16 +135,23 @@ void on_mx(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
 
 Lookup outcome(int ares_status) {
     switch (ares_status) {
-        case ARES_SUCCESS: return Lookup::Found;
-        case ARES_ENODATA: return Lookup::NoData;
-        case ARES_ENOTFOUND: return Lookup::NoDomain;
+        case ARES_SUCCESS:
+            return Lookup::Found;
+        case ARES_ENODATA:
+            return Lookup::NoData;
+        case ARES_ENOTFOUND:
+            return Lookup::NoDomain;
         case ARES_ETIMEOUT:
-        case ARES_ECANCELLED: return Lookup::TimedOut;
+        case ARES_ECANCELLED:
+            return Lookup::TimedOut;
         case ARES_ESERVFAIL:
         case ARES_EREFUSED:
-        case ARES_ECONNREFUSED: return Lookup::ServerFailed;
-        case ARES_EBADNAME: return Lookup::BadName;
-        default: return Lookup::Failed;
+        case ARES_ECONNREFUSED:
+            return Lookup::ServerFailed;
+        case ARES_EBADNAME:
+            return Lookup::BadName;
+        default:
+            return Lookup::Failed;
     }
 }
 

@@ -50,15 +50,23 @@ ServerList server_list(const std::string &csv) {
 
 Lookup outcome(DNS_STATUS status) {
     switch (status) {
-        case ERROR_SUCCESS: return Lookup::Found;
-        case DNS_INFO_NO_RECORDS: return Lookup::NoData;
-        case DNS_ERROR_RCODE_NAME_ERROR: return Lookup::NoDomain;
-        case ERROR_TIMEOUT: return Lookup::TimedOut;
-        case DNS_ERROR_RCODE_SERVER_FAILURE: return Lookup::ServerFailed;
-        case DNS_ERROR_RCODE_REFUSED: return Lookup::ServerFailed;
+        case ERROR_SUCCESS:
+            return Lookup::Found;
+        case DNS_INFO_NO_RECORDS:
+            return Lookup::NoData;
+        case DNS_ERROR_RCODE_NAME_ERROR:
+            return Lookup::NoDomain;
+        case ERROR_TIMEOUT:
+            return Lookup::TimedOut;
+        case DNS_ERROR_RCODE_SERVER_FAILURE:
+            return Lookup::ServerFailed;
+        case DNS_ERROR_RCODE_REFUSED:
+            return Lookup::ServerFailed;
         case DNS_ERROR_INVALID_NAME:
-        case DNS_ERROR_RCODE_FORMAT_ERROR: return Lookup::BadName;
-        default: return Lookup::Failed;
+        case DNS_ERROR_RCODE_FORMAT_ERROR:
+            return Lookup::BadName;
+        default:
+            return Lookup::Failed;
     }
 }
 
@@ -134,7 +142,8 @@ Lookup ask_directly(const std::string &name, uint16_t type, const std::string &s
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) return Lookup::Failed;
     Lookup outcome = Lookup::TimedOut;
-    if (::sendto(s, q.data(), static_cast<int>(q.size()), 0, reinterpret_cast<sockaddr *>(&server), sizeof server) > 0) {
+    if (::sendto(s, q.data(), static_cast<int>(q.size()), 0, reinterpret_cast<sockaddr *>(&server), sizeof server) >
+        0) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(s, &readable);
@@ -156,9 +165,8 @@ Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses)
         addresses = {host};
         return Lookup::Found;
     }
-    Lookup found = query(host, DNS_TYPE_A, dns_servers(), [&](const DNS_RECORD &r) {
-        addresses.push_back(dotted(r.Data.A.IpAddress));
-    });
+    Lookup found = query(host, DNS_TYPE_A, dns_servers(),
+                         [&](const DNS_RECORD &r) { addresses.push_back(dotted(r.Data.A.IpAddress)); });
     if (found == Lookup::Found || !network_ready()) return found;
     addresses.clear();
     return system_lookup(host, addresses) == Lookup::Found ? Lookup::Found : found;
@@ -171,9 +179,12 @@ Lookup lookup_ptr(const std::string &address, std::string &name) {
     std::string reverse = std::to_string(b[3]) + "." + std::to_string(b[2]) + "." + std::to_string(b[1]) + "." +
                           std::to_string(b[0]) + ".in-addr.arpa";
     DNS_STATUS raw = 0;
-    Lookup found = query(reverse, DNS_TYPE_PTR, dns_servers(), [&](const DNS_RECORD &r) {
-        if (name.empty() && r.Data.PTR.pNameHost) name = r.Data.PTR.pNameHost;
-    }, &raw);
+    Lookup found = query(
+        reverse, DNS_TYPE_PTR, dns_servers(),
+        [&](const DNS_RECORD &r) {
+            if (name.empty() && r.Data.PTR.pNameHost) name = r.Data.PTR.pNameHost;
+        },
+        &raw);
     if (raw != DNS_ERROR_BAD_PACKET) return found;
     std::vector<MxHost> names;
     found = ask_directly(reverse, DNS_TYPE_PTR, dns_servers(), names);
@@ -184,9 +195,12 @@ Lookup lookup_ptr(const std::string &address, std::string &name) {
 Lookup query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts) {
     std::string servers = server.empty() ? dns_servers() : server;
     DNS_STATUS raw = 0;
-    Lookup found = query(domain, DNS_TYPE_MX, servers, [&](const DNS_RECORD &r) {
-        hosts.push_back({r.Data.MX.pNameExchange ? r.Data.MX.pNameExchange : "", r.Data.MX.wPreference});
-    }, &raw);
+    Lookup found = query(
+        domain, DNS_TYPE_MX, servers,
+        [&](const DNS_RECORD &r) {
+            hosts.push_back({r.Data.MX.pNameExchange ? r.Data.MX.pNameExchange : "", r.Data.MX.wPreference});
+        },
+        &raw);
     return raw == DNS_ERROR_BAD_PACKET ? ask_directly(domain, DNS_TYPE_MX, servers, hosts) : found;
 }
 

@@ -18,9 +18,7 @@ namespace vellor::files {
 
 const char kSeparator = '/';
 
-int compare_nocase(const std::string &a, const std::string &b) {
-    return ::strcasecmp(a.c_str(), b.c_str());
-}
+int compare_nocase(const std::string &a, const std::string &b) { return ::strcasecmp(a.c_str(), b.c_str()); }
 
 namespace {
 
@@ -77,9 +75,7 @@ std::string resolve_nocase(const std::string &path) {
     return out;
 }
 
-bool exists(const std::string &path) {
-    return !path.empty() && (lexists(path) || lexists(resolve_nocase(path)));
-}
+bool exists(const std::string &path) { return !path.empty() && (lexists(path) || lexists(resolve_nocase(path))); }
 
 bool file_size(const std::string &path, int64_t &size) {
     struct stat st;
@@ -145,9 +141,7 @@ int64_t read_at(int fd, void *buf, std::size_t n, int64_t offset) {
 
 bool truncate(int fd, int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
 
-bool remove(const std::string &path) {
-    return !path.empty() && sys::table().unlink(resolve_nocase(path).c_str()) == 0;
-}
+bool remove(const std::string &path) { return !path.empty() && sys::table().unlink(resolve_nocase(path).c_str()) == 0; }
 
 bool read_all(int fd, void *buf, std::size_t n, std::size_t &got) {
     got = 0;

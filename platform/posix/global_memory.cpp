@@ -70,8 +70,10 @@ void *allocate(std::size_t bytes, bool zero, std::size_t &mapped) {
 }
 
 void release(const Block &b) {
-    if (b.mapped) ::munmap(b.data, b.mapped);
-    else std::free(b.data);
+    if (b.mapped)
+        ::munmap(b.data, b.mapped);
+    else
+        std::free(b.data);
 }
 
 // Registers a moveable block under a handle of its own.
@@ -199,7 +201,8 @@ VELLOR_API HGLOBAL GlobalReAlloc(HGLOBAL mem, size_t bytes, uint32_t flags) {
             data = std::realloc(b.data, bytes ? bytes : 1);
             if (!data) return nullptr;
         }
-        if ((flags & GMEM_ZEROINIT) && bytes > b.size) std::memset(static_cast<char *>(data) + b.size, 0, bytes - b.size);
+        if ((flags & GMEM_ZEROINIT) && bytes > b.size)
+            std::memset(static_cast<char *>(data) + b.size, 0, bytes - b.size);
         b.data = data;
         b.size = bytes;
         if (b.moveable) {

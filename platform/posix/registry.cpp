@@ -35,9 +35,7 @@ namespace {
 constexpr const char *kRoot = "HKEY_LOCAL_MACHINE\\";
 
 struct NoCase {
-    bool operator()(const std::string &a, const std::string &b) const {
-        return ::strcasecmp(a.c_str(), b.c_str()) < 0;
-    }
+    bool operator()(const std::string &a, const std::string &b) const { return ::strcasecmp(a.c_str(), b.c_str()) < 0; }
 };
 
 struct Key {
@@ -205,10 +203,16 @@ Key *load_key(const std::string &subKey) {
         std::string name;
         std::vector<uint8_t> data;
         switch (parse_value(lines[i], name, data)) {
-            case Parsed::Value: key->values[name] = data; break;
-            case Parsed::Deleted: key->values.erase(name); break;
-            case Parsed::Skip: break;
-            case Parsed::Bad: return nullptr;
+            case Parsed::Value:
+                key->values[name] = data;
+                break;
+            case Parsed::Deleted:
+                key->values.erase(name);
+                break;
+            case Parsed::Skip:
+                break;
+            case Parsed::Bad:
+                return nullptr;
         }
     }
     return found ? key.release() : nullptr;
@@ -251,7 +255,8 @@ bool same_file(const struct stat &a, const struct stat &b) {
 }
 
 bool settled_before(const timespec &mtime, const timespec &read_at) {
-    long long gap = (static_cast<long long>(read_at.tv_sec) - mtime.tv_sec) * 1'000'000'000LL + (read_at.tv_nsec - mtime.tv_nsec);
+    long long gap =
+        (static_cast<long long>(read_at.tv_sec) - mtime.tv_sec) * 1'000'000'000LL + (read_at.tv_nsec - mtime.tv_nsec);
     return gap > kMarginNs;
 }
 

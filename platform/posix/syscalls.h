@@ -16,7 +16,7 @@ struct Table {
     ssize_t (*recv)(int fd, void *buf, size_t n, int flags);
 };
 
-Table &table();     // the table in use
-void reset_table(); // back to the real calls
+Table &table();      // the table in use
+void reset_table();  // back to the real calls
 
 }  // namespace vellor::sys

@@ -60,7 +60,8 @@ KORVEX_API int32_t KorvexAPI_Close_Socket(TCPLIBRARY_STRUCTURE *, TCPSESSION_STR
     korvex().calls.push_back("Close_Socket");
     return -1;
 }
-KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *, MXQUERY_STRUCTURE *, int32_t *status, const char *, int32_t) {
+KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *, MXQUERY_STRUCTURE *, int32_t *status, const char *,
+                                               int32_t) {
     korvex().calls.push_back("Dns_Get_Mx_Server");
     *status = -1;
     return -1;

@@ -15,14 +15,14 @@ std::vector<std::string> maildir_files(const std::string &dir, bool json);
 
 class CaptureServer {
 public:
-    CaptureServer(const std::string &dir, const char *address = "127.0.0.1", int port = 0,
-                  const std::string &user = "", const std::string &password = "");
+    CaptureServer(const std::string &dir, const char *address = "127.0.0.1", int port = 0, const std::string &user = "",
+                  const std::string &password = "");
     ~CaptureServer() { proc_.stop(); }
     bool ready() const { return ready_; }
     int port() const { return port_; }
-    std::vector<std::string> messages() const;  // stored bodies, in arrival order
+    std::vector<std::string> messages() const;    // stored bodies, in arrival order
     std::vector<std::string> recipients() const;  // the envelope of each, as JSON text
-    int sessions() const;                       // HELO commands seen
+    int sessions() const;                         // HELO commands seen
     int logins(bool success) const;
 
 private:

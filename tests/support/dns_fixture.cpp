@@ -70,8 +70,9 @@ Dnsmasq::Dnsmasq(const std::string &dir, const std::vector<std::string> &lines) 
     // A port can be taken between choosing it and dnsmasq binding it: try again.
     for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
         port_ = free_port_of(SOCK_DGRAM, "127.0.0.1");
-        std::string text = "no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=" +
-                           std::to_string(port_) + "\nlog-queries\nlog-facility=" + log_ + "\n";
+        std::string text =
+            "no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=" + std::to_string(port_) +
+            "\nlog-queries\nlog-facility=" + log_ + "\n";
         for (const auto &l : lines) text += l + "\n";
         write_file(conf, text);
         std::vector<std::string> argv = {"/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground",
@@ -186,14 +187,20 @@ void ScriptedDns::run() {
         std::string q(buf, static_cast<std::size_t>(n));
         std::string r;
         switch (mode_.load()) {
-            case Mode::Silent: answer(q); continue;
+            case Mode::Silent:
+                answer(q);
+                continue;
             case Mode::Garbage: {
                 // A header and question that match, then answers that do not parse.
                 r = answer(q);
                 std::size_t qend = 12;
                 while (qend < r.size() && r[qend] != 0) qend += static_cast<unsigned char>(r[qend]) + 1;
-                r = r.substr(0, 2) + std::string("\x81\x80", 2) + r.substr(4, 2) + std::string("\x00\x05\x00\x00\x00\x00", 6) + r.substr(12, qend + 5 - 12) +
-                    std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37" "garbage", 21);
+                r = r.substr(0, 2) + std::string("\x81\x80", 2) + r.substr(4, 2) +
+                    std::string("\x00\x05\x00\x00\x00\x00", 6) + r.substr(12, qend + 5 - 12) +
+                    std::string(
+                        "\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37"
+                        "garbage",
+                        21);
                 break;
             }
             case Mode::Answer:

@@ -78,7 +78,8 @@ void ScriptPeer::play(int fd) {
                 pending.erase(0, at + end.size());
                 return true;
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd p{fd, POLLIN, 0};
             if (stop_ || left.count() <= 0) return false;
             if (::poll(&p, 1, 50) != 1) continue;
@@ -92,15 +93,20 @@ void ScriptPeer::play(int fd) {
     };
     for (const auto &s : script_.steps) {
         switch (s.kind) {
-            case Script::Say: ::send(fd, s.text.data(), s.text.size(), MSG_NOSIGNAL); break;
+            case Script::Say:
+                ::send(fd, s.text.data(), s.text.size(), MSG_NOSIGNAL);
+                break;
             case Script::Line:
                 if (!read_until("\r\n")) return;
                 break;
             case Script::Data:
                 if (!read_until("\r\n.\r\n")) return;
                 break;
-            case Script::Pause: std::this_thread::sleep_for(std::chrono::milliseconds(s.ms)); break;
-            case Script::Close: return;
+            case Script::Pause:
+                std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
+                break;
+            case Script::Close:
+                return;
         }
     }
     // Collect whatever else the client sends until it closes (bounded).

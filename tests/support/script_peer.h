@@ -16,8 +16,8 @@ namespace testenv {
 class Script {
 public:
     Script &say(const std::string &text) { return add(Say, text); }
-    Script &line() { return add(Line, ""); }         // one command up to CR LF
-    Script &data() { return add(Data, ""); }         // up to "\r\n.\r\n"
+    Script &line() { return add(Line, ""); }  // one command up to CR LF
+    Script &data() { return add(Data, ""); }  // up to "\r\n.\r\n"
     Script &pause(int ms) { return add(Pause, "", ms); }
     Script &close() { return add(Close, ""); }
     // Greeting, then one reply per command: the common case.

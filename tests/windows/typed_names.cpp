@@ -8,4 +8,6 @@ void __stdcall VellorAPI_Library_Version(char *version, char *build, unsigned lo
 void __stdcall VellorAPI_Get_Build_Date(char *date) {}
 void __stdcall VELLOR_Resolve_MX_Hostnames_To_Ipaddresses(MXQUERY_STRUCTURE *mxResult, VALIDMXIPS *validIPs) {}
 int __stdcall VELLOR_resolve_mx_domain(const char *domain, const char *dnsServer, VALIDMXIPS *validIPs, int reserved,
-                                       int resolveAddresses) { return 0; }
+                                       int resolveAddresses) {
+    return 0;
+}

@@ -182,11 +182,12 @@ TEST_P(Envelopes, FillTheRequest) {
     if (req.hRecipients) ::GlobalFree(req.hRecipients);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Envelopes, ::testing::Values(
-    EnvelopeRow{"MAIL FROM: <s@x.test>\r\nRCPT TO: <r@y.test>\r\n", 0, "s@x.test", 1, "r@y.test"},
-    EnvelopeRow{"MAIL FROM: <s@x.test>\r\nRCPT TO: <a@y.test>\r\nRCPT TO: <b@z.test>\r\n", 0, "s@x.test", 2,
-                "a@y.test b@z.test"},
-    EnvelopeRow{"RCPT TO: <a@y.test>\r\n", -1, "", 1, "a@y.test"}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Envelopes,
+    ::testing::Values(EnvelopeRow{"MAIL FROM: <s@x.test>\r\nRCPT TO: <r@y.test>\r\n", 0, "s@x.test", 1, "r@y.test"},
+                      EnvelopeRow{"MAIL FROM: <s@x.test>\r\nRCPT TO: <a@y.test>\r\nRCPT TO: <b@z.test>\r\n", 0,
+                                  "s@x.test", 2, "a@y.test b@z.test"},
+                      EnvelopeRow{"RCPT TO: <a@y.test>\r\n", -1, "", 1, "a@y.test"}));
 
 // The reply reader, the same bytes as on Linux.
 struct ReplyRow {
@@ -207,10 +208,10 @@ TEST_P(Replies, AssembleAcrossPieces) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Replies, ::testing::Values(
-    ReplyRow{{"250 ok\r\n"}, true, "250 ok\r\n"},
-    ReplyRow{{"250-a\r\n25", "0 b\r\n"}, true, "250-a\r\n250 b\r\n"},
-    ReplyRow{{"354 go"}, false, ""}));
+INSTANTIATE_TEST_SUITE_P(Rows, Replies,
+                         ::testing::Values(ReplyRow{{"250 ok\r\n"}, true, "250 ok\r\n"},
+                                           ReplyRow{{"250-a\r\n25", "0 b\r\n"}, true, "250-a\r\n250 b\r\n"},
+                                           ReplyRow{{"354 go"}, false, ""}));
 
 // Error texts at the edges of the table.
 struct ErrorRow {
@@ -227,17 +228,20 @@ TEST_P(ErrorTexts, Match) {
     EXPECT_STREQ(req.szErrorText, GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ErrorTexts, ::testing::Values(
-    ErrorRow{900, "VellorAPI - Unknown error code - please report to developers"},
-    ErrorRow{901, "VellorAPI - Server refused HELO protocol greeting, possibly no sender's domain name provided."},
-    ErrorRow{917, "VellorAPI - Authentication details (AUTH LOGIN) refused by server"},
-    ErrorRow{918, "VellorAPI - Unknown error code - please report to developers"}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ErrorTexts,
+    ::testing::Values(
+        ErrorRow{900, "VellorAPI - Unknown error code - please report to developers"},
+        ErrorRow{901, "VellorAPI - Server refused HELO protocol greeting, possibly no sender's domain name provided."},
+        ErrorRow{917, "VellorAPI - Authentication details (AUTH LOGIN) refused by server"},
+        ErrorRow{918, "VellorAPI - Unknown error code - please report to developers"}));
 
 TEST(Exports, VersionThroughThePlainName) {
     HMODULE dll = ::LoadLibraryA("vellorapi.dll");
     ASSERT_NE(dll, nullptr);
     using Version = void(__stdcall *)(char *, char *, DWORD *);
-    auto version = reinterpret_cast<Version>(reinterpret_cast<void *>(::GetProcAddress(dll, "VellorAPI_Library_Version")));
+    auto version =
+        reinterpret_cast<Version>(reinterpret_cast<void *>(::GetProcAddress(dll, "VellorAPI_Library_Version")));
     ASSERT_NE(version, nullptr);
     char v[24] = {}, b[12] = {};
     DWORD rev = 0;
