@@ -2,12 +2,15 @@
 // Exit status by sysexits (see exit_codes.h): 0 on success, 64 for a wrong
 // command line; on failure the library's own error text on standard error.
 #include <cstdio>
+#include <exception>
 #include <map>
 
 #include "commands.h"
 #include "exit_codes.h"
 
-int main(int argc, char **argv) {
+namespace {
+
+int run(int argc, char **argv) {
     CLI::App app{"vellor - send mail and look up mail exchangers with libvellorapi"};
     app.require_subcommand(1);
     std::map<CLI::App *, cli::Action> actions;
@@ -30,4 +33,19 @@ int main(int argc, char **argv) {
     for (auto &[sub, action] : actions)
         if (sub->parsed()) return action();
     return cli::kExitUsage;
+}
+
+}  // namespace
+
+// Anything thrown (memory exhausted, say) ends the tool with EX_SOFTWARE and
+// a line saying so, never with an uncaught exception.
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vellor: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "vellor: internal error\n");
+    }
+    return cli::kExitSoftware;
 }

@@ -32,7 +32,7 @@ namespace vellor::smtp {
 
 namespace {
 constexpr std::size_t kFileBlock = 1 << 20;
-constexpr uint64_t kKeptWhole = 64 * 1024;  // a file up to this size is read once and sent from memory
+constexpr uint64_t kKeptWhole = uint64_t{64} * 1024;  // a file up to this size is read once and sent from memory
 }  // namespace
 
 bool check_message_source(Transaction &t) {

@@ -29,7 +29,7 @@ constexpr std::size_t kMaxText = kLineBuffer - 1 - kStampAndEnd;
 constexpr long long kMiB = 1048576;
 
 std::atomic<int> g_counter{0};
-constexpr std::size_t kHeld = 64 * 1024;
+constexpr std::size_t kHeld = std::size_t{64} * 1024;
 
 struct Held {
     int depth = 0;
@@ -77,7 +77,7 @@ std::string log_file_path() {
 
 namespace {
 
-constexpr std::size_t kTrimChunk = 64 * 1024;
+constexpr std::size_t kTrimChunk = std::size_t{64} * 1024;
 
 // The offset just past the first line end at or after `from` (whole lines
 // are kept), or -1.

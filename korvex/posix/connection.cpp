@@ -62,7 +62,7 @@ int connect_one(const std::string &address, uint16_t port, int timeout) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    timeval tv{timeout / 1000, (timeout % 1000) * 1000};
+    timeval tv{timeout / 1000, static_cast<suseconds_t>(timeout % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     return fd;
