@@ -11,6 +11,14 @@ struct EncodedLogin {
     std::string user, password;
 };
 
+// The login data of one send call: encoded once per call, the caller's own
+// texts kept for AUTH PLAIN.
+struct LoginState {
+    bool encoded = false;
+    std::string plain_user, plain_password;
+    std::string encoded_user, encoded_password;
+};
+
 // An empty user name clears both fields and gives nothing to send.
 EncodedLogin SMTP_Encode_Auth_Data(char *user /* [128] */, char *password /* [128] */);
 std::string base64_line(const unsigned char *data, std::size_t n);

@@ -15,13 +15,13 @@ namespace vellor::smtp {
 
 void encode_login_data(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (t.call.auth_encoded || empty(r->szAuthUser) || empty(r->szAuthPassword)) return;
-    t.call.plain_user = fs(r->szAuthUser);
-    t.call.plain_password = fs(r->szAuthPassword);
+    if (t.call.login.encoded || empty(r->szAuthUser) || empty(r->szAuthPassword)) return;
+    t.call.login.plain_user = fs(r->szAuthUser);
+    t.call.login.plain_password = fs(r->szAuthPassword);
     EncodedLogin encoded = SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
-    t.call.encoded_user = encoded.user;
-    t.call.encoded_password = encoded.password;
-    t.call.auth_encoded = true;
+    t.call.login.encoded_user = encoded.user;
+    t.call.login.encoded_password = encoded.password;
+    t.call.login.encoded = true;
     t.call.status_then_log(921, 0, t.call.prefixed("Authentication data received and encoded"));
 }
 
@@ -50,8 +50,8 @@ void login_relay(Transaction &t) {
         if (got <= 0 || !offer(t, "PLAIN", got)) return;  // no login, no failure
         plain = true;
     }
-    std::string user = plain ? t.call.plain_user : t.call.encoded_user;
-    std::string password = plain ? t.call.plain_password : t.call.encoded_password;
+    std::string user = plain ? t.call.login.plain_user : t.call.login.encoded_user;
+    std::string password = plain ? t.call.login.plain_password : t.call.login.encoded_password;
     t.x.mark_secret();
     t.x.command("%s\r\n", user.c_str());
     t.x.read_reply();
@@ -73,14 +73,14 @@ void login_batch(Transaction &t) {
     t.x.read_reply();
     if (!t.x.begins("334")) return;
     t.x.mark_secret();
-    t.x.command("%s\r\n", t.call.encoded_user.c_str());
+    t.x.command("%s\r\n", t.call.login.encoded_user.c_str());
     t.x.read_reply();
     if (!t.x.begins("334")) {
         t.fail(917, "Authentication user name was refused by server...");
         return;
     }
     t.x.mark_secret();
-    t.x.command("%s\r\n", t.call.encoded_password.c_str());
+    t.x.command("%s\r\n", t.call.login.encoded_password.c_str());
     t.x.read_reply();
     if (t.x.begins("535"))
         t.fail(917, "Authentication password was refused by server...");

@@ -11,7 +11,7 @@
 
 #include "smtp/exchange.h"
 #include "support/options.h"
-#include "support/report.h"
+#include "smtp/call.h"
 
 namespace vellor {
 

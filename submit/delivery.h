@@ -4,22 +4,22 @@
 #pragma once
 #include <string>
 
-#include "support/report.h"
+#include "smtp/call.h"
 
 namespace vellor {
 
 int Send_Queued_Messages(Call &call, int connectFlag);
 
 // Through a relay server.
-int relay_envelope_directory(Call &call);  // row 2
-int relay_send(Call &call);                // row 3
+int relay_envelope_directory(Call &call);  // a directory of messages with envelopes
+int relay_send(Call &call);                // one message, or a directory without envelopes
 
 // Straight to the recipients' mail exchangers.
 void mx_opening(Call &call);
-int mx_recipient_list(Call &call);    // row 4
-int mx_single_recipient(Call &call);  // row 5
-int mx_single_from_list(Call &call);  // row 6
-int mx_envelope(Call &call);          // row 7
+int mx_recipient_list(Call &call);    // each recipient of a list over its own connection
+int mx_single_recipient(Call &call);  // szRecipient, its domain's exchangers in turn
+int mx_single_from_list(Call &call);  // the one recipient of a list
+int mx_envelope(Call &call);          // sender and recipients from envelope files
 
 // The delivery procedure a checked request gets: the first of these whose
 // condition holds, decided from the request alone (delivery_route.cpp).

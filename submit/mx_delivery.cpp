@@ -1,14 +1,14 @@
 // Delivery straight to the recipients' mail exchangers (no relay server):
 // (with several recipients a message file is removed only after every one of
 // them accepted it, and the call fails when any did not)
-//  row 4 - a recipient list, one recipient and one connection after another,
-//          each domain looked up as a host name;
-//  row 5 - a single recipient, its domain's MX addresses tried in turn;
-//  row 6 - a single recipient taken from a list of one.
-// Envelope delivery (row 7) is in mx_envelope_delivery.cpp.
+//  a recipient list - one recipient and one connection after another, each
+//                     domain looked up as a host name;
+//  a single recipient - its domain's MX addresses tried in turn;
+//  the one recipient of a list of one - the same.
+// Envelope delivery is in mx_envelope_delivery.cpp.
 // Decisions of this library: a single recipient without '@' has an empty
-// domain, so its lookup fails with the usual reports; the list text copied by
-// row 6 is cut to the address between '<' and '>' when it holds both.
+// domain, so its lookup fails with the usual reports; the text of a list of
+// one is cut to the address between '<' and '>' when it holds both.
 #include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
@@ -22,7 +22,7 @@ namespace {
 
 enum class CloseAfterSend { Yes, No };
 
-// The MX address loop of rows 5 and 6: true when an address took the message.
+// The MX address loop of a single recipient: true when an address took the message.
 bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
     SMTPSEND_STRUCTURE *r = c.req;
     int count = std::min<int>(r->nMxIPAddresses, 8);

@@ -35,19 +35,19 @@ bool resolve_domain(Call &c, const char *abort_line) {
     return false;
 }
 
-void report_size(Call &c, const std::string &num) {
+void report_size(const Reporter &c, const std::string &num) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.pair(921, 0,
            num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r), fs(r->szSender).c_str(),
                         fs(r->szRecipient).c_str()));
 }
 
-void report_connected(Call &c, const std::string &num) {
+void report_connected(const Reporter &c, const std::string &num) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.pair(921, 0, num + format("Connected to [ %s - %s ]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
 }
 
-// Reports a failed connection of rows 4 and 7; stores 907.
+// Reports a failed connection of a list or envelope delivery; stores 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     SMTPSEND_STRUCTURE *r = c.req;
     r->nWinsockError = c.session->nLastError;

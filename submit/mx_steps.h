@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "support/report.h"
+#include "smtp/call.h"
 
 namespace vellor {
 
@@ -15,8 +15,8 @@ std::string connect_target(SMTPSEND_STRUCTURE *r);
 // reports (906 stored), abort_line being the second log line.
 bool resolve_domain(Call &c, const char *abort_line);
 // "[n] - " prefixed (num may be empty) size and connection reports.
-void report_size(Call &c, const std::string &num);
-void report_connected(Call &c, const std::string &num);
+void report_size(const Reporter &c, const std::string &num);
+void report_connected(const Reporter &c, const std::string &num);
 // Reports a failed connection; stores nWinsockError and 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed);
 

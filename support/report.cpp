@@ -6,22 +6,22 @@
 
 namespace vellor {
 
-void Call::log(const std::string &line) const { Write_Log(line); }
+void Reporter::log(const std::string &line) const { Write_Log(line); }
 
-void Call::status(int st, int code, const std::string &text) const { Report_Status(req, st, text, code, cb); }
+void Reporter::status(int st, int code, const std::string &text) const { Report_Status(req, st, text, code, cb); }
 
-void Call::pair(int st, int code, const std::string &text) const {
+void Reporter::pair(int st, int code, const std::string &text) const {
     log(prefixed(text));
     status(st, code, text);
 }
 
-void Call::both(int st, int code, const std::string &text) const {
+void Reporter::both(int st, int code, const std::string &text) const {
     std::string line = prefixed(text);
     log(line);
     status(st, code, line);
 }
 
-void Call::status_then_log(int st, int code, const std::string &line) const {
+void Reporter::status_then_log(int st, int code, const std::string &line) const {
     status(st, code, line);
     log(line);
 }

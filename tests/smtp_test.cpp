@@ -89,7 +89,7 @@ TEST_F(Smtp, TranscriptOptionShowsTheDialogueWithTheLoginMasked) {
         env.registry(on ? "\"Transcript\"=dword:00000001\r\n" : "");
         std::strcpy(req.szAuthUser, "alice");
         std::strcpy(req.szAuthPassword, "secret");
-        call.auth_encoded = false;
+        call.login.encoded = false;
         reports().clear();
         ScriptPeer peer(
             Script::replies("220 hi\r\n", {"250 hello\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",

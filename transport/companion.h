@@ -15,6 +15,12 @@ TCPLIBRARY_STRUCTURE *send_block();
 // 60000), which also bounds a whole MX resolution.
 int timeout_ms();
 
+// The companion's block and connection record of one send.
+struct Link {
+    TCPLIBRARY_STRUCTURE *block = nullptr;
+    TCPSESSION_STRUCTURE *session = nullptr;
+};
+
 // Session helpers.
 void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port);
 std::string host_address(const TCPSESSION_STRUCTURE *s);

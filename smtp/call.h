@@ -1,0 +1,27 @@
+// One send call's context as the session and the delivery procedures see
+// it: the reports (support/report.h), the companion's block and connection
+// (transport/companion.h), the login state (smtp/auth_encode.h), and what a
+// delivery to several recipients asks of the session.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "smtp/auth_encode.h"
+#include "support/report.h"
+#include "transport/companion.h"
+
+namespace vellor {
+
+struct Call : Reporter, transport::Link {
+    LoginState login;
+
+    // While set, a message file accepted by the server is listed here
+    // instead of removed: the delivery removes it once every recipient it
+    // was meant for has accepted it.
+    std::vector<std::string> *held_files = nullptr;
+
+    // The connection's server offered PIPELINING in its EHLO reply.
+    bool peer_pipelines = false;
+};
+
+}  // namespace vellor
