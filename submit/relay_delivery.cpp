@@ -7,6 +7,7 @@
 #include "platform/file_search.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -66,16 +67,9 @@ int relay_envelope_directory(Call &c) {
     if (!empty(r->szServer) && empty(r->szServerIP)) {
         std::string server = fs(r->szServer);
         c.pair(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
-        std::string address;
-        if (!transport::resolve_host(c.block, c.session, server, address)) {
-            c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
-            c.log(c.prefixed("Unable to send message..."));
-            c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", server.c_str()));
-            r->nErrorCode = 906;
-            return -1;
-        }
-        set_field(r->szServerIP, address);
-        c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
+        if (!resolve_domain(c, "Unable to send message...")) return -1;  // the MX path's lookup step
+        c.pair(921, 0,
+               format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
     }
     set_field(c.session->szHostAddress, fs(r->szServerIP));
     int first = 1, seen = 0;
