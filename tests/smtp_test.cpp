@@ -83,95 +83,6 @@ TEST_F(Smtp, HeloFallbackDomainsAfter501) {
     EXPECT_EQ(req.nErrorCode, 902);
 }
 
-TEST_F(Smtp, TranscriptOptionShowsTheDialogueWithTheLoginMasked) {
-    for (bool on : {true, false}) {
-        SCOPED_TRACE(on);
-        env.registry(on ? "\"Transcript\"=dword:00000001\r\n" : "");
-        std::strcpy(req.szAuthUser, "alice");
-        std::strcpy(req.szAuthPassword, "secret");
-        call.login.encoded = false;
-        reports().clear();
-        ScriptPeer peer(
-            Script::replies("220 hi\r\n", {"250 hello\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
-                                           "235 ok\r\n", "250 ok\r\n", "250-one\r\n250 two\r\n", "354 go\r\n"})
-                .data()
-                .say("250 queued\r\n"));
-        EXPECT_EQ(deliver(peer), 0);
-        std::vector<std::pair<int, std::string>> lines;
-        for (const auto &r : reports())
-            if (r.status == VELLOR_STATUS_DIALOGUE) lines.push_back({r.code, r.text});
-        const std::vector<std::pair<int, std::string>> expected = {{220, "220 hi\r\n"},
-                                                                   {0, "HELO origin.test"},
-                                                                   {250, "250 hello\r\n"},
-                                                                   {0, "AUTH LOGIN"},
-                                                                   {334, "334 VXNlcm5hbWU6\r\n"},
-                                                                   {0, "****"},
-                                                                   {334, "334 UGFzc3dvcmQ6\r\n"},
-                                                                   {0, "****"},
-                                                                   {235, "235 ok\r\n"},
-                                                                   {0, "MAIL FROM: <sender@origin.test>"},
-                                                                   {250, "250 ok\r\n"},
-                                                                   {0, "RCPT TO: <rcpt@dest.test>"},
-                                                                   {250, "250-one\r\n250 two\r\n"},
-                                                                   {0, "DATA"},
-                                                                   {354, "354 go\r\n"},
-                                                                   {0, "."},
-                                                                   {250, "250 queued\r\n"},
-                                                                   {0, "QUIT"}};
-        EXPECT_EQ(lines, on ? expected : decltype(lines){});
-    }
-}
-
-struct PipelineRow {
-    const char *name;
-    Script script;
-    int rc;
-    std::string transcript;
-};
-
-TEST_F(Smtp, PipeliningOptionSendsTheEnvelopeInOneWrite) {
-    env.registry("\"Pipelining\"=dword:00000001\r\n");
-    const std::string ehlo = "EHLO origin.test\r\n";
-    const std::string envelope = "MAIL FROM: <sender@origin.test>\r\nRCPT TO: <rcpt@dest.test>\r\nDATA\r\n";
-    auto offer = [](const char *extensions) { return Script().say("220 hi\r\n").line().say(extensions); };
-    PipelineRow rows[] = {
-        // The peer reads all three commands before it answers: a client that
-        // waited for the MAIL reply would never get one.
-        {"offered",
-         offer("250-hi\r\n250 PIPELINING\r\n")
-             .line()
-             .line()
-             .line()
-             .say("250 ok\r\n250 ok\r\n354 go\r\n")
-             .data()
-             .say("250 queued\r\n")
-             .line(),
-         0, ehlo + envelope + kBody + "\r\n.\r\nQUIT\r\n"},
-        {"recipient refused, DATA answered 354: no end of data",
-         offer("250-hi\r\n250 PIPELINING\r\n").line().line().line().say("250 ok\r\n550 no\r\n354 go\r\n").pause(300),
-         -1, ehlo + envelope},
-        {"not offered: lockstep",
-         Script::replies("220 hi\r\n", {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
-             .data()
-             .say("250 queued\r\n")
-             .line(),
-         0, ehlo + envelope + kBody + "\r\n.\r\nQUIT\r\n"},
-        {"EHLO refused: HELO",
-         Script::replies("220 hi\r\n", {"500 what\r\n", "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
-             .data()
-             .say("250 queued\r\n")
-             .line(),
-         0, ehlo + kHappy},
-    };
-    for (auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        call.peer_pipelines = false;
-        ScriptPeer peer(row.script);
-        EXPECT_EQ(deliver(peer), row.rc);
-        EXPECT_EQ(peer.transcript(), row.transcript);
-    }
-}
-
 TEST_F(Smtp, PasswordRefusedFailsABatch) {
     std::strcpy(req.szAuthUser, "alice");
     std::strcpy(req.szAuthPassword, "secret");
@@ -412,35 +323,6 @@ TEST_F(Smtp, BodyFromGlobalMemoryUpToItsFirstNul) {
 }
 
 // ---- misbehaving servers ----------------------------------------------------------
-
-TEST_F(Smtp, MisbehavingServersFailCleanly) {
-    ::setenv("KORVEXAPI_TIMEOUT_MS", "400", 1);
-    struct Case {
-        const char *name;
-        Script script;
-        int code;
-    } cases[] = {
-        {"silent", Script().pause(3000), 901},
-        {"garbage", Script::replies("\x01\x02garbage\r\n", {"\xff\xfe\r\n"}), 901},
-        {"nul bytes",
-         Script::replies(std::string("220\0hi\r\n", 8), {std::string("250\0\0\r\n", 7), std::string("\0\0\0", 3)}),
-         902},
-        {"ten megabytes without line end", Script().say(std::string(10 << 20, 'g')), 901},
-        {"closes after greeting", Script().say("220 hi\r\n").close(), 901},
-        {"closes after MAIL", Script::replies("220 hi\r\n", {"250 hello\r\n"}).line().close(), 902},
-        {"closes in the body",
-         Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"}).close(), 904},
-    };
-    for (auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        req.nErrorCode = 0;
-        ScriptPeer peer(c.script);
-        auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(deliver(peer), -1);
-        EXPECT_EQ(req.nErrorCode, c.code);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    }
-}
 
 // ---- login data encoding -------------------------------------------------------------
 

@@ -14,18 +14,19 @@
 //   fifo NAME                                    (a FIFO where a message file could be)
 //   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
+//        | flood N (N bytes without a line end)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
 //   send                                         (another send on the same record; the
 //                                                  expectations after it check that one)
 //   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
-//   expect report-has 920 910 part of a text | no-report-has ... | report-count N
+//   expect report-has 920 910 part of a text | no-report-has ... | report-count N | no-status 927
 //   expect list TEXT (the recipient list's text) | no-list (none left)
 //   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
 //                            it waits for the server's last connection, so it comes last)
 //   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
 //
-// Values take \r \n \t \\ escapes; {dir} is the case's folder, {port} the servers' port.
+// Values take \r \n \t \\ \xHH escapes; {dir} is the case's folder, {port} the servers' port.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -63,6 +64,11 @@ std::string unescape(const std::string &s) {
             continue;
         }
         char c = s[++i];
+        if (c == 'x' && i + 2 < s.size()) {  // \xHH, one byte
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+            continue;
+        }
         out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
     }
     return out;
@@ -157,6 +163,8 @@ void add_peer_step(Script &s, int &connections, const std::string &rest) {
         s.close();
     else if (word == "pause")
         s.pause(std::stoi(arg));
+    else if (word == "flood")  // bytes without a line end
+        s.say(std::string(std::stoul(arg), 'g'));
     else if (word == "connections")
         connections = std::stoi(arg);
     else if (word == "replies") {  // one command read, then its reply, for each
@@ -252,7 +260,7 @@ void check(const Outcome &run, const std::string &rest) {
         std::stringstream in(arg);
         Report want{};
         in >> want.status >> want.code;
-        std::getline(in >> std::ws, want.text);
+        std::getline(in >> std::ws, want.text, '\0');  // the rest, line ends included
         bool part = base.find("-has") != std::string::npos;
         bool found = std::any_of(reports().begin(), reports().end(), [&](const Report &r) {
             return r.status == want.status && r.code == want.code &&
@@ -276,6 +284,9 @@ void check(const Outcome &run, const std::string &rest) {
         EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
     else if (base == "dns-queries")
         EXPECT_EQ(run.dns.queries(words(arg).at(0)), std::stoi(words(arg).at(1)));
+    else if (base == "no-status")
+        EXPECT_TRUE(std::none_of(reports().begin(), reports().end(),
+                                 [&](const Report &r) { return r.status == std::stoi(arg); }));
     else
         ADD_FAILURE() << "unknown expectation " << kind;
 }
