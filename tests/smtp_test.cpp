@@ -103,59 +103,6 @@ TEST_F(Smtp, ListModeWithNoRecipientsSendsNoRcpt) {
     EXPECT_EQ(peer.transcript().substr(0, 57), "HELO origin.test\r\nMAIL FROM: <sender@origin.test>\r\nDATA\r\n");
 }
 
-TEST_F(Smtp, DataRefusedAThousandTimes) {
-    std::string many;
-    for (int i = 0; i < 1000; ++i) many += "503 " + std::string(507, 'x') + "\r\n";
-    ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", many}));
-    EXPECT_EQ(deliver(peer), -1);
-    EXPECT_EQ(req.nErrorCode, 904);
-    EXPECT_TRUE(reported(920, "VellorAPI [App] - [1] - Server refused to accept data...", 904));
-}
-
-TEST_F(Smtp, TricklingServerIsBoundedByOneTimeOut) {
-    // A line every 50 ms and never 354: the DATA wait ends at one time-out
-    // (here 1 s), not after 1,000 replies.
-    ::setenv("KORVEXAPI_TIMEOUT_MS", "1000", 1);
-    Script s = Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"});
-    s.line();
-    for (int i = 0; i < 60; ++i) s.say("220 still here\r\n").pause(50);
-    ScriptPeer peer(s);
-    EXPECT_EQ(deliver(peer), -1);
-    EXPECT_EQ(req.nErrorCode, 904);  // gave up waiting; a wait to the peer's close would leave no code
-}
-
-struct EdgeRow {
-    const char *name;
-    Script script;
-    int rc;
-    int code;
-};
-
-TEST_F(Smtp, EdgesOfTheReplyJudgments) {
-    Script thousand = Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"});
-    thousand.line();
-    for (int i = 0; i < 1000; ++i) thousand.say("220 wait\r\n");
-    thousand.say("354 go\r\n").data().say("250 queued\r\n").line();
-    EdgeRow rows[] = {
-        // "250" in the last three of the 511 bytes judged.
-        {"HELO reply with 250 at its 509th byte",
-         Script::replies("220 hi\r\n",
-                         {"220 " + std::string(504, 'x') + "250\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"})
-             .data()
-             .say("250 queued\r\n")
-             .line(),
-         0, 0},
-        {"DATA waits through 1,000 other replies, no more", thousand, -1, 904},
-    };
-    for (auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        req.nErrorCode = 0;
-        ScriptPeer peer(row.script);
-        EXPECT_EQ(deliver(peer), row.rc);
-        EXPECT_EQ(req.nErrorCode, row.code);
-    }
-}
-
 TEST_F(Smtp, BatchSecondMessageStartsAtMailFrom) {
     Script s = smtp_accepting(1, false);
     s.line().say("250 ok\r\n").line().say("250 ok\r\n").line().say("354 go\r\n").data().say("250 queued\r\n");
@@ -307,22 +254,6 @@ TEST_F(Smtp, HundredBlocksNeverReportOne) {
     EXPECT_EQ(percents.front(), "2");
     EXPECT_EQ(percents.back(), "100");
 }
-
-TEST_F(Smtp, BodyFromGlobalMemoryUpToItsFirstNul) {
-    std::string block("first part\r\nsecond\0hidden", 25);
-    HGLOBAL h = GlobalAlloc(GHND, block.size());
-    std::memcpy(GlobalLock(h), block.data(), block.size());
-    GlobalUnlock(h);
-    req.hMessage = h;
-    req.szMessageFile[0] = 0;
-    ScriptPeer peer(smtp_accepting());
-    EXPECT_EQ(deliver(peer), 0);
-    EXPECT_NE(peer.transcript().find("DATA\r\nfirst part\r\nsecond\r\n.\r\n"), std::string::npos);
-    EXPECT_EQ(GlobalFlags(h), 0u);  // unlocked, not freed
-    GlobalFree(h);
-}
-
-// ---- misbehaving servers ----------------------------------------------------------
 
 // ---- login data encoding -------------------------------------------------------------
 

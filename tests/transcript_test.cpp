@@ -14,19 +14,19 @@
 //   fifo NAME                                    (a FIFO where a message file could be)
 //   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
-//        | flood N (N bytes without a line end)
+//        | flood N (N bytes without a line end) | repeat N STEP | trickle MS TEXT (then a pause)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
 //   send                                         (another send on the same record; the
 //                                                  expectations after it check that one)
 //   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
 //   expect report-has 920 910 part of a text | no-report-has ... | report-count N | no-status 927
-//   expect list TEXT (the recipient list's text) | no-list (none left)
+//   expect list TEXT (the recipient list's text) | no-list (none left) | message-unlocked
 //   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
 //                            it waits for the server's last connection, so it comes last)
 //   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
 //
-// Values take \r \n \t \\ \xHH escapes; {dir} is the case's folder, {port} the servers' port.
+// Values take \r \n \t \\ \xHH escapes and {N*c} (N times c); {dir} is the case's folder, {port} the servers' port.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -59,6 +59,13 @@ void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name;
 std::string unescape(const std::string &s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
+        std::size_t star = s.find('*', i), close = s.find('}', i);
+        if (s[i] == '{' && star != std::string::npos && close == star + 2 && star > i + 1 &&
+            s.find_first_not_of("0123456789", i + 1) == star) {  // {N*c}: N times the character c
+            out.append(std::stoul(s.substr(i + 1, star - i - 1)), s[star + 1]);
+            i = close;
+            continue;
+        }
         if (s[i] != '\\' || i + 1 == s.size()) {
             out += s[i];
             continue;
@@ -153,7 +160,13 @@ std::string get_field(const SMTPSEND_STRUCTURE &r, const std::string &name) {
 void add_peer_step(Script &s, int &connections, const std::string &rest) {
     std::string word = rest.substr(0, rest.find(' '));
     std::string arg = rest.size() > word.size() ? rest.substr(word.size() + 1) : "";
-    if (word == "say")
+    if (word == "repeat") {  // repeat N STEP: the step N times
+        std::size_t sp = arg.find(' ');
+        for (int i = std::stoi(arg.substr(0, sp)); i > 0; --i) add_peer_step(s, connections, arg.substr(sp + 1));
+    } else if (word == "trickle") {  // trickle MS TEXT: the text, then a pause
+        std::size_t sp = arg.find(' ');
+        s.say(unescape(arg.substr(sp + 1))).pause(std::stoi(arg.substr(0, sp)));
+    } else if (word == "say")
         s.say(unescape(arg));
     else if (word == "line")
         s.line();
@@ -272,6 +285,8 @@ void check(const Outcome &run, const std::string &rest) {
         EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
     } else if (base == "list")
         EXPECT_EQ(list_text(run.req.hRecipients), arg);
+    else if (base == "message-unlocked")  // the message block left as the caller gave it
+        EXPECT_EQ(GlobalFlags(run.req.hMessage), 0u);
     else if (base == "no-list")
         EXPECT_EQ(run.req.hRecipients, nullptr);
     else if (base == "report-count")
