@@ -1,12 +1,4 @@
-# Cross build for 64-bit Windows with Debian's mingw-w64 (POSIX threads
-# model, so std::mutex and std::thread are available).
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows (the build the tests run under wine64).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(VELLOR_DLLTOOL x86_64-w64-mingw32-dlltool)
+set(VELLOR_MINGW x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
