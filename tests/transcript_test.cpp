@@ -26,7 +26,10 @@
 //                            it waits for the server's last connection, so it comes last)
 //   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
 //
-// Values take \r \n \t \\ \xHH escapes and {N*c} (N times c); {dir} is the case's folder, {port} the servers' port.
+//   timeout MS                                   (the companion's time-out; 3000 otherwise)
+//
+// Values take \r \n \t \\ \xHH escapes and {N*c} (N times c); {dir} is
+// the case's folder, {port} the servers' port.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/stat.h>
