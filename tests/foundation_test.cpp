@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <regex>
@@ -60,6 +61,16 @@ TEST(GlobalMemory, ReAllocKeepsContentsAndHandle) {
     EXPECT_EQ(h2, h);
     EXPECT_EQ(GlobalSize(h), 4096u);
     EXPECT_STREQ(static_cast<char *>(GlobalLock(h)), "abc");
+    GlobalUnlock(h);
+    // Growing with GMEM_ZEROINIT zeroes what was added, even in memory that
+    // held something before (a freed block of the same size, filled first).
+    HGLOBAL used = GlobalAlloc(GMEM_FIXED, 65536);
+    std::memset(used, 0xAB, 65536);
+    GlobalFree(used);
+    GlobalReAlloc(h, 65536, GMEM_MOVEABLE | GMEM_ZEROINIT);
+    const auto *p = static_cast<const unsigned char *>(GlobalLock(h));
+    EXPECT_STREQ(reinterpret_cast<const char *>(p), "abc");
+    EXPECT_EQ(std::count(p + 4, p + 65536, 0), 65532);
     GlobalUnlock(h);
     GlobalFree(h);
 }
