@@ -378,6 +378,11 @@ const std::string kSecond = std::string(
     "alt\x02"
     "mx\x00",
     22);
+// A second answer whose owner name points at a name that itself ends in a pointer.
+const std::string kTwoJumps = std::string(
+    "\xc0\x27\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\x08\x00\x05\x03"
+    "alt\xc0\x0c",
+    20);
 const std::string kLoop = std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\x04\x00\x0a\xc0\x27", 16);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -385,6 +390,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AnswerRow{"compressed", kMxAt12, 1, 0x8180, korvex::Lookup::Found, "10 mail.mx.test"},
                       AnswerRow{"answer order kept", kMxAt12 + kSecond, 2, 0x8180, korvex::Lookup::Found,
                                 "10 mail.mx.test;5 alt.mx"},
+                      AnswerRow{"a name through two pointers", kMxAt12 + kTwoJumps, 2, 0x8180, korvex::Lookup::Found,
+                                "10 mail.mx.test;5 alt.mx.test"},
                       AnswerRow{"no such domain", "", 0, 0x8183, korvex::Lookup::NoDomain, ""},
                       AnswerRow{"refused", "", 0, 0x8185, korvex::Lookup::ServerFailed, ""},
                       AnswerRow{"no record", "", 0, 0x8180, korvex::Lookup::NoData, ""},
