@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "smtp/auth_encode.h"
+#include "support/options.h"
 #include "support/report.h"
 #include "transport/companion.h"
 
@@ -22,6 +23,10 @@ struct Call : Reporter, transport::Link {
 
     // The connection's server offered PIPELINING in its EHLO reply.
     bool peer_pipelines = false;
+
+    // While set, the message options of a queue pass, read once when the
+    // pass began; each transaction reads them afresh otherwise.
+    const options::MessageOptions *pass_options = nullptr;
 };
 
 }  // namespace vellor

@@ -36,7 +36,7 @@ std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on) {
 }
 
 Transaction::Transaction(Call &c, Variant v, int f)
-    : call(c), variant(v), flag(f), x(c.session), opts(options::message_options()) {
+    : call(c), variant(v), flag(f), x(c.session), opts(c.pass_options ? *c.pass_options : options::message_options()) {
     x.dialogue = dialogue_of(c, opts.transcript != 0);
 }
 

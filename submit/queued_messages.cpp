@@ -94,8 +94,25 @@ Entry batch_entry(Call &c, int &first) {
     return result == BatchResult::Sent ? Entry::Sent : Entry::Failed;
 }
 
+// A queue pass reads the message options once, when it begins: every read
+// still sees every edit of the options made before it, and an edit made
+// during the pass applies from the next call on. (One read per message would
+// cost a system call per message for nothing.)
+class PassOptions {
+public:
+    explicit PassOptions(Call &c) : c_(c), read_(options::message_options()) { c.pass_options = &read_; }
+    ~PassOptions() { c_.pass_options = nullptr; }
+    PassOptions(const PassOptions &) = delete;
+    PassOptions &operator=(const PassOptions &) = delete;
+
+private:
+    Call &c_;
+    options::MessageOptions read_;
+};
+
 int send_directory(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
+    PassOptions once(c);
     std::string dir = fs(r->szMessageFile);
     int count = count_queued(dir);
     c.status(921, 0,

@@ -37,21 +37,31 @@ struct Held {
 };
 thread_local Held t_held;
 
-// Appends whole lines to the log in force, when the log is on.
-void append(const std::string &lines) {
-    if (lines.empty() || options::use_log_file() == 0) return;
-    int fd = files::open_append_create(log_file_path());
+std::string path_of(const options::LogOptions &o) {
+    return o.file.empty() ? platform::system_directory() + files::kSeparator + "vellorlog.txt" : o.file;
+}
+
+// Appends whole lines to the log the options name, when the log is on.
+void append(const std::string &lines, const options::LogOptions &o) {
+    if (lines.empty() || o.use == 0) return;
+    int fd = files::open_append_create(path_of(o));
     if (fd < 0) return;
     // The file is open for appending: the lines go to its end in one write.
     files::write_all(fd, lines.data(), lines.size());
     files::close(fd);
 }
 
-void flush_held() {
+void flush_held(const options::LogOptions &o) {
     std::string lines;
     lines.swap(t_held.lines);
-    append(lines);
+    append(lines, o);
 }
+
+void flush_held() {
+    if (!t_held.lines.empty()) flush_held(options::log_options());
+}
+
+void trim(const std::string &path, const options::LogOptions &o);
 
 }  // namespace
 
@@ -70,9 +80,9 @@ int log_line_counter() { return g_counter.load(std::memory_order_relaxed); }
 void set_log_line_counter(int value) { g_counter.store(value, std::memory_order_relaxed); }
 
 std::string log_file_path() {
-    std::string path = options::log_file();
-    if (path.empty()) path = platform::system_directory() + files::kSeparator + "vellorlog.txt";
-    return path;
+    options::LogOptions o;
+    o.file = options::log_file();
+    return path_of(o);
 }
 
 namespace {
@@ -97,13 +107,17 @@ int64_t first_whole_line(int fd, int64_t from, int64_t size, char *buf) {
 // The newest whole lines of at most "logfilemin" MiB are moved to the start
 // of the file in 64 KiB pieces and the rest is cut off, so trimming costs
 // the same small memory whatever the limits.
-void Trim_Log(const std::string &path) {
+void Trim_Log(const std::string &path) { trim(path, options::log_options()); }
+
+namespace {
+
+void trim(const std::string &path, const options::LogOptions &o) {
     int64_t size = 0;
     if (!files::file_size(path, size)) return;
-    long long max = options::log_file_limit(1);
+    long long max = o.max;
     if (max < 5) max = 10;
     if (size <= max * kMiB) return;
-    long long min = options::log_file_limit(0);
+    long long min = o.min;
     if (min < 1) min = 2;
     int64_t keep = static_cast<int64_t>(min * kMiB);
     int64_t from = size > keep ? static_cast<int64_t>(size) - keep : 0;
@@ -123,6 +137,8 @@ void Trim_Log(const std::string &path) {
     files::close(fd);
 }
 
+}  // namespace
+
 void Write_Log(const std::string &text) {
     if (t_held.depth == 0 && options::use_log_file() == 0) return;
     std::string body = text.substr(0, kMaxText);
@@ -130,8 +146,9 @@ void Write_Log(const std::string &text) {
     int counter = g_counter.load(std::memory_order_relaxed);
     if (counter < 10 || counter > 250) {
         g_counter.store(11, std::memory_order_relaxed);
-        flush_held();  // the lines before the trim go first
-        if (options::use_log_file() != 0) Trim_Log(log_file_path());
+        options::LogOptions o = options::log_options();  // one reading for the flush and the size check
+        flush_held(o);                                   // the lines before the trim go first
+        if (o.use != 0) trim(path_of(o), o);
     } else {
         g_counter.store(counter + 1, std::memory_order_relaxed);
     }
@@ -141,7 +158,7 @@ void Write_Log(const std::string &text) {
     if (n <= 0) return;
     std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1);
     if (t_held.depth == 0) {
-        append(std::string(line, len));
+        append(std::string(line, len), options::log_options());
         return;
     }
     t_held.lines.append(line, len);

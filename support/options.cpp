@@ -31,15 +31,20 @@ int32_t read_number(const char *name, int32_t key_missing, int32_t value_missing
     return value;
 }
 
-std::string read_text(const char *name, uint32_t buffer_size) {
+std::string query_text(HKEY key, const char *name, uint32_t buffer_size) {
     char buf[260] = {0};
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return {};
     uint32_t size = buffer_size;
     if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<uint8_t *>(buf), &size) != ERROR_SUCCESS)
         buf[0] = '\0';
-    RegCloseKey(key);
     return std::string(buf, ::strnlen(buf, buffer_size));
+}
+
+std::string read_text(const char *name, uint32_t buffer_size) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return {};
+    std::string text = query_text(key, name, buffer_size);
+    RegCloseKey(key);
+    return text;
 }
 
 }  // namespace
@@ -54,6 +59,18 @@ int32_t secure_connection() { return read_number("SecureConnection", 0, 0); }
 int32_t tls_verify_peer() { return read_number("TLSVerifyPeer", 1, 1); }
 std::string tls_ca_file() { return read_text("TLSCAFile", 260); }
 int32_t transcript() { return read_number("Transcript", 0, 0); }
+
+LogOptions log_options() {
+    LogOptions o;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return o;
+    o.use = query_number(key, "UseLogFile", 1);
+    o.file = query_text(key, "logfile", 260);
+    o.max = query_number(key, "logfilemax", 10);
+    o.min = query_number(key, "logfilemin", 2);
+    RegCloseKey(key);
+    return o;
+}
 
 MessageOptions message_options() {
     MessageOptions o;

@@ -21,6 +21,16 @@ int32_t tls_verify_peer();    // "TLSVerifyPeer": 1 / 1
 std::string tls_ca_file();    // "TLSCAFile": empty / empty
 int32_t transcript();         // "Transcript": 0 / 0 (the dialogue as status 927)
 
+// The log's options, read with one key opening for a flush of held lines
+// and the size check after it.
+struct LogOptions {
+    int32_t use = 1;   // "UseLogFile": 1 / 1
+    std::string file;  // "logfile": empty / empty
+    int32_t max = 0;   // "logfilemax": 0 / 10
+    int32_t min = 0;   // "logfilemin": 0 / 2
+};
+LogOptions log_options();
+
 // The options one message's transaction uses, read with one key opening.
 struct MessageOptions {
     int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
