@@ -1,6 +1,7 @@
-// FindFirstFileA / FindNextFileA / FindClose for Linux: Windows wildcard
-// matching ('*', '?', a trailing '.' meaning "no extension"), names compared
-// without regard to case, matches returned in case-insensitive name order.
+// Directory searches as FindFirstFileA / FindNextFileA / FindClose make
+// them: Windows wildcard matching ('*', '?', a trailing '.' meaning "no
+// extension"; on Linux by wildcard_match), names compared without regard to
+// case, matches returned in case-insensitive name order.
 #pragma once
 #include <memory>
 #include <string>
@@ -16,8 +17,8 @@ bool wildcard_match(const std::string &pattern, const std::string &name);
 class Search {
 public:
     // pattern is a path whose last component may hold wildcards.
-    bool first(const std::string &pattern);  // false when nothing matches
-    bool next();                             // false at the end
+    bool first(const std::string &pattern) { return collect(pattern) && finish(); }  // false when nothing matches
+    bool next();                                                                     // false at the end
     std::string name() const { return std::string(text_.data() + starts_[pos_]); }
     void close() {
         text_.clear();
@@ -25,11 +26,15 @@ public:
         pos_ = 0;
     }
 
+    // Number of entries matching the pattern (not put in order).
+    static int count(const std::string &pattern);
+
 private:
-    void add(const char *name);     // one matching name
-    bool finish();                  // puts the names in order; false when none
-    std::string text_;              // the names, each ended by a NUL
-    std::vector<uint32_t> starts_;  // where each begins, in name order
+    bool collect(const std::string &pattern);  // the platform's directory reading; false when none
+    void add(const char *name);                // one matching name
+    bool finish();                             // puts the names in order; false when none
+    std::string text_;                         // the names, each ended by a NUL
+    std::vector<uint32_t> starts_;             // where each begins, in name order
     std::size_t pos_ = 0;
 };
 

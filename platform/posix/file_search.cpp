@@ -49,7 +49,7 @@ bool wildcard_match(const std::string &pattern, const std::string &name) {
     return match_from(pattern.c_str(), name.c_str());
 }
 
-bool Search::first(const std::string &pattern) {
+bool Search::collect(const std::string &pattern) {
     close();
     std::size_t slash = pattern.rfind('/');
     std::string dir = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
@@ -60,7 +60,7 @@ bool Search::first(const std::string &pattern) {
         if (wildcard_match(mask, e->d_name)) add(e->d_name);
     }
     ::closedir(d);
-    return finish();
+    return !starts_.empty();
 }
 
 }  // namespace vellor::files

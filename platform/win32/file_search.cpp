@@ -8,7 +8,7 @@
 
 namespace vellor::files {
 
-bool Search::first(const std::string &pattern) {
+bool Search::collect(const std::string &pattern) {
     close();
     WIN32_FIND_DATAA found;
     HANDLE h = ::FindFirstFileA(pattern.c_str(), &found);
@@ -17,7 +17,7 @@ bool Search::first(const std::string &pattern) {
         if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0) add(found.cFileName);
     } while (::FindNextFileA(h, &found));
     ::FindClose(h);
-    return finish();
+    return !starts_.empty();
 }
 
 }  // namespace vellor::files
