@@ -17,6 +17,8 @@
 #include <cstring>
 #include <string>
 
+#include "loopback.h"
+
 namespace {
 
 int g_fd = -1;
@@ -63,10 +65,7 @@ int main(int argc, char **argv) {
     g_fd = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(g_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
+    sockaddr_in sa = loopback_address(port);
     if (connect(g_fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || !replies(1)) return 1;
     if (!say(pipelined ? "EHLO bench.example.org\r\n" : "HELO bench.example.org\r\n") || !replies(1)) return 1;
     const std::string mail = "MAIL FROM:<bench@example.org>\r\n", rcpt = "RCPT TO:<sink@example.org>\r\n";

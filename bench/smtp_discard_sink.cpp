@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "loopback.h"
+
 namespace {
 
 SSL *g_ssl = nullptr;  // the session's TLS, when the sink speaks TLS
@@ -91,10 +93,7 @@ int main(int argc, char **argv) {
     int ls = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
+    sockaddr_in sa = loopback_address(port);
     if (bind(ls, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(ls, 16) != 0) return 1;
     SSL_CTX *ctx = nullptr;
     if (argc >= 5) {

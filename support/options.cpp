@@ -60,28 +60,35 @@ int32_t tls_verify_peer() { return read_number("TLSVerifyPeer", 1, 1); }
 std::string tls_ca_file() { return read_text("TLSCAFile", 260); }
 int32_t transcript() { return read_number("Transcript", 0, 0); }
 
-LogOptions log_options() {
-    LogOptions o;
+namespace {
+// Several values read with one opening of the key; `o` keeps its
+// missing-key defaults when the key cannot be opened.
+template <typename Options, typename Read>
+Options read_together(Options o, Read read) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return o;
-    o.use = query_number(key, "UseLogFile", 1);
-    o.file = query_text(key, "logfile", 260);
-    o.max = query_number(key, "logfilemax", 10);
-    o.min = query_number(key, "logfilemin", 2);
+    read(key, o);
     RegCloseKey(key);
     return o;
 }
+}  // namespace
+
+LogOptions log_options() {
+    return read_together(LogOptions{}, [](HKEY key, LogOptions &o) {
+        o.use = query_number(key, "UseLogFile", 1);
+        o.file = query_text(key, "logfile", 260);
+        o.max = query_number(key, "logfilemax", 10);
+        o.min = query_number(key, "logfilemin", 2);
+    });
+}
 
 MessageOptions message_options() {
-    MessageOptions o;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return o;
-    o.send_percent_sent = query_number(key, "SendPercentSent", 0);
-    o.dot_stuffing = query_number(key, "DotStuffing", 0);
-    o.transcript = query_number(key, "Transcript", 0);
-    o.pipelining = query_number(key, "Pipelining", 0);
-    RegCloseKey(key);
-    return o;
+    return read_together(MessageOptions{}, [](HKEY key, MessageOptions &o) {
+        o.send_percent_sent = query_number(key, "SendPercentSent", 0);
+        o.dot_stuffing = query_number(key, "DotStuffing", 0);
+        o.transcript = query_number(key, "Transcript", 0);
+        o.pipelining = query_number(key, "Pipelining", 0);
+    });
 }
 
 }  // namespace vellor::options
