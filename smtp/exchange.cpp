@@ -87,8 +87,12 @@ int Exchange::send_raw(const char *data, std::size_t len, bool more) {
     return len > INT_MAX ? INT_MAX : static_cast<int>(len);
 }
 
+Exchange::Exchange(TCPSESSION_STRUCTURE *session) : session_(session), timeout_ms_(transport::timeout_ms()) {
+    buf_[0] = '\0';
+}
+
 Exchange::Deadline Exchange::step_deadline() const {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(transport::timeout_ms());
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
 }
 
 int Exchange::read_reply() { return read_reply_by(step_deadline(), true); }

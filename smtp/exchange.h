@@ -26,7 +26,8 @@ class Exchange {
 public:
     using Deadline = std::chrono::steady_clock::time_point;
 
-    explicit Exchange(TCPSESSION_STRUCTURE *session) : session_(session) { buf_[0] = '\0'; }
+    // The time-out of every step is read once, when the exchange begins.
+    explicit Exchange(TCPSESSION_STRUCTURE *session);
 
     // Formats a command into the buffer (cut to fit) and sends it whole. A
     // command whose arguments hold a CR, LF is never sent. -1 on failure,
@@ -85,6 +86,7 @@ private:
     Deadline step_deadline() const;
 
     TCPSESSION_STRUCTURE *session_;
+    int timeout_ms_;
     char buf_[kExchangeBuffer];
     ReplyReader reader_;
     int wsa_error_ = 0;

@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -139,30 +140,57 @@ void trim(const std::string &path, const options::LogOptions &o) {
 
 }  // namespace
 
-void Write_Log(const std::string &text) {
-    if (t_held.depth == 0 && options::use_log_file() == 0) return;
-    std::string body = text.substr(0, kMaxText);
-    platform::LocalTime t = platform::local_time();
+namespace {
+
+void put_digits(char *at, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+}
+
+// "YYYY/MM/DD  hh:mm:ss " written by hand: a log line is made for every
+// step of every message, and a formatting call costs more than the rest.
+constexpr std::size_t kStamp = 21;
+void put_stamp(char *at, const platform::LocalTime &t) {
+    std::memcpy(at, "0000/00/00  00:00:00 ", kStamp);
+    put_digits(at, t.year, 4);
+    put_digits(at + 5, t.month, 2);
+    put_digits(at + 8, t.day, 2);
+    put_digits(at + 12, t.hour, 2);
+    put_digits(at + 15, t.minute, 2);
+    put_digits(at + 18, t.second, 2);
+}
+
+// Every few hundred lines (and before the first) the held lines go out and
+// the log's size is checked.
+void count_line() {
     int counter = g_counter.load(std::memory_order_relaxed);
-    if (counter < 10 || counter > 250) {
-        g_counter.store(11, std::memory_order_relaxed);
-        options::LogOptions o = options::log_options();  // one reading for the flush and the size check
-        flush_held(o);                                   // the lines before the trim go first
-        if (o.use != 0) trim(path_of(o), o);
-    } else {
+    if (counter >= 10 && counter <= 250) {
         g_counter.store(counter + 1, std::memory_order_relaxed);
-    }
-    char line[kLineBuffer];
-    int n = std::snprintf(line, sizeof line, "%04d/%02d/%02d  %02d:%02d:%02d %s\r\n", t.year, t.month, t.day, t.hour,
-                          t.minute, t.second, body.c_str());
-    if (n <= 0) return;
-    std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1);
-    if (t_held.depth == 0) {
-        append(std::string(line, len), options::log_options());
         return;
     }
-    t_held.lines.append(line, len);
-    if (t_held.lines.size() >= kHeld) flush_held();
+    g_counter.store(11, std::memory_order_relaxed);
+    options::LogOptions o = options::log_options();  // one reading for the flush and the size check
+    flush_held(o);                                   // the lines before the trim go first
+    if (o.use != 0) trim(path_of(o), o);
+}
+
+}  // namespace
+
+void Write_Log(const std::string &text) {
+    if (t_held.depth == 0 && options::use_log_file() == 0) return;
+    // The text ends at its first NUL, and at kMaxText characters.
+    std::size_t length = ::strnlen(text.c_str(), std::min(text.size(), kMaxText));
+    platform::LocalTime t = platform::local_time();
+    count_line();
+    char stamp[kStamp];
+    put_stamp(stamp, t);
+    std::string own;
+    std::string &out = t_held.depth == 0 ? own : t_held.lines;
+    if (t_held.depth == 0) own.reserve(kStampAndEnd + length);
+    out.append(stamp, kStamp).append(text.data(), length).append("\r\n", 2);
+    if (t_held.depth == 0)
+        append(own, options::log_options());
+    else if (t_held.lines.size() >= kHeld)
+        flush_held();
 }
 
 }  // namespace vellor

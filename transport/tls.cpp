@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -26,6 +27,7 @@ using Key = std::pair<int, ino_t>;
 struct Sessions {
     std::mutex mu;
     std::map<Key, SSL *> by_socket;
+    std::atomic<std::size_t> live{0};  // by_socket's size, read without the lock
 };
 Sessions &sessions() {
     static Sessions *s = new Sessions;
@@ -42,8 +44,8 @@ Key key_of(unsigned socket) {
 
 SSL *find(unsigned socket) {
     Sessions &s = sessions();
+    if (s.live.load(std::memory_order_acquire) == 0) return nullptr;  // plain connections never wait for the lock
     std::lock_guard<std::mutex> g(s.mu);
-    if (s.by_socket.empty()) return nullptr;
     auto it = s.by_socket.find(key_of(socket));
     return it == s.by_socket.end() ? nullptr : it->second;
 }
@@ -119,6 +121,7 @@ bool start_tls(unsigned socket, const TlsPeer &peer, std::string &why) {
         Sessions &s = sessions();
         std::lock_guard<std::mutex> g(s.mu);
         s.by_socket[key_of(socket)] = ssl;
+        s.live.store(s.by_socket.size(), std::memory_order_release);
     } catch (...) {
         SSL_free(ssl);
         throw;
@@ -137,6 +140,7 @@ void end_tls(unsigned socket) {
         if (it == s.by_socket.end()) return;
         ssl = it->second;
         s.by_socket.erase(it);
+        s.live.store(s.by_socket.size(), std::memory_order_release);
     }
     SSL_shutdown(ssl);
     SSL_free(ssl);
