@@ -3,39 +3,45 @@
 // extension"; on Linux by wildcard_match), names compared without regard to
 // case, matches returned in case-insensitive name order.
 #pragma once
-#include <memory>
+#include <functional>
 #include <string>
-#include <cstdint>
 #include <vector>
 
 namespace vellor::files {
 
 bool wildcard_match(const std::string &pattern, const std::string &name);
 
-// The matching names are kept in one buffer (a queue of 50,000 files costs
-// well under a megabyte) and handed out in order.
+// The platform's directory reading: `each` is called with every entry the
+// pattern (a path whose last component may hold wildcards) matches, "." and
+// ".." never. False when the directory cannot be read.
+bool for_each_match(const std::string &pattern, const std::function<void(const char *)> &each);
+
+// The names are handed out in order from a window of at most kWindow names:
+// when it is used up and the directory held more, the directory is read
+// again for the names after the last one handed out. A queue of 50,000 files
+// costs the memory of one window, and a name added during a search is
+// handed out if it sorts after the names already given.
 class Search {
 public:
-    // pattern is a path whose last component may hold wildcards.
-    bool first(const std::string &pattern) { return collect(pattern) && finish(); }  // false when nothing matches
-    bool next();                                                                     // false at the end
-    std::string name() const { return std::string(text_.data() + starts_[pos_]); }
+    static constexpr std::size_t kWindow = 1024;
+
+    bool first(const std::string &pattern);  // false when nothing matches
+    bool next();                             // false at the end
+    std::string name() const { return window_[pos_]; }
     void close() {
-        text_.clear();
-        starts_.clear();
+        window_.clear();
         pos_ = 0;
     }
 
-    // Number of entries matching the pattern (not put in order).
+    // Number of entries matching the pattern (counted, not kept).
     static int count(const std::string &pattern);
 
 private:
-    bool collect(const std::string &pattern);  // the platform's directory reading; false when none
-    void add(const char *name);                // one matching name
-    bool finish();                             // puts the names in order; false when none
-    std::string text_;                         // the names, each ended by a NUL
-    std::vector<uint32_t> starts_;             // where each begins, in name order
+    bool fill();  // the window of names after the last one handed out
+    std::string pattern_;
+    std::vector<std::string> window_;
     std::size_t pos_ = 0;
+    bool more_ = false;  // the window was cut: names may follow it
 };
 
 // Number of entries matching the pattern.

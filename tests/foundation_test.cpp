@@ -145,6 +145,27 @@ TEST(FileSearch, NameOrderAndCaseInsensitivePaths) {
     EXPECT_FALSE(vellor::files::exists(env.path("queue/e.env")));
 }
 
+TEST(FileSearch, QueuesLargerThanTheWindowComeWholeAndInOrder) {
+    TempEnv env;
+    ::mkdir(env.path("big").c_str(), 0755);
+    const int n = 2 * static_cast<int>(vellor::files::Search::kWindow) + 3;  // cut while reading and at the end
+    for (int i = n - 1; i >= 0; --i) {
+        char name[16];
+        std::snprintf(name, sizeof name, i % 2 ? "M%05d.txt" : "m%05d.txt", i);
+        ::close(::open(env.path("big/").append(name).c_str(), O_CREAT | O_WRONLY, 0644));
+    }
+    vellor::files::Search s;
+    ASSERT_TRUE(s.first(env.path("big/*.txt")));
+    int seen = 0;
+    for (bool more = true; more; more = s.next(), ++seen) {
+        ASSERT_EQ(seen < n ? std::atoi(s.name().c_str() + 1) : -1, seen < n ? seen : -1) << s.name();
+        if (seen == 10) ::close(::open(env.path("big/zz.txt").c_str(), O_CREAT | O_WRONLY, 0644));
+    }
+    EXPECT_EQ(seen, n + 1);  // zz.txt, added after the first window was read, sorts last and comes too
+    EXPECT_EQ(s.name(), "zz.txt");
+    EXPECT_EQ(vellor::files::Search::count(env.path("big/*.txt")), n + 1);
+}
+
 // ---- registry options ----------------------------------------------------------
 
 TEST(Options, KeyMissingAndValueMissingGiveTheirOwnDefaults) {

@@ -49,18 +49,17 @@ bool wildcard_match(const std::string &pattern, const std::string &name) {
     return match_from(pattern.c_str(), name.c_str());
 }
 
-bool Search::collect(const std::string &pattern) {
-    close();
+bool for_each_match(const std::string &pattern, const std::function<void(const char *)> &each) {
     std::size_t slash = pattern.rfind('/');
     std::string dir = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
     std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     DIR *d = ::opendir(resolve_nocase(dir).c_str());
     if (!d) return false;
     while (dirent *e = ::readdir(d)) {
-        if (wildcard_match(mask, e->d_name)) add(e->d_name);
+        if (wildcard_match(mask, e->d_name)) each(e->d_name);
     }
     ::closedir(d);
-    return !starts_.empty();
+    return true;
 }
 
 }  // namespace vellor::files

@@ -8,16 +8,15 @@
 
 namespace vellor::files {
 
-bool Search::collect(const std::string &pattern) {
-    close();
+bool for_each_match(const std::string &pattern, const std::function<void(const char *)> &each) {
     WIN32_FIND_DATAA found;
     HANDLE h = ::FindFirstFileA(pattern.c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) return false;
     do {
-        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0) add(found.cFileName);
+        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0) each(found.cFileName);
     } while (::FindNextFileA(h, &found));
     ::FindClose(h);
-    return !starts_.empty();
+    return true;
 }
 
 }  // namespace vellor::files
