@@ -312,55 +312,7 @@ TEST_F(Smtp, LongPasswordGoesOutWhole) {
               std::string::npos);
 }
 
-TEST(Ehlo, ExtensionsAreTheFirstWordOfEveryLineAfterTheGreeting) {
-    using Set = std::set<std::string>;
-    const std::pair<std::string, Set> rows[] = {
-        {"250-mx.test hello\r\n250-PIPELINING\r\n250-auth LOGIN PLAIN\r\n250 STARTTLS\r\n",
-         {"PIPELINING", "AUTH", "STARTTLS"}},
-        {"250-mx.test\r\n250xSTARTTLS\r\n250 8BITMIME\r\n", {"8BITMIME"}},  // no separator: no extension
-        {"250 STARTTLS only in the greeting line\r\n", {}},
-        {"250-mx\n250 SIZE 1000\n", {"SIZE"}},
-    };
-    for (const auto &[reply, extensions] : rows) EXPECT_EQ(vellor::smtp::ehlo_extensions(reply), extensions) << reply;
-}
-
 // ---- message text ------------------------------------------------------------------
-
-struct DotRow {
-    std::string text;
-    bool lone;
-    std::string stuffed;
-};
-
-TEST(MessageText, LoneDotsAndStuffingAcrossEverySplit) {
-    const DotRow rows[] = {
-        {".", true, ".."},
-        {".\r\n", true, "..\r\n"},
-        {"a\n.\nb", true, "a\n..\nb"},
-        {"a\r\n.\r\nMAIL", true, "a\r\n..\r\nMAIL"},
-        {"\n.", true, "\n.."},
-        {"a\n..\n", false, "a\n...\n"},
-        {".x\n", false, "..x\n"},
-        {"a.\n.b", false, "a.\n..b"},
-        {"a\n.\r", false, "a\n..\r"},
-        {"", false, ""},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.text);
-        for (std::size_t split = 0; split <= row.text.size(); ++split) {
-            vellor::smtp::LoneDotFinder dots;
-            dots.feed(row.text.data(), split);
-            dots.feed(row.text.data() + split, row.text.size() - split);
-            EXPECT_EQ(dots.finish(), row.lone) << split;
-            std::string out, piece;
-            bool line_start = true;
-            vellor::smtp::dot_stuff(row.text.data(), split, line_start, piece);
-            out += piece;
-            vellor::smtp::dot_stuff(row.text.data() + split, row.text.size() - split, line_start, piece);
-            EXPECT_EQ(out + piece, row.stuffed) << split;
-        }
-    }
-}
 
 // ---- a real server -------------------------------------------------------------------
 

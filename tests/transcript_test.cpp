@@ -59,31 +59,6 @@ struct Case {
 };
 void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name; }
 
-std::string unescape(const std::string &s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        std::size_t star = s.find('*', i), close = s.find('}', i);
-        if (s[i] == '{' && star != std::string::npos && close == star + 2 && star > i + 1 &&
-            s.find_first_not_of("0123456789", i + 1) == star) {  // {N*c}: N times the character c
-            out.append(std::stoul(s.substr(i + 1, star - i - 1)), s[star + 1]);
-            i = close;
-            continue;
-        }
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out += s[i];
-            continue;
-        }
-        char c = s[++i];
-        if (c == 'x' && i + 2 < s.size()) {  // \xHH, one byte
-            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-            continue;
-        }
-        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-    }
-    return out;
-}
-
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
     for (const char *name : {"relay", "delivery", "reliability", "entry", "details"}) {

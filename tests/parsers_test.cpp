@@ -1,0 +1,211 @@
+// Parsers and text rules fed plain text, one row of tests/data/parsers.rows
+// per case: "PROBE INPUT => EXPECTED" (escapes as in the transcript cases).
+// Each probe runs one reader and writes what it found as text:
+//   address TEXT        1 when the address check passes, else 0
+//   list TEXT           the list parser's result and count
+//   read TEXT / pick TEXT  the entries the sequential reader / the picker by number give
+//   rcpt N TEXT         the first N RCPT names, '|' between them
+//   cut TEXT            the address inside brackets
+//   wildcard PAT NAME   1 when the directory search's pattern takes the name
+//   ehlo REPLY          the extensions an EHLO reply offers, in name order
+//   dots TEXT           "lone:" or "none:", then the text dot-stuffed; checked at every split
+//   dns FLAGS N TAIL    a DNS answer (the question echoed, FLAGS in hex, N answers) read back
+//   error CODE          the error text of the code
+//   option NAME BODY    an option read from an options file with BODY as its values
+//                       ("-": no file; "raw:" before BODY: BODY is the whole file)
+//   callback MODE TEXT  what the status callback receives with that callback option
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "korvex/dns_message.h"
+#include "msgfiles/recipients.h"
+#include "platform/file_search.h"
+#include "platform/global_memory.h"
+#include "smtp/ehlo.h"
+#include "smtp/message_text.h"
+#include "support/options.h"
+#include "support/status_callback.h"
+#include "support/test_env.h"
+
+using namespace testenv;
+
+namespace {
+
+struct Row {
+    int line;
+    std::string probe, input, expected;
+};
+void PrintTo(const Row &r, std::ostream *os) { *os << "line " << r.line << ": " << r.probe << " " << r.input; }
+
+std::vector<Row> load_rows() {
+    std::vector<Row> rows;
+    std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/parsers.rows");
+    int n = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++n;
+        std::size_t arrow = line.rfind(" =>"), sp = line.find(' ');
+        if (line.empty() || line[0] == '#' || arrow == std::string::npos) continue;
+        std::string expected = line.substr(arrow + 3);
+        if (!expected.empty() && expected[0] == ' ') expected.erase(0, 1);
+        std::string input = sp < arrow ? line.substr(sp + 1, arrow - sp - 1) : "";
+        rows.push_back({n, line.substr(0, sp), unescape(input), unescape(expected)});
+    }
+    return rows;
+}
+
+std::string join(const std::vector<std::string> &parts, const char *between) {
+    std::string out;
+    for (const auto &p : parts) out += (out.empty() ? "" : between) + p;
+    return out;
+}
+
+// "WORD REST" split at the first blank.
+std::pair<std::string, std::string> head(const std::string &s) {
+    std::size_t sp = s.find(' ');
+    return {s.substr(0, sp), sp == std::string::npos ? "" : s.substr(sp + 1)};
+}
+
+std::vector<std::string> entries(const std::string &text, bool by_number) {
+    HGLOBAL h = make_list(text);
+    std::vector<std::string> out;
+    int count = 0;
+    vellor::parse_recipient_list("App", text, count);
+    SMTPSEND_STRUCTURE req{};
+    req.hRecipients = h;
+    uint32_t offset = 0;
+    for (int i = 1; i <= (by_number ? count : 1000); ++i) {
+        std::string a;
+        if (by_number && vellor::select_recipient(&req, i) == 0) a = req.szRecipient;
+        if (!by_number) vellor::next_recipient(h, a, offset);
+        if (a.empty()) break;
+        out.push_back(a);
+    }
+    GlobalFree(h);
+    return out;
+}
+
+std::string dots(const std::string &text) {
+    std::string first;
+    for (std::size_t split = 0; split <= text.size(); ++split) {
+        vellor::smtp::LoneDotFinder finder;
+        finder.feed(text.data(), split);
+        finder.feed(text.data() + split, text.size() - split);
+        std::string out, piece;
+        bool line_start = true;
+        vellor::smtp::dot_stuff(text.data(), split, line_start, out);
+        vellor::smtp::dot_stuff(text.data() + split, text.size() - split, line_start, piece);
+        std::string got = (finder.finish() ? "lone:" : "none:") + out + piece;
+        if (split == 0) first = got;
+        if (got != first) return "split " + std::to_string(split) + " gives " + got;
+    }
+    return first;
+}
+
+std::string dns(const std::string &in) {
+    auto [flags, rest] = head(in);
+    auto [answers, tail] = head(rest);
+    std::string packet = korvex::dns::query(0x1234, "mx.test", 15);
+    int f = std::stoi(flags, nullptr, 16);
+    packet[2] = static_cast<char>(f >> 8);
+    packet[3] = static_cast<char>(f & 0xff);
+    packet[7] = static_cast<char>(std::stoi(answers));
+    std::vector<korvex::MxHost> got;
+    static const char *const kOutcome[] = {"found",         "no-data",  "no-domain", "timed-out",
+                                           "server-failed", "bad-name", "failed"};
+    std::string out = kOutcome[static_cast<int>(korvex::dns::read_answer(packet + tail, 0x1234, 15, got))];
+    for (const auto &h : got) out += " " + std::to_string(h.preference) + " " + h.host;
+    return out;
+}
+
+std::string error_text(const std::string &code) {
+    SMTPSEND_STRUCTURE req{};
+    req.nErrorCode = static_cast<int16_t>(std::stoi(code));
+    VELLOR_Get_Error_Details(&req);
+    VELLOR_Get_Error_Details(&req);  // twice: never appends
+    return req.nErrorCode == std::stoi(code) ? req.szErrorText : "code changed";
+}
+
+std::string option(const std::string &in) {
+    TempEnv env;
+    auto [name, body] = head(in);
+    if (body.rfind("raw:", 0) == 0)
+        env.registry_raw(body.substr(4));
+    else if (body != "-")
+        env.registry(body);
+    namespace o = vellor::options;
+    const std::map<std::string, std::function<std::string()>> read = {
+        {"UseLogFile", [] { return std::to_string(o::use_log_file()); }},
+        {"logfilemax", [] { return std::to_string(o::log_file_limit(1)); }},
+        {"logfilemin", [] { return std::to_string(o::log_file_limit(0)); }},
+        {"callback", [] { return std::to_string(o::callback_mode()); }},
+        {"SendPercentSent", [] { return std::to_string(o::send_percent_sent()); }},
+        {"MsgExtension", [] { return o::msg_extension(); }},
+        {"logfile", [] { return o::log_file(); }},
+    };
+    return read.at(name)();
+}
+
+std::string callback(const std::string &in) {
+    TempEnv env;
+    auto [mode, text] = head(in);
+    if (mode != "-") env.registry("\"callback\"=dword:" + mode + "\r\n");
+    reports().clear();
+    vellor::Report_Status(nullptr, 920, text, 901, record_status);
+    if (reports().empty()) return "(dropped)";
+    const Report &r = reports().at(0);
+    return r.status == 920 && r.code == 901 ? r.text : "status or code changed";
+}
+
+const std::map<std::string, std::function<std::string(const std::string &)>> &probes() {
+    static const std::map<std::string, std::function<std::string(const std::string &)>> all = {
+        {"address", [](const std::string &s) { return std::to_string(vellor::is_valid_address(s, "App")); }},
+        {"list",
+         [](const std::string &s) {
+             int count = -1;
+             int r = vellor::parse_recipient_list("App", s, count);
+             return std::to_string(r) + " " + std::to_string(count);
+         }},
+        {"read", [](const std::string &s) { return join(entries(s, false), "|"); }},
+        {"pick", [](const std::string &s) { return join(entries(s, true), "|"); }},
+        {"rcpt",
+         [](const std::string &s) {
+             auto [n, text] = head(s);
+             return join(vellor::rcpt_entries(text, std::stoi(n)), "|");
+         }},
+        {"cut", [](const std::string &s) { return vellor::bracket_cut(s); }},
+        {"wildcard",
+         [](const std::string &s) {
+             auto [pattern, name] = head(s);
+             return std::to_string(vellor::files::wildcard_match(pattern, name));
+         }},
+        {"ehlo",
+         [](const std::string &s) {
+             auto set = vellor::smtp::ehlo_extensions(s);
+             return join({set.begin(), set.end()}, " ");
+         }},
+        {"dots", dots},
+        {"dns", dns},
+        {"error", error_text},
+        {"option", option},
+        {"callback", callback},
+    };
+    return all;
+}
+
+class Parsers : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Parsers, Row) {
+    const Row &row = GetParam();
+    auto probe = probes().find(row.probe);
+    ASSERT_NE(probe, probes().end()) << "no probe " << row.probe;
+    EXPECT_EQ(probe->second(row.input), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Parsers, ::testing::ValuesIn(load_rows()),
+                         [](const auto &info) { return "line" + std::to_string(info.param.line); });
+
+}  // namespace
