@@ -91,30 +91,4 @@ TEST_F(Delivery, QueueOf300SendsAtMost250OverOneConnection) {
     EXPECT_EQ(server.sessions(), 2);
 }
 
-TEST_F(Delivery, EnvelopeDirectoryPassResolvesASharedDomainOnce) {
-    Dnsmasq dnsmasq(env.dir(), {"local=/test/", "host-record=shared.test,127.0.0.2"});
-    ASSERT_TRUE(dnsmasq.ready());
-    DnsServerEnv use(dnsmasq.port());
-    CaptureServer server(env.dir(), "127.0.0.2", port);
-    ASSERT_TRUE(server.ready());
-    std::string dir = env.path("mxq");
-    ::mkdir(dir.c_str(), 0755);
-    for (int i = 0; i < 3; ++i) {
-        write_file(dir + "/m" + std::to_string(i) + ".txt", "Subject: " + std::to_string(i) + "\r\n\r\nx\r\n");
-        write_file(dir + "/m" + std::to_string(i) + ".env", "MAIL FROM: <q@origin.test>\r\nRCPT TO: <a" +
-                                                                std::to_string(i) + "@shared.test>\r\nRCPT TO: <b" +
-                                                                std::to_string(i) + "@shared.test>\r\n");
-    }
-    req.bUseEnvFile = 1;
-    std::strcpy(req.szMessageFile, dir.c_str());
-    EXPECT_EQ(send(), 0);
-    EXPECT_EQ(req.nMessagesSent, 6);
-    EXPECT_EQ(server.messages().size(), 6u);
-    EXPECT_EQ(dnsmasq.queries_for("shared.test"), 1);
-    int identified = 0;
-    for (const auto &r : reports())
-        identified += r.status == 920 && r.code == 909 && r.text.starts_with("Identified recipient");
-    EXPECT_EQ(identified, 6);
-}
-
 }  // namespace

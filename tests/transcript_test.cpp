@@ -16,7 +16,13 @@
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
 //        | flood N (N bytes without a line end) | repeat N STEP | trickle MS TEXT (then a pause)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
+//   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
+//   call resolve DOMAIN 0|1 [SERVER] | call mx DOMAIN | call hosts | call lookup | call default-dns
+//                                                (the lookups: resolve_mx_domain without or with
+//                                                 addresses, Get_Mx_Servers, Resolve_MX_Hostnames
+//                                                 on the last mx answer, Perform_DNS_Lookup on the
+//                                                 record, Get_Default_Dns_Server)
 //   send                                         (another send on the same record; the
 //                                                  expectations after it check that one)
 //   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
@@ -25,11 +31,12 @@
 //   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
 //                            it waits for the server's last connection, so it comes last)
 //   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
+//   expect found TEXT (what a lookup found: "ADDRESS HOST PREFERENCE" entries, '|' between)
 //
 //   timeout MS                                   (the companion's time-out; 3000 otherwise)
 //
 // Values take \r \n \t \\ \xHH escapes and {N*c} (N times c); {dir} is
-// the case's folder, {port} the servers' port.
+// the case's folder, {port} the servers' port, {dns} the DNS server.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -61,7 +68,7 @@ void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name;
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *name : {"relay", "delivery", "reliability", "entry", "details"}) {
+    for (const char *name : {"relay", "delivery", "reliability", "entry", "details", "lookups"}) {
         std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + name + ".cases");
         std::vector<std::pair<std::string, std::string>> common;
         for (std::string line; std::getline(in, line);) {
@@ -168,9 +175,13 @@ void add_peer_step(Script &s, int &connections, const std::string &rest) {
         ADD_FAILURE() << "unknown peer step " << word;
 }
 
+int g_dns_port = 0;  // the case's DNS server
+
 std::string expand(std::string s, const TempEnv &env, int port) {
     for (std::size_t at; (at = s.find("{dir}")) != std::string::npos;) s.replace(at, 5, env.dir());
     for (std::size_t at; (at = s.find("{port}")) != std::string::npos;) s.replace(at, 6, std::to_string(port));
+    for (std::size_t at; (at = s.find("{dns}")) != std::string::npos;)
+        s.replace(at, 5, "127.0.0.1:" + std::to_string(g_dns_port));
     return s;
 }
 
@@ -214,9 +225,53 @@ std::string list_text(HGLOBAL list) {
     return text;
 }
 
+// The lookups a case can call instead of a send; each leaves its result
+// and what it found, written out.
+struct Lookups {
+    MXQUERY_STRUCTURE mx{};
+    VALIDMXIPS valid{};  // kept from one "hosts" call to the next, as an application may
+    std::string found;
+
+    static std::string entries(const VALIDMXIPS &v) {
+        std::string out;
+        for (int i = 0; i < v.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
+            out += std::string(out.empty() ? "" : " | ") + (v.szIPAddress[i][0] ? v.szIPAddress[i] : "-") + " " +
+                   v.szMxHost[i] + " " + std::to_string(v.nPreference[i]);
+        return out;
+    }
+    // `w`: the call's words, escapes undone; "" stands for an empty word.
+    int call(std::vector<std::string> w, SMTPSEND_STRUCTURE &req) {
+        for (auto &word : w) word = word == "\"\"" ? "" : unescape(word);
+        VALIDMXIPS fresh{};
+        VALIDMXIPS &v = w.at(0) == "hosts" ? valid : fresh;
+        int rc = 0;
+        if (w[0] == "resolve")
+            rc = VELLOR_resolve_mx_domain(w.at(1).c_str(), w.size() > 3 ? w[3].c_str() : "", &v, 0, std::stoi(w.at(2)));
+        else if (w[0] == "hosts")
+            VELLOR_Resolve_MX_Hostnames_To_Ipaddresses(&mx, &v);
+        else if (w[0] == "lookup")
+            return VELLOR_Perform_DNS_Lookup("App", &req);
+        if (w[0] == "resolve" || w[0] == "hosts") {
+            found = std::to_string(v.nValidIPs) + ": " + entries(v);
+            return rc;
+        }
+        if (w[0] == "default-dns") {
+            char server[24] = "";
+            rc = VELLOR_Get_Default_Dns_Server(server);
+            found = server;
+            return rc;
+        }
+        mx = MXQUERY_STRUCTURE{};
+        rc = VELLOR_Get_Mx_Servers(w.at(1).c_str(), &mx, "", 1);
+        found = "type " + std::to_string(mx.nType) + ", " + std::to_string(mx.nMxServers);
+        return rc;
+    }
+};
+
 // What one send is checked against, and the servers that saw it.
 struct Outcome {
     int result;
+    const std::string &found;
     const SMTPSEND_STRUCTURE &req;
     std::map<std::string, std::unique_ptr<ScriptPeer>> &peers;
     ScriptedDns &dns;
@@ -275,6 +330,8 @@ void check(const Outcome &run, const std::string &rest) {
         EXPECT_FALSE(file_exists(run.env.path(arg)));
     else if (base == "files")
         EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
+    else if (base == "found")
+        EXPECT_EQ(run.found, arg);
     else if (base == "dns-queries")
         EXPECT_EQ(run.dns.queries(words(arg).at(0)), std::stoi(words(arg).at(1)));
     else if (base == "no-status")
@@ -306,7 +363,7 @@ std::map<std::string, std::unique_ptr<ScriptPeer>> start_peers(const Case &c, in
 void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
     std::string options;
     for (const auto &[what, rest] : c.lines) {
-        std::vector<std::string> w = words(rest);
+        std::vector<std::string> w = words(unescape(rest));
         if (what == "option") {  // a number, or a "text"
             std::string name = w.at(0), value = rest.substr(name.size() + 1);
             char dword[20];
@@ -322,6 +379,10 @@ void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
             ::mkfifo(env.path(rest).c_str(), 0600);
         else if (what == "dns" && w.at(0) == "a")
             dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
+        else if (what == "dns" && w.at(0) == "ptr")
+            dns.ptr(w.at(1), w.at(2));
+        else if (what == "dns" && (w.at(0) == "garbage" || w.at(0) == "silent"))
+            dns.mode(w[0] == "garbage" ? ScriptedDns::Mode::Garbage : ScriptedDns::Mode::Silent);
         else if (what == "dns" && w.at(0) == "mx") {
             std::vector<std::pair<std::string, int>> hosts;
             for (std::size_t i = 2; i + 1 < w.size(); i += 2) hosts.push_back({w[i], std::stoi(w[i + 1])});
@@ -338,6 +399,7 @@ TEST_P(Transcript, Runs) {
     TempEnv env;
     ScriptedDns dns;
     DnsServerEnv use_dns(dns.port());
+    g_dns_port = dns.port();
     ::setenv("KORVEXAPI_TIMEOUT_MS", "3000", 1);
     prepare(c, env, dns);
     int port = free_port("127.0.0.1");
@@ -348,11 +410,16 @@ TEST_P(Transcript, Runs) {
     VELLOR_Initialize_Structure(&lib, &req);
     std::strcpy(req.szServerIP, "127.0.0.1");
     req.nPort = port;
-    bool sent = false, details = false;
+    bool sent = false;
+    std::vector<std::string> action;  // a call instead of a send
+    Lookups lookups;
     int result = 0;
     auto send = [&] {
         reports().clear();
-        result = details ? VELLOR_Get_Message_Details(&req) : VELLOR_Send_Message("App", &req, record_status);
+        if (action.empty())
+            result = VELLOR_Send_Message("App", &req, record_status);
+        else
+            result = action[0] == "details" ? VELLOR_Get_Message_Details(&req) : lookups.call(action, req);
         sent = true;
     };
     for (const auto &[what, rest] : c.lines) {
@@ -369,10 +436,11 @@ TEST_P(Transcript, Runs) {
             req.hMessage = make_list(unescape(rest));
         else if (what == "send")
             send();
-        else if (what == "call")
-            details = rest == "details";
-        else if (what == "expect")
-            check(Outcome{result, req, peers, dns, env, port}, rest);
+        else if (what == "call") {
+            action = words(expand(rest, env, port));
+            sent = false;
+        } else if (what == "expect")
+            check(Outcome{result, lookups.found, req, peers, dns, env, port}, rest);
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
     if (req.hMessage) GlobalFree(req.hMessage);

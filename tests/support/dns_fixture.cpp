@@ -1,4 +1,4 @@
-// dnsmasq launcher and the scripted DNS responder.
+// The scripted DNS responder.
 #include "dns_fixture.h"
 
 #include <arpa/inet.h>
@@ -33,20 +33,6 @@ std::string make_query(const std::string &name, int type) {
     return q;
 }
 
-bool answers(int port) {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-    std::string q = make_query("probe.invalid", 1);
-    ::sendto(fd, q.data(), q.size(), 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    pollfd p{fd, POLLIN, 0};
-    bool ok = ::poll(&p, 1, 200) == 1;
-    ::close(fd);
-    return ok;
-}
-
 std::string lower(std::string s) {
     for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -63,38 +49,6 @@ void put16(std::string &s, int v) {
 }
 
 }  // namespace
-
-Dnsmasq::Dnsmasq(const std::string &dir, const std::vector<std::string> &lines) {
-    log_ = dir + "/dnsmasq-queries.log";
-    std::string conf = dir + "/dnsmasq.conf";
-    // A port can be taken between choosing it and dnsmasq binding it: try again.
-    for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
-        port_ = free_port_of(SOCK_DGRAM, "127.0.0.1");
-        std::string text =
-            "no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=" + std::to_string(port_) +
-            "\nlog-queries\nlog-facility=" + log_ + "\n";
-        for (const auto &l : lines) text += l + "\n";
-        write_file(conf, text);
-        std::vector<std::string> argv = {"/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground",
-                                         "--pid-file="};
-        if (::getuid() == 0) argv.push_back("--user=root");
-        proc_ = Process(argv, dir + "/dnsmasq.out");
-        ready_ = wait_until([&] { return answers(port_); }, std::chrono::milliseconds(5000));
-    }
-}
-
-Dnsmasq::~Dnsmasq() { proc_.stop(); }
-
-int Dnsmasq::queries_for(const std::string &name) const {
-    std::string log = read_file(log_);
-    int n = 0;
-    for (std::size_t pos = 0; (pos = log.find("query[", pos)) != std::string::npos; ++pos) {
-        std::size_t end = log.find('\n', pos);
-        std::string line = log.substr(pos, end - pos);
-        if (line.find("] " + name + " from") != std::string::npos) ++n;
-    }
-    return n;
-}
 
 ScriptedDns::ScriptedDns() {
     fd_ = bind_loopback(SOCK_DGRAM, "127.0.0.1", 0, port_);
@@ -115,6 +69,11 @@ void ScriptedDns::mx(const std::string &domain, const std::vector<std::pair<std:
 void ScriptedDns::a(const std::string &host, const std::vector<std::string> &addresses) {
     std::lock_guard<std::mutex> g(mu_);
     a_[lower(host)] = addresses;
+}
+
+void ScriptedDns::ptr(const std::string &name, const std::string &host) {
+    std::lock_guard<std::mutex> g(mu_);
+    ptr_[lower(name)] = host;
 }
 
 int ScriptedDns::queries(const std::string &name) {
@@ -140,7 +99,7 @@ std::string ScriptedDns::answer(const std::string &q) {
     queries_[lower(name)]++;
     std::string records;
     int count = 0;
-    bool known = mx_.count(lower(name)) || a_.count(lower(name));
+    bool known = mx_.count(lower(name)) || a_.count(lower(name)) || ptr_.count(lower(name));
     if (type == 15 && mx_.count(lower(name))) {
         for (const auto &[host, pref] : mx_[lower(name)]) {
             std::string rdata;
@@ -165,6 +124,12 @@ std::string ScriptedDns::answer(const std::string &q) {
             records += std::string(reinterpret_cast<const char *>(&ia), 4);
             ++count;
         }
+    } else if (type == 12 && ptr_.count(lower(name))) {
+        std::string rdata = encode_name(ptr_[lower(name)]);
+        records += std::string("\xc0\x0c\x00\x0c\x00\x01\x00\x00\x00\x3c", 10);
+        put16(records, static_cast<int>(rdata.size()));
+        records += rdata;
+        ++count;
     }
     std::string r = q.substr(0, 2);
     r += known ? std::string("\x81\x80", 2) : std::string("\x81\x83", 2);  // NXDOMAIN when unknown

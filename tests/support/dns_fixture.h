@@ -1,7 +1,7 @@
-// DNS for the tests: dnsmasq on 127.0.0.1 with a configuration the test
-// writes, and a scripted DNS responder for answers dnsmasq cannot give (a
-// chosen order, twenty exchangers, garbage, silence). Both point the
-// companion at themselves through KORVEXAPI_DNS_SERVERS.
+// DNS for the tests: a scripted responder on 127.0.0.1 (chosen answers in a
+// chosen order, twenty exchangers, PTR records, garbage, silence) that
+// points the companion at itself through KORVEXAPI_DNS_SERVERS. dnsmasq
+// serves the end-to-end and tool tests only.
 #pragma once
 #include <atomic>
 #include <map>
@@ -14,22 +14,6 @@
 
 namespace testenv {
 
-class Dnsmasq {
-public:
-    // lines: dnsmasq options without the leading "--"; queries are logged.
-    Dnsmasq(const std::string &dir, const std::vector<std::string> &lines);
-    ~Dnsmasq();
-    int port() const { return port_; }
-    bool ready() const { return ready_; }
-    int queries_for(const std::string &name) const;  // from the query log
-
-private:
-    int port_ = 0;
-    bool ready_ = false;
-    std::string log_;
-    Process proc_;
-};
-
 // Names whose first label begins with "silent" are never answered.
 class ScriptedDns {
 public:
@@ -39,6 +23,7 @@ public:
     int port() const { return port_; }
     void mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts);
     void a(const std::string &host, const std::vector<std::string> &addresses);
+    void ptr(const std::string &name, const std::string &host);  // name: "9.0.0.127.in-addr.arpa"
     void mode(Mode m) { mode_ = m; }
     int queries(const std::string &name);
 
@@ -53,6 +38,7 @@ private:
     std::mutex mu_;
     std::map<std::string, std::vector<std::pair<std::string, int>>> mx_;
     std::map<std::string, std::vector<std::string>> a_;
+    std::map<std::string, std::string> ptr_;
     std::map<std::string, int> queries_;
     std::thread thread_;
 };
