@@ -34,6 +34,8 @@
 //   expect found TEXT (what a lookup found: "ADDRESS HOST PREFERENCE" entries, '|' between)
 //
 //   timeout MS                                   (the companion's time-out; 3000 otherwise)
+//   env NAME VALUE                               (an environment variable for the case)
+//   expect reports-of STATUS TEXT, TEXT...       (the texts of that status's reports, in order)
 //
 // Values take \r \n \t \\ \xHH escapes and {N*c} (N times c); {dir} is
 // the case's folder, {port} the servers' port, {dns} the DNS server.
@@ -330,7 +332,12 @@ void check(const Outcome &run, const std::string &rest) {
         EXPECT_FALSE(file_exists(run.env.path(arg)));
     else if (base == "files")
         EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
-    else if (base == "found")
+    else if (base == "reports-of") {
+        std::string status = arg.substr(0, arg.find(' ')), texts;
+        for (const auto &r : reports())
+            if (std::to_string(r.status) == status) texts += (texts.empty() ? "" : ", ") + r.text;
+        EXPECT_EQ(texts, arg.substr(status.size() + 1));
+    } else if (base == "found")
         EXPECT_EQ(run.found, arg);
     else if (base == "dns-queries")
         EXPECT_EQ(run.dns.queries(words(arg).at(0)), std::stoi(words(arg).at(1)));
@@ -371,6 +378,8 @@ void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
             options += "\"" + name + "\"=" + (value[0] == '"' ? value : std::string(dword)) + "\r\n";
         } else if (what == "timeout")
             ::setenv("KORVEXAPI_TIMEOUT_MS", rest.c_str(), 1);
+        else if (what == "env")
+            ::setenv(w.at(0).c_str(), w.size() > 1 ? w[1].c_str() : "", 1);
         else if (what == "queue")
             make_queue(env, w);
         else if (what == "folder")
@@ -445,6 +454,8 @@ TEST_P(Transcript, Runs) {
     if (req.hRecipients) GlobalFree(req.hRecipients);
     if (req.hMessage) GlobalFree(req.hMessage);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
+    for (const auto &[what, rest] : c.lines)
+        if (what == "env") ::unsetenv(words(rest).at(0).c_str());
 }
 
 std::string case_name(const ::testing::TestParamInfo<Case> &info) {
