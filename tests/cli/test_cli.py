@@ -1,10 +1,15 @@
 #!/usr/bin/python3
-"""The vellor tool driven as a user would: argument handling, JSON reports,
-a real send through the capture server, and the lookups against dnsmasq.
+"""The vellor tool driven as a user would: the cases of cases.txt (argument
+handling, exit statuses, JSON reports, sends through the capture server,
+lookups against dnsmasq), then what needs more than a case: TLS servers, a
+real terminal, the working folder.
 Usage: test_cli.py PATH-TO-VELLOR"""
+import functools
 import json
 import os
 import random
+import re
+import shlex
 import shutil
 import socket
 import subprocess
@@ -62,6 +67,7 @@ class Cli(unittest.TestCase):
                                        "demo", "s3cret"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
         assert wait_for(lambda: os.path.exists(os.path.join(cls.capture, "ready")))
         cls.dns_port = free_port(socket.SOCK_DGRAM)
+        cls.closed_port = free_port()
         conf = os.path.join(cls.dir, "dnsmasq.conf")
         with open(conf, "w") as f:
             f.write("no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=%d\nlocal=/test/\n"
@@ -77,14 +83,91 @@ class Cli(unittest.TestCase):
         cls.message = os.path.join(cls.dir, "hello.txt")
         with open(cls.message, "w") as f:
             f.write("Subject: cli\r\n\r\nHello from the tool.\r\n")
+        cls.silent = socket.socket()  # accepts, never answers
+        cls.silent.bind(("127.0.0.1", 0))
+        cls.silent.listen(4)
         time.sleep(0.3)
 
     @classmethod
     def tearDownClass(cls):
+        cls.silent.close()
         for p in (cls.server, cls.dnsmasq):
             p.terminate()
             p.wait(timeout=10)
         shutil.rmtree(cls.dir, ignore_errors=True)
+
+    # ---- the cases -----------------------------------------------------------
+
+    def expand(self, text, folder):
+        for key, value in (("{port}", self.port), ("{dns}", self.dns_port), ("{closed}", self.closed_port),
+                           ("{silent}", self.silent.getsockname()[1]), ("{dir}", folder),
+                           ("{message}", self.message)):
+            text = text.replace(key, str(value))
+        return text.encode("latin-1").decode("unicode_escape")
+
+    def check(self, what, arg, run, stored_before):
+        out = run.stdout + run.stderr
+        last = json.loads(run.stdout.splitlines()[-1]) if what.startswith("json") else None
+        new = self.stored()[len(stored_before):] if what.startswith("last") else None
+        checks = {
+            "exit": lambda: self.assertEqual(run.returncode, int(arg), out),
+            "stdout": lambda: self.assertEqual(run.stdout.strip(), arg),
+            "stdout-has": lambda: self.assertIn(arg, run.stdout),
+            "stdout-matches": lambda: self.assertRegex(run.stdout, arg),
+            "stderr-has": lambda: self.assertIn(arg, run.stderr),
+            "output-lacks": lambda: self.assertNotIn(arg, out),
+            "stored": lambda: self.assertEqual(len(self.stored()) - len(stored_before), int(arg)),
+            "json": lambda: self.assertEqual(str(functools.reduce(lambda o, k: o[k], arg.split()[0].split("."), last)),
+                                             arg.split(" ", 1)[1]),
+            "json-has": lambda: self.assertIn(json.loads(arg), [json.loads(l) for l in run.stdout.splitlines()]),
+            "last-body": lambda: self.assertEqual(open(os.path.join(self.capture, "Maildir", "new", new[-1]),
+                                                       "rb").read().decode("latin-1"), arg),
+            "last-to": lambda: self.assertEqual(json.load(open(os.path.join(self.capture, "Maildir", "new",
+                                                                            new[-1] + ".json")))["to"], arg.split()),
+            "names": lambda: self.assertEqual(sorted(os.listdir(arg.split()[0])), arg.split()[1:]),
+            "file-has": lambda: self.assertIn(arg.split(" ", 1)[1], open(arg.split()[0], encoding="latin-1").read()),
+        }
+        checks[what]()
+
+    def run_case(self, name, lines):
+        folder = tempfile.mkdtemp(dir=self.dir)
+        env, stdin, run, before = dict(self.env), "", None, self.stored()
+        for line in lines:
+            word, _, rest = line.partition(" ")
+            rest = self.expand(rest, folder)
+            if word == "run":
+                run = subprocess.run([VELLOR, *shlex.split(rest)], input=stdin, capture_output=True, text=True,
+                                     timeout=60, env=env)
+                stdin = ""
+            elif word == "stdin":
+                stdin = rest
+            elif word == "env":
+                key, _, value = rest.partition("=")
+                env.pop(key, None) if not value else env.__setitem__(key, value)
+            elif word == "file":
+                path, _, text = rest.partition(" ")
+                os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+                with open(os.path.join(folder, path), "w", newline="") as f:
+                    f.write(text)
+            elif word == "expect":
+                what, _, arg = rest.partition(" ")
+                with self.subTest(case=name, expect=rest):
+                    self.check(what, arg, run, before)
+
+    def test_cases(self):
+        cases, name = {}, None
+        with open(os.path.join(HERE, "cases.txt")) as f:
+            for line in f.read().splitlines():
+                if line.startswith("=== "):
+                    name = line[4:]
+                    cases[name] = []
+                elif line and not line.startswith("#") and name:
+                    cases[name].append(line)
+        self.assertGreater(len(cases), 0)
+        for name, lines in cases.items():
+            self.run_case(name, lines)
+
+    # ---- what needs more than a case ---------------------------------------
 
     def run_tool(self, *args, stdin=None, env=None):
         return subprocess.run([VELLOR, *args], input=stdin, capture_output=True, text=True, timeout=60,
@@ -96,89 +179,6 @@ class Cli(unittest.TestCase):
 
     def send_args(self, *extra):
         return ["send", "--server-ip", "127.0.0.1", "--port", str(self.port), *extra]
-
-    def test_refusals_send_nothing(self):
-        before = len(self.stored())
-        pw = os.path.join(self.dir, "missing-password")
-        cases = [
-            (self.send_args("--to", "a@b.test", "--message", self.message), "senders email address"),
-            (self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message, "--stdin"),
-             "not both"),
-            (self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message, "--user", "demo",
-                            "--password-file", pw), "cannot read the password file"),
-            (self.send_args("--from", "s@x.test", "--message", self.message), "no recipient"),
-            (self.send_args("--from", "bad@.x", "--to", "a@b.test", "--message", self.message),
-             "senders email address"),
-        ]
-        for args, text in cases:
-            with self.subTest(args=args):
-                r = self.run_tool(*args, stdin="")
-                self.assertNotEqual(r.returncode, 0)
-                self.assertIn(text, r.stderr)
-        self.assertEqual(len(self.stored()), before)
-
-    def test_json_reports_and_a_real_send(self):
-        before = len(self.stored())
-        env = dict(self.env, VELLOR_PASSWORD="s3cret")
-        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message,
-                                          "--user", "demo", "--json"), env=env)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        objects = [json.loads(line) for line in r.stdout.splitlines()]
-        self.assertEqual(objects[-1]["result"], 0)
-        self.assertEqual(objects[-1]["messages_sent"], 1)
-        self.assertIn({"status": 922, "code": 0, "text": "Send of 1 message(s) completed"}, objects)
-        self.assertEqual(len(self.stored()), before + 1)
-        self.assertNotIn("s3cret", r.stdout + r.stderr)
-
-    def test_stdin_list_and_verbose_never_shows_the_password(self):
-        before = len(self.stored())
-        pw = os.path.join(self.dir, "pw")
-        with open(pw, "w") as f:
-            f.write("s3cret\n")
-        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--to", "c@d.test", "--stdin",
-                                          "--user", "demo", "--password-file", pw, "--verbose"),
-                          stdin="Subject: piped\r\n\r\nbody\r\n")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn("SENT:", r.stdout)
-        self.assertNotIn("s3cret", r.stdout + r.stderr)
-        self.assertEqual(len(self.stored()), before + 1)
-        with open(os.path.join(self.capture, "Maildir", "new", self.stored()[-1] + ".json")) as f:
-            self.assertEqual(json.load(f)["to"], ["a@b.test", "c@d.test"])
-
-    def test_lookups(self):
-        r = self.run_tool("mx", "cli.test")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertRegex(r.stdout, r"mx\.cli\.test\s+10\s+127\.0\.0\.1")
-        r = self.run_tool("mx", "cli.test", "--names-only")
-        self.assertIn("mx.cli.test", r.stdout)
-        self.assertNotEqual(self.run_tool("mx", "nothing.test").returncode, 0)
-        r = self.run_tool("dns", "mx.cli.test")
-        self.assertEqual(r.stdout.strip(), "mx.cli.test\t127.0.0.1")
-        r = self.run_tool("dns", "127.0.0.1")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        r = self.run_tool("dns", "nothing.test")
-        self.assertNotEqual(r.returncode, 0)
-        self.assertIn("Unable to resolve server name", r.stderr)
-
-    def test_details_and_version(self):
-        q = os.path.join(self.dir, "queue")
-        os.makedirs(q, exist_ok=True)
-        with open(os.path.join(q, "m1.txt"), "w") as f:
-            f.write("x")
-        with open(os.path.join(q, "m1.env"), "w") as f:
-            f.write("MAIL FROM: <s@x.test>\r\nRCPT TO: <a@b.test>\r\nRCPT TO: <c@d.test>\r\n")
-        r = self.run_tool("details", q)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn("sender:     s@x.test", r.stdout)
-        self.assertIn("list:       a@b.test c@d.test", r.stdout)
-        r = self.run_tool("version")
-        self.assertIn("library   2.61.0.30 build 060125 (Jan 25, 2006), structure revision 450194", r.stdout)
-
-    def test_help_everywhere(self):
-        for sub in ([], ["send"], ["mx"], ["dns"], ["details"], ["version"]):
-            r = self.run_tool(*sub, "--help")
-            self.assertEqual(r.returncode, 0)
-            self.assertIn("Usage", r.stdout)
 
     def test_secure_connection_flags(self):
         certs = os.path.join(self.dir, "certs")
@@ -219,107 +219,11 @@ class Cli(unittest.TestCase):
                     server.wait(timeout=10)
         self.assertEqual(open(registry).read(), before_reg)  # the user's file is never edited
 
-    # ---- truthful results --------------------------------------------------------
-
-    def queue(self, name, bodies, envelopes=None):
-        d = os.path.join(self.dir, name)
-        os.makedirs(d, exist_ok=True)
-        for i, body in enumerate(bodies):
-            with open(os.path.join(d, "m%d.txt" % i), "w") as f:
-                f.write(body)
-            if envelopes and envelopes[i]:
-                with open(os.path.join(d, "m%d.ENV" % i), "w") as f:
-                    f.write(envelopes[i])
-        return d
-
-    def test_exit_status_tells_what_happened(self):
-        closed_port = free_port()
-        refused = self.queue("all-refused", ["REFUSE-ME 1\r\n", "REFUSE-ME 2\r\n"])
-        base = ["--from", "s@x.test", "--message", self.message]
-        cases = [
-            ("sent", self.send_args(*base, "--to", "a@b.test"), 0, ""),
-            ("all queued mail refused", self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", refused,
-                                                       "--extension", "txt"), 69, "last reply: 554"),
-            ("missing queue directory", self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message",
-                                                       os.path.join(self.dir, "no-such-dir")), 66, "no such message"),
-            ("recipient refused for now", self.send_args(*base, "--to", "later@b.test"), 75, "last reply: 451"),
-            ("recipient refused for good", self.send_args(*base, "--to", "refused@b.test"), 69, "last reply: 550"),
-            ("connection refused", ["send", "--server-ip", "127.0.0.1", "--port", str(closed_port), *base, "--to",
-                                    "a@b.test"], 75, "cause: no connection could be made"),
-            ("no exchanger for the domain", ["send", *base, "--to", "a@nomx.test"], 75,
-             "cause: no mail exchanger or address found for [nomx.test]"),
-            ("login refused", self.send_args(*base, "--to", "a@b.test", "--user", "demo", "--password-file",
-                                             self.write("wrong-pw", "nope\n")), 77, "never accepted the login"),
-            ("bad sender address", self.send_args("--from", "bad@.x", "--to", "a@b.test", "--message", self.message),
-             65, ""),
-            ("port that is no number", ["send", "--port", "abc", *base, "--to", "a@b.test"], 64, "--port"),
-            ("unknown option", ["send", "--no-such-flag"], 64, ""),
-        ]
-        for name, args, code, text in cases:
-            with self.subTest(name):
-                r = self.run_tool(*args)
-                self.assertEqual(r.returncode, code, r.stdout + r.stderr)
-                self.assertIn(text, r.stderr)
-        r = self.run_tool("--version")
-        self.assertEqual(r.returncode, 0)
-        self.assertIn("2.61.0.30", r.stdout)
-
     def write(self, name, text):
         path = os.path.join(self.dir, name)
         with open(path, "w") as f:
             f.write(text)
         return path
-
-    def test_json_carries_the_last_reply_and_verbose_shows_the_dialogue_masked(self):
-        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "refused@b.test", "--message", self.message,
-                                          "--json"))
-        summary = json.loads(r.stdout.splitlines()[-1])
-        self.assertEqual(summary["exit"], 69)
-        self.assertEqual(summary["last_reply"]["code"], 550)
-        env = dict(self.env, VELLOR_PASSWORD="s3cret")
-        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message,
-                                          "--user", "demo", "--verbose"), env=env)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn("C: AUTH LOGIN", r.stderr)
-        self.assertIn("C: ****", r.stderr)
-        self.assertIn("S: 235", r.stderr)
-        for secret in ("s3cret", "czNjcmV0", "ZGVtbw=="):
-            self.assertNotIn(secret, r.stdout + r.stderr)
-
-    def test_a_silent_server_is_named_as_the_cause(self):
-        silent = socket.socket()
-        silent.bind(("127.0.0.1", 0))
-        silent.listen(1)
-        try:
-            r = self.run_tool("send", "--server-ip", "127.0.0.1", "--port", str(silent.getsockname()[1]), "--from",
-                              "s@x.test", "--to", "a@b.test", "--message", self.message, "--timeout", "1")
-        finally:
-            silent.close()
-        self.assertEqual(r.returncode, 75, r.stderr)
-        self.assertIn("cause: the server did not answer within the time-out", r.stderr)
-
-    # ---- guards ----------------------------------------------------------------
-
-    def test_paths_go_by_what_they_are_on_disk(self):
-        before = len(self.stored())
-        eml = self.write("note.eml", "Subject: eml\r\n\r\nan eml file\r\n")
-        txtqueue = self.queue("txtqueue", ["Subject: q1\r\n\r\none\r\n", "Subject: q2\r\n\r\ntwo\r\n"])
-        for path, count in ((eml, 1), (txtqueue, 2)):
-            with self.subTest(path):
-                r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", path,
-                                                  "--extension", "txt" if count == 2 else ""))
-                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        self.assertEqual(len(self.stored()), before + 3)
-
-    def test_envelope_queue_needs_every_envelope(self):
-        before = len(self.stored())
-        d = self.queue("envq", ["one\r\n", "two\r\n", "three\r\n"],
-                       [None, "MAIL FROM: <q@x.test>\r\nRCPT TO: <r@b.test>\r\n", None])
-        r = self.run_tool(*self.send_args("--message", d, "--envelope", "--delete"))
-        self.assertEqual(r.returncode, 66)
-        self.assertIn("no .ENV file for m0.txt and 1 more", r.stderr)
-        self.assertEqual(len(self.stored()), before)
-        self.assertEqual(sorted(os.listdir(d)), ["m0.txt", "m1.ENV", "m1.txt", "m2.txt"])
 
     def test_work_files_of_the_user_are_left_alone(self):
         work = tempfile.mkdtemp(dir=self.dir)
@@ -332,42 +236,6 @@ class Cli(unittest.TestCase):
                            cwd=work, env=env, capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(sorted(os.listdir(work)), ["userid.mim", "userid.txt", "userpw.txt"])
-
-    def test_stdin_lines_are_stuffed_and_get_crlf_unless_raw(self):
-        text = "Subject: dots\n\nbefore\n.\nMAIL FROM:<spoof@x.test>\nafter\n"
-        before = self.stored()
-        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--stdin"), stdin=text)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        new = [n for n in self.stored() if n not in before]
-        with open(os.path.join(self.capture, "Maildir", "new", new[0]), "rb") as f:
-            self.assertEqual(f.read(), text.replace("\n", "\r\n").encode() + b"\r\n")
-        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--stdin", "--raw"), stdin=text)
-        self.assertEqual(r.returncode, 65, r.stderr)
-        self.assertEqual(len(self.stored()), len(before) + 1)
-
-    def test_options_file_problems_are_reported(self):
-        bad = self.write("bad.reg", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"
-                                    "\"UseLogFile\"=dword:zz\r\n")
-        nohead = self.write("nohead.reg", "just text\r\n")
-        for path, text in ((bad, "line 3 cannot be parsed"), (nohead, "no REGEDIT4 header")):
-            with self.subTest(path):
-                env = dict(self.env, VELLORAPI_REGISTRY=path)
-                r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message",
-                                                  self.message), env=env)
-                self.assertEqual(r.returncode, 0, r.stderr)
-                self.assertIn(text, r.stderr)
-
-    def test_flags_over_the_registry(self):
-        log = os.path.join(self.dir, "own.log")
-        r = self.run_tool(*self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", self.message,
-                                          "--log", log, "--timeout", "5"))
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn("Send of 1 message(s) completed", open(log, encoding="latin-1").read())
-        env = dict(self.env)
-        env.pop("KORVEXAPI_DNS_SERVERS")
-        r = self.run_tool("mx", "cli.test", "--dns", "127.0.0.1:%d" % self.dns_port, env=env)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn("127.0.0.1", r.stdout)
 
     # ---- a real terminal ---------------------------------------------------------
 
