@@ -15,32 +15,20 @@ namespace testenv {
 
 namespace {
 
-// A DNS query for a name, used to wait until a server answers.
-std::string make_query(const std::string &name, int type) {
-    std::string q("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12);
-    std::size_t pos = 0;
-    while (pos <= name.size()) {
-        std::size_t dot = name.find('.', pos);
-        std::string label = name.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
-        if (!label.empty()) q += static_cast<char>(label.size()) + label;
-        if (dot == std::string::npos) break;
-        pos = dot + 1;
-    }
-    q += '\0';
-    q += static_cast<char>(type >> 8);
-    q += static_cast<char>(type & 255);
-    q += std::string("\x00\x01", 2);
-    return q;
-}
-
 std::string lower(std::string s) {
     for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
+// A name as DNS writes it: each label after its length, then a zero.
 std::string encode_name(const std::string &name) {
-    std::string q = make_query(name, 0);
-    return q.substr(12, q.size() - 12 - 4);
+    std::string out;
+    for (std::size_t pos = 0; pos < name.size();) {
+        std::size_t dot = std::min(name.find('.', pos), name.size());
+        if (dot > pos) out += static_cast<char>(dot - pos) + name.substr(pos, dot - pos);
+        pos = dot + 1;
+    }
+    return out + '\0';
 }
 
 void put16(std::string &s, int v) {

@@ -176,37 +176,20 @@ int bind_loopback(int type, const char *address, int port, int &bound_port) {
 // Ports for the test servers come from 20000-32767, below the range the
 // system hands out to outgoing connections and DNS queries, so a port just
 // found free is not taken by a client socket of a test running beside.
-int free_port_of(int type, const char *address) {
+int free_port(const char *address) {
     static std::mt19937 rng(static_cast<unsigned>(::getpid()) * 7919u + static_cast<unsigned>(::time(nullptr)));
     for (int attempt = 0; attempt < 200; ++attempt) {
         int port = 20000 + static_cast<int>(rng() % 12768);
         int bound = 0;
-        int fd = bind_loopback(type, address, port, bound);
+        int fd = bind_loopback(SOCK_STREAM, address, port, bound);
         if (fd >= 0) {
             ::close(fd);
             return port;
         }
     }
     int port = 0;
-    ::close(bind_loopback(type, address, 0, port));
+    ::close(bind_loopback(SOCK_STREAM, address, 0, port));
     return port;
-}
-
-int free_port(const char *address) { return free_port_of(SOCK_STREAM, address); }
-
-bool wait_for_port(const char *address, int port, std::chrono::milliseconds limit) {
-    return wait_until(
-        [&] {
-            int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_port = htons(static_cast<uint16_t>(port));
-            ::inet_pton(AF_INET, address, &sa.sin_addr);
-            bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
-            ::close(fd);
-            return ok;
-        },
-        limit);
 }
 
 bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds limit) {

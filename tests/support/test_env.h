@@ -73,8 +73,6 @@ private:
 int bind_loopback(int type, const char *address, int port, int &bound_port);
 // A free TCP port on the address (bound, then released).
 int free_port(const char *address = "127.0.0.1");
-int free_port_of(int type, const char *address);
-bool wait_for_port(const char *address, int port, std::chrono::milliseconds limit);
 bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds limit);
 
 }  // namespace testenv
