@@ -1,7 +1,6 @@
 // Start-up warnings and the send entry, against a fake companion that
 // counts every call: the release and revision checks, the refusals in their
-// order, the companion's start and stop on every path, and the procedure
-// chosen for each kind of request.
+// order, the companion's start and stop on every path.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -116,57 +115,6 @@ TEST_F(SendEntry, NullCallbackWritesTheSameLog) {
     env.clear_log();
     VELLOR_Send_Message("App", &req, nullptr);
     EXPECT_EQ(env.log_texts(), with);
-}
-
-using vellor::Route;
-
-struct RouteRow {
-    const char *name;
-    std::function<void(SMTPSEND_STRUCTURE &)> fill;
-    bool server;
-    Route route;
-};
-
-TEST(DeliveryRoute, FirstMatchingConditionWins) {
-    HGLOBAL list = make_list("a@x.test");
-    const RouteRow rows[] = {
-        {"relay, nothing to send", [](SMTPSEND_STRUCTURE &) {}, true, Route::RelayNothing},
-        {"relay, envelope directory", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = r.bMessageDirectory = 1; }, true,
-         Route::RelayEnvelopeDirectory},
-        {"relay, envelope file", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = 1; }, true, Route::Relay},
-        {"relay, single", [](SMTPSEND_STRUCTURE &r) { r.bSingleRecipient = 1; }, true, Route::Relay},
-        {"relay, a list of one", [](SMTPSEND_STRUCTURE &r) { r.nRecipients = 1; }, true, Route::Relay},
-        {"mx, list of two", [](SMTPSEND_STRUCTURE &r) { r.bMultipleRecipients = 1, r.nRecipients = 2; }, false,
-         Route::MxRecipientList},
-        {"mx, list flag with one", [](SMTPSEND_STRUCTURE &r) { r.bMultipleRecipients = 1, r.nRecipients = 1; }, false,
-         Route::MxNothing},
-        {"mx, single wins over a list once the opening counts it as one",
-         [](SMTPSEND_STRUCTURE &r) {
-             r.bMultipleRecipients = r.bSingleRecipient = 1, r.nRecipients = 2;
-             std::strcpy(r.szRecipient, "to@x.test");
-         },
-         false, Route::MxSingleRecipient},
-        {"mx, single flag without address", [](SMTPSEND_STRUCTURE &r) { r.bSingleRecipient = 1; }, false,
-         Route::MxNothing},
-        {"mx, list of one", [&](SMTPSEND_STRUCTURE &r) { r.nRecipients = 1, r.hRecipients = list; }, false,
-         Route::MxSingleFromList},
-        {"mx, list of one with a server name",
-         [&](SMTPSEND_STRUCTURE &r) {
-             r.nRecipients = 1, r.hRecipients = list;
-             std::strcpy(r.szServer, "x");
-         },
-         false, Route::MxNothing},
-        {"mx, envelope", [](SMTPSEND_STRUCTURE &r) { r.bUseEnvFile = 1; }, false, Route::MxEnvelope},
-        {"mx, nothing", [](SMTPSEND_STRUCTURE &) {}, false, Route::MxNothing},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        SMTPSEND_STRUCTURE r{};
-        std::strcpy(r.szSender, "sender@example.test");
-        row.fill(r);
-        EXPECT_EQ(vellor::route_of(r, row.server), row.route);
-    }
-    GlobalFree(list);
 }
 
 TEST_F(SendEntry, FailedConnectionsStillStopOnce) {

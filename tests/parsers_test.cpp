@@ -14,14 +14,19 @@
 //   option NAME BODY    an option read from an options file with BODY as its values
 //                       ("-": no file; "raw:" before BODY: BODY is the whole file)
 //   callback MODE TEXT  what the status callback receives with that callback option
+//   envelope BYTES      the lines the envelope reader finds: F: a sender, T: a recipient, O: other
+//   route relay|mx FIELD[=VALUE]...  the delivery procedure chosen for a record with a
+//                       server given (relay) or not; "list" gives it a list of one
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 
 #include "korvex/dns_message.h"
+#include "msgfiles/envelope_reader.h"
 #include "msgfiles/recipients.h"
 #include "platform/file_search.h"
 #include "platform/global_memory.h"
@@ -29,6 +34,7 @@
 #include "smtp/message_text.h"
 #include "support/options.h"
 #include "support/status_callback.h"
+#include "submit/delivery.h"
 #include "support/test_env.h"
 
 using namespace testenv;
@@ -160,6 +166,44 @@ std::string callback(const std::string &in) {
     return r.status == 920 && r.code == 901 ? r.text : "status or code changed";
 }
 
+std::string envelope(const std::string &bytes) {
+    std::string out;
+    vellor::envelope::read_envelope(bytes, [&](const vellor::envelope::Line &l) {
+        static const char *const kKind[] = {"F:", "T:", "O:"};
+        out += (out.empty() ? "" : " | ") + (kKind[static_cast<int>(l.kind)] + l.address);
+        return true;
+    });
+    return out;
+}
+
+std::string route(const std::string &in) {
+    SMTPSEND_STRUCTURE r{};
+    std::strcpy(r.szSender, "sender@example.test");
+    HGLOBAL list = make_list("a@x.test");
+    std::stringstream words(in);
+    std::string where, field;
+    words >> where;
+    const std::map<std::string, std::function<void(const std::string &)>> set = {
+        {"bUseEnvFile", [&](const std::string &) { r.bUseEnvFile = 1; }},
+        {"bMessageDirectory", [&](const std::string &) { r.bMessageDirectory = 1; }},
+        {"bSingleRecipient", [&](const std::string &) { r.bSingleRecipient = 1; }},
+        {"bMultipleRecipients", [&](const std::string &) { r.bMultipleRecipients = 1; }},
+        {"nRecipients", [&](const std::string &v) { r.nRecipients = std::stoi(v); }},
+        {"szRecipient", [&](const std::string &v) { std::strcpy(r.szRecipient, v.c_str()); }},
+        {"szServer", [&](const std::string &v) { std::strcpy(r.szServer, v.c_str()); }},
+        {"list", [&](const std::string &) { r.hRecipients = list; }},
+    };
+    while (words >> field) {
+        std::size_t eq = field.find('=');
+        set.at(field.substr(0, eq))(eq == std::string::npos ? "" : field.substr(eq + 1));
+    }
+    static const char *const kRoute[] = {"RelayNothing",      "RelayEnvelopeDirectory", "Relay",      "MxRecipientList",
+                                         "MxSingleRecipient", "MxSingleFromList",       "MxEnvelope", "MxNothing"};
+    std::string out = kRoute[static_cast<int>(vellor::route_of(r, where == "relay"))];
+    GlobalFree(list);
+    return out;
+}
+
 const std::map<std::string, std::function<std::string(const std::string &)>> &probes() {
     static const std::map<std::string, std::function<std::string(const std::string &)>> all = {
         {"address", [](const std::string &s) { return std::to_string(vellor::is_valid_address(s, "App")); }},
@@ -192,6 +236,8 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
         {"error", error_text},
         {"option", option},
         {"callback", callback},
+        {"envelope", envelope},
+        {"route", route},
     };
     return all;
 }
