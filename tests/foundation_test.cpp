@@ -150,14 +150,6 @@ TEST(FileSearch, QueuesLargerThanTheWindowComeWholeAndInOrder) {
 
 // ---- registry options ----------------------------------------------------------
 
-TEST(Options, NothingIsCached) {
-    TempEnv env;
-    env.registry("\"SendPercentSent\"=dword:00000000\r\n");
-    EXPECT_EQ(vellor::options::send_percent_sent(), 0);
-    env.registry("\"SendPercentSent\"=dword:00000001\r\n");
-    EXPECT_EQ(vellor::options::send_percent_sent(), 1);
-}
-
 TEST(Options, RegeditFormats) {
     TempEnv env;
     std::string utf16 = "\xff\xfe";
@@ -414,17 +406,6 @@ TEST(Lifecycle, LongApplicationNameIsCut) {
     EXPECT_EQ(std::strlen(lib.szApplication), 127u);
     VELLOR_Initialize_Library(&lib, 0, nullptr);
     EXPECT_STREQ(lib.szApplication, "");
-}
-
-TEST(Lifecycle, VersionAndBuildDate) {
-    char version[24], build[12], date[16];
-    DWORD rev = 0;
-    VellorAPI_Library_Version(version, build, &rev);
-    VellorAPI_Get_Build_Date(date);
-    EXPECT_STREQ(version, "2.61.0.30");
-    EXPECT_STREQ(build, "060125");
-    EXPECT_EQ(rev, 450194u);
-    EXPECT_STREQ(date, "Jan 25, 2006");
 }
 
 TEST(BadInput, FieldsWithoutNulAndNullPointers) {
