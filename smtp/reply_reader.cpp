@@ -5,16 +5,17 @@
 
 namespace vellor::smtp {
 
-bool continues(const std::string &line) {
+bool continues(std::string_view line) {
     if (line.size() < 4 || line[3] != '-') return false;
     for (int i = 0; i < 3; ++i)
         if (!std::isdigit(static_cast<unsigned char>(line[i]))) return false;
     return true;
 }
 
-void ReplyReader::keep(const std::string &line) {
-    if (text_.size() < kKept) text_ += line.substr(0, kKept - text_.size());
-    if (full_.size() < kFull) full_ += line.substr(0, kFull - full_.size());
+// The line is a view into the held bytes: nothing is copied but what is kept.
+void ReplyReader::keep(std::string_view line) {
+    if (text_.size() < kKept) text_.append(line.substr(0, kKept - text_.size()));
+    if (full_.size() < kFull) full_.append(line.substr(0, kFull - full_.size()));
     length_ += line.size();
 }
 
@@ -31,10 +32,10 @@ bool ReplyReader::take_reply() {
             }
             return false;
         }
-        std::string line = pending_.substr(0, nl + 1);
-        pending_.erase(0, nl + 1);
+        std::string_view line(pending_.data(), nl + 1);
         keep(line);
-        bool more = continues(long_head_.empty() ? line : long_head_);
+        bool more = continues(long_head_.empty() ? line : std::string_view(long_head_));
+        pending_.erase(0, nl + 1);
         long_head_.clear();
         if (!more) complete_ = true;
     }

@@ -9,6 +9,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace vellor::smtp {
 
@@ -34,7 +35,7 @@ public:
 
 private:
     bool take_reply();
-    void keep(const std::string &line);
+    void keep(std::string_view line);
 
     std::string pending_;    // bytes not yet part of a finished line
     std::string long_head_;  // start of a line too long to hold whole
@@ -45,6 +46,6 @@ private:
 };
 
 // True when the line (without its line end) continues the reply: "ddd-".
-bool continues(const std::string &line);
+bool continues(std::string_view line);
 
 }  // namespace vellor::smtp

@@ -288,8 +288,9 @@ void step_message_files(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     std::string file = fs(r->szMessageFile);
     std::string dir = directory_part(file);
-    if (!r->bDeleteMessage) {
-        if (!t.relay()) t.call.status(921, 0, t.call.prefixed(format("Message has been left in [%s]", dir.c_str())));
+    if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
+        if (!t.relay() && t.call.cb)
+            t.call.status(921, 0, t.call.prefixed(format("Message has been left in [%s]", dir.c_str())));
         return;
     }
     if (t.call.held_files) {
@@ -313,11 +314,11 @@ void step_message_files(Transaction &t) {
 // either would add commands of its own, so the message is refused first.
 bool arguments_safe(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (!one_line_text(fs(r->szSender))) {
+    if (!one_line_text(fv(r->szSender))) {
         t.fail(902, "Sender address holds a carriage return or line feed: message refused before sending...");
         return false;
     }
-    if (!one_line_text(fs(r->szRecipient))) {
+    if (!one_line_text(fv(r->szRecipient))) {
         t.fail(903, "Recipient address holds a carriage return or line feed: message refused before sending...");
         return false;
     }

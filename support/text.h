@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace vellor {
 
@@ -13,6 +14,11 @@ namespace vellor {
 template <std::size_t N>
 std::string fs(const char (&field)[N]) {
     return std::string(field, ::strnlen(field, N));
+}
+// The same as a view into the field, where no copy is needed.
+template <std::size_t N>
+std::string_view fv(const char (&field)[N]) {
+    return std::string_view(field, ::strnlen(field, N));
 }
 // A caller's C string; empty for null.
 inline std::string cs(const char *s) { return s ? std::string(s) : std::string(); }
@@ -38,7 +44,7 @@ std::size_t find_text_nocase(const std::string &text, const std::string &pattern
 
 std::string upper(std::string s);
 // True when the text holds no CR and no LF, so it can stand in one command line.
-inline bool one_line_text(const std::string &s) { return s.find_first_of("\r\n") == std::string::npos; }
+inline bool one_line_text(std::string_view s) { return s.find_first_of("\r\n") == std::string_view::npos; }
 bool equal_nocase(const std::string &a, const std::string &b);
 
 }  // namespace vellor
