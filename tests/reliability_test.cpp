@@ -1,9 +1,8 @@
 // No message lost, cut, misdirected or stuck, where a case needs more than
 // a transcript row (data/reliability.cases holds those): queue entries that
 // are links, FIFOs or too long a path, the companion's eight addresses, a
-// server that stops reading, signals, several recipients by MX against the
-// capture server, forty thousand envelope recipients, hostile parser input,
-// two threads, a killed sender.
+// server that stops reading, signals, forty thousand envelope recipients,
+// hostile parser input, two threads, a killed sender.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -166,83 +165,6 @@ TEST_F(Reliability, SignalsDuringASendCutNothing) {
     EXPECT_EQ(rc, 0);
     ASSERT_EQ(server.messages().size(), 1u);
     EXPECT_EQ(server.messages()[0].size(), body.size() + 2);
-}
-
-// ---- several recipients by MX ------------------------------------------------------
-
-struct MxRow {
-    const char *name;
-    std::function<void(Reliability &, SMTPSEND_STRUCTURE &)> setup;
-    int rc;
-    int delivered;
-    const char *file;  // the message file, relative to the test's folder
-    bool kept;
-};
-
-TEST_F(Reliability, MxFileRemovedOnlyAfterEveryRecipient) {
-    ScriptedDns dns;
-    DnsServerEnv point(dns.port());
-    dns.a("dest.test", {"127.0.0.3"});
-    ::mkdir(env.path("mxq").c_str(), 0755);
-    auto envelope = [](Reliability &t, SMTPSEND_STRUCTURE &r, const std::string &rcpts) {
-        t.message("Subject: e\r\n\r\nx\r\n", "mxq/e.txt");
-        write_file(t.env.path("mxq/e.env"), "MAIL FROM: <q@origin.test>\r\n" + rcpts);
-        r.bUseEnvFile = 1;
-    };
-    const MxRow rows[] = {
-        {"list, second recipient refused",
-         [](Reliability &t, SMTPSEND_STRUCTURE &r) {
-             t.message("Subject: l\r\n\r\nx\r\n");
-             r.bMultipleRecipients = 1;
-             r.hRecipients = make_list("a@dest.test refused@dest.test c@dest.test");
-         },
-         -1, 2, "m.txt", true},
-        {"list, all accepted",
-         [](Reliability &t, SMTPSEND_STRUCTURE &r) {
-             t.message("Subject: l\r\n\r\nx\r\n");
-             r.bMultipleRecipients = 1;
-             r.hRecipients = make_list("a@dest.test b@dest.test c@dest.test");
-         },
-         0, 3, "m.txt", false},
-        {"envelope, first recipient refused",
-         [&](Reliability &t, SMTPSEND_STRUCTURE &r) {
-             envelope(t, r, "RCPT TO: <refused@dest.test>\r\nRCPT TO: <b@dest.test>\r\nRCPT TO: <c@dest.test>\r\n");
-         },
-         -1, 2, "mxq/e.txt", true},
-        {"envelope, all accepted",
-         [&](Reliability &t, SMTPSEND_STRUCTURE &r) {
-             envelope(t, r, "RCPT TO: <a@dest.test>\r\nRCPT TO: <b@dest.test>\r\n");
-         },
-         0, 2, "mxq/e.txt", false},
-        {"envelope directory, last recipient refused (one delivery made: the pass succeeds)",
-         [&](Reliability &t, SMTPSEND_STRUCTURE &r) {
-             envelope(t, r, "RCPT TO: <a@dest.test>\r\nRCPT TO: <refused@dest.test>\r\n");
-             std::strcpy(r.szMessageFile, t.env.path("mxq").c_str());
-         },
-         0, 1, "mxq/e.txt", true},
-    };
-    int n = 0;
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string root = env.path("mx" + std::to_string(n++));
-        ::mkdir(root.c_str(), 0755);
-        CaptureServer server(root, "127.0.0.3", port);
-        ASSERT_TRUE(server.ready());
-        SMTPSEND_STRUCTURE saved = req;
-        req.szServerIP[0] = 0;
-        req.bDeleteMessage = 1;
-        row.setup(*this, req);
-        reports().clear();
-        EXPECT_EQ(send(), row.rc);
-        EXPECT_EQ(static_cast<int>(server.messages().size()), row.delivered);
-        EXPECT_EQ(file_exists(env.path(row.file)), row.kept);
-        if (row.kept) {
-            EXPECT_TRUE(reported_start(920, "kept", req.nErrorCode));
-        }
-        if (req.hRecipients) GlobalFree(req.hRecipients);
-        req = saved;
-        for (const char *f : {"m.txt", "mxq/e.txt", "mxq/e.env"}) ::unlink(env.path(f).c_str());
-    }
 }
 
 // ---- limits ----------------------------------------------------------------------

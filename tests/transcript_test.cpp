@@ -15,6 +15,7 @@
 //   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
 //        | flood N (N bytes without a line end) | repeat N STEP | trickle MS TEXT (then a pause)
+//        | next (the steps after it are for the next connection; the last part serves the rest)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
@@ -161,6 +162,8 @@ void add_peer_step(Script &s, int &connections, const std::string &rest) {
         s.data();
     else if (word == "close")
         s.close();
+    else if (word == "next")  // the steps after it are for the next connection
+        s.next();
     else if (word == "pause")
         s.pause(std::stoi(arg));
     else if (word == "flood")  // bytes without a line end

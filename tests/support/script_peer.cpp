@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace testenv {
@@ -63,12 +64,12 @@ void ScriptPeer::run() {
         }
         if (fd < 0) return;
         ++accepted_;
-        play(fd);
+        play(fd, n);
         ::close(fd);
     }
 }
 
-void ScriptPeer::play(int fd) {
+void ScriptPeer::play(int fd, int connection) {
     std::string pending;
     auto read_until = [&](const std::string &end) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
@@ -91,7 +92,12 @@ void ScriptPeer::play(int fd) {
             received_.append(buf, static_cast<std::size_t>(n));
         }
     };
+    int parts = 0;
+    for (const auto &s : script_.steps) parts += s.kind == Script::Next;
+    int part = 0, mine = std::min(connection, parts);
     for (const auto &s : script_.steps) {
+        if (s.kind == Script::Next) ++part;
+        if (part != mine || s.kind == Script::Next) continue;
         switch (s.kind) {
             case Script::Say:
                 ::send(fd, s.text.data(), s.text.size(), MSG_NOSIGNAL);
@@ -107,6 +113,8 @@ void ScriptPeer::play(int fd) {
                 break;
             case Script::Close:
                 return;
+            case Script::Next:
+                break;
         }
     }
     // Collect whatever else the client sends until it closes (bounded).

@@ -1,7 +1,9 @@
 // A scripted SMTP peer on a loopback address: it accepts connections (one
-// after another, up to a given number), plays the same script on each
-// (replies, reads of one command or of a whole message, pauses, a close),
-// and records every byte the client sent. Every wait is bounded.
+// after another, up to a given number), plays the script on each (replies,
+// reads of one command or of a whole message, pauses, a close; a script
+// split by next() gives each connection its own part, the last part
+// serving the connections beyond), and records every byte the client sent.
+// Every wait is bounded.
 #pragma once
 #include <atomic>
 #include <mutex>
@@ -20,10 +22,11 @@ public:
     Script &data() { return add(Data, ""); }  // up to "\r\n.\r\n"
     Script &pause(int ms) { return add(Pause, "", ms); }
     Script &close() { return add(Close, ""); }
+    Script &next() { return add(Next, ""); }  // what follows is for the next connection
     // Greeting, then one reply per command: the common case.
     static Script replies(const std::string &greeting, const std::vector<std::string> &replies);
 
-    enum Kind { Say, Line, Data, Pause, Close };
+    enum Kind { Say, Line, Data, Pause, Close, Next };
     struct Step {
         Kind kind;
         std::string text;
@@ -54,7 +57,7 @@ public:
 
 private:
     void run();
-    void play(int fd);
+    void play(int fd, int connection);
 
     Script script_;
     int listen_fd_ = -1;
