@@ -4,6 +4,7 @@
 // case, matches returned in case-insensitive name order.
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,17 +22,20 @@ bool for_each_match(const std::string &pattern, const std::function<void(const c
 // again for the names after the last one handed out. A queue of 50,000 files
 // costs the memory of one window, and a name added during a search is
 // handed out if it sorts after the names already given.
+struct Names;
+
 class Search {
 public:
-    static constexpr std::size_t kWindow = 1024;
+    static constexpr std::size_t kWindow = 4096;
 
+    Search();
+    ~Search();
+    Search(const Search &) = delete;
+    Search &operator=(const Search &) = delete;
     bool first(const std::string &pattern);  // false when nothing matches
     bool next();                             // false at the end
-    std::string name() const { return window_[pos_]; }
-    void close() {
-        window_.clear();
-        pos_ = 0;
-    }
+    std::string name() const;
+    void close();
 
     // Number of entries matching the pattern (counted, not kept).
     static int count(const std::string &pattern);
@@ -39,7 +43,7 @@ public:
 private:
     bool fill();  // the window of names after the last one handed out
     std::string pattern_;
-    std::vector<std::string> window_;
+    std::unique_ptr<Names> window_;  // the names handed out next, in order
     std::size_t pos_ = 0;
     bool more_ = false;  // the window was cut: names may follow it
 };
