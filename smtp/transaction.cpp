@@ -259,16 +259,17 @@ void step_end_of_data(Transaction &t) {
 // fields it quotes are far shorter than a report line).
 void step_end_report(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    std::string text = "Message from [";
-    text.append(r->szSender, ::strnlen(r->szSender, sizeof r->szSender));
+    const std::string_view sender = fv(r->szSender);
+    std::string text;
     if (t.failed) {
-        t.call.log(t.numbered("FAILED to send message from [" + text.substr(14) + "]..."));
+        text.append("FAILED to send message from [").append(sender).append("]...");
+        t.call.log(t.numbered(text));
         return;
     }
-    text.append("] sent to ");
+    text.append("Message from [").append(sender).append("] sent to ");
     const std::string count = std::to_string(r->nRecipients);
     if (t.relay() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
-        text.append("[").append(r->szRecipient, ::strnlen(r->szRecipient, sizeof r->szRecipient)).append("]");
+        text.append("[").append(fv(r->szRecipient)).append("]");
     else if (!t.relay() && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
         text.append(count).append(" recipient sent");
     else

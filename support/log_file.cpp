@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include "platform/files.h"
@@ -25,7 +23,8 @@ namespace vellor {
 namespace {
 
 constexpr std::size_t kLineBuffer = 1024;
-constexpr std::size_t kStampAndEnd = 20 + 1 + 2;  // stamp, blank, CR LF
+constexpr std::size_t kStamp = 21;                // "YYYY/MM/DD  hh:mm:ss "
+constexpr std::size_t kStampAndEnd = kStamp + 2;  // and CR LF
 constexpr std::size_t kMaxText = kLineBuffer - 1 - kStampAndEnd;
 constexpr long long kMiB = 1048576;
 
@@ -148,7 +147,6 @@ void put_digits(char *at, int value, int width) {
 
 // "YYYY/MM/DD  hh:mm:ss " written by hand: a log line is made for every
 // step of every message, and a formatting call costs more than the rest.
-constexpr std::size_t kStamp = 21;
 void put_stamp(char *at, const platform::LocalTime &t) {
     std::memcpy(at, "0000/00/00  00:00:00 ", kStamp);
     put_digits(at, t.year, 4);

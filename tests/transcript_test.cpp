@@ -247,28 +247,27 @@ struct Lookups {
     // `w`: the call's words, escapes undone; "" stands for an empty word.
     int call(std::vector<std::string> w, SMTPSEND_STRUCTURE &req) {
         for (auto &word : w) word = word == "\"\"" ? "" : unescape(word);
-        VALIDMXIPS fresh{};
-        VALIDMXIPS &v = w.at(0) == "hosts" ? valid : fresh;
+        const std::string &what = w.at(0);
         int rc = 0;
-        if (w[0] == "resolve")
-            rc = VELLOR_resolve_mx_domain(w.at(1).c_str(), w.size() > 3 ? w[3].c_str() : "", &v, 0, std::stoi(w.at(2)));
-        else if (w[0] == "hosts")
-            VELLOR_Resolve_MX_Hostnames_To_Ipaddresses(&mx, &v);
-        else if (w[0] == "lookup")
-            return VELLOR_Perform_DNS_Lookup("App", &req);
-        if (w[0] == "resolve" || w[0] == "hosts") {
-            found = std::to_string(v.nValidIPs) + ": " + entries(v);
-            return rc;
-        }
-        if (w[0] == "default-dns") {
+        if (what == "lookup") return VELLOR_Perform_DNS_Lookup("App", &req);
+        if (what == "default-dns") {
             char server[24] = "";
             rc = VELLOR_Get_Default_Dns_Server(server);
             found = server;
-            return rc;
+        } else if (what == "mx") {
+            mx = MXQUERY_STRUCTURE{};
+            rc = VELLOR_Get_Mx_Servers(w.at(1).c_str(), &mx, "", 1);
+            found = "type " + std::to_string(mx.nType) + ", " + std::to_string(mx.nMxServers);
+        } else if (what == "hosts") {
+            VELLOR_Resolve_MX_Hostnames_To_Ipaddresses(&mx, &valid);
+            found = std::to_string(valid.nValidIPs) + ": " + entries(valid);
+        } else if (what == "resolve") {
+            VALIDMXIPS v{};
+            rc = VELLOR_resolve_mx_domain(w.at(1).c_str(), w.size() > 3 ? w[3].c_str() : "", &v, 0, std::stoi(w.at(2)));
+            found = std::to_string(v.nValidIPs) + ": " + entries(v);
+        } else {
+            ADD_FAILURE() << "unknown call " << what;
         }
-        mx = MXQUERY_STRUCTURE{};
-        rc = VELLOR_Get_Mx_Servers(w.at(1).c_str(), &mx, "", 1);
-        found = "type " + std::to_string(mx.nType) + ", " + std::to_string(mx.nMxServers);
         return rc;
     }
 };
