@@ -1,21 +1,13 @@
 // The SMTP session where a relay case cannot reach: a sender without a
-// domain, the list form with no recipient, sends that fail in the socket
-// seam, the body's block sizes with their percent reports, and the login
-// encoding against a reference encoder.
+// domain, the list form with no recipient, and the login encoding against
+// a reference encoder.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
 
-#include "platform/posix/syscalls.h"
 #include "smtp/auth_encode.h"
-#include "smtp/ehlo.h"
-#include "smtp/message_text.h"
 #include "smtp/transaction.h"
 #include "support/script_peer.h"
 #include "support/test_env.h"
@@ -54,14 +46,7 @@ protected:
         target(peer.port());
         return vellor::SMTP_Deliver_Message(call, 1);
     }
-    bool reported(int status, const std::string &text, int code) const {
-        return std::find(reports().begin(), reports().end(), Report{status, text, code}) != reports().end();
-    }
     void transport_close() { KorvexAPI_Close_Socket(&block, &session, 1); }
-    bool logged(const std::string &line) const {
-        auto log = env.log_texts();
-        return std::find(log.begin(), log.end(), line) != log.end();
-    }
 
     TempEnv env;
     TCPLIBRARY_STRUCTURE block{};
@@ -91,87 +76,6 @@ TEST_F(Smtp, ListModeWithNoRecipientsSendsNoRcpt) {
     EXPECT_EQ(vellor::SMTP_Deliver_Batch_Message(call, 1), 0);
     EXPECT_EQ(req.nRecipients, 1);  // a batch message names one recipient: 0 becomes 1
     transport_close();
-}
-
-// ---- send failures through the socket seam ------------------------------------------
-
-const char *g_fail_prefix = "";
-ssize_t failing_send(int fd, const void *buf, size_t n, int flags) {
-    if (std::strncmp(static_cast<const char *>(buf), g_fail_prefix, std::strlen(g_fail_prefix)) == 0) {
-        errno = EPIPE;
-        return -1;
-    }
-    return ::send(fd, buf, n, flags);
-}
-
-TEST_F(Smtp, CommandsThatCannotBeSent) {
-    struct Case {
-        const char *prefix;
-        int code;
-        std::string report;
-    } cases[] = {
-        {"HELO", 901, "VellorAPI [App] - HELO command was refused..."},
-        {"MAIL", 902, "VellorAPI [App] - [1] - Senders details [sender@origin.test] were refused..."},
-        {"RCPT", 903, "VellorAPI [App] - [1] - Recipient address [rcpt@dest.test] were refused..."},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.prefix);
-        reports().clear();
-        session.nLastError = 0;
-        ScriptPeer peer(Script::replies("220 hi\r\n", {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"}));
-        g_fail_prefix = c.prefix;
-        vellor::sys::table().send = failing_send;
-        EXPECT_EQ(deliver(peer), -1);
-        vellor::sys::reset_table();
-        EXPECT_EQ(req.nErrorCode, c.code);
-        EXPECT_EQ(session.nLastError, 10058);  // the socket error of the failed send
-        EXPECT_TRUE(reported(920, c.report, c.code));
-        EXPECT_EQ(peer.transcript().find(c.prefix), std::string::npos);
-    }
-}
-
-// ---- message data ---------------------------------------------------------------
-
-std::vector<std::size_t> g_sends;
-ssize_t counting_send(int fd, const void *buf, size_t n, int flags) {
-    g_sends.push_back(n);
-    return ::send(fd, buf, n, flags);
-}
-
-struct PercentCase {
-    std::size_t body;
-    int block;
-    std::vector<std::size_t> body_sends;
-    std::vector<std::string> percents;
-};
-
-TEST_F(Smtp, PercentReports) {
-    env.registry("\"SendPercentSent\"=dword:00000001\r\n");
-    const PercentCase cases[] = {
-        {2500, 1000, {1000, 1000, 500, 5}, {"40", "80", "100"}},
-        {800, 1000, {805}, {"100"}},  // a small body leaves with the end-of-data line
-        {0, 1000, {5}, {"100"}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.body);
-        std::string body(c.body, 'b');
-        write_file(env.path("msg.txt"), body);
-        session.nSendBlockSize = c.block;
-        ScriptPeer peer(smtp_accepting());
-        reports().clear();
-        g_sends.clear();
-        vellor::sys::table().send = counting_send;
-        EXPECT_EQ(deliver(peer), 0);
-        vellor::sys::reset_table();
-        // Sends: HELO, MAIL, RCPT, DATA, the body and the end of data, QUIT.
-        std::vector<std::size_t> body_sends(g_sends.begin() + 4, g_sends.end() - 1);
-        EXPECT_EQ(body_sends, c.body_sends);
-        std::vector<std::string> percents;
-        for (const auto &r : reports())
-            if (r.status == 926) percents.push_back(r.text);
-        EXPECT_EQ(percents, c.percents);
-        EXPECT_NE(peer.transcript().find("DATA\r\n" + body + "\r\n.\r\n"), std::string::npos);
-    }
 }
 
 // ---- login data encoding -------------------------------------------------------------

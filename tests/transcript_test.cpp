@@ -14,7 +14,7 @@
 //   fifo NAME                                    (a FIFO where a message file could be)
 //   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
-//        | flood N (N bytes without a line end) | repeat N STEP | trickle MS TEXT (then a pause)
+//        | flood N (N bytes without a line end) | repeat N STEP; STEP... | trickle MS TEXT (then a pause)
 //        | next (the steps after it are for the next connection; the last part serves the rest)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
@@ -36,15 +36,24 @@
 //
 //   timeout MS                                   (the companion's time-out; 3000 otherwise)
 //   env NAME VALUE                               (an environment variable for the case)
+//   link NAME TARGET                             (a symbolic link in the case's folder)
+//   fault send PREFIX | fault gmem Alloc|Lock|ReAlloc N
+//                                                (a send of a buffer that begins with PREFIX
+//                                                 fails as on a reset connection; the Nth
+//                                                 global-memory call of that kind fails)
+//   expect sends N N...                          (the size of every send through the socket)
 //   expect reports-of STATUS TEXT, TEXT...       (the texts of that status's reports, in order)
 //
-// Values take \r \n \t \\ \xHH escapes and {N*c} (N times c); {dir} is
-// the case's folder, {port} the servers' port, {dns} the DNS server.
+// Values take \r \n \t \\ \xHH escapes and {N*TEXT} (N times the text); {dir}
+// is the case's folder, {port} the servers' port, {dns} the DNS server.
+// Every case ends with as many global-memory blocks alive as it began with.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
@@ -53,6 +62,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/global_memory.h"
+#include "platform/posix/syscalls.h"
 #include "support/dns_fixture.h"
 #include "support/script_peer.h"
 #include "support/test_env.h"
@@ -148,9 +159,12 @@ std::string get_field(const SMTPSEND_STRUCTURE &r, const std::string &name) {
 void add_peer_step(Script &s, int &connections, const std::string &rest) {
     std::string word = rest.substr(0, rest.find(' '));
     std::string arg = rest.size() > word.size() ? rest.substr(word.size() + 1) : "";
-    if (word == "repeat") {  // repeat N STEP: the step N times
+    if (word == "repeat") {  // repeat N STEP; STEP...: the steps N times
         std::size_t sp = arg.find(' ');
-        for (int i = std::stoi(arg.substr(0, sp)); i > 0; --i) add_peer_step(s, connections, arg.substr(sp + 1));
+        for (int i = std::stoi(arg.substr(0, sp)); i > 0; --i) {
+            std::stringstream in(arg.substr(sp + 1));
+            for (std::string step; std::getline(in >> std::ws, step, ';');) add_peer_step(s, connections, step);
+        }
     } else if (word == "trickle") {  // trickle MS TEXT: the text, then a pause
         std::size_t sp = arg.find(' ');
         s.say(unescape(arg.substr(sp + 1))).pause(std::stoi(arg.substr(0, sp)));
@@ -181,6 +195,31 @@ void add_peer_step(Script &s, int &connections, const std::string &rest) {
 }
 
 int g_dns_port = 0;  // the case's DNS server
+
+// The socket seam of every case: each send's size is kept, and a send of a
+// buffer that begins with the "fault send" prefix fails as a reset
+// connection's would.
+std::string g_fail_prefix;
+std::vector<std::size_t> g_send_sizes;
+ssize_t seam_send(int fd, const void *buf, size_t n, int flags) {
+    g_send_sizes.push_back(n);
+    if (!g_fail_prefix.empty() && std::string_view(static_cast<const char *>(buf), n).starts_with(g_fail_prefix)) {
+        errno = EPIPE;
+        return -1;
+    }
+    return ::send(fd, buf, n, flags);
+}
+
+void add_fault(const std::vector<std::string> &w) {
+    using vellor::gmem::Op;
+    if (w.at(0) == "send")
+        g_fail_prefix = w.at(1);
+    else
+        vellor::gmem::fail_nth(w.at(1) == "Alloc" ? Op::Alloc
+                               : w[1] == "Lock"   ? Op::Lock
+                                                  : Op::ReAlloc,
+                               std::stoi(w.at(2)));
+}
 
 std::string expand(std::string s, const TempEnv &env, int port) {
     for (std::size_t at; (at = s.find("{dir}")) != std::string::npos;) s.replace(at, 5, env.dir());
@@ -339,6 +378,10 @@ void check(const Outcome &run, const std::string &rest) {
         for (const auto &r : reports())
             if (std::to_string(r.status) == status) texts += (texts.empty() ? "" : ", ") + r.text;
         EXPECT_EQ(texts, arg.substr(status.size() + 1));
+    } else if (base == "sends") {
+        std::string sizes;
+        for (std::size_t n : g_send_sizes) sizes += (sizes.empty() ? "" : " ") + std::to_string(n);
+        EXPECT_EQ(sizes, arg);
     } else if (base == "found")
         EXPECT_EQ(run.found, arg);
     else if (base == "dns-queries")
@@ -388,6 +431,8 @@ void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
             ::mkdir(env.path(rest).c_str(), 0755);
         else if (what == "fifo")
             ::mkfifo(env.path(rest).c_str(), 0600);
+        else if (what == "link")
+            ::symlink(env.path(w.at(1)).c_str(), env.path(w.at(0)).c_str());
         else if (what == "dns" && w.at(0) == "a")
             dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
         else if (what == "dns" && w.at(0) == "ptr")
@@ -412,6 +457,10 @@ TEST_P(Transcript, Runs) {
     DnsServerEnv use_dns(dns.port());
     g_dns_port = dns.port();
     ::setenv("KORVEXAPI_TIMEOUT_MS", "3000", 1);
+    std::size_t live = vellor::gmem::live_blocks();
+    g_fail_prefix.clear();
+    g_send_sizes.clear();
+    vellor::sys::table().send = seam_send;
     prepare(c, env, dns);
     int port = free_port("127.0.0.1");
     auto peers = start_peers(c, port);
@@ -427,6 +476,9 @@ TEST_P(Transcript, Runs) {
     int result = 0;
     auto send = [&] {
         reports().clear();
+        g_send_sizes.clear();
+        for (const auto &[what, rest] : c.lines)  // armed last: the case's own blocks are made by now
+            if (what == "fault") add_fault(words(rest));
         if (action.empty())
             result = VELLOR_Send_Message("App", &req, record_status);
         else
@@ -434,7 +486,7 @@ TEST_P(Transcript, Runs) {
         sent = true;
     };
     for (const auto &[what, rest] : c.lines) {
-        std::string name = rest.substr(0, rest.find(' '));
+        std::string name = unescape(rest.substr(0, rest.find(' ')));
         std::string value = expand(unescape(rest.size() > name.size() ? rest.substr(name.size() + 1) : ""), env, port);
         if (what == "expect" && !sent) send();
         if (what == "request")
@@ -455,6 +507,9 @@ TEST_P(Transcript, Runs) {
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
     if (req.hMessage) GlobalFree(req.hMessage);
+    vellor::sys::reset_table();
+    vellor::gmem::reset_faults();
+    EXPECT_EQ(vellor::gmem::live_blocks(), live) << "global-memory blocks left alive";
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
     for (const auto &[what, rest] : c.lines)
         if (what == "env") ::unsetenv(words(rest).at(0).c_str());

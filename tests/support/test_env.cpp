@@ -201,14 +201,15 @@ bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds lim
     return cond();
 }
 
-// \r \n \t \\ and \xHH escapes, and {N*c}: N times the character c.
+// \r \n \t \\ and \xHH escapes, and {N*TEXT}: N times the text.
 std::string unescape(const std::string &s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        std::size_t star = s.find('*', i), close = s.find('}', i);
-        if (s[i] == '{' && star != std::string::npos && close == star + 2 && star > i + 1 &&
-            s.find_first_not_of("0123456789", i + 1) == star) {  // {N*c}: N times the character c
-            out.append(std::stoul(s.substr(i + 1, star - i - 1)), s[star + 1]);
+        std::size_t star = s.find('*', i), close = s.find('}', star);
+        if (s[i] == '{' && star != std::string::npos && close != std::string::npos && close > star + 1 &&
+            star > i + 1 && s.find_first_not_of("0123456789", i + 1) == star) {
+            std::string text = unescape(s.substr(star + 1, close - star - 1));
+            for (unsigned long n = std::stoul(s.substr(i + 1, star - i - 1)); n > 0; --n) out += text;
             i = close;
             continue;
         }

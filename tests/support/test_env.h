@@ -48,7 +48,7 @@ inline void PrintTo(const Report &r, std::ostream *os) {
 int32_t VELLOR_CALLBACK record_status(SMTPSEND_STRUCTURE *, int32_t status, const char *text, int32_t code);
 std::vector<Report> &reports();
 
-// Test data's escapes: \r \n \t \\ \xHH, and {N*c} for N times the character c.
+// Test data's escapes: \r \n \t \\ \xHH, and {N*TEXT} for N times the text.
 std::string unescape(const std::string &s);
 
 // A recipient list block as an application makes one.

@@ -1,13 +1,13 @@
 // The TLS server fixture; see tls_server.h.
 #include "tls_server.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
-#include "capture_server.h"
 
 namespace testenv {
 
@@ -38,7 +38,19 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
     ready_ = wait_until([&] { return file_exists(root_ + "/ready"); }, std::chrono::milliseconds(15000));
 }
 
-std::vector<std::string> TlsServer::messages() const { return maildir_files(root_ + "/Maildir/new", false); }
+// The messages of the server's Maildir, in name (arrival) order.
+std::vector<std::string> TlsServer::messages() const {
+    std::string dir = root_ + "/Maildir/new";
+    std::vector<std::string> names, out;
+    if (DIR *d = ::opendir(dir.c_str())) {
+        while (dirent *e = ::readdir(d))
+            if (e->d_name[0] != '.' && !std::string_view(e->d_name).ends_with(".json")) names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    for (const auto &n : names) out.push_back(read_file(dir + "/" + n));
+    return out;
+}
 
 std::vector<std::string> TlsServer::commands() const {
     std::vector<std::string> out;
