@@ -51,20 +51,6 @@ TEST(StartupWarnings, ReleaseAndRevisionChecks) {
     }
 }
 
-TEST(StartupWarnings, VersionsCompareWithoutCase) {
-    TempEnv env;
-    fake::korvex().reset();
-    fake::korvex().build = "060125";
-    fake::korvex().version = "2.61.0.30";
-    SMTPINIT_STRUCTURE lib{};
-    // Build codes of letters: upper against lower case is the same release.
-    fake::korvex().build = "060125";
-    testing::internal::CaptureStderr();
-    VELLOR_Initialize_Library(&lib, 0, "W");
-    std::strcpy(lib.szTcpBuild, "ABC");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
-
 // ---- the send entry ---------------------------------------------------------
 
 class SendEntry : public ::testing::Test {

@@ -5,6 +5,8 @@
 //   list TEXT           the list parser's result and count
 //   read TEXT / pick TEXT  the entries the sequential reader / the picker by number give
 //   rcpt N TEXT         the first N RCPT names, '|' between them
+//   select N TEXT       picking entry N (!N: the list cannot be locked): the result, the
+//                       recipient and its domain, the error code
 //   cut TEXT            the address inside brackets
 //   wildcard PAT NAME   1 when the directory search's pattern takes the name
 //   ehlo REPLY          the extensions an EHLO reply offers, in name order
@@ -92,6 +94,17 @@ std::vector<std::string> entries(const std::string &text, bool by_number) {
     }
     GlobalFree(h);
     return out;
+}
+
+std::string select(const std::string &in) {
+    auto [n, text] = head(in);
+    SMTPSEND_STRUCTURE req{};
+    req.hRecipients = make_list(text);
+    if (n[0] == '!') vellor::gmem::fail_nth(vellor::gmem::Op::Lock, 1);
+    int rc = vellor::select_recipient(&req, std::stoi(n.substr(n[0] == '!')));
+    vellor::gmem::reset_faults();
+    GlobalFree(req.hRecipients);
+    return std::to_string(rc) + " " + req.szRecipient + " " + req.szServer + " " + std::to_string(req.nErrorCode);
 }
 
 std::string dots(const std::string &text) {
@@ -215,6 +228,7 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
          }},
         {"read", [](const std::string &s) { return join(entries(s, false), "|"); }},
         {"pick", [](const std::string &s) { return join(entries(s, true), "|"); }},
+        {"select", select},
         {"rcpt",
          [](const std::string &s) {
              auto [n, text] = head(s);

@@ -28,7 +28,8 @@
 //                                                  expectations after it check that one)
 //   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
 //   expect report-has 920 910 part of a text | no-report-has ... | report-count N | no-status 927
-//   expect list TEXT (the recipient list's text) | no-list (none left) | message-unlocked
+//   expect list TEXT (the recipient list's text) | list-block N (its block's size) | no-list
+//          | message-unlocked
 //   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
 //                            it waits for the server's last connection, so it comes last)
 //   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
@@ -361,6 +362,8 @@ void check(const Outcome &run, const std::string &rest) {
         EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
     } else if (base == "list")
         EXPECT_EQ(list_text(run.req.hRecipients), arg);
+    else if (base == "list-block")  // the size of the recipient list's block
+        EXPECT_EQ(run.req.hRecipients ? GlobalSize(run.req.hRecipients) : 0, std::stoul(arg));
     else if (base == "message-unlocked")  // the message block left as the caller gave it
         EXPECT_EQ(GlobalFlags(run.req.hMessage), 0u);
     else if (base == "no-list")

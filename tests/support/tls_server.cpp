@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <sstream>
 
-
 namespace testenv {
 
 std::string make_certificates(const std::string &dir) {
