@@ -43,6 +43,11 @@
 //                                                 fails as on a reset connection; the Nth
 //                                                 global-memory call of that kind fails)
 //   expect sends N N...                          (the size of every send through the socket)
+//   tls aiosmtpd|node MODE CERT [USER PASSWORD]  (a real TLS server on 127.0.0.1 in place of the
+//                                                 scripted peer: MODE starttls, implicit,
+//                                                 nostarttls or refuse; CERT server, wrong,
+//                                                 expired or self; {certs} is their folder)
+//   expect tls-stored N | tls-count VERB N | tls-body TEXT (how its first message begins)
 //   expect reports-of STATUS TEXT, TEXT...       (the texts of that status's reports, in order)
 //
 // Values take \r \n \t \\ \xHH escapes and {N*TEXT} (N times the text); {dir}
@@ -57,6 +62,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -68,6 +74,7 @@
 #include "support/dns_fixture.h"
 #include "support/script_peer.h"
 #include "support/test_env.h"
+#include "support/tls_server.h"
 #include "vellorapi.h"
 
 using namespace testenv;
@@ -83,7 +90,7 @@ void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name;
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *name : {"relay", "delivery", "reliability", "entry", "details", "lookups"}) {
+    for (const char *name : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls"}) {
         std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + name + ".cases");
         std::vector<std::pair<std::string, std::string>> common;
         for (std::string line; std::getline(in, line);) {
@@ -222,7 +229,23 @@ void add_fault(const std::vector<std::string> &w) {
                                std::stoi(w.at(2)));
 }
 
+// The certificates of the TLS cases, made once for the whole run.
+struct Certificates {
+    std::string dir;
+    Certificates() {
+        char tmpl[] = "/tmp/vellor-certs-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    ~Certificates() { std::filesystem::remove_all(dir); }
+    const std::string &folder() {
+        static const std::string certs = make_certificates(dir);
+        return certs;
+    }
+};
+
 std::string expand(std::string s, const TempEnv &env, int port) {
+    static Certificates certificates;
+    for (std::size_t at; (at = s.find("{certs}")) != std::string::npos;) s.replace(at, 7, certificates.folder());
     for (std::size_t at; (at = s.find("{dir}")) != std::string::npos;) s.replace(at, 5, env.dir());
     for (std::size_t at; (at = s.find("{port}")) != std::string::npos;) s.replace(at, 6, std::to_string(port));
     for (std::size_t at; (at = s.find("{dns}")) != std::string::npos;)
@@ -321,6 +344,7 @@ struct Outcome {
     ScriptedDns &dns;
     const TempEnv &env;
     int port;
+    TlsServer *tls;
 };
 
 void check(const Outcome &run, const std::string &rest) {
@@ -385,7 +409,15 @@ void check(const Outcome &run, const std::string &rest) {
         std::string sizes;
         for (std::size_t n : g_send_sizes) sizes += (sizes.empty() ? "" : " ") + std::to_string(n);
         EXPECT_EQ(sizes, arg);
-    } else if (base == "found")
+    } else if (base.rfind("tls-", 0) == 0 && !run.tls)
+        ADD_FAILURE() << "no TLS server in this case";
+    else if (base == "tls-stored")
+        EXPECT_EQ(run.tls->messages().size(), std::stoul(arg));
+    else if (base == "tls-count")
+        EXPECT_EQ(run.tls->count(words(arg).at(0)), std::stoi(words(arg).at(1)));
+    else if (base == "tls-body")
+        EXPECT_EQ(run.tls->messages().at(0).substr(0, arg.size()), arg);
+    else if (base == "found")
         EXPECT_EQ(run.found, arg);
     else if (base == "dns-queries")
         EXPECT_EQ(run.dns.queries(words(arg).at(0)), std::stoi(words(arg).at(1)));
@@ -420,7 +452,7 @@ void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
     for (const auto &[what, rest] : c.lines) {
         std::vector<std::string> w = words(unescape(rest));
         if (what == "option") {  // a number, or a "text"
-            std::string name = w.at(0), value = rest.substr(name.size() + 1);
+            std::string name = w.at(0), value = expand(rest.substr(name.size() + 1), env, 0);
             char dword[20];
             if (value[0] != '"') std::snprintf(dword, sizeof dword, "dword:%08lx", std::stoul(value));
             options += "\"" + name + "\"=" + (value[0] == '"' ? value : std::string(dword)) + "\r\n";
@@ -467,6 +499,16 @@ TEST_P(Transcript, Runs) {
     prepare(c, env, dns);
     int port = free_port("127.0.0.1");
     auto peers = start_peers(c, port);
+    std::unique_ptr<TlsServer> tls;
+    for (const auto &[what, rest] : c.lines)
+        if (what == "tls") {
+            std::vector<std::string> w = words(rest);
+            w.resize(5);
+            tls = std::make_unique<TlsServer>(env.dir(),
+                                              w[0] == "node" ? TlsServer::Kind::Node : TlsServer::Kind::Aiosmtpd, w[1],
+                                              expand("{certs}", env, port), w[2], port, w[3], w[4]);
+            ASSERT_TRUE(tls->ready()) << "the TLS server did not start";
+        }
     SMTPINIT_STRUCTURE lib{};
     SMTPSEND_STRUCTURE req{};
     VELLOR_Initialize_Library(&lib, 0, "App");
@@ -506,7 +548,7 @@ TEST_P(Transcript, Runs) {
             action = words(expand(rest, env, port));
             sent = false;
         } else if (what == "expect")
-            check(Outcome{result, lookups.found, req, peers, dns, env, port}, rest);
+            check(Outcome{result, lookups.found, req, peers, dns, env, port, tls.get()}, rest);
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
     if (req.hMessage) GlobalFree(req.hMessage);
