@@ -1,6 +1,5 @@
 // The companion's connections over real loopback sockets, its start and
-// stop counts, and name resolution details the lookup cases cannot reach
-// (the hosts file, the send path's own MX step).
+// stop counts, and the hosts file before DNS.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,7 +10,6 @@
 #include <cstring>
 
 #include "platform/winsock.h"
-#include "resolve/resolve_recipient_mx.h"
 #include "support/dns_fixture.h"
 #include "support/test_env.h"
 #include "vellorapi.h"
@@ -27,25 +25,6 @@ protected:
     ScriptedDns dns;
     DnsServerEnv point{dns.port()};
 };
-
-// The recipient's exchangers as a send looks them up: a first host whose
-// lookup fails leaves the first slot empty and no address in the record.
-TEST_F(ScriptedResolution, AFirstExchangerThatFailsLeavesItsSlotEmpty) {
-    dns.mx("first.test", {{"gone.first.test", 10}, {"good.fail.test", 20}});
-    dns.a("good.fail.test", {"127.0.0.7"});
-    SMTPSEND_STRUCTURE req{};
-    std::strcpy(req.szServer, "first.test");
-    req.nMxIPAddresses = 5;
-    MXQUERY_STRUCTURE mx{};
-    VALIDMXIPS v{};
-    char server[24] = "";
-    vellor::resolve_recipient_mx(&req, &mx, &v, server);
-    EXPECT_EQ(v.nValidIPs, 2);
-    EXPECT_STREQ(v.szIPAddress[0], "");
-    EXPECT_EQ(req.nMxIPAddresses, 0);
-    std::memset(req.szServer, 'a', sizeof req.szServer);  // no NUL in the field
-    EXPECT_EQ(VELLOR_Perform_DNS_Lookup("App", &req), -1);
-}
 
 // ---- connections ---------------------------------------------------------------
 
@@ -104,17 +83,6 @@ TEST(Connections, SilentServerSpendsTheSocket) {
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
     KorvexAPI_Close_Socket(&block, &s, 1);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
-}
-
-TEST(Connections, SendBlockSizeFromTheEnvironment) {
-    ::setenv("KORVEXAPI_SEND_BLOCK_SIZE", "1000", 1);
-    TCPSESSION_STRUCTURE s{};
-    KorvexAPI_Initialize_Structure(nullptr, &s);
-    EXPECT_EQ(s.nSendBlockSize, 1000);
-    ::setenv("KORVEXAPI_SEND_BLOCK_SIZE", "-4", 1);
-    KorvexAPI_Initialize_Structure(nullptr, &s);
-    EXPECT_EQ(s.nSendBlockSize, 65536);
-    ::unsetenv("KORVEXAPI_SEND_BLOCK_SIZE");
 }
 
 }  // namespace

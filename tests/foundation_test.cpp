@@ -415,6 +415,7 @@ TEST(BadInput, FieldsWithoutNulAndNullPointers) {
     req.nErrorCode = 905;
     VELLOR_Get_Error_Details(&req);
     EXPECT_STREQ(req.szErrorText, "VellorAPI - Server name cannot be recognized - possibly badly formatted name.");
+    EXPECT_EQ(VELLOR_Perform_DNS_Lookup("App", &req), -1);  // a server name that fills its field
     VELLOR_Get_Error_Details(nullptr);
     VELLOR_Initialize_Library(nullptr, 0, "x");
     EXPECT_EQ(VELLOR_Initialize_Structure(nullptr, nullptr), 1);
