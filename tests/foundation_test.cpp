@@ -1,5 +1,7 @@
-// The foundation: global memory, registry options, the log file, the status
-// callback, the request record, error texts and library start-up.
+// The foundation: global memory, the options file read afresh, the log's
+// trimming by line count, the status callback, the request record, error
+// texts and library start-up. (Log lines, log options and trimming by size
+// are rows of data/parsers.rows.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -148,43 +150,6 @@ TEST(FileSearch, QueuesLargerThanTheWindowComeWholeAndInOrder) {
     EXPECT_EQ(vellor::files::Search::count(env.path("big/*.txt")), n + 1);
 }
 
-// ---- registry options ----------------------------------------------------------
-
-TEST(Options, RegeditFormats) {
-    TempEnv env;
-    std::string utf16 = "\xff\xfe";
-    for (char ch : std::string("Windows Registry Editor Version 5.00\r\n\r\n[hkey_local_machine\\SOFTWARE\\Orvane\\"
-                               "VellorAPI\\Options]\r\n\"LOGFILEMAX\"=dword:00000014\r\n\"MsgExtension\"=hex:6d,\\\r\n"
-                               "  73,67,00\r\n")) {
-        utf16 += ch;
-        utf16 += '\0';
-    }
-    env.registry_raw(utf16);
-    EXPECT_EQ(vellor::options::log_file_limit(1), 20);
-    EXPECT_EQ(vellor::options::msg_extension(), "msg");
-}
-
-// ---- log file ------------------------------------------------------------------
-
-TEST(LogFile, LineFormat) {
-    TempEnv env;
-    vellor::Write_Log(std::string(200, 'x'));
-    std::string all = read_file(env.log_path());
-    ASSERT_EQ(all.size(), 223u);
-    EXPECT_TRUE(std::regex_match(all, std::regex(R"(\d{4}/\d\d/\d\d  \d\d:\d\d:\d\d x{200}\r\n)")));
-}
-
-TEST(LogFile, StampIsTheLocalDate) {
-    TempEnv env;
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::localtime_r(&now, &tm);
-    vellor::Write_Log("dated");
-    char date[48];
-    std::snprintf(date, sizeof date, "%04d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    EXPECT_EQ(read_file(env.log_path()).substr(0, 10), date);
-}
-
 TEST(Options, AnEditInPlaceIsSeenAtOnce) {
     TempEnv env;
     for (int round = 0; round < 20; ++round) {  // same inode, same size, often the same clock tick
@@ -195,33 +160,6 @@ TEST(Options, AnEditInPlaceIsSeenAtOnce) {
     }
     env.registry("\"SendPercentSent\"=dword:000000001\r\n");  // nine digits: the key cannot be used
     EXPECT_EQ(vellor::options::send_percent_sent(), 0);
-}
-
-TEST(LogFile, LongTextIsCutToFitTheLine) {
-    TempEnv env;
-    vellor::Write_Log(std::string(5000, 'y'));
-    std::string all = read_file(env.log_path());
-    EXPECT_EQ(all.size(), 1023u);
-    EXPECT_EQ(all.substr(all.size() - 2), "\r\n");
-}
-
-TEST(LogFile, SwitchedOffWritesNothingAndKeepsTheCounter) {
-    TempEnv env;
-    env.registry("\"UseLogFile\"=dword:00000000\r\n");
-    vellor::set_log_line_counter(100);
-    vellor::Write_Log("nothing");
-    EXPECT_FALSE(file_exists(env.log_path()));
-    EXPECT_EQ(vellor::log_line_counter(), 100);
-}
-
-TEST(LogFile, LogfileOptionAndMissingDirectory) {
-    TempEnv env;
-    env.registry("\"logfile\"=\"" + env.path("own.log") + "\"\r\n");
-    vellor::Write_Log("one");
-    EXPECT_TRUE(file_exists(env.path("own.log")));
-    env.registry("\"logfile\"=\"" + env.path("missing/dir/own.log") + "\"\r\n");
-    vellor::Write_Log("lost");  // silently
-    EXPECT_FALSE(file_exists(env.path("missing")));
 }
 
 // Writes a log of the given size made of numbered lines of 100 bytes.
@@ -252,35 +190,6 @@ TEST(LogFile, TrimsAtLine1And242ToTheNewestWholeLines) {
     EXPECT_GT(read_file(env.log_path()).size(), 11u << 20);
     vellor::Write_Log("line 242");
     EXPECT_LT(read_file(env.log_path()).size(), (2u << 20) + 100);
-}
-
-TEST(LogFile, ExactlyTheLimitStays) {
-    TempEnv env;
-    vellor::set_log_line_counter(0);
-    write_big_log(env.log_path(), 10u << 20);
-    vellor::Trim_Log(env.log_path());
-    EXPECT_EQ(read_file(env.log_path()).size(), 10u << 20);
-    write_big_log(env.log_path(), (10u << 20) + 1);
-    vellor::Trim_Log(env.log_path());
-    std::string kept = read_file(env.log_path());
-    EXPECT_LE(kept.size(), 2u << 20);
-    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(kept[0])));  // begins a whole line
-}
-
-TEST(LogFile, SmallLimitsMeanDefaults) {
-    TempEnv env;
-    env.registry("\"logfilemax\"=dword:00000003\r\n\"logfilemin\"=dword:00000000\r\n");
-    write_big_log(env.log_path(), 9u << 20);
-    vellor::Trim_Log(env.log_path());
-    EXPECT_EQ(read_file(env.log_path()).size(), 9u << 20);  // 3 means 10
-    write_big_log(env.log_path(), 11u << 20);
-    vellor::Trim_Log(env.log_path());
-    EXPECT_LE(read_file(env.log_path()).size(), 2u << 20);  // 0 means 2
-    EXPECT_GT(read_file(env.log_path()).size(), 1u << 20);
-    env.registry("\"logfilemin\"=dword:00000001\r\n");  // 1 is a limit of its own
-    write_big_log(env.log_path(), 11u << 20);
-    vellor::Trim_Log(env.log_path());
-    EXPECT_LE(read_file(env.log_path()).size(), 1u << 20);
 }
 
 // ---- status callback -------------------------------------------------------------

@@ -15,16 +15,26 @@
 //   error CODE          the error text of the code
 //   option NAME BODY    an option read from an options file with BODY as its values
 //                       ("-": no file; "raw:" before BODY: BODY is the whole file)
+//                       ("utf16:" before BODY: the whole file, written as UTF-16)
+//   logline TEXT        the log line written for TEXT, its stamp checked and shown as STAMP
+//   logto VALUES        the files a log line makes with these option values ('@': the
+//                       test's folder), then the line counter (100 before the line)
+//   trim SIZE VALUES    a log of SIZE bytes of 100-byte lines trimmed: its size, "whole"
+//                       when it begins with a whole line
 //   callback MODE TEXT  what the status callback receives with that callback option
 //   envelope BYTES      the lines the envelope reader finds: F: a sender, T: a recipient, O: other
 //   route relay|mx FIELD[=VALUE]...  the delivery procedure chosen for a record with a
 //                       server given (relay) or not; "list" gives it a list of one
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "korvex/dns_message.h"
@@ -34,6 +44,7 @@
 #include "platform/global_memory.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_text.h"
+#include "support/log_file.h"
 #include "support/options.h"
 #include "support/status_callback.h"
 #include "submit/delivery.h"
@@ -153,7 +164,11 @@ std::string option(const std::string &in) {
     auto [name, body] = head(in);
     if (body.rfind("raw:", 0) == 0)
         env.registry_raw(body.substr(4));
-    else if (body != "-")
+    else if (body.rfind("utf16:", 0) == 0) {  // the file as a UTF-16 export writes it
+        std::string wide = "\xff\xfe";
+        for (char ch : body.substr(6)) wide.append({ch, '\0'});
+        env.registry_raw(wide);
+    } else if (body != "-")
         env.registry(body);
     namespace o = vellor::options;
     const std::map<std::string, std::function<std::string()>> read = {
@@ -166,6 +181,57 @@ std::string option(const std::string &in) {
         {"logfile", [] { return o::log_file(); }},
     };
     return read.at(name)();
+}
+
+// One log line, its stamp checked (today's local date, then a time) and
+// written as STAMP.
+std::string logline(const std::string &text) {
+    TempEnv env;
+    vellor::Write_Log(text);
+    std::string all = read_file(env.log_path());
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    char date[48];
+    std::snprintf(date, sizeof date, "%04d/%02d/%02d  ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    bool stamped = all.rfind(date, 0) == 0 && std::regex_match(all.substr(12, 9), std::regex(R"(\d\d:\d\d:\d\d )"));
+    return stamped ? "STAMP " + all.substr(21) : "unstamped: " + all;
+}
+
+// Where a log line goes with these option values ('@' stands for the
+// folder): the files there afterwards, then the line counter (100 before).
+std::string logto(const std::string &values) {
+    TempEnv env;
+    std::string v = values;
+    for (std::size_t at; (at = v.find('@')) != std::string::npos;) v.replace(at, 1, env.dir());
+    if (v != "-") env.registry(v);
+    vellor::set_log_line_counter(100);
+    vellor::Write_Log("one");
+    std::vector<std::string> files;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(env.dir()))
+        if (e.path().filename() != "registry.reg") files.push_back(e.path().lexically_relative(env.dir()).string());
+    std::sort(files.begin(), files.end());
+    files.push_back(std::to_string(vellor::log_line_counter()));
+    return join(files, " ");
+}
+
+// A log of SIZE bytes of numbered 100-byte lines trimmed with these option
+// values: its size afterwards, and "whole" when it begins with a whole line.
+std::string trim(const std::string &in) {
+    auto [size, values] = head(in);
+    TempEnv env;
+    if (values != "-") env.registry(values);
+    std::string line(98, 'L'), log;
+    for (int i = 0; log.size() + 100 <= std::stoul(size); ++i) {
+        std::string num = std::to_string(i);
+        log += num + line.substr(num.size()) + "\r\n";
+    }
+    log.append(std::stoul(size) - log.size(), 'Z');
+    write_file(env.log_path(), log);
+    vellor::Trim_Log(env.log_path());
+    std::string kept = read_file(env.log_path());
+    return std::to_string(kept.size()) +
+           (!kept.empty() && std::isdigit(static_cast<unsigned char>(kept[0])) ? " whole" : "");
 }
 
 std::string callback(const std::string &in) {
@@ -249,6 +315,9 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
         {"dns", dns},
         {"error", error_text},
         {"option", option},
+        {"logline", logline},
+        {"logto", logto},
+        {"trim", trim},
         {"callback", callback},
         {"envelope", envelope},
         {"route", route},
