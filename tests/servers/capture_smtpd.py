@@ -1,20 +1,27 @@
 #!/usr/bin/python3
-"""A capture SMTP server for the tests and the demo, on aiosmtpd.
+"""The capture SMTP server of the tests and the demo, on aiosmtpd.
 
-HELO also allows AUTH (LOGIN and PLAIN, without TLS). Every accepted message
-is stored byte for byte in a Maildir (new/), with its envelope beside it in a
-JSON file; every connection and every login is written to events.jsonl.
-A recipient whose address starts with "refused" is answered 550, one that
-starts with "later" 451, and a
-message holding the text REFUSE-ME is answered 554 after its data, so tests
-can make a real server refuse one message among others.
+HELO also allows AUTH (LOGIN and PLAIN). Every accepted message is stored
+byte for byte in a Maildir (new/), with its envelope beside it in a JSON
+file; every connection and every login is written to events.jsonl, and
+every command verb to commands.txt (so a test can show that no AUTH and no
+MAIL FROM reached it). A recipient whose address starts with "refused" is
+answered 550, one that starts with "later" 451, and a message holding the
+text REFUSE-ME is answered 554 after its data, so tests can make a real
+server refuse one message among others.
 With $CAPTURE_REFUSE_LOGIN set, AUTH LOGIN is not offered and AUTH PLAIN
 takes the login as the library's relay login sends it there: the user name
 and the password as two plain lines, each answered.
-Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD]
+With --tls, MODE is one of:
+  starttls    STARTTLS offered and required before AUTH and MAIL
+  implicit    TLS from the first byte (port 465 style)
+  nostarttls  no STARTTLS offered at all
+  refuse      STARTTLS offered, but answered "454 TLS not available"
+Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD] [--tls MODE CERT KEY]
 """
 import json
 import os
+import ssl
 import sys
 import time
 import uuid
@@ -23,31 +30,63 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult
 from serve import serve
 
-host, port, root = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-user = sys.argv[4].encode() if len(sys.argv) > 4 else None
-password = sys.argv[5].encode() if len(sys.argv) > 5 else None
+args = sys.argv[1:]
+mode, tls = (args[-3], args[-3:]) if "--tls" in args else ("plain", None)
+args = args[:args.index("--tls")] if tls else args
+host, port, root = args[0], int(args[1]), args[2]
+user = args[3].encode() if len(args) > 3 else None
+password = args[4].encode() if len(args) > 4 else None
 for sub in ("new", "cur", "tmp"):
     os.makedirs(os.path.join(root, "Maildir", sub), exist_ok=True)
-events_path = os.path.join(root, "events.jsonl")
+context = None
+if tls:
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(tls[1], tls[2])
+refuse_login = bool(os.environ.get("CAPTURE_REFUSE_LOGIN"))
 
 
 def event(**kw):
-    with open(events_path, "a") as f:
+    with open(os.path.join(root, "events.jsonl"), "a") as f:
         f.write(json.dumps(kw) + "\n")
 
 
-class HeloAuthSMTP(SMTP):
+def note(verb):
+    with open(os.path.join(root, "commands.txt"), "a") as f:
+        f.write(verb + "\n")
+
+
+class CaptureSMTP(SMTP):
     def connection_made(self, transport):
         event(event="connect")
         super().connection_made(transport)
 
     async def smtp_HELO(self, hostname):
+        note("HELO")
         await super().smtp_HELO(hostname)
         self.session.extended_smtp = True  # lets AUTH follow HELO
         event(event="helo", name=hostname)
 
+    async def smtp_EHLO(self, arg):
+        note("EHLO")
+        await super().smtp_EHLO(arg)
+
+    async def smtp_STARTTLS(self, arg):
+        note("STARTTLS")
+        if mode == "refuse":
+            await self.push("454 4.7.0 TLS not available")
+            return
+        await super().smtp_STARTTLS(arg)
+
+    async def smtp_AUTH(self, arg):
+        note("AUTH")
+        await super().smtp_AUTH(arg)
+
+    async def smtp_MAIL(self, arg):
+        note("MAIL")
+        await super().smtp_MAIL(arg)
+
     async def auth_PLAIN(self, _, args):
-        if not os.environ.get("CAPTURE_REFUSE_LOGIN"):
+        if not refuse_login:
             return await super().auth_PLAIN(_, args)
         await self.push("334 ")
         login = (await self._reader.readline()).rstrip(b"\r\n")
@@ -89,12 +128,14 @@ class MaildirHandler:
         return "250 Message accepted for delivery"
 
 
-class HeloAuthController(Controller):
+class CaptureController(Controller):
     def factory(self):
-        return HeloAuthSMTP(self.handler, authenticator=authenticator, auth_require_tls=False,
-                            auth_exclude_mechanism=["LOGIN"] if os.environ.get("CAPTURE_REFUSE_LOGIN") else [],
-                            decode_data=False)
+        starttls = mode in ("starttls", "refuse")
+        return CaptureSMTP(self.handler, authenticator=authenticator, decode_data=False,
+                           tls_context=context if starttls else None, require_starttls=mode == "starttls",
+                           auth_require_tls=starttls, auth_exclude_mechanism=["LOGIN"] if refuse_login else [])
 
 
-controller = HeloAuthController(MaildirHandler(), hostname=host, port=port)
+controller = CaptureController(MaildirHandler(), hostname=host, port=port,
+                               **({"ssl_context": context} if mode == "implicit" else {}))
 serve(controller, root)

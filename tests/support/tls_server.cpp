@@ -24,15 +24,31 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
     root_ = dir + "/tls" + std::to_string(++serial);
     ::mkdir(root_.c_str(), 0755);
     std::string servers = VELLOR_TEST_SERVERS_DIR;
+    std::string key = certs + "/" + cert_name;
     std::vector<std::string> argv;
     if (kind == Kind::Aiosmtpd)
-        argv = {"/usr/bin/python3", servers + "/tls_smtpd.py"};
+        argv = {"/usr/bin/python3",
+                servers + "/capture_smtpd.py",
+                "127.0.0.1",
+                std::to_string(port),
+                root_,
+                user,
+                password,
+                "--tls",
+                mode,
+                key + ".pem",
+                key + ".key"};
     else
-        argv = {"/usr/bin/node", servers + "/node/tls_smtpd.js"};
-    for (const std::string &a :
-         {std::string("127.0.0.1"), std::to_string(port), root_, certs + "/" + cert_name + ".pem",
-          certs + "/" + cert_name + ".key", mode, user, password})
-        argv.push_back(a);
+        argv = {"/usr/bin/node",
+                servers + "/node/tls_smtpd.js",
+                "127.0.0.1",
+                std::to_string(port),
+                root_,
+                key + ".pem",
+                key + ".key",
+                mode,
+                user,
+                password};
     proc_ = Process(argv, root_ + "/server.log");
     ready_ = wait_until([&] { return file_exists(root_ + "/ready"); }, std::chrono::milliseconds(15000));
 }

@@ -1,6 +1,6 @@
 // TLS test servers: the certificates the fixture makes with the openssl tool
 // (once per test folder), and a real TLS SMTP server on loopback, either
-// aiosmtpd (tests/servers/tls_smtpd.py) or the Node smtp-server package
+// aiosmtpd (tests/servers/capture_smtpd.py --tls) or the Node smtp-server package
 // (tests/servers/node/tls_smtpd.js), started on a free port and stopped by
 // process id; what it stored and the command verbs it received are read back.
 #pragma once
