@@ -7,6 +7,7 @@
 //   rcpt N TEXT         the first N RCPT names, '|' between them
 //   select N TEXT       picking entry N (!N: the list cannot be locked): the result, the
 //                       recipient and its domain, the error code
+//   login USER PASSWORD the two values base64-encoded for AUTH LOGIN, "|" between
 //   cut TEXT            the address inside brackets
 //   wildcard PAT NAME   1 when the directory search's pattern takes the name
 //   ehlo REPLY          the extensions an EHLO reply offers, in name order
@@ -42,6 +43,7 @@
 #include "msgfiles/recipients.h"
 #include "platform/file_search.h"
 #include "platform/global_memory.h"
+#include "smtp/auth_encode.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_text.h"
 #include "support/log_file.h"
@@ -116,6 +118,18 @@ std::string select(const std::string &in) {
     vellor::gmem::reset_faults();
     GlobalFree(req.hRecipients);
     return std::to_string(rc) + " " + req.szRecipient + " " + req.szServer + " " + std::to_string(req.nErrorCode);
+}
+
+// The login's two values base64-encoded as AUTH LOGIN sends them; the
+// record's fields must hold the encoded values as far as they fit.
+std::string login(const std::string &in) {
+    auto [user, password] = head(in);
+    char u[128] = {0}, p[128] = {0};
+    std::memcpy(u, user.data(), std::min<std::size_t>(user.size(), 127));
+    std::memcpy(p, password.data(), std::min<std::size_t>(password.size(), 127));
+    vellor::EncodedLogin e = vellor::SMTP_Encode_Auth_Data(u, p);
+    bool held = e.user.substr(0, 127) == u && e.password.substr(0, 127) == p;
+    return e.user + "|" + e.password + (held ? "" : " but the fields hold " + std::string(u) + "|" + p);
 }
 
 std::string dots(const std::string &text) {
@@ -295,6 +309,7 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
         {"read", [](const std::string &s) { return join(entries(s, false), "|"); }},
         {"pick", [](const std::string &s) { return join(entries(s, true), "|"); }},
         {"select", select},
+        {"login", login},
         {"rcpt",
          [](const std::string &s) {
              auto [n, text] = head(s);

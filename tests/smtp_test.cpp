@@ -1,13 +1,9 @@
 // The SMTP session where a relay case cannot reach: a sender without a
-// domain, the list form with no recipient, and the login encoding against
-// a reference encoder.
+// domain, the list form with no recipient.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 
-#include "smtp/auth_encode.h"
 #include "smtp/transaction.h"
 #include "support/script_peer.h"
 #include "support/test_env.h"
@@ -76,49 +72,6 @@ TEST_F(Smtp, ListModeWithNoRecipientsSendsNoRcpt) {
     EXPECT_EQ(vellor::SMTP_Deliver_Batch_Message(call, 1), 0);
     EXPECT_EQ(req.nRecipients, 1);  // a batch message names one recipient: 0 becomes 1
     transport_close();
-}
-
-// ---- login data encoding -------------------------------------------------------------
-
-// A reference encoder written independently of the library's.
-std::string reference_base64(const std::string &in) {
-    static const std::string a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string bits;
-    for (unsigned char ch : in)
-        for (int b = 7; b >= 0; --b) bits += ((ch >> b) & 1) ? '1' : '0';
-    while (bits.size() % 6) bits += '0';
-    std::string out;
-    for (std::size_t i = 0; i < bits.size(); i += 6) out += a[std::stoi(bits.substr(i, 6), nullptr, 2)];
-    while (out.size() % 4) out += '=';
-    return out;
-}
-
-TEST(LoginEncoding, WholeValuesAgainstAReferenceEncoderAndNoFileTouched) {
-    TempEnv env;
-    // Files of the old work-file names stay exactly as they were: a link to
-    // another file, a world-readable file.
-    write_file(env.path("victim"), "keep");
-    ASSERT_EQ(::symlink(env.path("victim").c_str(), env.path("userid.txt").c_str()), 0);
-    write_file(env.path("userpw.txt"), "mine");
-    for (int n : {1, 2, 3, 44, 45, 46, 90, 127}) {
-        std::string user(static_cast<std::size_t>(n), static_cast<char>('a' + n % 26));
-        user[0] = static_cast<char>(0xA0 + n % 64);  // bytes above 127 too
-        std::string password = "p" + std::to_string(n) + std::string(static_cast<std::size_t>(n), '/');
-        password.resize(std::min<std::size_t>(password.size(), 127));
-        char u[128] = {0}, p[128] = {0};
-        std::memcpy(u, user.data(), user.size());
-        std::memcpy(p, password.data(), password.size());
-        vellor::EncodedLogin e = vellor::SMTP_Encode_Auth_Data(u, p);
-        EXPECT_EQ(e.user, reference_base64(user)) << n;
-        EXPECT_EQ(e.password, reference_base64(password)) << n;
-        EXPECT_EQ(std::string(u), e.user.substr(0, 127)) << n;  // the field holds what fits
-    }
-    char u[128] = "", p[128] = "pw";
-    vellor::SMTP_Encode_Auth_Data(u, p);  // no user: both emptied
-    EXPECT_STREQ(p, "");
-    EXPECT_EQ(read_file(env.path("victim")), "keep");
-    EXPECT_EQ(read_file(env.path("userpw.txt")), "mine");
-    EXPECT_FALSE(file_exists(env.path("userid.mim")));
 }
 
 }  // namespace
