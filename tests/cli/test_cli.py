@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The vellor tool driven as a user would: the cases of cases.txt (argument
-handling, exit statuses, JSON reports, sends through the capture server,
-lookups against dnsmasq), then what needs more than a case: TLS servers, a
-real terminal, the working folder.
+handling, exit statuses, JSON reports, sends through the capture server and
+TLS servers, lookups against dnsmasq), then what needs more than a case: a
+real terminal.
 Usage: test_cli.py PATH-TO-VELLOR"""
 import functools
 import glob
@@ -86,6 +86,7 @@ class Cli(unittest.TestCase):
         cls.silent = socket.socket()  # accepts, never answers
         cls.silent.bind(("127.0.0.1", 0))
         cls.silent.listen(4)
+        cls.tls, cls.tls_port, cls.certs = None, 0, ""
         time.sleep(0.3)
 
     @classmethod
@@ -101,7 +102,7 @@ class Cli(unittest.TestCase):
     def expand(self, text, folder):
         for key, value in (("{port}", self.port), ("{dns}", self.dns_port), ("{closed}", self.closed_port),
                            ("{silent}", self.silent.getsockname()[1]), ("{dir}", folder),
-                           ("{message}", self.message)):
+                           ("{message}", self.message), ("{tlsport}", self.tls_port), ("{certs}", self.certs)):
             text = text.replace(key, str(value))
         return text.encode("latin-1").decode("unicode_escape")
 
@@ -126,6 +127,12 @@ class Cli(unittest.TestCase):
                                                                             new[-1] + ".json")))["to"], arg.split()),
             "names": lambda: self.assertEqual(sorted(os.listdir(arg.split()[0])), arg.split()[1:]),
             "file-has": lambda: self.assertIn(arg.split(" ", 1)[1], open(arg.split()[0], encoding="latin-1").read()),
+            "file-is": lambda: self.assertEqual(open(arg.split()[0], encoding="latin-1", newline="").read(),
+                                                arg.split(" ", 1)[1]),
+            "tls-stored": lambda: self.assertEqual(len(glob.glob(os.path.join(self.tls[1], "Maildir", "new",
+                                                                              "*[0-9a-f]"))), int(arg)),  # no .json
+            "tls-lacks": lambda: self.assertFalse(os.path.exists(os.path.join(self.tls[1], "commands.txt")) and arg in
+                                                  open(os.path.join(self.tls[1], "commands.txt")).read().split()),
         }
         checks[what]()
 
@@ -137,10 +144,12 @@ class Cli(unittest.TestCase):
             rest = self.expand(rest, folder)
             if word == "run":
                 run = subprocess.run([VELLOR, *shlex.split(rest)], input=stdin, capture_output=True, text=True,
-                                     timeout=60, env=env)
+                                     timeout=60, env=env, cwd=folder)
                 stdin = ""
             elif word == "stdin":
                 stdin = rest
+            elif word == "tls":
+                self.start_tls(rest, folder)
             elif word == "env":
                 key, _, value = rest.partition("=")
                 env.pop(key, None) if not value else env.__setitem__(key, value)
@@ -153,6 +162,27 @@ class Cli(unittest.TestCase):
                 what, _, arg = rest.partition(" ")
                 with self.subTest(case=name, expect=rest):
                     self.check(what, arg, run, before)
+        self.stop_tls()
+
+    def start_tls(self, mode, folder):
+        """A TLS capture server (login demo / s3cret) in MODE on a port of its own: {tlsport}."""
+        self.stop_tls()
+        if not self.certs:
+            self.certs = os.path.join(self.dir, "certs")
+            os.makedirs(self.certs)
+            subprocess.run(["bash", MAKE_CERTS, self.certs], check=True, timeout=60)
+        self.tls_port, root = free_port(), tempfile.mkdtemp(dir=folder)
+        self.tls = (subprocess.Popen(["/usr/bin/python3", CAPTURE, "127.0.0.1", str(self.tls_port), root, "demo",
+                                      "s3cret", "--tls", mode, os.path.join(self.certs, "server.pem"),
+                                      os.path.join(self.certs, "server.key")], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, preexec_fn=die_with_parent), root)
+        self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(root, "ready"))))
+
+    def stop_tls(self):
+        if self.tls:
+            self.tls[0].terminate()
+            self.tls[0].wait(timeout=10)
+            self.tls = None
 
     def test_cases(self):
         cases, name = {}, None
@@ -169,73 +199,12 @@ class Cli(unittest.TestCase):
 
     # ---- what needs more than a case ---------------------------------------
 
-    def run_tool(self, *args, stdin=None, env=None):
-        return subprocess.run([VELLOR, *args], input=stdin, capture_output=True, text=True, timeout=60,
-                              env=env or self.env, stdin=None if stdin is not None else subprocess.DEVNULL)
-
     def stored(self):
         new = os.path.join(self.capture, "Maildir", "new")
         return sorted(n for n in os.listdir(new) if not n.endswith(".json"))
 
     def send_args(self, *extra):
         return ["send", "--server-ip", "127.0.0.1", "--port", str(self.port), *extra]
-
-    def test_secure_connection_flags(self):
-        certs = os.path.join(self.dir, "certs")
-        os.makedirs(certs, exist_ok=True)
-        subprocess.run(["bash", MAKE_CERTS, certs], check=True, timeout=60)
-        registry = os.path.join(self.dir, "user.reg")
-        with open(registry, "w") as f:
-            f.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"
-                    "\"UseLogFile\"=dword:00000001\r\n")
-        before_reg = open(registry).read()
-        cases = [("implicit", ["--tls", "--ca-file", os.path.join(certs, "ca.pem")], 0, 1),
-                 ("starttls", ["--starttls", "--ca-file", os.path.join(certs, "ca.pem")], 0, 1),
-                 ("nostarttls", ["--starttls"], 69, 0),
-                 ("implicit", ["--tls"], 75, 0)]  # the test CA is not trusted without --ca-file
-        for mode, flags, code, stored in cases:
-            with self.subTest(mode=mode, flags=flags):
-                port = free_port()
-                root = tempfile.mkdtemp(dir=self.dir)
-                server = subprocess.Popen(["/usr/bin/python3", CAPTURE, "127.0.0.1", str(port), root, "demo", "s3cret",
-                                           "--tls", mode, os.path.join(certs, "server.pem"),
-                                           os.path.join(certs, "server.key")], stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-                try:
-                    self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(root, "ready"))))
-                    env = dict(self.env, VELLOR_PASSWORD="s3cret", VELLORAPI_REGISTRY=registry)
-                    r = self.run_tool("send", "--server", "localhost", "--server-ip", "127.0.0.1", "--port",
-                                      str(port), "--from", "s@x.test", "--to", "a@b.test", "--message",
-                                      self.message, "--user", "demo", *flags, env=env)
-                    self.assertEqual(r.returncode, code, r.stdout + r.stderr)
-                    self.assertEqual(len(glob.glob(os.path.join(root, "Maildir", "new", "*[0-9a-f]"))), stored)  # no .json
-                    commands = open(os.path.join(root, "commands.txt")).read().split() \
-                        if os.path.exists(os.path.join(root, "commands.txt")) else []
-                    if code:
-                        self.assertNotIn("AUTH", commands)
-                        self.assertNotIn("MAIL", commands)
-                finally:
-                    server.terminate()
-                    server.wait(timeout=10)
-        self.assertEqual(open(registry).read(), before_reg)  # the user's file is never edited
-
-    def write(self, name, text):
-        path = os.path.join(self.dir, name)
-        with open(path, "w") as f:
-            f.write(text)
-        return path
-
-    def test_work_files_of_the_user_are_left_alone(self):
-        work = tempfile.mkdtemp(dir=self.dir)
-        for name in ("userid.txt", "userpw.txt", "userid.mim"):
-            with open(os.path.join(work, name), "w") as f:
-                f.write("mine")
-        env = dict(self.env, VELLOR_PASSWORD="s3cret")
-        r = subprocess.run([VELLOR, *self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message",
-                                                    self.message, "--user", "demo")],
-                           cwd=work, env=env, capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(sorted(os.listdir(work)), ["userid.mim", "userid.txt", "userpw.txt"])
 
     # ---- a real terminal ---------------------------------------------------------
 
@@ -262,7 +231,9 @@ class Cli(unittest.TestCase):
             echo_lines = lambda: [l.strip() for l in self.screen().splitlines() if l.strip() in ("echo", "-echo")]
             self.assertTrue(wait_for(lambda: echo_lines(), 10), self.screen())
             self.assertEqual(echo_lines(), ["echo"])  # the prompt's -echo was undone
-            big = self.write("big.txt", "Subject: big\r\n\r\n" + ("x" * 78 + "\r\n") * 20000)
+            big = os.path.join(self.dir, "big.txt")
+            with open(big, "w") as f:
+                f.write("Subject: big\r\n\r\n" + ("x" * 78 + "\r\n") * 20000)
             self.tmux("send-keys", "-t", "t", "clear", "Enter")
             cmd = " ".join(env_args + ["KORVEXAPI_SEND_BLOCK_SIZE=65536", VELLOR,
                                        *self.send_args("--from", "s@x.test", "--to", "a@b.test", "--message", big,
