@@ -8,8 +8,6 @@ import functools
 import glob
 import json
 import os
-import random
-import re
 import shlex
 import shutil
 import socket
@@ -21,39 +19,9 @@ import unittest
 
 VELLOR = os.path.abspath(sys.argv.pop(1))
 HERE = os.path.dirname(os.path.abspath(__file__))
-CAPTURE = os.path.join(HERE, "..", "servers", "capture_smtpd.py")
 MAKE_CERTS = os.path.join(HERE, "..", "servers", "make_certs.sh")
-
-
-
-def die_with_parent():
-    """A server this test starts ends when the test process ends, however it ends."""
-    import ctypes
-    import signal
-    ctypes.CDLL("libc.so.6").prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-
-def free_port(kind=socket.SOCK_STREAM):
-    """A free port from 20000-32767, below the range given to client sockets."""
-    for _ in range(200):
-        port = random.randrange(20000, 32768)
-        s = socket.socket(socket.AF_INET, kind)
-        try:
-            s.bind(("127.0.0.1", port))
-            return port
-        except OSError:
-            continue
-        finally:
-            s.close()
-    raise RuntimeError("no free port")
-
-
-def wait_for(cond, seconds=15):
-    end = time.time() + seconds
-    while time.time() < end:
-        if cond():
-            return True
-        time.sleep(0.05)
-    return cond()
+sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+from launch import free_port, start, start_capture, wait_for  # noqa: E402
 
 
 class Cli(unittest.TestCase):
@@ -62,10 +30,7 @@ class Cli(unittest.TestCase):
         cls.dir = tempfile.mkdtemp(prefix="vellor-cli-")
         cls.port = free_port()
         cls.capture = os.path.join(cls.dir, "capture")
-        os.makedirs(cls.capture)
-        cls.server = subprocess.Popen(["/usr/bin/python3", CAPTURE, "127.0.0.1", str(cls.port), cls.capture,
-                                       "demo", "s3cret"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        assert wait_for(lambda: os.path.exists(os.path.join(cls.capture, "ready")))
+        cls.server = start_capture(cls.capture, cls.port)
         cls.dns_port = free_port(socket.SOCK_DGRAM)
         cls.closed_port = free_port()
         conf = os.path.join(cls.dir, "dnsmasq.conf")
@@ -76,7 +41,7 @@ class Cli(unittest.TestCase):
         args = ["/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="]
         if os.getuid() == 0:
             args.append("--user=root")
-        cls.dnsmasq = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        cls.dnsmasq = start(args)
         cls.env = dict(os.environ, VELLORAPI_SYSTEM_DIR=cls.dir, VELLORAPI_REGISTRY=os.path.join(cls.dir, "none.reg"),
                        KORVEXAPI_DNS_SERVERS="127.0.0.1:%d" % cls.dns_port, KORVEXAPI_TIMEOUT_MS="3000")
         cls.env.pop("VELLOR_PASSWORD", None)
@@ -172,11 +137,8 @@ class Cli(unittest.TestCase):
             os.makedirs(self.certs)
             subprocess.run(["bash", MAKE_CERTS, self.certs], check=True, timeout=60)
         self.tls_port, root = free_port(), tempfile.mkdtemp(dir=folder)
-        self.tls = (subprocess.Popen(["/usr/bin/python3", CAPTURE, "127.0.0.1", str(self.tls_port), root, "demo",
-                                      "s3cret", "--tls", mode, os.path.join(self.certs, "server.pem"),
-                                      os.path.join(self.certs, "server.key")], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL, preexec_fn=die_with_parent), root)
-        self.assertTrue(wait_for(lambda: os.path.exists(os.path.join(root, "ready"))))
+        self.tls = (start_capture(root, self.tls_port, "--tls", mode, os.path.join(self.certs, "server.pem"),
+                                  os.path.join(self.certs, "server.key")), root)
 
     def stop_tls(self):
         if self.tls:

@@ -6,32 +6,17 @@ Usage: test_python.py SOURCE-DIR LIBRARY-PATH"""
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 SOURCE, LIBRARY = os.path.abspath(sys.argv.pop(1)), os.path.abspath(sys.argv.pop(1))
 sys.path.insert(0, os.path.join(SOURCE, "python"))
 os.environ["VELLORAPI_LIBRARY"] = LIBRARY
 import vellorapi  # noqa: E402
-
-
-
-def die_with_parent():
-    """A server this test starts ends when the test process ends, however it ends."""
-    import ctypes
-    import signal
-    ctypes.CDLL("libc.so.6").prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+sys.path.insert(0, os.path.join(SOURCE, "tests", "servers"))
+from launch import free_port, start_capture  # noqa: E402
 
 
 class Python(unittest.TestCase):
@@ -42,14 +27,7 @@ class Python(unittest.TestCase):
                           KORVEXAPI_TIMEOUT_MS="3000")
         cls.port = free_port()
         cls.capture = os.path.join(cls.dir, "capture")
-        os.makedirs(cls.capture)
-        cls.server = subprocess.Popen(["/usr/bin/python3", os.path.join(SOURCE, "tests/servers/capture_smtpd.py"),
-                                       "127.0.0.1", str(cls.port), cls.capture, "demo", "s3cret"],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        for _ in range(150):
-            if os.path.exists(os.path.join(cls.capture, "ready")):
-                break
-            time.sleep(0.1)
+        cls.server = start_capture(cls.capture, cls.port)
 
     @classmethod
     def tearDownClass(cls):
