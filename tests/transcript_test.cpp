@@ -68,6 +68,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <type_traits>
 
 #include "platform/global_memory.h"
 #include "platform/posix/syscalls.h"
@@ -110,58 +111,44 @@ std::vector<Case> load_cases() {
 // The record's fields by name: text fields with their size, 16- and 32-bit numbers.
 struct Field {
     std::size_t offset, size;
-    char kind;  // 's' text, 'h' 16-bit, 'l' 32-bit
+    bool text;
 };
+// clang-format off
 const std::map<std::string, Field> &fields() {
-#define TEXT(f)                                                                     \
-    {                                                                               \
-#f, { offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), 's' } \
-    }
-#define NUM(f)                                                              \
-    {                                                                       \
-#f, {                                                               \
-            offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), \
-                sizeof(SMTPSEND_STRUCTURE::f) == 2 ? 'h' : 'l'              \
-        }                                                                   \
-    }
+#define FIELD(f) {#f, Field{offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), \
+                         std::is_array_v<decltype(SMTPSEND_STRUCTURE::f)>}}
     static const std::map<std::string, Field> table = {
-        TEXT(szServer),      TEXT(szServerIP),    TEXT(szHeloDomain),   TEXT(szMessageFile),   TEXT(szMsgExtension),
-        TEXT(szSender),      TEXT(szAuthUser),    TEXT(szAuthPassword), TEXT(szRecipient),     TEXT(szErrorText),
-        NUM(nPort),          NUM(bDeleteMessage), NUM(bUseEnvFile),     NUM(bSingleRecipient), NUM(bMultipleRecipients),
-        NUM(nRecipients),    NUM(nMaxMessages),   NUM(nMessagesSent),   NUM(nErrorCode),       NUM(nWinsockError),
-        NUM(nMxIPAddresses), NUM(nAttempt),       NUM(bViaMX),          NUM(bMessageDirectory)};
-#undef TEXT
-#undef NUM
+        FIELD(szServer),       FIELD(szServerIP),       FIELD(szHeloDomain),        FIELD(szMessageFile),
+        FIELD(szMsgExtension), FIELD(szSender),         FIELD(szAuthUser),          FIELD(szAuthPassword),
+        FIELD(szRecipient),    FIELD(szErrorText),      FIELD(nPort),               FIELD(bDeleteMessage),
+        FIELD(bUseEnvFile),    FIELD(bSingleRecipient), FIELD(bMultipleRecipients), FIELD(nRecipients),
+        FIELD(nMaxMessages),   FIELD(nMessagesSent),    FIELD(nErrorCode),          FIELD(nWinsockError),
+        FIELD(nMxIPAddresses), FIELD(nAttempt),         FIELD(bViaMX),              FIELD(bMessageDirectory)};
+#undef FIELD
     return table;
 }
+// clang-format on
 
 void set_field(SMTPSEND_STRUCTURE &r, const std::string &name, const std::string &value) {
     const Field &f = fields().at(name);
     char *p = reinterpret_cast<char *>(&r) + f.offset;
-    if (f.kind == 's') {
-        std::memset(p, 0, f.size);
+    std::memset(p, 0, f.size);
+    int32_t number = f.text ? 0 : std::stoi(value);
+    int16_t half = static_cast<int16_t>(number);
+    if (f.text)
         std::memcpy(p, value.data(), std::min(value.size(), f.size - 1));
-    } else if (f.kind == 'h') {
-        int16_t v = static_cast<int16_t>(std::stoi(value));
-        std::memcpy(p, &v, 2);
-    } else {
-        int32_t v = std::stoi(value);
-        std::memcpy(p, &v, 4);
-    }
+    else
+        std::memcpy(p, f.size == 2 ? static_cast<const void *>(&half) : &number, f.size);
 }
 
 std::string get_field(const SMTPSEND_STRUCTURE &r, const std::string &name) {
     const Field &f = fields().at(name);
     const char *p = reinterpret_cast<const char *>(&r) + f.offset;
-    if (f.kind == 's') return std::string(p, ::strnlen(p, f.size));
-    if (f.kind == 'h') {
-        int16_t v;
-        std::memcpy(&v, p, 2);
-        return std::to_string(v);
-    }
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return std::to_string(v);
+    if (f.text) return std::string(p, ::strnlen(p, f.size));
+    int32_t number = 0;
+    int16_t half = 0;
+    std::memcpy(f.size == 2 ? static_cast<void *>(&half) : &number, p, f.size);
+    return std::to_string(f.size == 2 ? half : number);
 }
 
 void add_peer_step(Script &s, int &connections, const std::string &rest) {

@@ -87,38 +87,33 @@ std::string ScriptedDns::answer(const std::string &q) {
     queries_[lower(name)]++;
     std::string records;
     int count = 0;
-    bool known = mx_.count(lower(name)) || a_.count(lower(name)) || ptr_.count(lower(name));
-    if (type == 15 && mx_.count(lower(name))) {
-        for (const auto &[host, pref] : mx_[lower(name)]) {
-            std::string rdata;
-            put16(rdata, pref);
-            std::string suffix = "." + name;
-            if (host.size() > suffix.size() && lower(host.substr(host.size() - suffix.size())) == lower(suffix)) {
-                std::string prefix = encode_name(host.substr(0, host.size() - suffix.size()));
-                rdata += prefix.substr(0, prefix.size() - 1) + std::string("\xc0\x0c", 2);  // compressed
-            } else {
-                rdata += encode_name(host);
-            }
-            records += std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c", 10);
-            put16(records, static_cast<int>(rdata.size()));
-            records += rdata;
-            ++count;
-        }
-    } else if (type == 1 && a_.count(lower(name))) {
-        for (const auto &addr : a_[lower(name)]) {
-            in_addr ia{};
-            ::inet_pton(AF_INET, addr.c_str(), &ia);
-            records += std::string("\xc0\x0c\x00\x01\x00\x01\x00\x00\x00\x3c\x00\x04", 12);
-            records += std::string(reinterpret_cast<const char *>(&ia), 4);
-            ++count;
-        }
-    } else if (type == 12 && ptr_.count(lower(name))) {
-        std::string rdata = encode_name(ptr_[lower(name)]);
-        records += std::string("\xc0\x0c\x00\x0c\x00\x01\x00\x00\x00\x3c", 10);
+    auto record = [&](int rtype, const std::string &rdata) {  // class IN, TTL 60, the question's name
+        records += std::string("\xc0\x0c", 2);
+        put16(records, rtype);
+        records += std::string("\x00\x01\x00\x00\x00\x3c", 6);
         put16(records, static_cast<int>(rdata.size()));
         records += rdata;
         ++count;
+    };
+    std::string key = lower(name);
+    bool known = mx_.count(key) || a_.count(key) || ptr_.count(key);
+    for (const auto &[host, pref] : type == 15 && known ? mx_[key] : std::vector<std::pair<std::string, int>>{}) {
+        std::string rdata, suffix = "." + key;
+        put16(rdata, pref);
+        if (host.size() > suffix.size() && lower(host).ends_with(suffix)) {  // compressed: a pointer to the question
+            std::string prefix = encode_name(host.substr(0, host.size() - suffix.size()));
+            rdata += prefix.substr(0, prefix.size() - 1) + std::string("\xc0\x0c", 2);
+        } else {
+            rdata += encode_name(host);
+        }
+        record(15, rdata);
     }
+    for (const auto &addr : type == 1 && known ? a_[key] : std::vector<std::string>{}) {
+        in_addr ia{};
+        ::inet_pton(AF_INET, addr.c_str(), &ia);
+        record(1, std::string(reinterpret_cast<const char *>(&ia), 4));
+    }
+    if (type == 12 && ptr_.count(key)) record(12, encode_name(ptr_[key]));
     std::string r = q.substr(0, 2);
     r += known ? std::string("\x81\x80", 2) : std::string("\x81\x83", 2);  // NXDOMAIN when unknown
     put16(r, 1);
