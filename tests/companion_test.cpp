@@ -1,5 +1,5 @@
-// The companion's connections over real loopback sockets, its start and
-// stop counts, and the hosts file before DNS.
+// The companion's connections over real loopback sockets and its start and
+// stop counts.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "platform/winsock.h"
-#include "support/dns_fixture.h"
 #include "support/test_env.h"
 #include "vellorapi.h"
 
@@ -18,13 +17,6 @@ using namespace testenv;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class ScriptedResolution : public ::testing::Test {
-protected:
-    TempEnv env;
-    ScriptedDns dns;
-    DnsServerEnv point{dns.port()};
-};
 
 // ---- connections ---------------------------------------------------------------
 
@@ -103,19 +95,7 @@ TEST(Companion, StartAndStopAreCounted) {
 
 }  // namespace
 
-namespace {
-
-TEST_F(ScriptedResolution, TheHostsFileComesBeforeDns) {
-    // The scripted server knows no "localhost"; the hosts file does.
-    TCPLIBRARY_STRUCTURE block{};
-    TCPSESSION_STRUCTURE session{};
-    char address[16] = {0};
-    EXPECT_EQ(KorvexAPI_Get_IPAddress_From_Hostname(&block, &session, "localhost", address), 0);
-    EXPECT_STREQ(address, "127.0.0.1");
-    EXPECT_EQ(dns.queries("localhost"), 0);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // The Windows companion's own DNS reading, fed plain bytes.
 #include "korvex/dns_message.h"

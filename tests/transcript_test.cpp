@@ -20,6 +20,7 @@
 //   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
 //   call resolve DOMAIN 0|1 [SERVER] | call mx DOMAIN | call hosts | call lookup | call default-dns
+//        | call address HOST                    (the companion's address of a host name)
 //                                                (the lookups: resolve_mx_domain without or with
 //                                                 addresses, Get_Mx_Servers, Resolve_MX_Hostnames
 //                                                 on the last mx answer, Perform_DNS_Lookup on the
@@ -311,6 +312,12 @@ struct Lookups {
         } else if (what == "hosts") {
             VELLOR_Resolve_MX_Hostnames_To_Ipaddresses(&mx, &valid);
             found = std::to_string(valid.nValidIPs) + ": " + entries(valid);
+        } else if (what == "address") {
+            TCPLIBRARY_STRUCTURE block{};
+            TCPSESSION_STRUCTURE session{};
+            char address[16] = {0};
+            rc = KorvexAPI_Get_IPAddress_From_Hostname(&block, &session, w.at(1).c_str(), address);
+            found = address;
         } else if (what == "resolve") {
             VALIDMXIPS v{};
             rc = VELLOR_resolve_mx_domain(w.at(1).c_str(), w.size() > 3 ? w[3].c_str() : "", &v, 0, std::stoi(w.at(2)));
