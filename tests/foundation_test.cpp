@@ -77,26 +77,6 @@ TEST(GlobalMemory, ReAllocKeepsContentsAndHandle) {
     GlobalFree(h);
 }
 
-TEST(GlobalMemory, FaultSeamFailsTheNthCall) {
-    using vellor::gmem::Op;
-    vellor::gmem::fail_nth(Op::Alloc, 2);
-    HGLOBAL a = GlobalAlloc(GHND, 4);
-    HGLOBAL b = GlobalAlloc(GHND, 4);
-    HGLOBAL c = GlobalAlloc(GHND, 4);
-    EXPECT_NE(a, nullptr);
-    EXPECT_EQ(b, nullptr);
-    EXPECT_NE(c, nullptr);
-    vellor::gmem::fail_nth(Op::Lock, 1);
-    EXPECT_EQ(GlobalLock(a), nullptr);
-    EXPECT_NE(GlobalLock(a), nullptr);
-    vellor::gmem::fail_nth(Op::ReAlloc, 1);
-    EXPECT_EQ(GlobalReAlloc(c, 64, GMEM_MOVEABLE), nullptr);
-    EXPECT_EQ(GlobalSize(c), 4u);
-    vellor::gmem::reset_faults();
-    GlobalFree(a);
-    GlobalFree(c);
-}
-
 TEST(GlobalMemory, ThreadSafe) {
     std::size_t before = vellor::gmem::live_blocks();
     auto work = [] {

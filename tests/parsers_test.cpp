@@ -4,6 +4,7 @@
 //   address TEXT        1 when the address check passes, else 0
 //   list TEXT           the list parser's result and count
 //   read TEXT / pick TEXT  the entries the sequential reader / the picker by number give
+//                       ("!" before TEXT: the block holds TEXT to its last byte, no NUL)
 //   rcpt N TEXT         the first N RCPT names, '|' between them
 //   select N TEXT       picking entry N (!N: the list cannot be locked): the result, the
 //                       recipient and its domain, the error code
@@ -90,8 +91,13 @@ std::pair<std::string, std::string> head(const std::string &s) {
     return {s.substr(0, sp), sp == std::string::npos ? "" : s.substr(sp + 1)};
 }
 
-std::vector<std::string> entries(const std::string &text, bool by_number) {
+// The entries of a list block; "!" before the text: a block filled to its
+// last byte, without a NUL.
+std::vector<std::string> entries(std::string text, bool by_number) {
+    bool full = text.starts_with('!');
+    if (full) text.erase(0, 1);
     HGLOBAL h = make_list(text);
+    if (full) GlobalReAlloc(h, text.size(), GMEM_MOVEABLE);  // the NUL cut off
     std::vector<std::string> out;
     int count = 0;
     vellor::parse_recipient_list("App", text, count);
