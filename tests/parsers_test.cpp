@@ -20,7 +20,7 @@
 //                       ("utf16:" before BODY: the whole file, written as UTF-16)
 //   logline TEXT        the log line written for TEXT, its stamp checked and shown as STAMP
 //   logto VALUES        the files a log line makes with these option values ('@': the
-//                       test's folder), then the line counter (100 before the line)
+//                       test's folder) with their modes, then the line counter (100 before)
 //   trim SIZE VALUES    a log of SIZE bytes of 100-byte lines trimmed: its size, "whole"
 //                       when it begins with a whole line
 //   callback MODE TEXT  what the status callback receives with that callback option
@@ -218,6 +218,12 @@ std::string logline(const std::string &text) {
     return stamped ? "STAMP " + all.substr(21) : "unstamped: " + all;
 }
 
+std::string mode_of(const std::filesystem::path &p) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(std::filesystem::status(p).permissions()));
+    return octal;
+}
+
 // Where a log line goes with these option values ('@' stands for the
 // folder): the files there afterwards, then the line counter (100 before).
 std::string logto(const std::string &values) {
@@ -229,7 +235,8 @@ std::string logto(const std::string &values) {
     vellor::Write_Log("one");
     std::vector<std::string> files;
     for (const auto &e : std::filesystem::recursive_directory_iterator(env.dir()))
-        if (e.path().filename() != "registry.reg") files.push_back(e.path().lexically_relative(env.dir()).string());
+        if (e.path().filename() != "registry.reg" && e.is_regular_file())
+            files.push_back(e.path().lexically_relative(env.dir()).string() + ":" + mode_of(e.path()));
     std::sort(files.begin(), files.end());
     files.push_back(std::to_string(vellor::log_line_counter()));
     return join(files, " ");
