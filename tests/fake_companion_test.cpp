@@ -116,16 +116,4 @@ TEST_F(SendEntry, FailedConnectionsStillStopOnce) {
     EXPECT_EQ(fake::korvex().count("Closedown_Library"), 1);
 }
 
-TEST_F(SendEntry, MxOpeningFillsServerAndCount) {
-    req.bSingleRecipient = 1;
-    std::strcpy(req.szRecipient, "to@dest.test");
-    send();
-    EXPECT_STREQ(req.szServer, "dest.test");
-    EXPECT_EQ(req.nRecipients, 1);
-    auto log = env.log_texts();
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        "VellorAPI [App] - Preparing to send a single mail message via MX to specified recpient..."),
-              log.end());
-}
-
 }  // namespace
