@@ -99,9 +99,9 @@ TEST_F(Reliability, SignalsDuringASendCutNothing) {
 // ---- threads and a killed sender ------------------------------------------------------
 
 TEST_F(Reliability, TwoThreadsSendAtOnce) {
-    ScriptPeer first(smtp_accepting(1, true), "127.0.0.1", port, 20);
+    ScriptPeer first(smtp_accepting(), "127.0.0.1", port, 20);
     int other_port = free_port("127.0.0.1");
-    ScriptPeer second(smtp_accepting(1, true), "127.0.0.1", other_port, 20);
+    ScriptPeer second(smtp_accepting(), "127.0.0.1", other_port, 20);
     message("Subject: threads\r\n\r\nx\r\n");
     auto worker = [&](int p, int *ok) {
         SMTPSEND_STRUCTURE r = req;

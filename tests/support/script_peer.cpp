@@ -16,20 +16,11 @@ namespace {
 constexpr int kWaitMs = 8000;
 }
 
-Script Script::replies(const std::string &greeting, const std::vector<std::string> &replies) {
-    Script s;
-    s.say(greeting);
-    for (const auto &r : replies) s.line().say(r);
-    return s;
-}
-
-Script smtp_accepting(int recipients, bool quit) {
+Script smtp_accepting() {
     Script s;
     s.say("220 peer ready\r\n").line().say("250 hello\r\n").line().say("250 sender ok\r\n");
-    for (int i = 0; i < recipients; ++i) s.line().say("250 recipient ok\r\n");
-    s.line().say("354 go ahead\r\n").data().say("250 queued\r\n");
-    if (quit) s.line().say("221 bye\r\n");
-    return s;
+    s.line().say("250 recipient ok\r\n").line().say("354 go ahead\r\n").data().say("250 queued\r\n");
+    return s.line().say("221 bye\r\n");
 }
 
 ScriptPeer::ScriptPeer(Script script, const char *address, int port, int connections)

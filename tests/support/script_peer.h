@@ -23,8 +23,6 @@ public:
     Script &pause(int ms) { return add(Pause, "", ms); }
     Script &close() { return add(Close, ""); }
     Script &next() { return add(Next, ""); }  // what follows is for the next connection
-    // Greeting, then one reply per command: the common case.
-    static Script replies(const std::string &greeting, const std::vector<std::string> &replies);
 
     enum Kind { Say, Line, Data, Pause, Close, Next };
     struct Step {
@@ -42,8 +40,8 @@ private:
 };
 
 // The SMTP conversation of one accepted message, replies given in order:
-// greeting, HELO, MAIL, RCPT..., DATA (354), then the final reply and QUIT.
-Script smtp_accepting(int recipients = 1, bool quit = true);
+// greeting, HELO, MAIL, RCPT, DATA (354), then the final reply and QUIT.
+Script smtp_accepting();
 
 class ScriptPeer {
 public:
