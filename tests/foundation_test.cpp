@@ -1,7 +1,6 @@
-// The foundation: global memory, the options file read afresh, the log's
-// trimming by line count, the status callback, the request record, error
-// texts and library start-up. (Log lines, log options and trimming by size
-// are rows of data/parsers.rows.)
+// The foundation: global memory, the options file read afresh, the status
+// callback, the request record, error texts and library start-up. (Log
+// lines, log options and trimming are rows of data/parsers.rows.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -140,36 +139,6 @@ TEST(Options, AnEditInPlaceIsSeenAtOnce) {
     }
     env.registry("\"SendPercentSent\"=dword:000000001\r\n");  // nine digits: the key cannot be used
     EXPECT_EQ(vellor::options::send_percent_sent(), 0);
-}
-
-// Writes a log of the given size made of numbered lines of 100 bytes.
-void write_big_log(const std::string &path, std::size_t bytes) {
-    std::string line(98, 'L');
-    std::string out;
-    out.reserve(bytes);
-    for (int i = 0; out.size() + 100 <= bytes; ++i) {
-        std::string num = std::to_string(i);
-        out += num + line.substr(num.size()) + "\r\n";
-    }
-    out.append(bytes - out.size(), 'Z');
-    write_file(path, out);
-}
-
-TEST(LogFile, TrimsAtLine1And242ToTheNewestWholeLines) {
-    TempEnv env;
-    vellor::set_log_line_counter(0);
-    write_big_log(env.log_path(), 12u << 20);
-    vellor::Write_Log("first");  // line 1 after loading: trimmed before it
-    std::string kept = read_file(env.log_path());
-    EXPECT_LT(kept.size(), (2u << 20) + 100);
-    EXPECT_GT(kept.size(), (2u << 20) - 200);
-    EXPECT_NE(kept.find("first"), std::string::npos);
-    // Lines 2..241 do not trim; line 242 does.
-    write_big_log(env.log_path(), 11u << 20);
-    for (int i = 2; i <= 241; ++i) vellor::Write_Log("x");
-    EXPECT_GT(read_file(env.log_path()).size(), 11u << 20);
-    vellor::Write_Log("line 242");
-    EXPECT_LT(read_file(env.log_path()).size(), (2u << 20) + 100);
 }
 
 // ---- status callback -------------------------------------------------------------

@@ -23,6 +23,7 @@
 //                       test's folder) with their modes, then the line counter (100 before)
 //   trim SIZE VALUES    a log of SIZE bytes of 100-byte lines trimmed: its size, "whole"
 //                       when it begins with a whole line
+//   lines COUNTER N SIZE  the same log, the line counter set, then N lines written: the same
 //   callback MODE TEXT  what the status callback receives with that callback option
 //   envelope BYTES      the lines the envelope reader finds: F: a sender, T: a recipient, O: other
 //   route relay|mx FIELD[=VALUE]...  the delivery procedure chosen for a record with a
@@ -242,23 +243,42 @@ std::string logto(const std::string &values) {
     return join(files, " ");
 }
 
-// A log of SIZE bytes of numbered 100-byte lines trimmed with these option
-// values: its size afterwards, and "whole" when it begins with a whole line.
+// A log of SIZE bytes made of numbered lines of 100 bytes.
+std::string big_log(std::size_t size) {
+    std::string line(98, 'L'), log;
+    for (int i = 0; log.size() + 100 <= size; ++i) {
+        std::string num = std::to_string(i);
+        log += num + line.substr(num.size()) + "\r\n";
+    }
+    return log.append(size - log.size(), 'Z');
+}
+
+// A log's size, and "whole" when it begins with a whole line.
+std::string log_left(const TempEnv &env) {
+    std::string kept = read_file(env.log_path());
+    return std::to_string(kept.size()) +
+           (!kept.empty() && std::isdigit(static_cast<unsigned char>(kept[0])) ? " whole" : "");
+}
+
 std::string trim(const std::string &in) {
     auto [size, values] = head(in);
     TempEnv env;
     if (values != "-") env.registry(values);
-    std::string line(98, 'L'), log;
-    for (int i = 0; log.size() + 100 <= std::stoul(size); ++i) {
-        std::string num = std::to_string(i);
-        log += num + line.substr(num.size()) + "\r\n";
-    }
-    log.append(std::stoul(size) - log.size(), 'Z');
-    write_file(env.log_path(), log);
+    write_file(env.log_path(), big_log(std::stoul(size)));
     vellor::Trim_Log(env.log_path());
-    std::string kept = read_file(env.log_path());
-    return std::to_string(kept.size()) +
-           (!kept.empty() && std::isdigit(static_cast<unsigned char>(kept[0])) ? " whole" : "");
+    return log_left(env);
+}
+
+std::string lines(const std::string &in) {
+    std::istringstream words(in);
+    int counter = 0, n = 0;
+    std::size_t size = 0;
+    words >> counter >> n >> size;
+    TempEnv env;
+    vellor::set_log_line_counter(counter);
+    write_file(env.log_path(), big_log(size));
+    for (; n > 0; --n) vellor::Write_Log("x");
+    return log_left(env);
 }
 
 std::string callback(const std::string &in) {
@@ -346,6 +366,7 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
         {"logline", logline},
         {"logto", logto},
         {"trim", trim},
+        {"lines", lines},
         {"callback", callback},
         {"envelope", envelope},
         {"route", route},
