@@ -14,6 +14,7 @@
 //   ehlo REPLY          the extensions an EHLO reply offers, in name order
 //   dots TEXT           "lone:" or "none:", then the text dot-stuffed; checked at every split
 //   dns FLAGS N TAIL    a DNS answer (the question echoed, FLAGS in hex, N answers) read back
+//   query NAME          the MX query written for NAME, in hex from its question on
 //   error CODE          the error text of the code
 //   option NAME BODY    an option read from an options file with BODY as its values
 //                       ("-": no file; "raw:" before BODY: BODY is the whole file)
@@ -170,6 +171,18 @@ std::string dns(const std::string &in) {
     std::string out = kOutcome[static_cast<int>(korvex::dns::read_answer(packet + tail, 0x1234, 15, got))];
     for (const auto &h : got) out += " " + std::to_string(h.preference) + " " + h.host;
     return out;
+}
+
+// The query the Windows companion writes for a name, in hex from its
+// question on; "refused" when the name cannot be written.
+std::string query(const std::string &name) {
+    std::string q = korvex::dns::query(1, name, 15), hex;
+    for (std::size_t i = 12; i < q.size(); ++i) {
+        char byte[3];
+        std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(q[i]));
+        hex += byte;
+    }
+    return q.empty() ? "refused" : hex;
 }
 
 std::string error_text(const std::string &code) {
@@ -342,6 +355,7 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
         {"read", [](const std::string &s) { return join(entries(s, false), "|"); }},
         {"pick", [](const std::string &s) { return join(entries(s, true), "|"); }},
         {"select", select},
+        {"query", query},
         {"login", login},
         {"rcpt",
          [](const std::string &s) {

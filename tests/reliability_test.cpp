@@ -31,11 +31,7 @@ public:
         std::strcpy(req.szServerIP, "127.0.0.1");
         req.nPort = port;
     }
-    void TearDown() override {
-        ::unsetenv("KORVEXAPI_TIMEOUT_MS");
-        if (req.hRecipients) GlobalFree(req.hRecipients);
-        if (req.hMessage) GlobalFree(req.hMessage);
-    }
+    void TearDown() override { ::unsetenv("KORVEXAPI_TIMEOUT_MS"); }
     int send() { return VELLOR_Send_Message("App", &req, record_status); }
     void message(const std::string &body, const char *name = "m.txt") {
         write_file(env.path(name), body);
@@ -69,7 +65,8 @@ TEST_F(Reliability, CompanionTriesEightAddressesAndNeverGivesSocketZero) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(session.nAddresses, 8);
     EXPECT_NE(session.nSocket, 0u);
-    KorvexAPI_Close_Socket(&block, &session, 1);
+    EXPECT_EQ(KorvexAPI_Close_Socket(&block, &session, 1), 0);
+    EXPECT_EQ(session.nSocket, 0u);
 }
 
 // ---- whole bodies ------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -24,23 +25,8 @@ constexpr const char *kKey = "Software\\orvane\\vellorapi\\Options";
 // A fresh temporary folder, removed with its files afterwards.
 class Folder {
 public:
-    Folder() {
-        char base[MAX_PATH + 1];
-        ::GetTempPathA(sizeof base, base);
-        path_ = std::string(base) + "vellor-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(++counter_);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
-    ~Folder() {
-        WIN32_FIND_DATAA f;
-        HANDLE h = ::FindFirstFileA((path_ + "\\*").c_str(), &f);
-        if (h != INVALID_HANDLE_VALUE) {
-            do ::DeleteFileA((path_ + "\\" + f.cFileName).c_str());
-            while (::FindNextFileA(h, &f));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryA(path_.c_str());
-    }
+    Folder() { std::filesystem::create_directory(path_); }
+    ~Folder() { std::filesystem::remove_all(path_); }
     std::string file(const std::string &name) const { return path_ + "\\" + name; }
     void write(const std::string &name, const std::string &text) const {
         std::ofstream(file(name), std::ios::binary) << text;
@@ -48,8 +34,10 @@ public:
     const std::string &path() const { return path_; }
 
 private:
-    std::string path_;
     static inline int counter_ = 0;
+    std::string path_ = (std::filesystem::temp_directory_path() /
+                         ("vellor-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter_)))
+                            .string();
 };
 
 // The options key, emptied before and after each test.
@@ -57,18 +45,15 @@ class Registry : public ::testing::Test {
 protected:
     void SetUp() override { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
     void TearDown() override { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
-    void set_dword(const char *name, DWORD value) {
+    void set(const char *name, DWORD type, const void *data, DWORD size) {
         HKEY k;
         ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr), 0);
-        ::RegSetValueExA(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+        ::RegSetValueExA(k, name, 0, type, static_cast<const BYTE *>(data), size);
         ::RegCloseKey(k);
     }
+    void set_dword(const char *name, DWORD value) { set(name, REG_DWORD, &value, sizeof value); }
     void set_text(const char *name, const std::string &value) {
-        HKEY k;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr), 0);
-        ::RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                         static_cast<DWORD>(value.size() + 1));
-        ::RegCloseKey(k);
+        set(name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
     }
 };
 
