@@ -20,11 +20,11 @@
 //   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
 //   call resolve DOMAIN 0|1 [SERVER] | call mx DOMAIN | call hosts | call lookup | call default-dns
-//        | call address HOST                    (the companion's address of a host name)
-//                                                (the lookups: resolve_mx_domain without or with
+//        | call address HOST                     (the lookups: resolve_mx_domain without or with
 //                                                 addresses, Get_Mx_Servers, Resolve_MX_Hostnames
 //                                                 on the last mx answer, Perform_DNS_Lookup on the
-//                                                 record, Get_Default_Dns_Server)
+//                                                 record, Get_Default_Dns_Server, the companion's
+//                                                 address of a host name)
 //   send                                         (another send on the same record; the
 //                                                  expectations after it check that one)
 //   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
