@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,7 +29,12 @@ ScriptPeer::ScriptPeer(Script script, const char *address, int port, int connect
     : script_(std::move(script)), connections_(connections) {
     listen_fd_ = bind_loopback(SOCK_STREAM, address, port, port_);
     ::listen(listen_fd_, 8);
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        sigset_t all;  // signals are for the client under test, never for the peer
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        run();
+    });
 }
 
 ScriptPeer::~ScriptPeer() {
@@ -64,8 +71,8 @@ void ScriptPeer::play(int fd, int connection) {
     std::string pending;
     auto read_until = [&](const std::string &end) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        for (;;) {
-            std::size_t at = pending.find(end);
+        for (std::size_t from = 0;;) {
+            std::size_t at = pending.find(end, from);
             if (at != std::string::npos) {
                 pending.erase(0, at + end.size());
                 return true;
@@ -78,6 +85,7 @@ void ScriptPeer::play(int fd, int connection) {
             char buf[65536];
             ssize_t n = ::recv(fd, buf, sizeof buf, 0);
             if (n <= 0) return false;
+            from = pending.size() < end.size() ? 0 : pending.size() - end.size() + 1;  // look only at what is new
             pending.append(buf, static_cast<std::size_t>(n));
             std::lock_guard<std::mutex> g(mu_);
             received_.append(buf, static_cast<std::size_t>(n));
