@@ -20,24 +20,16 @@ namespace {
 
 // ---- connections ---------------------------------------------------------------
 
-struct Listener {
-    int fd, port;
-    Listener() {
-        fd = bind_loopback(SOCK_STREAM, "127.0.0.1", 0, port);
-        ::listen(fd, 4);
-    }
-    ~Listener() { ::close(fd); }
-};
-
 TEST(Connections, SilentServerSpendsTheSocket) {
     TempEnv env;
     ::setenv("KORVEXAPI_TIMEOUT_MS", "300", 1);
     TCPLIBRARY_STRUCTURE block{};
     TCPSESSION_STRUCTURE s{};
     KorvexAPI_Initialize_Structure(&block, &s);
-    Listener l;
+    int port = 0, listener = bind_loopback(SOCK_STREAM, "127.0.0.1", 0, port);
+    ::listen(listener, 4);
     std::strcpy(s.szHostAddress, "127.0.0.1");
-    s.nPort = static_cast<uint32_t>(l.port);
+    s.nPort = static_cast<uint32_t>(port);
     ASSERT_EQ(KorvexAPI_Make_Connection(&block, &s, 0), 0);
     char buf[16];
     auto start = Clock::now();
@@ -48,6 +40,7 @@ TEST(Connections, SilentServerSpendsTheSocket) {
     EXPECT_EQ(vellor::winsock::recv(s.nSocket, buf, sizeof buf, 0), -1);  // spent: fails at once
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
     KorvexAPI_Close_Socket(&block, &s, 1);
+    ::close(listener);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
 }
 

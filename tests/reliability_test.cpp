@@ -32,11 +32,6 @@ public:
         req.nPort = port;
     }
     void TearDown() override { ::unsetenv("KORVEXAPI_TIMEOUT_MS"); }
-    int send() { return VELLOR_Send_Message("App", &req, record_status); }
-    void message(const std::string &body, const char *name = "m.txt") {
-        write_file(env.path(name), body);
-        std::strcpy(req.szMessageFile, env.path(name).c_str());
-    }
 
     TempEnv env;
     int port = free_port("127.0.0.1");
@@ -81,11 +76,12 @@ TEST_F(Reliability, SignalsDuringASendCutNothing) {
     itimerval every{{0, 20000}, {0, 20000}};
     std::string body;
     for (int i = 0; body.size() < (20u << 20); ++i) body += "line " + std::to_string(i) + " of a long message\r\n";
-    message(body);
+    write_file(env.path("m.txt"), body);
+    std::strcpy(req.szMessageFile, env.path("m.txt").c_str());
     req.bSingleRecipient = 1;
     std::strcpy(req.szRecipient, "r@dest.test");
     ::setitimer(ITIMER_REAL, &every, nullptr);
-    int rc = send();
+    int rc = VELLOR_Send_Message("App", &req, record_status);
     itimerval off{};
     ::setitimer(ITIMER_REAL, &off, nullptr);
     ::signal(SIGALRM, SIG_DFL);
@@ -99,7 +95,8 @@ TEST_F(Reliability, TwoThreadsSendAtOnce) {
     ScriptPeer first(smtp_accepting(), "127.0.0.1", port, 20);
     int other_port = free_port("127.0.0.1");
     ScriptPeer second(smtp_accepting(), "127.0.0.1", other_port, 20);
-    message("Subject: threads\r\n\r\nx\r\n");
+    write_file(env.path("m.txt"), "Subject: threads\r\n\r\nx\r\n");
+    std::strcpy(req.szMessageFile, env.path("m.txt").c_str());
     auto worker = [&](int p, int *ok) {
         SMTPSEND_STRUCTURE r = req;
         r.nPort = p;

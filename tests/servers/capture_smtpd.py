@@ -1,22 +1,17 @@
 #!/usr/bin/python3
 """The capture SMTP server of the tests and the demo, on aiosmtpd.
 
-HELO also allows AUTH (LOGIN and PLAIN). Every accepted message is stored
-byte for byte in a Maildir (new/), with its envelope beside it in a JSON
-file; every connection and every login is written to events.jsonl, and
-every command verb to commands.txt (so a test can show that no AUTH and no
-MAIL FROM reached it). A recipient whose address starts with "refused" is
-answered 550, one that starts with "later" 451, and a message holding the
-text REFUSE-ME is answered 554 after its data, so tests can make a real
-server refuse one message among others.
-With $CAPTURE_REFUSE_LOGIN set, AUTH LOGIN is not offered and AUTH PLAIN
-takes the login as the library's relay login sends it there: the user name
-and the password as two plain lines, each answered.
-With --tls, MODE is one of:
-  starttls    STARTTLS offered and required before AUTH and MAIL
-  implicit    TLS from the first byte (port 465 style)
-  nostarttls  no STARTTLS offered at all
-  refuse      STARTTLS offered, but answered "454 TLS not available"
+HELO also allows AUTH (LOGIN and PLAIN). Accepted messages are stored byte
+for byte in Maildir/new with their envelope beside them in a JSON file;
+connections and logins go to events.jsonl, command verbs to commands.txt.
+Recipients starting "refused" are answered 550, "later" 451; a message
+holding REFUSE-ME is answered 554 after its data. With $CAPTURE_REFUSE_LOGIN
+set, only AUTH PLAIN is offered, taking the user name and the password as
+two plain lines, each answered (as the library's relay login sends them).
+With --tls, MODE is starttls (offered and required before AUTH and MAIL),
+implicit (TLS from the first byte), nostarttls (not offered) or refuse
+(answered "454 TLS not available"). When the server is listening, the file
+"ready" (holding its process id) appears in DIR.
 Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD] [--tls MODE CERT KEY]
 """
 import json
@@ -28,7 +23,6 @@ import uuid
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult
-from serve import serve
 
 args = sys.argv[1:]
 mode, tls = (args[-3], args[-3:]) if "--tls" in args else ("plain", None)
@@ -138,4 +132,12 @@ class CaptureController(Controller):
 
 controller = CaptureController(MaildirHandler(), hostname=host, port=port,
                                **({"ssl_context": context} if mode == "implicit" else {}))
-serve(controller, root)
+controller.start()
+with open(os.path.join(root, "ready"), "w") as f:
+    f.write(str(os.getpid()))
+try:
+    time.sleep(10**9)  # until the fixture stops the process
+except KeyboardInterrupt:
+    pass
+finally:
+    controller.stop()
