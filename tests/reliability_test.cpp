@@ -69,7 +69,12 @@ TEST_F(Reliability, CompanionTriesEightAddressesAndNeverGivesSocketZero) {
 void on_alarm(int) {}
 
 TEST_F(Reliability, SignalsDuringASendCutNothing) {
-    ScriptPeer peer(smtp_accepting(), "127.0.0.1", port);
+    // The peer reads nothing for a while after 354, so the body's sends wait
+    // on a full socket and the signals interrupt them before a byte moved;
+    // then it waits before its replies, so the receives are interrupted too.
+    Script script = Script().say("220 hi\r\n").line().say("250 hello\r\n").line().say("250 ok\r\n").line();
+    script.say("250 ok\r\n").line().say("354 go\r\n").pause(300).data().pause(100).say("250 queued\r\n");
+    ScriptPeer peer(script.line().pause(100).say("221 bye\r\n"), "127.0.0.1", port);
     struct sigaction sa {};
     sa.sa_handler = on_alarm;  // no SA_RESTART: system calls return early
     ::sigaction(SIGALRM, &sa, nullptr);
