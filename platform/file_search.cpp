@@ -79,6 +79,10 @@ Search::~Search() = default;
 
 std::string Search::name() const { return window_->at(window_->starts[pos_]); }
 
+std::string Search::name_after() const {
+    return pos_ + 1 < window_->starts.size() ? window_->at(window_->starts[pos_ + 1]) : std::string();
+}
+
 void Search::close() {
     *window_ = Names();
     pos_ = 0;

@@ -35,6 +35,9 @@ public:
     bool first(const std::string &pattern);  // false when nothing matches
     bool next();                             // false at the end
     std::string name() const;
+    // The name next() would hand out when it is in the window already, else
+    // "" (the directory is not read for it).
+    std::string name_after() const;
     void close();
 
     // Number of entries matching the pattern (counted, not kept).

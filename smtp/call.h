@@ -1,12 +1,14 @@
 // One send call's context as the session and the delivery procedures see
 // it: the reports (support/report.h), the companion's block and connection
 // (transport/companion.h), the login state (smtp/auth_encode.h), and what a
-// delivery to several recipients asks of the session.
+// delivery to several recipients asks of the session, and the queue pass's
+// read-ahead (smtp/read_ahead.h).
 #pragma once
 #include <string>
 #include <vector>
 
 #include "smtp/auth_encode.h"
+#include "smtp/read_ahead.h"
 #include "support/options.h"
 #include "support/report.h"
 #include "transport/companion.h"
@@ -27,6 +29,10 @@ struct Call : Reporter, transport::Link {
     // While set, the message options of a queue pass, read once when the
     // pass began; each transaction reads them afresh otherwise.
     const options::MessageOptions *pass_options = nullptr;
+
+    // The next message of a queue pass, read in the wait for the current
+    // one's final reply (see smtp/read_ahead.h).
+    smtp::ReadAhead read_ahead;
 };
 
 }  // namespace vellor

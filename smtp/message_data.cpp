@@ -32,7 +32,6 @@ namespace vellor::smtp {
 
 namespace {
 constexpr std::size_t kFileBlock = 1 << 20;
-constexpr uint64_t kKeptWhole = uint64_t{64} * 1024;  // a file up to this size is read once and sent from memory
 }  // namespace
 
 bool check_message_source(Transaction &t) {
@@ -60,6 +59,16 @@ MessageBody::~MessageBody() {
 
 namespace {
 
+// A file's text from `at` on holds no NUL byte; false after the report.
+bool check_text(Transaction &t, const char *text, std::size_t n, uint64_t at) {
+    const void *nul = std::memchr(text, '\0', n);
+    if (!nul) return true;
+    uint64_t off = at + static_cast<uint64_t>(static_cast<const char *>(nul) - text);
+    t.fail(910, format("Message file [%s] holds a NUL byte at offset %llu and would be cut there: not sent",
+                       fs(t.req()->szMessageFile).c_str(), static_cast<unsigned long long>(off)));
+    return false;
+}
+
 // Reads the whole file once in blocks: no NUL, and where the first lone "."
 // line is. false after the failure report.
 bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
@@ -72,13 +81,7 @@ bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
                    format("Message file [%s] could not be read whole: not sent", fs(t.req()->szMessageFile).c_str()));
             return false;
         }
-        const void *nul = std::memchr(buf.get(), '\0', static_cast<std::size_t>(got));
-        if (nul) {
-            uint64_t off = at + static_cast<uint64_t>(static_cast<const char *>(nul) - buf.get());
-            t.fail(910, format("Message file [%s] holds a NUL byte at offset %llu and would be cut there: not sent",
-                               fs(t.req()->szMessageFile).c_str(), static_cast<unsigned long long>(off)));
-            return false;
-        }
+        if (!check_text(t, buf.get(), static_cast<std::size_t>(got), at)) return false;
         dots.feed(buf.get(), static_cast<std::size_t>(got));
         if (b.size <= kKeptWhole) b.kept.append(buf.get(), static_cast<std::size_t>(got));
         at += static_cast<uint64_t>(got);
@@ -97,6 +100,13 @@ bool open_source(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
         }
         b.locked = r->hMessage;
         b.size = ::strnlen(b.data, GlobalSize(r->hMessage));
+        dots.feed(b.data, b.size);
+        return true;
+    }
+    if (t.call.read_ahead.take(fs(r->szMessageFile), b.kept)) {
+        b.size = b.kept.size();
+        b.data = b.kept.data();
+        if (!check_text(t, b.data, b.size, 0)) return false;
         dots.feed(b.data, b.size);
         return true;
     }
@@ -146,7 +156,7 @@ void report_percent(Transaction &t, uint64_t sent, uint64_t length) {
 class BodySender {
 public:
     explicit BodySender(Transaction &t) : t_(t), b_(t.body) {
-        if (b_.fd >= 0) buf_.reset(new char[kFileBlock]);
+        if (!b_.data) buf_.reset(new char[kFileBlock]);  // a file too large to be kept whole
     }
     // with_end: a small body and the end-of-data line leave in one send.
     bool send(uint64_t at, uint64_t n, bool with_end = false) {

@@ -245,6 +245,7 @@ void step_end_of_data(Transaction &t) {
         t.x.note_sent(".");  // it left with the body
     else
         t.x.control("\r\n.\r\n");
+    t.call.read_ahead.fill();  // the server is busy with the data: read the next queued message meanwhile
     t.x.read_reply();
     if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
         if (t.relay()) t.x.control("QUIT\r\n");

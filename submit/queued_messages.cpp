@@ -110,6 +110,13 @@ private:
     options::MessageOptions read_;
 };
 
+// A batch reads its next file while the server answers the current one's
+// data, when the search holds that name already and the pass may send it.
+void name_next(Call &c, const files::Search &search, const std::string &dir, bool allowed) {
+    std::string next = allowed ? search.name_after() : std::string();
+    c.read_ahead.name(next.empty() ? next : dir + next);
+}
+
 int send_directory(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     PassOptions once(c);
@@ -127,12 +134,14 @@ int send_directory(Call &c, int connectFlag) {
         r->nAttempt = static_cast<int16_t>(i + 1);
         if (!usable_entry(c, dir + search.name())) continue;
         set_field(r->szMessageFile, dir + search.name());
+        if (batch) name_next(c, search, dir, i + 1 < queue_limit(r->nMaxMessages));
         Entry e =
             batch ? batch_entry(c, first) : (SMTP_Deliver_Message(c, connectFlag) == 0 ? Entry::Sent : Entry::Failed);
         if (e == Entry::StopPass) break;
         if (e == Entry::Sent) r->nMessagesSent += 1;
     }
     search.close();
+    c.read_ahead.clear();
     if (batch) close_batch(c);
     return seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }

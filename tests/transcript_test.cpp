@@ -16,6 +16,7 @@
 //   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
 //        | flood N (N bytes without a line end) | repeat N STEP; STEP... | trickle MS TEXT (then a pause)
 //        | next (the steps after it are for the next connection; the last part serves the rest)
+//        | remove NAME (the peer removes that file of the case's folder at this point)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
@@ -152,14 +153,14 @@ std::string get_field(const SMTPSEND_STRUCTURE &r, const std::string &name) {
     return std::to_string(f.size == 2 ? half : number);
 }
 
-void add_peer_step(Script &s, int &connections, const std::string &rest) {
+void add_peer_step(Script &s, int &connections, const std::string &rest, const std::string &dir) {
     std::string word = rest.substr(0, rest.find(' '));
     std::string arg = rest.size() > word.size() ? rest.substr(word.size() + 1) : "";
     if (word == "repeat") {  // repeat N STEP; STEP...: the steps N times
         std::size_t sp = arg.find(' ');
         for (int i = std::stoi(arg.substr(0, sp)); i > 0; --i) {
             std::stringstream in(arg.substr(sp + 1));
-            for (std::string step; std::getline(in >> std::ws, step, ';');) add_peer_step(s, connections, step);
+            for (std::string step; std::getline(in >> std::ws, step, ';');) add_peer_step(s, connections, step, dir);
         }
     } else if (word == "trickle") {  // trickle MS TEXT: the text, then a pause
         std::size_t sp = arg.find(' ');
@@ -176,6 +177,8 @@ void add_peer_step(Script &s, int &connections, const std::string &rest) {
         s.next();
     else if (word == "pause")
         s.pause(std::stoi(arg));
+    else if (word == "remove")
+        s.remove(dir + "/" + arg);
     else if (word == "flood")  // bytes without a line end
         s.say(std::string(std::stoul(arg), 'g'));
     else if (word == "connections")
@@ -424,7 +427,7 @@ void check(const Outcome &run, const std::string &rest) {
 
 // The servers, each with its script, all on one port. A case that scripts
 // a server itself replaces the file head's script for that server.
-std::map<std::string, std::unique_ptr<ScriptPeer>> start_peers(const Case &c, int port) {
+std::map<std::string, std::unique_ptr<ScriptPeer>> start_peers(const Case &c, int port, const std::string &dir) {
     std::map<std::string, std::pair<Script, int>> scripts;
     std::set<std::string> own;
     for (std::size_t i = c.common; i < c.lines.size(); ++i)
@@ -433,7 +436,7 @@ std::map<std::string, std::unique_ptr<ScriptPeer>> start_peers(const Case &c, in
         const auto &[what, rest] = c.lines[i];
         if (what.rfind("peer", 0) != 0 || (i < c.common && own.count(address_of(what)))) continue;
         auto &[script, connections] = scripts.try_emplace(address_of(what), Script(), 1).first->second;
-        add_peer_step(script, connections, rest);
+        add_peer_step(script, connections, rest, dir);
     }
     std::map<std::string, std::unique_ptr<ScriptPeer>> peers;
     for (auto &[address, sc] : scripts)
@@ -492,7 +495,7 @@ TEST_P(Transcript, Runs) {
     vellor::sys::table().send = seam_send;
     prepare(c, env, dns);
     int port = free_port("127.0.0.1");
-    auto peers = start_peers(c, port);
+    auto peers = start_peers(c, port, env.dir());
     std::unique_ptr<TlsServer> tls;
     for (const auto &[what, rest] : c.lines)
         if (what == "tls") {

@@ -112,6 +112,9 @@ void ScriptPeer::play(int fd, int connection) {
                 break;
             case Script::Close:
                 return;
+            case Script::Remove:
+                ::unlink(s.text.c_str());
+                break;
             case Script::Next:
                 break;
         }

@@ -1,6 +1,7 @@
 // A scripted SMTP peer on a loopback address: it accepts connections (one
 // after another, up to a given number), plays the script on each (replies,
-// reads of one command or of a whole message, pauses, a close; a script
+// reads of one command or of a whole message, pauses, a close, a file
+// removed in the middle of a conversation; a script
 // split by next() gives each connection its own part, the last part
 // serving the connections beyond), and records every byte the client sent.
 // Every wait is bounded.
@@ -23,8 +24,9 @@ public:
     Script &pause(int ms) { return add(Pause, "", ms); }
     Script &close() { return add(Close, ""); }
     Script &next() { return add(Next, ""); }  // what follows is for the next connection
+    Script &remove(const std::string &path) { return add(Remove, path); }  // a file, as another program might
 
-    enum Kind { Say, Line, Data, Pause, Close, Next };
+    enum Kind { Say, Line, Data, Pause, Close, Next, Remove };
     struct Step {
         Kind kind;
         std::string text;
