@@ -15,7 +15,11 @@ struct Reporter {
     SMTPSEND_STRUCTURE *req = nullptr;
     VELLOR_STATUS_CALLBACK cb = nullptr;
 
-    std::string prefixed(const std::string &text) const { return "VellorAPI [" + app + "] - " + text; }
+    std::string prefixed(const std::string &text) const {
+        std::string line;
+        line.reserve(16 + app.size() + text.size());
+        return line.append("VellorAPI [").append(app).append("] - ").append(text);
+    }
     void log(const std::string &line) const;                       // log only
     void status(int st, int code, const std::string &text) const;  // callback only
     // Log "VellorAPI [app] - text", callback "text".
