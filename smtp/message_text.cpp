@@ -9,14 +9,16 @@ bool LoneDotFinder::feed(const char *text, std::size_t n) {
     for (std::size_t i = 0; i < n && !found_; ++i) {
         char c = text[i];
         switch (state_) {
-            case Inside: {  // jump to the next line end
-                const void *nl = std::memchr(text + i, '\n', n - i);
-                if (!nl) {
+            case Inside: {  // jump to the next line that begins with "."
+                const void *at = ::memmem(text + i, n - i, "\n.", 2);
+                if (!at) {
+                    state_ = text[n - 1] == '\n' ? LineStart : Inside;
                     i = n;
                     break;
                 }
-                i = static_cast<std::size_t>(static_cast<const char *>(nl) - text);
-                state_ = LineStart;
+                i = static_cast<std::size_t>(static_cast<const char *>(at) - text) + 1;
+                state_ = Dot;
+                dot_at_ = seen_ + i;
                 break;
             }
             case LineStart:

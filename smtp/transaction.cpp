@@ -11,9 +11,9 @@
 #include "platform/global_memory.h"
 #include "smtp/transaction.h"
 
-#include <vector>
-
+#include <charconv>
 #include <cstring>
+#include <vector>
 
 #include "msgfiles/message_details.h"
 #include "platform/files.h"
@@ -41,9 +41,10 @@ Transaction::Transaction(Call &c, Variant v, int f)
 }
 
 std::string Transaction::numbered(const std::string &text) const {
-    std::string line = "[";
-    line.append(std::to_string(req()->nAttempt)).append("] - ").append(text);
-    return call.prefixed(line);
+    char head[24] = "[";
+    char *end = std::to_chars(head + 1, head + 16, req()->nAttempt).ptr;
+    std::memcpy(end, "] - ", 4);
+    return call.prefixed(std::string_view(head, static_cast<std::size_t>(end + 4 - head)), text);
 }
 
 void Transaction::fail(int code, const std::string &text) {

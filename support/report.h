@@ -2,6 +2,7 @@
 // callback, or both; most texts carry the prefix "VellorAPI [<app>] - ".
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vellorapi.h"
@@ -15,10 +16,11 @@ struct Reporter {
     SMTPSEND_STRUCTURE *req = nullptr;
     VELLOR_STATUS_CALLBACK cb = nullptr;
 
-    std::string prefixed(const std::string &text) const {
+    // "VellorAPI [app] - " with the text (and more), in one allocation.
+    std::string prefixed(std::string_view text, std::string_view more = {}) const {
         std::string line;
-        line.reserve(16 + app.size() + text.size());
-        return line.append("VellorAPI [").append(app).append("] - ").append(text);
+        line.reserve(16 + app.size() + text.size() + more.size());
+        return line.append("VellorAPI [").append(app).append("] - ").append(text).append(more);
     }
     void log(const std::string &line) const;                       // log only
     void status(int st, int code, const std::string &text) const;  // callback only

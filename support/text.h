@@ -44,7 +44,9 @@ std::size_t find_text_nocase(const std::string &text, const std::string &pattern
 
 std::string upper(std::string s);
 // True when the text holds no CR and no LF, so it can stand in one command line.
-inline bool one_line_text(std::string_view s) { return s.find_first_of("\r\n") == std::string_view::npos; }
+inline bool one_line_text(std::string_view s) {
+    return s.empty() || (!std::memchr(s.data(), '\r', s.size()) && !std::memchr(s.data(), '\n', s.size()));
+}
 bool equal_nocase(const std::string &a, const std::string &b);
 
 }  // namespace vellor
