@@ -9,16 +9,23 @@ bool LoneDotFinder::feed(const char *text, std::size_t n) {
     for (std::size_t i = 0; i < n && !found_; ++i) {
         char c = text[i];
         switch (state_) {
-            case Inside: {  // jump to the next line that begins with "."
-                const void *at = ::memmem(text + i, n - i, "\n.", 2);
-                if (!at) {
-                    state_ = text[n - 1] == '\n' ? LineStart : Inside;
-                    i = n;
-                    break;
+            case Inside: {  // on to the next line that begins with "."
+                const char *end = text + n;
+                for (const char *p = text + i;;) {
+                    const char *nl = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+                    if (!nl || nl + 1 == end) {
+                        state_ = nl ? LineStart : Inside;
+                        i = n;
+                        break;
+                    }
+                    if (nl[1] == '.') {
+                        i = static_cast<std::size_t>(nl + 1 - text);
+                        state_ = Dot;
+                        dot_at_ = seen_ + i;
+                        break;
+                    }
+                    p = nl + 1;
                 }
-                i = static_cast<std::size_t>(static_cast<const char *>(at) - text) + 1;
-                state_ = Dot;
-                dot_at_ = seen_ + i;
                 break;
             }
             case LineStart:
