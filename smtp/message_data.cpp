@@ -103,7 +103,7 @@ bool open_source(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
         dots.feed(b.data, b.size);
         return true;
     }
-    if (t.call.read_ahead.take(fs(r->szMessageFile), b.kept)) {
+    if (t.call.read_ahead.take(fv(r->szMessageFile), b.kept)) {
         b.size = b.kept.size();
         b.data = b.kept.data();
         if (!check_text(t, b.data, b.size, 0)) return false;
@@ -181,13 +181,19 @@ private:
         }
         return buf_.get();
     }
+    // A file's kept text, unstuffed, takes the end-of-data line in place
+    // (a text read ahead has room for it): the message is not copied.
     bool send_with_end(const char *text, std::size_t n) {
+        std::string *out = &stuffed_;
         if (b_.stuff)
             dot_stuff(text, n, line_start_, stuffed_);
+        else if (text == b_.kept.data() && n == b_.kept.size())
+            out = &b_.kept;
         else
             stuffed_.assign(text, n);
-        stuffed_ += "\r\n.\r\n";
-        if (t_.x.send_raw(stuffed_.data(), stuffed_.size()) == -1) return false;
+        out->append("\r\n.\r\n");
+        b_.data = b_.kept.empty() ? b_.data : b_.kept.data();
+        if (t_.x.send_raw(out->data(), out->size()) == -1) return false;
         t_.end_sent = true;
         return true;
     }

@@ -5,13 +5,16 @@
 
 namespace vellor::smtp {
 
-void ReadAhead::name(std::string next) {
-    next_ = std::move(next);
+void ReadAhead::name(std::string_view dir, std::string_view file) {
+    if (file.empty())
+        next_.clear();
+    else
+        next_.assign(dir).append(file);  // the string's room is reused from message to message
     tried_ = false;
 }
 
 void ReadAhead::clear() {
-    name("");
+    name({}, {});
     path_.clear();
     text_.clear();
     kept_ = false;
@@ -28,6 +31,7 @@ void ReadAhead::fill() {
     read_at_ = std::chrono::steady_clock::now();
     if (static_cast<uint64_t>(size) <= kKeptWhole) {
         // One byte more than the size: a file that grew meanwhile is not kept.
+        text_.reserve(static_cast<std::size_t>(size) + kEndRoom);
         text_.resize(static_cast<std::size_t>(size) + 1);
         kept_ = files::read_at(fd, text_.data(), text_.size(), 0) == size;
         text_.resize(kept_ ? static_cast<std::size_t>(size) : 0);
@@ -35,7 +39,7 @@ void ReadAhead::fill() {
     files::close(fd);
 }
 
-bool ReadAhead::take(const std::string &path, std::string &text) {
+bool ReadAhead::take(std::string_view path, std::string &text) {
     bool fresh = std::chrono::steady_clock::now() - read_at_ <= kFresh;
     bool usable = kept_ && path == path_ && fresh;
     kept_ = false;

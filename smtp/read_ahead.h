@@ -16,27 +16,31 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vellor::smtp {
 
-// A message file up to this size is read whole once and sent from memory;
-// a larger one is streamed in blocks as it is sent.
+// A message file up to this size is read whole once and sent from memory
+// (with room for the end-of-data line after it); a larger one is streamed in
+// blocks as it is sent.
 constexpr uint64_t kKeptWhole = uint64_t{64} * 1024;
+constexpr std::size_t kEndRoom = 5;  // "\r\n.\r\n"
 
 class ReadAhead {
 public:
     static constexpr std::chrono::milliseconds kFresh{10};
 
 
-    // The file to read next, or "" for none. A text read before stays
-    // until the next fill() or clear().
-    void name(std::string next);
+    // The file to read next: `file` in `dir` (which ends with its separator),
+    // or none when `file` is empty. A text read before stays until the next
+    // fill() or clear().
+    void name(std::string_view dir, std::string_view file);
     // Reads the named file, once, in place of any text read before;
     // nothing happens when none is named.
     void fill();
     // The text read ahead for `path`, moved into `text`; false when there is
     // none (the file is then opened as usual).
-    bool take(const std::string &path, std::string &text);
+    bool take(std::string_view path, std::string &text);
     // Forgets the name and any text (a pass ends).
     void clear();
 

@@ -289,13 +289,15 @@ std::string directory_part(const std::string &path) {
 // delivery waits for other recipients of the same file.
 void step_message_files(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    std::string file = fs(r->szMessageFile);
-    std::string dir = directory_part(file);
     if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
         if (!t.relay() && t.call.cb)
-            t.call.status(921, 0, t.call.prefixed(format("Message has been left in [%s]", dir.c_str())));
+            t.call.status(
+                921, 0,
+                t.call.prefixed(format("Message has been left in [%s]", directory_part(fs(r->szMessageFile)).c_str())));
         return;
     }
+    std::string file = fs(r->szMessageFile);
+    std::string dir = directory_part(file);
     if (t.call.held_files) {
         t.call.held_files->push_back(file);
         return;

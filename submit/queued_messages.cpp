@@ -113,8 +113,7 @@ private:
 // A batch reads its next file while the server answers the current one's
 // data, when the search holds that name already and the pass may send it.
 void name_next(Call &c, const files::Search &search, const std::string &dir, bool allowed) {
-    std::string next = allowed ? search.name_after() : std::string();
-    c.read_ahead.name(next.empty() ? next : dir + next);
+    c.read_ahead.name(dir, allowed ? search.name_after() : std::string());
 }
 
 int send_directory(Call &c, int connectFlag) {
@@ -132,8 +131,9 @@ int send_directory(Call &c, int connectFlag) {
     for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
         ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable_entry(c, dir + search.name())) continue;
-        set_field(r->szMessageFile, dir + search.name());
+        const std::string path = dir + search.name();
+        if (!usable_entry(c, path)) continue;
+        set_field(r->szMessageFile, path);
         if (batch) name_next(c, search, dir, i + 1 < queue_limit(r->nMaxMessages));
         Entry e =
             batch ? batch_entry(c, first) : (SMTP_Deliver_Message(c, connectFlag) == 0 ? Entry::Sent : Entry::Failed);
