@@ -30,7 +30,6 @@ class ReadAhead {
 public:
     static constexpr std::chrono::milliseconds kFresh{10};
 
-
     // The file to read next: `file` in `dir` (which ends with its separator),
     // or none when `file` is empty. A text read before stays until the next
     // fill() or clear().

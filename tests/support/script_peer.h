@@ -23,7 +23,7 @@ public:
     Script &data() { return add(Data, ""); }  // up to "\r\n.\r\n"
     Script &pause(int ms) { return add(Pause, "", ms); }
     Script &close() { return add(Close, ""); }
-    Script &next() { return add(Next, ""); }  // what follows is for the next connection
+    Script &next() { return add(Next, ""); }                               // what follows is for the next connection
     Script &remove(const std::string &path) { return add(Remove, path); }  // a file, as another program might
 
     enum Kind { Say, Line, Data, Pause, Close, Next, Remove };
