@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <mutex>
@@ -23,6 +24,7 @@ thread_local int t_last_error = 0;
 struct Spent {
     std::mutex mu;
     std::set<std::pair<int, ino_t>> set;
+    std::atomic<bool> any{false};  // set once a socket is spent: until then no send or receive takes the lock
 };
 Spent &spent() {
     static Spent *s = new Spent;
@@ -36,8 +38,8 @@ ino_t inode_of(int fd) {
 
 bool is_spent(int fd) {
     Spent &s = spent();
+    if (!s.any.load(std::memory_order_acquire)) return false;
     std::lock_guard<std::mutex> g(s.mu);
-    if (s.set.empty()) return false;
     return s.set.count({fd, inode_of(fd)}) != 0;
 }
 
@@ -45,6 +47,7 @@ void mark_spent(int fd) {
     Spent &s = spent();
     std::lock_guard<std::mutex> g(s.mu);
     s.set.insert({fd, inode_of(fd)});
+    s.any.store(true, std::memory_order_release);
 }
 
 // Records the error of a failed call; a time-out spends the socket.
