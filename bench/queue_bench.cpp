@@ -159,7 +159,7 @@ int main(int argc, char **argv) {
     char tmpl[] = "/tmp/vellor-queuebench-XXXXXX";
     g_dir = mkdtemp(tmpl);
     setenv("VELLORAPI_SYSTEM_DIR", g_dir.c_str(), 1);  // the log file stays on
-    int rounds = argc > 1 ? atoi(argv[1]) : 5;
+    int rounds = argc > 1 ? atoi(argv[1]) : 9;
     std::string q1000 = make_queue(1000), q100 = make_queue(100);
     std::string lockstep = registry("lockstep.reg", false), pipelined = registry("pipelined.reg", true);
     int port = 20000 + getpid() % 20000;
