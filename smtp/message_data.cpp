@@ -192,7 +192,7 @@ private:
         else
             stuffed_.assign(text, n);
         out->append("\r\n.\r\n");
-        b_.data = b_.kept.empty() ? b_.data : b_.kept.data();
+        if (out == &b_.kept) b_.data = b_.kept.data();  // the text may have moved to make room
         if (t_.x.send_raw(out->data(), out->size()) == -1) return false;
         t_.end_sent = true;
         return true;
