@@ -97,7 +97,11 @@ std::string ScriptedDns::answer(const std::string &q) {
     };
     std::string key = lower(name);
     bool known = mx_.count(key) || a_.count(key) || ptr_.count(key);
-    for (const auto &[host, pref] : type == 15 && known ? mx_[key] : std::vector<std::pair<std::string, int>>{}) {
+    static const std::vector<std::pair<std::string, int>> kNoHosts;
+    static const std::vector<std::string> kNoAddresses;
+    auto mx = mx_.find(key);
+    auto a = a_.find(key);
+    for (const auto &[host, pref] : type == 15 && mx != mx_.end() ? mx->second : kNoHosts) {
         std::string rdata, suffix = "." + key;
         put16(rdata, pref);
         if (host.size() > suffix.size() && lower(host).ends_with(suffix)) {  // compressed: a pointer to the question
@@ -108,7 +112,7 @@ std::string ScriptedDns::answer(const std::string &q) {
         }
         record(15, rdata);
     }
-    for (const auto &addr : type == 1 && known ? a_[key] : std::vector<std::string>{}) {
+    for (const auto &addr : type == 1 && a != a_.end() ? a->second : kNoAddresses) {
         in_addr ia{};
         ::inet_pton(AF_INET, addr.c_str(), &ia);
         record(1, std::string(reinterpret_cast<const char *>(&ia), 4));
