@@ -96,11 +96,11 @@ std::string ScriptedDns::answer(const std::string &q) {
         ++count;
     };
     std::string key = lower(name);
-    bool known = mx_.count(key) || a_.count(key) || ptr_.count(key);
     static const std::vector<std::pair<std::string, int>> kNoHosts;
     static const std::vector<std::string> kNoAddresses;
     auto mx = mx_.find(key);
     auto a = a_.find(key);
+    bool known = mx != mx_.end() || a != a_.end() || ptr_.count(key);
     for (const auto &[host, pref] : type == 15 && mx != mx_.end() ? mx->second : kNoHosts) {
         std::string rdata, suffix = "." + key;
         put16(rdata, pref);
