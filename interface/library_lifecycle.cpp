@@ -63,20 +63,17 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
 
         TCPLIBRARY_STRUCTURE *block = transport::send_block();
         std::memset(block, 0, sizeof *block);
-        KorvexAPI_Initialize_Library(block, 0, 1, "VELLOR_API_DEMO_APP");
+        transport::library_start(block, "VELLOR_API_DEMO_APP");
         Write_Log(format("VellorAPI [%s] - Winsock Library initialized [%ld].", app.c_str(), address_of(block)));
 
         TCPSESSION_STRUCTURE session;
-        std::memset(&session, 0, sizeof session);
-        KorvexAPI_Initialize_Structure(block, &session);
+        transport::session_start(block, &session);
         Write_Log(format("VellorAPI [%s] - Winsock Structure initialized.", app.c_str()));
 
-        char tcpVersion[24] = {0}, tcpBuild[12] = {0};
-        uint32_t tcpRevision = 0;
-        KorvexAPI_Library_Version(tcpVersion, tcpBuild, &tcpRevision);
-        set_field(library->szTcpVersion, fs(tcpVersion));
-        set_field(library->szTcpBuild, fs(tcpBuild));
-        library->dwTcpStructRevision = tcpRevision;
+        transport::CompanionVersion tcp = transport::companion_version();
+        set_field(library->szTcpVersion, tcp.version);
+        set_field(library->szTcpBuild, tcp.build);
+        library->dwTcpStructRevision = tcp.revision;
         check_companion_release(library);
 
         library->bLibraryInitialized = 1;

@@ -26,6 +26,10 @@ int recv_once(unsigned socket, char *buf, std::size_t len);
 // One receive that waits at most `ms` milliseconds for data (a time-out then
 // spends the socket, as a receive time-out does). Signals do not end the wait.
 int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
+// One send that waits at most `ms` milliseconds for room to send, then moves
+// what fits without waiting further: the count (a partial send is normal).
+// A time-out spends the socket. Signals do not end the wait.
+int send_within(unsigned socket, const char *buf, std::size_t len, int ms);
 int WSAGetLastError();
 
 }  // namespace vellor::winsock

@@ -27,23 +27,16 @@ void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, s
                           std::vector<MxEntry> &out, Deadline deadline) {
     int hosts = mx_count(mx);
     if (hosts <= 0) return;
-    TCPLIBRARY_STRUCTURE block;
-    std::memset(&block, 0, sizeof block);
-    KorvexAPI_Initialize_Library(&block, 0, 1, accessName);
-    TCPSESSION_STRUCTURE session;
-    std::memset(&session, 0, sizeof session);
-    KorvexAPI_Initialize_Structure(&block, &session);
+    transport::HostLookup lookups(accessName);
     std::size_t added = 0;
     for (int i = 0; i < hosts && added < limit && std::chrono::steady_clock::now() < deadline; ++i) {
         std::string host = mx_host(mx, i);
         int32_t pref = mx.mx[i].nPreference;
-        char scratch[24] = {0};
-        KorvexAPI_Get_IPAddress_From_Hostname(&block, &session, host.c_str(), scratch);
-        int n = std::min<int>(session.nAddresses, 8);
+        int n = std::min<int>(lookups.lookup(host), 8);
         if (n >= 2) {
-            for (int j = 0; j < n && added < limit; ++j, ++added) out.push_back({host, fs(session.szAddress[j]), pref});
+            for (int j = 0; j < n && added < limit; ++j, ++added) out.push_back({host, lookups.address(j), pref});
         } else if (n == 1 || mode == FailedHost::OneEntry) {
-            out.push_back({host, fs(session.szAddress[0]), pref});
+            out.push_back({host, lookups.address(0), pref});
             ++added;
         }
     }

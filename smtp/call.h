@@ -1,6 +1,6 @@
 // One send call's context as the session and the delivery procedures see
-// it: the reports (support/report.h), the companion's block and connection
-// (transport/companion.h), the login state (smtp/auth_encode.h), and what a
+// it: the reports (support/report.h), the connection to the server with the
+// companion's block and record (transport/connection.h), the login state (smtp/auth_encode.h), and what a
 // delivery to several recipients asks of the session, and the queue pass's
 // read-ahead (smtp/read_ahead.h).
 #pragma once
@@ -11,11 +11,11 @@
 #include "smtp/read_ahead.h"
 #include "support/options.h"
 #include "support/report.h"
-#include "transport/companion.h"
+#include "transport/connection.h"
 
 namespace vellor {
 
-struct Call : Reporter, transport::Link {
+struct Call : Reporter, transport::Connection {
     LoginState login;
 
     // While set, a message file accepted by the server is listed here

@@ -1,4 +1,4 @@
-// Command/reply exchange over the Winsock stand-ins.
+// Command/reply exchange over the connection object.
 #include "smtp/exchange.h"
 
 #include <algorithm>
@@ -7,10 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "transport/channel.h"
-#include "transport/companion.h"
-#include "platform/winsock.h"
 
 namespace vellor::smtp {
 
@@ -60,7 +56,7 @@ std::size_t Exchange::format_line(const char *fmt, va_list ap) {
     bool secret = secret_;
     secret_ = false;
     if (!one_line(buf_, len)) {
-        wsa_error_ = winsock::WSAEINVAL;
+        wsa_error_ = transport::kInvalid;
         return 0;
     }
     if (dialogue) dialogue(0, secret ? std::string("****") : std::string(buf_, len >= 2 ? len - 2 : len));
@@ -107,9 +103,9 @@ int Exchange::control(const char *line) {
 int Exchange::send_raw(const char *data, std::size_t len, bool more) {
     std::size_t sent = 0;
     while (sent < len) {
-        int n = transport::send(socket(), data + sent, len - sent, more);
+        int n = connection_.send(data + sent, len - sent, more);
         if (n <= 0) {  // a time-out, a reset, or a send that moves nothing
-            wsa_error_ = n == -1 ? transport::last_error() : winsock::WSAETIMEDOUT;
+            wsa_error_ = n == -1 ? connection_.last_error() : transport::kTimedOut;
             broken_ = true;
             return -1;
         }
@@ -118,29 +114,19 @@ int Exchange::send_raw(const char *data, std::size_t len, bool more) {
     return len > INT_MAX ? INT_MAX : static_cast<int>(len);
 }
 
-Exchange::Exchange(TCPSESSION_STRUCTURE *session) : session_(session), timeout_ms_(transport::timeout_ms()) {
-    buf_[0] = '\0';
-}
+Exchange::Exchange(transport::Connection &connection) : connection_(connection) { buf_[0] = '\0'; }
 
-Exchange::Deadline Exchange::step_deadline() const {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_);
-}
-
-int Exchange::read_reply() { return read_reply_by(step_deadline(), true); }
+int Exchange::read_reply() { return read_reply_by(connection_.step_deadline(), true); }
 
 int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::memset(buf_, 0, sizeof buf_);
     reader_.next();
     char chunk[4096];
     while (!reader_.ready()) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        int ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-        int n = first ? transport::recv_first(socket(), chunk, sizeof chunk, ms)
-                      : transport::recv_within(socket(), chunk, sizeof chunk, ms);
+        int n = connection_.receive(chunk, sizeof chunk, deadline, first);
         first = false;
-        if (n == transport::kInterrupted) continue;
         if (n <= 0) {
-            if (n == -1) wsa_error_ = transport::last_error();
+            if (n == -1) wsa_error_ = connection_.last_error();
             broken_ = true;
             note(n == 0 ? "connection closed by the server" : "no whole reply within the time-out");
             return n;
@@ -154,7 +140,7 @@ int Exchange::read_reply_by(Deadline deadline, bool first) {
 }
 
 DataWait Exchange::wait_for_data_reply() {
-    Deadline deadline = step_deadline();
+    Deadline deadline = connection_.step_deadline();
     for (int received = 0; received < kDataWaitReceives;) {
         int n = read_reply_by(deadline, received == 0);
         ++received;

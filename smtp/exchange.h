@@ -1,10 +1,12 @@
 // The command and reply exchange of one SMTP transaction: one 512-byte
 // buffer for every command, whole replies assembled from the bytes as they
 // arrive (see the reply reader), replies judged by the characters they begin
-// with. Each wait for a reply is bounded by one deadline of the socket's
-// time-out, however the reply trickles in; the DATA wait's whole run of
-// replies shares one deadline. A command or body is sent whole or not at
-// all: partial sends are continued until every byte is written.
+// with. Every byte goes through the connection object (transport/
+// connection.h), in the clear or inside TLS alike. Each wait for a reply is
+// bounded by one deadline of the connection's time-out, however the reply
+// trickles in; the DATA wait's whole run of replies shares one deadline. A
+// command or body is sent whole or not at all: partial sends are continued
+// until every byte is written, each piece within one time-out.
 #pragma once
 #include <chrono>
 #include <cstdarg>
@@ -12,8 +14,8 @@
 #include <functional>
 #include <string>
 
-#include "korvexapi.h"
 #include "smtp/reply_reader.h"
+#include "transport/connection.h"
 
 namespace vellor::smtp {
 
@@ -24,10 +26,9 @@ enum class DataWait { Ready, Refused, Closed, GaveUp };
 
 class Exchange {
 public:
-    using Deadline = std::chrono::steady_clock::time_point;
+    using Deadline = transport::Deadline;
 
-    // The time-out of every step is read once, when the exchange begins.
-    explicit Exchange(TCPSESSION_STRUCTURE *session);
+    explicit Exchange(transport::Connection &connection);
 
     // Formats a command into the buffer (cut to fit) and sends it whole. A
     // command whose arguments hold a CR, LF is never sent. -1 on failure,
@@ -70,7 +71,7 @@ public:
         if (dialogue) dialogue(0, line);
     }
     int wsa_error() const { return wsa_error_; }
-    unsigned socket() const { return session_->nSocket; }
+    unsigned socket() const { return connection_.socket(); }
     // True once a receive or send has failed: the connection is of no
     // further use.
     bool broken() const { return broken_; }
@@ -83,10 +84,8 @@ public:
 private:
     int read_reply_by(Deadline deadline, bool first);
     std::size_t format_line(const char *fmt, va_list ap);
-    Deadline step_deadline() const;
 
-    TCPSESSION_STRUCTURE *session_;
-    int timeout_ms_;
+    transport::Connection &connection_;
     char buf_[kExchangeBuffer];
     ReplyReader reader_;
     int wsa_error_ = 0;

@@ -18,7 +18,6 @@
 #include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
-#include "transport/tls.h"
 
 namespace vellor::smtp {
 namespace {
@@ -37,7 +36,7 @@ transport::TlsPeer tls_peer(Transaction &t) {
 bool handshake(Transaction &t) {
     transport::TlsPeer peer = tls_peer(t);
     std::string why;
-    if (!transport::start_tls(t.session()->nSocket, peer, why)) {
+    if (!t.call.start_tls(peer, why)) {
         t.fail(kSecureFailed, format("Secure connection to [%s] failed: %s",
                                      transport::host_address(t.session()).c_str(), why.c_str()));
         return false;

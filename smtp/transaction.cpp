@@ -36,7 +36,7 @@ std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on) {
 }
 
 Transaction::Transaction(Call &c, Variant v, int f)
-    : call(c), variant(v), flag(f), x(c.session), opts(c.pass_options ? *c.pass_options : options::message_options()) {
+    : call(c), variant(v), flag(f), x(c), opts(c.pass_options ? *c.pass_options : options::message_options()) {
     x.dialogue = dialogue_of(c, opts.transcript != 0);
 }
 
@@ -67,7 +67,7 @@ bool step_connect(Transaction &t) {
         named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
               : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
     t.call.status_then_log(921, 0, line);
-    if (transport::connect(t.call.block, t.session(), 0)) return true;
+    if (t.call.connect(0)) return true;
     std::string unable = t.numbered(format("Unable to make a connection to [%s] for [%s]",
                                            transport::host_address(t.session()).c_str(), t.call.app.c_str()));
     t.call.log(unable);
@@ -357,7 +357,7 @@ int SMTP_Deliver_Message(Call &call, int connectFlag) {
     if (connectFlag && !step_connect(t)) return -1;
     open_session(t);
     message_steps(t);
-    if (call.session->nSocket > 0) transport::close_socket(call.block, call.session);
+    if (call.session->nSocket > 0) call.close_socket();
     if (t.failed) return -1;
     step_message_files(t);
     return 0;
@@ -374,7 +374,7 @@ void reset_after_failure(Transaction &t) {
     bool ok = !t.x.broken();
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
     if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.begins("250")) return;
-    transport::close_socket(t.call.block, t.call.session);
+    t.call.close_socket();
     t.call.log(t.numbered("Connection closed after a failed message: the next message connects again..."));
 }
 
@@ -407,11 +407,11 @@ int SMTP_Deliver_Batch_Message(Call &call, int firstFlag) {
 }
 
 bool SMTP_End_Batch(Call &call) {
-    Exchange x(call.session);
+    Exchange x(call);
     x.dialogue = dialogue_of(call, options::transcript() != 0);
     x.control("QUIT\r\n");
     x.read_reply();
-    return transport::close_socket(call.block, call.session);
+    return call.close_socket();
 }
 
 void SMTP_Remove_Message_Files(Call &call, const std::string &file) {

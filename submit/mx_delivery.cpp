@@ -28,7 +28,7 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
     int count = std::min<int>(r->nMxIPAddresses, 8);
     for (int k = 0; k < count; ++k) {
         set_field(c.session->szHostAddress, fs(r->szMxIPAddress[k]));
-        if (!transport::connect(c.block, c.session, 1)) {
+        if (!c.connect(1)) {
             r->nWinsockError = c.session->nLastError;
             c.pair(920, 907,
                    format("Unable to make a connection to [%s] for [%s]", transport::host_address(c.session).c_str(),
@@ -44,7 +44,7 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
         if (Send_Queued_Messages(c, 0) == 0) {
             c.pair(922, 0, format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
             if (close_after_send == CloseAfterSend::Yes) {
-                transport::close_socket(c.block, c.session);
+                c.close_socket();
                 c.log("VellorAPI [" + c.app + "]- Connection closed");
                 c.status(921, 0, " - Connection closed");
             }
@@ -53,7 +53,7 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
         c.pair(920, 907,
                format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str()));
         c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
-        transport::close_socket(c.block, c.session);
+        c.close_socket();
         c.log("VellorAPI [" + c.app + "]- Connection closed");
     }
     return false;
@@ -109,7 +109,7 @@ int mx_recipient_list(Call &c) {
         t = num + format("Trying to connect to SMTP server [%s]", fs(r->szServer).c_str());
         c.log(t);
         c.status(921, 0, t);
-        if (!transport::connect(c.block, c.session, 1)) {
+        if (!c.connect(1)) {
             connection_failed(c, num, true);
             return -1;
         }
@@ -124,7 +124,7 @@ int mx_recipient_list(Call &c) {
                 num + format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str())));
             c.pair(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
         }
-        transport::close_socket(c.block, c.session);
+        c.close_socket();
         c.log(c.prefixed(num + "Connection closed"));
         c.status(921, 0, " - Connection closed");
     }
@@ -173,7 +173,7 @@ int mx_single_from_list(Call &c) {
     note_first_mx(c);
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     mx_address_loop(c, CloseAfterSend::No);
-    transport::close_socket(c.block, c.session);
+    c.close_socket();
     c.pair(921, 0, "Socket closed");
     c.log("VellorAPI [" + c.app + "]- Sending of message completed successfully");
     c.status(921, 0, "Sending of message completed successfully");

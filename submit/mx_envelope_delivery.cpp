@@ -65,7 +65,7 @@ int envelope_single(Call &c) {
     transport::set_target(c.session, fs(r->szServerIP), r->nPort);
     c.pair(921, 0,
            format("Trying to connect to SMTP server [%s - %s]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
-    if (!transport::connect(c.block, c.session, 1)) {
+    if (!c.connect(1)) {
         connection_failed(c, "", false);
         return -1;
     }
@@ -77,7 +77,7 @@ int envelope_single(Call &c) {
         c.pair(920, 907, format("Message FAILED to be sent to [%s]", fs(r->szRecipient).c_str()));
         c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
     }
-    transport::close_socket(c.block, c.session);
+    c.close_socket();
     c.log(c.prefixed("Connection closed"));
     c.pair(921, 0, "Sending of message completed successfully");
     return 0;
@@ -93,7 +93,7 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent) {
     if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
         set_field(r->szServer, domain);
         if (!resolve_domain(c, "Unable to send message...")) {
-            transport::close_socket(c.block, c.session);
+            c.close_socket();
             return Pass::Abort;
         }
     }

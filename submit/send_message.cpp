@@ -124,13 +124,12 @@ bool refused(Call &c, const Facts &f) {
 // Starts the companion; false (918 reported) when it cannot start.
 bool start_companion(Call &c) {
     c.log(c.prefixed("Initializing Winsock Library ready to send mail..."));
-    KorvexAPI_Initialize_Library(c.block, 0, 1, c.app.c_str());
+    transport::library_start(c.block, c.app.c_str());
     c.log(c.prefixed("Initializing Winsock Structure ready to send mail..."));
-    std::memset(c.session, 0, sizeof *c.session);
-    KorvexAPI_Initialize_Structure(c.block, c.session);
+    transport::session_start(c.block, c.session);
     c.log(c.prefixed("Starting a new Winsock session - WSAStartup()..."));
-    if (KorvexAPI_Start_Winsock(c.block, 2) == 0) return true;
-    KorvexAPI_Closedown_Library(c.block, c.app.c_str());
+    if (transport::network_start(c.block)) return true;
+    transport::library_close(c.block, c.app.c_str());
     std::string t = format("Failed to start winsock session for [%s]", c.app.c_str());
     c.both(920, 918, t);
     c.req->nErrorCode = 918;
@@ -138,9 +137,9 @@ bool start_companion(Call &c) {
 }
 
 void stop_companion(Call &c) {
-    KorvexAPI_Stop_Winsock(c.block);
+    transport::network_stop(c.block);
     c.log(c.prefixed("Winsock session - WSACleanup() - terminated correctly..."));
-    KorvexAPI_Closedown_Library(c.block, c.app.c_str());
+    transport::library_close(c.block, c.app.c_str());
     c.log(c.prefixed("Winsock Library closedown correctly..."));
 }
 

@@ -17,6 +17,9 @@
 //        | flood N (N bytes without a line end) | repeat N STEP; STEP... | trickle MS TEXT (then a pause)
 //        | next (the steps after it are for the next connection; the last part serves the rest)
 //        | remove NAME (the peer removes that file of the case's folder at this point)
+//        | tls [MS] (the server side of a TLS handshake with {certs}/server.pem, its bytes one
+//        every MS ms; what follows is inside TLS) | drip MS TEXT (the text's bytes, inside TLS its
+//        record's bytes, one every MS ms) | short TEXT (inside TLS: one record one byte short)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
@@ -51,6 +54,8 @@
 //                                                 expired or self; {certs} is their folder)
 //   expect tls-stored N | tls-count VERB N | tls-body TEXT (how its first message begins)
 //   expect reports-of STATUS TEXT, TEXT...       (the texts of that status's reports, in order)
+//   expect within MS                             (the send returned within MS milliseconds: a
+//                                                 bound on a wait, loose enough for sanitizers)
 //
 // Values take \r \n \t \\ \xHH escapes and {N*TEXT} (N times the text); {dir}
 // is the case's folder, {port} the servers' port, {dns} the DNS server.
@@ -61,6 +66,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -153,6 +159,24 @@ std::string get_field(const SMTPSEND_STRUCTURE &r, const std::string &name) {
     return std::to_string(f.size == 2 ? half : number);
 }
 
+// The certificates of the TLS cases, made once for the whole run.
+struct Certificates {
+    std::string dir;
+    Certificates() {
+        char tmpl[] = "/tmp/vellor-certs-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    ~Certificates() { std::filesystem::remove_all(dir); }
+    const std::string &folder() {
+        static const std::string certs = make_certificates(dir);
+        return certs;
+    }
+};
+const std::string &certificates_folder() {
+    static Certificates certificates;
+    return certificates.folder();
+}
+
 void add_peer_step(Script &s, int &connections, const std::string &rest, const std::string &dir) {
     std::string word = rest.substr(0, rest.find(' '));
     std::string arg = rest.size() > word.size() ? rest.substr(word.size() + 1) : "";
@@ -165,7 +189,14 @@ void add_peer_step(Script &s, int &connections, const std::string &rest, const s
     } else if (word == "trickle") {  // trickle MS TEXT: the text, then a pause
         std::size_t sp = arg.find(' ');
         s.say(unescape(arg.substr(sp + 1))).pause(std::stoi(arg.substr(0, sp)));
-    } else if (word == "say")
+    } else if (word == "drip") {  // drip MS TEXT
+        std::size_t sp = arg.find(' ');
+        s.drip(unescape(arg.substr(sp + 1)), std::stoi(arg.substr(0, sp)));
+    } else if (word == "tls")
+        s.tls(certificates_folder(), arg.empty() ? 0 : std::stoi(arg));
+    else if (word == "short")
+        s.short_record(unescape(arg));
+    else if (word == "say")
         s.say(unescape(arg));
     else if (word == "line")
         s.line();
@@ -220,23 +251,8 @@ void add_fault(const std::vector<std::string> &w) {
                                std::stoi(w.at(2)));
 }
 
-// The certificates of the TLS cases, made once for the whole run.
-struct Certificates {
-    std::string dir;
-    Certificates() {
-        char tmpl[] = "/tmp/vellor-certs-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-    }
-    ~Certificates() { std::filesystem::remove_all(dir); }
-    const std::string &folder() {
-        static const std::string certs = make_certificates(dir);
-        return certs;
-    }
-};
-
 std::string expand(std::string s, const TempEnv &env, int port) {
-    static Certificates certificates;
-    for (std::size_t at; (at = s.find("{certs}")) != std::string::npos;) s.replace(at, 7, certificates.folder());
+    for (std::size_t at; (at = s.find("{certs}")) != std::string::npos;) s.replace(at, 7, certificates_folder());
     for (std::size_t at; (at = s.find("{dir}")) != std::string::npos;) s.replace(at, 5, env.dir());
     for (std::size_t at; (at = s.find("{port}")) != std::string::npos;) s.replace(at, 6, std::to_string(port));
     for (std::size_t at; (at = s.find("{dns}")) != std::string::npos;)
@@ -342,6 +358,7 @@ struct Outcome {
     const TempEnv &env;
     int port;
     TlsServer *tls;
+    long elapsed_ms;  // how long the send took
 };
 
 void check(const Outcome &run, const std::string &rest) {
@@ -354,6 +371,8 @@ void check(const Outcome &run, const std::string &rest) {
     std::string sent = base.rfind("transcript", 0) == 0 && peer != run.peers.end() ? peer->second->transcript() : "";
     if (base == "result")
         EXPECT_EQ(run.result, std::stoi(arg));
+    else if (base == "within")
+        EXPECT_LT(run.elapsed_ms, std::stol(arg));
     else if (base == "field") {
         std::string name = arg.substr(0, arg.find(' '));
         EXPECT_EQ(get_field(run.req, name), arg.size() > name.size() ? arg.substr(name.size() + 1) : "");
@@ -516,15 +535,19 @@ TEST_P(Transcript, Runs) {
     std::vector<std::string> action;  // a call instead of a send
     Lookups lookups;
     int result = 0;
+    long elapsed_ms = 0;
     auto send = [&] {
         reports().clear();
         g_send_sizes.clear();
         for (const auto &[what, rest] : c.lines)  // armed last: the case's own blocks are made by now
             if (what == "fault") add_fault(words(rest));
+        auto began = std::chrono::steady_clock::now();
         if (action.empty())
             result = VELLOR_Send_Message("App", &req, record_status);
         else
             result = action[0] == "details" ? VELLOR_Get_Message_Details(&req) : lookups.call(action, req);
+        elapsed_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
         sent = true;
     };
     for (const auto &[what, rest] : c.lines) {
@@ -545,7 +568,7 @@ TEST_P(Transcript, Runs) {
             action = words(expand(rest, env, port));
             sent = false;
         } else if (what == "expect")
-            check(Outcome{result, lookups.found, req, peers, dns, env, port, tls.get()}, rest);
+            check(Outcome{result, lookups.found, req, peers, dns, env, port, tls.get(), elapsed_ms}, rest);
     }
     if (req.hRecipients) GlobalFree(req.hRecipients);
     if (req.hMessage) GlobalFree(req.hMessage);

@@ -4,10 +4,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/text.h"
-#include "transport/tls.h"
-
 namespace vellor::transport {
+namespace {
+
+// The text of a fixed field, up to its first NUL or its size.
+template <std::size_t N>
+std::string text_of(const char (&field)[N]) {
+    return std::string(field, ::strnlen(field, N));
+}
+
+}  // namespace
 
 TCPLIBRARY_STRUCTURE *send_block() {
     static TCPLIBRARY_STRUCTURE block;
@@ -21,29 +27,61 @@ int timeout_ms() {
     return end && *end == '\0' && n > 0 && n < (1L << 30) ? static_cast<int>(n) : 60000;
 }
 
-void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port) {
-    set_field(s->szHostAddress, address);
-    s->nPort = static_cast<uint32_t>(port);
+void library_start(TCPLIBRARY_STRUCTURE *block, const char *name) { KorvexAPI_Initialize_Library(block, 0, 1, name); }
+
+void session_start(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session) {
+    std::memset(session, 0, sizeof *session);
+    KorvexAPI_Initialize_Structure(block, session);
 }
 
-std::string host_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szHostAddress); }
-std::string first_address(const TCPSESSION_STRUCTURE *s) { return fs(s->szAddress[0]); }
+bool network_start(TCPLIBRARY_STRUCTURE *block) { return KorvexAPI_Start_Winsock(block, 2) == 0; }
+
+void network_stop(TCPLIBRARY_STRUCTURE *block) { KorvexAPI_Stop_Winsock(block); }
+
+void library_close(TCPLIBRARY_STRUCTURE *block, const char *name) { KorvexAPI_Closedown_Library(block, name); }
+
+CompanionVersion companion_version() {
+    char version[24] = {0}, build[12] = {0};
+    CompanionVersion v;
+    KorvexAPI_Library_Version(version, build, &v.revision);
+    v.version = text_of(version);
+    v.build = text_of(build);
+    return v;
+}
+
+bool set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port) {
+    bool fits = address.size() < sizeof s->szHostAddress;
+    std::memset(s->szHostAddress, 0, sizeof s->szHostAddress);
+    if (fits) std::memcpy(s->szHostAddress, address.data(), address.size());
+    s->nPort = static_cast<uint32_t>(port);
+    return fits;
+}
+
+std::string host_address(const TCPSESSION_STRUCTURE *s) { return text_of(s->szHostAddress); }
+std::string first_address(const TCPSESSION_STRUCTURE *s) { return text_of(s->szAddress[0]); }
 int addresses(const TCPSESSION_STRUCTURE *s) { return s->nAddresses; }
 
 bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host, std::string &address) {
     char out[16] = {0};
     if (KorvexAPI_Get_IPAddress_From_Hostname(block, s, host.c_str(), out) == -1) return false;
-    address = fs(out);
+    address = text_of(out);
     return true;
 }
 
-bool connect(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, int flag) {
-    return KorvexAPI_Make_Connection(block, s, flag) != -1;
+HostLookup::HostLookup(const char *name) {
+    std::memset(&block_, 0, sizeof block_);
+    library_start(&block_, name);
+    session_start(&block_, &session_);
 }
 
-bool close_socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s) {
-    if (s->nSocket != 0) end_tls(s->nSocket);
-    return KorvexAPI_Close_Socket(block, s, 1) == 0;
+int HostLookup::lookup(const std::string &host) {
+    char scratch[24] = {0};
+    KorvexAPI_Get_IPAddress_From_Hostname(&block_, &session_, host.c_str(), scratch);
+    return session_.nAddresses;
+}
+
+std::string HostLookup::address(int i) const {
+    return i >= 0 && i < 8 ? text_of(session_.szAddress[i]) : std::string();
 }
 
 }  // namespace vellor::transport

@@ -1,7 +1,11 @@
-// The library's calling side of the companion TCP library: the one
-// process-wide library block of the send path, and typed helpers over the
-// session record, so the rest of the library names fields, never offsets.
+// The library's calling side of the companion TCP library (korvexapi.h),
+// the only place that calls it: the process-wide library block of the
+// start-up, the companion's start and stop around a send, host lookups,
+// and typed helpers over the session record, so the rest of the library
+// names fields, never offsets. Connections are opened and closed by the
+// connection object (transport/connection.h).
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "korvexapi.h"
@@ -15,21 +19,43 @@ TCPLIBRARY_STRUCTURE *send_block();
 // 60000), which also bounds a whole MX resolution.
 int timeout_ms();
 
-// The companion's block and connection record of one send.
-struct Link {
-    TCPLIBRARY_STRUCTURE *block = nullptr;
-    TCPSESSION_STRUCTURE *session = nullptr;
-};
+// The companion's life around a send or a lookup: its block initialised
+// for `name`, a session record zeroed and initialised, its network started
+// (false when it cannot start) and stopped, the block closed down.
+void library_start(TCPLIBRARY_STRUCTURE *block, const char *name);
+void session_start(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session);
+bool network_start(TCPLIBRARY_STRUCTURE *block);
+void network_stop(TCPLIBRARY_STRUCTURE *block);
+void library_close(TCPLIBRARY_STRUCTURE *block, const char *name);
 
-// Session helpers.
-void set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port);
+struct CompanionVersion {
+    std::string version, build;
+    uint32_t revision = 0;
+};
+CompanionVersion companion_version();
+
+// Session helpers. set_target leaves the address empty (and returns false)
+// when it does not fit the record: never a cut address.
+bool set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t port);
 std::string host_address(const TCPSESSION_STRUCTURE *s);
 std::string first_address(const TCPSESSION_STRUCTURE *s);
 int addresses(const TCPSESSION_STRUCTURE *s);
 
 // Forward lookup of host; address receives the first address found.
 bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host, std::string &address);
-bool connect(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, int flag);
-bool close_socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s);
+
+// Lookups of many host names over one companion block of their own.
+class HostLookup {
+public:
+    explicit HostLookup(const char *name);
+    // The addresses the record holds after looking `host` up (as many as
+    // the companion found; address(i) for i below 8).
+    int lookup(const std::string &host);
+    std::string address(int i) const;
+
+private:
+    TCPLIBRARY_STRUCTURE block_;
+    TCPSESSION_STRUCTURE session_;
+};
 
 }  // namespace vellor::transport

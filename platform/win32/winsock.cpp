@@ -83,6 +83,19 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
     return recv(socket, buf, len, 0);
 }
 
+// The wait for room, then the send (bounded by the socket's own time-out).
+int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
+    if (refused(socket)) return -1;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(static_cast<SOCKET>(socket), &writable);
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    int r = ::select(0, nullptr, &writable, nullptr, &tv);
+    if (r == 0) return fail(socket, WSAETIMEDOUT);
+    if (r == SOCKET_ERROR) return fail(socket, ::WSAGetLastError());
+    return send(socket, buf, len, 0);
+}
+
 int WSAGetLastError() { return t_last_error; }
 
 }  // namespace vellor::winsock

@@ -7,6 +7,8 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,60 +69,139 @@ void ScriptPeer::run() {
     }
 }
 
-void ScriptPeer::play(int fd, int connection) {
-    std::string pending;
-    auto read_until = [&](const std::string &end) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        for (std::size_t from = 0;;) {
-            std::size_t at = pending.find(end, from);
-            if (at != std::string::npos) {
-                pending.erase(0, at + end.size());
-                return true;
-            }
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd p{fd, POLLIN, 0};
-            if (stop_ || left.count() <= 0) return false;
-            if (::poll(&p, 1, 50) != 1) continue;
-            char buf[65536];
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) return false;
-            from = pending.size() < end.size() ? 0 : pending.size() - end.size() + 1;  // look only at what is new
-            pending.append(buf, static_cast<std::size_t>(n));
-            std::lock_guard<std::mutex> g(mu_);
-            received_.append(buf, static_cast<std::size_t>(n));
+// One accepted connection: its socket and, once the script turned to TLS,
+// the server's TLS state over two memory buffers.
+struct ScriptPeer::Conn {
+    explicit Conn(int socket) : fd(socket) {}
+    int fd;
+    std::string pending;  // bytes read (from inside TLS once it is on) not yet matched
+    SSL_CTX *ctx = nullptr;
+    SSL *ssl = nullptr;
+    BIO *in = nullptr, *out = nullptr;  // raw bytes from the client; raw bytes for it
+    ~Conn() {
+        SSL_free(ssl);  // frees both buffers
+        SSL_CTX_free(ctx);
+    }
+    // Sends what TLS wrote for the client (or `plain`), each byte `ms` apart;
+    // `keep` bytes of it held back. False once the client is gone.
+    bool emit(const std::string &plain, int ms, std::size_t keep, const std::atomic<bool> &stop) {
+        std::string raw = plain;
+        char buf[16384];
+        for (int n; out && (n = BIO_read(out, buf, sizeof buf)) > 0;) raw.append(buf, static_cast<std::size_t>(n));
+        raw.resize(raw.size() - std::min(keep, raw.size()));
+        std::size_t step = ms > 0 ? 1 : raw.size();
+        for (std::size_t at = 0; at < raw.size() && !stop; at += step) {
+            if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            if (::send(fd, raw.data() + at, std::min(step, raw.size() - at), MSG_NOSIGNAL) <= 0) return false;
         }
-    };
+        return true;
+    }
+    // Takes raw bytes from the client; what TLS opened is appended to `got`.
+    void take(const char *data, std::size_t n, std::string &got) {
+        if (!ssl) {
+            got.append(data, n);
+            return;
+        }
+        BIO_write(in, data, static_cast<int>(n));
+        char buf[16384];
+        for (int k; (k = SSL_read(ssl, buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(k));
+    }
+};
+
+// Reads until `end` (bounded), keeping what comes after it for the next step.
+bool ScriptPeer::read_until(Conn &c, const std::string &end) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    for (std::size_t from = 0;;) {
+        std::size_t at = c.pending.find(end, from);
+        if (at != std::string::npos) {
+            c.pending.erase(0, at + end.size());
+            return true;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{c.fd, POLLIN, 0};
+        if (stop_ || left.count() <= 0) return false;
+        if (::poll(&p, 1, 50) != 1) continue;
+        char buf[65536];
+        ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
+        if (n <= 0) return false;
+        from = c.pending.size() < end.size() ? 0 : c.pending.size() - end.size() + 1;  // look only at what is new
+        std::string got;
+        c.take(buf, static_cast<std::size_t>(n), got);
+        c.pending += got;
+        std::lock_guard<std::mutex> g(mu_);
+        received_ += got;
+    }
+}
+
+namespace {
+// The server's TLS state on a connection, with the certificate in `certs`.
+bool start_tls(const std::string &certs, SSL_CTX *&ctx, SSL *&ssl, BIO *&in, BIO *&out) {
+    ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, (certs + "/server.pem").c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, (certs + "/server.key").c_str(), SSL_FILETYPE_PEM) != 1)
+        return false;
+    ssl = SSL_new(ctx);
+    in = BIO_new(BIO_s_mem());
+    out = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl, in, out);
+    SSL_set_accept_state(ssl);
+    return true;
+}
+}  // namespace
+
+bool ScriptPeer::step(Conn &c, const Script::Step &s) {
+    switch (s.kind) {
+        case Script::Say:
+        case Script::Drip:
+        case Script::Short:
+            if (!c.ssl) return c.emit(s.text, s.kind == Script::Drip ? s.ms : 0, 0, stop_);
+            SSL_write(c.ssl, s.text.data(), static_cast<int>(s.text.size()));
+            return c.emit("", s.kind == Script::Drip ? s.ms : 0, s.kind == Script::Short ? 1 : 0, stop_);
+        case Script::Line:
+            return read_until(c, "\r\n");
+        case Script::Data:
+            return read_until(c, "\r\n.\r\n");
+        case Script::Pause:
+            std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
+            return true;
+        case Script::Close:
+            return false;
+        case Script::Remove:
+            ::unlink(s.text.c_str());
+            return true;
+        case Script::Tls: {
+            if (!start_tls(s.text, c.ctx, c.ssl, c.in, c.out)) return false;
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+            for (int rc; (rc = SSL_do_handshake(c.ssl)) != 1;) {
+                if (!c.emit("", s.ms, 0, stop_) || SSL_get_error(c.ssl, rc) != SSL_ERROR_WANT_READ) return false;
+                pollfd p{c.fd, POLLIN, 0};
+                if (stop_ || std::chrono::steady_clock::now() > deadline) return false;
+                if (::poll(&p, 1, 50) != 1) continue;
+                char buf[16384];
+                ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
+                if (n <= 0) return false;
+                BIO_write(c.in, buf, static_cast<int>(n));
+            }
+            return c.emit("", s.ms, 0, stop_);
+        }
+        case Script::Next:
+            return true;
+    }
+    return true;
+}
+
+void ScriptPeer::play(int fd, int connection) {
+    Conn c(fd);
     int parts = 0;
     for (const auto &s : script_.steps) parts += s.kind == Script::Next;
     int part = 0, mine = std::min(connection, parts);
     for (const auto &s : script_.steps) {
         if (s.kind == Script::Next) ++part;
         if (part != mine || s.kind == Script::Next) continue;
-        switch (s.kind) {
-            case Script::Say:
-                ::send(fd, s.text.data(), s.text.size(), MSG_NOSIGNAL);
-                break;
-            case Script::Line:
-                if (!read_until("\r\n")) return;
-                break;
-            case Script::Data:
-                if (!read_until("\r\n.\r\n")) return;
-                break;
-            case Script::Pause:
-                std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
-                break;
-            case Script::Close:
-                return;
-            case Script::Remove:
-                ::unlink(s.text.c_str());
-                break;
-            case Script::Next:
-                break;
-        }
+        if (!step(c, s)) return;
     }
     // Collect whatever else the client sends until it closes (bounded).
-    read_until(std::string("\0\0never\0", 8));
+    read_until(c, std::string("\0\0never\0", 8));
 }
 
 }  // namespace testenv

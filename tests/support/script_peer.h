@@ -4,7 +4,12 @@
 // removed in the middle of a conversation; a script
 // split by next() gives each connection its own part, the last part
 // serving the connections beyond), and records every byte the client sent.
-// Every wait is bounded.
+// It can turn to TLS in the middle (the server side of a handshake with a
+// certificate of tests/servers/make_certs.sh, through OpenSSL over memory
+// buffers, so it decides how each raw byte leaves): replies then go sealed,
+// commands are recorded as read from inside TLS, and a reply or the
+// handshake can drip out a byte at a time or stop one byte short of a
+// record's end. Every wait is bounded.
 #pragma once
 #include <atomic>
 #include <mutex>
@@ -25,8 +30,15 @@ public:
     Script &close() { return add(Close, ""); }
     Script &next() { return add(Next, ""); }                               // what follows is for the next connection
     Script &remove(const std::string &path) { return add(Remove, path); }  // a file, as another program might
+    // The server side of a TLS handshake with certs/server.pem, its bytes one
+    // every `ms` milliseconds (0: at once); what follows is inside TLS.
+    Script &tls(const std::string &certs, int ms = 0) { return add(Tls, certs, ms); }
+    // The text's bytes (inside TLS, its records' bytes) one every `ms`.
+    Script &drip(const std::string &text, int ms) { return add(Drip, text, ms); }
+    // Inside TLS: the text sealed in one record, sent without its last byte.
+    Script &short_record(const std::string &text) { return add(Short, text); }
 
-    enum Kind { Say, Line, Data, Pause, Close, Next, Remove };
+    enum Kind { Say, Line, Data, Pause, Close, Next, Remove, Tls, Drip, Short };
     struct Step {
         Kind kind;
         std::string text;
@@ -58,6 +70,9 @@ public:
 private:
     void run();
     void play(int fd, int connection);
+    struct Conn;
+    bool read_until(Conn &c, const std::string &end);
+    bool step(Conn &c, const Script::Step &s);
 
     Script script_;
     int listen_fd_ = -1;

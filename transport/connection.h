@@ -1,0 +1,67 @@
+// One connection to a server, the library's only way to talk over the
+// network. It owns its socket (opened and closed through the companion: its
+// record `session` in the companion's block `block`), its TLS session once
+// one is started (transport/tls_session.h) and its time-out, read when it
+// connects. Every wait, in the clear or inside TLS, the handshake included,
+// goes through it and is bounded: a receive by the deadline its caller
+// gives (one time-out per step: step_deadline()), a send of each piece and
+// the whole handshake by one time-out each. A wait that times out spends
+// the socket: every later send or receive on it fails at once.
+#pragma once
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "korvexapi.h"
+#include "transport/tls_session.h"
+#include "transport/wire.h"
+
+namespace vellor::transport {
+
+class Connection {
+public:
+    TCPLIBRARY_STRUCTURE *block = nullptr;    // the companion's block of this send
+    TCPSESSION_STRUCTURE *session = nullptr;  // the companion's connection record
+
+    Connection();
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // Connects to the record's target (the companion's flag: 0 the host
+    // address, 1 each of the record's addresses in turn); the time-out is
+    // read afresh.
+    bool connect(int flag);
+    // close_notify when TLS is on (bounded), then the companion closes the
+    // socket; true when the close succeeded.
+    bool close_socket();
+    // The TLS handshake on the open connection, within one time-out; false
+    // with the reason in `why`. Afterwards every send and receive goes
+    // through TLS until the socket is closed.
+    bool start_tls(const TlsPeer &peer, std::string &why);
+    bool secure() const { return tls_ != nullptr; }
+
+    int timeout_ms() const { return timeout_ms_; }
+    // One step's deadline: one time-out from now.
+    Deadline step_deadline() const;
+
+    // Sends a piece of `data` within one time-out: the count moved (at
+    // least 1), or -1 with last_error(). `more`: more follows at once.
+    int send(const char *data, std::size_t len, bool more);
+    // One receive by `deadline`: the count, 0 when the peer closed, -1 with
+    // last_error(). `first` marks the first receive of a reply's wait: in
+    // the clear it is one system call when the reply comes whole.
+    int receive(char *buf, std::size_t len, Deadline deadline, bool first = false);
+    int last_error() const { return error_; }
+    unsigned socket() const { return session ? session->nSocket : 0; }
+
+private:
+    int plain_receive(char *buf, std::size_t len, Deadline deadline, bool first);
+
+    std::unique_ptr<Wire> wire_;
+    std::unique_ptr<TlsSession> tls_;
+    int timeout_ms_;
+    int error_ = 0;
+};
+
+}  // namespace vellor::transport

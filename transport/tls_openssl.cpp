@@ -1,0 +1,217 @@
+// The TLS part of a connection with OpenSSL. The session's bytes go through
+// a BIO of its own whose reads and writes are the connection's Wire with
+// the deadline of the call in progress, so OpenSSL never touches the socket
+// and never waits by itself; a wire failure ends the call it happened in.
+#include <arpa/inet.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+
+#include "transport/tls_session.h"
+
+namespace vellor::transport {
+namespace {
+
+std::string openssl_error() {
+    unsigned long e = ERR_get_error();
+    char text[256] = "no further detail";
+    if (e) ERR_error_string_n(e, text, sizeof text);
+    ERR_clear_error();
+    return text;
+}
+
+bool is_address(const std::string &name) {
+    in_addr a{};
+    return ::inet_pton(AF_INET, name.c_str(), &a) == 1;
+}
+
+SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx) {
+        why = "TLS could not be set up: " + openssl_error();
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
+    if (!peer.verify) return ctx;
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_default_verify_paths(ctx);
+    if (!peer.ca_file.empty() && SSL_CTX_load_verify_locations(ctx, peer.ca_file.c_str(), nullptr) != 1) {
+        why = "TLS trust anchors in [" + peer.ca_file + "] could not be read: " + openssl_error();
+        SSL_CTX_free(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+// The name to check and to send as SNI (an address is checked, not sent).
+bool set_peer_name(SSL *ssl, const TlsPeer &peer) {
+    if (peer.name.empty()) return true;
+    if (is_address(peer.name)) {
+        return !peer.verify || X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), peer.name.c_str()) == 1;
+    }
+    SSL_set_tlsext_host_name(ssl, peer.name.c_str());
+    return !peer.verify || SSL_set1_host(ssl, peer.name.c_str()) == 1;
+}
+
+// What the BIO reaches: the wire and the deadline of the call in progress;
+// how the last wire call ended.
+struct WireUse {
+    Wire *wire = nullptr;
+    Deadline deadline{};
+    bool failed = false;  // a wire call failed (its code in wire->error())
+    bool closed = false;  // the peer closed the connection
+};
+
+int wire_write(BIO *bio, const char *data, size_t len, size_t *written) {
+    auto *use = static_cast<WireUse *>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    int n = use->failed ? -1 : use->wire->send(data, len, use->deadline);
+    if (n <= 0) {
+        use->failed = true;
+        return 0;
+    }
+    *written = static_cast<size_t>(n);
+    return 1;
+}
+
+int wire_read(BIO *bio, char *buf, size_t len, size_t *got) {
+    auto *use = static_cast<WireUse *>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    if (use->failed || use->closed) return 0;
+    int n = use->wire->receive(buf, len, use->deadline);
+    if (n == 0) use->closed = true;
+    if (n < 0) use->failed = true;
+    if (n <= 0) return 0;
+    *got = static_cast<size_t>(n);
+    return 1;
+}
+
+long wire_ctrl(BIO *, int cmd, long, void *) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int wire_create(BIO *bio) {
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+const BIO_METHOD *wire_method() {
+    static BIO_METHOD *method = [] {
+        BIO_METHOD *m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vellor wire");
+        if (!m) return m;
+        BIO_meth_set_write_ex(m, wire_write);
+        BIO_meth_set_read_ex(m, wire_read);
+        BIO_meth_set_ctrl(m, wire_ctrl);
+        BIO_meth_set_create(m, wire_create);
+        return m;
+    }();
+    return method;
+}
+
+class OpensslSession final : public TlsSession {
+public:
+    OpensslSession(Wire &wire, const TlsPeer &peer) : peer_(peer) { use_.wire = &wire; }
+    ~OpensslSession() override { SSL_free(ssl_); }
+
+    bool set_up(std::string &why);
+    bool handshake(Deadline deadline, std::string &why) override;
+    int send(const char *data, std::size_t len, Deadline deadline) override;
+    int receive(char *buf, std::size_t len, Deadline deadline) override;
+    void close_notify(Deadline deadline) override;
+    int error() const override { return error_; }
+
+private:
+    // Arms the BIO for one call; false when the session is of no further use.
+    bool begin(Deadline deadline) {
+        use_.deadline = deadline;
+        return !dead_;
+    }
+    // Records how a failed call ended: the wire's code, or a TLS failure.
+    int failed() {
+        dead_ = true;
+        error_ = use_.failed ? use_.wire->error() : kConnAborted;
+        ERR_clear_error();
+        return -1;
+    }
+
+    TlsPeer peer_;
+    WireUse use_;
+    SSL *ssl_ = nullptr;
+    bool ready_ = false;  // the handshake finished
+    bool dead_ = false;
+    int error_ = 0;
+};
+
+bool OpensslSession::set_up(std::string &why) {
+    SSL_CTX *ctx = make_context(peer_, why);
+    if (!ctx) return false;
+    ssl_ = SSL_new(ctx);
+    SSL_CTX_free(ctx);  // the session holds its own reference
+    BIO *bio = ssl_ && wire_method() ? BIO_new(wire_method()) : nullptr;
+    if (!bio || !set_peer_name(ssl_, peer_)) {
+        BIO_free(bio);
+        why = "TLS could not be set up: " + openssl_error();
+        return false;
+    }
+    BIO_set_data(bio, &use_);
+    SSL_set_bio(ssl_, bio, bio);
+    SSL_set_read_ahead(ssl_, 1);  // whole runs of records per read
+    return true;
+}
+
+bool OpensslSession::handshake(Deadline deadline, std::string &why) {
+    if (!begin(deadline)) return false;
+    if (SSL_connect(ssl_) == 1) {
+        ready_ = true;
+        return true;
+    }
+    long result = SSL_get_verify_result(ssl_);
+    if (use_.failed && use_.wire->error() == kTimedOut)
+        why = "handshake not finished within the time-out";
+    else if (use_.closed)
+        why = "the server closed the connection during the handshake";
+    else if (peer_.verify && result != X509_V_OK)
+        why = std::string("certificate not accepted: ") + X509_verify_cert_error_string(result) + " (name checked [" +
+              peer_.name + "])";
+    else
+        why = "handshake failed: " + openssl_error();
+    failed();
+    return false;
+}
+
+int OpensslSession::send(const char *data, std::size_t len, Deadline deadline) {
+    if (!begin(deadline) || !ready_) return failed();
+    std::size_t written = 0;
+    if (len > 0 && SSL_write_ex(ssl_, data, std::min(len, kTlsPiece), &written) != 1) return failed();
+    return static_cast<int>(written);
+}
+
+int OpensslSession::receive(char *buf, std::size_t len, Deadline deadline) {
+    if (!begin(deadline) || !ready_) return failed();
+    std::size_t got = 0;
+    int rc = SSL_read_ex(ssl_, buf, len, &got);
+    if (rc == 1) return static_cast<int>(got);
+    if (SSL_get_error(ssl_, rc) == SSL_ERROR_ZERO_RETURN || use_.closed) {
+        ERR_clear_error();
+        return 0;
+    }
+    return failed();
+}
+
+void OpensslSession::close_notify(Deadline deadline) {
+    if (!begin(deadline) || !ready_) return;
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+}
+
+}  // namespace
+
+std::unique_ptr<TlsSession> make_tls_session(Wire &wire, const TlsPeer &peer, std::string &why) {
+    auto session = std::make_unique<OpensslSession>(wire, peer);
+    if (!session->set_up(why)) return nullptr;
+    return session;
+}
+
+}  // namespace vellor::transport

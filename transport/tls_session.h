@@ -1,0 +1,67 @@
+// The TLS part of a connection, behind one small interface. One file per
+// build implements it, chosen by CMake: tls_openssl.cpp (OpenSSL: TLS 1.2
+// or newer, SNI, the default ciphers, the system's trust store plus an
+// optional PEM file, the server's name or address checked), or
+// tls_absent.cpp where the build has no TLS library. A Windows file may
+// implement the same interface with the system's TLS.
+//
+// The rules every implementation keeps:
+//  - It reaches the network only through the Wire it is given, passing on
+//    the deadline of the call it serves: no wait of its own, no socket call,
+//    no time-out of its own. A step that cannot finish by its deadline fails
+//    with kTimedOut; a library's "want read / want write" after the wire
+//    failed is that same failure, never a reason to try again.
+//  - send seals and sends all it is given (callers hand at most
+//    kTlsPiece bytes at a time), or fails.
+//  - After any failure the session is of no further use; close_notify
+//    then sends nothing.
+//  - It holds no process-wide state keyed by socket: the connection object
+//    owns the session (transport/connection.h).
+#pragma once
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "transport/wire.h"
+
+namespace vellor::transport {
+
+// The largest piece a connection hands to TlsSession::send (one TLS record).
+constexpr std::size_t kTlsPiece = 16384;
+
+struct TlsPeer {
+    std::string name;     // checked against the certificate (and sent as SNI); an IPv4 text is checked as an address
+    bool verify = true;   // false: no chain or name check
+    std::string ca_file;  // extra trust anchors (PEM), may be empty
+};
+
+class TlsSession {
+public:
+    virtual ~TlsSession() = default;
+    // The whole handshake, finished by `deadline`. false with the reason in
+    // `why`: for a certificate, "certificate not accepted: ..." or the
+    // verification error, with the name checked; for a deadline, a text
+    // saying so; error() tells kTimedOut from other failures.
+    virtual bool handshake(Deadline deadline, std::string &why) = 0;
+    // Seals and sends all `len` bytes (at most kTlsPiece), every wait by
+    // `deadline`: len, or -1 with error().
+    virtual int send(const char *data, std::size_t len, Deadline deadline) = 0;
+    // One receive of application bytes, every wait by `deadline`: the count
+    // (at least 1), 0 when the peer ended the session (close_notify, or the
+    // connection closed), or -1 with error().
+    virtual int receive(char *buf, std::size_t len, Deadline deadline) = 0;
+    // Sends close_notify by `deadline` without waiting for the peer's
+    // (nothing after a failure or when the handshake never finished).
+    virtual void close_notify(Deadline deadline) = 0;
+    // The Winsock-style code of the last failure: kTimedOut when a deadline
+    // passed, the wire's own code when the socket failed, kConnAborted for a
+    // TLS protocol failure.
+    virtual int error() const = 0;
+};
+
+// A session over `wire` (which outlives it) for `peer`, its handshake not
+// yet made; null with the reason in `why` when TLS cannot be set up (no
+// TLS library in this build, trust anchors unreadable, ...).
+std::unique_ptr<TlsSession> make_tls_session(Wire &wire, const TlsPeer &peer, std::string &why);
+
+}  // namespace vellor::transport
