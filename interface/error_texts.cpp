@@ -1,6 +1,6 @@
 // Error codes to texts: a dense table for 901 to 917, the unknown-code text
 // for everything else (0, negative values, 918, 919 and above).
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "support/text.h"
 #include "vellorapi.h"
 

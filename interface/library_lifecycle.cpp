@@ -6,7 +6,7 @@
 // after start-up: every send initialises it again.
 #include <cstring>
 
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "platform/message_box.h"
 #include "support/log_file.h"
 #include "support/text.h"

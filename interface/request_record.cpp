@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/global_memory.h"
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "platform/message_box.h"
 #include "support/log_file.h"
 #include "support/text.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "korvex/korvex_internal.h"
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 
 using namespace korvex;
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "korvex/korvex_internal.h"
 
 namespace korvex {

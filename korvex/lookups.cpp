@@ -6,7 +6,7 @@
 // A mail-exchanger name longer than 415 characters is cut to fit.
 #include <cstring>
 
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "korvex/korvex_internal.h"
 
 using namespace korvex;

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "platform/global_memory.h"
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "msgfiles/envelope_reader.h"
 #include "msgfiles/message_details.h"
 #include "platform/file_search.h"

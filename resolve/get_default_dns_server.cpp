@@ -1,6 +1,6 @@
 // VELLOR_Get_Default_Dns_Server: the companion's answer passed through
 // unchanged (buffer of at least 24 characters; 0 known, -1 none).
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "vellorapi.h"
 
 extern "C" VELLOR_API int32_t VELLOR_Get_Default_Dns_Server(char *buffer) {

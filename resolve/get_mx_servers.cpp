@@ -1,6 +1,6 @@
 // VELLOR_Get_Mx_Servers: one MX query through the companion; the status the
 // companion leaves is the result (1 success; -1, -2, -3, -4, -9 failures).
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "vellorapi.h"
 
 extern "C" VELLOR_API int32_t VELLOR_Get_Mx_Servers(const char *domain, MXQUERY_STRUCTURE *result,

@@ -4,7 +4,7 @@
 // library block and session record, access name "VELLOR_WINSOCK_ACCESS".
 #include <cstring>
 
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "support/log_file.h"
 #include "support/text.h"
 #include "vellorapi.h"

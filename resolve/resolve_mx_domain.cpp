@@ -4,7 +4,7 @@
 // digits and dots, with no query made; -1..-4 the query's own failure.
 #include <cstring>
 
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "resolve/mx_host_loop.h"
 #include "support/text.h"
 

@@ -4,7 +4,7 @@
 // on an uncleared list doubles the count).
 #include <algorithm>
 
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "resolve/mx_host_loop.h"
 
 using namespace vellor::resolve;

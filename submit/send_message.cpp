@@ -8,7 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/global_memory.h"
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "msgfiles/message_details.h"
 #include "submit/delivery.h"
 #include "msgfiles/recipients.h"

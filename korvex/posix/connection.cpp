@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "korvex/korvex_internal.h"
-#include "platform/posix/errno_codes.h"
+#include "common/posix/errno_codes.h"
 
 namespace korvex {
 namespace {

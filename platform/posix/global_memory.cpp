@@ -5,7 +5,7 @@
 // handle and a lock count. Relies on the C library allocator, and on
 // anonymous mappings (with transparent huge pages) for blocks of 2 MiB and
 // more, such as a loaded message file.
-#include "support/export_guard.h"
+#include "common/export_guard.h"
 #include "platform/global_memory.h"
 
 #include <sys/mman.h>

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "platform/posix/syscalls.h"
-#include "platform/posix/errno_codes.h"
+#include "common/posix/errno_codes.h"
 
 namespace vellor::winsock {
 namespace {

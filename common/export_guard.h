@@ -1,7 +1,8 @@
 // The boundary of every export: no C++ exception ever leaves the library
 // into a C or Basic caller. An exception (an allocation failure inside a
 // std::string, say) ends the call with the export's failure result instead.
-// Header-only, so the companion uses it too.
+// Header-only and relying on the standard library alone, so the companion
+// uses it too.
 #pragma once
 #include <utility>
 

@@ -1,9 +1,8 @@
 // errno to Winsock error codes, shared by the library's send/receive and the
-// companion's connections on POSIX systems.
+// companion's connections on POSIX systems, so both report a failure by the
+// same number. Header-only; relies on <cerrno> alone.
 #pragma once
 #include <cerrno>
-
-#include "platform/winsock.h"
 
 namespace vellor::winsock {
 
@@ -22,7 +21,7 @@ inline int from_errno(int e) {
         case EMFILE:
             return 10024;
         case EAGAIN:
-            return WSAEWOULDBLOCK;
+            return 10035;  // WSAEWOULDBLOCK
         case EINPROGRESS:
             return 10036;
         case EALREADY:
@@ -52,7 +51,7 @@ inline int from_errno(int e) {
         case EPIPE:
             return 10058;
         case ETIMEDOUT:
-            return WSAETIMEDOUT;
+            return 10060;  // WSAETIMEDOUT
         case ECONNREFUSED:
             return 10061;
         case EHOSTUNREACH:

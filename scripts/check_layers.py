@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Checks that every #include of the library, the companion and the tool
+follows the allowed edges of README.md's "Layout" section, and that the
+companion is called only from transport/.
+
+The rules are read from README.md itself, so the README and this check
+cannot disagree:
+- the folder table: a source in a folder may include headers of its own
+  folder and of the folders (or single headers) its "may include" cell
+  names in backquotes;
+- the narrower-header table: a header listed there may be included from
+  its own folder and from the folders its "only from" cell names;
+- a header under a posix/ or win32/ folder is included only from a file
+  of the same platform;
+- a KorvexAPI_ call appears only in the folders the README names for it.
+Quoted includes are resolved as the build does (the including file's
+folder, its top folder, the source root, include/); standard and system
+headers are not checked. Usage: scripts/check_layers.py [source root]; exit status 1 on
+any break, with one line for each.
+"""
+import os
+import re
+import sys
+
+ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
+SOURCE = re.compile(r"\.(c|cc|cpp|h|hpp)$")
+INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+CALL = re.compile(r"\bKorvexAPI_\w+\s*\(")
+TICKED = re.compile(r"`([^`]+)`")
+
+# Known breaks whose fix is under way; each is a (source, what it uses)
+# pair. Remove a line as soon as its fix lands: the check says when a line
+# is no longer needed.
+EXCEPTIONS = {
+    # The SMTP session still reads and deletes message files; they move
+    # into the delivery layer.
+    ("smtp/transaction.cpp", "msgfiles/message_details.h"),
+    ("smtp/transaction.cpp", "msgfiles/recipients.h"),
+    ("smtp/transaction.cpp", "platform/files.h"),
+    ("smtp/read_ahead.cpp", "platform/files.h"),
+    ("smtp/message_data.cpp", "platform/files.h"),
+    # The session still reaches the network beside transport/'s connection.
+    ("smtp/exchange.cpp", "platform/winsock.h"),
+    ("smtp/exchange.h", "include/korvexapi.h"),
+    # transport/ still builds its texts with the library's text helpers.
+    ("transport/companion.cpp", "support/text.h"),
+    # The companion is still started and asked directly, not through
+    # transport/.
+    ("submit/send_message.cpp", "KorvexAPI_"),
+    ("resolve/mx_host_loop.cpp", "KorvexAPI_"),
+    ("interface/library_lifecycle.cpp", "KorvexAPI_"),
+    ("resolve/get_default_dns_server.cpp", "KorvexAPI_"),
+    ("resolve/get_mx_servers.cpp", "KorvexAPI_"),
+    ("resolve/perform_dns_lookup.cpp", "KorvexAPI_"),
+}
+
+
+def layout_tables(readme):
+    """The tables of the README's Layout section, each a list of rows of cells."""
+    text = open(readme, encoding="utf-8").read()
+    start = text.find("\n## Layout\n")
+    if start < 0:
+        sys.exit("check_layers: README.md has no Layout section")
+    end = text.find("\n## ", start + 1)
+    section = text[start : end if end > 0 else len(text)]
+    tables, rows = [], []
+    for line in section.splitlines() + [""]:
+        if line.startswith("|"):
+            cells = [c.strip() for c in line.strip().strip("|").split("|")]
+            if not set("".join(cells)) <= set("-: "):
+                rows.append(cells)
+        elif rows:
+            tables.append(rows[1:])  # the header row goes
+            rows = []
+    return tables, section
+
+
+def rules(readme):
+    tables, section = layout_tables(readme)
+    if len(tables) < 2:
+        sys.exit("check_layers: the Layout section needs the folder table and the narrower-header table")
+    allowed = {}
+    for cells in tables[0]:
+        folder = TICKED.findall(cells[0])[0].rstrip("/")
+        allowed[folder] = [t for t in TICKED.findall(cells[-1])]
+    narrow = {}
+    for cells in tables[1]:
+        users = [t.rstrip("/") for t in TICKED.findall(cells[-1])]
+        for header in TICKED.findall(cells[0]):
+            narrow[header] = users
+    callers = re.search(r"`KorvexAPI_\*`.*?called only from ((?:`[^`]+`[\s,and]*)+)", section, re.S)
+    if not callers:
+        sys.exit("check_layers: the Layout section does not say where the companion is called from")
+    companion_callers = [t.rstrip("/") for t in TICKED.findall(callers.group(1))]
+    return allowed, narrow, companion_callers
+
+
+def resolve(source, name):
+    """The source-root path of a quoted include, or None for a system header."""
+    for base in (os.path.dirname(source), source.split("/")[0], "", "include"):
+        path = os.path.normpath(os.path.join(base, name))
+        if os.path.isfile(os.path.join(ROOT, path)):
+            return path.replace(os.sep, "/")
+    return None
+
+
+def platform_of(path):
+    parts = path.split("/")
+    return "posix" if "posix" in parts else "win32" if "win32" in parts else None
+
+
+def edge_allowed(source, target, allowed, narrow):
+    src, dst = source.split("/")[0], target.split("/")[0]
+    if target in narrow and src != dst and src not in narrow[target]:
+        return "may be included only from " + ", ".join(x + "/" for x in narrow[target])
+    wanted = platform_of(target)
+    if wanted and platform_of(source) != wanted:
+        return "is a %s header, for %s files only" % (wanted, wanted)
+    if src == dst:
+        return None
+    grants = allowed.get(src, [])
+    if any(target == g or (g.endswith("/") and target.startswith(g)) for g in grants):
+        return None
+    return "%s/ may not use %s" % (src, target if target.startswith("include/") else dst + "/")
+
+
+def sources(folders):
+    for folder in folders:
+        for base, _, files in os.walk(os.path.join(ROOT, folder)):
+            for f in sorted(files):
+                if SOURCE.search(f):
+                    yield os.path.relpath(os.path.join(base, f), ROOT).replace(os.sep, "/")
+
+
+def main():
+    allowed, narrow, companion_callers = rules(os.path.join(ROOT, "README.md"))
+    breaks, excused = [], set()
+    for source in sorted(sources(allowed)):
+        text = open(os.path.join(ROOT, source), encoding="utf-8", errors="replace").read()
+        for name in INCLUDE.findall(text):
+            target = resolve(source, name)
+            why = target and edge_allowed(source, target, allowed, narrow)
+            if not why:
+                continue
+            if (source, target) in EXCEPTIONS:
+                excused.add((source, target))
+            else:
+                breaks.append("%s: includes %s: %s" % (source, target, why))
+        if source.split("/")[0] not in companion_callers + ["include"] and CALL.search(text):
+            if (source, "KorvexAPI_") in EXCEPTIONS:
+                excused.add((source, "KorvexAPI_"))
+            else:
+                breaks.append("%s: calls KorvexAPI_ directly: the companion is called only from %s"
+                              % (source, ", ".join(x + "/" for x in companion_callers)))
+    for source, target in sorted(EXCEPTIONS - excused):
+        print("check_layers: the known break %s -> %s is gone: remove it from the list" % (source, target))
+    for source, target in sorted(excused):
+        print("check_layers: known break, fix under way: %s -> %s" % (source, target))
+    for line in breaks:
+        print("check_layers: " + line)
+    if breaks:
+        sys.exit(1)
+    print("check_layers: every include follows README.md's Layout table")
+
+
+if __name__ == "__main__":
+    main()
