@@ -8,12 +8,13 @@ secs=${1:-20}
 out=build-fuzz
 echo "fuzz: configuring and building the targets with clang"
 CC=clang CXX=clang++ cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_FUZZ=ON >/dev/null
-cmake --build "$out" -j2 --target list_fuzzer envelope_fuzzer reply_fuzzer registry_fuzzer dots_fuzzer >/dev/null
+cmake --build "$out" -j2 --target list_fuzzer envelope_fuzzer reply_fuzzer registry_fuzzer dots_fuzzer \
+    dns_fuzzer >/dev/null
 # The log is switched off: the fuzzers exercise parsing, not the log file.
 printf 'REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n"UseLogFile"=dword:00000000\r\n' \
     >"$out/registry.reg"
 export VELLORAPI_REGISTRY="$PWD/$out/registry.reg" VELLORAPI_SYSTEM_DIR="$PWD/$out"
-for target in list envelope reply registry dots; do
+for target in list envelope reply registry dots dns; do
   mkdir -p "$out/corpus-$target"
   "$out/fuzz/${target}_fuzzer" -max_total_time="$secs" -max_len=4096 -print_final_stats=0 \
       "$out/corpus-$target" "fuzz/corpus/$target" 2>&1 | tail -n 2

@@ -1,6 +1,10 @@
 // DNS query building and answer reading; see dns_message.h. Names in an
 // answer may point back into the message (compression); at most 128 jumps
-// are followed, so a looping pointer ends the reading.
+// are followed, so a looping pointer ends the reading. A name is read only
+// when its text says exactly what its labels say, so no host name is ever
+// cut or changed on its way into a record: a label holding a '.' or a NUL,
+// a name over 253 characters, or record data running past the record's own
+// length make the answer malformed.
 #include "korvex/dns_message.h"
 
 namespace korvex::dns {
@@ -10,6 +14,8 @@ void put16(std::string &s, unsigned v) {
     s += static_cast<char>((v >> 8) & 0xff);
     s += static_cast<char>(v & 0xff);
 }
+
+constexpr std::size_t kMaxName = 253;  // characters of a name's text (255 octets as sent)
 
 struct Reader {
     const std::string &m;
@@ -22,6 +28,14 @@ struct Reader {
         unsigned v = (byte(at) << 8) | byte(at + 1);
         at += 2;
         return v;
+    }
+    // Appends the label at `from` to the name's text; false when the label
+    // holds a '.' or a NUL, or the name grows past kMaxName.
+    bool append_label(std::string &out, std::size_t from, unsigned len) const {
+        if (!out.empty()) out += '.';
+        std::size_t start = out.size();
+        out.append(m, from, len);
+        return out.size() <= kMaxName && out.find_first_of(std::string(".\0", 2), start) == std::string::npos;
     }
     // A name at the reading position (followed through pointers); the
     // position moves past the name as written there.
@@ -42,13 +56,30 @@ struct Reader {
                 return out;
             }
             if (len > 63 || pos + 1 + len > m.size()) return ok = false, "";
-            if (!out.empty()) out += '.';
-            out.append(m, pos + 1, len);
+            if (!append_label(out, pos + 1, len)) return ok = false, "";
             pos += 1 + len;
         }
         return "";
     }
 };
+
+// One answer record; one of `type` goes into records. False when the record
+// is malformed.
+bool read_record(Reader &r, uint16_t type, std::vector<MxHost> &records) {
+    r.name();
+    unsigned rtype = r.u16();
+    r.u16();
+    r.at += 4;  // TTL
+    std::size_t length = r.u16(), end = r.at + length;
+    if (!r.ok || end > r.m.size()) return false;
+    if (rtype == type) {
+        int preference = type == 15 ? static_cast<int>(r.u16()) : 0;
+        records.push_back({r.name(), preference});
+    }
+    if (r.at > end) return false;  // the data ran on past the record's length
+    r.at = end;
+    return r.ok;
+}
 
 }  // namespace
 
@@ -93,21 +124,7 @@ Lookup read_answer(const std::string &packet, uint16_t id, uint16_t type, std::v
         r.name();
         r.at += 4;
     }
-    for (unsigned i = 0; i < answers && r.ok; ++i) {
-        r.name();
-        unsigned rtype = r.u16();
-        r.u16();
-        r.at += 4;  // TTL
-        std::size_t length = r.u16(), end = r.at + length;
-        if (!r.ok || end > packet.size()) return Lookup::Failed;
-        if (rtype == type && type == 15) {
-            int preference = static_cast<int>(r.u16());
-            records.push_back({r.name(), preference});
-        } else if (rtype == type) {
-            records.push_back({r.name(), 0});
-        }
-        r.at = end;
-    }
+    for (unsigned i = 0; i < answers && r.ok; ++i) r.ok = read_record(r, type, records);
     if (!r.ok) {
         records.clear();  // nothing of a malformed answer is used
         return Lookup::Failed;
