@@ -7,6 +7,7 @@
 #include "common/export_guard.h"
 #include "support/log_file.h"
 #include "support/text.h"
+#include "transport/companion.h"
 #include "vellorapi.h"
 
 using namespace vellor;
@@ -16,9 +17,9 @@ namespace {
 constexpr const char *kAccess = "VELLOR_WINSOCK_ACCESS";
 
 void close_down(TCPLIBRARY_STRUCTURE *block, const std::string &app, const char *stopLine, const char *closeLine) {
-    KorvexAPI_Stop_Winsock(block);
+    transport::network_stop(block);
     Write_Log(format(stopLine, app.c_str()));
-    KorvexAPI_Closedown_Library(block, kAccess);
+    transport::library_close(block, kAccess);
     Write_Log(format(closeLine, app.c_str()));
 }
 
@@ -26,8 +27,7 @@ bool forward(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
              const std::string &app) {
     std::string server = fs(req->szServer);
     Write_Log(format("VellorAPI [%s] - Calling gethostbyname() for [%s].", app.c_str(), server.c_str()));
-    char scratch[24] = {0};
-    if (KorvexAPI_Get_IPAddress_From_Hostname(block, session, server.c_str(), scratch) == -1) {
+    if (!transport::lookup_addresses(block, session, server)) {
         close_down(block, app, "VellorAPI [%s] - Winsock for DNS lookup closed successfully.",
                    "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
         return false;
@@ -44,7 +44,7 @@ bool reverse(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
     std::string ip = fs(req->szServerIP);
     set_field(session->szHostAddress, ip);
     Write_Log(format("VellorAPI [%s] - Calling gethostbyaddr() for [%s].", app.c_str(), ip.c_str()));
-    if (KorvexAPI_Get_Host_By_Address(block, session, req->szServer) == -1) {
+    if (!transport::lookup_name(block, session, req->szServer)) {
         close_down(block, app,
                    "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
                    "VellorAPI [%s] - Winsock Library for DNS lookup closed successfully.");
@@ -68,10 +68,10 @@ extern "C" VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationN
         }
         TCPLIBRARY_STRUCTURE block;
         std::memset(&block, 0, sizeof block);
-        KorvexAPI_Initialize_Library(&block, 0, 1, kAccess);
+        transport::library_start(&block, kAccess);
         Write_Log(format("VellorAPI [%s] - Winsock library initialized - WSAStartup() - for DNS lookup successfully.",
                          app.c_str()));
-        KorvexAPI_Start_Winsock(&block, 0);
+        transport::network_start(&block, 0);
         Write_Log(format("VellorAPI [%s] - Winsock Session for DNS lookup started successfully.", app.c_str()));
         bool ok = empty(request->szServer) ? reverse(&block, &session, request, app)
                                            : forward(&block, &session, request, app);

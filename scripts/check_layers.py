@@ -39,19 +39,6 @@ EXCEPTIONS = {
     ("smtp/transaction.cpp", "platform/files.h"),
     ("smtp/read_ahead.cpp", "platform/files.h"),
     ("smtp/message_data.cpp", "platform/files.h"),
-    # The session still reaches the network beside transport/'s connection.
-    ("smtp/exchange.cpp", "platform/winsock.h"),
-    ("smtp/exchange.h", "include/korvexapi.h"),
-    # transport/ still builds its texts with the library's text helpers.
-    ("transport/companion.cpp", "support/text.h"),
-    # The companion is still started and asked directly, not through
-    # transport/.
-    ("submit/send_message.cpp", "KorvexAPI_"),
-    ("resolve/mx_host_loop.cpp", "KorvexAPI_"),
-    ("interface/library_lifecycle.cpp", "KorvexAPI_"),
-    ("resolve/get_default_dns_server.cpp", "KorvexAPI_"),
-    ("resolve/get_mx_servers.cpp", "KorvexAPI_"),
-    ("resolve/perform_dns_lookup.cpp", "KorvexAPI_"),
 }
 
 

@@ -34,7 +34,7 @@ void session_start(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session) {
     KorvexAPI_Initialize_Structure(block, session);
 }
 
-bool network_start(TCPLIBRARY_STRUCTURE *block) { return KorvexAPI_Start_Winsock(block, 2) == 0; }
+bool network_start(TCPLIBRARY_STRUCTURE *block, int32_t mode) { return KorvexAPI_Start_Winsock(block, mode) == 0; }
 
 void network_stop(TCPLIBRARY_STRUCTURE *block) { KorvexAPI_Stop_Winsock(block); }
 
@@ -66,6 +66,23 @@ bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const st
     if (KorvexAPI_Get_IPAddress_From_Hostname(block, s, host.c_str(), out) == -1) return false;
     address = text_of(out);
     return true;
+}
+
+int32_t mx_query(const char *domain, MXQUERY_STRUCTURE *answer, const char *server, int32_t useDefaultServer) {
+    int32_t status = 0;
+    KorvexAPI_Dns_Get_Mx_Server(domain, answer, &status, server, useDefaultServer);
+    return status;
+}
+
+int32_t default_dns_server(char *buffer) { return KorvexAPI_Get_Default_Dns_Server(buffer); }
+
+bool lookup_addresses(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host) {
+    char scratch[24] = {0};
+    return KorvexAPI_Get_IPAddress_From_Hostname(block, s, host.c_str(), scratch) != -1;
+}
+
+bool lookup_name(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, char *name) {
+    return KorvexAPI_Get_Host_By_Address(block, s, name) != -1;
 }
 
 HostLookup::HostLookup(const char *name) {

@@ -24,7 +24,7 @@ int timeout_ms();
 // (false when it cannot start) and stopped, the block closed down.
 void library_start(TCPLIBRARY_STRUCTURE *block, const char *name);
 void session_start(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session);
-bool network_start(TCPLIBRARY_STRUCTURE *block);
+bool network_start(TCPLIBRARY_STRUCTURE *block, int32_t mode = 2);
 void network_stop(TCPLIBRARY_STRUCTURE *block);
 void library_close(TCPLIBRARY_STRUCTURE *block, const char *name);
 
@@ -43,6 +43,15 @@ int addresses(const TCPSESSION_STRUCTURE *s);
 
 // Forward lookup of host; address receives the first address found.
 bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host, std::string &address);
+
+// The companion's answers for the exported lookups, passed through: an MX
+// query's status (1 success; -1, -2, -3, -4, -9 failures), the default DNS
+// server (0 known, -1 none), a forward lookup into the session record's
+// addresses, a reverse lookup of its szHostAddress into name (256 bytes).
+int32_t mx_query(const char *domain, MXQUERY_STRUCTURE *answer, const char *server, int32_t useDefaultServer);
+int32_t default_dns_server(char *buffer);
+bool lookup_addresses(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host);
+bool lookup_name(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, char *name);
 
 // Lookups of many host names over one companion block of their own.
 class HostLookup {
