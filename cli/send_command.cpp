@@ -4,6 +4,7 @@
 // where the library keeps its classic behaviour (see send_guards.h), runs
 // the call from a private working folder with its own options file, and
 // ends with an exit status that tells the truth (see send_outcome.h).
+#include <algorithm>
 #include <filesystem>
 #include <cstdio>
 #include <cstdlib>
@@ -85,13 +86,21 @@ int queue_meant(std::size_t files, int max) {
     return static_cast<int>(std::min(n, static_cast<long>(max)));
 }
 
+// A message held in memory ends at its first NUL byte: refused, never cut.
+int whole_text(const Message &m) {
+    std::size_t nul = m.text.find('\0');
+    if (nul == std::string::npos) return 0;
+    return fail(kExitData, "the message holds a NUL byte at offset " + std::to_string(nul) +
+                               ", where it would be cut: nothing sent");
+}
+
 // Decides the message by what the path is on disk; 0 or an exit status.
 int choose_message(const SendOptions &o, const std::string &private_dir, Message &m) {
     if (o.from_stdin) {
         m.text = read_all(std::cin);
         if (!o.raw) m.text = with_crlf(m.text);
         m.in_memory = true;
-        return 0;
+        return whole_text(m);
     }
     std::string path = absolute(o.message);
     switch (path_kind(path)) {
@@ -109,7 +118,7 @@ int choose_message(const SendOptions &o, const std::string &private_dir, Message
             std::ifstream in(path, std::ios::binary);
             m.text = with_crlf(read_all(in));
             m.in_memory = true;
-            return 0;
+            return whole_text(m);
         }
         case PathKind::Directory:
             break;
@@ -206,6 +215,13 @@ int check_command_line(const SendOptions &o) {
     if (o.message.empty() && !o.from_stdin) return fail(kExitUsage, "no message: give --message FILE|DIR or --stdin");
     if (o.to.empty() && !o.envelope) return fail(kExitUsage, "no recipient: give --to ADDRESS or --envelope");
     if (o.timeout < 0) return fail(kExitUsage, "--timeout must be a number of seconds");
+    for (const std::string &a : o.to) {  // a list entry is never split, cut or empty
+        if (a.empty()) return fail(kExitUsage, "--to: an empty recipient address");
+        if (a.size() >= sizeof SMTPSEND_STRUCTURE{}.szRecipient)
+            return fail(kExitUsage, "--to is longer than 255 characters");
+        if (std::any_of(a.begin(), a.end(), [](char ch) { return static_cast<unsigned char>(ch) <= ' ' || ch == 127; }))
+            return fail(kExitUsage, "--to " + json_string(a) + ": an address holds no blank or control character");
+    }
     return 0;
 }
 

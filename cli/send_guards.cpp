@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <string_view>
 #include <sstream>
 
 namespace cli {
@@ -46,8 +46,15 @@ bool contains_nocase(const std::string &text, const std::string &part) {
 }
 
 bool is_dotted_ipv4(const std::string &text) {
-    static const std::regex dotted(R"((25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)(\.(25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)){3})");
-    return std::regex_match(text, dotted);
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= text.size() || text[at++] != '.')) return false;
+        std::size_t from = at;
+        while (at < text.size() && at - from < 4 && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+        std::size_t n = at - from;
+        if (n == 0 || n > 3 || (n > 1 && text[from] == '0') || std::stoi(text.substr(from, n)) > 255) return false;
+    }
+    return at == text.size();
 }
 
 PathKind path_kind(const std::string &path) {
@@ -99,6 +106,69 @@ std::string file_extension_for(const std::string &file) {
     return name.substr(name.size() > 11 ? name.size() - 11 : 0);
 }
 
+namespace {
+
+// A plain scanner over one line of a registry export (a regular expression
+// recursing once per character overflowed the stack on long values).
+struct LineScan {
+    std::string_view s;
+    std::size_t i = 0;
+    bool at_end() const { return i >= s.size(); }
+    void blanks() {
+        while (!at_end() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    }
+    bool word(std::string_view w) {  // without regard to letter case
+        if (s.size() - i < w.size() || !equal_nocase(std::string(s.substr(i, w.size())), std::string(w))) return false;
+        i += w.size();
+        return true;
+    }
+    std::size_t hex_digits() {
+        std::size_t from = i;
+        while (!at_end() && std::isxdigit(static_cast<unsigned char>(s[i]))) ++i;
+        return i - from;
+    }
+    bool quoted_text() {  // after the opening quote: \x pairs, up to the closing quote
+        for (; !at_end(); ++i) {
+            if (s[i] == '"') return ++i, true;
+            if (s[i] == '\\' && ++i == s.size()) return false;
+        }
+        return false;
+    }
+    bool value() {
+        if (word("-")) return true;
+        if (word("dword:")) {
+            std::size_t n = hex_digits();
+            return n >= 1 && n <= 8;
+        }
+        if (word("\"")) return quoted_text();
+        if (!word("hex")) return false;
+        if (word("(") && (hex_digits() == 0 || !word(")"))) return false;
+        if (!word(":")) return false;
+        i = s.size();  // the bytes are not checked
+        return true;
+    }
+};
+
+// A line the library's reader takes inside the options key: blank, a
+// comment, a default value, or "name"=value.
+bool value_line(std::string_view line) {
+    LineScan l{line};
+    l.blanks();
+    if (l.at_end() || l.s[l.i] == ';' || l.word("@=")) return true;
+    if (!l.word("\"")) return false;
+    std::size_t close = line.find('"', l.i);
+    if (close == std::string_view::npos) return false;
+    l.i = close + 1;
+    l.blanks();
+    if (!l.word("=")) return false;
+    l.blanks();
+    if (!l.value()) return false;
+    l.blanks();
+    return l.at_end();
+}
+
+}  // namespace
+
 std::string registry_warning() {
     std::string path = sys::default_options_file();
     std::error_code ec;
@@ -119,9 +189,6 @@ std::string registry_warning() {
     if (!first.empty() && first.back() == '\r') first.pop_back();
     if (first != "REGEDIT4" && first != "Windows Registry Editor Version 5.00")
         return "the options file " + path + " has no REGEDIT4 header: the library ignores it and uses its defaults";
-    static const std::regex value(
-        R"(\s*(;.*|@=.*|"[^"]*"\s*=\s*(-|dword:[0-9a-fA-F]{1,8}|"([^"\\]|\\.)*"|hex(\([0-9a-fA-F]+\))?:.*))?\s*)",
-        std::regex::icase);
     bool inside = false;
     int number = 1;
     for (std::string line; std::getline(lines, line);) {
@@ -131,8 +198,7 @@ std::string registry_warning() {
             inside = equal_nocase(line, "[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]");
             continue;
         }
-        if (inside && !std::regex_match(line, value) &&
-            line.find_first_not_of(" \t,0123456789abcdefABCDEF\\") != std::string::npos)
+        if (inside && !value_line(line) && line.find_first_not_of(" \t,0123456789abcdefABCDEF\\") != std::string::npos)
             return "the options file " + path + " line " + std::to_string(number) +
                    " cannot be parsed: the library ignores every option and uses its defaults";
     }

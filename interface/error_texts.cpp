@@ -34,6 +34,6 @@ extern "C" VELLOR_API void VELLOR_Get_Error_Details(SMTPSEND_STRUCTURE *request)
         if (!request) return;
         int code = request->nErrorCode;
         const char *text = (code >= 901 && code <= 917) ? kTexts[code - 901] : kUnknown;
-        vellor::set_field(request->szErrorText, text);
+        (void)vellor::set_field(request->szErrorText, text);  // every text fits: the table is fixed
     });
 }

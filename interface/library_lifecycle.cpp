@@ -55,10 +55,13 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
         if (!library) return;
         std::string app = cs(applicationName);
         std::memset(library, 0, sizeof *library);
-        set_field(library->szApplication, app);
+        if (!set_field(library->szApplication, app)) {  // never kept under a cut name
+            Write_Log("VellorAPI - An application name longer than 127 characters: the library is not initialized");
+            return;
+        }
         library->nLibraryCode = kLibraryCode;
-        set_field(library->szVersion, kVersion);
-        set_field(library->szBuild, kBuild);
+        (void)set_field(library->szVersion, kVersion);  // fixed texts that fit
+        (void)set_field(library->szBuild, kBuild);
         library->dwStructRevision = VELLOR_STRUCT_REVISION;
 
         TCPLIBRARY_STRUCTURE *block = transport::send_block();
@@ -71,8 +74,8 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
         Write_Log(format("VellorAPI [%s] - Winsock Structure initialized.", app.c_str()));
 
         transport::CompanionVersion tcp = transport::companion_version();
-        set_field(library->szTcpVersion, tcp.version);
-        set_field(library->szTcpBuild, tcp.build);
+        (void)set_field(library->szTcpVersion, tcp.version);  // read from fields as large
+        (void)set_field(library->szTcpBuild, tcp.build);
         library->dwTcpStructRevision = tcp.revision;
         check_companion_release(library);
 

@@ -19,9 +19,10 @@ constexpr int16_t kNetworkNotReady = 10091;
 void list_addresses(TCPSESSION_STRUCTURE *session, std::vector<std::string> &targets) {
     std::size_t n = std::min<std::size_t>(targets.size(), 8);
     targets.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {  // dotted addresses: a longer text is left out, never cut
         std::memset(session->szAddress[i], 0, sizeof session->szAddress[i]);
-        std::memcpy(session->szAddress[i], targets[i].data(), std::min<std::size_t>(targets[i].size(), 23));
+        if (targets[i].size() < sizeof session->szAddress[i])
+            std::memcpy(session->szAddress[i], targets[i].data(), targets[i].size());
     }
     session->nAddresses = static_cast<int16_t>(n);
 }

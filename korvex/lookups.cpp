@@ -13,10 +13,14 @@ using namespace korvex;
 
 namespace {
 
-void copy_text(char *dst, std::size_t size, const std::string &src) {
-    std::size_t n = std::min(src.size(), size - 1);
+// The companion's checked copy into a fixed field: the whole text, or
+// nothing (an empty field and false), never a cut one.
+bool copy_text(char *dst, std::size_t size, const std::string &src) {
+    bool fits = src.size() < size;
+    std::size_t n = fits ? src.size() : 0;
     std::memcpy(dst, src.data(), n);
     dst[n] = '\0';
+    return fits;
 }
 
 int32_t mx_status(Lookup status, std::size_t hosts) {
@@ -65,8 +69,7 @@ KORVEX_API int32_t KorvexAPI_Get_Host_By_Address(TCPLIBRARY_STRUCTURE *, TCPSESS
         std::string addr(session->szHostAddress, ::strnlen(session->szHostAddress, sizeof session->szHostAddress));
         std::string name;
         if (lookup_ptr(addr, name) != Lookup::Found) return -1;
-        copy_text(hostName, 256, name);
-        return 0;
+        return copy_text(hostName, 256, name) ? 0 : -1;
     });
 }
 
@@ -99,8 +102,7 @@ KORVEX_API int32_t KorvexAPI_Get_Default_Dns_Server(char *buffer) {
         buffer[0] = '\0';
         std::vector<std::string> servers = default_servers();
         if (servers.empty()) return -1;
-        copy_text(buffer, 24, servers.front());
-        return 0;
+        return copy_text(buffer, 24, servers.front()) ? 0 : -1;
     });
 }
 

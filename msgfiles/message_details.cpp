@@ -23,7 +23,8 @@ namespace vellor {
 std::string ensure_msg_extension(SMTPSEND_STRUCTURE *request) {
     if (empty(request->szMsgExtension)) {
         std::string opt = options::msg_extension();
-        set_field(request->szMsgExtension, opt.empty() ? std::string("TXT") : opt);
+        // An option too long for the field leaves it empty: the caller refuses (910).
+        (void)set_field(request->szMsgExtension, opt.empty() ? std::string("TXT") : opt);
     }
     return fs(request->szMsgExtension);
 }
@@ -44,6 +45,7 @@ struct ListBuilder {
     bool locked_here = false;
     Failure failure = Failure::None;
     std::size_t length = 0;
+    int unfit_code = 0;  // an envelope address longer than its field: 902 or 912
 
     char *data() { return static_cast<char *>(req->lpRecipients); }
 
@@ -128,10 +130,12 @@ int read_into(SMTPSEND_STRUCTURE *req, const std::string &path, ListBuilder &lis
     int rcpts = 0;
     envelope::read_envelope(bytes, [&](const envelope::Line &line) {
         if (line.kind == envelope::LineKind::MailFrom) {
-            set_field(req->szSender, line.address);
+            if (!set_field(req->szSender, line.address)) list.unfit_code = 902;
         } else if (line.kind == envelope::LineKind::RcptTo) {
+            if (line.address.size() >= sizeof req->szRecipient) list.unfit_code = 912;  // never cut
+            if (list.unfit_code) return false;
             if (++rcpts == 1) {
-                set_field(req->szRecipient, line.address);
+                (void)set_field(req->szRecipient, line.address);  // fits: checked above
                 return true;
             }
             req->bMultipleRecipients = 1;
@@ -146,14 +150,12 @@ int read_into(SMTPSEND_STRUCTURE *req, const std::string &path, ListBuilder &lis
 int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::string &envelope) {
     std::string dir = fs(req->szMessageFile);
     if (dir.empty() || dir.back() != files::kSeparator) dir += files::kSeparator;
-    set_field(req->szMessageFile, dir);
     files::Search search;
-    if (!search.first(dir + "*." + ext)) {
+    if (!set_field(req->szMessageFile, dir) || !search.first(dir + "*." + ext) ||
+        !set_field(req->szMessageFile, dir + search.name())) {
         req->nErrorCode = 910;
         return -1;
     }
-    std::string path = dir + search.name();
-    set_field(req->szMessageFile, path);
     std::string up = upper(fs(req->szMessageFile));
     std::string needle = ".";
     needle += upper(ext);
@@ -176,6 +178,10 @@ extern "C" VELLOR_API int32_t VELLOR_Get_Message_Details(SMTPSEND_STRUCTURE *req
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!request) return -1;
         std::string ext = ensure_msg_extension(request);
+        if (ext.empty()) {
+            request->nErrorCode = 910;
+            return -1;
+        }
         std::string file = fs(request->szMessageFile);
         std::string envelope;
         std::size_t dot = file.rfind('.');
@@ -190,9 +196,9 @@ extern "C" VELLOR_API int32_t VELLOR_Get_Message_Details(SMTPSEND_STRUCTURE *req
         int rcpts = files::exists(envelope) ? read_into(request, envelope, list) : 0;
         if (list.locked_here && request->hRecipients) GlobalUnlock(request->hRecipients);
         if (list.failure == ListBuilder::Failure::Enlarge) rcpts = 0;
-        if (rcpts > INT16_MAX) {  // nRecipients is a 16-bit count: never send a cut list
+        if (rcpts > INT16_MAX || list.unfit_code) {  // never send a cut list or a cut address
             request->nRecipients = 0;
-            request->nErrorCode = kEnvelopeTooLarge;
+            request->nErrorCode = static_cast<int16_t>(list.unfit_code ? list.unfit_code : kEnvelopeTooLarge);
             return -1;
         }
         if (rcpts == 1) {

@@ -2,11 +2,12 @@
 // Decisions of this library:
 //  - in the bracket form, a '<' followed by neither '>' nor a blank ends the
 //    parse with a failure (the list is rejected), so the parse always ends;
-//  - an entry longer than 511 characters fails validation;
-//  - an address read or picked from a list is cut to 255 characters, the
-//    width of the fields it is copied into;
+//  - an entry longer than 511 characters, or whose address (the text after
+//    its '<' in the bracket form) is longer than the 255 characters of the
+//    fields it is copied into, fails validation: an address is never cut;
 //  - a picked address without '@' leaves szServer empty;
-//  - nRecipients, a 16-bit count, stops at 32767.
+//  - nRecipients is a 16-bit count: a list of more than 32767 entries fails
+//    validation (code 912), never sent to its first 32767.
 // The list text is read only within the block's GlobalSize, so a block
 // without a NUL is never read past its end.
 #include <algorithm>
@@ -20,11 +21,14 @@ namespace vellor {
 namespace {
 
 constexpr std::size_t kMaxEntry = 511;
-constexpr std::size_t kMaxAddress = 255;
+constexpr std::size_t kMaxAddress = sizeof(SMTPSEND_STRUCTURE{}.szRecipient) - 1;
+constexpr int kMaxRecipients = 32767;  // nRecipients is 16 bits wide
 constexpr std::size_t npos = std::string::npos;
 
 bool entry_ok(const std::string &e) {
-    if (e.size() > kMaxEntry) return false;
+    std::size_t open = e.find('<');
+    std::size_t address = open == npos ? e.size() : e.size() - open - 1;
+    if (e.size() > kMaxEntry || address > kMaxAddress) return false;
     std::size_t at = e.find('@');
     if (at == npos || at == 0) return false;
     std::size_t dot = e.find('.', at + 1);
@@ -66,8 +70,6 @@ Step bracket_step(const std::string &t, std::size_t &pos, int &count) {
     pos = close + 1;
     return take(entry, count);
 }
-
-std::string cut(const std::string &s) { return s.substr(0, kMaxAddress); }
 
 }  // namespace
 
@@ -121,9 +123,16 @@ int validate_recipient_list(SMTPSEND_STRUCTURE *request, const std::string &app)
         request->nErrorCode = 912;
         return 0;
     }
+    if (count > kMaxRecipients) {
+        Write_Log(format("VellorAPI [%s] - More than %d recipient address(s) in list: sending aborted, none sent",
+                         app.c_str(), kMaxRecipients));
+        GlobalUnlock(request->hRecipients);
+        request->nErrorCode = 912;
+        return 0;
+    }
     Write_Log(count == 1 ? std::string("Identified and validated a single recipient(s)")
                          : format("Identified and validated %d recipient(s)", count));
-    request->nRecipients = static_cast<int16_t>(std::min(count, 32767));  // a 16-bit count
+    request->nRecipients = static_cast<int16_t>(count);
     GlobalUnlock(request->hRecipients);
     return 1;
 }
@@ -142,14 +151,14 @@ void next_recipient(HGLOBAL recipients, std::string &address, uint32_t &offset) 
     if (open != npos) {
         std::size_t close = t.find('>', open + 1);
         if (close != npos) {
-            address = cut(t.substr(open + 1, close - open - 1));
+            address = t.substr(open + 1, close - open - 1);
             offset = static_cast<uint32_t>(close + 1);
         }
     } else if (std::size_t blank = t.find(' ', pos); blank != npos) {
-        address = cut(t.substr(pos, blank - pos));
+        address = t.substr(pos, blank - pos);
         offset = static_cast<uint32_t>(blank + 1);
     } else {
-        address = cut(t.substr(pos));
+        address = t.substr(pos);
         offset = static_cast<uint32_t>(t.size());
     }
     GlobalUnlock(recipients);
@@ -194,10 +203,12 @@ int select_recipient(SMTPSEND_STRUCTURE *request, int n) {
         request->nErrorCode = 903;
         return -1;
     }
-    address = cut(address);
-    set_field(request->szRecipient, address);
-    set_field(request->szServer, domain_of(address));
     GlobalUnlock(request->hRecipients);
+    if (!set_field(request->szRecipient, address)) {  // never cut: the caller fails the call
+        request->nErrorCode = 912;
+        return -1;
+    }
+    (void)set_field(request->szServer, domain_of(address));  // part of the recipient: fits
     return 0;
 }
 
@@ -207,7 +218,7 @@ std::vector<std::string> rcpt_entries(const std::string &text, int count) {
     for (int i = 0; i < count; ++i) {
         std::size_t blank = pos <= text.size() ? text.find(' ', pos) : npos;
         std::string entry = pos <= text.size() ? text.substr(pos, blank == npos ? npos : blank - pos) : "";
-        out.push_back(entry.substr(0, kMaxAddress));
+        out.push_back(entry);
         pos = blank == npos ? text.size() + 1 : blank + 1;
     }
     return out;

@@ -26,7 +26,8 @@ int validate_recipient_list(SMTPSEND_STRUCTURE *request, const std::string &appl
 void next_recipient(HGLOBAL recipients, std::string &address, uint32_t &offset);
 
 // Recipient n (from 1) into szRecipient and its domain into szServer.
-// 0 found; -1 with nErrorCode 914 (lock failed) or 903 (not found).
+// 0 found; -1 with nErrorCode 914 (lock failed), 903 (not found) or 912
+// (longer than szRecipient: never cut).
 int select_recipient(SMTPSEND_STRUCTURE *request, int n);
 
 // The list text of a locked block, read within the block's size.
@@ -36,9 +37,8 @@ std::string list_text(HGLOBAL block, const void *locked);
 // reads it within the block's size, unlocks it. Empty when the lock fails.
 std::string read_locked_list(SMTPSEND_STRUCTURE *request);
 
-// The first `count` blank-separated entries of the list text, each cut to
-// 255 characters, as the session names them in RCPT TO (an entry past the
-// text's end is empty).
+// The first `count` blank-separated entries of the list text, as the
+// session names them in RCPT TO (an entry past the text's end is empty).
 std::vector<std::string> rcpt_entries(const std::string &text, int count);
 
 // The address between '<' and '>' when the text holds both, else the text.

@@ -14,8 +14,10 @@ int mx_count(const MXQUERY_STRUCTURE &mx) { return std::clamp<int32_t>(mx.nMxSer
 std::string mx_host(const MXQUERY_STRUCTURE &mx, int i) { return fs(mx.mx[i].szMxHost); }
 
 void put_entry(VALIDMXIPS &list, int i, const MxEntry &e) {
-    set_field(list.szIPAddress[i], e.address);
-    set_field(list.szMxHost[i], e.host);
+    // An address is at most 23 characters; a name too long is left empty.
+    static_assert(sizeof list.szIPAddress[0] >= sizeof TCPSESSION_STRUCTURE{}.szAddress[0]);
+    (void)set_field(list.szIPAddress[i], e.address);
+    (void)set_field(list.szMxHost[i], e.host);
     list.nPreference[i] = e.preference;
 }
 

@@ -37,7 +37,8 @@ void host_resolution_loop(const MXQUERY_STRUCTURE &mx, const char *accessName, s
 int mx_count(const MXQUERY_STRUCTURE &mx);
 std::string mx_host(const MXQUERY_STRUCTURE &mx, int i);
 
-// Writes entry e at index i of a VALIDMXIPS (host names cut to 127).
+// Writes entry e at index i of a VALIDMXIPS: a host name longer than the
+// field's 127 characters is left empty, never cut (the address is kept).
 void put_entry(VALIDMXIPS &list, int i, const MxEntry &e);
 
 }  // namespace vellor::resolve

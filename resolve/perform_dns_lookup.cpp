@@ -32,9 +32,10 @@ bool forward(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
                    "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
         return false;
     }
-    int n = std::min<int>(session->nAddresses, 8);
-    for (int i = 0; i < n; ++i) set_field(req->szMxIPAddress[i], fs(session->szAddress[i]));
-    set_field(req->szServerIP, fs(session->szAddress[0]));
+    int n = 0;  // a dotted address always fits; anything longer is not copied
+    while (n < std::min<int>(session->nAddresses, 8) && set_field(req->szMxIPAddress[n], fv(session->szAddress[n])))
+        ++n;
+    (void)set_field(req->szServerIP, fv(session->szAddress[0]));  // empty when it is no dotted address
     req->nMxIPAddresses = static_cast<int16_t>(n);
     return true;
 }
@@ -42,7 +43,7 @@ bool forward(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
 bool reverse(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEND_STRUCTURE *req,
              const std::string &app) {
     std::string ip = fs(req->szServerIP);
-    set_field(session->szHostAddress, ip);
+    copy_field(session->szHostAddress, req->szServerIP);
     Write_Log(format("VellorAPI [%s] - Calling gethostbyaddr() for [%s].", app.c_str(), ip.c_str()));
     if (!transport::lookup_name(block, session, req->szServer)) {
         close_down(block, app,

@@ -40,11 +40,12 @@ extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const
             return 0;
         }
         validIPs->nValidIPs = 0;
+        int listed = 0;
         for (int i = 0; i < hosts; ++i) {
-            set_field(validIPs->szMxHost[i], mx_host(mx, i));
-            validIPs->nPreference[i] = mx.mx[i].nPreference;
+            if (!set_field(validIPs->szMxHost[listed], mx_host(mx, i))) continue;  // a name too long is left out
+            validIPs->nPreference[listed++] = mx.mx[i].nPreference;
         }
-        validIPs->nValidIPs = hosts;
+        validIPs->nValidIPs = listed;
         return 0;
     });
 }

@@ -23,7 +23,7 @@ void resolve_recipient_mx(SMTPSEND_STRUCTURE *request, MXQUERY_STRUCTURE *mxResu
     for (; copied < 8 && copied < validIPs->nValidIPs; ++copied) {
         std::string addr = fs(validIPs->szIPAddress[copied]);
         if (addr.empty()) break;
-        set_field(request->szMxIPAddress[copied], addr);
+        if (!set_field(request->szMxIPAddress[copied], addr)) break;
     }
     request->nMxIPAddresses = static_cast<int16_t>(copied);
 }

@@ -13,7 +13,9 @@ constexpr std::size_t kField = 128;
 std::string encode_field(char *field) {
     std::size_t n = ::strnlen(field, kField);
     std::string encoded = base64_line(reinterpret_cast<const unsigned char *>(field), n);
-    set_field(field, kField, encoded);
+    // The record keeps the encoded value when it fits; a longer one is never
+    // written cut: the field keeps the caller's text (the login goes out whole).
+    if (encoded.size() < kField) (void)set_field(field, kField, encoded);
     return encoded;
 }
 

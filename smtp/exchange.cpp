@@ -13,17 +13,19 @@ namespace vellor::smtp {
 namespace {
 // Every command's format holds only %s conversions, filled in here by hand
 // (a formatting call costs more than the rest of a command); a format with
-// any other conversion goes through vsnprintf. Cut to fit, as vsnprintf
-// cuts; the length written.
+// any other conversion goes through vsnprintf. The length written, or 0
+// when the command does not fit: a command is never cut.
 std::size_t fill_format(char *out, std::size_t size, const char *fmt, va_list ap) {
     for (const char *p = fmt; (p = std::strchr(p, '%')) != nullptr; p += 2)
         if (p[1] != 's') {
-            std::vsnprintf(out, size, fmt, ap);
-            return std::strlen(out);
+            int n = std::vsnprintf(out, size, fmt, ap);
+            return n > 0 && static_cast<std::size_t>(n) < size ? static_cast<std::size_t>(n) : 0;
         }
     std::size_t len = 0;
+    bool fits = true;
     auto put = [&](const char *text, std::size_t n) {
-        n = std::min(n, size - 1 - len);
+        fits = fits && n < size - len;
+        if (!fits) return;
         std::memcpy(out + len, text, n);
         len += n;
     };
@@ -39,7 +41,7 @@ std::size_t fill_format(char *out, std::size_t size, const char *fmt, va_list ap
         p = conversion + 2;
     }
     out[len] = '\0';
-    return len;
+    return fits ? len : 0;
 }
 
 // A formatted command holds CR or LF only in its closing line end.
@@ -55,7 +57,7 @@ std::size_t Exchange::format_line(const char *fmt, va_list ap) {
     std::size_t len = fill_format(buf_, sizeof buf_, fmt, ap);
     bool secret = secret_;
     secret_ = false;
-    if (!one_line(buf_, len)) {
+    if (len == 0 || !one_line(buf_, len)) {
         wsa_error_ = transport::kInvalid;
         return 0;
     }
@@ -103,13 +105,16 @@ int Exchange::control(const char *line) {
 int Exchange::send_raw(const char *data, std::size_t len, bool more) {
     std::size_t sent = 0;
     while (sent < len) {
-        int n = connection_.send(data + sent, len - sent, more);
+        // A send reports its count as an int: never ask for more than one
+        // can say, or a count clipped after all went would send the tail twice.
+        std::size_t piece = std::min<std::size_t>(len - sent, INT_MAX);
+        int n = connection_.send(data + sent, piece, more || piece < len - sent);
         if (n <= 0) {  // a time-out, a reset, or a send that moves nothing
             wsa_error_ = n == -1 ? connection_.last_error() : transport::kTimedOut;
             broken_ = true;
             return -1;
         }
-        sent += static_cast<std::size_t>(n);
+        sent += std::min(static_cast<std::size_t>(n), piece);
     }
     return len > INT_MAX ? INT_MAX : static_cast<int>(len);
 }

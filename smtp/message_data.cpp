@@ -12,7 +12,7 @@
 //  - a message file holding a NUL byte would be cut there: refused;
 //  - a line of a single "." would end the data early: refused, unless the
 //    DotStuffing option is on, which sends every line that begins with "."
-//    with one more "." in front.
+//    with one more "." in front (whether or not a lone "." is there).
 // A body is sent whole or the transaction fails without the end-of-data
 // line. Decisions of this library: an hMessage that cannot be locked fails
 // the transaction without a code; a send block size of 0 or less sends the
@@ -32,6 +32,9 @@ namespace vellor::smtp {
 
 namespace {
 constexpr std::size_t kFileBlock = 1 << 20;
+// The most handed to one send: a length that fits every platform's size_t
+// and every count a send reports.
+constexpr uint64_t kMostPerSend = uint64_t{1} << 30;
 }  // namespace
 
 bool check_message_source(Transaction &t) {
@@ -130,11 +133,10 @@ bool prepare_body(Transaction &t) {
     MessageBody &b = t.body;
     LoneDotFinder dots;
     if (!open_source(t, b, dots)) return false;
-    if (!dots.finish()) return true;
-    if (t.opts.dot_stuffing != 0) {
-        b.stuff = true;
-        return true;
-    }
+    // Stuffing is for every line that begins with ".", not only when a lone
+    // "." is there: otherwise the server drops the leading dot of ".NET".
+    b.stuff = t.opts.dot_stuffing != 0;
+    if (b.stuff || !dots.finish()) return true;
     std::string name =
         t.req()->hMessage ? std::string("in global memory") : format("[%s]", fs(t.req()->szMessageFile).c_str());
     t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
@@ -162,7 +164,7 @@ public:
     bool send(uint64_t at, uint64_t n, bool with_end = false) {
         if (with_end && b_.data) return send_with_end(b_.data + at, static_cast<std::size_t>(n));
         while (n > 0) {
-            std::size_t piece = static_cast<std::size_t>(std::min<uint64_t>(n, b_.data ? n : kFileBlock));
+            std::size_t piece = static_cast<std::size_t>(std::min<uint64_t>(n, b_.data ? kMostPerSend : kFileBlock));
             const char *text = b_.data ? b_.data + at : read(at, piece);
             if (!text || !send_text(text, piece)) return false;
             at += piece;

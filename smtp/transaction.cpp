@@ -81,7 +81,8 @@ bool step_connect(Transaction &t) {
 std::string helo_domain(SMTPSEND_STRUCTURE *r) {
     if (empty(r->szHeloDomain)) {
         std::string sender = fs(r->szSender);
-        if (sender.find('@') != std::string::npos) set_field(r->szHeloDomain, domain_of(sender));
+        if (sender.find('@') != std::string::npos)
+            (void)set_field(r->szHeloDomain, domain_of(sender));  // fits: part of the sender
     }
     return fs(r->szHeloDomain);
 }
@@ -183,9 +184,12 @@ std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
         return {fs(r->szRecipient)};
     } else if (r->nRecipients == 1 && r->hRecipients) {
         void *p = GlobalLock(r->hRecipients);
-        if (p) set_field(r->szRecipient, list_text(r->hRecipients, p));
+        bool fits = !p || set_field(r->szRecipient, list_text(r->hRecipients, p));
         GlobalUnlock(r->hRecipients);
-        return {fs(r->szRecipient)};
+        if (fits) return {fs(r->szRecipient)};
+        t.call.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
+        t.failed = true;
+        return {};
     }
     if (r->nRecipients == 1) return {fs(r->szRecipient)};
     if (r->nRecipients <= 0) return {};
@@ -306,7 +310,7 @@ void step_message_files(Transaction &t) {
     if (!t.relay()) t.call.status(921, 0, t.call.prefixed(format("Message has been deleted from [%s]", dir.c_str())));
     if (!r->bUseEnvFile) return;
     std::string env = envelope_path_of(file);
-    set_field(r->szMessageFile, env);
+    (void)set_field(r->szMessageFile, env);  // left empty when it does not fit
     if (t.relay()) {
         if (files::exists(env)) files::remove(env);
     } else if (files::exists(env)) {

@@ -27,7 +27,7 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
     SMTPSEND_STRUCTURE *r = c.req;
     int count = std::min<int>(r->nMxIPAddresses, 8);
     for (int k = 0; k < count; ++k) {
-        set_field(c.session->szHostAddress, fs(r->szMxIPAddress[k]));
+        copy_field(c.session->szHostAddress, r->szMxIPAddress[k]);
         if (!c.connect(1)) {
             r->nWinsockError = c.session->nLastError;
             c.pair(920, 907,
@@ -69,7 +69,7 @@ int lookup_mx(Call &c) {
 }
 
 void note_first_mx(Call &c) {
-    set_field(c.req->szServerIP, fs(c.req->szMxIPAddress[0]));
+    copy_field(c.req->szServerIP, c.req->szMxIPAddress[0]);
     c.log(c.prefixed("Multiple IP addresses identified to send a single mail message to specified recpient..."));
 }
 
@@ -82,7 +82,7 @@ void mx_opening(Call &c) {
         c.log(c.prefixed("Preparing to send a single mail message via MX to specified recpient..."));
         c.log(c.prefixed(format("Sending message to [%s]", rcpt.c_str())));
         c.status_then_log(921, 0, format("Sending message to [%s]", rcpt.c_str()));
-        set_field(r->szServer, domain_of(rcpt));
+        (void)set_field(r->szServer, domain_of(rcpt));  // part of a field as large: fits
         r->nRecipients = 1;
     } else if (r->bMultipleRecipients && r->hRecipients) {
         c.log(c.prefixed("Sending a single mail message to one or more specified recipients..."));
@@ -96,7 +96,8 @@ int mx_recipient_list(Call &c) {
     int failed = 0;
     for (int i = 1; i <= r->nRecipients; ++i) {
         std::string num = format("[%d] - ", i);
-        select_recipient(r, i);
+        if (select_recipient(r, i) == -1 && r->nErrorCode == 912)
+            return c.unfit(912, "A recipient list entry", sizeof r->szRecipient);
         std::string t = num + format("Trying to resolve recipients domain of [%s]", fs(r->szServer).c_str());
         c.log(t);
         c.status(921, 0, t);
@@ -138,43 +139,52 @@ int mx_recipient_list(Call &c) {
     return 0;
 }
 
-int mx_single_recipient(Call &c) {
+namespace {
+
+// The exchangers of szRecipient's domain tried in turn: 0 when one took the
+// message; otherwise -1 with the failure's code and reports.
+int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_code) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, "Sending via MX to a single recipient");
     std::string domain = domain_of(fs(r->szRecipient));
-    set_field(r->szServer, domain);
+    (void)set_field(r->szServer, domain);  // part of a field as large: fits
     c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     if (lookup_mx(c) < 1) {
-        c.pair(920, 0, format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
+        if (unresolved_code) r->nErrorCode = static_cast<int16_t>(unresolved_code);
+        c.pair(920, unresolved_code, format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
         return -1;
     }
     note_first_mx(c);
     c.session->nPort = static_cast<uint32_t>(r->nPort);
-    c.pair(921, 0,
-           format("Trying to connect to SMTP server on [%s] for [%s]", fs(r->szServerIP).c_str(), domain.c_str()));
-    if (mx_address_loop(c, CloseAfterSend::Yes)) {
-        c.log(c.prefixed("Sending of message completed successfully"));
-        return 0;
-    }
+    if (close_after_send == CloseAfterSend::Yes)
+        c.pair(921, 0,
+               format("Trying to connect to SMTP server on [%s] for [%s]", fs(r->szServerIP).c_str(), domain.c_str()));
+    if (mx_address_loop(c, close_after_send)) return 0;
     r->nErrorCode = 919;
     c.pair(920, 919, format("Unable to send email to [%s]", fs(r->szRecipient).c_str()));
     c.pair(920, 919, format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
     return -1;
 }
 
+}  // namespace
+
+int mx_single_recipient(Call &c) {
+    c.pair(921, 0, "Sending via MX to a single recipient");
+    if (mx_to_recipient(c, CloseAfterSend::Yes, 0) != 0) return -1;
+    c.log(c.prefixed("Sending of message completed successfully"));
+    return 0;
+}
+
+// A list of one fails as a single recipient does, the unresolved domain
+// with code 906: it never reports success for a message that went nowhere.
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.pair(921, 0, "Sending message via MX to 1 recipient");
-    set_field(r->szRecipient, bracket_cut(read_locked_list(r)));
-    std::string domain = domain_of(fs(r->szRecipient));
-    set_field(r->szServer, domain);
-    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
-    lookup_mx(c);
-    note_first_mx(c);
-    c.session->nPort = static_cast<uint32_t>(r->nPort);
-    mx_address_loop(c, CloseAfterSend::No);
+    if (!set_field(r->szRecipient, bracket_cut(read_locked_list(r))))
+        return c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
+    int result = mx_to_recipient(c, CloseAfterSend::No, 906);
     c.close_socket();
     c.pair(921, 0, "Socket closed");
+    if (result != 0) return -1;
     c.log("VellorAPI [" + c.app + "]- Sending of message completed successfully");
     c.status(921, 0, "Sending of message completed successfully");
     return 0;

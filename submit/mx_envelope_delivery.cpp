@@ -24,12 +24,12 @@ int envelope_recipients(Call &c) {
         std::string addr;
         next_recipient(r->hRecipients, addr, offset);
         if (addr.empty()) break;
-        set_field(r->szRecipient, addr);
+        if (!set_field(r->szRecipient, addr)) return c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
         c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
         if (addr.find('@') == std::string::npos) break;
-        set_field(r->szServer, domain_of(addr));
+        (void)set_field(r->szServer, domain_of(addr));  // part of a field as large: fits
         if (!resolve_domain(c, "Unable to send message...")) return -1;
-        set_field(c.session->szHostAddress, fs(r->szServerIP));
+        copy_field(c.session->szHostAddress, r->szServerIP);
         c.pair(921, 0,
                format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(),
                       fs(r->szServerIP).c_str()));
@@ -58,7 +58,7 @@ int envelope_recipients(Call &c) {
 int envelope_single(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string domain = domain_of(fs(r->szRecipient));
-    set_field(r->szServer, domain);
+    (void)set_field(r->szServer, domain);  // part of a field as large: fits
     c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     if (!resolve_domain(c, "Unable to send message...")) return -1;
     c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), fs(r->szServerIP).c_str()));
@@ -91,13 +91,16 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string domain = domain_of(addr);
     if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
-        set_field(r->szServer, domain);
+        if (!set_field(r->szServer, domain)) {  // from an envelope line, which may be longer
+            c.unfit(912, "An envelope recipient's domain", sizeof r->szServer);
+            return Pass::Next;
+        }
         if (!resolve_domain(c, "Unable to send message...")) {
             c.close_socket();
             return Pass::Abort;
         }
     }
-    set_field(c.session->szHostAddress, fs(r->szServerIP));
+    copy_field(c.session->szHostAddress, r->szServerIP);
     c.pair(921, 0,
            format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
     c.session->nPort = static_cast<uint32_t>(r->nPort);
@@ -114,7 +117,7 @@ Pass pass_message(Call &c, int &sent) {
     if (!r->hRecipients) {
         std::string rcpt = fs(r->szRecipient);
         if (rcpt.find('@') == std::string::npos) return Pass::End;
-        set_field(r->szServer, "");  // a single recipient is always looked up
+        (void)set_field(r->szServer, "");  // a single recipient is always looked up
         return pass_recipient(c, rcpt, sent);
     }
     HeldFiles held(c);
@@ -128,7 +131,10 @@ Pass pass_message(Call &c, int &sent) {
             p = Pass::End;
             break;
         }
-        set_field(r->szRecipient, addr);
+        if (!set_field(r->szRecipient, addr)) {  // the message stays: one recipient did not take it
+            c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
+            break;
+        }
         c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
         if (addr.find('@') == std::string::npos) break;
         p = pass_recipient(c, addr, sent);
@@ -147,8 +153,7 @@ int envelope_directory(Call &c) {
     for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
         ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable_entry(c, dir + search.name())) continue;
-        set_field(r->szMessageFile, dir + search.name());
+        if (!usable_entry(c, dir + search.name()) || !set_field(r->szMessageFile, dir + search.name())) continue;
         if (!use_envelope(c)) continue;
         Pass p = pass_message(c, sent);
         if (p == Pass::Abort) return -1;

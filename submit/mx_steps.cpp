@@ -24,10 +24,8 @@ std::string connect_target(SMTPSEND_STRUCTURE *r) { return empty(r->szServerIP) 
 bool resolve_domain(Call &c, const char *abort_line) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string address;
-    if (transport::resolve_host(c.block, c.session, fs(r->szServer), address)) {
-        set_field(r->szServerIP, address);
+    if (transport::resolve_host(c.block, c.session, fs(r->szServer), address) && set_field(r->szServerIP, address))
         return true;
-    }
     c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
     c.log(c.prefixed(abort_line));
     c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", fs(r->szServer).c_str()));

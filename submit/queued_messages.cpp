@@ -45,7 +45,9 @@ bool use_envelope(Call &c) {
     std::string file = fs(r->szMessageFile);
     if (r->nErrorCode == kEnvelopeTooLarge)
         c.both(920, r->nErrorCode,
-               format("Envelope of [%s] names more than 32767 recipients: message not sent, file kept", file.c_str()));
+               format("Envelope of [%s] names more than 32767 recipients or an address longer than its field: "
+                      "message not sent, file kept",
+                      file.c_str()));
     else
         c.both(920, r->nErrorCode,
                format("Envelope of [%s] cannot be used (error %d): message not sent, file kept", file.c_str(),
@@ -66,8 +68,7 @@ int send_first_only(Call &c, int connectFlag) {
     std::string dir = fs(r->szMessageFile);
     files::Search search;
     if (!search.first(dir + "*." + options::msg_extension())) return 0;
-    if (!usable_entry(c, dir + search.name())) return -1;
-    set_field(r->szMessageFile, dir + search.name());
+    if (!usable_entry(c, dir + search.name()) || !set_field(r->szMessageFile, dir + search.name())) return -1;
     r->nAttempt = 1;
     if (r->bUseEnvFile && !use_envelope(c)) return -1;
     c.both(921, 0, "Sending message to relay server.");
@@ -132,8 +133,7 @@ int send_directory(Call &c, int connectFlag) {
         ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
         const std::string path = dir + search.name();
-        if (!usable_entry(c, path)) continue;
-        set_field(r->szMessageFile, path);
+        if (!usable_entry(c, path) || !set_field(r->szMessageFile, path)) continue;
         if (batch) name_next(c, search, dir, i + 1 < queue_limit(r->nMaxMessages));
         Entry e =
             batch ? batch_entry(c, first) : (SMTP_Deliver_Message(c, connectFlag) == 0 ? Entry::Sent : Entry::Failed);
@@ -150,7 +150,7 @@ int send_directory(Call &c, int connectFlag) {
 
 int Send_Queued_Messages(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
-    if (empty(r->szMsgExtension)) set_field(r->szMsgExtension, "TXT");
+    if (empty(r->szMsgExtension)) (void)set_field(r->szMsgExtension, "TXT");
     if (names_directory(r)) {
         if (r->nMaxMessages != 0 && r->nMaxMessages <= 1) return send_first_only(c, connectFlag);
         return send_directory(c, connectFlag);

@@ -15,11 +15,15 @@
 namespace vellor {
 namespace {
 
-// A list of one recipient, with szRecipient empty, is copied into it.
-void copy_single_list(SMTPSEND_STRUCTURE *r) {
-    if (r->nRecipients != 1 || !r->hRecipients || !empty(r->szRecipient) || r->bUseEnvFile) return;
+// A list of one recipient, with szRecipient empty, is copied into it;
+// false after the report when it does not fit.
+bool copy_single_list(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (r->nRecipients != 1 || !r->hRecipients || !empty(r->szRecipient) || r->bUseEnvFile) return true;
     std::string text = read_locked_list(r);
-    if (r->lpRecipients) set_field(r->szRecipient, text);
+    if (!r->lpRecipients || set_field(r->szRecipient, text)) return true;
+    c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
+    return false;
 }
 
 // Resolves szServer into szServerIP for the relay send; false on failure.
@@ -34,7 +38,10 @@ bool resolve_relay(Call &c) {
         r->nErrorCode = 906;
         return false;
     }
-    set_field(r->szServerIP, address);
+    if (!set_field(r->szServerIP, address)) {
+        c.unfit(907, "The relay's address", sizeof r->szServerIP);
+        return false;
+    }
     if (!equal_nocase(server, fs(r->szServerIP)))
         c.pair(921, 0,
                format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
@@ -45,7 +52,7 @@ bool resolve_relay(Call &c) {
 
 int relay_send(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    copy_single_list(r);
+    if (!copy_single_list(c)) return -1;
     if (empty(r->szServerIP) && !resolve_relay(c)) return -1;
     transport::set_target(c.session, fs(r->szServerIP), r->nPort);
     if (Send_Queued_Messages(c, 1) == 0) {
@@ -71,14 +78,13 @@ int relay_envelope_directory(Call &c) {
         c.pair(921, 0,
                format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
     }
-    set_field(c.session->szHostAddress, fs(r->szServerIP));
+    copy_field(c.session->szHostAddress, r->szServerIP);
     int first = 1, seen = 0;
     bool more = true;
     for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
         ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable_entry(c, dir + search.name())) continue;
-        set_field(r->szMessageFile, dir + search.name());
+        if (!usable_entry(c, dir + search.name()) || !set_field(r->szMessageFile, dir + search.name())) continue;
         if (!use_envelope(c)) continue;
         c.session->nPort = static_cast<uint32_t>(r->nPort);
         BatchResult result = SMTP_Send_Batch_Message(c, first);

@@ -44,12 +44,13 @@ void check_addresses(Call &c, Facts &f) {
 }
 
 // A message file when the extension occurs in the path, else a
-// message directory (a trailing separator is added).
-void classify_message_path(SMTPSEND_STRUCTURE *r) {
+// message directory (a trailing separator is added); false when the
+// directory's path with its separator does not fit the field.
+bool classify_message_path(SMTPSEND_STRUCTURE *r) {
     std::string path = fs(r->szMessageFile);
-    if (path.empty() || find_text_nocase(path, fs(r->szMsgExtension)) != std::string::npos) return;
-    if (path.back() != files::kSeparator) set_field(r->szMessageFile, path + files::kSeparator);
+    if (path.empty() || find_text_nocase(path, fs(r->szMsgExtension)) != std::string::npos) return true;
     r->bMessageDirectory = 1;
+    return path.back() == files::kSeparator || set_field(r->szMessageFile, path + files::kSeparator);
 }
 
 bool refuse(Call &c, int code, const std::string &log_text, const std::string &callback_text) {
@@ -93,12 +94,34 @@ bool refused_line_break(Call &c) {
     return false;
 }
 
+// Values that would not fit where the send writes them, and a port that
+// is no TCP port (it would wrap: 65561 dials 25). True after the refusal.
+bool refused_unfit(Call &c, bool path_fits) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (empty(r->szMsgExtension))
+        c.unfit(910, "The MsgExtension option", sizeof r->szMsgExtension);
+    else if (!path_fits)
+        c.unfit(910, "The message directory's path with its separator", sizeof r->szMessageFile);
+    else if (r->nPort <= 65535)
+        return false;
+    else {
+        std::string t = format("The port %d is not a TCP port (1 to 65535): send refused before any connection",
+                               static_cast<int>(r->nPort));
+        refuse(c, 907, t, c.prefixed(t));
+    }
+    return true;
+}
+
 // The refusals, in order; true when the request is refused.
 bool refused(Call &c, const Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!f.sender_valid && !r->bUseEnvFile) {
         std::string t = format("No sender address [%s] received", fs(r->szSender).c_str());
         return refuse(c, 902, t, t);
+    }
+    if (r->bSingleRecipient && empty(r->szRecipient) && !r->hRecipients && !r->bUseEnvFile) {
+        std::string t = "An empty recipient address received: send refused before any connection";
+        return refuse(c, 911, t, c.prefixed(t));
     }
     if (r->bMultipleRecipients && !r->hRecipients) {
         std::string t = "No recipient addresses received in memory buffer";
@@ -168,10 +191,10 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         Facts f;
         ensure_msg_extension(request);
         check_addresses(c, f);
-        classify_message_path(request);
+        bool path_fits = classify_message_path(request);
         f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
         if (request->nPort < 1) request->nPort = 25;
-        if (refused(c, f)) return -1;
+        if (refused_unfit(c, path_fits) || refused(c, f)) return -1;
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
         int result = deliver_by(c, route_of(*request, f.server_given));

@@ -21,6 +21,15 @@ void Reporter::both(int st, int code, const std::string &text) const {
     status(st, code, line);
 }
 
+int Reporter::unfit(int code, std::string_view what, std::size_t size) const {
+    std::string text = prefixed(what, " is longer than its field of ");
+    text.append(std::to_string(size - 1)).append(" characters (or holds a NUL): not sent, never cut");
+    log(text);
+    status(920, code, text);
+    if (req) req->nErrorCode = static_cast<int16_t>(code);
+    return -1;
+}
+
 void Reporter::status_then_log(int st, int code, const std::string &line) const {
     status(st, code, line);
     log(line);

@@ -30,6 +30,9 @@ struct Reporter {
     void both(int st, int code, const std::string &text) const;
     // Callback first, then the same text to the log.
     void status_then_log(int st, int code, const std::string &line) const;
+    // A value that does not fit its fixed field of `size` bytes (see
+    // set_field): reported (920, code) and stored in nErrorCode; -1.
+    int unfit(int code, std::string_view what, std::size_t size) const;
 };
 
 }  // namespace vellor

@@ -10,11 +10,13 @@
 
 namespace vellor {
 
-void set_field(char *field, std::size_t size, const std::string &text) {
-    if (!field || size == 0) return;
-    std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(field, text.data(), n);
+bool set_field(char *field, std::size_t size, std::string_view text) {
+    if (!field || size == 0) return false;
+    bool fits = text.size() < size && (text.empty() || !std::memchr(text.data(), '\0', text.size()));
+    std::size_t n = fits ? text.size() : 0;
+    if (n) std::memcpy(field, text.data(), n);
     field[n] = '\0';
+    return fits;
 }
 
 std::string format(const char *fmt, ...) {

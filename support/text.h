@@ -1,7 +1,8 @@
 // Text helpers for the record's fixed-size fields: every field is read with
-// its size as the bound (an application may hand in a field without a NUL)
-// and every write is cut to fit and NUL-terminated. Also the printf-style
-// formatting into fixed buffers and the case-insensitive substring search.
+// its size as the bound (an application may hand in a field without a NUL),
+// and every write goes through the one checked copy, set_field: a value is
+// written whole or not at all, never cut to fit. Also the printf-style
+// formatting of report texts and the case-insensitive substring search.
 #pragma once
 #include <cstddef>
 #include <cstring>
@@ -28,11 +29,20 @@ bool empty(const char (&field)[N]) {
     return field[0] == '\0';
 }
 
-// Copies text into a fixed field, cut to N-1 characters, NUL-terminated.
-void set_field(char *field, std::size_t size, const std::string &text);
+// The one checked copy into a fixed field: the whole text and a NUL, true.
+// A text longer than N-1 characters, or holding a NUL (which would cut it
+// at the next read), is never cut to fit: the field is left empty and the
+// result is false, for the caller to fail its call with that field's code.
+[[nodiscard]] bool set_field(char *field, std::size_t size, std::string_view text);
 template <std::size_t N>
-void set_field(char (&field)[N], const std::string &text) {
-    set_field(field, N, text);
+[[nodiscard]] bool set_field(char (&field)[N], std::string_view text) {
+    return set_field(field, N, text);
+}
+// A field's text into a field at least as large: it fits by construction.
+template <std::size_t D, std::size_t S>
+void copy_field(char (&to)[D], const char (&from)[S]) {
+    static_assert(D >= S, "the target field must hold every text of the source field");
+    (void)set_field(to, D, fv(from));
 }
 
 // printf into a std::string, cut at 1023 characters like the library's

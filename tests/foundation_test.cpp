@@ -256,12 +256,13 @@ TEST(Lifecycle, InitialiseFillsTheRecordAndLogs) {
     EXPECT_EQ(log[2], "      ");
 }
 
-TEST(Lifecycle, LongApplicationNameIsCut) {
+TEST(Lifecycle, LongApplicationNameIsNeverCut) {
     TempEnv env;
     SMTPINIT_STRUCTURE lib{};
-    std::string name(300, 'n');
+    std::string name(128, 'n');
     VELLOR_Initialize_Library(&lib, 0, name.c_str());
-    EXPECT_EQ(std::strlen(lib.szApplication), 127u);
+    EXPECT_EQ(lib.szApplication[0], '\0');
+    EXPECT_EQ(lib.bLibraryInitialized, 0);
     VELLOR_Initialize_Library(&lib, 0, nullptr);
     EXPECT_STREQ(lib.szApplication, "");
 }

@@ -129,14 +129,16 @@ std::string select(const std::string &in) {
 }
 
 // The login's two values base64-encoded as AUTH LOGIN sends them; the
-// record's fields must hold the encoded values as far as they fit.
+// record's fields must hold the encoded values when they fit, else the
+// caller's own texts (never a cut value).
 std::string login(const std::string &in) {
     auto [user, password] = head(in);
     char u[128] = {0}, p[128] = {0};
     std::memcpy(u, user.data(), std::min<std::size_t>(user.size(), 127));
     std::memcpy(p, password.data(), std::min<std::size_t>(password.size(), 127));
     vellor::EncodedLogin e = vellor::SMTP_Encode_Auth_Data(u, p);
-    bool held = e.user.substr(0, 127) == u && e.password.substr(0, 127) == p;
+    auto kept = [](const std::string &s, const std::string &own) { return s.size() < 128 ? s : own.substr(0, 127); };
+    bool held = kept(e.user, user) == u && kept(e.password, password) == p;
     return e.user + "|" + e.password + (held ? "" : " but the fields hold " + std::string(u) + "|" + p);
 }
 

@@ -58,7 +58,8 @@
 //                                                 bound on a wait, loose enough for sanitizers)
 //
 // Values take \r \n \t \\ \xHH escapes and {N*TEXT} (N times the text); {dir}
-// is the case's folder, {port} the servers' port, {dns} the DNS server.
+// is the case's folder, {port} the servers' port ({port+65536} the same
+// beyond the 16 bits of a TCP port), {dns} the DNS server.
 // Every case ends with as many global-memory blocks alive as it began with.
 #include <gtest/gtest.h>
 #include <dirent.h>
@@ -255,6 +256,8 @@ std::string expand(std::string s, const TempEnv &env, int port) {
     for (std::size_t at; (at = s.find("{certs}")) != std::string::npos;) s.replace(at, 7, certificates_folder());
     for (std::size_t at; (at = s.find("{dir}")) != std::string::npos;) s.replace(at, 5, env.dir());
     for (std::size_t at; (at = s.find("{port}")) != std::string::npos;) s.replace(at, 6, std::to_string(port));
+    for (std::size_t at; (at = s.find("{port+65536}")) != std::string::npos;)
+        s.replace(at, 12, std::to_string(port + 65536));
     for (std::size_t at; (at = s.find("{dns}")) != std::string::npos;)
         s.replace(at, 5, "127.0.0.1:" + std::to_string(g_dns_port));
     return s;

@@ -87,10 +87,25 @@ def library():
     return _lib
 
 
+def _bytes(value):
+    return value.encode() if isinstance(value, str) else bytes(value)
+
+
 def _field(value, size, name):
-    data = value.encode() if isinstance(value, str) else bytes(value)
+    """A value for a fixed field: whole, or refused (never cut)."""
+    data = _bytes(value)
     if len(data) >= size:
         raise ValueError("%s is longer than %d bytes" % (name, size - 1))
+    if b"\0" in data:
+        raise ValueError("%s holds a NUL byte, where it would be cut" % name)
+    return data
+
+
+def _recipient(value):
+    """One recipient: one address, never split at a blank, cut or empty."""
+    data = _field(value, 256, "to")
+    if not data or any(c <= 0x20 or c == 0x7F for c in data):
+        raise ValueError("to: %r is not one address (empty, or holds a blank or control character)" % (value,))
     return data
 
 
@@ -108,8 +123,13 @@ def send(*, sender, to=(), message=None, message_file=None, server="", server_ip
     """Sends one message (text or bytes in ``message``, or a file or queue
     directory in ``message_file``) to ``to`` (an address or a list) and
     returns the number of messages sent. Raises VellorError on failure."""
+    recipients = [_recipient(a) for a in ([to] if isinstance(to, str) else list(to))]
+    body = None if message is None else _bytes(message)
+    if body is not None and b"\0" in body:
+        raise ValueError("message holds a NUL byte at offset %d, where it would be cut: nothing sent" % body.index(b"\0"))
+    if not 0 <= port <= 65535:
+        raise ValueError("port %d is not a TCP port" % port)
     lib = library()
-    recipients = [to] if isinstance(to, str) else list(to)
     init, req = InitRecord(), SendRecord()
     name = app.encode()
     lib.VELLOR_Initialize_Library(ctypes.byref(init), 0, name)
@@ -121,13 +141,13 @@ def send(*, sender, to=(), message=None, message_file=None, server="", server_ip
     req.nPort, req.bDeleteMessage, req.bUseEnvFile = port, int(delete), int(envelope)
     blocks = []
     if len(recipients) == 1:
-        req.szRecipient, req.bSingleRecipient = _field(recipients[0], 256, "to"), 1
+        req.szRecipient, req.bSingleRecipient = recipients[0], 1
     elif recipients:
-        req.hRecipients = _block(lib, " ".join(recipients).encode())
+        req.hRecipients = _block(lib, b" ".join(recipients))
         req.bMultipleRecipients = 1
         blocks.append(req.hRecipients)
-    if message is not None:
-        req.hMessage = _block(lib, message.encode() if isinstance(message, str) else bytes(message))
+    if body is not None:
+        req.hMessage = _block(lib, body)
         blocks.append(req.hMessage)
 
     def report(_request, status, text, code):

@@ -8,6 +8,7 @@ import functools
 import glob
 import json
 import os
+import re
 import shlex
 import shutil
 import socket
@@ -69,6 +70,7 @@ class Cli(unittest.TestCase):
                            ("{silent}", self.silent.getsockname()[1]), ("{dir}", folder),
                            ("{message}", self.message), ("{tlsport}", self.tls_port), ("{certs}", self.certs)):
             text = text.replace(key, str(value))
+        text = re.sub(r"\{(\d+)\*([^}]*)\}", lambda m: m.group(2) * int(m.group(1)), text)
         return text.encode("latin-1").decode("unicode_escape")
 
     def check(self, what, arg, run, stored_before):

@@ -55,8 +55,17 @@ class Python(unittest.TestCase):
                            message="Subject: no\r\n\r\nx\r\n")
         self.assertEqual(caught.exception.code, 903)
         self.assertIn("recipient", caught.exception.text)
-        with self.assertRaises(ValueError):
-            vellorapi.send(sender="x" * 300, to="a@b.test", message="x")
+
+
+    def test_values_refused_before_the_call_never_cut_or_split(self):
+        before = len(self.stored())
+        for bad in (dict(sender="x" * 300), dict(to=["a@b.test", "c@d.test e@f.test"]), dict(to=["a@b.test\0x", "c@d.test"]),
+                    dict(to=["a@b.test", "r" * 250 + "@d.test"]), dict(to=""), dict(message="Subject: x\r\n\r\na\0b\r\n"),
+                    dict(port=65536 + self.port)):
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                vellorapi.send(**dict(dict(sender="py@x.test", to="a@b.test", server_ip="127.0.0.1", port=self.port,
+                                           message="Subject: x\r\n\r\nx\r\n"), **bad))
+        self.assertEqual(len(self.stored()), before)
 
     def test_readme_example_runs_as_written(self):
         readme = open(os.path.join(SOURCE, "README.md")).read()
