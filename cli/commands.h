@@ -14,6 +14,7 @@ Action add_mx(CLI::App &app);
 Action add_dns(CLI::App &app);
 Action add_details(CLI::App &app);
 Action add_version(CLI::App &app);
+Action add_dkim_record(CLI::App &app);
 // "vellor X (library X build B, companion X build B)" for --version.
 std::string version_text();
 

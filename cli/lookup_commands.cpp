@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "commands.h"
+#include "dkim_record.h"
 #include "send_guards.h"
 #include "system.h"
 #include "app_memory.h"
@@ -127,6 +129,21 @@ Action add_details(CLI::App &app) {
 
 Action add_version(CLI::App &) {
     return [] { return run_version(); };
+}
+
+Action add_dkim_record(CLI::App &app) {
+    auto file = std::make_shared<std::string>();
+    app.add_option("KEYFILE", *file, "The PEM private key (RSA of 2048 bits or more, or Ed25519)")->required();
+    app.footer("Publish the line as a TXT record at SELECTOR._domainkey.DOMAIN.");
+    return [file] {
+        std::string why, record = dkim_record(*file, why);
+        if (record.empty()) {
+            std::fprintf(stderr, "vellor: %s\n", why.c_str());
+            return *file == "" || why.rfind("cannot read", 0) == 0 ? 66 : 65;
+        }
+        std::printf("%s\n", record.c_str());
+        return 0;
+    };
 }
 
 std::string version_text() {

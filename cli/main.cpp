@@ -22,6 +22,7 @@ int run(int argc, char **argv) {
     add("mx", "List a domain's mail exchangers and their addresses", cli::add_mx);
     add("dns", "Look a host name up, or an address back", cli::add_dns);
     add("details", "Show what a queued message file and its envelope say", cli::add_details);
+    add("dkim-record", "Print the DNS TXT record that publishes a DKIM key", cli::add_dkim_record);
     add("version", "Library and companion versions, build date, revisions", cli::add_version);
     app.set_version_flag("--version", cli::version_text(), "Library and companion versions, then exit");
     try {

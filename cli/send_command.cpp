@@ -29,6 +29,7 @@ namespace {
 
 struct SendOptions {
     std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor", ca_file, log;
+    std::string dkim_domain, dkim_selector, dkim_key;
     std::vector<std::string> to;
     int port = 25, max = 0, timeout = 0;
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
@@ -207,6 +208,9 @@ void call_options(const SendOptions &o, PrivateOptions &opts) {
     if (o.tls) opts.number("SecureConnection", 2);
     if (!o.ca_file.empty()) opts.text("TLSCAFile", absolute(o.ca_file));
     if (o.no_verify) opts.number("TLSVerifyPeer", 0);
+    if (!o.dkim_domain.empty()) opts.text("DKIMDomain", o.dkim_domain);
+    if (!o.dkim_selector.empty()) opts.text("DKIMSelector", o.dkim_selector);
+    if (!o.dkim_key.empty()) opts.text("DKIMKeyFile", absolute(o.dkim_key));
 }
 
 int check_command_line(const SendOptions &o) {
@@ -303,6 +307,10 @@ Action add_send(CLI::App &app) {
     app.add_flag("--tls", o->tls, "Speak TLS from the first byte (usually port 465)");
     app.add_option("--ca-file", o->ca_file, "Extra trusted certificates (PEM) for checking the server");
     app.add_flag("--no-verify", o->no_verify, "Do not check the server's certificate (logged)");
+    app.add_option("--dkim-domain", o->dkim_domain, "Sign every message with DKIM for this domain (d=)");
+    app.add_option("--dkim-selector", o->dkim_selector,
+                   "The DKIM selector (s=): the key's record is at S._domainkey.D");
+    app.add_option("--dkim-key", o->dkim_key, "The DKIM private key (PEM: RSA of 2048 bits or more, or Ed25519)");
     app.footer(
         "The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.\n"
         "Exit status: 0 all sent, 64 usage, 65 data, 66 no input, 69 refused (5xx), 75 try again later, "

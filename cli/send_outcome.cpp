@@ -51,7 +51,7 @@ void note_report(int status, const std::string &text) {
 }
 
 bool data_error(int code) {
-    return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912;
+    return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912 || code == 918;
 }
 
 }  // namespace

@@ -1,9 +1,26 @@
 // The address check used for the sender and a single recipient: a '.' must
 // follow the last '@' seen before it, not directly, and no backslash may
-// occur. Nothing else is checked.
+// occur. Nothing else is checked: bytes of 8 bits (UTF-8 in the local part
+// or the domain, RFC 6531) pass, and a domain in another script may use
+// the ideographic full stops IDNA takes for '.' (U+3002, U+FF0E, U+FF61).
+#include <cstring>
+
 #include "msgfiles/recipients.h"
 
 namespace vellor {
+namespace {
+
+// The length of a full stop at `i` ('.' or one of IDNA's other dots in
+// UTF-8), else 0.
+std::size_t dot_at(const std::string &s, std::size_t i) {
+    if (s[i] == '.') return 1;
+    static const char *const kDots[] = {"\xE3\x80\x82", "\xEF\xBC\x8E", "\xEF\xBD\xA1"};
+    for (const char *d : kDots)
+        if (s.compare(i, 3, d) == 0) return 3;
+    return 0;
+}
+
+}  // namespace
 
 int is_valid_address(const std::string &address, const std::string &) {
     if (address.empty()) return 0;
@@ -11,7 +28,7 @@ int is_valid_address(const std::string &address, const std::string &) {
     for (std::size_t i = 0; i < address.size(); ++i) {
         if (address[i] == '@')
             at = i;
-        else if (address[i] == '.' && at > 0) {
+        else if (at > 0 && dot_at(address, i)) {
             dot = i;
             break;
         }

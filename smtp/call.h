@@ -4,16 +4,21 @@
 // delivery to several recipients asks of the session, and the queue pass's
 // read-ahead (smtp/read_ahead.h).
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "smtp/auth_encode.h"
+#include "smtp/ehlo.h"
 #include "smtp/read_ahead.h"
 #include "support/options.h"
 #include "support/report.h"
 #include "transport/connection.h"
 
 namespace vellor {
+namespace smtp::dkim {
+struct Signer;
+}
 
 struct Call : Reporter, transport::Connection {
     LoginState login;
@@ -25,6 +30,8 @@ struct Call : Reporter, transport::Connection {
 
     // The connection's server offered PIPELINING in its EHLO reply.
     bool peer_pipelines = false;
+    // What the connection's EHLO reply offered (nothing after HELO).
+    smtp::Offers offers;
 
     // While set, the message options of a queue pass, read once when the
     // pass began; each transaction reads them afresh otherwise.
@@ -33,6 +40,10 @@ struct Call : Reporter, transport::Connection {
     // The next message of a queue pass, read in the wait for the current
     // one's final reply (see smtp/read_ahead.h).
     smtp::ReadAhead read_ahead;
+
+    // The DKIM signer of this send, when the options ask for one
+    // (smtp/dkim_sign.h): every message goes out signed.
+    std::shared_ptr<const smtp::dkim::Signer> dkim;
 };
 
 }  // namespace vellor

@@ -2,6 +2,7 @@
 #include "smtp/ehlo.h"
 
 #include <cctype>
+#include <cstdlib>
 
 namespace vellor::smtp {
 
@@ -22,6 +23,24 @@ std::set<std::string> ehlo_extensions(const std::string &reply) {
         if (!word.empty()) out.insert(word);
     }
     return out;
+}
+
+Offers ehlo_offers(const std::string &reply) {
+    std::set<std::string> words = ehlo_extensions(reply);
+    Offers o;
+    o.pipelining = words.count("PIPELINING") != 0;
+    o.smtputf8 = words.count("SMTPUTF8") != 0;
+    o.eight_bit = words.count("8BITMIME") != 0;
+    o.size = words.count("SIZE") != 0;
+    for (std::size_t at = reply.find('\n'); o.size && at != std::string::npos; at = reply.find('\n', at + 1)) {
+        if (reply.size() < at + 10) break;
+        std::string word = reply.substr(at + 5, 5);
+        for (char &c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (word != "SIZE ") continue;
+        const char *digits = reply.c_str() + at + 10;
+        if (*digits >= '0' && *digits <= '9') o.size_limit = std::strtoull(digits, nullptr, 10);
+    }
+    return o;
 }
 
 }  // namespace vellor::smtp

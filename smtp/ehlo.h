@@ -1,12 +1,21 @@
 // The extensions a server lists in its EHLO reply: the first word of every
 // line after the greeting line, in upper case ("250-STARTTLS" gives
-// "STARTTLS", "250 AUTH LOGIN PLAIN" gives "AUTH"). Pure text work.
+// "STARTTLS", "250 AUTH LOGIN PLAIN" gives "AUTH"), and what the envelope
+// steps need of them. Pure text work.
 #pragma once
+#include <cstdint>
 #include <set>
 #include <string>
 
 namespace vellor::smtp {
 
 std::set<std::string> ehlo_extensions(const std::string &reply);
+
+// What one connection's EHLO reply offers (all false after HELO).
+struct Offers {
+    bool pipelining = false, smtputf8 = false, eight_bit = false, size = false;
+    uint64_t size_limit = 0;  // "SIZE n" with n > 0; 0: none stated
+};
+Offers ehlo_offers(const std::string &reply);
 
 }  // namespace vellor::smtp

@@ -19,10 +19,13 @@
 // body as one piece (a file in blocks of 1 MiB, one after the other).
 
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <optional>
 
 #include "platform/global_memory.h"
 #include "platform/files.h"
+#include "smtp/dkim_sign.h"
 #include "smtp/message_text.h"
 #include "smtp/transaction.h"
 #include "support/options.h"
@@ -62,6 +65,19 @@ MessageBody::~MessageBody() {
 
 namespace {
 
+// What reads the text as it is checked: the lone-dot search and, when the
+// send signs, the DKIM canonicaliser (so a file is read once for both).
+struct TextReaders {
+    LoneDotFinder dots;
+    std::optional<dkim::BodySigning> sign;
+    bool eight_bit = false;
+    void feed(const char *text, std::size_t n) {
+        dots.feed(text, n);
+        if (sign) sign->feed(text, n);
+        if (!eight_bit) eight_bit = holds_8bit(text, n);
+    }
+};
+
 // A file's text from `at` on holds no NUL byte; false after the report.
 bool check_text(Transaction &t, const char *text, std::size_t n, uint64_t at) {
     const void *nul = std::memchr(text, '\0', n);
@@ -74,7 +90,7 @@ bool check_text(Transaction &t, const char *text, std::size_t n, uint64_t at) {
 
 // Reads the whole file once in blocks: no NUL, and where the first lone "."
 // line is. false after the failure report.
-bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
+bool scan_file(Transaction &t, MessageBody &b, TextReaders &dots) {
     std::size_t block = static_cast<std::size_t>(std::min<uint64_t>(b.size + 1, kFileBlock));
     std::unique_ptr<char[]> buf(new char[block]);
     for (uint64_t at = 0; at < b.size;) {
@@ -93,7 +109,7 @@ bool scan_file(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
     return true;
 }
 
-bool open_source(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
+bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
     SMTPSEND_STRUCTURE *r = t.req();
     if (r->hMessage) {
         b.data = static_cast<const char *>(GlobalLock(r->hMessage));
@@ -129,19 +145,38 @@ bool open_source(Transaction &t, MessageBody &b, LoneDotFinder &dots) {
 
 }  // namespace
 
+namespace {
+
+std::string message_name(Transaction &t) {
+    return t.req()->hMessage ? std::string("in global memory") : format("[%s]", fs(t.req()->szMessageFile).c_str());
+}
+
+// The DKIM-Signature field, when the send signs; false after the report.
+bool make_signature(Transaction &t, TextReaders &readers) {
+    if (!readers.sign) return true;
+    std::string why;
+    t.body.dkim_field = readers.sign->field(static_cast<long long>(std::time(nullptr)), why);
+    if (!t.body.dkim_field.empty()) return true;
+    t.fail(dkim::kKeyUnusable,
+           format("Message %s cannot be signed: %s; not sent", message_name(t).c_str(), why.c_str()));
+    return false;
+}
+
+}  // namespace
+
 bool prepare_body(Transaction &t) {
     MessageBody &b = t.body;
-    LoneDotFinder dots;
-    if (!open_source(t, b, dots)) return false;
+    TextReaders readers;
+    if (t.call.dkim) readers.sign.emplace(*t.call.dkim);
+    if (!open_source(t, b, readers)) return false;
+    b.eight_bit = readers.eight_bit;
     // Stuffing is for every line that begins with ".", not only when a lone
     // "." is there: otherwise the server drops the leading dot of ".NET".
     b.stuff = t.opts.dot_stuffing != 0;
-    if (b.stuff || !dots.finish()) return true;
-    std::string name =
-        t.req()->hMessage ? std::string("in global memory") : format("[%s]", fs(t.req()->szMessageFile).c_str());
+    if (b.stuff || !readers.dots.finish()) return make_signature(t, readers);
     t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
                        "not sent (the DotStuffing option sends it stuffed)",
-                       name.c_str(), static_cast<unsigned long long>(dots.offset())));
+                       message_name(t).c_str(), static_cast<unsigned long long>(readers.dots.offset())));
     return false;
 }
 
@@ -217,6 +252,8 @@ bool transmit(Transaction &t) {
     int block = t.session()->nSendBlockSize;
     bool percent = t.opts.send_percent_sent != 0;
     BodySender sender(t);
+    const std::string &field = t.body.dkim_field;  // ahead of the message, in the same segments
+    if (!field.empty() && t.x.send_raw(field.data(), field.size(), true) == -1) return false;
     if (!(percent && block > 0 && length > static_cast<uint64_t>(block))) {
         if (!sender.send(0, length, length <= kKeptWhole)) return false;
         if (percent) t.call.status(926, 0, "100");

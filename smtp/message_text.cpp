@@ -59,6 +59,12 @@ bool LoneDotFinder::finish() {
     return found_;
 }
 
+bool holds_8bit(const char *text, std::size_t n) {
+    unsigned char any = 0;
+    for (std::size_t i = 0; i < n; ++i) any |= static_cast<unsigned char>(text[i]);  // vectorised: no early exit
+    return (any & 0x80) != 0;
+}
+
 void dot_stuff(const char *text, std::size_t n, bool &line_start, std::string &out) {
     out.clear();
     out.reserve(n + n / 64 + 1);

@@ -26,6 +26,9 @@ private:
     uint64_t seen_ = 0, dot_at_ = 0;
 };
 
+// Whether the text holds a byte of 8 bits (BODY=8BITMIME).
+bool holds_8bit(const char *text, std::size_t n);
+
 // One more "." in front of every line that begins with "."; `line_start`
 // carries whether the next piece begins a line.
 void dot_stuff(const char *text, std::size_t n, bool &line_start, std::string &out);

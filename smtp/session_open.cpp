@@ -5,9 +5,16 @@
 //                    answered "220", the handshake, then EHLO again and on
 //                    as after HELO (login, MAIL FROM, ...);
 //  2 TLS at once   - the handshake before the greeting, then EHLO (HELO only
-//                    when the server refuses EHLO) and on as after HELO.
-// With the Pipelining option on, the plain session greets with EHLO too (HELO
-// when it is refused), to learn whether the server offers PIPELINING.
+//                    when the server refuses EHLO) and on as after HELO;
+//  3 opportunistic - the greeting, EHLO (HELO when refused), STARTTLS when the
+//                    server offers it and EHLO again, else on in the clear.
+//                    The certificate is checked and the log says how it went,
+//                    but a failed check does not stop the message; a failed
+//                    handshake closes the connection and the same server is
+//                    connected again and spoken to in the clear.
+// With the Pipelining option on, or for a sender or recipient holding UTF-8,
+// the plain session greets with EHLO too (HELO when it is refused), to learn
+// whether the server offers PIPELINING or SMTPUTF8.
 // A secure session that cannot be had fails before any login or envelope
 // is sent: code 907 and a report saying why. The certificate is checked
 // against the relay's name in szServer (the recipient's domain for MX
@@ -49,6 +56,17 @@ bool handshake(Transaction &t) {
     return true;
 }
 
+// EHLO answered "250", its offers noted; false (HELO sent instead) otherwise.
+bool greet_ehlo(Transaction &t) {
+    std::string name = hello_name(t);
+    if (t.x.command("EHLO %s\r\n", name.c_str()) != -1 && t.x.read_reply() > 0 && t.x.begins("250")) {
+        note_extensions(t);
+        return true;
+    }
+    step_helo(t, "HELO");
+    return false;
+}
+
 bool starttls(Transaction &t) {
     std::string name = hello_name(t);
     if (t.x.command("EHLO %s\r\n", name.c_str()) == -1 || t.x.read_reply() <= 0 || !t.x.begins("250")) {
@@ -64,6 +82,43 @@ bool starttls(Transaction &t) {
         return false;
     }
     return handshake(t);
+}
+
+// Opportunistic TLS: the greeting was read and EHLO answered "250". True
+// when the session stands after an EHLO (the login is still to come).
+bool opportunistic_tls(Transaction &t) {
+    std::string addr = transport::host_address(t.session());
+    if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
+        t.call.log(
+            t.numbered(format("Server [%s] does not offer STARTTLS: the session goes on in the clear", addr.c_str())));
+        return true;
+    }
+    if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || !t.x.begins("220")) {
+        t.call.log(t.numbered(format("Server [%s] refused STARTTLS: the session goes on in the clear", addr.c_str())));
+        return true;
+    }
+    transport::TlsPeer peer = tls_peer(t);
+    peer.enforce = false;
+    std::string why;
+    bool up = t.call.start_tls(peer, why);
+    t.x.restart();  // nothing read before the handshake carries over
+    if (!up) {
+        t.call.log(t.numbered(format("TLS with [%s] failed (%s): connecting again for a session in the clear",
+                                     addr.c_str(), why.c_str())));
+        t.call.close_socket();
+        if (!t.call.connect(1)) {
+            t.fail(907, format("Unable to connect to [%s] again after the failed TLS handshake", addr.c_str()));
+            return false;
+        }
+        t.x.read_reply();  // greeting, not judged
+        return greet_ehlo(t);
+    }
+    t.call.log(t.numbered(
+        why.empty()
+            ? format("TLS started with [%s]: certificate verified for [%s]", addr.c_str(), peer.name.c_str())
+            : format("TLS started with [%s]: %s; delivery goes on (opportunistic TLS)", addr.c_str(), why.c_str())));
+    t.x.note("TLS started with [" + peer.name + "]");
+    return greet_ehlo(t);
 }
 
 // EHLO inside TLS from the start; HELO only when the server refuses EHLO.
@@ -85,6 +140,7 @@ void ehlo_or_helo(Transaction &t) {
 }  // namespace
 
 void open_session(Transaction &t) {
+    t.call.offers = Offers{};
     switch (options::secure_connection()) {
         case 1:
             t.x.read_reply();  // greeting, not judged
@@ -95,10 +151,15 @@ void open_session(Transaction &t) {
             t.x.read_reply();  // greeting, not judged
             ehlo_or_helo(t);
             return;
+        case 3:
+            t.x.read_reply();  // greeting, not judged
+            if (greet_ehlo(t) && opportunistic_tls(t) && !empty(t.req()->szAuthUser) && !empty(t.req()->szAuthPassword))
+                login(t);
+            return;
         default:
             t.x.read_reply();  // greeting, not judged
-            if (t.opts.pipelining)
-                ehlo_or_helo(t);  // EHLO tells whether the server pipelines
+            if (t.opts.pipelining || needs_smtputf8(t))
+                ehlo_or_helo(t);  // EHLO tells whether the server pipelines, takes UTF-8
             else
                 step_helo(t, "HELO");
     }

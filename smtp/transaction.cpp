@@ -127,7 +127,8 @@ void step_helo(Transaction &t, const char *verb) {
 }
 
 void note_extensions(Transaction &t) {
-    t.call.peer_pipelines = t.x.begins("250") && ehlo_extensions(t.x.full_reply()).count("PIPELINING") != 0;
+    t.call.offers = t.x.begins("250") ? ehlo_offers(t.x.full_reply()) : Offers{};
+    t.call.peer_pipelines = t.call.offers.pipelining;
 }
 
 std::string hello_name(Transaction &t) {
@@ -141,8 +142,8 @@ namespace {
 
 // MAIL FROM. Expects "250" (and not "550").
 void step_mail_from(Transaction &t) {
-    std::string sender = fs(t.req()->szSender);
-    int sent = t.x.command("MAIL FROM: <%s>\r\n", sender.c_str());
+    std::string sender = fs(t.req()->szSender), params = mail_parameters(t);
+    int sent = t.x.command("MAIL FROM: <%s>%s\r\n", sender.c_str(), params.c_str());
     t.mail_sent = sent != -1;
     if (sent != -1) t.x.read_reply();
     if (sent != -1 && mail_reply_ok(t.x)) return;
@@ -336,6 +337,7 @@ bool arguments_safe(Transaction &t) {
 
 // MAIL FROM to the end report, shared by both variants.
 void message_steps(Transaction &t) {
+    if (!t.failed) envelope_allowed(t);
     if (!t.failed && t.opts.pipelining && t.call.peer_pipelines) {
         pipelined_envelope(t);
     } else {

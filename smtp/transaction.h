@@ -50,6 +50,8 @@ public:
     int fd = -1;                 // the message file, or -1
     uint64_t size = 0;           // bytes of text before any stuffing
     bool stuff = false;          // lines beginning "." go out with one more
+    std::string dkim_field;      // the DKIM-Signature field sent ahead of the text, when signing
+    bool eight_bit = false;      // the text holds a byte of 8 bits
     HGLOBAL locked = nullptr;
 };
 
@@ -109,6 +111,14 @@ std::vector<std::string> recipients_of(Transaction &t, bool &singular);
 // (pipelined_envelope.cpp); only when the Pipelining option is on and the
 // server offers PIPELINING.
 void pipelined_envelope(Transaction &t);
+
+// What MAIL FROM may carry by the server's offers (mail_parameters.cpp):
+// the check before it (SIZE limit, SMTPUTF8 for UTF-8 addresses; false after
+// the failure report), its parameters (" SIZE=n SMTPUTF8 BODY=8BITMIME" as
+// they apply, empty after HELO), and whether an address holds UTF-8.
+bool envelope_allowed(Transaction &t);
+std::string mail_parameters(Transaction &t);
+bool needs_smtputf8(Transaction &t);
 
 // From the connection to the end of the greeting (session_open.cpp): the
 // greeting and HELO in the clear, or with the SecureConnection option the

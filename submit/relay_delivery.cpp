@@ -5,6 +5,7 @@
 // szServerIP, when given, is used as it is, without a
 // lookup of szServer.
 #include "platform/file_search.h"
+#include "platform/idn.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/mx_steps.h"
@@ -32,7 +33,7 @@ bool resolve_relay(Call &c) {
     std::string server = fs(r->szServer);
     c.pair(921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
     std::string address;
-    if (!transport::resolve_host(c.block, c.session, server, address)) {
+    if (!transport::resolve_host(c.block, c.session, idn::to_ascii(server), address)) {
         c.log(c.prefixed(format("Unable to resolve server name of [%s]...", server.c_str())));
         c.pair(920, 909, "Unable to send message...");
         r->nErrorCode = 906;

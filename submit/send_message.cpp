@@ -12,6 +12,7 @@
 #include "msgfiles/message_details.h"
 #include "submit/delivery.h"
 #include "msgfiles/recipients.h"
+#include "smtp/dkim_sign.h"
 #include "support/log_file.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -194,7 +195,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         bool path_fits = classify_message_path(request);
         f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
         if (request->nPort < 1) request->nPort = 25;
-        if (refused_unfit(c, path_fits) || refused(c, f)) return -1;
+        if (refused_unfit(c, path_fits) || refused(c, f) || !smtp::dkim::prepare_signing(c)) return -1;
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
         int result = deliver_by(c, route_of(*request, f.server_given));

@@ -91,4 +91,12 @@ MessageOptions message_options() {
     });
 }
 
+DkimOptions dkim_options() {
+    return read_together(DkimOptions{}, [](HKEY key, DkimOptions &o) {
+        o.domain = query_text(key, "DKIMDomain", 260);
+        o.selector = query_text(key, "DKIMSelector", 260);
+        o.key_file = query_text(key, "DKIMKeyFile", 260);
+    });
+}
+
 }  // namespace vellor::options

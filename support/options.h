@@ -37,4 +37,12 @@ struct MessageOptions {
 };
 MessageOptions message_options();
 
+// DKIM signing, read once per send: all three set, or none.
+struct DkimOptions {
+    std::string domain;    // "DKIMDomain"
+    std::string selector;  // "DKIMSelector"
+    std::string key_file;  // "DKIMKeyFile": a PEM private key, RSA (2048 bits or more) or Ed25519
+};
+DkimOptions dkim_options();
+
 }  // namespace vellor::options

@@ -47,6 +47,7 @@
 #include "platform/file_search.h"
 #include "platform/global_memory.h"
 #include "smtp/auth_encode.h"
+#include "smtp/dkim_canon.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_text.h"
 #include "support/log_file.h"
@@ -140,6 +141,40 @@ std::string login(const std::string &in) {
     auto kept = [](const std::string &s, const std::string &own) { return s.size() < 128 ? s : own.substr(0, 127); };
     bool held = kept(e.user, user) == u && kept(e.password, password) == p;
     return e.user + "|" + e.password + (held ? "" : " but the fields hold " + std::string(u) + "|" + p);
+}
+
+// A whole message through the DKIM canonicaliser, split at every place:
+// "header|body" as relaxed, the same whatever the split.
+struct Collect final : vellor::smtp::dkim::ByteSink {
+    std::string out;
+    void update(const char *d, std::size_t n) override { out.append(d, n); }
+};
+std::string canon(const std::string &text) {
+    std::string first;
+    for (std::size_t split = 0; split <= text.size(); ++split) {
+        Collect body;
+        vellor::smtp::dkim::MessageCanon c(body);
+        c.feed(text.data(), split);
+        c.feed(text.data() + split, text.size() - split);
+        c.finish();
+        std::string got = c.header() + "|" + body.out;
+        if (split == 0) first = got;
+        if (got != first) return "split " + std::to_string(split) + " gives " + got;
+    }
+    return first;
+}
+
+// The signed fields of a header section: "h= value|their relaxed text".
+std::string signed_fields(const std::string &header) {
+    auto f = vellor::smtp::dkim::signed_fields(header);
+    return f.names + "|" + f.canonical;
+}
+
+// What an EHLO reply offers: P(ipelining) U(TF8) 8(BITMIME) S(IZE)=limit.
+std::string offers(const std::string &reply) {
+    auto o = vellor::smtp::ehlo_offers(reply);
+    return std::string(o.pipelining ? "P" : "-") + (o.smtputf8 ? "U" : "-") + (o.eight_bit ? "8" : "-") +
+           (o.size ? "S=" + std::to_string(o.size_limit) : "-");
 }
 
 std::string dots(const std::string &text) {
@@ -376,6 +411,9 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
              return join({set.begin(), set.end()}, " ");
          }},
         {"dots", dots},
+        {"canon", canon},
+        {"signed", signed_fields},
+        {"offers", offers},
         {"dns", dns},
         {"error", error_text},
         {"option", option},

@@ -37,7 +37,7 @@ SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
     if (!peer.verify) return ctx;
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_verify(ctx, peer.enforce ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     SSL_CTX_set_default_verify_paths(ctx);
     if (!peer.ca_file.empty() && SSL_CTX_load_verify_locations(ctx, peer.ca_file.c_str(), nullptr) != 1) {
         why = "TLS trust anchors in [" + peer.ca_file + "] could not be read: " + openssl_error();
@@ -163,11 +163,16 @@ bool OpensslSession::set_up(std::string &why) {
 
 bool OpensslSession::handshake(Deadline deadline, std::string &why) {
     if (!begin(deadline)) return false;
+    long result = X509_V_OK;
     if (SSL_connect(ssl_) == 1) {
         ready_ = true;
+        result = SSL_get_verify_result(ssl_);
+        if (peer_.verify && result != X509_V_OK)  // only told: an enforced check fails the handshake
+            why = std::string("certificate not accepted: ") + X509_verify_cert_error_string(result) +
+                  " (name checked [" + peer_.name + "])";
         return true;
     }
-    long result = SSL_get_verify_result(ssl_);
+    result = SSL_get_verify_result(ssl_);
     if (use_.failed && use_.wire->error() == kTimedOut)
         why = "handshake not finished within the time-out";
     else if (use_.closed)

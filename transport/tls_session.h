@@ -33,6 +33,7 @@ struct TlsPeer {
     std::string name;     // checked against the certificate (and sent as SNI); an IPv4 text is checked as an address
     bool verify = true;   // false: no chain or name check
     std::string ca_file;  // extra trust anchors (PEM), may be empty
+    bool enforce = true;  // false: the check is made and told, but a failed one does not stop the handshake
 };
 
 class TlsSession {
@@ -41,7 +42,9 @@ public:
     // The whole handshake, finished by `deadline`. false with the reason in
     // `why`: for a certificate, "certificate not accepted: ..." or the
     // verification error, with the name checked; for a deadline, a text
-    // saying so; error() tells kTimedOut from other failures.
+    // saying so; error() tells kTimedOut from other failures. With the
+    // peer's `enforce` off, a certificate that fails the check does not fail
+    // the handshake: `why` then says why it failed (empty when it verified).
     virtual bool handshake(Deadline deadline, std::string &why) = 0;
     // Seals and sends all `len` bytes (at most kTlsPiece), every wait by
     // `deadline`: len, or -1 with error().

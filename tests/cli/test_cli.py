@@ -76,7 +76,7 @@ class Cli(unittest.TestCase):
     def check(self, what, arg, run, stored_before):
         out = run.stdout + run.stderr
         last = json.loads(run.stdout.splitlines()[-1]) if what.startswith("json") else None
-        new = self.stored()[len(stored_before):] if what.startswith("last") else None
+        new = self.stored()[len(stored_before):] if what.startswith(("last", "dkim")) else None
         checks = {
             "exit": lambda: self.assertEqual(run.returncode, int(arg), out),
             "stdout": lambda: self.assertEqual(run.stdout.strip(), arg),
@@ -98,6 +98,7 @@ class Cli(unittest.TestCase):
                                                 arg.split(" ", 1)[1]),
             "tls-stored": lambda: self.assertEqual(len(glob.glob(os.path.join(self.tls[1], "Maildir", "new",
                                                                               "*[0-9a-f]"))), int(arg)),  # no .json
+            "dkim": lambda: self.check_dkim(new[-1], *arg.split()),
             "tls-lacks": lambda: self.assertFalse(os.path.exists(os.path.join(self.tls[1], "commands.txt")) and arg in
                                                   open(os.path.join(self.tls[1], "commands.txt")).read().split()),
         }
@@ -115,6 +116,12 @@ class Cli(unittest.TestCase):
                 stdin = ""
             elif word == "stdin":
                 stdin = rest
+            elif word == "key":
+                key, kind = rest.split()
+                algo = ["-algorithm", "ed25519"] if kind == "ed25519" else \
+                    ["-algorithm", "rsa", "-pkeyopt", "rsa_keygen_bits:" + ("1024" if kind == "rsa1024" else "2048")]
+                subprocess.run(["openssl", "genpkey", *algo, "-out", os.path.join(folder, key)], check=True,
+                               capture_output=True, timeout=60)
             elif word == "tls":
                 self.start_tls(rest, folder)
             elif word == "env":
@@ -130,6 +137,26 @@ class Cli(unittest.TestCase):
                 with self.subTest(case=name, expect=rest):
                     self.check(what, arg, run, before)
         self.stop_tls()
+
+    def check_dkim(self, name, key, verifiers="python perl", count="1"):
+        """The stored message's DKIM signature(s) verify with the record `vellor dkim-record KEY` prints."""
+        message = open(os.path.join(self.capture, "Maildir", "new", name), "rb").read()
+        self.assertEqual(message.count(b"DKIM-Signature:"), int(count))
+        record = subprocess.run([VELLOR, "dkim-record", key], capture_output=True, check=True, timeout=30).stdout
+        if "python" in verifiers:
+            import dkim
+            self.assertTrue(dkim.verify(message, dnsfunc=lambda *a, **k: record.strip()), message[:600])
+        if "perl" in verifiers:
+            script = ("use Mail::DKIM::Verifier; my $v = Mail::DKIM::Verifier->new(); local $/; my $m = <STDIN>;"
+                      "$m =~ s/\\r?\\n/\\r\\n/g; $v->PRINT($m); $v->CLOSE(); print $v->result;")
+            text = record.decode().strip()
+            env = dict(os.environ, DKIM_RECORD=text)
+            out = subprocess.run(["perl", "-e", "use Mail::DKIM::DNS; no warnings 'redefine';"
+                                  "*Mail::DKIM::DNS::query = sub { my ($n, $t) = @_;"
+                                  " my $rr = Net::DNS::RR->new(name => $n, type => 'TXT', txtdata => $ENV{DKIM_RECORD});"
+                                  " return ($rr); };" + script],
+                                 input=message, capture_output=True, timeout=30, env=env)
+            self.assertEqual(out.stdout.decode(), "pass", out.stderr.decode())
 
     def start_tls(self, mode, folder):
         """A TLS capture server (login demo / s3cret) in MODE on a port of its own: {tlsport}."""

@@ -1,0 +1,242 @@
+// The relaxed canonicalisation and the DKIM-Signature field's text.
+#include "smtp/dkim_canon.h"
+
+#include <cstring>
+
+namespace vellor::smtp::dkim {
+namespace {
+
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+// A byte that may continue a run of ordinary text: anything but a space,
+// tab, CR or LF.
+bool ordinary(unsigned char c) { return c > ' ' || (c != ' ' && c != '\t' && c != '\r' && c != '\n'); }
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+std::string_view trim_blank(std::string_view s) {
+    while (!s.empty() && (blank(s.front()) || s.front() == '\r' || s.front() == '\n')) s.remove_prefix(1);
+    while (!s.empty() && (blank(s.back()) || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+void RelaxedBody::feed(const char *p, std::size_t n) {
+    for (std::size_t i = 0; i < n;) {
+        char c = p[i];
+        if (c == '\n') {
+            cr_ = blank_ = false;
+            if (line_content_)
+                put("\r\n", 2);
+            else
+                ++empty_lines_;
+            line_content_ = false;
+            ++i;
+            continue;
+        }
+        if (cr_) {  // the CR before was not a line end's
+            cr_ = false;
+            content("\r", 1);
+        }
+        if (c == '\r' || blank(c)) {
+            (c == '\r' ? cr_ : blank_) = true;
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;  // a run of text, single spaces between words included
+        while (j < n) {
+            unsigned char d = static_cast<unsigned char>(p[j]);
+            if (ordinary(d))
+                ++j;
+            else if (d == ' ' && j + 1 < n && ordinary(static_cast<unsigned char>(p[j + 1])))
+                j += 2;
+            else
+                break;
+        }
+        content(p + i, j - i);
+        i = j;
+    }
+}
+
+void RelaxedBody::content(const char *text, std::size_t n) {
+    for (; empty_lines_ > 0; --empty_lines_) put("\r\n", 2);
+    if (blank_) put(" ", 1);
+    blank_ = false;
+    put(text, n);
+    line_content_ = true;
+}
+
+void RelaxedBody::finish() {
+    if (cr_) content("\r", 1);
+    cr_ = false;
+    if (line_content_) put("\r\n", 2);
+    line_content_ = false;
+    flush();
+}
+
+void RelaxedBody::put(const char *text, std::size_t n) {
+    if (used_ + n > sizeof out_) flush();
+    if (n >= sizeof out_ / 2) {
+        sink_.update(text, n);
+        return;
+    }
+    std::memcpy(out_ + used_, text, n);
+    used_ += n;
+}
+
+void RelaxedBody::flush() {
+    if (used_) sink_.update(out_, used_);
+    used_ = 0;
+}
+
+void MessageCanon::feed(const char *p, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n && !in_body_) {
+        char c = p[i++];
+        if (line_start_) {
+            if (c == '\n') {  // the empty line: the body follows
+                if (cr_at_start_ && !header_.empty()) header_.pop_back();
+                in_body_ = true;
+                break;
+            }
+            if (c == '\r' && !cr_at_start_) {
+                cr_at_start_ = true;
+            } else {
+                line_start_ = cr_at_start_ = false;
+            }
+        }
+        if (header_.size() < kHeaderLimit)
+            header_ += c;
+        else
+            too_long_ = true;
+        if (c == '\n') {
+            line_start_ = true;
+            cr_at_start_ = false;
+        }
+    }
+    if (i < n) body_.feed(p + i, n - i);
+}
+
+std::vector<HeaderField> header_fields(std::string_view header) {
+    std::vector<HeaderField> out;
+    std::size_t start = std::string_view::npos;
+    auto close = [&](std::size_t end) {
+        if (start == std::string_view::npos) return;
+        std::string_view text = header.substr(start, end - start);
+        std::size_t colon = text.find(':');
+        if (colon != std::string_view::npos) {
+            std::string_view name = text.substr(0, colon);
+            while (!name.empty() && blank(name.back())) name.remove_suffix(1);
+            out.push_back({name, text});
+        }
+        start = std::string_view::npos;
+    };
+    for (std::size_t at = 0; at < header.size();) {
+        std::size_t nl = header.find('\n', at);
+        std::size_t next = nl == std::string_view::npos ? header.size() : nl + 1;
+        if (!blank(header[at])) {
+            close(at);
+            start = at;
+        }
+        at = next;
+    }
+    close(header.size());
+    return out;
+}
+
+std::string relaxed_field(std::string_view text) {
+    std::size_t colon = text.find(':');
+    std::string_view name = trim_blank(text.substr(0, colon));
+    std::string_view value = trim_blank(text.substr(colon + 1));
+    std::string out;
+    out.reserve(text.size() + 2);
+    for (char c : name) out += lower(c);
+    out += ':';
+    bool space = false;
+    for (char c : value) {
+        if (c == '\r' || c == '\n') continue;
+        if (blank(c)) {
+            space = true;
+            continue;
+        }
+        if (space) out += ' ';
+        space = false;
+        out += c;
+    }
+    out += "\r\n";
+    return out;
+}
+
+SignedFields signed_fields(std::string_view header) {
+    static constexpr const char *kNames[] = {"from",       "to",           "cc",           "subject", "date",
+                                             "message-id", "mime-version", "content-type", "reply-to"};
+    std::vector<HeaderField> fields = header_fields(header);
+    SignedFields f;
+    auto name = [&f](const char *n) {
+        if (!f.names.empty()) f.names += ':';
+        f.names += n;
+    };
+    for (const char *n : kNames) {
+        for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
+            if (!same_name(it->name, n)) continue;
+            name(n);
+            f.canonical += relaxed_field(it->text);
+        }
+        if (n == kNames[0]) name(n);  // From once more: it matches no field, so a From added later breaks the signature
+    }
+    return f;
+}
+
+std::string signature_field(const SignatureParts &p, const SignedFields &f) {
+    std::string s = "DKIM-Signature: v=1; a=" + p.algorithm + "; c=relaxed/relaxed; d=" + p.domain +
+                    "; s=" + p.selector + ";\r\n\tt=" + std::to_string(p.time) + "; h=";
+    std::size_t line = 10;
+    for (std::size_t at = 0; at < f.names.size();) {
+        std::size_t colon = f.names.find(':', at);
+        std::size_t end = colon == std::string::npos ? f.names.size() : colon + 1;
+        if (line + (end - at) > 72) {
+            s += "\r\n\t";
+            line = 1;
+        }
+        s.append(f.names, at, end - at);
+        line += end - at;
+        at = end;
+    }
+    s += ";\r\n\tbh=" + p.body_hash + ";\r\n\tb=";
+    return s;
+}
+
+std::string signing_input(const SignedFields &f, std::string_view field) {
+    std::string out = f.canonical + relaxed_field(field);
+    out.resize(out.size() - 2);  // without the last CR LF
+    return out;
+}
+
+std::string signed_field(std::string_view field, std::string_view signature) {
+    std::string out(field);
+    for (std::size_t at = 0; at < signature.size(); at += 72) {
+        if (at) out += "\r\n\t";
+        out.append(signature.substr(at, 72));
+    }
+    out += "\r\n";
+    return out;
+}
+
+bool tag_value_ok(std::string_view value) {
+    if (value.empty()) return false;
+    for (char c : value)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+              c == '_'))
+            return false;
+    return true;
+}
+
+}  // namespace vellor::smtp::dkim

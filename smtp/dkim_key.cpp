@@ -1,0 +1,122 @@
+// DKIM keys, signatures and SHA-256 with OpenSSL's EVP calls.
+#include "smtp/dkim_key.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+namespace vellor::smtp::dkim {
+namespace {
+
+constexpr int kRsaMinBits = 2048;
+
+EVP_PKEY *key_of(void *p) { return static_cast<EVP_PKEY *>(p); }
+
+std::string openssl_reason() {
+    unsigned long e = ERR_get_error();
+    ERR_clear_error();
+    if (!e) return "not a PEM private key";
+    char buf[256];
+    ERR_error_string_n(e, buf, sizeof buf);
+    return buf;
+}
+
+}  // namespace
+
+std::string base64(const unsigned char *data, std::size_t n) {
+    std::string out(4 * ((n + 2) / 3) + 1, '\0');
+    int len = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()), data, static_cast<int>(n));
+    out.resize(static_cast<std::size_t>(len));
+    return out;
+}
+
+Sha256::Sha256() {
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    if (ctx) EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+    ctx_ = ctx;
+}
+
+Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(ctx_)); }
+
+void Sha256::update(const char *data, std::size_t n) {
+    if (ctx_) EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(ctx_), data, n);
+}
+
+std::array<unsigned char, 32> Sha256::finish() {
+    std::array<unsigned char, 32> out{};
+    unsigned len = 0;
+    if (ctx_) EVP_DigestFinal_ex(static_cast<EVP_MD_CTX *>(ctx_), out.data(), &len);
+    return out;
+}
+
+std::shared_ptr<const SigningKey> SigningKey::load(const std::string &file, std::string &why) {
+    BIO *bio = BIO_new_file(file.c_str(), "r");
+    if (!bio) {
+        why = "the file cannot be read";
+        ERR_clear_error();
+        return nullptr;
+    }
+    EVP_PKEY *pkey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char *>(""));
+    BIO_free(bio);
+    if (!pkey) {
+        why = "no private key in it (" + openssl_reason() + ")";
+        return nullptr;
+    }
+    bool ed = EVP_PKEY_is_a(pkey, "ED25519") == 1;
+    if (!ed && EVP_PKEY_is_a(pkey, "RSA") != 1) {
+        why = std::string("a key of type ") + EVP_PKEY_get0_type_name(pkey) + ", not RSA or Ed25519";
+        EVP_PKEY_free(pkey);
+        return nullptr;
+    }
+    if (!ed && EVP_PKEY_get_bits(pkey) < kRsaMinBits) {
+        why = "an RSA key of " + std::to_string(EVP_PKEY_get_bits(pkey)) + " bits, fewer than 2048";
+        EVP_PKEY_free(pkey);
+        return nullptr;
+    }
+    return std::shared_ptr<const SigningKey>(new SigningKey(pkey, ed));
+}
+
+SigningKey::~SigningKey() { EVP_PKEY_free(key_of(pkey_)); }
+
+std::string SigningKey::sign(std::string_view input, std::string &why) const {
+    unsigned char digest[32];
+    const unsigned char *data = reinterpret_cast<const unsigned char *>(input.data());
+    std::size_t n = input.size();
+    if (ed25519_) {  // Ed25519 signs the input's SHA-256
+        unsigned len = 0;
+        EVP_Digest(data, n, digest, &len, EVP_sha256(), nullptr);
+        data = digest;
+        n = sizeof digest;
+    }
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    std::string out;
+    std::size_t len = 0;
+    if (ctx && EVP_DigestSignInit(ctx, nullptr, ed25519_ ? nullptr : EVP_sha256(), nullptr, key_of(pkey_)) == 1 &&
+        EVP_DigestSign(ctx, nullptr, &len, data, n) == 1) {
+        std::string sig(len, '\0');
+        if (EVP_DigestSign(ctx, reinterpret_cast<unsigned char *>(sig.data()), &len, data, n) == 1)
+            out = base64(reinterpret_cast<const unsigned char *>(sig.data()), len);
+    }
+    EVP_MD_CTX_free(ctx);
+    if (out.empty()) why = "the key cannot sign (" + openssl_reason() + ")";
+    return out;
+}
+
+std::string SigningKey::dns_record() const {
+    EVP_PKEY *pkey = key_of(pkey_);
+    if (ed25519_) {
+        unsigned char raw[32];
+        std::size_t len = sizeof raw;
+        EVP_PKEY_get_raw_public_key(pkey, raw, &len);
+        return "v=DKIM1; k=ed25519; p=" + base64(raw, len);
+    }
+    unsigned char *der = nullptr;
+    int len = i2d_PUBKEY(pkey, &der);
+    std::string p = len > 0 ? base64(der, static_cast<std::size_t>(len)) : std::string();
+    OPENSSL_free(der);
+    return "v=DKIM1; k=rsa; p=" + p;
+}
+
+}  // namespace vellor::smtp::dkim

@@ -1,0 +1,53 @@
+// The DKIM signing key and the hash, with OpenSSL 3: a PEM private key read
+// from its file (RSA of 2048 bits or more, or Ed25519), the signature over
+// the signing input (RSASSA-PKCS1-v1_5 with SHA-256, or Ed25519 over the
+// input's SHA-256 as RFC 8463 has it), the DNS TXT record that publishes
+// the public half, and SHA-256 fed in pieces. A build without OpenSSL
+// (dkim_key_absent.cpp) has no key: loading one says so.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "smtp/dkim_canon.h"
+
+namespace vellor::smtp::dkim {
+
+class Sha256 final : public ByteSink {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256 &) = delete;
+    Sha256 &operator=(const Sha256 &) = delete;
+    void update(const char *data, std::size_t n) override;
+    std::array<unsigned char, 32> finish();
+
+private:
+    void *ctx_ = nullptr;
+};
+
+class SigningKey {
+public:
+    // The key in `file`; null with the reason in `why`.
+    static std::shared_ptr<const SigningKey> load(const std::string &file, std::string &why);
+    ~SigningKey();
+    SigningKey(const SigningKey &) = delete;
+    SigningKey &operator=(const SigningKey &) = delete;
+
+    const char *algorithm() const { return ed25519_ ? "ed25519-sha256" : "rsa-sha256"; }
+    // The signature of `input`, Base64; empty with the reason in `why`.
+    std::string sign(std::string_view input, std::string &why) const;
+    // "v=DKIM1; k=rsa; p=..." or "v=DKIM1; k=ed25519; p=...".
+    std::string dns_record() const;
+
+private:
+    SigningKey(void *pkey, bool ed25519) : pkey_(pkey), ed25519_(ed25519) {}
+    void *pkey_;
+    bool ed25519_;
+};
+
+std::string base64(const unsigned char *data, std::size_t n);
+
+}  // namespace vellor::smtp::dkim

@@ -1,0 +1,58 @@
+// The DKIM options to a signer, and one message's DKIM-Signature field.
+#include "smtp/dkim_sign.h"
+
+#include "smtp/call.h"
+#include "support/options.h"
+#include "support/text.h"
+
+namespace vellor::smtp::dkim {
+
+std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::string &selector,
+                                        const std::string &key_file, std::string &why) {
+    why.clear();
+    if (domain.empty() && selector.empty() && key_file.empty()) return nullptr;
+    if (domain.empty() || selector.empty() || key_file.empty()) {
+        why = "DKIM signing needs DKIMDomain, DKIMSelector and DKIMKeyFile, and ";
+        why += domain.empty() ? "DKIMDomain" : selector.empty() ? "DKIMSelector" : "DKIMKeyFile";
+        why += " is not set";
+        return nullptr;
+    }
+    if (!tag_value_ok(domain) || !tag_value_ok(selector)) {
+        why = format("DKIM domain [%s] or selector [%s] holds characters other than letters, digits, '.', '-', '_'",
+                     domain.c_str(), selector.c_str());
+        return nullptr;
+    }
+    std::string reason;
+    auto key = SigningKey::load(key_file, reason);
+    if (!key) {
+        why = format("DKIM key file [%s] cannot be used: %s", key_file.c_str(), reason.c_str());
+        return nullptr;
+    }
+    return std::make_shared<const Signer>(Signer{key, domain, selector});
+}
+
+bool prepare_signing(Call &c) {
+    options::DkimOptions o = options::dkim_options();
+    std::string why;
+    c.dkim = signer_of(o.domain, o.selector, o.key_file, why);
+    if (why.empty()) return true;
+    c.pair(920, kKeyUnusable, why + ": nothing sent");
+    c.req->nErrorCode = kKeyUnusable;
+    return false;
+}
+
+std::string BodySigning::field(long long now, std::string &why) {
+    canon_.finish();
+    if (canon_.header_too_long()) {
+        why = "the message's header section is larger than 1 MiB and cannot be signed";
+        return {};
+    }
+    std::array<unsigned char, 32> bh = hash_.finish();
+    SignedFields f = signed_fields(canon_.header());
+    SignatureParts p{signer_.key->algorithm(), signer_.domain, signer_.selector, now, base64(bh.data(), bh.size())};
+    std::string head = signature_field(p, f);
+    std::string b = signer_.key->sign(signing_input(f, head), why);
+    return b.empty() ? std::string() : signed_field(head, b);
+}
+
+}  // namespace vellor::smtp::dkim

@@ -1,0 +1,52 @@
+// DKIM signing of every message of a send: the three options (DKIMDomain,
+// DKIMSelector, DKIMKeyFile) read once per send and the key loaded before
+// any connection; per message, the text fed to a BodySigning as the body
+// check reads it, and the DKIM-Signature field made from the header section
+// and the body hash (the message itself is never changed).
+// Relies on smtp/dkim_canon.h (text) and smtp/dkim_key.h (OpenSSL).
+#pragma once
+#include <memory>
+#include <string>
+
+#include "smtp/dkim_canon.h"
+#include "smtp/dkim_key.h"
+
+namespace vellor {
+struct Call;
+}
+
+namespace vellor::smtp::dkim {
+
+// A key unusable, or the options set only in part: the send fails with this
+// code before it connects.
+constexpr int kKeyUnusable = 918;
+
+struct Signer {
+    std::shared_ptr<const SigningKey> key;
+    std::string domain, selector;
+};
+
+// The signer of the options given: null without `why` when none is set, null
+// with the reason when they are set in part or cannot be used.
+std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::string &selector,
+                                        const std::string &key_file, std::string &why);
+
+// Reads the options and loads the key into the call (nothing when DKIM is
+// not asked for). false after the failure report (status 920, code 918).
+bool prepare_signing(Call &c);
+
+// One message: its text fed in order, then the field to send ahead of it.
+class BodySigning {
+public:
+    explicit BodySigning(const Signer &s) : signer_(s), canon_(hash_) {}
+    void feed(const char *text, std::size_t n) { canon_.feed(text, n); }
+    // The DKIM-Signature field (ends with CR LF); empty with the reason.
+    std::string field(long long now, std::string &why);
+
+private:
+    const Signer &signer_;
+    Sha256 hash_;
+    MessageCanon canon_;
+};
+
+}  // namespace vellor::smtp::dkim

@@ -1,0 +1,71 @@
+// What the envelope may carry, from what the server's EHLO reply offered:
+//  - SIZE (RFC 1870): MAIL FROM names the message's size; a message larger
+//    than the size the server states fails before MAIL FROM (code 904, both
+//    sizes in the report), so nothing is sent and its file stays;
+//  - SMTPUTF8 (RFC 6531): a sender or recipient holding UTF-8 needs it:
+//    MAIL FROM carries SMTPUTF8; a server without it fails the message
+//    before MAIL FROM (902 for the sender, 903 for a recipient);
+//  - 8BITMIME (RFC 6152): a body holding 8-bit bytes goes with BODY=8BITMIME.
+// After HELO nothing is offered and nothing is added.
+#include <cstring>
+
+#include "platform/global_memory.h"
+#include "msgfiles/recipients.h"
+#include "smtp/transaction.h"
+#include "support/text.h"
+
+namespace vellor::smtp {
+namespace {
+
+bool has_8bit(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    return false;
+}
+
+// The first recipient holding UTF-8, or empty.
+std::string utf8_recipient(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    if (has_8bit(fv(r->szRecipient))) return fs(r->szRecipient);
+    if (r->nRecipients <= 1 || !r->hRecipients) return {};
+    void *p = GlobalLock(r->hRecipients);
+    std::string list = p ? list_text(r->hRecipients, p) : std::string();
+    GlobalUnlock(r->hRecipients);
+    if (!has_8bit(list)) return {};
+    for (const std::string &rcpt : rcpt_entries(list, r->nRecipients))
+        if (has_8bit(rcpt)) return rcpt;
+    return {};
+}
+
+}  // namespace
+
+bool needs_smtputf8(Transaction &t) { return has_8bit(fv(t.req()->szSender)) || !utf8_recipient(t).empty(); }
+
+bool envelope_allowed(Transaction &t) {
+    const Offers &o = t.call.offers;
+    uint64_t size = t.body.size + t.body.dkim_field.size();
+    if (o.size_limit > 0 && size > o.size_limit) {
+        t.fail(904, format("Message of %llu bytes is larger than the server's limit of %llu bytes (SIZE): not sent",
+                           static_cast<unsigned long long>(size), static_cast<unsigned long long>(o.size_limit)));
+        return false;
+    }
+    if (o.smtputf8) return true;
+    SMTPSEND_STRUCTURE *r = t.req();
+    bool sender = has_8bit(fv(r->szSender));
+    std::string who = sender ? fs(r->szSender) : utf8_recipient(t);
+    if (who.empty()) return true;
+    t.fail(sender ? 902 : 903,
+           format("Address [%s] holds UTF-8 and the server does not offer SMTPUTF8: not sent", who.c_str()));
+    return false;
+}
+
+std::string mail_parameters(Transaction &t) {
+    const Offers &o = t.call.offers;
+    std::string p;
+    if (o.size) p += " SIZE=" + std::to_string(t.body.size + t.body.dkim_field.size());
+    if (o.smtputf8 && needs_smtputf8(t)) p += " SMTPUTF8";
+    if (o.eight_bit && t.body.eight_bit) p += " BODY=8BITMIME";
+    return p;
+}
+
+}  // namespace vellor::smtp
