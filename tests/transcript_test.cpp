@@ -402,7 +402,7 @@ void check(const Outcome &run, const std::string &rest) {
         EXPECT_EQ(found, base.rfind("no-", 0) != 0);
     } else if (base == "log") {
         std::vector<std::string> log = run.env.log_texts();
-        EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end());
+        EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end()) << testing::PrintToString(log);
     } else if (base == "list")
         EXPECT_EQ(list_text(run.req.hRecipients), arg);
     else if (base == "list-block")  // the size of the recipient list's block
