@@ -11,3 +11,4 @@ cmake --build "$build" -j2 >/dev/null
 "$build/bench/body_bench" 100
 "$build/bench/queue_bench"
 "$build/bench/tls_bench" 100
+"$build/bench/dkim_bench"

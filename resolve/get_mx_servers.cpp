@@ -2,7 +2,7 @@
 // companion leaves is the result (1 success; -1, -2, -3, -4, -9 failures).
 // A domain in another script is asked for by its A-labels.
 #include "common/export_guard.h"
-#include "platform/idn.h"
+#include "resolve/idn.h"
 #include "transport/companion.h"
 #include "vellorapi.h"
 

@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "platform/global_memory.h"
-#include "msgfiles/recipients.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
 
@@ -23,18 +22,16 @@ bool has_8bit(std::string_view s) {
     return false;
 }
 
-// The first recipient holding UTF-8, or empty.
+// The recipient holding UTF-8 ("[address]", or a list's "in the list"),
+// or empty.
 std::string utf8_recipient(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (has_8bit(fv(r->szRecipient))) return fs(r->szRecipient);
+    if (has_8bit(fv(r->szRecipient))) return "[" + fs(r->szRecipient) + "]";
     if (r->nRecipients <= 1 || !r->hRecipients) return {};
-    void *p = GlobalLock(r->hRecipients);
-    std::string list = p ? list_text(r->hRecipients, p) : std::string();
+    const char *p = static_cast<const char *>(GlobalLock(r->hRecipients));
+    bool found = p && has_8bit(std::string_view(p, ::strnlen(p, GlobalSize(r->hRecipients))));
     GlobalUnlock(r->hRecipients);
-    if (!has_8bit(list)) return {};
-    for (const std::string &rcpt : rcpt_entries(list, r->nRecipients))
-        if (has_8bit(rcpt)) return rcpt;
-    return {};
+    return found ? "in the recipient list" : std::string();
 }
 
 }  // namespace
@@ -52,10 +49,10 @@ bool envelope_allowed(Transaction &t) {
     if (o.smtputf8) return true;
     SMTPSEND_STRUCTURE *r = t.req();
     bool sender = has_8bit(fv(r->szSender));
-    std::string who = sender ? fs(r->szSender) : utf8_recipient(t);
+    std::string who = sender ? "[" + fs(r->szSender) + "]" : utf8_recipient(t);
     if (who.empty()) return true;
     t.fail(sender ? 902 : 903,
-           format("Address [%s] holds UTF-8 and the server does not offer SMTPUTF8: not sent", who.c_str()));
+           format("Address %s holds UTF-8 and the server does not offer SMTPUTF8: not sent", who.c_str()));
     return false;
 }
 

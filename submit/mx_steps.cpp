@@ -6,7 +6,7 @@
 #include <map>
 
 #include "platform/files.h"
-#include "platform/idn.h"
+#include "resolve/idn.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
 #include "transport/companion.h"

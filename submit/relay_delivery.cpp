@@ -5,7 +5,7 @@
 // szServerIP, when given, is used as it is, without a
 // lookup of szServer.
 #include "platform/file_search.h"
-#include "platform/idn.h"
+#include "resolve/idn.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/mx_steps.h"

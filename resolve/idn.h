@@ -1,6 +1,6 @@
 // Domain names in other scripts to their ASCII form for DNS (IDNA 2008, the
 // A-label "xn--..."): libidn2 on Linux, the system's IdnToAscii on Windows
-// (platform/posix/idn.cpp, platform/win32/idn.cpp).
+// (resolve/posix/idn.cpp, resolve/win32/idn.cpp, chosen by CMake).
 #pragma once
 #include <string>
 

@@ -1,6 +1,6 @@
 // IDNA with the system's IdnToAscii (normaliz): UTF-8 to UTF-16, A-labels,
 // back to bytes.
-#include "platform/idn.h"
+#include "resolve/idn.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // IDNA 2008 with libidn2 (UTS 46 mapping, non-transitional: "ß" stays).
-#include "platform/idn.h"
+#include "resolve/idn.h"
 
 #include <idn2.h>
 
