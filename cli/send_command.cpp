@@ -33,7 +33,7 @@ struct SendOptions {
     std::vector<std::string> to;
     int port = 25, max = 0, timeout = 0;
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
-    bool starttls = false, tls = false, no_verify = false, raw = false, progress = false;
+    bool starttls = false, tls = false, no_verify = false, raw = false, progress = false, no_tls = false;
 };
 
 int fail(int status, const std::string &text) {
@@ -206,6 +206,9 @@ void call_options(const SendOptions &o, PrivateOptions &opts) {
     if (!o.log.empty()) opts.text("logfile", absolute(o.log));
     if (o.starttls) opts.number("SecureConnection", 1);
     if (o.tls) opts.number("SecureConnection", 2);
+    if (o.no_tls) opts.number("SecureConnection", 0);
+    bool by_mx = o.server.empty() && o.server_ip.empty();
+    if (by_mx && !o.starttls && !o.tls && !o.no_tls) opts.number("SecureConnection", 3, false);  // opportunistic
     if (!o.ca_file.empty()) opts.text("TLSCAFile", absolute(o.ca_file));
     if (o.no_verify) opts.number("TLSVerifyPeer", 0);
     if (!o.dkim_domain.empty()) opts.text("DKIMDomain", o.dkim_domain);
@@ -214,7 +217,7 @@ void call_options(const SendOptions &o, PrivateOptions &opts) {
 }
 
 int check_command_line(const SendOptions &o) {
-    if (o.starttls && o.tls) return fail(kExitUsage, "give either --starttls or --tls, not both");
+    if (o.starttls + o.tls + o.no_tls > 1) return fail(kExitUsage, "give one of --starttls, --tls and --no-tls");
     if (!o.message.empty() && o.from_stdin) return fail(kExitUsage, "give either --message or --stdin, not both");
     if (o.message.empty() && !o.from_stdin) return fail(kExitUsage, "no message: give --message FILE|DIR or --stdin");
     if (o.to.empty() && !o.envelope) return fail(kExitUsage, "no recipient: give --to ADDRESS or --envelope");
@@ -307,6 +310,7 @@ Action add_send(CLI::App &app) {
     app.add_flag("--tls", o->tls, "Speak TLS from the first byte (usually port 465)");
     app.add_option("--ca-file", o->ca_file, "Extra trusted certificates (PEM) for checking the server");
     app.add_flag("--no-verify", o->no_verify, "Do not check the server's certificate (logged)");
+    app.add_flag("--no-tls", o->no_tls, "Delivery by MX in the clear: no opportunistic STARTTLS");
     app.add_option("--dkim-domain", o->dkim_domain, "Sign every message with DKIM for this domain (d=)");
     app.add_option("--dkim-selector", o->dkim_selector,
                    "The DKIM selector (s=): the key's record is at S._domainkey.D");

@@ -25,7 +25,8 @@ std::string connect_target(SMTPSEND_STRUCTURE *r) { return empty(r->szServerIP) 
 bool resolve_domain(Call &c, const char *abort_line) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string address;
-    if (transport::resolve_host(c.block, c.session, idn::to_ascii(fs(r->szServer)), address) && set_field(r->szServerIP, address))
+    if (transport::resolve_host(c.block, c.session, idn::to_ascii(fs(r->szServer)), address) &&
+        set_field(r->szServerIP, address))
         return true;
     c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
     c.log(c.prefixed(abort_line));
