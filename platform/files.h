@@ -19,8 +19,29 @@ bool file_size(const std::string &path, int64_t &size);
 int open_read(const std::string &path);  // -1 on failure; never waits on a FIFO
 // A message file: opened only when it is a regular file (a FIFO, device or
 // directory is refused, and with no_links a symbolic link too); its size in
-// `size`. -1 otherwise.
-int open_regular(const std::string &path, bool no_links, int64_t &size);
+// `size`, and in `opened` (when given) the path as found on disk. -1
+// otherwise.
+int open_regular(const std::string &path, bool no_links, int64_t &size, std::string *opened = nullptr);
+
+// Which file a name or descriptor stands for (device and inode, or volume
+// and file index) and which version of it (size, modification and change
+// times in the file system's own steps).
+struct Stamp {
+    uint64_t device = 0, inode = 0;
+    int64_t size = -1, modified = 0, changed = 0;
+    bool same_file(const Stamp &o) const { return device == o.device && inode == o.inode; }
+    bool operator==(const Stamp &) const = default;
+};
+bool stamp_of(int fd, Stamp &stamp);
+// The entry the path names exactly as written (letter case as given, a
+// symbolic link itself); false when there is none.
+bool stamp_at(const std::string &path, Stamp &stamp);
+// An exclusive claim on an open file, given up when the file is closed or
+// its process ends; false at once when another holder has it.
+bool try_lock(int fd);
+// Removes the entry named exactly as written: no namesake differing in
+// letter case.
+bool remove_exact(const std::string &path);
 int open_append_create(const std::string &path);              // OPEN_ALWAYS, writes go to the end; a new file is 0600
 int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
 bool remove(const std::string &path);                         // DeleteFileA

@@ -1,16 +1,16 @@
 // One send call's context as the session and the delivery procedures see
 // it: the reports (support/report.h), the connection to the server with the
-// companion's block and record (transport/connection.h), the login state (smtp/auth_encode.h), and what a
-// delivery to several recipients asks of the session, and the queue pass's
-// read-ahead (smtp/read_ahead.h).
+// companion's block and record (transport/connection.h), the login state
+// (smtp/auth_encode.h), a queue pass's options, and the message file the
+// delivery hands over (smtp/message_source.h).
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "smtp/auth_encode.h"
 #include "smtp/ehlo.h"
-#include "smtp/read_ahead.h"
+#include "smtp/message_source.h"
 #include "support/options.h"
 #include "support/report.h"
 #include "transport/connection.h"
@@ -20,13 +20,10 @@ namespace smtp::dkim {
 struct Signer;
 }
 
+struct HeldFiles;  // the delivery's (submit/mx_steps.h)
+
 struct Call : Reporter, transport::Connection {
     LoginState login;
-
-    // While set, a message file accepted by the server is listed here
-    // instead of removed: the delivery removes it once every recipient it
-    // was meant for has accepted it.
-    std::vector<std::string> *held_files = nullptr;
 
     // The connection's server offered PIPELINING in its EHLO reply.
     bool peer_pipelines = false;
@@ -37,9 +34,17 @@ struct Call : Reporter, transport::Connection {
     // pass began; each transaction reads them afresh otherwise.
     const options::MessageOptions *pass_options = nullptr;
 
-    // The next message of a queue pass, read in the wait for the current
-    // one's final reply (see smtp/read_ahead.h).
-    smtp::ReadAhead read_ahead;
+    // While set, an accepted message file is held here instead of removed:
+    // the delivery removes it once every recipient it was meant for took it.
+    HeldFiles *held = nullptr;
+
+    // The message file of the transaction, set by the delivery around each
+    // transaction that sends one (hMessage is the body when it is set).
+    smtp::MessageSource *source = nullptr;
+
+    // Called while the server works on a message's data, before its final
+    // reply is read (a queue pass reads its next message meanwhile).
+    std::function<void()> awaiting_reply;
 
     // The DKIM signer of this send, when the options ask for one
     // (smtp/dkim_sign.h): every message goes out signed.

@@ -1,6 +1,8 @@
 // The message body: the source check at the start of a transaction, and the
 // body from hMessage (used in place, up to its first NUL) or from the
-// message file (streamed in blocks from the page cache, never held whole),
+// message file the delivery opened and handed over (smtp/message_source.h:
+// read ahead already, or streamed in blocks from the page cache, never held
+// whole),
 // sent exactly as stored: no dot-stuffing, no line-end conversion. With the
 // SendPercentSent option on it goes out in blocks of the session's
 // nSendBlockSize with percent reports (status 926).
@@ -50,9 +52,16 @@ bool check_message_source(Transaction &t) {
         return false;
     }
     // A queue pass has just found its entry: the open of the body checks it.
-    if (!empty(r->szMessageFile) && !r->bMessageDirectory && !files::exists(fs(r->szMessageFile))) {
+    if (empty(r->szMessageFile) || r->bMessageDirectory) return true;
+    const MessageSource *s = t.call.source;
+    if (!s || s->state == FileState::Missing) {
         t.call.both(920, 910, format("Specified mail message of [%s] cannot be found", fs(r->szMessageFile).c_str()));
         r->nErrorCode = 910;
+        return false;
+    }
+    if (s->state == FileState::Claimed && !r->hMessage) {
+        t.fail(910,
+               format("Message file [%s] is being sent by another sender: not sent", fs(r->szMessageFile).c_str()));
         return false;
     }
     return true;
@@ -60,7 +69,6 @@ bool check_message_source(Transaction &t) {
 
 MessageBody::~MessageBody() {
     if (locked) GlobalUnlock(locked);
-    files::close(fd);
 }
 
 namespace {
@@ -122,16 +130,17 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
         dots.feed(b.data, b.size);
         return true;
     }
-    if (t.call.read_ahead.take(fv(r->szMessageFile), b.kept)) {
+    MessageSource *s = t.call.source;
+    if (s && s->state == FileState::Ready && s->has_text) {
+        b.kept = std::move(s->text);
+        s->has_text = false;  // a later transaction reads the file itself
         b.size = b.kept.size();
         b.data = b.kept.data();
         if (!check_text(t, b.data, b.size, 0)) return false;
         dots.feed(b.data, b.size);
         return true;
     }
-    int64_t size = 0;
-    b.fd = files::open_regular(fs(r->szMessageFile), r->bMessageDirectory != 0, size);
-    if (b.fd < 0) {
+    if (!s || s->state != FileState::Ready) {
         t.fail(910, r->bMessageDirectory
                         ? format("Queued entry [%s] skipped: it is not a regular file that can be read",
                                  fs(r->szMessageFile).c_str())
@@ -139,7 +148,8 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
                                  fs(r->szMessageFile).c_str()));
         return false;
     }
-    b.size = static_cast<uint64_t>(size);
+    b.fd = s->fd;
+    b.size = s->size;
     return scan_file(t, b, dots);
 }
 

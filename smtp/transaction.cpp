@@ -4,7 +4,8 @@
 //
 // HELO fall-back domains: "localhost.localdomain" when no HELO domain can be
 // found, "client.localdomain" for the one repeat after a "501" reply.
-// A message file name without '.' has its envelope at the name plus ".ENV".
+// Message files are the delivery's: it removes them after an accepted
+// message; a transaction only reads what it is handed.
 // A failed connection does not stop the companion's network session: the
 // send stops it exactly once at its end, and later recipients of the same
 // call (an envelope's list, say) still connect through it.
@@ -15,8 +16,6 @@
 #include <cstring>
 #include <vector>
 
-#include "msgfiles/message_details.h"
-#include "platform/files.h"
 #include "smtp/ehlo.h"
 #include "smtp/auth_encode.h"
 #include "msgfiles/recipients.h"
@@ -251,7 +250,7 @@ void step_end_of_data(Transaction &t) {
         t.x.note_sent(".");  // it left with the body
     else
         t.x.control("\r\n.\r\n");
-    t.call.read_ahead.fill();  // the server is busy with the data: read the next queued message meanwhile
+    if (t.call.awaiting_reply) t.call.awaiting_reply();  // the server is busy with the data
     t.x.read_reply();
     if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
         if (t.relay()) t.x.control("QUIT\r\n");
@@ -285,41 +284,6 @@ void step_end_report(Transaction &t) {
     t.call.status_then_log(922, 0, t.numbered(text));
 }
 
-std::string directory_part(const std::string &path) {
-    std::size_t slash = path.rfind(files::kSeparator);
-    return slash == std::string::npos ? path : path.substr(0, slash);
-}
-
-// Message files, after an accepted message only; held back while the
-// delivery waits for other recipients of the same file.
-void step_message_files(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
-        if (!t.relay() && t.call.cb)
-            t.call.status(
-                921, 0,
-                t.call.prefixed(format("Message has been left in [%s]", directory_part(fs(r->szMessageFile)).c_str())));
-        return;
-    }
-    std::string file = fs(r->szMessageFile);
-    std::string dir = directory_part(file);
-    if (t.call.held_files) {
-        t.call.held_files->push_back(file);
-        return;
-    }
-    files::remove(file);
-    if (!t.relay()) t.call.status(921, 0, t.call.prefixed(format("Message has been deleted from [%s]", dir.c_str())));
-    if (!r->bUseEnvFile) return;
-    std::string env = envelope_path_of(file);
-    (void)set_field(r->szMessageFile, env);  // left empty when it does not fit
-    if (t.relay()) {
-        if (files::exists(env)) files::remove(env);
-    } else if (files::exists(env)) {
-        files::remove(env);
-        t.call.status(921, 0, t.call.prefixed(format("ENV file has been deleted from [%s]", dir.c_str())));
-    }
-}
-
 // The sender and the single recipient go into commands: a line break in
 // either would add commands of its own, so the message is refused first.
 bool arguments_safe(Transaction &t) {
@@ -335,8 +299,19 @@ bool arguments_safe(Transaction &t) {
     return true;
 }
 
+// A message file withdrawn, replaced or changed since the delivery opened
+// it is not sent: it stays for the next pass.
+void check_still_current(Transaction &t) {
+    const MessageSource *s = t.call.source;
+    if (t.failed || t.req()->hMessage || !s || !s->current || s->current()) return;
+    t.fail(910, format("Message file [%s] was removed, replaced or changed after it was read: not sent, the file is "
+                       "left for the next pass",
+                       fs(t.req()->szMessageFile).c_str()));
+}
+
 // MAIL FROM to the end report, shared by both variants.
 void message_steps(Transaction &t) {
+    check_still_current(t);
     if (!t.failed) envelope_allowed(t);
     if (!t.failed && t.opts.pipelining && t.call.peer_pipelines) {
         pipelined_envelope(t);
@@ -364,9 +339,7 @@ int SMTP_Deliver_Message(Call &call, int connectFlag) {
     open_session(t);
     message_steps(t);
     if (call.session->nSocket > 0) call.close_socket();
-    if (t.failed) return -1;
-    step_message_files(t);
-    return 0;
+    return t.failed ? -1 : 0;
 }
 
 namespace smtp {
@@ -404,12 +377,7 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
         reset_after_failure(t);
         return BatchResult::MessageFailed;
     }
-    step_message_files(t);
     return BatchResult::Sent;
-}
-
-int SMTP_Deliver_Batch_Message(Call &call, int firstFlag) {
-    return SMTP_Send_Batch_Message(call, firstFlag) == BatchResult::Sent ? 0 : -1;
 }
 
 bool SMTP_End_Batch(Call &call) {
@@ -418,13 +386,6 @@ bool SMTP_End_Batch(Call &call) {
     x.control("QUIT\r\n");
     x.read_reply();
     return call.close_socket();
-}
-
-void SMTP_Remove_Message_Files(Call &call, const std::string &file) {
-    files::remove(file);
-    if (!call.req->bUseEnvFile) return;
-    std::string env = envelope_path_of(file);
-    if (files::exists(env)) files::remove(env);
 }
 
 }  // namespace vellor

@@ -1,10 +1,12 @@
 // One SMTP transaction per message, in two variants:
-//  SMTP_Deliver_Message       - a whole conversation (connects when asked,
-//                               QUIT and close at the end);
-//  SMTP_Deliver_Batch_Message - one message of a batch over a connection
-//                               kept open (the first call connects, greets
-//                               and logs in; later calls start at MAIL FROM).
-// Both return 0 when the server accepted the message, -1 otherwise.
+//  SMTP_Deliver_Message    - a whole conversation (connects when asked,
+//                            QUIT and close at the end);
+//  SMTP_Send_Batch_Message - one message of a batch over a connection kept
+//                            open (the first call connects, greets and logs
+//                            in; later calls start at MAIL FROM).
+// Each says whether the server accepted the message; the message file, when
+// there is one, is the delivery's (smtp/message_source.h): the session
+// neither opens nor removes it.
 #pragma once
 #include <string>
 #include <vector>
@@ -16,7 +18,6 @@
 namespace vellor {
 
 int SMTP_Deliver_Message(Call &call, int connectFlag);
-int SMTP_Deliver_Batch_Message(Call &call, int firstFlag);
 
 // One message of a batch, telling a failed message from a failed session.
 // After a failed message the connection is ready for the next one (RSET
@@ -28,9 +29,6 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag);
 // Ends a batch connection: QUIT, one read of the reply (neither judged),
 // then the companion closes the socket. True when the close succeeded.
 bool SMTP_End_Batch(Call &call);
-// Removes an accepted message file (and its envelope with bUseEnvFile),
-// as a whole conversation does after its final 250.
-void SMTP_Remove_Message_Files(Call &call, const std::string &file);
 
 namespace smtp {
 
@@ -47,7 +45,7 @@ public:
     ~MessageBody();
     const char *data = nullptr;  // the text in memory (a block, or a small file read whole), else null
     std::string kept;            // a small file's text
-    int fd = -1;                 // the message file, or -1
+    int fd = -1;                 // the message file handed over (not closed here), or -1
     uint64_t size = 0;           // bytes of text before any stuffing
     bool stuff = false;          // lines beginning "." go out with one more
     std::string dkim_field;      // the DKIM-Signature field sent ahead of the text, when signing

@@ -6,6 +6,7 @@
 #include "platform/file_search.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/message_turn.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
 #include "support/text.h"
@@ -37,7 +38,7 @@ int envelope_recipients(Call &c) {
         r->nAttempt = static_cast<int16_t>(j + 1);
         c.pair(921, 0,
                format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
-        if (SMTP_Deliver_Message(c, 1) == 0) {
+        if (deliver_message(c, 1) == 0) {
             r->nMessagesSent += 1;
             ++sent;
             c.pair(921, 0,
@@ -87,7 +88,7 @@ enum class Pass { Next, End, Abort };
 
 // One recipient of the directory pass: resolve when the domain changed,
 // then one transaction with its own connection.
-Pass pass_recipient(Call &c, const std::string &addr, int &sent) {
+Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string domain = domain_of(addr);
     if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
@@ -104,7 +105,7 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent) {
     c.pair(921, 0,
            format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
     c.session->nPort = static_cast<uint32_t>(r->nPort);
-    if (SMTP_Deliver_Message(c, 1) == 0) {
+    if (deliver_message(c, 1, &file) == 0) {
         r->nMessagesSent += 1;
         ++sent;
     }
@@ -112,13 +113,13 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent) {
 }
 
 // One message of the pass; its file goes only when every recipient took it.
-Pass pass_message(Call &c, int &sent) {
+Pass pass_message(Call &c, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->hRecipients) {
         std::string rcpt = fs(r->szRecipient);
         if (rcpt.find('@') == std::string::npos) return Pass::End;
         (void)set_field(r->szServer, "");  // a single recipient is always looked up
-        return pass_recipient(c, rcpt, sent);
+        return pass_recipient(c, rcpt, sent, file);
     }
     HeldFiles held(c);
     int expected = r->nRecipients;
@@ -137,7 +138,7 @@ Pass pass_message(Call &c, int &sent) {
         }
         c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
         if (addr.find('@') == std::string::npos) break;
-        p = pass_recipient(c, addr, sent);
+        p = pass_recipient(c, addr, sent, file);
     }
     if (p != Pass::Abort) held.release(expected);
     return p;
@@ -150,12 +151,16 @@ int envelope_directory(Call &c) {
     files::Search search;
     bool more = search.first(dir + "*.txt");
     int seen = 0, sent = 0;
-    for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+    for (int i = 0; more && seen < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+        const std::string path = dir + search.name();
+        const bool usable = usable_entry(c, path);
+        MessageFile file;  // claimed for all of the message's recipients
+        if (usable && !claim_entry(c, nullptr, path, file)) continue;
         ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable_entry(c, dir + search.name()) || !set_field(r->szMessageFile, dir + search.name())) continue;
+        if (!usable || !set_field(r->szMessageFile, path)) continue;
         if (!use_envelope(c)) continue;
-        Pass p = pass_message(c, sent);
+        Pass p = pass_message(c, sent, file);
         if (p == Pass::Abort) return -1;
         if (p == Pass::End) break;
     }

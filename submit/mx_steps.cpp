@@ -4,7 +4,9 @@
 #include "submit/mx_steps.h"
 
 #include <map>
+#include <set>
 
+#include "msgfiles/message_details.h"
 #include "platform/files.h"
 #include "resolve/idn.h"
 #include "smtp/transaction.h"
@@ -64,17 +66,42 @@ void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     r->nErrorCode = 907;
 }
 
+void HeldFiles::hold(const std::string &name, const MessageFile &file) {
+    files_.push_back({name, file.path(), file.stamp()});
+}
+
+namespace {
+
+// The file every recipient took, removed when it is still that version, with
+// its envelope; false when it is not.
+bool remove_held(Call &c, const std::string &name, const std::string &path, const files::Stamp &sent) {
+    files::Stamp at;
+    if (!files::stamp_at(path, at) || !(at == sent) || !files::remove_exact(path)) return false;
+    if (!c.req->bUseEnvFile) return true;
+    std::string env = envelope_path_of(name);
+    if (files::exists(env)) files::remove(env);
+    return true;
+}
+
+}  // namespace
+
 void HeldFiles::release(int expected) {
-    c_.held_files = nullptr;
+    c_.held = nullptr;
     std::map<std::string, int> accepted;
-    for (const std::string &f : files_) accepted[f] += 1;
-    for (const auto &[file, count] : accepted) {
-        if (count >= expected) {
-            SMTP_Remove_Message_Files(c_, file);
-            continue;
-        }
-        c_.both(920, c_.req->nErrorCode,
-                format("Message [%s] kept: accepted for %d of %d recipient(s)", file.c_str(), count, expected));
+    std::map<std::string, const Held *> first;
+    std::set<std::string> versions_differ;
+    for (const Held &f : files_) {
+        accepted[f.name] += 1;
+        auto [at, fresh] = first.emplace(f.name, &f);
+        if (!fresh && !(at->second->stamp == f.stamp && at->second->path == f.path)) versions_differ.insert(f.name);
+    }
+    for (const auto &[name, count] : accepted) {
+        const Held &f = *first[name];
+        if (count < expected)
+            c_.both(920, c_.req->nErrorCode,
+                    format("Message [%s] kept: accepted for %d of %d recipient(s)", name.c_str(), count, expected));
+        else if (versions_differ.count(name) || !remove_held(c_, name, f.path, f.stamp))
+            c_.both(921, 0, format(kChangedWhileSent, name.c_str()));
     }
     files_.clear();
 }

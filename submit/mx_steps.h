@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "smtp/call.h"
+#include "submit/message_file.h"
 
 namespace vellor {
 
@@ -22,19 +23,26 @@ void connection_failed(Call &c, const std::string &num, bool last_unprefixed);
 
 // One message for several recipients, a transaction each: while this
 // lives, accepted files are not removed. release() removes every file that
-// all `expected` recipients accepted and reports the others as kept, so a
-// file goes only after the last recipient's final 250.
-class HeldFiles {
+// all `expected` recipients accepted, each the same version that is on disk
+// now, and reports the others as kept, so a file goes only after the last
+// recipient's final 250.
+struct HeldFiles {
 public:
-    explicit HeldFiles(Call &c) : c_(c) { c.held_files = &files_; }
-    ~HeldFiles() { c_.held_files = nullptr; }
+    explicit HeldFiles(Call &c) : c_(c) { c.held = this; }
+    ~HeldFiles() { c_.held = nullptr; }
     HeldFiles(const HeldFiles &) = delete;
     HeldFiles &operator=(const HeldFiles &) = delete;
+    // `name` as the record gives it, accepted as `file` is now.
+    void hold(const std::string &name, const MessageFile &file);
     void release(int expected);
 
 private:
+    struct Held {
+        std::string name, path;
+        files::Stamp stamp;
+    };
     Call &c_;
-    std::vector<std::string> files_;
+    std::vector<Held> files_;
 };
 
 }  // namespace vellor

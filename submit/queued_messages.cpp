@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/message_turn.h"
 #include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -68,11 +69,14 @@ int send_first_only(Call &c, int connectFlag) {
     std::string dir = fs(r->szMessageFile);
     files::Search search;
     if (!search.first(dir + "*." + options::msg_extension())) return 0;
-    if (!usable_entry(c, dir + search.name()) || !set_field(r->szMessageFile, dir + search.name())) return -1;
+    if (!usable_entry(c, dir + search.name())) return -1;
+    MessageFile file;
+    if (!claim_entry(c, nullptr, dir + search.name(), file)) return 0;
+    if (!set_field(r->szMessageFile, dir + search.name())) return -1;
     r->nAttempt = 1;
     if (r->bUseEnvFile && !use_envelope(c)) return -1;
     c.both(921, 0, "Sending message to relay server.");
-    if (SMTP_Deliver_Message(c, connectFlag) != 0) return -1;
+    if (deliver_message(c, connectFlag, &file) != 0) return -1;
     r->nMessagesSent = 1;
     return 0;
 }
@@ -86,10 +90,10 @@ void close_batch(Call &c) {
 enum class Entry { Sent, Failed, StopPass };
 
 // One file of a batch; `first` tells whether it must connect.
-Entry batch_entry(Call &c, int &first) {
+Entry batch_entry(Call &c, int &first, MessageFile &file) {
     if (c.req->bUseEnvFile && !use_envelope(c)) return Entry::Failed;
     c.both(921, 0, "Sending message to all recipents - to relay server.");
-    BatchResult result = SMTP_Send_Batch_Message(c, first);
+    BatchResult result = deliver_batch_message(c, first, file);
     if (result == BatchResult::SessionFailed) return Entry::StopPass;
     first = c.session->nSocket == 0 ? 1 : 0;
     return result == BatchResult::Sent ? Entry::Sent : Entry::Failed;
@@ -113,9 +117,24 @@ private:
 
 // A batch reads its next file while the server answers the current one's
 // data, when the search holds that name already and the pass may send it.
-void name_next(Call &c, const files::Search &search, const std::string &dir, bool allowed) {
-    c.read_ahead.name(dir, allowed ? search.name_after() : std::string());
+void name_next(Call &c, ReadAhead &ahead, const files::Search &search, const std::string &dir, bool allowed) {
+    std::string after = allowed ? search.name_after() : std::string();
+    ahead.name(after.empty() ? after : dir + after, c.req->bDeleteMessage != 0);
 }
+
+// While it lives, the call's transactions read ahead through `ahead`.
+class AheadHook {
+public:
+    AheadHook(Call &c, ReadAhead &ahead) : c_(c) {
+        c.awaiting_reply = [&ahead] { ahead.fill(); };
+    }
+    ~AheadHook() { c_.awaiting_reply = nullptr; }
+    AheadHook(const AheadHook &) = delete;
+    AheadHook &operator=(const AheadHook &) = delete;
+
+private:
+    Call &c_;
+};
 
 int send_directory(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
@@ -129,19 +148,25 @@ int send_directory(Call &c, int connectFlag) {
     bool more = search.first(dir + "*.txt");
     bool batch = count >= 2;
     int first = 1, seen = 0;
-    for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+    ReadAhead ahead;
+    AheadHook hook(c, ahead);
+    // Entries another sender holds are passed over and count for nothing.
+    for (int i = 0; more && seen < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+        const std::string path = dir + search.name();
+        const bool usable = usable_entry(c, path);
+        MessageFile file;
+        if (usable && !claim_entry(c, &ahead, path, file)) continue;
         ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        const std::string path = dir + search.name();
-        if (!usable_entry(c, path) || !set_field(r->szMessageFile, path)) continue;
-        if (batch) name_next(c, search, dir, i + 1 < queue_limit(r->nMaxMessages));
-        Entry e =
-            batch ? batch_entry(c, first) : (SMTP_Deliver_Message(c, connectFlag) == 0 ? Entry::Sent : Entry::Failed);
+        if (!usable || !set_field(r->szMessageFile, path)) continue;
+        if (batch) name_next(c, ahead, search, dir, seen < queue_limit(r->nMaxMessages));
+        Entry e = batch ? batch_entry(c, first, file)
+                        : (deliver_message(c, connectFlag, &file) == 0 ? Entry::Sent : Entry::Failed);
         if (e == Entry::StopPass) break;
         if (e == Entry::Sent) r->nMessagesSent += 1;
     }
     search.close();
-    c.read_ahead.clear();
+    ahead.clear();
     if (batch) close_batch(c);
     return seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
@@ -158,7 +183,7 @@ int Send_Queued_Messages(Call &c, int connectFlag) {
     r->nAttempt = 1;
     if (r->bUseEnvFile && !use_envelope(c)) return -1;
     c.both(921, 0, "Sending message to relay server.");
-    if (SMTP_Deliver_Message(c, connectFlag) == -1) return -1;
+    if (deliver_message(c, connectFlag) == -1) return -1;
     r->nMessagesSent = 1;
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "resolve/idn.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/message_turn.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
 #include "support/text.h"
@@ -82,13 +83,17 @@ int relay_envelope_directory(Call &c) {
     copy_field(c.session->szHostAddress, r->szServerIP);
     int first = 1, seen = 0;
     bool more = true;
-    for (int i = 0; more && i < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+    for (int i = 0; more && seen < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
+        const std::string path = dir + search.name();
+        const bool usable = usable_entry(c, path);
+        MessageFile file;
+        if (usable && !claim_entry(c, nullptr, path, file)) continue;
         ++seen;
         r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable_entry(c, dir + search.name()) || !set_field(r->szMessageFile, dir + search.name())) continue;
+        if (!usable || !set_field(r->szMessageFile, path)) continue;
         if (!use_envelope(c)) continue;
         c.session->nPort = static_cast<uint32_t>(r->nPort);
-        BatchResult result = SMTP_Send_Batch_Message(c, first);
+        BatchResult result = deliver_batch_message(c, first, file);
         if (result == BatchResult::SessionFailed) break;
         first = c.session->nSocket == 0 ? 1 : 0;
         if (result == BatchResult::Sent) r->nMessagesSent += 1;

@@ -1,6 +1,7 @@
 // No message lost, cut, misdirected or stuck, where a case needs more than
 // a transcript row (data/reliability.cases holds those): the companion's
-// eight addresses, signals, two threads, a killed sender.
+// eight addresses, signals, two threads, a killed sender, three senders
+// sharing one queue.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,7 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "support/dns_fixture.h"
@@ -158,6 +162,84 @@ TEST_F(Reliability, KilledSenderLosesNoQueuedMessage) {
         EXPECT_TRUE(file_exists(dir + "/m" + std::to_string(i) + ".txt") || received.find(whole) != std::string::npos)
             << i;
     }
+}
+
+// ---- one queue, several senders ----------------------------------------------------------
+
+// A 300-file queue (Subject: N) and the capture server (aiosmtpd) that stores
+// what it accepts; senders are forked processes running one queue pass each.
+class SharedQueue : public Reliability {
+public:
+    static constexpr int kFiles = 300;
+    void SetUp() override {
+        Reliability::SetUp();
+        ::mkdir(queue.c_str(), 0755);
+        for (int i = 0; i < kFiles; ++i)
+            write_file(queue + "/m" + std::to_string(1000 + i) + ".txt",
+                       "Subject: " + std::to_string(i) + "\r\n\r\nx\r\n");
+        req.bSingleRecipient = 1;
+        std::strcpy(req.szRecipient, "r@dest.test");
+        req.bDeleteMessage = 1;
+        req.nMaxMessages = 1000;
+        std::strcpy(req.szMessageFile, queue.c_str());
+        server = Process({"/usr/bin/python3", std::string(VELLOR_TEST_SERVERS_DIR) + "/capture_smtpd.py", "127.0.0.1",
+                          std::to_string(port), root},
+                         root + ".log");
+        ASSERT_TRUE(wait_until([&] { return file_exists(root + "/ready"); }, std::chrono::milliseconds(15000)));
+    }
+    pid_t start_sender() {
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(60);  // bounded, whatever happens
+            VELLOR_Send_Message("App", &req, nullptr);
+            ::_exit(0);
+        }
+        return child;
+    }
+    // How often the server stored each subject.
+    std::map<int, int> stored() const {
+        std::map<int, int> count;
+        std::string dir = root + "/Maildir/new";
+        if (DIR *d = ::opendir(dir.c_str())) {
+            while (dirent *e = ::readdir(d)) {
+                std::string text = e->d_name[0] == '.' ? "" : read_file(dir + "/" + e->d_name);
+                if (text.rfind("Subject: ", 0) == 0) count[std::stoi(text.substr(9))] += 1;
+            }
+            ::closedir(d);
+        }
+        return count;
+    }
+    int queued() const {
+        int n = 0;
+        if (DIR *d = ::opendir(queue.c_str())) {
+            while (dirent *e = ::readdir(d)) n += e->d_name[0] != '.';
+            ::closedir(d);
+        }
+        return n;
+    }
+
+    std::string queue = env.path("shared"), root = env.path("capture");
+    Process server;
+};
+
+TEST_F(SharedQueue, ThreeSendersSendEachMessageOnce) {
+    std::vector<pid_t> senders = {start_sender(), start_sender(), start_sender()};
+    for (pid_t p : senders) ::waitpid(p, nullptr, 0);
+    std::map<int, int> count = stored();
+    EXPECT_EQ(count.size(), static_cast<std::size_t>(kFiles));                  // none lost
+    for (const auto &[subject, times] : count) EXPECT_EQ(times, 1) << subject;  // none twice
+    EXPECT_EQ(queued(), 0);
+}
+
+TEST_F(SharedQueue, ASenderKilledMidRunLosesNothing) {
+    std::vector<pid_t> senders = {start_sender(), start_sender(), start_sender()};
+    ASSERT_TRUE(wait_until([&] { return stored().size() >= 30; }, std::chrono::milliseconds(20000)));
+    ::kill(senders[1], SIGKILL);
+    for (pid_t p : senders) ::waitpid(p, nullptr, 0);
+    ::waitpid(start_sender(), nullptr, 0);  // one more pass takes up what the killed one held
+    std::map<int, int> count = stored();
+    EXPECT_EQ(count.size(), static_cast<std::size_t>(kFiles));
+    EXPECT_EQ(queued(), 0);
 }
 
 }  // namespace

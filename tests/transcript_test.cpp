@@ -20,6 +20,8 @@
 //        | tls [MS] (the server side of a TLS handshake with {certs}/server.pem, its bytes one
 //        every MS ms; what follows is inside TLS) | drip MS TEXT (the text's bytes, inside TLS its
 //        record's bytes, one every MS ms) | short TEXT (inside TLS: one record one byte short)
+//        | replace NAME TEXT | rewrite NAME TEXT (the file's text changed there: a new file
+//          renamed over the name, or the same file written over)
 //   peer@127.0.0.2 ...                           (a server on another loopback address)
 //   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
 //   call details                                 (VELLOR_Get_Message_Details instead of a send)
@@ -211,6 +213,8 @@ void add_peer_step(Script &s, int &connections, const std::string &rest, const s
         s.pause(std::stoi(arg));
     else if (word == "remove")
         s.remove(dir + "/" + arg);
+    else if (word == "replace" || word == "rewrite")
+        s.write(dir + "/" + arg.substr(0, arg.find(' ')), unescape(arg.substr(arg.find(' ') + 1)), word == "replace");
     else if (word == "flood")  // bytes without a line end
         s.say(std::string(std::stoul(arg), 'g'));
     else if (word == "connections")

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,19 +89,33 @@ bool file_size(const std::string &path, int64_t &size) {
 namespace {
 // Opens the path as written; only when it is missing is it looked up
 // without regard to case (so the common case costs one system call).
-int open_nocase(const std::string &path, int flags) {
+int open_nocase(const std::string &path, int flags, std::string *opened = nullptr) {
     int fd = sys::table().open(path.c_str(), flags, 0644);
+    if (opened) *opened = path;
     if (fd >= 0 || errno != ENOENT) return fd;
     std::string found = resolve_nocase(path);
+    if (opened) *opened = found;
     return found == path ? -1 : sys::table().open(found.c_str(), flags, 0644);
+}
+
+int64_t nanoseconds(const timespec &t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+Stamp stamp_from(const struct stat &st) {
+    Stamp s;
+    s.device = static_cast<uint64_t>(st.st_dev);
+    s.inode = static_cast<uint64_t>(st.st_ino);
+    s.size = static_cast<int64_t>(st.st_size);
+    s.modified = nanoseconds(st.st_mtim);
+    s.changed = nanoseconds(st.st_ctim);
+    return s;
 }
 }  // namespace
 
 int open_read(const std::string &path) { return path.empty() ? -1 : open_nocase(path, O_RDONLY | O_NONBLOCK); }
 
-int open_regular(const std::string &path, bool no_links, int64_t &size) {
+int open_regular(const std::string &path, bool no_links, int64_t &size, std::string *opened) {
     if (path.empty()) return -1;
-    int fd = open_nocase(path, O_RDONLY | O_NONBLOCK | (no_links ? O_NOFOLLOW : 0));
+    int fd = open_nocase(path, O_RDONLY | O_NONBLOCK | (no_links ? O_NOFOLLOW : 0), opened);
     if (fd < 0) return -1;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -140,6 +155,26 @@ int64_t read_at(int fd, void *buf, std::size_t n, int64_t offset) {
 }
 
 bool truncate(int fd, int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
+
+bool stamp_of(int fd, Stamp &stamp) {
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+    stamp = stamp_from(st);
+    return true;
+}
+
+bool stamp_at(const std::string &path, Stamp &stamp) {
+    struct stat st;
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0) return false;
+    stamp = stamp_from(st);
+    return true;
+}
+
+// flock: the claim belongs to the open file, so two threads of one process
+// exclude each other too; the kernel gives it up when the process dies.
+bool try_lock(int fd) { return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+bool remove_exact(const std::string &path) { return !path.empty() && sys::table().unlink(path.c_str()) == 0; }
 
 bool remove(const std::string &path) { return !path.empty() && sys::table().unlink(resolve_nocase(path).c_str()) == 0; }
 

@@ -44,7 +44,8 @@ bool file_size(const std::string &path, int64_t &size) {
 
 int open_read(const std::string &path) { return open_with(path, GENERIC_READ, OPEN_EXISTING); }
 
-int open_regular(const std::string &path, bool no_links, int64_t &size) {
+int open_regular(const std::string &path, bool no_links, int64_t &size, std::string *opened) {
+    if (opened) *opened = path;
     int fd = open_with(path, GENERIC_READ, OPEN_EXISTING, no_links ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     if (fd < 0) return -1;
     BY_HANDLE_FILE_INFORMATION info;
@@ -100,6 +101,47 @@ bool truncate(int fd, int64_t size) {
     at.QuadPart = size;
     return ::SetFilePointerEx(handle_of(fd), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_of(fd));
 }
+
+namespace {
+int64_t time_of(FILETIME t) {
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+}
+}  // namespace
+
+bool stamp_of(int fd, Stamp &stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (fd < 0 || !::GetFileInformationByHandle(handle_of(fd), &info) ||
+        !::GetFileInformationByHandleEx(handle_of(fd), FileBasicInfo, &basic, sizeof basic))
+        return false;
+    stamp.device = info.dwVolumeSerialNumber;
+    stamp.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    stamp.size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.modified = time_of(info.ftLastWriteTime);
+    stamp.changed = basic.ChangeTime.QuadPart;
+    return true;
+}
+
+// Opened for its attributes only, the link itself rather than its target.
+bool stamp_at(const std::string &path, Stamp &stamp) {
+    int fd =
+        open_with(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    if (fd < 0) return false;
+    bool ok = stamp_of(fd, stamp);
+    close(fd);
+    return ok;
+}
+
+// The whole file's byte range, locked for this handle; Windows gives it up
+// when the handle is closed or its process ends.
+bool try_lock(int fd) {
+    OVERLAPPED o{};
+    return fd >= 0 &&
+           ::LockFileEx(handle_of(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &o);
+}
+
+// Windows names no two files that differ only in letter case in one folder.
+bool remove_exact(const std::string &path) { return remove(path); }
 
 bool remove(const std::string &path) { return !path.empty() && ::DeleteFileA(path.c_str()); }
 

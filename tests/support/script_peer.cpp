@@ -169,6 +169,13 @@ bool ScriptPeer::step(Conn &c, const Script::Step &s) {
         case Script::Remove:
             ::unlink(s.text.c_str());
             return true;
+        case Script::Replace:
+            write_file(s.text + ".new", s.body);
+            ::rename((s.text + ".new").c_str(), s.text.c_str());
+            return true;
+        case Script::Rewrite:
+            write_file(s.text, s.body);
+            return true;
         case Script::Tls: {
             if (!start_tls(s.text, c.ctx, c.ssl, c.in, c.out)) return false;
             auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);

@@ -38,17 +38,26 @@ public:
     // Inside TLS: the text sealed in one record, sent without its last byte.
     Script &short_record(const std::string &text) { return add(Short, text); }
 
-    enum Kind { Say, Line, Data, Pause, Close, Next, Remove, Tls, Drip, Short };
+    // A file given new text, as an application might: a new file renamed
+    // over the name (replace), or the same file written over (in place).
+    Script &write(const std::string &path, const std::string &text, bool replace) {
+        add(replace ? Replace : Rewrite, path);
+        steps.back().body = text;
+        return *this;
+    }
+
+    enum Kind { Say, Line, Data, Pause, Close, Next, Remove, Replace, Rewrite, Tls, Drip, Short };
     struct Step {
         Kind kind;
         std::string text;
         int ms;
+        std::string body;
     };
     std::vector<Step> steps;
 
 private:
     Script &add(Kind k, const std::string &t, int ms = 0) {
-        steps.push_back({k, t, ms});
+        steps.push_back({k, t, ms, {}});
         return *this;
     }
 };

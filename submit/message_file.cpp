@@ -1,0 +1,78 @@
+// Opening, claiming, version checks and removal of a message file (see
+// message_file.h).
+#include "submit/message_file.h"
+
+#include <utility>
+
+namespace vellor {
+
+MessageFile::MessageFile(MessageFile &&other) noexcept { *this = std::move(other); }
+
+MessageFile &MessageFile::operator=(MessageFile &&other) noexcept {
+    if (this == &other) return *this;
+    close();
+    state_ = other.state_;
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+    stamp_ = other.stamp_;
+    text = std::move(other.text);
+    has_text = std::exchange(other.has_text, false);
+    other.state_ = smtp::FileState::Missing;
+    return *this;
+}
+
+smtp::FileState MessageFile::open(const std::string &path, bool queued, bool claim) {
+    close();
+    int64_t size = 0;
+    fd_ = files::open_regular(path, queued, size, &path_);
+    if (fd_ < 0) return state_ = files::exists(path) ? smtp::FileState::Unreadable : smtp::FileState::Missing;
+    files::Stamp at;
+    if (!files::stamp_of(fd_, stamp_) || (claim && !files::try_lock(fd_)) || !files::stamp_at(path_, at) ||
+        !at.same_file(stamp_)) {
+        close();
+        return state_ = smtp::FileState::Claimed;
+    }
+    return state_ = smtp::FileState::Ready;
+}
+
+void MessageFile::read_whole() {
+    if (state_ != smtp::FileState::Ready || stamp_.size < 0 || static_cast<uint64_t>(stamp_.size) > smtp::kKeptWhole)
+        return;
+    // One byte more than the size: a file that grew meanwhile is not kept.
+    std::size_t size = static_cast<std::size_t>(stamp_.size);
+    text.reserve(size + smtp::kEndRoom);
+    text.resize(size + 1);
+    has_text = files::read_at(fd_, text.data(), text.size(), 0) == stamp_.size;
+    text.resize(has_text ? size : 0);
+}
+
+bool MessageFile::current() const {
+    files::Stamp now, at;
+    return state_ == smtp::FileState::Ready && files::stamp_of(fd_, now) && now == stamp_ &&
+           files::stamp_at(path_, at) && at == stamp_;
+}
+
+bool MessageFile::remove() { return current() && files::remove_exact(path_); }
+
+void MessageFile::close() {
+    files::close(fd_);
+    fd_ = -1;
+    state_ = smtp::FileState::Missing;
+    text.clear();
+    has_text = false;
+}
+
+Handover::Handover(Call &c, MessageFile &file) : c_(c) {
+    source_.state = file.state();
+    source_.fd = file.fd();
+    source_.size = file.stamp().size < 0 ? 0 : static_cast<uint64_t>(file.stamp().size);
+    if (file.has_text) {
+        source_.text = std::move(file.text);
+        source_.has_text = true;
+        file.has_text = false;
+    }
+    source_.current = [&file] { return file.current(); };
+    c.source = &source_;
+}
+
+}  // namespace vellor

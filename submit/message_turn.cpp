@@ -1,0 +1,78 @@
+// A message's turn: claim, handover, and what becomes of its file after the
+// server's acceptance (see message_turn.h). With bDeleteMessage the file
+// goes only while it is still the one that went out; its envelope goes
+// with it. A file held for other recipients goes when the last one took it
+// (submit/mx_steps.h).
+#include "submit/message_turn.h"
+
+#include "msgfiles/message_details.h"
+#include "submit/mx_steps.h"
+#include "support/text.h"
+
+namespace vellor {
+namespace {
+
+std::string directory_part(const std::string &path) {
+    std::size_t slash = path.rfind(files::kSeparator);
+    return slash == std::string::npos ? path : path.substr(0, slash);
+}
+
+// After an accepted message; `conversation`: a whole conversation, which
+// reports less than a batch does.
+void after_acceptance(Call &c, MessageFile &file, bool conversation) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
+        if (!conversation && c.cb)
+            c.status(921, 0,
+                     c.prefixed(format("Message has been left in [%s]", directory_part(fs(r->szMessageFile)).c_str())));
+        return;
+    }
+    std::string name = fs(r->szMessageFile);
+    std::string dir = directory_part(name);
+    if (c.held) {
+        c.held->hold(name, file);
+        return;
+    }
+    if (!file.remove()) {
+        c.both(921, 0, format(kChangedWhileSent, name.c_str()));
+        return;
+    }
+    if (!conversation) c.status(921, 0, c.prefixed(format("Message has been deleted from [%s]", dir.c_str())));
+    if (!r->bUseEnvFile) return;
+    std::string env = envelope_path_of(name);
+    (void)set_field(r->szMessageFile, env);  // left empty when it does not fit
+    if (!files::exists(env)) return;
+    files::remove(env);
+    if (!conversation) c.status(921, 0, c.prefixed(format("ENV file has been deleted from [%s]", dir.c_str())));
+}
+
+}  // namespace
+
+bool claim_entry(Call &c, ReadAhead *ahead, const std::string &path, MessageFile &file) {
+    if (!ahead || !ahead->take(path, file)) file.open(path, true, c.req->bDeleteMessage != 0);
+    if (file.state() != smtp::FileState::Claimed) return true;
+    c.both(921, 0, format("Queued message [%s] is being sent by another sender: passed over", path.c_str()));
+    return false;
+}
+
+int deliver_message(Call &c, int connectFlag, MessageFile *file) {
+    MessageFile own;
+    if (!file) {
+        file = &own;
+        if (!empty(c.req->szMessageFile))
+            own.open(fs(c.req->szMessageFile), c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
+    }
+    Handover handed(c, *file);
+    if (SMTP_Deliver_Message(c, connectFlag) != 0) return -1;
+    after_acceptance(c, *file, true);
+    return 0;
+}
+
+BatchResult deliver_batch_message(Call &c, int firstFlag, MessageFile &file) {
+    Handover handed(c, file);
+    BatchResult result = SMTP_Send_Batch_Message(c, firstFlag);
+    if (result == BatchResult::Sent) after_acceptance(c, file, false);
+    return result;
+}
+
+}  // namespace vellor
