@@ -2,7 +2,9 @@
 // (with several recipients a message file is removed only after every one of
 // them accepted it, and the call fails when any did not)
 //  a recipient list - one recipient and one connection after another, each
-//                     domain looked up as a host name;
+//                     domain's exchanger (the MX of lowest preference that
+//                     has an address; the domain's own address only when it
+//                     has none) dialled once;
 //  a single recipient - its domain's MX addresses tried in turn;
 //  the one recipient of a list of one - the same.
 // Envelope delivery is in mx_envelope_delivery.cpp.
@@ -68,6 +70,28 @@ int lookup_mx(Call &c) {
     return valid.nValidIPs;
 }
 
+// The list's exchanger of szServer's domain into szServerIP: the MX answer
+// resolved as a single recipient's is (on a scratch record: the caller's MX
+// fields stay as they are), the entry of lowest preference with an address
+// (the first of equals). Only a domain without exchangers is looked up as a
+// host name (its implicit exchanger); exchangers none of which resolves fail
+// with that lookup's failure reports.
+bool resolve_exchanger(Call &c, const char *abort_line) {
+    SMTPSEND_STRUCTURE probe{};
+    copy_field(probe.szServer, c.req->szServer);
+    MXQUERY_STRUCTURE mx{};
+    VALIDMXIPS valid{};
+    char dns[24] = {0};
+    resolve_recipient_mx(&probe, &mx, &valid, dns);
+    if (valid.nValidIPs < 1) return resolve_domain(c, abort_line);
+    int best = -1;
+    for (int i = 0; i < valid.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
+        if (!empty(valid.szIPAddress[i]) && (best < 0 || valid.nPreference[i] < valid.nPreference[best])) best = i;
+    if (best >= 0 && set_field(c.req->szServerIP, fs(valid.szIPAddress[best]))) return true;
+    domain_unresolved(c, abort_line);
+    return false;
+}
+
 void note_first_mx(Call &c) {
     copy_field(c.req->szServerIP, c.req->szMxIPAddress[0]);
     c.log(c.prefixed("Multiple IP addresses identified to send a single mail message to specified recpient..."));
@@ -101,7 +125,7 @@ int mx_recipient_list(Call &c) {
         std::string t = num + format("Trying to resolve recipients domain of [%s]", fs(r->szServer).c_str());
         c.log(t);
         c.status(921, 0, t);
-        if (!resolve_domain(c, "Unable to send mail message...")) return -1;
+        if (!resolve_exchanger(c, "Unable to send mail message...")) return -1;
         t = num +
             format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str());
         c.log(t);

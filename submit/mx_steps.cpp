@@ -30,11 +30,16 @@ bool resolve_domain(Call &c, const char *abort_line) {
     if (transport::resolve_host(c.block, c.session, idn::to_ascii(fs(r->szServer)), address) &&
         set_field(r->szServerIP, address))
         return true;
+    domain_unresolved(c, abort_line);
+    return false;
+}
+
+void domain_unresolved(Call &c, const char *abort_line) {
+    SMTPSEND_STRUCTURE *r = c.req;
     c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
     c.log(c.prefixed(abort_line));
     c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", fs(r->szServer).c_str()));
     r->nErrorCode = 906;
-    return false;
 }
 
 void report_size(const Reporter &c, const std::string &num) {

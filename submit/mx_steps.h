@@ -15,6 +15,8 @@ std::string connect_target(SMTPSEND_STRUCTURE *r);
 // Host-name lookup of szServer into szServerIP; false after the failure
 // reports (906 stored), abort_line being the second log line.
 bool resolve_domain(Call &c, const char *abort_line);
+// The failure reports of resolve_domain (906 stored).
+void domain_unresolved(Call &c, const char *abort_line);
 // "[n] - " prefixed (num may be empty) size and connection reports.
 void report_size(const Reporter &c, const std::string &num);
 void report_connected(const Reporter &c, const std::string &num);
