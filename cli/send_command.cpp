@@ -222,6 +222,8 @@ int check_command_line(const SendOptions &o) {
     if (o.message.empty() && !o.from_stdin) return fail(kExitUsage, "no message: give --message FILE|DIR or --stdin");
     if (o.to.empty() && !o.envelope) return fail(kExitUsage, "no recipient: give --to ADDRESS or --envelope");
     if (o.timeout < 0) return fail(kExitUsage, "--timeout must be a number of seconds");
+    if (o.app.size() >= sizeof SMTPINIT_STRUCTURE{}.szApplication)  // refused before any call, never cut
+        return fail(kExitUsage, "--app is longer than 127 characters");
     for (const std::string &a : o.to) {  // a list entry is never split, cut or empty
         if (a.empty()) return fail(kExitUsage, "--to: an empty recipient address");
         if (a.size() >= sizeof SMTPSEND_STRUCTURE{}.szRecipient)

@@ -12,6 +12,7 @@ The library is found as ``libvellorapi.so.2`` (installed), or at the path in
 memory.
 """
 import ctypes
+import unicodedata
 import os
 
 __all__ = ["send", "VellorError", "SendRecord", "InitRecord", "library",
@@ -101,12 +102,19 @@ def _field(value, size, name):
     return data
 
 
-def _recipient(value):
-    """One recipient: one address, never split at a blank, cut or empty."""
-    data = _field(value, 256, "to")
-    if not data or any(c <= 0x20 or c == 0x7F for c in data):
-        raise ValueError("to: %r is not one address (empty, or holds a blank or control character)" % (value,))
+def _address(value, name):
+    """One address: never split at a blank, cut or empty; no control
+    character (C0, DEL, C1), no format character and no separator (a blank,
+    U+2028, U+2029) anywhere in it."""
+    data = _field(value, 256, name)
+    text = data.decode("utf-8", "replace")
+    if not data or any(c.isspace() or unicodedata.category(c) in ("Cc", "Cf", "Zs", "Zl", "Zp") for c in text):
+        raise ValueError("%s: %r is not one address (empty, or holds a blank or control character)" % (name, value))
     return data
+
+
+def _recipient(value):
+    return _address(value, "to")
 
 
 def _block(lib, data):
@@ -131,7 +139,12 @@ def send(*, sender, to=(), message=None, message_file=None, server="", server_ip
         raise ValueError("port %d is not a TCP port" % port)
     lib = library()
     init, req = InitRecord(), SendRecord()
-    name = app.encode()
+    name = _bytes(app)
+    if len(name) >= 128:
+        raise ValueError("app is longer than 127 bytes")
+    if b"\0" in name:
+        raise ValueError("app holds a NUL byte, where it would be cut")
+    sender = _address(sender, "sender")
     lib.VELLOR_Initialize_Library(ctypes.byref(init), 0, name)
     lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))
     for field, value in (("szServer", server), ("szServerIP", server_ip), ("szSender", sender),
