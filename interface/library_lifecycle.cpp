@@ -39,8 +39,8 @@ constexpr const char *kRevisionWarning =
 long address_of(const void *p) { return static_cast<long>(reinterpret_cast<intptr_t>(p)); }
 
 void check_companion_release(SMTPINIT_STRUCTURE *library) {
-    bool same_release = equal_nocase(fs(library->szVersion), fs(library->szTcpVersion)) &&
-                        equal_nocase(fs(library->szBuild), fs(library->szTcpBuild));
+    bool same_release = equal_nocase(field_text(library->szVersion), field_text(library->szTcpVersion)) &&
+                        equal_nocase(field_text(library->szBuild), field_text(library->szTcpBuild));
     if (!same_release) ui::MessageBoxA(nullptr, kReleaseWarning, kWarningCaption, ui::MB_OK | ui::MB_SYSTEMMODAL);
     if (library->dwTcpStructRevision != library->dwStructRevision)
         ui::MessageBoxA(nullptr, kRevisionWarning, kWarningCaption, ui::MB_OK | ui::MB_SYSTEMMODAL);
@@ -53,7 +53,7 @@ extern "C" {
 VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t, const char *applicationName) {
     vellor::guarded_void([&] {
         if (!library) return;
-        std::string app = cs(applicationName);
+        std::string app = text_or_empty(applicationName);
         std::memset(library, 0, sizeof *library);
         if (!set_field(library->szApplication, app)) {  // never kept under a cut name
             Write_Log("VellorAPI - An application name longer than 127 characters: the library is not initialized");
@@ -88,7 +88,7 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
 VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName) {
     vellor::guarded_void([&] {
         if (library) library->bLibraryInitialized = 0;
-        Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", cs(applicationName).c_str(),
+        Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", text_or_empty(applicationName).c_str(),
                          address_of(library)));
         Write_Log("<<***>>");
         Write_Log("      ");

@@ -24,7 +24,7 @@ extern "C" VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *li
             return 1;
         }
         if (!request) return 1;
-        std::string app = fs(library->szApplication);
+        std::string app = field_text(library->szApplication);
         if (request->nInitialized != 1) {
             std::memset(request, 0, sizeof *request);
             request->nInitialized = 1;

@@ -26,7 +26,7 @@ std::string ensure_msg_extension(SMTPSEND_STRUCTURE *request) {
         // An option too long for the field leaves it empty: the caller refuses (910).
         (void)set_field(request->szMsgExtension, opt.empty() ? std::string("TXT") : opt);
     }
-    return fs(request->szMsgExtension);
+    return field_text(request->szMsgExtension);
 }
 
 std::string envelope_path_of(const std::string &messageFile) {
@@ -105,7 +105,7 @@ struct ListBuilder {
         if (second) {
             if (!open_block()) return false;
             length = 0;
-            std::string first = fs(req->szRecipient);
+            std::string first = field_text(req->szRecipient);
             if (!enlarge_for(first.size())) return false;
             put(first);
         }
@@ -148,7 +148,7 @@ int read_into(SMTPSEND_STRUCTURE *req, const std::string &path, ListBuilder &lis
 
 // Directory form: the first message file of the directory and its envelope.
 int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::string &envelope) {
-    std::string dir = fs(req->szMessageFile);
+    std::string dir = field_text(req->szMessageFile);
     if (dir.empty() || dir.back() != files::kSeparator) dir += files::kSeparator;
     files::Search search;
     if (!set_field(req->szMessageFile, dir) || !search.first(dir + "*." + ext) ||
@@ -156,7 +156,7 @@ int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::stri
         req->nErrorCode = 910;
         return -1;
     }
-    std::string up = upper(fs(req->szMessageFile));
+    std::string up = upper(field_text(req->szMessageFile));
     std::string needle = ".";
     needle += upper(ext);
     std::size_t at = up.find(needle);
@@ -182,7 +182,7 @@ extern "C" VELLOR_API int32_t VELLOR_Get_Message_Details(SMTPSEND_STRUCTURE *req
             request->nErrorCode = 910;
             return -1;
         }
-        std::string file = fs(request->szMessageFile);
+        std::string file = field_text(request->szMessageFile);
         std::string envelope;
         std::size_t dot = file.rfind('.');
         if (dot != std::string::npos) {

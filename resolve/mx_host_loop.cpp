@@ -11,7 +11,7 @@ namespace vellor::resolve {
 
 int mx_count(const MXQUERY_STRUCTURE &mx) { return std::clamp<int32_t>(mx.nMxServers, 0, KORVEX_MAX_MX); }
 
-std::string mx_host(const MXQUERY_STRUCTURE &mx, int i) { return fs(mx.mx[i].szMxHost); }
+std::string mx_host(const MXQUERY_STRUCTURE &mx, int i) { return field_text(mx.mx[i].szMxHost); }
 
 void put_entry(VALIDMXIPS &list, int i, const MxEntry &e) {
     // An address is at most 23 characters; a name too long is left empty.

@@ -25,7 +25,7 @@ void close_down(TCPLIBRARY_STRUCTURE *block, const std::string &app, const char 
 
 bool forward(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEND_STRUCTURE *req,
              const std::string &app) {
-    std::string server = fs(req->szServer);
+    std::string server = field_text(req->szServer);
     Write_Log(format("VellorAPI [%s] - Calling gethostbyname() for [%s].", app.c_str(), server.c_str()));
     if (!transport::lookup_addresses(block, session, server)) {
         close_down(block, app, "VellorAPI [%s] - Winsock for DNS lookup closed successfully.",
@@ -33,16 +33,17 @@ bool forward(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
         return false;
     }
     int n = 0;  // a dotted address always fits; anything longer is not copied
-    while (n < std::min<int>(session->nAddresses, 8) && set_field(req->szMxIPAddress[n], fv(session->szAddress[n])))
+    while (n < std::min<int>(session->nAddresses, 8) &&
+           set_field(req->szMxIPAddress[n], field_view(session->szAddress[n])))
         ++n;
-    (void)set_field(req->szServerIP, fv(session->szAddress[0]));  // empty when it is no dotted address
+    (void)set_field(req->szServerIP, field_view(session->szAddress[0]));  // empty when it is no dotted address
     req->nMxIPAddresses = static_cast<int16_t>(n);
     return true;
 }
 
 bool reverse(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEND_STRUCTURE *req,
              const std::string &app) {
-    std::string ip = fs(req->szServerIP);
+    std::string ip = field_text(req->szServerIP);
     copy_field(session->szHostAddress, req->szServerIP);
     Write_Log(format("VellorAPI [%s] - Calling gethostbyaddr() for [%s].", app.c_str(), ip.c_str()));
     if (!transport::lookup_name(block, session, req->szServer)) {
@@ -59,7 +60,7 @@ bool reverse(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, SMTPSEN
 extern "C" VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationName, SMTPSEND_STRUCTURE *request) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!request) return -1;
-        std::string app = cs(applicationName);
+        std::string app = text_or_empty(applicationName);
         TCPSESSION_STRUCTURE session;
         std::memset(&session, 0, sizeof session);
         if (empty(request->szServer) && empty(request->szServerIP)) {

@@ -14,10 +14,10 @@ using namespace vellor::resolve;
 extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const char *dnsServer, VALIDMXIPS *validIPs,
                                                        int32_t, int32_t resolveAddresses) {
     return vellor::guarded(-1, [&]() -> int32_t {
-        std::string name = cs(domain);
+        std::string name = text_or_empty(domain);
         if (name.empty()) return -5;
         if (name.find_first_not_of("0123456789.") == std::string::npos) return -6;
-        std::string server = cs(dnsServer);
+        std::string server = text_or_empty(dnsServer);
         Deadline deadline = resolution_deadline();
         MXQUERY_STRUCTURE mx;
         std::memset(&mx, 0, sizeof mx);

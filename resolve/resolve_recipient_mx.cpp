@@ -11,7 +11,7 @@ using namespace resolve;
 
 void resolve_recipient_mx(SMTPSEND_STRUCTURE *request, MXQUERY_STRUCTURE *mxResult, VALIDMXIPS *validIPs,
                           char *dnsServer) {
-    std::string domain = fs(request->szServer);
+    std::string domain = field_text(request->szServer);
     Deadline deadline = resolution_deadline();
     int32_t status = VELLOR_Get_Mx_Servers(domain.c_str(), mxResult, dnsServer, 1);
     if (mxResult->nType != 15 || status != 1) return;
@@ -21,7 +21,7 @@ void resolve_recipient_mx(SMTPSEND_STRUCTURE *request, MXQUERY_STRUCTURE *mxResu
     validIPs->nValidIPs = static_cast<int32_t>(entries.size());
     int copied = 0;
     for (; copied < 8 && copied < validIPs->nValidIPs; ++copied) {
-        std::string addr = fs(validIPs->szIPAddress[copied]);
+        std::string addr = field_text(validIPs->szIPAddress[copied]);
         if (addr.empty()) break;
         if (!set_field(request->szMxIPAddress[copied], addr)) break;
     }

@@ -36,7 +36,7 @@ bool prepare_signing(Call &c) {
     std::string why;
     c.dkim = signer_of(o.domain, o.selector, o.key_file, why);
     if (why.empty()) return true;
-    c.pair(920, kKeyUnusable, why + ": nothing sent");
+    c.log_and_status(920, kKeyUnusable, why + ": nothing sent");
     c.req->nErrorCode = kKeyUnusable;
     return false;
 }

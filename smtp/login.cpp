@@ -1,7 +1,7 @@
 // The login: encoding of the login data once per send call (in memory; the
 // whole values, see auth_encode.h), and the two
 // login exchanges that run right after a HELO reply containing "250".
-//  relay variant: AUTH LOGIN (reply "334"), else AUTH PLAIN ("334") with the
+//  conversation variant (a whole conversation): AUTH LOGIN (reply "334"), else AUTH PLAIN ("334") with the
 //                 caller's own texts as two plain lines; "535" to the
 //                 password is only logged, "235" accepts, anything else
 //                 fails with 917.
@@ -16,8 +16,8 @@ namespace vellor::smtp {
 void encode_login_data(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     if (t.call.login.encoded || empty(r->szAuthUser) || empty(r->szAuthPassword)) return;
-    t.call.login.plain_user = fs(r->szAuthUser);
-    t.call.login.plain_password = fs(r->szAuthPassword);
+    t.call.login.plain_user = field_text(r->szAuthUser);
+    t.call.login.plain_password = field_text(r->szAuthPassword);
     EncodedLogin encoded = SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
     t.call.login.encoded_user = encoded.user;
     t.call.login.encoded_password = encoded.password;
@@ -43,7 +43,7 @@ bool offer(Transaction &t, const char *mechanism, int &got) {
 
 }  // namespace
 
-void login_relay(Transaction &t) {
+void login_conversation(Transaction &t) {
     int got = 0;
     bool plain = false;
     if (!offer(t, "LOGIN", got)) {

@@ -45,9 +45,10 @@ constexpr uint64_t kMostPerSend = uint64_t{1} << 30;
 bool check_message_source(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     if (empty(r->szMessageFile) && !r->hMessage) {
-        t.call.both(920, 910,
-                    t.relay() ? "Mo mail message file name or global memory buffer received for sending!"
-                              : "No mail message file name or global memory buffer received for sending!");
+        t.call.log_and_status_prefixed(920, 910,
+                                       t.whole_conversation()
+                                           ? "Mo mail message file name or global memory buffer received for sending!"
+                                           : "No mail message file name or global memory buffer received for sending!");
         r->nErrorCode = 910;
         return false;
     }
@@ -55,13 +56,14 @@ bool check_message_source(Transaction &t) {
     if (empty(r->szMessageFile) || r->bMessageDirectory) return true;
     const MessageSource *s = t.call.source;
     if (!s || s->state == FileState::Missing) {
-        t.call.both(920, 910, format("Specified mail message of [%s] cannot be found", fs(r->szMessageFile).c_str()));
+        t.call.log_and_status_prefixed(
+            920, 910, format("Specified mail message of [%s] cannot be found", field_text(r->szMessageFile).c_str()));
         r->nErrorCode = 910;
         return false;
     }
     if (s->state == FileState::Claimed && !r->hMessage) {
-        t.fail(910,
-               format("Message file [%s] is being sent by another sender: not sent", fs(r->szMessageFile).c_str()));
+        t.fail(910, format("Message file [%s] is being sent by another sender: not sent",
+                           field_text(r->szMessageFile).c_str()));
         return false;
     }
     return true;
@@ -92,7 +94,7 @@ bool check_text(Transaction &t, const char *text, std::size_t n, uint64_t at) {
     if (!nul) return true;
     uint64_t off = at + static_cast<uint64_t>(static_cast<const char *>(nul) - text);
     t.fail(910, format("Message file [%s] holds a NUL byte at offset %llu and would be cut there: not sent",
-                       fs(t.req()->szMessageFile).c_str(), static_cast<unsigned long long>(off)));
+                       field_text(t.req()->szMessageFile).c_str(), static_cast<unsigned long long>(off)));
     return false;
 }
 
@@ -104,8 +106,8 @@ bool scan_file(Transaction &t, MessageBody &b, TextReaders &dots) {
     for (uint64_t at = 0; at < b.size;) {
         int64_t got = files::read_at(b.fd, buf.get(), block, static_cast<int64_t>(at));
         if (got <= 0) {
-            t.fail(910,
-                   format("Message file [%s] could not be read whole: not sent", fs(t.req()->szMessageFile).c_str()));
+            t.fail(910, format("Message file [%s] could not be read whole: not sent",
+                               field_text(t.req()->szMessageFile).c_str()));
             return false;
         }
         if (!check_text(t, buf.get(), static_cast<std::size_t>(got), at)) return false;
@@ -143,9 +145,9 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
     if (!s || s->state != FileState::Ready) {
         t.fail(910, r->bMessageDirectory
                         ? format("Queued entry [%s] skipped: it is not a regular file that can be read",
-                                 fs(r->szMessageFile).c_str())
+                                 field_text(r->szMessageFile).c_str())
                         : format("Message file [%s] is not a regular file that can be read: not sent",
-                                 fs(r->szMessageFile).c_str()));
+                                 field_text(r->szMessageFile).c_str()));
         return false;
     }
     b.fd = s->fd;
@@ -158,7 +160,8 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
 namespace {
 
 std::string message_name(Transaction &t) {
-    return t.req()->hMessage ? std::string("in global memory") : format("[%s]", fs(t.req()->szMessageFile).c_str());
+    return t.req()->hMessage ? std::string("in global memory")
+                             : format("[%s]", field_text(t.req()->szMessageFile).c_str());
 }
 
 // The DKIM-Signature field, when the send signs; false after the report.

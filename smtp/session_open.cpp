@@ -33,7 +33,7 @@ constexpr int kSecureFailed = 907;
 
 transport::TlsPeer tls_peer(Transaction &t) {
     transport::TlsPeer peer;
-    std::string server = fs(t.req()->szServer);
+    std::string server = field_text(t.req()->szServer);
     peer.name = server.empty() ? transport::host_address(t.session()) : server;
     peer.verify = options::tls_verify_peer() != 0;
     peer.ca_file = options::tls_ca_file();

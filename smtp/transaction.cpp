@@ -59,9 +59,9 @@ namespace {
 // Connect (connect flag set). Expects: a connected socket.
 bool step_connect(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    std::string server = fs(r->szServer), ip = fs(r->szServerIP);
-    std::string target = (t.relay() && !ip.empty()) ? ip : transport::first_address(t.session());
-    bool named = (t.relay() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
+    std::string server = field_text(r->szServer), ip = field_text(r->szServerIP);
+    std::string target = (t.whole_conversation() && !ip.empty()) ? ip : transport::first_address(t.session());
+    bool named = (t.whole_conversation() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
     std::string line =
         named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
               : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
@@ -79,11 +79,11 @@ bool step_connect(Transaction &t) {
 // The HELO domain: szHeloDomain, else the sender's domain.
 std::string helo_domain(SMTPSEND_STRUCTURE *r) {
     if (empty(r->szHeloDomain)) {
-        std::string sender = fs(r->szSender);
+        std::string sender = field_text(r->szSender);
         if (sender.find('@') != std::string::npos)
             (void)set_field(r->szHeloDomain, domain_of(sender));  // fits: part of the sender
     }
-    return fs(r->szHeloDomain);
+    return field_text(r->szHeloDomain);
 }
 
 }  // namespace
@@ -135,13 +135,13 @@ std::string hello_name(Transaction &t) {
     return domain.empty() ? kHeloFallback : domain;
 }
 
-void login(Transaction &t) { t.relay() ? login_relay(t) : login_batch(t); }
+void login(Transaction &t) { t.whole_conversation() ? login_conversation(t) : login_batch(t); }
 
 namespace {
 
 // MAIL FROM. Expects "250" (and not "550").
 void step_mail_from(Transaction &t) {
-    std::string sender = fs(t.req()->szSender), params = mail_parameters(t);
+    std::string sender = field_text(t.req()->szSender), params = mail_parameters(t);
     int sent = t.x.command("MAIL FROM: <%s>%s\r\n", sender.c_str(), params.c_str());
     t.mail_sent = sent != -1;
     if (sent != -1) t.x.read_reply();
@@ -156,7 +156,7 @@ bool mail_reply_ok(const Exchange &x) { return !x.begins("550") && x.begins("250
 bool rcpt_reply_ok(const Exchange &x) { return !x.begins("550") && (x.begins("250") || x.begins("250-")); }
 
 void mail_refused(Transaction &t) {
-    t.fail(902, format("Senders details [%s] were refused...", fs(t.req()->szSender).c_str()));
+    t.fail(902, format("Senders details [%s] were refused...", field_text(t.req()->szSender).c_str()));
 }
 
 void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
@@ -165,7 +165,7 @@ void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
 }
 
 void rcpt_announced(Transaction &t, const std::string &rcpt) {
-    if (!t.relay()) return;
+    if (!t.whole_conversation()) return;
     std::string line = t.numbered(format("Recipient address of [%s] accepted...", rcpt.c_str()));
     t.call.log(line);
     t.call.status(921, 0, line);
@@ -175,23 +175,23 @@ void rcpt_announced(Transaction &t, const std::string &rcpt) {
 std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
     SMTPSEND_STRUCTURE *r = t.req();
     singular = false;
-    if (!t.relay()) {
+    if (!t.whole_conversation()) {
         if (r->nRecipients == 0) r->nRecipients = 1;
     } else if (r->bViaMX) {
         singular = true;
-        return {fs(r->szRecipient)};
+        return {field_text(r->szRecipient)};
     } else if (r->bSingleRecipient) {
-        return {fs(r->szRecipient)};
+        return {field_text(r->szRecipient)};
     } else if (r->nRecipients == 1 && r->hRecipients) {
         void *p = GlobalLock(r->hRecipients);
         bool fits = !p || set_field(r->szRecipient, list_text(r->hRecipients, p));
         GlobalUnlock(r->hRecipients);
-        if (fits) return {fs(r->szRecipient)};
+        if (fits) return {field_text(r->szRecipient)};
         t.call.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
         t.failed = true;
         return {};
     }
-    if (r->nRecipients == 1) return {fs(r->szRecipient)};
+    if (r->nRecipients == 1) return {field_text(r->szRecipient)};
     if (r->nRecipients <= 0) return {};
     // The list stays locked: the record's re-initialisation releases it.
     r->lpRecipients = GlobalLock(r->hRecipients);
@@ -253,11 +253,11 @@ void step_end_of_data(Transaction &t) {
     if (t.call.awaiting_reply) t.call.awaiting_reply();  // the server is busy with the data
     t.x.read_reply();
     if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
-        if (t.relay()) t.x.control("QUIT\r\n");
+        if (t.whole_conversation()) t.x.control("QUIT\r\n");
         return;
     }
     t.failed = true;
-    if (t.relay()) t.x.control("QUIT\r\n");
+    if (t.whole_conversation()) t.x.control("QUIT\r\n");
     t.fail(904, "Data was not accepted by server...");
 }
 
@@ -265,7 +265,7 @@ void step_end_of_data(Transaction &t) {
 // fields it quotes are far shorter than a report line).
 void step_end_report(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    const std::string_view sender = fv(r->szSender);
+    const std::string_view sender = field_view(r->szSender);
     std::string text;
     if (t.failed) {
         text.append("FAILED to send message from [").append(sender).append("]...");
@@ -274,9 +274,9 @@ void step_end_report(Transaction &t) {
     }
     text.append("Message from [").append(sender).append("] sent to ");
     const std::string count = std::to_string(r->nRecipients);
-    if (t.relay() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
-        text.append("[").append(fv(r->szRecipient)).append("]");
-    else if (!t.relay() && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
+    if (t.whole_conversation() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
+        text.append("[").append(field_view(r->szRecipient)).append("]");
+    else if (!t.whole_conversation() && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
         text.append(count).append(" recipient sent");
     else
         text.append(count).append(" recipient(s)");
@@ -288,11 +288,11 @@ void step_end_report(Transaction &t) {
 // either would add commands of its own, so the message is refused first.
 bool arguments_safe(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (!one_line_text(fv(r->szSender))) {
+    if (!one_line_text(field_view(r->szSender))) {
         t.fail(902, "Sender address holds a carriage return or line feed: message refused before sending...");
         return false;
     }
-    if (!one_line_text(fv(r->szRecipient))) {
+    if (!one_line_text(field_view(r->szRecipient))) {
         t.fail(903, "Recipient address holds a carriage return or line feed: message refused before sending...");
         return false;
     }
@@ -306,7 +306,7 @@ void check_still_current(Transaction &t) {
     if (t.failed || t.req()->hMessage || !s || !s->current || s->current()) return;
     t.fail(910, format("Message file [%s] was removed, replaced or changed after it was read: not sent, the file is "
                        "left for the next pass",
-                       fs(t.req()->szMessageFile).c_str()));
+                       field_text(t.req()->szMessageFile).c_str()));
 }
 
 // MAIL FROM to the end report, shared by both variants.
@@ -331,7 +331,7 @@ void message_steps(Transaction &t) {
 using namespace smtp;
 
 int SMTP_Deliver_Message(Call &call, int connectFlag) {
-    Transaction t(call, Variant::Relay, connectFlag);
+    Transaction t(call, Variant::Conversation, connectFlag);
     if (!check_message_source(t)) return -1;
     if (!arguments_safe(t) || !prepare_body(t)) return -1;
     encode_login_data(t);

@@ -32,7 +32,7 @@ bool SMTP_End_Batch(Call &call);
 
 namespace smtp {
 
-enum class Variant { Relay, Batch };
+enum class Variant { Conversation, Batch };
 
 // The message text of one transaction, checked before MAIL FROM and
 // released with the transaction: a locked hMessage block (up to its first
@@ -69,7 +69,7 @@ struct Transaction {
     Transaction(Call &c, Variant v, int f);  // the dialogue shown when the Transcript option asks
     SMTPSEND_STRUCTURE *req() const { return call.req; }
     TCPSESSION_STRUCTURE *session() const { return call.session; }
-    bool relay() const { return variant == Variant::Relay; }
+    bool whole_conversation() const { return variant == Variant::Conversation; }
     // "VellorAPI [app] - [n] - text"
     std::string numbered(const std::string &text) const;
     // Log the numbered text, store the code, set the failed flag, report it.
@@ -86,7 +86,7 @@ void send_body(Transaction &t);             // sets t.failed on failure
 
 // Login (login.cpp / auth_encode.cpp).
 void encode_login_data(Transaction &t);
-void login_relay(Transaction &t);
+void login_conversation(Transaction &t);
 void login_batch(Transaction &t);
 void login(Transaction &t);  // the variant's own login
 

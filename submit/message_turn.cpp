@@ -24,17 +24,18 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
     if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
         if (!conversation && c.cb)
             c.status(921, 0,
-                     c.prefixed(format("Message has been left in [%s]", directory_part(fs(r->szMessageFile)).c_str())));
+                     c.prefixed(format("Message has been left in [%s]",
+                                       directory_part(field_text(r->szMessageFile)).c_str())));
         return;
     }
-    std::string name = fs(r->szMessageFile);
+    std::string name = field_text(r->szMessageFile);
     std::string dir = directory_part(name);
     if (c.held) {
         c.held->hold(name, file);
         return;
     }
     if (!file.remove()) {
-        c.both(921, 0, format(kChangedWhileSent, name.c_str()));
+        c.log_and_status_prefixed(921, 0, format(kChangedWhileSent, name.c_str()));
         return;
     }
     if (!conversation) c.status(921, 0, c.prefixed(format("Message has been deleted from [%s]", dir.c_str())));
@@ -51,7 +52,8 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
 bool claim_entry(Call &c, ReadAhead *ahead, const std::string &path, MessageFile &file) {
     if (!ahead || !ahead->take(path, file)) file.open(path, true, c.req->bDeleteMessage != 0);
     if (file.state() != smtp::FileState::Claimed) return true;
-    c.both(921, 0, format("Queued message [%s] is being sent by another sender: passed over", path.c_str()));
+    c.log_and_status_prefixed(921, 0,
+                              format("Queued message [%s] is being sent by another sender: passed over", path.c_str()));
     return false;
 }
 
@@ -60,7 +62,7 @@ int deliver_message(Call &c, int connectFlag, MessageFile *file) {
     if (!file) {
         file = &own;
         if (!empty(c.req->szMessageFile))
-            own.open(fs(c.req->szMessageFile), c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
+            own.open(field_text(c.req->szMessageFile), c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
     }
     Handover handed(c, *file);
     if (SMTP_Deliver_Message(c, connectFlag) != 0) return -1;

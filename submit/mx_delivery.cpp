@@ -32,19 +32,20 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
         copy_field(c.session->szHostAddress, r->szMxIPAddress[k]);
         if (!c.connect(1)) {
             r->nWinsockError = c.session->nLastError;
-            c.pair(920, 907,
-                   format("Unable to make a connection to [%s] for [%s]", transport::host_address(c.session).c_str(),
-                          c.app.c_str()));
+            c.log_and_status(920, 907,
+                             format("Unable to make a connection to [%s] for [%s]",
+                                    transport::host_address(c.session).c_str(), c.app.c_str()));
             if (transport::addresses(c.session) > 1)
-                c.pair(920, 907,
-                       format("Connection(s) attempted on %d IP Addesses for [%s]", transport::addresses(c.session),
-                              c.app.c_str()));
+                c.log_and_status(920, 907,
+                                 format("Connection(s) attempted on %d IP Addesses for [%s]",
+                                        transport::addresses(c.session), c.app.c_str()));
             continue;
         }
         report_connected(c, "");
         report_size(c, "");
         if (Send_Queued_Messages(c, 0) == 0) {
-            c.pair(922, 0, format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
+            c.log_and_status(922, 0,
+                             format("Message sent using MX successfully to [%s]", field_text(r->szRecipient).c_str()));
             if (close_after_send == CloseAfterSend::Yes) {
                 c.close_socket();
                 c.log("VellorAPI [" + c.app + "]- Connection closed");
@@ -52,9 +53,10 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
             }
             return true;
         }
-        c.pair(920, 907,
-               format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str()));
-        c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
+        c.log_and_status(
+            920, 907,
+            format("Message FAILED to be sent to [%s] for [%s]", field_text(r->szRecipient).c_str(), c.app.c_str()));
+        c.log_and_status(920, 907, format("Error Code returned = %d", r->nErrorCode));
         c.close_socket();
         c.log("VellorAPI [" + c.app + "]- Connection closed");
     }
@@ -87,7 +89,7 @@ bool resolve_exchanger(Call &c, const char *abort_line) {
     int best = -1;
     for (int i = 0; i < valid.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
         if (!empty(valid.szIPAddress[i]) && (best < 0 || valid.nPreference[i] < valid.nPreference[best])) best = i;
-    if (best >= 0 && set_field(c.req->szServerIP, fs(valid.szIPAddress[best]))) return true;
+    if (best >= 0 && set_field(c.req->szServerIP, field_text(valid.szIPAddress[best]))) return true;
     domain_unresolved(c, abort_line);
     return false;
 }
@@ -102,7 +104,7 @@ void note_first_mx(Call &c) {
 void mx_opening(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (r->bSingleRecipient && !empty(r->szRecipient) && !empty(r->szSender)) {
-        std::string rcpt = fs(r->szRecipient);
+        std::string rcpt = field_text(r->szRecipient);
         c.log(c.prefixed("Preparing to send a single mail message via MX to specified recpient..."));
         c.log(c.prefixed(format("Sending message to [%s]", rcpt.c_str())));
         c.status_then_log(921, 0, format("Sending message to [%s]", rcpt.c_str()));
@@ -122,16 +124,16 @@ int mx_recipient_list(Call &c) {
         std::string num = format("[%d] - ", i);
         if (select_recipient(r, i) == -1 && r->nErrorCode == 912)
             return c.unfit(912, "A recipient list entry", sizeof r->szRecipient);
-        std::string t = num + format("Trying to resolve recipients domain of [%s]", fs(r->szServer).c_str());
+        std::string t = num + format("Trying to resolve recipients domain of [%s]", field_text(r->szServer).c_str());
         c.log(t);
         c.status(921, 0, t);
         if (!resolve_exchanger(c, "Unable to send mail message...")) return -1;
-        t = num +
-            format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str());
+        t = num + format("Resolved SMTP server [%s] to [%s] successful.", field_text(r->szServer).c_str(),
+                         field_text(r->szServerIP).c_str());
         c.log(t);
         c.status(921, 0, t);
-        transport::set_target(c.session, fs(r->szServerIP), r->nPort);
-        t = num + format("Trying to connect to SMTP server [%s]", fs(r->szServer).c_str());
+        transport::set_target(c.session, field_text(r->szServerIP), r->nPort);
+        t = num + format("Trying to connect to SMTP server [%s]", field_text(r->szServer).c_str());
         c.log(t);
         c.status(921, 0, t);
         if (!c.connect(1)) {
@@ -142,12 +144,13 @@ int mx_recipient_list(Call &c) {
         report_size(c, num);
         r->bViaMX = 1;
         if (Send_Queued_Messages(c, 0) == 0) {
-            c.pair(922, 0, num + format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
+            c.log_and_status(
+                922, 0, num + format("Message sent using MX successfully to [%s]", field_text(r->szRecipient).c_str()));
         } else {
             ++failed;
-            c.log(c.prefixed(
-                num + format("Message FAILED to be sent to [%s] for [%s]", fs(r->szRecipient).c_str(), c.app.c_str())));
-            c.pair(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
+            c.log(c.prefixed(num + format("Message FAILED to be sent to [%s] for [%s]",
+                                          field_text(r->szRecipient).c_str(), c.app.c_str())));
+            c.log_and_status(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
         }
         c.close_socket();
         c.log(c.prefixed(num + "Connection closed"));
@@ -155,8 +158,8 @@ int mx_recipient_list(Call &c) {
     }
     held.release(r->nRecipients);
     if (failed) {
-        c.pair(920, r->nErrorCode,
-               format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
+        c.log_and_status(920, r->nErrorCode,
+                         format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
         return -1;
     }
     c.log(c.prefixed("Sending of message completed successfully"));
@@ -169,30 +172,32 @@ namespace {
 // message; otherwise -1 with the failure's code and reports.
 int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_code) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string domain = domain_of(fs(r->szRecipient));
+    std::string domain = domain_of(field_text(r->szRecipient));
     (void)set_field(r->szServer, domain);  // part of a field as large: fits
-    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     if (lookup_mx(c) < 1) {
         if (unresolved_code) r->nErrorCode = static_cast<int16_t>(unresolved_code);
-        c.pair(920, unresolved_code, format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
+        c.log_and_status(920, unresolved_code,
+                         format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
         return -1;
     }
     note_first_mx(c);
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (close_after_send == CloseAfterSend::Yes)
-        c.pair(921, 0,
-               format("Trying to connect to SMTP server on [%s] for [%s]", fs(r->szServerIP).c_str(), domain.c_str()));
+        c.log_and_status(921, 0,
+                         format("Trying to connect to SMTP server on [%s] for [%s]", field_text(r->szServerIP).c_str(),
+                                domain.c_str()));
     if (mx_address_loop(c, close_after_send)) return 0;
     r->nErrorCode = 919;
-    c.pair(920, 919, format("Unable to send email to [%s]", fs(r->szRecipient).c_str()));
-    c.pair(920, 919, format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
+    c.log_and_status(920, 919, format("Unable to send email to [%s]", field_text(r->szRecipient).c_str()));
+    c.log_and_status(920, 919, format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
     return -1;
 }
 
 }  // namespace
 
 int mx_single_recipient(Call &c) {
-    c.pair(921, 0, "Sending via MX to a single recipient");
+    c.log_and_status(921, 0, "Sending via MX to a single recipient");
     if (mx_to_recipient(c, CloseAfterSend::Yes, 0) != 0) return -1;
     c.log(c.prefixed("Sending of message completed successfully"));
     return 0;
@@ -202,12 +207,12 @@ int mx_single_recipient(Call &c) {
 // with code 906: it never reports success for a message that went nowhere.
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, "Sending message via MX to 1 recipient");
+    c.log_and_status(921, 0, "Sending message via MX to 1 recipient");
     if (!set_field(r->szRecipient, bracket_cut(read_locked_list(r))))
         return c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
     int result = mx_to_recipient(c, CloseAfterSend::No, 906);
     c.close_socket();
-    c.pair(921, 0, "Socket closed");
+    c.log_and_status(921, 0, "Socket closed");
     if (result != 0) return -1;
     c.log("VellorAPI [" + c.app + "]- Sending of message completed successfully");
     c.status(921, 0, "Sending of message completed successfully");

@@ -26,46 +26,51 @@ int envelope_recipients(Call &c) {
         next_recipient(r->hRecipients, addr, offset);
         if (addr.empty()) break;
         if (!set_field(r->szRecipient, addr)) return c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
-        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
+        c.status(920, 909, format("Identified recipient address of [%s]", field_text(r->szRecipient).c_str()));
         if (addr.find('@') == std::string::npos) break;
         (void)set_field(r->szServer, domain_of(addr));  // part of a field as large: fits
         if (!resolve_domain(c, "Unable to send message...")) return -1;
         copy_field(c.session->szHostAddress, r->szServerIP);
-        c.pair(921, 0,
-               format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(),
-                      fs(r->szServerIP).c_str()));
+        c.log_and_status(921, 0,
+                         format("Resolved SMTP server [%s] to [%s] successful.", field_text(r->szServer).c_str(),
+                                field_text(r->szServerIP).c_str()));
         c.session->nPort = static_cast<uint32_t>(r->nPort);
         r->nAttempt = static_cast<int16_t>(j + 1);
-        c.pair(921, 0,
-               format("Sending message for [%s] to [%s]...", fs(r->szRecipient).c_str(), fs(r->szServerIP).c_str()));
+        c.log_and_status(921, 0,
+                         format("Sending message for [%s] to [%s]...", field_text(r->szRecipient).c_str(),
+                                field_text(r->szServerIP).c_str()));
         if (deliver_message(c, 1) == 0) {
             r->nMessagesSent += 1;
             ++sent;
-            c.pair(921, 0,
-                   format("Message for [%s] sent to [%s] successfully.", fs(r->szRecipient).c_str(),
-                          fs(r->szServerIP).c_str()));
+            c.log_and_status(921, 0,
+                             format("Message for [%s] sent to [%s] successfully.", field_text(r->szRecipient).c_str(),
+                                    field_text(r->szServerIP).c_str()));
         }
     }
     held.release(expected);
     if (sent < expected) {
-        c.pair(920, r->nErrorCode, format("Message sent to %d of %d recipient(s): file kept", sent, expected));
+        c.log_and_status(920, r->nErrorCode,
+                         format("Message sent to %d of %d recipient(s): file kept", sent, expected));
         return -1;
     }
-    c.pair(921, 0, "Message sent to all recipient(s) successfully.");
+    c.log_and_status(921, 0, "Message sent to all recipient(s) successfully.");
     return 0;
 }
 
 // Envelope with one recipient: one connection made here.
 int envelope_single(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string domain = domain_of(fs(r->szRecipient));
+    std::string domain = domain_of(field_text(r->szRecipient));
     (void)set_field(r->szServer, domain);  // part of a field as large: fits
-    c.pair(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     if (!resolve_domain(c, "Unable to send message...")) return -1;
-    c.pair(921, 0, format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), fs(r->szServerIP).c_str()));
-    transport::set_target(c.session, fs(r->szServerIP), r->nPort);
-    c.pair(921, 0,
-           format("Trying to connect to SMTP server [%s - %s]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    c.log_and_status(
+        921, 0,
+        format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), field_text(r->szServerIP).c_str()));
+    transport::set_target(c.session, field_text(r->szServerIP), r->nPort);
+    c.log_and_status(921, 0,
+                     format("Trying to connect to SMTP server [%s - %s]", field_text(r->szServer).c_str(),
+                            field_text(r->szServerIP).c_str()));
     if (!c.connect(1)) {
         connection_failed(c, "", false);
         return -1;
@@ -73,14 +78,15 @@ int envelope_single(Call &c) {
     report_connected(c, "");
     report_size(c, "");
     if (Send_Queued_Messages(c, 0) == 0) {
-        c.pair(922, 0, format("Message sent using MX successfully to [%s]", fs(r->szRecipient).c_str()));
+        c.log_and_status(922, 0,
+                         format("Message sent using MX successfully to [%s]", field_text(r->szRecipient).c_str()));
     } else {
-        c.pair(920, 907, format("Message FAILED to be sent to [%s]", fs(r->szRecipient).c_str()));
-        c.pair(920, 907, format("Error Code returned = %d", r->nErrorCode));
+        c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", field_text(r->szRecipient).c_str()));
+        c.log_and_status(920, 907, format("Error Code returned = %d", r->nErrorCode));
     }
     c.close_socket();
     c.log(c.prefixed("Connection closed"));
-    c.pair(921, 0, "Sending of message completed successfully");
+    c.log_and_status(921, 0, "Sending of message completed successfully");
     return 0;
 }
 
@@ -91,7 +97,7 @@ enum class Pass { Next, End, Abort };
 Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string domain = domain_of(addr);
-    if (!equal_nocase(domain, fs(r->szServer)) || empty(r->szServerIP)) {
+    if (!equal_nocase(domain, field_text(r->szServer)) || empty(r->szServerIP)) {
         if (!set_field(r->szServer, domain)) {  // from an envelope line, which may be longer
             c.unfit(912, "An envelope recipient's domain", sizeof r->szServer);
             return Pass::Next;
@@ -102,8 +108,9 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
         }
     }
     copy_field(c.session->szHostAddress, r->szServerIP);
-    c.pair(921, 0,
-           format("Resolved SMTP server [%s] to [%s] successful.", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    c.log_and_status(921, 0,
+                     format("Resolved SMTP server [%s] to [%s] successful.", field_text(r->szServer).c_str(),
+                            field_text(r->szServerIP).c_str()));
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (deliver_message(c, 1, &file) == 0) {
         r->nMessagesSent += 1;
@@ -116,7 +123,7 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
 Pass pass_message(Call &c, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->hRecipients) {
-        std::string rcpt = fs(r->szRecipient);
+        std::string rcpt = field_text(r->szRecipient);
         if (rcpt.find('@') == std::string::npos) return Pass::End;
         (void)set_field(r->szServer, "");  // a single recipient is always looked up
         return pass_recipient(c, rcpt, sent, file);
@@ -136,7 +143,7 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
             c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
             break;
         }
-        c.status(920, 909, format("Identified recipient address of [%s]", fs(r->szRecipient).c_str()));
+        c.status(920, 909, format("Identified recipient address of [%s]", field_text(r->szRecipient).c_str()));
         if (addr.find('@') == std::string::npos) break;
         p = pass_recipient(c, addr, sent, file);
     }
@@ -146,7 +153,7 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
 
 int envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string dir = fs(r->szMessageFile);
+    std::string dir = field_text(r->szMessageFile);
     c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
     files::Search search;
     bool more = search.first(dir + "*.txt");
@@ -171,7 +178,7 @@ int envelope_directory(Call &c) {
 
 int mx_envelope(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, "Sending message via MX to recipients in ENV file");
+    c.log_and_status(921, 0, "Sending message via MX to recipients in ENV file");
     r->bViaMX = 1;
     if (r->bMessageDirectory) return envelope_directory(c);
     if (VELLOR_Get_Message_Details(r) == -1) {

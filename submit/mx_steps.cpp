@@ -17,17 +17,19 @@ namespace vellor {
 
 long message_size(SMTPSEND_STRUCTURE *r) {
     int64_t size = 0;
-    return files::file_size(fs(r->szMessageFile), size) ? static_cast<long>(size) : 0;
+    return files::file_size(field_text(r->szMessageFile), size) ? static_cast<long>(size) : 0;
 }
 
-std::string connect_target(SMTPSEND_STRUCTURE *r) { return empty(r->szServerIP) ? fs(r->szServer) : fs(r->szServerIP); }
+std::string connect_target(SMTPSEND_STRUCTURE *r) {
+    return empty(r->szServerIP) ? field_text(r->szServer) : field_text(r->szServerIP);
+}
 
 // Host-name lookup of szServer into szServerIP; false after the failure
 // reports (906 stored).
 bool resolve_domain(Call &c, const char *abort_line) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string address;
-    if (transport::resolve_host(c.block, c.session, idn::to_ascii(fs(r->szServer)), address) &&
+    if (transport::resolve_host(c.block, c.session, idn::to_ascii(field_text(r->szServer)), address) &&
         set_field(r->szServerIP, address))
         return true;
     domain_unresolved(c, abort_line);
@@ -38,35 +40,40 @@ void domain_unresolved(Call &c, const char *abort_line) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
     c.log(c.prefixed(abort_line));
-    c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", fs(r->szServer).c_str()));
+    c.status(920, 909,
+             format("Unable to resolve recipient's domain of [%s] - Send aborted", field_text(r->szServer).c_str()));
     r->nErrorCode = 906;
 }
 
 void report_size(const Reporter &c, const std::string &num) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0,
-           num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r), fs(r->szSender).c_str(),
-                        fs(r->szRecipient).c_str()));
+    c.log_and_status(921, 0,
+                     num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r),
+                                  field_text(r->szSender).c_str(), field_text(r->szRecipient).c_str()));
 }
 
 void report_connected(const Reporter &c, const std::string &num) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.pair(921, 0, num + format("Connected to [ %s - %s ]", fs(r->szServer).c_str(), fs(r->szServerIP).c_str()));
+    c.log_and_status(
+        921, 0,
+        num + format("Connected to [ %s - %s ]", field_text(r->szServer).c_str(), field_text(r->szServerIP).c_str()));
 }
 
 // Reports a failed connection of a list or envelope delivery; stores 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     SMTPSEND_STRUCTURE *r = c.req;
     r->nWinsockError = c.session->nLastError;
-    c.pair(920, 907, num + format("Unable to make a connection to [%s]", connect_target(r).c_str()));
+    c.log_and_status(920, 907, num + format("Unable to make a connection to [%s]", connect_target(r).c_str()));
     if (transport::addresses(c.session) > 1)
-        c.pair(920, 907, num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
-    std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", fs(r->szServer).c_str());
+        c.log_and_status(920, 907,
+                         num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
+    std::string last =
+        num + format("Unable to connect to SMTP server [%s], send aborted...", field_text(r->szServer).c_str());
     if (last_unprefixed) {
         c.log(last);
         c.status(920, 907, last);
     } else {
-        c.pair(920, 907, last);
+        c.log_and_status(920, 907, last);
     }
     r->nErrorCode = 907;
 }
@@ -103,10 +110,11 @@ void HeldFiles::release(int expected) {
     for (const auto &[name, count] : accepted) {
         const Held &f = *first[name];
         if (count < expected)
-            c_.both(920, c_.req->nErrorCode,
-                    format("Message [%s] kept: accepted for %d of %d recipient(s)", name.c_str(), count, expected));
+            c_.log_and_status_prefixed(
+                920, c_.req->nErrorCode,
+                format("Message [%s] kept: accepted for %d of %d recipient(s)", name.c_str(), count, expected));
         else if (versions_differ.count(name) || !remove_held(c_, name, f.path, f.stamp))
-            c_.both(921, 0, format(kChangedWhileSent, name.c_str()));
+            c_.log_and_status_prefixed(921, 0, format(kChangedWhileSent, name.c_str()));
     }
     files_.clear();
 }

@@ -35,38 +35,40 @@ int count_queued(const std::string &directory) {
 // checked where it is opened (the message body), without a link followed.
 bool usable_entry(Call &c, const std::string &path) {
     if (path.size() < sizeof c.req->szMessageFile) return true;
-    c.both(920, 910,
-           format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
+    c.log_and_status_prefixed(
+        920, 910,
+        format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
     return false;
 }
 
 bool use_envelope(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (VELLOR_Get_Message_Details(r) == 0) return true;
-    std::string file = fs(r->szMessageFile);
+    std::string file = field_text(r->szMessageFile);
     if (r->nErrorCode == kEnvelopeTooLarge)
-        c.both(920, r->nErrorCode,
-               format("Envelope of [%s] names more than 32767 recipients or an address longer than its field: "
-                      "message not sent, file kept",
-                      file.c_str()));
+        c.log_and_status_prefixed(
+            920, r->nErrorCode,
+            format("Envelope of [%s] names more than 32767 recipients or an address longer than its field: "
+                   "message not sent, file kept",
+                   file.c_str()));
     else
-        c.both(920, r->nErrorCode,
-               format("Envelope of [%s] cannot be used (error %d): message not sent, file kept", file.c_str(),
-                      r->nErrorCode));
+        c.log_and_status_prefixed(920, r->nErrorCode,
+                                  format("Envelope of [%s] cannot be used (error %d): message not sent, file kept",
+                                         file.c_str(), r->nErrorCode));
     return false;
 }
 
 namespace {
 
 bool names_directory(SMTPSEND_STRUCTURE *r) {
-    std::string file = fs(r->szMessageFile);
-    return !r->hMessage && !file.empty() && find_text_nocase(file, fs(r->szMsgExtension)) == std::string::npos;
+    std::string file = field_text(r->szMessageFile);
+    return !r->hMessage && !file.empty() && find_text_nocase(file, field_text(r->szMsgExtension)) == std::string::npos;
 }
 
 // nMaxMessages 1 or negative: only the first queued file.
 int send_first_only(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string dir = fs(r->szMessageFile);
+    std::string dir = field_text(r->szMessageFile);
     files::Search search;
     if (!search.first(dir + "*." + options::msg_extension())) return 0;
     if (!usable_entry(c, dir + search.name())) return -1;
@@ -75,7 +77,7 @@ int send_first_only(Call &c, int connectFlag) {
     if (!set_field(r->szMessageFile, dir + search.name())) return -1;
     r->nAttempt = 1;
     if (r->bUseEnvFile && !use_envelope(c)) return -1;
-    c.both(921, 0, "Sending message to relay server.");
+    c.log_and_status_prefixed(921, 0, "Sending message to relay server.");
     if (deliver_message(c, connectFlag, &file) != 0) return -1;
     r->nMessagesSent = 1;
     return 0;
@@ -92,7 +94,7 @@ enum class Entry { Sent, Failed, StopPass };
 // One file of a batch; `first` tells whether it must connect.
 Entry batch_entry(Call &c, int &first, MessageFile &file) {
     if (c.req->bUseEnvFile && !use_envelope(c)) return Entry::Failed;
-    c.both(921, 0, "Sending message to all recipents - to relay server.");
+    c.log_and_status_prefixed(921, 0, "Sending message to all recipents - to relay server.");
     BatchResult result = deliver_batch_message(c, first, file);
     if (result == BatchResult::SessionFailed) return Entry::StopPass;
     first = c.session->nSocket == 0 ? 1 : 0;
@@ -139,7 +141,7 @@ private:
 int send_directory(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     PassOptions once(c);
-    std::string dir = fs(r->szMessageFile);
+    std::string dir = field_text(r->szMessageFile);
     int count = count_queued(dir);
     c.status(921, 0,
              count == 1 ? c.prefixed("1 message has been identified as waiting to be sent!")
@@ -182,7 +184,7 @@ int Send_Queued_Messages(Call &c, int connectFlag) {
     }
     r->nAttempt = 1;
     if (r->bUseEnvFile && !use_envelope(c)) return -1;
-    c.both(921, 0, "Sending message to relay server.");
+    c.log_and_status_prefixed(921, 0, "Sending message to relay server.");
     if (deliver_message(c, connectFlag) == -1) return -1;
     r->nMessagesSent = 1;
     return 0;

@@ -31,12 +31,12 @@ bool copy_single_list(Call &c) {
 // Resolves szServer into szServerIP for the relay send; false on failure.
 bool resolve_relay(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string server = fs(r->szServer);
-    c.pair(921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
+    std::string server = field_text(r->szServer);
+    c.log_and_status(921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
     std::string address;
     if (!transport::resolve_host(c.block, c.session, idn::to_ascii(server), address)) {
         c.log(c.prefixed(format("Unable to resolve server name of [%s]...", server.c_str())));
-        c.pair(920, 909, "Unable to send message...");
+        c.log_and_status(920, 909, "Unable to send message...");
         r->nErrorCode = 906;
         return false;
     }
@@ -44,9 +44,10 @@ bool resolve_relay(Call &c) {
         c.unfit(907, "The relay's address", sizeof r->szServerIP);
         return false;
     }
-    if (!equal_nocase(server, fs(r->szServerIP)))
-        c.pair(921, 0,
-               format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
+    if (!equal_nocase(server, field_text(r->szServerIP)))
+        c.log_and_status(
+            921, 0,
+            format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), field_text(r->szServerIP).c_str()));
     return true;
 }
 
@@ -56,29 +57,30 @@ int relay_send(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!copy_single_list(c)) return -1;
     if (empty(r->szServerIP) && !resolve_relay(c)) return -1;
-    transport::set_target(c.session, fs(r->szServerIP), r->nPort);
+    transport::set_target(c.session, field_text(r->szServerIP), r->nPort);
     if (Send_Queued_Messages(c, 1) == 0) {
-        c.pair(922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
+        c.log_and_status(922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
         return 0;
     }
-    c.pair(920, 907, format("Message FAILED to be sent to [%s]", fs(r->szRecipient).c_str()));
+    c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", field_text(r->szRecipient).c_str()));
     VELLOR_Get_Error_Details(r);
-    c.pair(920, 907, format("Error %d, cause = [%s]", r->nErrorCode, fs(r->szErrorText).c_str()));
+    c.log_and_status(920, 907, format("Error %d, cause = [%s]", r->nErrorCode, field_text(r->szErrorText).c_str()));
     return -1;
 }
 
 int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string dir = fs(r->szMessageFile);
+    std::string dir = field_text(r->szMessageFile);
     c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(dir)));
     files::Search search;
     if (!search.first(dir + "*.txt")) return 0;
     if (!empty(r->szServer) && empty(r->szServerIP)) {
-        std::string server = fs(r->szServer);
-        c.pair(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
+        std::string server = field_text(r->szServer);
+        c.log_and_status(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
         if (!resolve_domain(c, "Unable to send message...")) return -1;  // the MX path's lookup step
-        c.pair(921, 0,
-               format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), fs(r->szServerIP).c_str()));
+        c.log_and_status(
+            921, 0,
+            format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), field_text(r->szServerIP).c_str()));
     }
     copy_field(c.session->szHostAddress, r->szServerIP);
     int first = 1, seen = 0;
@@ -101,7 +103,7 @@ int relay_envelope_directory(Call &c) {
     search.close();
     unsigned sock = c.session->nSocket;
     if (close_batch_connection(c))
-        c.pair(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
+        c.log_and_status(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
     return seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
 

@@ -29,15 +29,16 @@ struct Facts {
 void check_addresses(Call &c, Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!empty(r->szSender)) {
-        c.pair(921, 0, format("Validating senders address of [%s]...", fs(r->szSender).c_str()));
-        if (is_valid_address(fs(r->szSender), c.app)) {
+        c.log_and_status(921, 0, format("Validating senders address of [%s]...", field_text(r->szSender).c_str()));
+        if (is_valid_address(field_text(r->szSender), c.app)) {
             f.sender_valid = true;
-            c.pair(921, 0, "Senders address validated successfully...");
+            c.log_and_status(921, 0, "Senders address validated successfully...");
         }
     }
     if (!empty(r->szRecipient)) {
-        c.pair(921, 0, format("Validating single recipients address of [%s]...", fs(r->szRecipient).c_str()));
-        if (is_valid_address(fs(r->szRecipient), c.app)) {
+        c.log_and_status(921, 0,
+                         format("Validating single recipients address of [%s]...", field_text(r->szRecipient).c_str()));
+        if (is_valid_address(field_text(r->szRecipient), c.app)) {
             c.log(c.prefixed("Single recipients address validated successfully..."));
             c.status(921, 0, "single recipients address validated successfully...");
         }
@@ -48,8 +49,8 @@ void check_addresses(Call &c, Facts &f) {
 // message directory (a trailing separator is added); false when the
 // directory's path with its separator does not fit the field.
 bool classify_message_path(SMTPSEND_STRUCTURE *r) {
-    std::string path = fs(r->szMessageFile);
-    if (path.empty() || find_text_nocase(path, fs(r->szMsgExtension)) != std::string::npos) return true;
+    std::string path = field_text(r->szMessageFile);
+    if (path.empty() || find_text_nocase(path, field_text(r->szMsgExtension)) != std::string::npos) return true;
     r->bMessageDirectory = 1;
     return path.back() == files::kSeparator || set_field(r->szMessageFile, path + files::kSeparator);
 }
@@ -80,12 +81,12 @@ bool refused_line_break(Call &c) {
         const char *name;
         std::string text;
         int code;
-    } fields[] = {{"HELO domain", fs(r->szHeloDomain), 901},
-                  {"sender address", fs(r->szSender), 902},
-                  {"recipient address", fs(r->szRecipient), 903},
+    } fields[] = {{"HELO domain", field_text(r->szHeloDomain), 901},
+                  {"sender address", field_text(r->szSender), 902},
+                  {"recipient address", field_text(r->szRecipient), 903},
                   {"recipient list", r->bUseEnvFile ? std::string() : list_text_of(r), 912},
-                  {"login user name", fs(r->szAuthUser), 917},
-                  {"login password", fs(r->szAuthPassword), 917}};
+                  {"login user name", field_text(r->szAuthUser), 917},
+                  {"login password", field_text(r->szAuthPassword), 917}};
     for (const Field &f : fields) {
         if (one_line_text(f.text)) continue;
         std::string t =
@@ -117,7 +118,7 @@ bool refused_unfit(Call &c, bool path_fits) {
 bool refused(Call &c, const Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!f.sender_valid && !r->bUseEnvFile) {
-        std::string t = format("No sender address [%s] received", fs(r->szSender).c_str());
+        std::string t = format("No sender address [%s] received", field_text(r->szSender).c_str());
         return refuse(c, 902, t, t);
     }
     if (r->bSingleRecipient && empty(r->szRecipient) && !r->hRecipients && !r->bUseEnvFile) {
@@ -155,7 +156,7 @@ bool start_companion(Call &c) {
     if (transport::network_start(c.block)) return true;
     transport::library_close(c.block, c.app.c_str());
     std::string t = format("Failed to start winsock session for [%s]", c.app.c_str());
-    c.both(920, 918, t);
+    c.log_and_status_prefixed(920, 918, t);
     c.req->nErrorCode = 918;
     return false;
 }
@@ -183,7 +184,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         std::memset(&block, 0, sizeof block);
         TCPSESSION_STRUCTURE session;
         Call c;
-        c.app = cs(applicationName);
+        c.app = text_or_empty(applicationName);
         c.req = request;
         c.cb = statusCallback;
         c.block = &block;

@@ -10,12 +10,12 @@ void Reporter::log(const std::string &line) const { Write_Log(line); }
 
 void Reporter::status(int st, int code, const std::string &text) const { Report_Status(req, st, text, code, cb); }
 
-void Reporter::pair(int st, int code, const std::string &text) const {
+void Reporter::log_and_status(int st, int code, const std::string &text) const {
     log(prefixed(text));
     status(st, code, text);
 }
 
-void Reporter::both(int st, int code, const std::string &text) const {
+void Reporter::log_and_status_prefixed(int st, int code, const std::string &text) const {
     std::string line = prefixed(text);
     log(line);
     status(st, code, line);

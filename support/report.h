@@ -1,5 +1,5 @@
-// One call's reports and their pairs. A report is a log line, a status
-// callback, or both; most texts carry the prefix "VellorAPI [<app>] - ".
+// One call's reports: a log line, a status callback, or both
+// (log_and_status); most texts carry the prefix "VellorAPI [<app>] - ".
 #pragma once
 #include <string>
 #include <string_view>
@@ -25,9 +25,9 @@ struct Reporter {
     void log(const std::string &line) const;                       // log only
     void status(int st, int code, const std::string &text) const;  // callback only
     // Log "VellorAPI [app] - text", callback "text".
-    void pair(int st, int code, const std::string &text) const;
+    void log_and_status(int st, int code, const std::string &text) const;
     // Log and callback both "VellorAPI [app] - text".
-    void both(int st, int code, const std::string &text) const;
+    void log_and_status_prefixed(int st, int code, const std::string &text) const;
     // Callback first, then the same text to the log.
     void status_then_log(int st, int code, const std::string &line) const;
     // A value that does not fit its fixed field of `size` bytes (see

@@ -13,16 +13,16 @@ namespace vellor {
 
 // The text of a fixed-size field, up to its first NUL or its size.
 template <std::size_t N>
-std::string fs(const char (&field)[N]) {
+std::string field_text(const char (&field)[N]) {
     return std::string(field, ::strnlen(field, N));
 }
 // The same as a view into the field, where no copy is needed.
 template <std::size_t N>
-std::string_view fv(const char (&field)[N]) {
+std::string_view field_view(const char (&field)[N]) {
     return std::string_view(field, ::strnlen(field, N));
 }
 // A caller's C string; empty for null.
-inline std::string cs(const char *s) { return s ? std::string(s) : std::string(); }
+inline std::string text_or_empty(const char *s) { return s ? std::string(s) : std::string(); }
 
 template <std::size_t N>
 bool empty(const char (&field)[N]) {
@@ -42,7 +42,7 @@ template <std::size_t N>
 template <std::size_t D, std::size_t S>
 void copy_field(char (&to)[D], const char (&from)[S]) {
     static_assert(D >= S, "the target field must hold every text of the source field");
-    (void)set_field(to, D, fv(from));
+    (void)set_field(to, D, field_view(from));
 }
 
 // printf into a std::string, cut at 1023 characters like the library's
