@@ -1,68 +1,9 @@
 // Transcript tests: each case in tests/data/*.cases is a row of data — the
 // scripted servers' side of the dialogue, the DNS answers, the request, the
-// options and the files — sent through VELLOR_Send_Message, then checked
-// against what each server received, the result, the record's fields, the
-// reports, the log and the files left. Lines before a file's first case
-// apply to every case in it. A new case is a few lines of data:
-//
-//   === a refused recipient keeps the file       (a case and its name)
-//   request szRecipient rcpt@dest.test           (a record field; numbers for n/b fields)
-//   option Transcript 1                          (a registry value: a number, or "text")
-//   file msg.txt Subject: x\r\n\r\nbody          (a file in the case's folder; folder NAME)
-//   queue q 3 envelopes                          (q/m0000.txt ... and their .env files)
-//   list a@x.test b@y.test                       (the recipient list block; message TEXT: hMessage)
-//   fifo NAME                                    (a FIFO where a message file could be)
-//   dns a mx1.test 127.0.0.2 | dns mx dest.test mx1.test 10 mx2.test 20
-//   peer say 220 hi\r\n | line | data | pause 100 | close | connections 2 | replies 250 ok, 354 go
-//        | flood N (N bytes without a line end) | repeat N STEP; STEP... | trickle MS TEXT (then a pause)
-//        | next (the steps after it are for the next connection; the last part serves the rest)
-//        | remove NAME (the peer removes that file of the case's folder at this point)
-//        | tls [MS] (the server side of a TLS handshake with {certs}/server.pem, its bytes one
-//        every MS ms; what follows is inside TLS) | drip MS TEXT (the text's bytes, inside TLS its
-//        record's bytes, one every MS ms) | short TEXT (inside TLS: one record one byte short)
-//        | replace NAME TEXT | rewrite NAME TEXT (the file's text changed there: a new file
-//          renamed over the name, or the same file written over)
-//   peer@127.0.0.2 ...                           (a server on another loopback address)
-//   dns ptr 9.0.0.127.in-addr.arpa back.test | dns garbage | dns silent
-//   call details                                 (VELLOR_Get_Message_Details instead of a send)
-//   call resolve DOMAIN 0|1 [SERVER] | call mx DOMAIN | call hosts | call lookup | call default-dns
-//        | call address HOST                     (the lookups: resolve_mx_domain without or with
-//                                                 addresses, Get_Mx_Servers, Resolve_MX_Hostnames
-//                                                 on the last mx answer, Perform_DNS_Lookup on the
-//                                                 record, Get_Default_Dns_Server, the companion's
-//                                                 address of a host name)
-//   send                                         (another send on the same record; the
-//                                                  expectations after it check that one)
-//   expect result -1 | field nErrorCode 903 | report 920 903 text | no-report ... | log text
-//   expect report-has 920 910 part of a text | no-report-has ... | report-count N | no-status 927
-//   expect list TEXT (the recipient list's text) | list-block N (its block's size) | no-list
-//          | message-unlocked
-//   expect transcript TEXT (also -starts, -has, -lacks; @ADDR for another server;
-//                            it waits for the server's last connection, so it comes last)
-//   expect accepted@ADDR N | files DIR N | file NAME | no-file NAME | dns-queries NAME N
-//   expect found TEXT (what a lookup found: "ADDRESS HOST PREFERENCE" entries, '|' between)
-//
-//   timeout MS                                   (the companion's time-out; 3000 otherwise)
-//   env NAME VALUE                               (an environment variable for the case)
-//   link NAME TARGET                             (a symbolic link in the case's folder)
-//   fault send PREFIX | fault gmem Alloc|Lock|ReAlloc N
-//                                                (a send of a buffer that begins with PREFIX
-//                                                 fails as on a reset connection; the Nth
-//                                                 global-memory call of that kind fails)
-//   expect sends N N...                          (the size of every send through the socket)
-//   tls aiosmtpd|node MODE CERT [USER PASSWORD]  (a real TLS server on 127.0.0.1 in place of the
-//                                                 scripted peer: MODE starttls, implicit,
-//                                                 nostarttls or refuse; CERT server, wrong,
-//                                                 expired or self; {certs} is their folder)
-//   expect tls-stored N | tls-count VERB N | tls-body TEXT (how its first message begins)
-//   expect reports-of STATUS TEXT, TEXT...       (the texts of that status's reports, in order)
-//   expect within MS                             (the send returned within MS milliseconds: a
-//                                                 bound on a wait, loose enough for sanitizers)
-//
-// Values take \r \n \t \\ \xHH escapes and {N*TEXT} (N times the text); {dir}
-// is the case's folder, {port} the servers' port ({port+65536} the same
-// beyond the 16 bits of a TCP port), {dns} the DNS server.
-// Every case ends with as many global-memory blocks alive as it began with.
+// options and the files — sent through VELLOR_Send_Message (or another
+// export), then checked against what each server received, the result, the
+// record's fields, the reports, the log and the files left. Each case says
+// all it uses; tests/data/README.md gives the grammar of every directive.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <sys/socket.h>
@@ -77,7 +18,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <type_traits>
 
@@ -96,24 +36,35 @@ namespace {
 struct Case {
     std::string file, name;
     std::vector<std::pair<std::string, std::string>> lines;  // directive, rest
-    std::size_t common = 0;                                  // how many of the lines come from the file's head
 };
 void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name; }
+
+// "mail FROM TO FILE TEXT": one message file sent from one sender to one recipient.
+std::vector<std::string> expanded(const std::string &line) {
+    if (line.rfind("mail ", 0) != 0) return {line};
+    std::istringstream in(line.substr(5));
+    std::string from, to, file, text;
+    in >> from >> to >> file >> std::ws;
+    std::getline(in, text);
+    return {"request szSender " + from, "request szRecipient " + to, "request bSingleRecipient 1",
+            "file " + file + " " + text, "request szMessageFile {dir}/" + file};
+}
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
     for (const char *name : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls"}) {
         std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + name + ".cases");
-        std::vector<std::pair<std::string, std::string>> common;
         for (std::string line; std::getline(in, line);) {
             if (line.empty() || line[0] == '#') continue;
             if (line.rfind("=== ", 0) == 0) {
-                cases.push_back({name, line.substr(4), common, common.size()});
+                cases.push_back({name, line.substr(4), {}});
                 continue;
             }
-            std::size_t sp = line.find(' ');
-            auto entry = std::make_pair(line.substr(0, sp), sp == std::string::npos ? "" : line.substr(sp + 1));
-            (cases.empty() || cases.back().file != name ? common : cases.back().lines).push_back(entry);
+            if (cases.empty() || cases.back().file != name) ADD_FAILURE() << name << ": a line before the first case";
+            for (const std::string &each : expanded(line)) {
+                std::size_t sp = each.find(' ');
+                cases.back().lines.emplace_back(each.substr(0, sp), sp == std::string::npos ? "" : each.substr(sp + 1));
+            }
         }
     }
     return cases;
@@ -199,6 +150,10 @@ void add_peer_step(Script &s, int &connections, const std::string &rest, const s
         s.tls(certificates_folder(), arg.empty() ? 0 : std::stoi(arg));
     else if (word == "short")
         s.short_record(unescape(arg));
+    else if (word == "accepts")  // one message accepted, then QUIT read
+        for (const char *step :
+             {"say 220 hi\\r\\n", "replies 250 hello, 250 ok, 250 ok, 354 go", "data", "say 250 queued\\r\\n", "line"})
+            add_peer_step(s, connections, step, dir);
     else if (word == "say")
         s.say(unescape(arg));
     else if (word == "line")
@@ -451,16 +406,11 @@ void check(const Outcome &run, const std::string &rest) {
         ADD_FAILURE() << "unknown expectation " << kind;
 }
 
-// The servers, each with its script, all on one port. A case that scripts
-// a server itself replaces the file head's script for that server.
+// The servers, each with its script, all on one port.
 std::map<std::string, std::unique_ptr<ScriptPeer>> start_peers(const Case &c, int port, const std::string &dir) {
     std::map<std::string, std::pair<Script, int>> scripts;
-    std::set<std::string> own;
-    for (std::size_t i = c.common; i < c.lines.size(); ++i)
-        if (c.lines[i].first.rfind("peer", 0) == 0) own.insert(address_of(c.lines[i].first));
-    for (std::size_t i = 0; i < c.lines.size(); ++i) {
-        const auto &[what, rest] = c.lines[i];
-        if (what.rfind("peer", 0) != 0 || (i < c.common && own.count(address_of(what)))) continue;
+    for (const auto &[what, rest] : c.lines) {
+        if (what.rfind("peer", 0) != 0) continue;
         auto &[script, connections] = scripts.try_emplace(address_of(what), Script(), 1).first->second;
         add_peer_step(script, connections, rest, dir);
     }
