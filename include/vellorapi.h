@@ -184,6 +184,12 @@ VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const char *dnsS
                                             int32_t reserved, int32_t resolveAddresses);
 VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationName, SMTPSEND_STRUCTURE *request);
 VELLOR_API int32_t VELLOR_Get_Default_Dns_Server(char *buffer);
+/* Beyond the classic table: an option for this record only (names compared
+   without regard to case, values as text, numbers in decimal), over the
+   options file or registry until the next VELLOR_Initialize_Structure on it
+   or VELLOR_Closedown_Library. 0 when taken; -1 for an unknown name or an
+   unusable value, the reason then in szErrorText. Safe from several threads. */
+VELLOR_API int32_t VELLOR_Set_Request_Option(SMTPSEND_STRUCTURE *request, const char *name, const char *value);
 
 #if defined(__cplusplus)
 }

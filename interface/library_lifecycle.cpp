@@ -3,12 +3,14 @@
 // compares the companion's release and structure revision with ours,
 // warning (never failing) on a difference. An application name longer than
 // 127 characters is cut to its first 127. The companion block is left open
-// after start-up: every send initialises it again.
+// after start-up: every send initialises it again. Close-down ends every
+// record's own options (VELLOR_Set_Request_Option).
 #include <cstring>
 
 #include "common/export_guard.h"
 #include "platform/message_box.h"
 #include "support/log_file.h"
+#include "support/request_options.h"
 #include "support/text.h"
 #include "transport/companion.h"
 #include "vellorapi.h"
@@ -88,6 +90,7 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
 VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName) {
     vellor::guarded_void([&] {
         if (library) library->bLibraryInitialized = 0;
+        options::forget_all_records();  // every record's own options end with the library's use
         Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", text_or_empty(applicationName).c_str(),
                          address_of(library)));
         Write_Log("<<***>>");

@@ -2,13 +2,15 @@
 // untouched) while the library record is not initialised; otherwise the
 // record is cleared and marked prepared. Re-initialising frees a list block
 // that was left locked (unlock once, free); an unlocked one stays the
-// application's.
+// application's. Options set on the record (VELLOR_Set_Request_Option) end
+// here.
 #include <cstring>
 
 #include "platform/global_memory.h"
 #include "common/export_guard.h"
 #include "platform/message_box.h"
 #include "support/log_file.h"
+#include "support/request_options.h"
 #include "support/text.h"
 #include "vellorapi.h"
 
@@ -24,6 +26,7 @@ extern "C" VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *li
             return 1;
         }
         if (!request) return 1;
+        options::forget_record(request);  // the options it carried end here
         std::string app = field_text(library->szApplication);
         if (request->nInitialized != 1) {
             std::memset(request, 0, sizeof *request);

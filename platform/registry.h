@@ -16,6 +16,8 @@ constexpr uint32_t KEY_QUERY_VALUE = 0x0001;
 constexpr long ERROR_SUCCESS = 0;
 constexpr long ERROR_FILE_NOT_FOUND = 2;
 constexpr long ERROR_MORE_DATA = 234;
+// Value types, as Win32 numbers them.
+constexpr uint32_t REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3, REG_DWORD = 4;
 
 // The registry file in use.
 std::string registry_path();

@@ -44,3 +44,32 @@ Offers ehlo_offers(const std::string &reply) {
 }
 
 }  // namespace vellor::smtp
+
+namespace vellor::smtp {
+
+std::vector<std::string> ehlo_auth_mechanisms(const std::string &reply) {
+    std::vector<std::string> out;
+    std::size_t start = reply.find('\n');
+    while (start != std::string::npos && start + 1 < reply.size()) {
+        std::size_t end = reply.find('\n', start + 1);
+        std::string line = reply.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+        start = end;
+        if (line.size() < 9 || (line[3] != '-' && line[3] != ' ')) continue;
+        std::string head = line.substr(4, 5);
+        for (char &c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (head != "AUTH " && head != "AUTH=") continue;
+        std::string word;
+        for (std::size_t i = 9; i <= line.size(); ++i) {
+            unsigned char c = i < line.size() ? static_cast<unsigned char>(line[i]) : ' ';
+            if (std::isalnum(c) || c == '-' || c == '_') {
+                word += static_cast<char>(std::toupper(c));
+                continue;
+            }
+            if (!word.empty()) out.push_back(word);
+            word.clear();
+        }
+    }
+    return out;
+}
+
+}  // namespace vellor::smtp

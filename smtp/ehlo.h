@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace vellor::smtp {
 
@@ -17,5 +18,13 @@ struct Offers {
     uint64_t size_limit = 0;  // "SIZE n" with n > 0; 0: none stated
 };
 Offers ehlo_offers(const std::string &reply);
+
+}  // namespace vellor::smtp
+
+namespace vellor::smtp {
+
+// The login mechanisms an EHLO reply lists on its AUTH line(s) ("250-AUTH
+// LOGIN PLAIN", also the old "250-AUTH=LOGIN"), in upper case, in order.
+std::vector<std::string> ehlo_auth_mechanisms(const std::string &reply);
 
 }  // namespace vellor::smtp

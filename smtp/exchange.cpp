@@ -57,12 +57,24 @@ std::size_t Exchange::format_line(const char *fmt, va_list ap) {
     std::size_t len = fill_format(buf_, sizeof buf_, fmt, ap);
     bool secret = secret_;
     secret_ = false;
+    mask_reply_ = secret;
     if (len == 0 || !one_line(buf_, len)) {
         wsa_error_ = transport::kInvalid;
         return 0;
     }
     if (dialogue) dialogue(0, secret ? std::string("****") : std::string(buf_, len >= 2 ? len - 2 : len));
     return len;
+}
+
+int Exchange::secret_line(const std::string &line, const std::string &shown) {
+    if (!one_line(line.data(), line.size())) {
+        wsa_error_ = winsock::WSAEINVAL;
+        return -1;
+    }
+    if (dialogue) dialogue(0, shown);
+    mask_reply_ = true;
+    std::string whole = line + "\r\n";
+    return send_raw(whole.data(), whole.size());
 }
 
 int Exchange::command(const char *fmt, ...) {
@@ -126,6 +138,8 @@ int Exchange::read_reply() { return read_reply_by(connection_.step_deadline(), t
 int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::memset(buf_, 0, sizeof buf_);
     reader_.next();
+    bool masked = mask_reply_;
+    mask_reply_ = false;
     char chunk[4096];
     while (!reader_.ready()) {
         int n = connection_.receive(chunk, sizeof chunk, deadline, first);
@@ -140,7 +154,7 @@ int Exchange::read_reply_by(Deadline deadline, bool first) {
     }
     const std::string &text = reader_.text();
     std::memcpy(buf_, text.data(), text.size());
-    if (dialogue) dialogue(std::atoi(buf_), reader_.full());
+    if (dialogue) dialogue(std::atoi(buf_), masked ? std::string(buf_, 3) + " ****" : reader_.full());
     return static_cast<int>(reader_.length());
 }
 

@@ -51,9 +51,14 @@ public:
     bool contains(const char *code) const;
 
     // The dialogue, when asked for: each command sent (code 0), each reply
-    // (its code), each note (-1). A command marked secret shows as ****.
+    // (its code), each note (-1). A command marked secret shows as ****,
+    // and the reply that follows a line of login data shows its code only
+    // ("535 ****": a server may echo what it was sent).
     std::function<void(int code, const std::string &text)> dialogue;
     void mark_secret() { secret_ = true; }
+    // Sends a line of login data whole, however long (a token does not fit
+    // the command buffer), shown as `shown`; -1 when the connection failed.
+    int secret_line(const std::string &line, const std::string &shown);
     void note(const std::string &text) {
         if (dialogue) dialogue(-1, text);
     }
@@ -91,6 +96,7 @@ private:
     int wsa_error_ = 0;
     bool broken_ = false;
     bool secret_ = false;
+    bool mask_reply_ = false;  // the next reply follows a line of login data
     std::string queued_;
 };
 

@@ -1,21 +1,33 @@
 // The login: encoding of the login data once per send call (in memory; the
-// whole values, see auth_encode.h), and the two
-// login exchanges that run right after a HELO reply containing "250".
-//  conversation variant (a whole conversation): AUTH LOGIN (reply "334"), else AUTH PLAIN ("334") with the
-//                 caller's own texts as two plain lines; "535" to the
-//                 password is only logged, "235" accepts, anything else
-//                 fails with 917.
+// whole values, see auth_encode.h), and the login exchanges that run right
+// after a greeting reply containing "250". Every line of login data goes
+// only after a "334" asking for it (or as the initial response of the AUTH
+// command itself); the reply that follows it is masked in the dialogue.
+// The classic dialogue (HELO, no option that shapes the login):
+//  relay variant: AUTH LOGIN (reply "334"), else AUTH PLAIN ("334") and one
+//                 Base64 line of "\0user\0password"; a user name not
+//                 answered "334" fails with 917 and the password is not
+//                 sent; "535" to the password is only logged, "235"
+//                 accepts, anything else fails with 917.
 //  batch variant: AUTH LOGIN only; user name not answered "334" fails with
 //                 917, password "535" fails with 917, "235" accepts.
+// Under EHLO with SecureConnection, Pipelining, an OAuth2Token or an
+// AuthMechanism, the mechanism comes from the server's AUTH list (see
+// login_mechanisms.cpp).
 #include "smtp/auth_encode.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
 
 namespace vellor::smtp {
 
+bool has_login(const Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    return !empty(r->szAuthUser) && (!empty(r->szAuthPassword) || !t.opts.oauth2_token.empty());
+}
+
 void encode_login_data(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (t.call.login.encoded || empty(r->szAuthUser) || empty(r->szAuthPassword)) return;
+    if (t.call.login.encoded || !has_login(t)) return;
     t.call.login.plain_user = field_text(r->szAuthUser);
     t.call.login.plain_password = field_text(r->szAuthPassword);
     EncodedLogin encoded = SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
@@ -25,14 +37,14 @@ void encode_login_data(Transaction &t) {
     t.call.status_then_log(921, 0, t.call.prefixed("Authentication data received and encoded"));
 }
 
-namespace {
-
-void accepted(Transaction &t) {
+void login_accepted(Transaction &t) {
     std::string line = t.numbered("Authentication details accepted by server...");
     t.call.log(line);
     t.req()->nErrorCode = 0;
     t.call.status(921, 0, line);
 }
+
+namespace {
 
 // "AUTH LOGIN" or "AUTH PLAIN": true when answered "334" (after a non-empty read).
 bool offer(Transaction &t, const char *mechanism, int &got) {
@@ -41,7 +53,23 @@ bool offer(Transaction &t, const char *mechanism, int &got) {
     return got > 0 && t.x.begins("334");
 }
 
+// One line of login data, after the "334" that asked for it.
+void credential(Transaction &t, const std::string &line) {
+    t.x.secret_line(line, "****");
+    t.x.read_reply();
+}
+
 }  // namespace
+
+bool login_user_then_password(Transaction &t) {
+    credential(t, t.call.login.encoded_user);
+    if (!t.x.begins("334")) {
+        t.fail(917, "Authentication user name was refused by server...");
+        return false;
+    }
+    credential(t, t.call.login.encoded_password);
+    return true;
+}
 
 void login_conversation(Transaction &t) {
     int got = 0;
@@ -50,19 +78,15 @@ void login_conversation(Transaction &t) {
         if (got <= 0 || !offer(t, "PLAIN", got)) return;  // no login, no failure
         plain = true;
     }
-    std::string user = plain ? t.call.login.plain_user : t.call.login.encoded_user;
-    std::string password = plain ? t.call.login.plain_password : t.call.login.encoded_password;
-    t.x.mark_secret();
-    t.x.command("%s\r\n", user.c_str());
-    t.x.read_reply();
-    t.x.mark_secret();
-    t.x.command("%s\r\n", password.c_str());
-    t.x.read_reply();
+    if (plain)
+        credential(t, sasl_plain(t.call.login.plain_user, t.call.login.plain_password));
+    else if (!login_user_then_password(t))
+        return;
     if (t.x.begins("535")) {
         t.call.log(t.numbered(plain ? "SMTP AUTH PLAIN Authentication was refused by server..."
                                     : "SMTP AUTH LOGIN Authentication was refused by server..."));
     } else if (t.x.begins("235")) {
-        accepted(t);
+        login_accepted(t);
     } else {
         t.fail(917, "Authentication user name was refused by server...");
     }
@@ -72,20 +96,16 @@ void login_batch(Transaction &t) {
     t.x.command("AUTH LOGIN\r\n");
     t.x.read_reply();
     if (!t.x.begins("334")) return;
-    t.x.mark_secret();
-    t.x.command("%s\r\n", t.call.login.encoded_user.c_str());
-    t.x.read_reply();
-    if (!t.x.begins("334")) {
-        t.fail(917, "Authentication user name was refused by server...");
-        return;
-    }
-    t.x.mark_secret();
-    t.x.command("%s\r\n", t.call.login.encoded_password.c_str());
-    t.x.read_reply();
+    if (!login_user_then_password(t)) return;
     if (t.x.begins("535"))
         t.fail(917, "Authentication password was refused by server...");
     else if (t.x.begins("235"))
-        accepted(t);
+        login_accepted(t);
+}
+
+void login(Transaction &t) {
+    if (t.opts.extended() && login_by_server_list(t)) return;
+    t.whole_conversation() ? login_conversation(t) : login_batch(t);
 }
 
 }  // namespace vellor::smtp

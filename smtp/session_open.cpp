@@ -14,7 +14,9 @@
 //                    connected again and spoken to in the clear.
 // With the Pipelining option on, or for a sender or recipient holding UTF-8,
 // the plain session greets with EHLO too (HELO when it is refused), to learn
-// whether the server offers PIPELINING or SMTPUTF8.
+// whether the server offers PIPELINING or SMTPUTF8; so does a login the
+// record's options shape (an OAuth 2.0 token, a mechanism), to learn which
+// logins the server takes. The options are the transaction's, read once.
 // A secure session that cannot be had fails before any login or envelope
 // is sent: code 907 and a report saying why. The certificate is checked
 // against the relay's name in szServer (the recipient's domain for MX
@@ -35,8 +37,8 @@ transport::TlsPeer tls_peer(Transaction &t) {
     transport::TlsPeer peer;
     std::string server = field_text(t.req()->szServer);
     peer.name = server.empty() ? transport::host_address(t.session()) : server;
-    peer.verify = options::tls_verify_peer() != 0;
-    peer.ca_file = options::tls_ca_file();
+    peer.verify = t.opts.tls_verify_peer != 0;
+    peer.ca_file = t.opts.tls_ca_file;
     return peer;
 }
 
@@ -133,15 +135,18 @@ void ehlo_or_helo(Transaction &t) {
         return;
     }
     note_extensions(t);
-    SMTPSEND_STRUCTURE *r = t.req();
-    if (!empty(r->szAuthUser) && !empty(r->szAuthPassword)) login(t);
+    if (has_login(t)) login(t);
 }
 
 }  // namespace
 
 void open_session(Transaction &t) {
     t.call.offers = Offers{};
-    switch (options::secure_connection()) {
+    if (!t.opts.unusable.empty()) {  // read again since the send's check: the file changed meanwhile
+        t.fail(kSecureFailed, "Send refused: " + t.opts.unusable);
+        return;
+    }
+    switch (t.opts.secure_connection) {
         case 1:
             t.x.read_reply();  // greeting, not judged
             if (starttls(t)) step_helo(t, "EHLO");
@@ -153,13 +158,13 @@ void open_session(Transaction &t) {
             return;
         case 3:
             t.x.read_reply();  // greeting, not judged
-            if (greet_ehlo(t) && opportunistic_tls(t) && !empty(t.req()->szAuthUser) && !empty(t.req()->szAuthPassword))
+            if (greet_ehlo(t) && opportunistic_tls(t) && has_login(t))
                 login(t);
             return;
         default:
             t.x.read_reply();  // greeting, not judged
-            if (t.opts.pipelining || needs_smtputf8(t))
-                ehlo_or_helo(t);  // EHLO tells whether the server pipelines, takes UTF-8
+            if (t.opts.extended() || needs_smtputf8(t))
+                ehlo_or_helo(t);  // EHLO tells whether the server pipelines, takes UTF-8, which logins
             else
                 step_helo(t, "HELO");
     }

@@ -112,7 +112,7 @@ void step_helo(Transaction &t, const char *verb) {
             t.failed = true;
             return;
         }
-        if (!empty(r->szAuthUser) && !empty(r->szAuthPassword)) {
+        if (has_login(t)) {
             login(t);
             return;
         }
@@ -134,8 +134,6 @@ std::string hello_name(Transaction &t) {
     std::string domain = helo_domain(t.req());
     return domain.empty() ? kHeloFallback : domain;
 }
-
-void login(Transaction &t) { t.whole_conversation() ? login_conversation(t) : login_batch(t); }
 
 namespace {
 

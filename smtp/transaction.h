@@ -84,11 +84,19 @@ bool check_message_source(Transaction &t);  // false: -1 with 910
 bool prepare_body(Transaction &t);          // false after the failure report
 void send_body(Transaction &t);             // sets t.failed on failure
 
-// Login (login.cpp / auth_encode.cpp).
+// Login (login.cpp, login_mechanisms.cpp, auth_encode.cpp).
+bool has_login(const Transaction &t);  // a user name, and a password or a token
 void encode_login_data(Transaction &t);
 void login_conversation(Transaction &t);
 void login_batch(Transaction &t);
-void login(Transaction &t);  // the variant's own login
+void login(Transaction &t);  // by the server's AUTH list under EHLO, else the variant's own
+// Under EHLO: the mechanism from the server's AUTH list; false when the
+// variant's classic login is to run instead (no AUTH list, nothing forced).
+bool login_by_server_list(Transaction &t);
+void login_accepted(Transaction &t);
+// AUTH LOGIN's two lines after its "334": false (917 reported) when the
+// user name is not answered "334", and then the password is not sent.
+bool login_user_then_password(Transaction &t);
 
 // The greeting command and what follows it (transaction.cpp); the name it
 // gives (szHeloDomain, the sender's domain, or the fall-back); what an EHLO

@@ -14,6 +14,8 @@
 #include "msgfiles/recipients.h"
 #include "smtp/dkim_sign.h"
 #include "support/log_file.h"
+#include "support/options.h"
+#include "support/request_options.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -114,6 +116,15 @@ bool refused_unfit(Call &c, bool path_fits) {
     return true;
 }
 
+// A security option present but unusable (text where a number belongs, a
+// number out of range, a wrong length) never falls back to a plain session.
+bool refused_options(Call &c) {
+    std::string unusable = options::message_options().unusable;
+    if (unusable.empty()) return false;
+    std::string t = "Send refused before any connection: " + unusable;
+    return refuse(c, 907, t, c.prefixed(t));
+}
+
 // The refusals, in order; true when the request is refused.
 bool refused(Call &c, const Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
@@ -139,11 +150,12 @@ bool refused(Call &c, const Facts &f) {
             return refuse(c, 912, t, c.prefixed(t));
         }
     }
-    if (empty(r->szAuthUser) != empty(r->szAuthPassword)) {
+    bool token = !options::message_options().oauth2_token.empty();  // a user with a token needs no password
+    if (empty(r->szAuthUser) ? !empty(r->szAuthPassword) : (empty(r->szAuthPassword) && !token)) {
         std::string t = "Missing one of the authentication fields";
         return refuse(c, 917, t, c.prefixed(t));
     }
-    return refused_line_break(c);
+    return refused_line_break(c) || refused_options(c);
 }
 
 // Starts the companion; false (918 reported) when it cannot start.
@@ -177,7 +189,8 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
                                                   VELLOR_STATUS_CALLBACK statusCallback) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!request) return -1;
-        LogBatch lines;  // every line of this call is on disk before it returns
+        options::RequestScope own(request);  // the record's options, copied once, over the file's
+        LogBatch lines;                      // every line of this call is on disk before it returns
         // Each send has its own companion block and session record, so sends
         // on several threads at once share no companion state.
         TCPLIBRARY_STRUCTURE block;

@@ -1,12 +1,15 @@
-// Option readers over the registry stand-in. Defaults: the first is the
+// Option readers over the registry (stand-in). Defaults: the first is the
 // value when the key is missing, the second when the value is missing. A
 // value larger than its buffer (more than 4 bytes for a number, 260 or 12 for
 // a text) is treated as a missing value; the buffers are never enlarged.
+// The security options are read by type: see MessageOptions.
 #include "support/options.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/registry.h"
+#include "support/request_options.h"
 
 namespace vellor::options {
 namespace {
@@ -14,8 +17,20 @@ namespace {
 using namespace vellor::reg;
 
 constexpr const char *kKey = "Software\\orvane\\vellorapi\\Options";
+constexpr uint32_t kTextBuffer = 260;
+
+// The record's value of a number option (checked decimal when it was set).
+bool request_number(const char *name, int32_t &out) {
+    const std::string *v = request_value(name);
+    if (!v) return false;
+    out = static_cast<int32_t>(std::stol(*v));
+    return true;
+}
 
 int32_t query_number(HKEY key, const char *name, int32_t value_missing) {
+    int32_t requested = 0;
+    if (request_number(name, requested)) return requested;
+    if (!key) return value_missing;
     uint8_t data[4] = {0, 0, 0, 0};
     uint32_t size = sizeof data;
     if (RegQueryValueExA(key, name, nullptr, nullptr, data, &size) != ERROR_SUCCESS) return value_missing;
@@ -23,63 +38,141 @@ int32_t query_number(HKEY key, const char *name, int32_t value_missing) {
     return static_cast<int32_t>(data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t(data[3]) << 24));
 }
 
-int32_t read_number(const char *name, int32_t key_missing, int32_t value_missing) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return key_missing;
-    int32_t value = query_number(key, name, value_missing);
-    RegCloseKey(key);
-    return value;
-}
-
 std::string query_text(HKEY key, const char *name, uint32_t buffer_size) {
-    char buf[260] = {0};
+    if (const std::string *v = request_value(name)) return *v;
+    if (!key) return {};
+    char buf[kTextBuffer] = {0};
     uint32_t size = buffer_size;
     if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<uint8_t *>(buf), &size) != ERROR_SUCCESS)
         buf[0] = '\0';
     return std::string(buf, ::strnlen(buf, buffer_size));
 }
 
-std::string read_text(const char *name, uint32_t buffer_size) {
+// Reads with one opening of the key; `read` gets a null key when it cannot
+// be opened (request values still apply; registry ones take their
+// missing-key defaults, which `o` holds).
+template <typename Options, typename Read>
+Options read_together(Options o, Read read) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return {};
-    std::string text = query_text(key, name, buffer_size);
-    RegCloseKey(key);
-    return text;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) key = nullptr;
+    read(key, o);
+    if (key) RegCloseKey(key);
+    return o;
+}
+
+int32_t read_number(const char *name, int32_t key_missing, int32_t value_missing) {
+    return read_together(key_missing, [&](HKEY key, int32_t &v) {
+        if (key)
+            v = query_number(key, name, value_missing);
+        else
+            request_number(name, v);
+    });
+}
+
+std::string read_text(const char *name, uint32_t buffer_size) {
+    return read_together(std::string(), [&](HKEY key, std::string &v) { v = query_text(key, name, buffer_size); });
+}
+
+// A registry value as stored: present or not, its type, its bytes.
+struct Stored {
+    bool present = false;
+    uint32_t type = 0, size = 0;
+    std::vector<uint8_t> bytes;
+};
+
+Stored query_stored(HKEY key, const char *name) {
+    Stored s;
+    if (!key) return s;
+    uint32_t size = 0;
+    long rc = RegQueryValueExA(key, name, nullptr, &s.type, nullptr, &size);
+    if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) return s;
+    s.present = true;
+    s.size = size;
+    if (size > 0 && size <= 4096) {
+        s.bytes.resize(size);
+        if (RegQueryValueExA(key, name, nullptr, &s.type, s.bytes.data(), &size) != ERROR_SUCCESS) s.bytes.clear();
+    }
+    return s;
+}
+
+// How an unusable value reads in a report: its text, its number or its size.
+std::string shown(const Stored &s) {
+    if (s.type == REG_SZ || s.type == REG_EXPAND_SZ) {
+        std::string text(s.bytes.begin(), s.bytes.end());
+        text.resize(::strnlen(text.c_str(), text.size()));
+        if (text.size() > 64) return "a text of " + std::to_string(text.size()) + " characters";
+        return "text \"" + text + "\"";
+    }
+    if (s.type == REG_DWORD && s.bytes.size() == 4)
+        return "dword " +
+               std::to_string(s.bytes[0] | (s.bytes[1] << 8) | (s.bytes[2] << 16) | (uint32_t(s.bytes[3]) << 24));
+    return std::to_string(s.size) + " bytes of type " + std::to_string(s.type);
+}
+
+void note_unusable(MessageOptions &o, const char *name, const Stored &s, const char *wanted) {
+    if (!o.unusable.empty()) return;  // the first one is named
+    o.unusable = std::string("the ") + name + " option holds " + shown(s) + ", not " + wanted;
+}
+
+// A security number: the record's value, else a dword of 4 bytes from 0 to
+// `most` in the registry; anything else present is unusable.
+int32_t secure_number(HKEY key, const char *name, int32_t missing, int32_t most, MessageOptions &o,
+                      const char *wanted) {
+    int32_t requested = 0;
+    if (request_number(name, requested)) return requested;
+    Stored s = query_stored(key, name);
+    if (!s.present) return missing;
+    uint32_t v =
+        s.bytes.size() == 4 ? s.bytes[0] | (s.bytes[1] << 8) | (s.bytes[2] << 16) | (uint32_t(s.bytes[3]) << 24) : 0;
+    if (s.type == REG_DWORD && s.bytes.size() == 4 && v <= static_cast<uint32_t>(most)) return static_cast<int32_t>(v);
+    note_unusable(o, name, s, wanted);
+    return missing;
+}
+
+// A security text: the record's value, else a text of the registry that
+// fits its buffer; anything else present is unusable.
+std::string secure_text(HKEY key, const char *name, MessageOptions &o) {
+    if (const std::string *v = request_value(name)) return *v;
+    Stored s = query_stored(key, name);
+    if (!s.present) return {};
+    if ((s.type == REG_SZ || s.type == REG_EXPAND_SZ) && s.size <= kTextBuffer)
+        return query_text(key, name, kTextBuffer);
+    note_unusable(o, name, s, "a text of at most 259 characters");
+    return {};
+}
+
+std::string request_text(const char *name) {
+    const std::string *v = request_value(name);
+    return v ? *v : std::string();
+}
+
+void read_dkim(HKEY key, DkimOptions &d) {
+    d.domain = query_text(key, "DKIMDomain", kTextBuffer);
+    d.selector = query_text(key, "DKIMSelector", kTextBuffer);
+    d.key_file = query_text(key, "DKIMKeyFile", kTextBuffer);
 }
 
 }  // namespace
 
 int32_t use_log_file() { return read_number("UseLogFile", 1, 1); }
-std::string log_file() { return read_text("logfile", 260); }
+std::string log_file() { return read_text("logfile", kTextBuffer); }
 int32_t log_file_limit(int max) { return max ? read_number("logfilemax", 0, 10) : read_number("logfilemin", 0, 2); }
 int32_t callback_mode() { return read_number("callback", 0, 0); }
 std::string msg_extension() { return read_text("MsgExtension", 12); }
 int32_t send_percent_sent() { return read_number("SendPercentSent", 0, 0); }
-int32_t secure_connection() { return read_number("SecureConnection", 0, 0); }
-int32_t tls_verify_peer() { return read_number("TLSVerifyPeer", 1, 1); }
-std::string tls_ca_file() { return read_text("TLSCAFile", 260); }
 int32_t transcript() { return read_number("Transcript", 0, 0); }
-
-namespace {
-// Several values read with one opening of the key; `o` keeps its
-// missing-key defaults when the key cannot be opened.
-template <typename Options, typename Read>
-Options read_together(Options o, Read read) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return o;
-    read(key, o);
-    RegCloseKey(key);
-    return o;
-}
-}  // namespace
 
 LogOptions log_options() {
     return read_together(LogOptions{}, [](HKEY key, LogOptions &o) {
-        o.use = query_number(key, "UseLogFile", 1);
-        o.file = query_text(key, "logfile", 260);
-        o.max = query_number(key, "logfilemax", 10);
-        o.min = query_number(key, "logfilemin", 2);
+        o.use = query_number(key, "UseLogFile", key ? 1 : o.use);
+        o.file = query_text(key, "logfile", kTextBuffer);
+        o.max = query_number(key, "logfilemax", key ? 10 : o.max);
+        o.min = query_number(key, "logfilemin", key ? 2 : o.min);
     });
+}
+
+DkimOptions dkim_options() {
+    return read_together(DkimOptions{}, [](HKEY key, DkimOptions &d) { read_dkim(key, d); });
 }
 
 MessageOptions message_options() {
@@ -88,14 +181,12 @@ MessageOptions message_options() {
         o.dot_stuffing = query_number(key, "DotStuffing", 0);
         o.transcript = query_number(key, "Transcript", 0);
         o.pipelining = query_number(key, "Pipelining", 0);
-    });
-}
-
-DkimOptions dkim_options() {
-    return read_together(DkimOptions{}, [](HKEY key, DkimOptions &o) {
-        o.domain = query_text(key, "DKIMDomain", 260);
-        o.selector = query_text(key, "DKIMSelector", 260);
-        o.key_file = query_text(key, "DKIMKeyFile", 260);
+        o.secure_connection = secure_number(key, "SecureConnection", 0, 3, o, "a dword of 0 to 3");
+        o.tls_verify_peer = secure_number(key, "TLSVerifyPeer", 1, 1, o, "a dword of 0 or 1");
+        o.tls_ca_file = secure_text(key, "TLSCAFile", o);
+        o.oauth2_token = request_text("OAuth2Token");
+        o.auth_mechanism = request_text("AuthMechanism");
+        read_dkim(key, o.dkim);
     });
 }
 

@@ -1,25 +1,23 @@
-// The registry options, one reader per option, each opening the key, querying
-// one value and closing the key again, so a change takes effect at the next
-// use (the registry keeps the parsed file only while one stat shows it
-// unchanged).
+// The options, each read from the registry (the options file on Linux) by
+// opening the key, querying and closing it again, so a change takes effect
+// at the next use (the registry keeps the parsed file only while one stat
+// shows it unchanged). Inside a send, a value its record carries
+// (VELLOR_Set_Request_Option, see support/request_options.h) is taken
+// before the registry's; request values were checked when they were set.
 #pragma once
 #include <cstdint>
 #include <string>
 
 namespace vellor::options {
 
+// Defaults: missing key / missing value.
 int32_t use_log_file();           // "UseLogFile": 1 / 1
 std::string log_file();           // "logfile": empty / empty
 int32_t log_file_limit(int max);  // 1 "logfilemax": 0 / 10; 0 "logfilemin": 0 / 2
 int32_t callback_mode();          // "callback": 0 / 0
 std::string msg_extension();      // "MsgExtension": empty / empty
 int32_t send_percent_sent();      // "SendPercentSent": 0 / 0
-// Beyond the classic options, each off by default (DotStuffing and
-// Pipelining are read with the message options below):
-int32_t secure_connection();  // "SecureConnection": 0 / 0 (1 STARTTLS, 2 TLS from the start)
-int32_t tls_verify_peer();    // "TLSVerifyPeer": 1 / 1
-std::string tls_ca_file();    // "TLSCAFile": empty / empty
-int32_t transcript();         // "Transcript": 0 / 0 (the dialogue as status 927)
+int32_t transcript();             // "Transcript": 0 / 0 (the dialogue as status 927)
 
 // The log's options, read with one key opening for a flush of held lines
 // and the size check after it.
@@ -31,18 +29,40 @@ struct LogOptions {
 };
 LogOptions log_options();
 
-// The options one message's transaction uses, read with one key opening.
-struct MessageOptions {
-    int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
-};
-MessageOptions message_options();
-
-// DKIM signing, read once per send: all three set, or none.
+// DKIM signing: the three texts, each from the running send's record, else
+// the registry (empty when neither has it). Signing is asked for when all
+// three are set. Read with the message options below (MessageOptions::dkim)
+// or alone, from inside a send, by dkim_options().
 struct DkimOptions {
     std::string domain;    // "DKIMDomain"
     std::string selector;  // "DKIMSelector"
     std::string key_file;  // "DKIMKeyFile": a PEM private key, RSA (2048 bits or more) or Ed25519
 };
 DkimOptions dkim_options();
+
+// Every option one transaction uses, read by type with one key opening,
+// once when the transaction starts (or once per queue pass). The security
+// options are read strictly: a value present but unusable (text where a
+// dword belongs, a number out of range, a wrong length) is named in
+// `unusable`, and the send fails before connecting (code 907).
+struct MessageOptions {
+    int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
+    int32_t secure_connection = 0;  // "SecureConnection" dword 0, 1 (STARTTLS), 2 (TLS at once), 3 (opportunistic)
+    int32_t tls_verify_peer = 1;    // "TLSVerifyPeer" dword 0 or 1
+    std::string tls_ca_file;        // "TLSCAFile" text
+    // The record's own (never from the registry): an OAuth 2.0 bearer token,
+    // and "AUTO" (or empty), "LOGIN", "PLAIN", "XOAUTH2" or "OAUTHBEARER".
+    std::string oauth2_token, auth_mechanism;
+    DkimOptions dkim;
+    std::string unusable;  // empty, or "the SecureConnection option holds text "1"; ..."
+    // A login that greets with EHLO and chooses its mechanism from the
+    // server's AUTH list: any of SecureConnection, Pipelining, a token or a
+    // mechanism set.
+    bool extended() const {
+        return secure_connection != 0 || pipelining != 0 || !oauth2_token.empty() ||
+               (!auth_mechanism.empty() && auth_mechanism != "AUTO");
+    }
+};
+MessageOptions message_options();
 
 }  // namespace vellor::options

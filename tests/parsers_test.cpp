@@ -52,6 +52,7 @@
 #include "smtp/message_text.h"
 #include "support/log_file.h"
 #include "support/options.h"
+#include "support/request_options.h"
 #include "support/status_callback.h"
 #include "submit/delivery.h"
 #include "support/test_env.h"
@@ -254,6 +255,43 @@ std::string option(const std::string &in) {
     return read.at(name)();
 }
 
+// The transaction's options as read by type: "NAME=VALUE ..." of the
+// options file (or "-"), then "|" and what the record sets ("NAME=VALUE"
+// pairs, each taken or shown refused).
+std::string typed(const std::string &in) {
+    TempEnv env;
+    std::size_t bar = in.find(" | ");
+    std::string file = in.substr(0, bar), own = bar == std::string::npos ? "" : in.substr(bar + 3);
+    if (file != "-") env.registry(file);
+    SMTPINIT_STRUCTURE lib{};
+    SMTPSEND_STRUCTURE req{};
+    VELLOR_Initialize_Library(&lib, 0, "App");
+    VELLOR_Initialize_Structure(&lib, &req);
+    std::string out;
+    std::istringstream pairs(own);
+    for (std::string pair; pairs >> pair;) {
+        std::size_t eq = pair.find('=');
+        if (VELLOR_Set_Request_Option(&req, pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str()) != 0)
+            out += "refused: " + std::string(req.szErrorText) + "; ";
+    }
+    vellor::options::RequestScope scope(&req);
+    vellor::options::MessageOptions o = vellor::options::message_options();
+    out += "sc=" + std::to_string(o.secure_connection) + " verify=" + std::to_string(o.tls_verify_peer) +
+           " ca=" + o.tls_ca_file + " pipe=" + std::to_string(o.pipelining) + " mech=" + o.auth_mechanism +
+           " token=" + o.oauth2_token + " dkim=" + o.dkim.domain + "/" + o.dkim.selector + "/" + o.dkim.key_file;
+    if (!o.unusable.empty()) out += " unusable: " + o.unusable;
+    VELLOR_Closedown_Library(&lib, "App");
+    return out;
+}
+
+// The initial response of a login: MECHANISM USER SECRET.
+std::string sasl(const std::string &in) {
+    auto [mechanism, rest] = head(in);
+    auto [user, secret] = head(rest);
+    if (mechanism == "PLAIN") return vellor::sasl_plain(user, secret);
+    return mechanism == "XOAUTH2" ? vellor::sasl_xoauth2(user, secret) : vellor::sasl_oauthbearer(user, secret);
+}
+
 // One log line, its stamp checked (today's local date, then a time) and
 // written as STAMP.
 std::string logline(const std::string &text) {
@@ -417,6 +455,10 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
         {"dns", dns},
         {"error", error_text},
         {"option", option},
+        {"typed", typed},
+        {"sasl", sasl},
+        {"unbase64", [](const std::string &s) { return vellor::base64_text(s); }},
+        {"authlist", [](const std::string &s) { return join(vellor::smtp::ehlo_auth_mechanisms(s), " "); }},
         {"logline", logline},
         {"logto", logto},
         {"trim", trim},

@@ -359,6 +359,9 @@ void check(const Outcome &run, const std::string &rest) {
                    (part ? r.text.find(want.text) != std::string::npos : r.text == want.text);
         });
         EXPECT_EQ(found, base.rfind("no-", 0) != 0);
+    } else if (base == "secret-absent") {  // in no report and no log line
+        for (const Report &r : reports()) EXPECT_EQ(r.text.find(arg), std::string::npos) << r.text;
+        for (const std::string &line : run.env.log_texts()) EXPECT_EQ(line.find(arg), std::string::npos) << line;
     } else if (base == "log") {
         std::vector<std::string> log = run.env.log_texts();
         EXPECT_NE(std::find(log.begin(), log.end(), arg), log.end()) << testing::PrintToString(log);
@@ -513,6 +516,8 @@ TEST_P(Transcript, Runs) {
         if (what == "expect" && !sent) send();
         if (what == "request")
             set_field(req, name, value);
+        else if (what == "set")
+            EXPECT_EQ(VELLOR_Set_Request_Option(&req, name.c_str(), value.c_str()), 0) << req.szErrorText;
         else if (what == "file")
             write_file(env.path(name), value);
         else if (what == "list")

@@ -115,3 +115,7 @@ Public Declare Function VELLOR_Perform_DNS_Lookup Lib "vellorapi.dll" Alias "_VE
     (ByVal applicationName As String, request As SMTPSEND_STRUCTURE) As Long
 Public Declare Function VELLOR_Get_Default_Dns_Server Lib "vellorapi.dll" Alias "_VELLOR_Get_Default_Dns_Server@4" _
     (ByVal buffer As String) As Long
+' Beyond the classic table: an option for this record only ("OAuth2Token",
+' "SecureConnection", ...); 0 when taken, -1 with the reason in szErrorText.
+Public Declare Function VELLOR_Set_Request_Option Lib "vellorapi.dll" Alias "_VELLOR_Set_Request_Option@12" _
+    (request As SMTPSEND_STRUCTURE, ByVal name As String, ByVal value As String) As Long

@@ -38,8 +38,13 @@ struct NoCase {
     bool operator()(const std::string &a, const std::string &b) const { return ::strcasecmp(a.c_str(), b.c_str()) < 0; }
 };
 
+struct Value {
+    uint32_t type = 0;  // REG_SZ for "text", REG_DWORD for dword:, REG_BINARY for hex:, N for hex(N):
+    std::vector<uint8_t> bytes;
+};
+
 struct Key {
-    std::map<std::string, std::vector<uint8_t>, NoCase> values;
+    std::map<std::string, Value, NoCase> values;
 };
 
 std::optional<std::string> read_file(const std::string &path) {
@@ -146,7 +151,7 @@ bool parse_hex_bytes(const std::string &s, std::vector<uint8_t> &out) {
 
 enum class Parsed { Value, Deleted, Skip, Bad };
 
-Parsed parse_value(const std::string &line, std::string &name, std::vector<uint8_t> &data) {
+Parsed parse_value(const std::string &line, std::string &name, std::vector<uint8_t> &data, uint32_t &type) {
     std::string t = trim(line);
     if (t.empty() || t[0] == ';') return Parsed::Skip;
     if (t[0] == '@') return Parsed::Skip;  // the key's default value: not used
@@ -163,6 +168,7 @@ Parsed parse_value(const std::string &line, std::string &name, std::vector<uint8
         if (!parse_quoted(v, p, text)) return Parsed::Bad;
         data.assign(text.begin(), text.end());
         data.push_back(0);
+        type = REG_SZ;
         return Parsed::Value;
     }
     if (::strncasecmp(v.c_str(), "dword:", 6) == 0) {
@@ -171,11 +177,13 @@ Parsed parse_value(const std::string &line, std::string &name, std::vector<uint8
             return Parsed::Bad;
         uint32_t x = static_cast<uint32_t>(std::strtoul(hex.c_str(), nullptr, 16));
         for (int i = 0; i < 4; ++i) data.push_back(static_cast<uint8_t>(x >> (8 * i)));
+        type = REG_DWORD;
         return Parsed::Value;
     }
     if (::strncasecmp(v.c_str(), "hex", 3) == 0) {
         std::size_t colon = v.find(':');
         if (colon == std::string::npos) return Parsed::Bad;
+        type = v[3] == '(' ? static_cast<uint32_t>(std::strtoul(v.c_str() + 4, nullptr, 16)) : REG_BINARY;
         return parse_hex_bytes(v.substr(colon + 1), data) ? Parsed::Value : Parsed::Bad;
     }
     return Parsed::Bad;
@@ -202,9 +210,10 @@ Key *load_key(const std::string &subKey) {
         if (!inside) continue;
         std::string name;
         std::vector<uint8_t> data;
-        switch (parse_value(lines[i], name, data)) {
+        uint32_t type = 0;
+        switch (parse_value(lines[i], name, data, type)) {
             case Parsed::Value:
-                key->values[name] = data;
+                key->values[name] = Value{type, data};
                 break;
             case Parsed::Deleted:
                 key->values.erase(name);
@@ -297,8 +306,8 @@ long RegQueryValueExA(HKEY key, const char *name, uint32_t *, uint32_t *type, ui
     const auto &values = (*static_cast<std::shared_ptr<const Key> *>(key))->values;
     auto it = values.find(name);
     if (it == values.end()) return ERROR_FILE_NOT_FOUND;
-    if (type) *type = 0;
-    const auto &bytes = it->second;
+    if (type) *type = it->second.type;
+    const auto &bytes = it->second.bytes;
     if (!size) return ERROR_SUCCESS;
     if (bytes.size() > *size) {
         *size = static_cast<uint32_t>(bytes.size());

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Reads the export tables of the built DLLs and compares them with what they
-# must be, name for name: on i686 the nine stdcall-decorated names, the four
+# must be, name for name: on i686 the ten stdcall-decorated names, the four
 # type-decorated names (derived here by clang from the argument types) and a
 # plain alias of each; on x86_64 the plain names. Also checks that neither
 # DLL needs a compiler runtime DLL (they must load on a clean Windows).
@@ -22,7 +22,7 @@ compare() {  # compare WHAT EXPECTED-FILE ACTUAL-FILE
 
 vellor_stdcall="VELLOR_Initialize_Library@12 VELLOR_Closedown_Library@8 VELLOR_Initialize_Structure@8
 VELLOR_Get_Error_Details@4 VELLOR_Send_Message@12 VELLOR_Get_Message_Details@4 VELLOR_Get_Mx_Servers@16
-VELLOR_Perform_DNS_Lookup@8 VELLOR_Get_Default_Dns_Server@4"
+VELLOR_Perform_DNS_Lookup@8 VELLOR_Get_Default_Dns_Server@4 VELLOR_Set_Request_Option@12"
 typed="VellorAPI_Library_Version VellorAPI_Get_Build_Date VELLOR_Resolve_MX_Hostnames_To_Ipaddresses VELLOR_resolve_mx_domain"
 korvex_stdcall="KorvexAPI_Initialize_Library@16 KorvexAPI_Initialize_Structure@8 KorvexAPI_Library_Version@12
 KorvexAPI_Start_Winsock@8 KorvexAPI_Stop_Winsock@4 KorvexAPI_Closedown_Library@8

@@ -1,0 +1,36 @@
+// VELLOR_Set_Request_Option: an option for one request record, over the
+// options file or registry, until the next VELLOR_Initialize_Structure on
+// that record or the library's close-down (the store and the checks of
+// names and values are support/request_options.h). On a refusal the reason
+// goes into szErrorText; one that does not fit whole is replaced by a
+// shorter one that names the option only.
+#include "common/export_guard.h"
+#include "support/request_options.h"
+#include "support/text.h"
+#include "vellorapi.h"
+
+using namespace vellor;
+
+namespace {
+
+void put_reason(SMTPSEND_STRUCTURE *request, const std::string &name, const std::string &why) {
+    std::string text = why;
+    if (text.size() >= sizeof request->szErrorText) {
+        auto known = options::known_name(name);
+        text = known ? "The option " + *known + " cannot take this value" : "Unknown option name";
+    }
+    set_field(request->szErrorText, text);
+}
+
+}  // namespace
+
+extern "C" VELLOR_API int32_t VELLOR_Set_Request_Option(SMTPSEND_STRUCTURE *request, const char *name,
+                                                        const char *value) {
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!request) return -1;
+        std::string why;
+        if (options::set_request_option(request, text_or_empty(name), text_or_empty(value), why)) return 0;
+        put_reason(request, text_or_empty(name), why);
+        return -1;
+    });
+}

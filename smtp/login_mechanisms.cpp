@@ -1,0 +1,137 @@
+// The login under EHLO, chosen from the server's AUTH list: with an OAuth
+// 2.0 token, XOAUTH2 else OAUTHBEARER; without, PLAIN (one Base64 line as
+// the initial response) else LOGIN; AuthMechanism forces one. A mechanism
+// not listed, a missing credential for it, or a refusal fails with 917
+// before any MAIL FROM, the report carrying the server's reason (the JSON
+// of a token refusal decoded) with every credential text masked. A server
+// that lists no AUTH at all gets the classic login of the variant, unless
+// a token or a mechanism was set.
+// A refused token: XOAUTH2's "334" carrying the error is answered with an
+// empty line, OAUTHBEARER's with the one byte 0x01 (RFC 7628), then the
+// final reply is read.
+#include <algorithm>
+
+#include "smtp/auth_encode.h"
+#include "smtp/ehlo.h"
+#include "smtp/transaction.h"
+#include "support/text.h"
+
+namespace vellor::smtp {
+namespace {
+
+constexpr int kLoginFailed = 917;
+
+bool listed(const std::vector<std::string> &offered, const std::string &m) {
+    return std::find(offered.begin(), offered.end(), m) != offered.end();
+}
+
+std::string joined(const std::vector<std::string> &words) {
+    std::string out;
+    for (const auto &w : words) out += (out.empty() ? "" : " ") + w;
+    return out.empty() ? "none" : out;
+}
+
+bool token_mechanism(const std::string &m) { return m == "XOAUTH2" || m == "OAUTHBEARER"; }
+
+// The mechanism to use, or empty after the failure report.
+std::string choose(Transaction &t, const std::vector<std::string> &offered) {
+    const std::string &forced = t.opts.auth_mechanism;
+    bool token = !t.opts.oauth2_token.empty();
+    std::string m;
+    if (!forced.empty() && forced != "AUTO")
+        m = forced;
+    else if (token)
+        m = listed(offered, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER";
+    else
+        m = listed(offered, "PLAIN") ? "PLAIN" : "LOGIN";
+    if (!listed(offered, m)) {
+        t.fail(kLoginFailed,
+               "Server does not offer the login AUTH " + m + " (it offers: " + joined(offered) + "): nothing sent...");
+        return {};
+    }
+    if (token_mechanism(m) ? !token : t.call.login.plain_password.empty()) {
+        t.fail(kLoginFailed,
+               "AUTH " + m + " needs " + (token_mechanism(m) ? "an OAuth2Token" : "a password") + ": nothing sent...");
+        return {};
+    }
+    return m;
+}
+
+// A server text with every credential of this call masked.
+std::string masked(const Transaction &t, std::string text) {
+    const LoginState &l = t.call.login;
+    for (const std::string *secret : {&t.opts.oauth2_token, &l.plain_password, &l.encoded_password}) {
+        if (secret->size() < 4) continue;
+        for (std::size_t at; (at = text.find(*secret)) != std::string::npos;) text.replace(at, secret->size(), "****");
+    }
+    return text;
+}
+
+// The server's reason for a refusal: a challenge's decoded JSON, then the
+// final reply's first line; control characters dropped.
+std::string reason(const Transaction &t, const std::string &challenge) {
+    std::string why = challenge.empty() ? t.x.first_line() : challenge + "; " + t.x.first_line();
+    std::string out;
+    for (char c : why)
+        if (static_cast<unsigned char>(c) >= 0x20) out += c;
+    if (out.size() > 400) out.resize(400);  // a report line, not a stored value
+    return masked(t, out);
+}
+
+void refused(Transaction &t, const std::string &m, const std::string &challenge) {
+    std::string what = token_mechanism(m) ? "OAuth 2.0 token" : "login";
+    t.fail(kLoginFailed, "SMTP AUTH " + m + " " + what + " was refused by server: " + reason(t, challenge));
+}
+
+std::string initial_response(Transaction &t, const std::string &m) {
+    const LoginState &l = t.call.login;
+    if (m == "PLAIN") return sasl_plain(l.plain_user, l.plain_password);
+    if (m == "XOAUTH2") return sasl_xoauth2(l.plain_user, t.opts.oauth2_token);
+    return sasl_oauthbearer(l.plain_user, t.opts.oauth2_token);
+}
+
+// PLAIN, XOAUTH2, OAUTHBEARER: the AUTH command with its initial response.
+void login_with_initial_response(Transaction &t, const std::string &m) {
+    t.x.secret_line("AUTH " + m + " " + initial_response(t, m), "AUTH " + m + " ****");
+    t.x.read_reply();
+    if (t.x.begins("235")) {
+        login_accepted(t);
+        return;
+    }
+    std::string challenge;
+    if (t.x.begins("334") && token_mechanism(m)) {  // the error, as JSON in Base64
+        std::string line = t.x.first_line();
+        challenge = base64_text(line.size() > 4 ? line.substr(4) : std::string());
+        t.x.secret_line(m == "XOAUTH2" ? "" : base64_line("\x01"), "");
+        t.x.read_reply();
+    }
+    refused(t, m, challenge);
+}
+
+void login_user_password(Transaction &t) {
+    t.x.command("AUTH LOGIN\r\n");
+    t.x.read_reply();
+    if (!t.x.begins("334")) return refused(t, "LOGIN", {});
+    if (!login_user_then_password(t)) return;
+    if (t.x.begins("235"))
+        login_accepted(t);
+    else
+        refused(t, "LOGIN", {});
+}
+
+}  // namespace
+
+bool login_by_server_list(Transaction &t) {
+    std::vector<std::string> offered = ehlo_auth_mechanisms(t.x.full_reply());
+    bool shaped = !t.opts.oauth2_token.empty() || (!t.opts.auth_mechanism.empty() && t.opts.auth_mechanism != "AUTO");
+    if (offered.empty() && !shaped) return false;
+    std::string m = choose(t, offered);
+    if (m.empty()) return true;
+    if (m == "LOGIN")
+        login_user_password(t);
+    else
+        login_with_initial_response(t, m);
+    return true;
+}
+
+}  // namespace vellor::smtp

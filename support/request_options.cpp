@@ -1,0 +1,168 @@
+// The per-record option store; see request_options.h.
+#include "support/request_options.h"
+
+#include <strings.h>
+
+#include <charconv>
+#include <mutex>
+
+namespace vellor::options {
+namespace {
+
+enum class Kind { Number, Choice, Text, Extension, Token, Mechanism };
+
+struct Known {
+    const char *name;
+    Kind kind;
+    int most = 0;  // a choice's highest value (from 0)
+};
+
+// Every options-file option, and the options a request alone can carry.
+constexpr Known kKnown[] = {
+    {"UseLogFile", Kind::Number},
+    {"logfile", Kind::Text},
+    {"logfilemax", Kind::Number},
+    {"logfilemin", Kind::Number},
+    {"callback", Kind::Number},
+    {"MsgExtension", Kind::Extension},
+    {"SendPercentSent", Kind::Number},
+    {"DotStuffing", Kind::Number},
+    {"Pipelining", Kind::Number},
+    {"Transcript", Kind::Number},
+    {"SecureConnection", Kind::Choice, 3},
+    {"TLSVerifyPeer", Kind::Choice, 1},
+    {"TLSCAFile", Kind::Text},
+    {"DKIMDomain", Kind::Text},
+    {"DKIMSelector", Kind::Text},
+    {"DKIMKeyFile", Kind::Text},
+    {"OAuth2Token", Kind::Token},
+    {"AuthMechanism", Kind::Mechanism},
+};
+
+constexpr const char *kMechanisms[] = {"AUTO", "LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER"};
+constexpr std::size_t kExtensionMost = 11;  // szMsgExtension holds 11 characters
+
+const Known *find_known(const std::string &name) {
+    for (const Known &k : kKnown)
+        if (::strcasecmp(k.name, name.c_str()) == 0) return &k;
+    return nullptr;
+}
+
+bool decimal(const std::string &v, long long lo, long long hi) {
+    long long n = 0;
+    auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+    return ec == std::errc() && end == v.data() + v.size() && n >= lo && n <= hi;
+}
+
+bool one_line(const std::string &v) { return v.find_first_of("\r\n") == std::string::npos; }
+
+bool visible_ascii(const std::string &v) {
+    for (unsigned char c : v)
+        if (c < 0x21 || c > 0x7e) return false;
+    return true;
+}
+
+// The value as the store keeps it, or nullopt with the reason.
+std::optional<std::string> checked(const Known &k, const std::string &v, std::string &why) {
+    std::string quoted = "[" + v + "]";
+    switch (k.kind) {
+        case Kind::Number:
+            if (decimal(v, 0, 2147483647)) return v;
+            why = "takes a decimal number from 0 to 2147483647, not " + quoted;
+            return std::nullopt;
+        case Kind::Choice:
+            if (decimal(v, 0, k.most)) return std::to_string(std::stoi(v));
+            why = "takes 0 to " + std::to_string(k.most) + ", not " + quoted;
+            return std::nullopt;
+        case Kind::Text:
+            if (one_line(v)) return v;
+            why = "takes text without a line break";
+            return std::nullopt;
+        case Kind::Extension:
+            if (one_line(v) && v.size() <= kExtensionMost) return v;
+            why = "takes at most 11 characters without a line break";
+            return std::nullopt;
+        case Kind::Token:
+            if (visible_ascii(v)) return v;
+            why = "takes visible ASCII characters only (no blank, no line break); the value is not shown";
+            return std::nullopt;
+        case Kind::Mechanism:
+            for (const char *m : kMechanisms)
+                if (::strcasecmp(m, v.c_str()) == 0) return std::string(m);
+            why = "takes auto, LOGIN, PLAIN, XOAUTH2 or OAUTHBEARER, not " + quoted;
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+struct Store {
+    std::mutex mu;
+    std::map<const void *, std::map<std::string, std::string>> records;
+};
+Store &store() {
+    static Store *s = new Store;  // outlives every thread's last send
+    return *s;
+}
+
+thread_local const std::map<std::string, std::string> *t_current = nullptr;
+
+}  // namespace
+
+std::optional<std::string> known_name(const std::string &name) {
+    const Known *k = find_known(name);
+    return k ? std::optional<std::string>(k->name) : std::nullopt;
+}
+
+bool set_request_option(const void *record, const std::string &name, const std::string &value, std::string &why) {
+    const Known *k = find_known(name);
+    if (!k) {
+        why = "Unknown option name [" + name + "]";
+        return false;
+    }
+    std::optional<std::string> kept;
+    if (!value.empty() && !(kept = checked(*k, value, why))) {
+        why = std::string("The option ") + k->name + " " + why;
+        return false;
+    }
+    Store &s = store();
+    std::lock_guard<std::mutex> g(s.mu);
+    auto &values = s.records[record];
+    if (kept)
+        values[k->name] = *kept;
+    else
+        values.erase(k->name);
+    if (values.empty()) s.records.erase(record);
+    return true;
+}
+
+void forget_record(const void *record) {
+    Store &s = store();
+    std::lock_guard<std::mutex> g(s.mu);
+    s.records.erase(record);
+}
+
+void forget_all_records() {
+    Store &s = store();
+    std::lock_guard<std::mutex> g(s.mu);
+    s.records.clear();
+}
+
+RequestScope::RequestScope(const void *record) : outer_(t_current) {
+    Store &s = store();
+    {
+        std::lock_guard<std::mutex> g(s.mu);
+        auto it = s.records.find(record);
+        if (it != s.records.end()) values_ = it->second;
+    }
+    t_current = &values_;
+}
+
+RequestScope::~RequestScope() { t_current = outer_; }
+
+const std::string *request_value(const std::string &canonical_name) {
+    if (!t_current) return nullptr;
+    auto it = t_current->find(canonical_name);
+    return it == t_current->end() ? nullptr : &it->second;
+}
+
+}  // namespace vellor::options

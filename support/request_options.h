@@ -1,0 +1,46 @@
+// Options set on one request record (VELLOR_Set_Request_Option): the names
+// the library knows, a check of each value by its kind, and a process-wide
+// store keyed by the record's address, guarded by one mutex. A record's
+// values last until the next VELLOR_Initialize_Structure on it or the
+// library's close-down. A send copies its record's values once, at its
+// start, into a scope of its own thread (RequestScope); the option readers
+// (support/options.h) take a value of that scope before the options file's
+// or the registry's. Relies on nothing but the standard library.
+#pragma once
+#include <map>
+#include <optional>
+#include <string>
+
+namespace vellor::options {
+
+// The canonical spelling of a known option name (compared without regard
+// to case), or nullopt.
+std::optional<std::string> known_name(const std::string &name);
+
+// Takes the value for the record: true, or false with the reason in `why`
+// (an unknown name, or a value the option cannot use; a token's value is
+// never repeated in the reason). An empty value removes the record's own
+// value, so the file's stands again.
+bool set_request_option(const void *record, const std::string &name, const std::string &value, std::string &why);
+void forget_record(const void *record);
+void forget_all_records();
+
+// While alive, the option readers of this thread see the record's values,
+// copied when the scope began (a later VELLOR_Set_Request_Option does not
+// reach a send already running). Scopes nest: the inner one wins.
+class RequestScope {
+public:
+    explicit RequestScope(const void *record);
+    ~RequestScope();
+    RequestScope(const RequestScope &) = delete;
+    RequestScope &operator=(const RequestScope &) = delete;
+
+private:
+    std::map<std::string, std::string> values_;
+    const std::map<std::string, std::string> *outer_;
+};
+
+// The value the running send's record holds for a canonical name, or null.
+const std::string *request_value(const std::string &canonical_name);
+
+}  // namespace vellor::options
