@@ -68,7 +68,7 @@ std::size_t Exchange::format_line(const char *fmt, va_list ap) {
 
 int Exchange::secret_line(const std::string &line, const std::string &shown) {
     if (!one_line(line.data(), line.size())) {
-        wsa_error_ = winsock::WSAEINVAL;
+        wsa_error_ = transport::kInvalid;
         return -1;
     }
     if (dialogue) dialogue(0, shown);
