@@ -2,8 +2,11 @@
 // VELLOR_Send_Message call. Without --server or --server-ip it delivers
 // straight to the recipients' mail exchangers. The tool guards its user
 // where the library keeps its classic behaviour (see send_guards.h), runs
-// the call from a private working folder with its own options file, and
-// ends with an exit status that tells the truth (see send_outcome.h).
+// the call from a private working folder, sets the flags' options on the
+// call's own record (VELLOR_Set_Request_Option: the user's options file is
+// never edited), and ends with an exit status that tells the truth (see
+// send_outcome.h). A token refused by the server is fetched once more from
+// --oauth2-token-cmd and the send made again.
 #include <algorithm>
 #include <filesystem>
 #include <cstdio>
@@ -17,7 +20,8 @@
 #include "commands.h"
 #include "exit_codes.h"
 #include "password.h"
-#include "private_options.h"
+#include "oauth2_token.h"
+#include "private_folder.h"
 #include "report_output.h"
 #include "send_guards.h"
 #include "send_outcome.h"
@@ -27,10 +31,13 @@
 namespace cli {
 namespace {
 
+constexpr int kLoginRefused = 917;
+
 struct SendOptions {
     std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor", ca_file, log;
     std::string dkim_domain, dkim_selector, dkim_key;
-    std::vector<std::string> to;
+    std::vector<std::string> to, options;  // --option NAME=VALUE, in order
+    TokenSource token;
     int port = 25, max = 0, timeout = 0;
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
     bool starttls = false, tls = false, no_verify = false, raw = false, progress = false, no_tls = false;
@@ -164,7 +171,7 @@ bool fill(const SendOptions &o, const Message &m, SMTPSEND_STRUCTURE &r, std::st
         r.hRecipients = text_block(list);
         r.bMultipleRecipients = 1;
     }
-    if (!o.user.empty()) {
+    if (!o.user.empty() && !o.token.given()) {
         auto password = find_password(o.password_file, error);
         if (!password || !put(r.szAuthPassword, *password, "the password", error)) return false;
     }
@@ -198,22 +205,45 @@ void summary(const SendOptions &o, int rc, int status, SMTPSEND_STRUCTURE &r) {
     if (!cause.empty()) std::fprintf(stderr, "vellor: %s\n", cause.c_str());
 }
 
-// The library's options for this one call.
-void call_options(const SendOptions &o, PrivateOptions &opts) {
-    opts.number("Transcript", 1, false);
-    if (!o.raw) opts.number("DotStuffing", 1, false);
-    if (o.progress) opts.number("SendPercentSent", 1);
-    if (!o.log.empty()) opts.text("logfile", absolute(o.log));
-    if (o.starttls) opts.number("SecureConnection", 1);
-    if (o.tls) opts.number("SecureConnection", 2);
-    if (o.no_tls) opts.number("SecureConnection", 0);
+using Option = std::pair<std::string, std::string>;
+
+// The library's options for this one call: the tool's own, the flags',
+// then each --option as given (a later one wins).
+std::vector<Option> call_options(const SendOptions &o) {
+    std::vector<Option> out = {{"Transcript", "1"}};
+    if (!o.raw) out.push_back({"DotStuffing", "1"});
+    if (o.progress) out.push_back({"SendPercentSent", "1"});
+    if (!o.log.empty()) out.push_back({"logfile", absolute(o.log)});
+    if (o.starttls) out.push_back({"SecureConnection", "1"});
+    if (o.tls) out.push_back({"SecureConnection", "2"});
+    if (o.no_tls) out.push_back({"SecureConnection", "0"});
     bool by_mx = o.server.empty() && o.server_ip.empty();
-    if (by_mx && !o.starttls && !o.tls && !o.no_tls) opts.number("SecureConnection", 3, false);  // opportunistic
-    if (!o.ca_file.empty()) opts.text("TLSCAFile", absolute(o.ca_file));
-    if (o.no_verify) opts.number("TLSVerifyPeer", 0);
-    if (!o.dkim_domain.empty()) opts.text("DKIMDomain", o.dkim_domain);
-    if (!o.dkim_selector.empty()) opts.text("DKIMSelector", o.dkim_selector);
-    if (!o.dkim_key.empty()) opts.text("DKIMKeyFile", absolute(o.dkim_key));
+    if (by_mx && !o.starttls && !o.tls && !o.no_tls) out.push_back({"SecureConnection", "3"});  // opportunistic
+    if (!o.ca_file.empty()) out.push_back({"TLSCAFile", absolute(o.ca_file)});
+    if (o.no_verify) out.push_back({"TLSVerifyPeer", "0"});
+    if (!o.dkim_domain.empty()) out.push_back({"DKIMDomain", o.dkim_domain});
+    if (!o.dkim_selector.empty()) out.push_back({"DKIMSelector", o.dkim_selector});
+    if (!o.dkim_key.empty()) out.push_back({"DKIMKeyFile", absolute(o.dkim_key)});
+    for (const std::string &given : o.options) {
+        std::size_t eq = given.find('=');
+        out.push_back({given.substr(0, eq), eq == std::string::npos ? "" : given.substr(eq + 1)});
+    }
+    return out;
+}
+
+// Sets the options on the record; false with the library's reason.
+bool set_options(const std::vector<Option> &options, const std::string &token, SMTPSEND_STRUCTURE &r,
+                 std::string &error) {
+    for (const auto &[name, value] : options)
+        if (VELLOR_Set_Request_Option(&r, name.c_str(), value.c_str()) != 0) {
+            error = "--option " + name + ": " + r.szErrorText;
+            return false;
+        }
+    if (!token.empty() && VELLOR_Set_Request_Option(&r, "OAuth2Token", token.c_str()) != 0) {
+        error = std::string("the OAuth 2.0 token: ") + r.szErrorText;
+        return false;
+    }
+    return true;
 }
 
 int check_command_line(const SendOptions &o) {
@@ -231,10 +261,15 @@ int check_command_line(const SendOptions &o) {
         if (std::any_of(a.begin(), a.end(), [](char ch) { return static_cast<unsigned char>(ch) <= ' ' || ch == 127; }))
             return fail(kExitUsage, "--to " + json_string(a) + ": an address holds no blank or control character");
     }
+    if (!o.token.file.empty() && !o.token.command.empty())
+        return fail(kExitUsage, "give either --oauth2-token-file or --oauth2-token-cmd, not both");
+    if (o.token.given() && o.user.empty()) return fail(kExitUsage, "a token logs in as --user: give it");
+    for (const std::string &given : o.options)
+        if (given.find('=') == std::string::npos) return fail(kExitUsage, "--option takes NAME=VALUE, not " + given);
     return 0;
 }
 
-int send_prepared(const SendOptions &o, const Message &m) {
+int send_prepared(const SendOptions &o, const Message &m, const std::string &token, int &error_code) {
     SMTPINIT_STRUCTURE lib;
     std::memset(&lib, 0, sizeof lib);
     VELLOR_Initialize_Library(&lib, 0, o.app.c_str());
@@ -242,8 +277,10 @@ int send_prepared(const SendOptions &o, const Message &m) {
     std::memset(&r, 0, sizeof r);
     VELLOR_Initialize_Structure(&lib, &r);
     std::string error;
-    if (!fill(o, m, r, error)) {
+    bool options_set = set_options(call_options(o), token, r, error);
+    if (!options_set || !fill(o, m, r, error)) {
         if (r.hRecipients) GlobalFree(r.hRecipients);
+        VELLOR_Closedown_Library(&lib, o.app.c_str());
         return fail(error.find("password") != std::string::npos ? kExitNoPerm : kExitUsage, error);
     }
     set_output(o.json ? Output::Json : o.quiet ? Output::Quiet : Output::Lines, o.verbose);
@@ -252,6 +289,7 @@ int send_prepared(const SendOptions &o, const Message &m) {
     finish_progress();
     std::memset(r.szAuthPassword, 0, sizeof r.szAuthPassword);
     int status = exit_status(rc, r.nMessagesSent, m.meant, r.nErrorCode, !o.user.empty());
+    error_code = r.nErrorCode;
     summary(o, rc, status, r);
     if (r.hMessage) GlobalFree(r.hMessage);
     HGLOBAL list = r.hRecipients;
@@ -265,17 +303,26 @@ int run_send(const SendOptions &o) {
     if (int bad = check_command_line(o)) return bad;
     std::string warning = registry_warning();
     if (!warning.empty()) std::fprintf(stderr, "vellor: warning: %s\n", warning.c_str());
-    PrivateOptions opts;
-    call_options(o, opts);
-    std::string error;
-    if (!opts.apply(error)) return fail(kExitTempFail, error);
+    PrivateFolder folder;
+    if (!folder.make()) return fail(kExitTempFail, "cannot make a private working folder");
     Message m;
-    if (int bad = choose_message(o, opts.folder(), m)) return bad;
+    if (int bad = choose_message(o, folder.path(), m)) return bad;
+    std::string error, token;
+    if (o.token.given()) {
+        auto fetched = fetch_token(o.token, error);
+        if (!fetched) return fail(kExitNoPerm, error);
+        token = *fetched;
+    }
     if (o.timeout > 0) sys::set_env("KORVEXAPI_TIMEOUT_MS", std::to_string(o.timeout * 1000L));
     std::error_code ec;
     std::filesystem::path cwd = std::filesystem::current_path(ec);
-    bool moved = !ec && (std::filesystem::current_path(opts.folder(), ec), !ec);  // a private working folder
-    int status = send_prepared(o, m);
+    bool moved = !ec && (std::filesystem::current_path(folder.path(), ec), !ec);  // a private working folder
+    int code = 0;
+    int status = send_prepared(o, m, token, code);
+    if (code == kLoginRefused && o.token.refreshable() && !seen().login_accepted) {  // a refreshed token, once
+        auto fetched = fetch_token(o.token, error);
+        status = fetched ? send_prepared(o, m, *fetched, code) : fail(kExitNoPerm, error);
+    }
     if (moved && (std::filesystem::current_path(cwd, ec), ec))
         std::fprintf(stderr, "vellor: cannot return to %s\n", cwd.string().c_str());
     return status;
@@ -317,6 +364,10 @@ Action add_send(CLI::App &app) {
     app.add_option("--dkim-selector", o->dkim_selector,
                    "The DKIM selector (s=): the key's record is at S._domainkey.D");
     app.add_option("--dkim-key", o->dkim_key, "The DKIM private key (PEM: RSA of 2048 bits or more, or Ed25519)");
+    app.add_option("--option", o->options, "A library option for this send, NAME=VALUE (repeatable)");
+    app.add_option("--oauth2-token-file", o->token.file, "File holding the OAuth 2.0 access token for --user");
+    app.add_option("--oauth2-token-cmd", o->token.command,
+                   "Command printing the OAuth 2.0 access token (run again once if the server refuses it)");
     app.footer(
         "The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.\n"
         "Exit status: 0 all sent, 64 usage, 65 data, 66 no input, 69 refused (5xx), 75 try again later, "

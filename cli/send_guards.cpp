@@ -169,6 +169,32 @@ bool value_line(std::string_view line) {
 
 }  // namespace
 
+// A security option the library cannot use, which makes it refuse every
+// send (907): SecureConnection or TLSVerifyPeer not a dword it knows, or
+// TLSCAFile not a text. Empty when the line holds none of them or a usable one.
+std::string unusable_security(const std::string &line) {
+    std::size_t open = line.find_first_not_of(" \t"), close = line.find('"', open + 1);
+    if (open == std::string::npos || line[open] != '"' || close == std::string::npos) return "";
+    std::string name = line.substr(open + 1, close - open - 1);
+    if (!equal_nocase(name, "SecureConnection") && !equal_nocase(name, "TLSVerifyPeer") &&
+        !equal_nocase(name, "TLSCAFile"))
+        return "";
+    std::size_t eq = line.find_first_not_of(" \t", close + 1);
+    if (eq == std::string::npos || line[eq] != '=') return "";
+    std::size_t from = line.find_first_not_of(" \t", eq + 1), to = line.find_last_not_of(" \t");
+    std::string value = from == std::string::npos ? "" : line.substr(from, to - from + 1);
+    if (value.size() > 40) value = value.substr(0, 40) + "...";  // shown in a warning only
+    bool ok;
+    if (equal_nocase(name, "TLSCAFile"))
+        ok = value == "-" || (!value.empty() && value[0] == '"');
+    else {
+        unsigned long most = equal_nocase(name, "SecureConnection") ? 2 : 1;
+        bool dword = value.size() > 6 && equal_nocase(value.substr(0, 6), "dword:");
+        ok = value == "-" || (dword && std::strtoul(value.c_str() + 6, nullptr, 16) <= most);
+    }
+    return ok ? "" : name + " is " + value + ", which the library cannot use: it refuses every send (code 907)";
+}
+
 std::string registry_warning() {
     std::string path = sys::default_options_file();
     std::error_code ec;
@@ -198,6 +224,8 @@ std::string registry_warning() {
             inside = equal_nocase(line, "[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]");
             continue;
         }
+        std::string security = inside ? unusable_security(line) : "";
+        if (!security.empty()) return "the options file " + path + " line " + std::to_string(number) + ": " + security;
         if (inside && !value_line(line) && line.find_first_not_of(" \t,0123456789abcdefABCDEF\\") != std::string::npos)
             return "the options file " + path + " line " + std::to_string(number) +
                    " cannot be parsed: the library ignores every option and uses its defaults";

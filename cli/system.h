@@ -1,7 +1,7 @@
 // What the tool needs from the operating system, with one implementation per
 // platform (cli/posix, cli/win32): the terminal, the environment, a private
-// folder, links, access checks, and whether the library can be pointed at
-// an options file of the tool's own.
+// folder, links, access checks, a command's output, and the options file
+// the library reads.
 #pragma once
 #include <optional>
 #include <string>
@@ -23,9 +23,9 @@ bool make_private_folder(std::string &dir);
 bool link_path(const std::string &target, const std::string &link);
 bool readable(const std::string &path);
 
-// Points the library at an options file for this process; false (with the
-// reason) where the library reads the system registry only.
-bool use_options_file(const std::string &path, std::string &why);
+// Runs a command through the shell: its standard output, or nullopt (with
+// the reason) when it cannot run or ends with a failure status.
+std::optional<std::string> run_command(const std::string &command, std::string &error);
 // The options file the library reads when the tool does not set one; empty
 // where options live in the system registry.
 std::string default_options_file();

@@ -5,7 +5,8 @@ set -euo pipefail
 pkgs=(g++ cmake make pkg-config libgtest-dev libgmock-dev libc-ares-dev
       libcli11-dev dnsmasq-base python3 python3-aiosmtpd postfix
       gcc-multilib clang libclang-rt-14-dev curl libssl-dev openssl tmux man-db strace
-      clang-format clang-tidy libidn2-dev python3-dkim python3-nacl libmail-dkim-perl)
+      clang-format clang-tidy libidn2-dev python3-dkim python3-nacl libmail-dkim-perl
+      python3-venv python3-pip python3-setuptools python3-wheel)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

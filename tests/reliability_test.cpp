@@ -106,12 +106,15 @@ TEST_F(Reliability, TwoThreadsSendAtOnce) {
     ScriptPeer second(smtp_accepting(), "127.0.0.1", other_port, 20);
     write_file(env.path("m.txt"), "Subject: threads\r\n\r\nx\r\n");
     std::strcpy(req.szMessageFile, env.path("m.txt").c_str());
+    // Each record carries its own log file option: no line of one goes to the other's.
     auto worker = [&](int p, int *ok) {
         SMTPSEND_STRUCTURE r = req;
         r.nPort = p;
         r.bSingleRecipient = 1;
         std::strcpy(r.szRecipient, "r@dest.test");
-        for (int i = 0; i < 20; ++i) *ok += VELLOR_Send_Message("App", &r, nullptr) == 0;
+        std::string app = "App" + std::to_string(p);
+        EXPECT_EQ(VELLOR_Set_Request_Option(&r, "LogFile", env.path(app + ".log").c_str()), 0);
+        for (int i = 0; i < 20; ++i) *ok += VELLOR_Send_Message(app.c_str(), &r, nullptr) == 0;
     };
     int ok1 = 0, ok2 = 0;
     std::thread a(worker, port, &ok1), b(worker, other_port, &ok2);
@@ -120,6 +123,12 @@ TEST_F(Reliability, TwoThreadsSendAtOnce) {
     EXPECT_EQ(ok1, 20);
     EXPECT_EQ(ok2, 20);
     EXPECT_EQ(first.accepted() + second.accepted(), 40);
+    for (int p : {port, other_port}) {
+        std::string own = read_file(env.path("App" + std::to_string(p) + ".log"));
+        std::string other = "[App" + std::to_string(p == port ? other_port : port) + "]";
+        EXPECT_NE(own.find("[App" + std::to_string(p) + "]"), std::string::npos);
+        EXPECT_EQ(own.find(other), std::string::npos);
+    }
 }
 
 TEST_F(Reliability, KilledSenderLosesNoQueuedMessage) {

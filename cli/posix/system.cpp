@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace cli::sys {
@@ -78,9 +79,20 @@ bool link_path(const std::string &target, const std::string &link) {
 
 bool readable(const std::string &path) { return ::access(path.c_str(), R_OK) == 0; }
 
-bool use_options_file(const std::string &path, std::string &) {
-    set_env("VELLORAPI_REGISTRY", path);
-    return true;
+std::optional<std::string> run_command(const std::string &command, std::string &error) {
+    FILE *out = ::popen(command.c_str(), "r");
+    if (!out) {
+        error = "cannot run the token command";
+        return std::nullopt;
+    }
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+    if (::pclose(out) != 0) {
+        error = "the token command failed";
+        return std::nullopt;
+    }
+    return text;
 }
 
 std::string default_options_file() {

@@ -64,11 +64,20 @@ bool readable(const std::string &path) {
     return std::filesystem::exists(path, ec);
 }
 
-bool use_options_file(const std::string &, std::string &why) {
-    why =
-        "on Windows the library reads its options from the registry (HKEY_LOCAL_MACHINE\\Software\\orvane\\"
-        "vellorapi\\Options) only; set the value there";
-    return false;
+std::optional<std::string> run_command(const std::string &command, std::string &error) {
+    FILE *out = ::_popen(command.c_str(), "rb");
+    if (!out) {
+        error = "cannot run the token command";
+        return std::nullopt;
+    }
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+    if (::_pclose(out) != 0) {
+        error = "the token command failed";
+        return std::nullopt;
+    }
+    return text;
 }
 
 std::string default_options_file() { return ""; }

@@ -6,8 +6,9 @@ makes one VELLOR_Send_Message call; the status callback is any Python
 callable ``on_status(status, code, text)``; a failure raises
 ``VellorError`` carrying the library's error code and text.
 
-The library is found as ``libvellorapi.so.2`` (installed), or at the path in
-``$VELLORAPI_LIBRARY`` (a build tree). On Windows it is ``vellorapi.dll``
+The library is found at the path in ``$VELLORAPI_LIBRARY`` (a build tree),
+else beside this module (the package ``pip install .`` makes carries it),
+else as ``libvellorapi.so.2`` (installed). On Windows it is ``vellorapi.dll``
 (``__stdcall``, entered by the plain export names), with kernel32's global
 memory.
 """
@@ -63,21 +64,31 @@ class VellorError(Exception):
 _lib = None
 
 
+def _carried(name):
+    """The library the package carries (``pip install .``), else the system's."""
+    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+    return here if os.path.exists(here) else name
+
+
 def library():
     """The loaded library, its calls declared."""
     global _lib
     if _lib is None:
         if _WINDOWS:
-            lib = ctypes.WinDLL(os.environ.get("VELLORAPI_LIBRARY") or "vellorapi.dll")
+            lib = ctypes.WinDLL(os.environ.get("VELLORAPI_LIBRARY") or _carried("vellorapi.dll"))
             memory = ctypes.WinDLL("kernel32")
         else:
-            lib = memory = ctypes.CDLL(os.environ.get("VELLORAPI_LIBRARY") or "libvellorapi.so.2")
+            if not os.environ.get("VELLORAPI_LIBRARY") and _carried("libkorvexapi.so.2") != "libkorvexapi.so.2":
+                ctypes.CDLL(_carried("libkorvexapi.so.2"), mode=ctypes.RTLD_GLOBAL)  # the companion it needs
+            lib = memory = ctypes.CDLL(os.environ.get("VELLORAPI_LIBRARY") or _carried("libvellorapi.so.2"))
         lib.VELLOR_Initialize_Library.argtypes = [ctypes.POINTER(InitRecord), c_u32, ctypes.c_char_p]
         lib.VELLOR_Closedown_Library.argtypes = [ctypes.POINTER(InitRecord), ctypes.c_char_p]
         lib.VELLOR_Initialize_Structure.argtypes = [ctypes.POINTER(InitRecord), ctypes.POINTER(SendRecord)]
         lib.VELLOR_Send_Message.argtypes = [ctypes.c_char_p, ctypes.POINTER(SendRecord), STATUS_CALLBACK]
         lib.VELLOR_Send_Message.restype = c_i32
         lib.VELLOR_Get_Error_Details.argtypes = [ctypes.POINTER(SendRecord)]
+        lib.VELLOR_Set_Request_Option.argtypes = [ctypes.POINTER(SendRecord), ctypes.c_char_p, ctypes.c_char_p]
+        lib.VELLOR_Set_Request_Option.restype = c_i32
         memory.GlobalAlloc.argtypes, memory.GlobalAlloc.restype = [ctypes.c_uint, ctypes.c_size_t], c_void_p
         memory.GlobalLock.argtypes, memory.GlobalLock.restype = [c_void_p], c_void_p
         memory.GlobalUnlock.argtypes = [c_void_p]
@@ -126,11 +137,23 @@ def _block(lib, data):
     return handle
 
 
+def _set_options(lib, req, options):
+    for name, value in options:
+        value = str(int(value)) if isinstance(value, bool) else str(value)
+        if lib.VELLOR_Set_Request_Option(ctypes.byref(req), name.encode(), value.encode()) != 0:
+            shown = "the token" if name.lower() == "oauth2token" else name
+            raise ValueError("%s: %s" % (shown, req.szErrorText.decode("latin-1")))
+
+
 def send(*, sender, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
-         on_status=None, app="python", delete=False, envelope=False, helo=""):
+         on_status=None, app="python", delete=False, envelope=False, helo="", options=None, oauth2_token=None):
     """Sends one message (text or bytes in ``message``, or a file or queue
     directory in ``message_file``) to ``to`` (an address or a list) and
-    returns the number of messages sent. Raises VellorError on failure."""
+    returns the number of messages sent. ``options`` maps library option
+    names to values for this send only (VELLOR_Set_Request_Option);
+    ``oauth2_token`` logs ``user`` in with an OAuth 2.0 access token
+    (XOAUTH2 or OAUTHBEARER) instead of a password. Raises VellorError on
+    failure, ValueError for an option the library refuses."""
     recipients = [_recipient(a) for a in ([to] if isinstance(to, str) else list(to))]
     body = None if message is None else _bytes(message)
     if body is not None and b"\0" in body:
@@ -147,6 +170,12 @@ def send(*, sender, to=(), message=None, message_file=None, server="", server_ip
     sender = _address(sender, "sender")
     lib.VELLOR_Initialize_Library(ctypes.byref(init), 0, name)
     lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))
+    own = list((options or {}).items()) + ([("OAuth2Token", oauth2_token)] if oauth2_token else [])
+    try:
+        _set_options(lib, req, own)
+    except ValueError:
+        lib.VELLOR_Closedown_Library(ctypes.byref(init), name)
+        raise
     for field, value in (("szServer", server), ("szServerIP", server_ip), ("szSender", sender),
                          ("szAuthUser", user), ("szAuthPassword", password), ("szHeloDomain", helo),
                          ("szMessageFile", message_file or "")):

@@ -94,6 +94,7 @@ class Cli(unittest.TestCase):
                                                                             new[-1] + ".json")))["to"], arg.split()),
             "names": lambda: self.assertEqual(sorted(os.listdir(arg.split()[0])), arg.split()[1:]),
             "file-has": lambda: self.assertIn(arg.split(" ", 1)[1], open(arg.split()[0], encoding="latin-1").read()),
+            "file-lacks": lambda: self.assertNotIn(arg.split(" ", 1)[1], open(arg.split()[0], encoding="latin-1").read()),
             "file-is": lambda: self.assertEqual(open(arg.split()[0], encoding="latin-1", newline="").read(),
                                                 arg.split(" ", 1)[1]),
             "tls-stored": lambda: self.assertEqual(len(glob.glob(os.path.join(self.tls[1], "Maildir", "new",

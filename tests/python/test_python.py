@@ -49,6 +49,39 @@ class Python(unittest.TestCase):
         self.assertEqual(len(self.stored()), before + 1)
         self.assertIn((922, 0, "Send of 1 message(s) completed"), seen)
 
+    def test_token_and_options(self):
+        before, seen = len(self.stored()), []
+        sent = vellorapi.send(sender="py@x.test", to="a@b.test", server_ip="127.0.0.1", port=self.port, user="demo",
+                              oauth2_token="good-token", options={"AuthMechanism": "OAUTHBEARER", "Transcript": True},
+                              message="Subject: t\r\n\r\nx\r\n", on_status=lambda *r: seen.append(r))
+        self.assertEqual((sent, len(self.stored())), (1, before + 1))
+        self.assertIn((927, 0, "AUTH OAUTHBEARER ****"), seen)
+        self.assertFalse([r for r in seen if "good-token" in r[2]])
+        with self.assertRaises(vellorapi.VellorError) as caught:  # a refused token: 917, nothing sent
+            vellorapi.send(sender="py@x.test", to="a@b.test", server_ip="127.0.0.1", port=self.port, user="demo",
+                           oauth2_token="stale-token", message="x\r\n")
+        self.assertEqual((caught.exception.code, len(self.stored())), (917, before + 1))
+        with self.assertRaises(ValueError):
+            vellorapi.send(sender="py@x.test", to="a@b.test", options={"SecureConnection": 5}, message="x")
+
+    def test_a_server_offering_only_plain(self):
+        port, root = free_port(), os.path.join(self.dir, "plain")
+        os.environ["CAPTURE_REFUSE_LOGIN"] = "1"
+        try:
+            server = start_capture(root, port)
+        finally:
+            del os.environ["CAPTURE_REFUSE_LOGIN"]
+        try:
+            for options in ({}, {"Pipelining": 1}):  # AUTH PLAIN after AUTH LOGIN; PLAIN from the EHLO list
+                vellorapi.send(sender="py@x.test", to="a@b.test", server_ip="127.0.0.1", port=port, user="demo",
+                               password="s3cret", options=options, message="Subject: p\r\n\r\nx\r\n")
+            self.assertEqual(len(os.listdir(os.path.join(root, "Maildir", "new"))), 4)  # two messages, two .json
+            events = open(os.path.join(root, "events.jsonl")).read()
+            self.assertEqual(events.count('"mechanism": "PLAIN", "login": "demo", "success": true'), 2)
+        finally:
+            server.terminate()
+            server.wait(timeout=10)
+
     def test_failure_raises_with_the_code(self):
         with self.assertRaises(vellorapi.VellorError) as caught:
             vellorapi.send(sender="py@x.test", to="refused@b.test", server_ip="127.0.0.1", port=self.port,

@@ -6,14 +6,17 @@ for byte in Maildir/new with their envelope beside them in a JSON file;
 connections and logins go to events.jsonl, command verbs to commands.txt.
 Recipients starting "refused" are answered 550, "later" 451; a message
 holding REFUSE-ME is answered 554 after its data. With $CAPTURE_REFUSE_LOGIN
-set, only AUTH PLAIN is offered, taking the user name and the password as
-two plain lines, each answered (as the library's relay login sends them).
+set, only AUTH PLAIN is offered (aiosmtpd's own, RFC 4616). The OAuth 2.0
+logins XOAUTH2 and OAUTHBEARER (RFC 7628) take the user name with the token
+"good-token"; another token is refused with the mechanism's JSON error in a
+334, then 535 (the token itself is never written anywhere).
 With --tls, MODE is starttls (offered and required before AUTH and MAIL),
 implicit (TLS from the first byte), nostarttls (not offered) or refuse
 (answered "454 TLS not available"). When the server is listening, the file
 "ready" (holding its process id) appears in DIR.
 Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD] [--tls MODE CERT KEY]
 """
+import base64
 import json
 import os
 import ssl
@@ -37,6 +40,7 @@ if tls:
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(tls[1], tls[2])
 refuse_login = bool(os.environ.get("CAPTURE_REFUSE_LOGIN"))
+GOOD_TOKEN = "good-token"
 
 
 def event(**kw):
@@ -79,16 +83,28 @@ class CaptureSMTP(SMTP):
         note("MAIL")
         await super().smtp_MAIL(arg)
 
-    async def auth_PLAIN(self, _, args):
-        if not refuse_login:
-            return await super().auth_PLAIN(_, args)
-        await self.push("334 ")
-        login = (await self._reader.readline()).rstrip(b"\r\n")
-        await self.push("334 ")
-        secret = (await self._reader.readline()).rstrip(b"\r\n")
-        ok = login == user and secret == password
-        event(event="auth", mechanism="PLAIN", login=login.decode("latin-1"), success=ok)
+    async def token_login(self, mechanism, args, user_of, error):
+        if len(args) < 2:
+            return AuthResult(success=False, handled=False)
+        text = base64.b64decode(args[1]).decode("latin-1")
+        fields = dict(f.split("=", 1) for f in text.split("\x01") if "=" in f)
+        login = user_of(text)
+        ok = login.encode() == user and fields.get("auth") == "Bearer " + GOOD_TOKEN
+        event(event="auth", mechanism=mechanism, login=login, success=ok)
+        if not ok:
+            await self.push("334 " + base64.b64encode(json.dumps(error).encode()).decode())
+            await self._reader.readline()  # the client's empty (or 0x01) answer
         return AuthResult(success=ok, handled=False)
+
+    async def auth_XOAUTH2(self, _, args):
+        return await self.token_login("XOAUTH2", args, lambda t: t.split("\x01")[0][len("user="):],
+                                      {"status": "401", "schemes": "bearer"})
+
+    async def auth_OAUTHBEARER(self, _, args):
+        def user_of(t):  # "n,a=USER,^A..."
+            head = t.split("\x01")[0].split(",")
+            return next((p[2:] for p in head if p.startswith("a=")), "").replace("=2C", ",").replace("=3D", "=")
+        return await self.token_login("OAUTHBEARER", args, user_of, {"status": "invalid_token"})
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
@@ -127,7 +143,7 @@ class CaptureController(Controller):
         starttls = mode in ("starttls", "refuse")
         return CaptureSMTP(self.handler, authenticator=authenticator, decode_data=False,
                            tls_context=context if starttls else None, require_starttls=mode == "starttls",
-                           auth_require_tls=starttls, auth_exclude_mechanism=["LOGIN"] if refuse_login else [])
+                           auth_require_tls=starttls, auth_exclude_mechanism=["LOGIN", "XOAUTH2", "OAUTHBEARER"] if refuse_login else [])
 
 
 controller = CaptureController(MaildirHandler(), hostname=host, port=port,

@@ -1,0 +1,35 @@
+"""pip install . from the source tree: builds libvellorapi and its companion
+with CMake (the tests, the tool and the benchmarks left out) and installs
+the vellorapi package carrying both, so no VELLORAPI_LIBRARY is needed.
+Offline: pip install --no-index --no-build-isolation . (Debian's
+python3-setuptools and python3-wheel)."""
+import os
+import shutil
+import subprocess
+import tempfile
+
+from setuptools import setup
+from setuptools.command.build_py import build_py
+
+ROOT = os.path.dirname(os.path.abspath(__file__))
+LIBRARIES = ("libvellorapi.so.2", "libkorvexapi.so.2")
+
+
+class BuildWithLibrary(build_py):
+    def run(self):
+        super().run()
+        work = tempfile.mkdtemp(prefix="vellorapi-build-")
+        try:
+            subprocess.check_call(["cmake", "-S", ROOT, "-B", work, "-DCMAKE_BUILD_TYPE=Release",
+                                   "-DVELLOR_TESTS=OFF", "-DVELLOR_BENCH=OFF", "-DVELLOR_CLI=OFF"])
+            subprocess.check_call(["cmake", "--build", work, "--target", "vellorapi", "-j2"])
+            target = os.path.join(self.build_lib, "vellorapi")
+            for name in LIBRARIES:
+                shutil.copy2(os.path.realpath(os.path.join(work, name)), os.path.join(target, name))
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+setup(name="vellorapi", version="2.61.0", description="Send mail through libvellorapi",
+      package_dir={"": "python"}, packages=["vellorapi"], cmdclass={"build_py": BuildWithLibrary},
+      zip_safe=False)
