@@ -20,8 +20,9 @@ class BuildWithLibrary(build_py):
         super().run()
         work = tempfile.mkdtemp(prefix="vellorapi-build-")
         try:
-            subprocess.check_call(["cmake", "-S", ROOT, "-B", work, "-DCMAKE_BUILD_TYPE=Release",
-                                   "-DVELLOR_TESTS=OFF", "-DVELLOR_BENCH=OFF", "-DVELLOR_CLI=OFF"])
+            cache = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"]
+            subprocess.check_call(["cmake", "-S", ROOT, "-B", work, "-DCMAKE_BUILD_TYPE=Release", "-DVELLOR_TESTS=OFF",
+                                   "-DVELLOR_BENCH=OFF", "-DVELLOR_CLI=OFF"] + (cache if shutil.which("ccache") else []))
             subprocess.check_call(["cmake", "--build", work, "--target", "vellorapi", "-j2"])
             target = os.path.join(self.build_lib, "vellorapi")
             for name in LIBRARIES:

@@ -14,12 +14,10 @@ using namespace vellor;
 namespace {
 
 void put_reason(SMTPSEND_STRUCTURE *request, const std::string &name, const std::string &why) {
-    std::string text = why;
-    if (text.size() >= sizeof request->szErrorText) {
-        auto known = options::known_name(name);
-        text = known ? "The option " + *known + " cannot take this value" : "Unknown option name";
-    }
-    set_field(request->szErrorText, text);
+    if (set_field(request->szErrorText, why)) return;
+    auto known = options::known_name(name);
+    std::string shorter = known ? "The option " + *known + " cannot take this value" : "Unknown option name";
+    (void)set_field(request->szErrorText, shorter);  // short enough for any name the table holds
 }
 
 }  // namespace
