@@ -188,7 +188,7 @@ std::string unusable_security(const std::string &line) {
     if (equal_nocase(name, "TLSCAFile"))
         ok = value == "-" || (!value.empty() && value[0] == '"');
     else {
-        unsigned long most = equal_nocase(name, "SecureConnection") ? 2 : 1;
+        unsigned long most = equal_nocase(name, "SecureConnection") ? 3 : 1;
         bool dword = value.size() > 6 && equal_nocase(value.substr(0, 6), "dword:");
         ok = value == "-" || (dword && std::strtoul(value.c_str() + 6, nullptr, 16) <= most);
     }

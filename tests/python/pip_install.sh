@@ -20,7 +20,8 @@ import os, sys
 sys.path.insert(0, sys.argv[1])
 from launch import free_port, start_capture
 import vellorapi
-assert os.path.dirname(vellorapi.__file__).startswith(os.path.dirname(sys.executable) + "/.."), vellorapi.__file__
+here = os.path.dirname(vellorapi.__file__)
+assert "site-packages" in here and os.path.exists(os.path.join(here, "libvellorapi.so.2")), here
 port, root = free_port(), os.path.join(os.getcwd(), "capture")
 server = start_capture(root, port)
 try:
