@@ -6,6 +6,7 @@
 
 #include "exit_codes.h"
 #include "report_output.h"
+#include "vellorapi.h"
 
 namespace cli {
 namespace {
@@ -51,7 +52,7 @@ void note_report(int status, const std::string &text) {
 }
 
 bool data_error(int code) {
-    return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912 || code == 918;
+    return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912 || code == VELLOR_ERR_DKIM_KEY;
 }
 
 }  // namespace

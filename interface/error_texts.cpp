@@ -1,13 +1,13 @@
-// Error codes to texts: a dense table for 901 to 918 (918, a DKIM key that
-// cannot be used, is beyond the classic set), the unknown-code text for
-// everything else (0, negative values, 919 and above).
+// Error codes to texts: a dense table for 901 to 917, one text beyond the
+// classic set (930, a DKIM key that cannot be used), the unknown-code text
+// for everything else (0, negative values, 918, 919 and the rest).
 #include "common/export_guard.h"
 #include "support/text.h"
 #include "vellorapi.h"
 
 namespace {
 
-const char *const kTexts[18] = {
+const char *const kTexts[17] = {
     "VellorAPI - Server refused HELO protocol greeting, possibly no sender's domain name provided.",
     "VellorAPI - Server refused to accept senders email address.",
     "VellorAPI - Server refused to accept recipient email address.",
@@ -25,8 +25,8 @@ const char *const kTexts[18] = {
     "VellorAPI - Unable to resolve server name to IP  address",
     "VellorAPI - Unable to open a socket for connection",
     "VellorAPI - Authentication details (AUTH LOGIN) refused by server",
-    "VellorAPI - DKIM signing key cannot be read or used",
 };
+constexpr const char *kDkimKey = "VellorAPI - DKIM signing key cannot be read or used";
 constexpr const char *kUnknown = "VellorAPI - Unknown error code - please report to developers";
 
 }  // namespace
@@ -35,7 +35,8 @@ extern "C" VELLOR_API void VELLOR_Get_Error_Details(SMTPSEND_STRUCTURE *request)
     vellor::guarded_void([&] {
         if (!request) return;
         int code = request->nErrorCode;
-        const char *text = (code >= 901 && code <= 918) ? kTexts[code - 901] : kUnknown;
+        const char *text = (code >= 901 && code <= 917) ? kTexts[code - 901] : kUnknown;
+        if (code == VELLOR_ERR_DKIM_KEY) text = kDkimKey;
         (void)vellor::set_field(request->szErrorText, text);  // every text fits: the table is fixed
     });
 }

@@ -10,6 +10,7 @@
 
 #include "smtp/dkim_canon.h"
 #include "smtp/dkim_key.h"
+#include "vellorapi.h"
 
 namespace vellor {
 struct Call;
@@ -19,7 +20,7 @@ namespace vellor::smtp::dkim {
 
 // A key unusable, or the options set only in part: the send fails with this
 // code before it connects.
-constexpr int kKeyUnusable = 918;
+constexpr int kKeyUnusable = VELLOR_ERR_DKIM_KEY;
 
 struct Signer {
     std::shared_ptr<const SigningKey> key;
@@ -32,7 +33,7 @@ std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::st
                                         const std::string &key_file, std::string &why);
 
 // Reads the options and loads the key into the call (nothing when DKIM is
-// not asked for). false after the failure report (status 920, code 918).
+// not asked for). false after the failure report (status 920, code 930).
 bool prepare_signing(Call &c);
 
 // One message: its text fed in order, then the field to send ahead of it.
