@@ -52,7 +52,8 @@ void note_report(int status, const std::string &text) {
 }
 
 bool data_error(int code) {
-    return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912 || code == VELLOR_ERR_DKIM_KEY;
+    return code == 902 || code == 903 || code == 908 || code == 910 || code == 911 || code == 912 ||
+           code == VELLOR_ERR_DKIM_KEY;
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ VELLOR_API size_t GlobalSize(HGLOBAL mem);
 #define VELLOR_ERR_ALL_MX_REFUSED    919
 /* Beyond the classic codes: a DKIM key that cannot be read or used, or the
    DKIM options set only in part (the send fails before it connects). */
-#define VELLOR_ERR_DKIM_KEY          930
+#define VELLOR_ERR_DKIM_KEY 930
 
 /* Registry option names, under HKEY_LOCAL_MACHINE\Software\orvane\vellorapi\Options */
 #define VELLOR_OPT_USELOGFILE      "UseLogFile"

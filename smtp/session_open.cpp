@@ -158,8 +158,7 @@ void open_session(Transaction &t) {
             return;
         case 3:
             t.x.read_reply();  // greeting, not judged
-            if (greet_ehlo(t) && opportunistic_tls(t) && has_login(t))
-                login(t);
+            if (greet_ehlo(t) && opportunistic_tls(t) && has_login(t)) login(t);
             return;
         default:
             t.x.read_reply();  // greeting, not judged
