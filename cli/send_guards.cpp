@@ -195,10 +195,16 @@ std::string unusable_security(const std::string &line) {
     return ok ? "" : name + " is " + value + ", which the library cannot use: it refuses every send (code 907)";
 }
 
+constexpr std::uintmax_t kOptionsFileMost = 16u << 20;
+
 std::string registry_warning() {
     std::string path = sys::default_options_file();
     std::error_code ec;
     if (path.empty() || !fs::exists(path, ec)) return "";
+    // Only a regular file is read, and only up to the size the library
+    // reads: a FIFO, a device or a huge file never holds the check up.
+    if (!fs::is_regular_file(path, ec) || fs::file_size(path, ec) > kOptionsFileMost)
+        return "the options file " + path + " is not a regular file of at most 16 MiB: its options are not checked";
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
     all << in.rdbuf();
