@@ -3,6 +3,7 @@
 // folder, links, access checks, a command's output, and the options file
 // the library reads.
 #pragma once
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -23,9 +24,10 @@ bool make_private_folder(std::string &dir);
 bool link_path(const std::string &target, const std::string &link);
 bool readable(const std::string &path);
 
-// Runs a command through the shell: its standard output, or nullopt (with
-// the reason) when it cannot run or ends with a failure status.
-std::optional<std::string> run_command(const std::string &command, std::string &error);
+// A command run through the shell, its standard output to read; null when
+// it cannot run. close_command gives its exit status (0: success).
+FILE *open_command(const std::string &command);
+int close_command(FILE *out);
 // The options file the library reads when the tool does not set one; empty
 // where options live in the system registry.
 std::string default_options_file();

@@ -79,21 +79,9 @@ bool link_path(const std::string &target, const std::string &link) {
 
 bool readable(const std::string &path) { return ::access(path.c_str(), R_OK) == 0; }
 
-std::optional<std::string> run_command(const std::string &command, std::string &error) {
-    FILE *out = ::popen(command.c_str(), "r");
-    if (!out) {
-        error = "cannot run the token command";
-        return std::nullopt;
-    }
-    std::string text;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
-    if (::pclose(out) != 0) {
-        error = "the token command failed";
-        return std::nullopt;
-    }
-    return text;
-}
+FILE *open_command(const std::string &command) { return ::popen(command.c_str(), "r"); }
+
+int close_command(FILE *out) { return ::pclose(out); }
 
 std::string default_options_file() {
     const char *env = std::getenv("VELLORAPI_REGISTRY");

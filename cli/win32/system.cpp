@@ -64,21 +64,9 @@ bool readable(const std::string &path) {
     return std::filesystem::exists(path, ec);
 }
 
-std::optional<std::string> run_command(const std::string &command, std::string &error) {
-    FILE *out = ::_popen(command.c_str(), "rb");
-    if (!out) {
-        error = "cannot run the token command";
-        return std::nullopt;
-    }
-    std::string text;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
-    if (::_pclose(out) != 0) {
-        error = "the token command failed";
-        return std::nullopt;
-    }
-    return text;
-}
+FILE *open_command(const std::string &command) { return ::_popen(command.c_str(), "rb"); }
+
+int close_command(FILE *out) { return ::_pclose(out); }
 
 std::string default_options_file() { return ""; }
 
