@@ -257,7 +257,7 @@ std::string option(const std::string &in) {
 
 // The transaction's options as read by type: "NAME=VALUE ..." of the
 // options file (or "-"), then "|" and what the record sets ("NAME=VALUE"
-// pairs, each taken or shown refused).
+// pairs, each taken or shown refused; "init": the record prepared again).
 std::string typed(const std::string &in) {
     TempEnv env;
     std::size_t bar = in.find(" | ");
@@ -271,7 +271,9 @@ std::string typed(const std::string &in) {
     std::istringstream pairs(own);
     for (std::string pair; pairs >> pair;) {
         std::size_t eq = pair.find('=');
-        if (VELLOR_Set_Request_Option(&req, pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str()) != 0)
+        if (pair == "init")
+            VELLOR_Initialize_Structure(&lib, &req);
+        else if (VELLOR_Set_Request_Option(&req, pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str()) != 0)
             out += "refused: " + std::string(req.szErrorText) + "; ";
     }
     vellor::options::RequestScope scope(&req);

@@ -481,8 +481,10 @@ TEST_P(Transcript, Runs) {
             std::vector<std::string> w = words(rest);
             w.resize(5);
             tls = std::make_unique<TlsServer>(env.dir(),
-                                              w[0] == "node" ? TlsServer::Kind::Node : TlsServer::Kind::Aiosmtpd, w[1],
-                                              expand("{certs}", env, port), w[2], port, w[3], w[4]);
+                                              w[0] == "node"   ? TlsServer::Kind::Node
+                                              : w[0] == "sink" ? TlsServer::Kind::Sink
+                                                               : TlsServer::Kind::Aiosmtpd,
+                                              w[1], expand("{certs}", env, port), w[2], port, w[3], w[4]);
             ASSERT_TRUE(tls->ready()) << "the TLS server did not start";
         }
     SMTPINIT_STRUCTURE lib{};

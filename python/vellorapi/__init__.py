@@ -146,14 +146,17 @@ def _set_options(lib, req, options):
 
 
 def send(*, sender, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
-         on_status=None, app="python", delete=False, envelope=False, helo="", options=None, oauth2_token=None):
+         on_status=None, app="python", delete=False, envelope=False, helo="", options=None, oauth2_token=None,
+         dkim=None):
     """Sends one message (text or bytes in ``message``, or a file or queue
     directory in ``message_file``) to ``to`` (an address or a list) and
     returns the number of messages sent. ``options`` maps library option
     names to values for this send only (VELLOR_Set_Request_Option);
     ``oauth2_token`` logs ``user`` in with an OAuth 2.0 access token
-    (XOAUTH2 or OAUTHBEARER) instead of a password. Raises VellorError on
-    failure, ValueError for an option the library refuses."""
+    (XOAUTH2 or OAUTHBEARER) instead of a password; ``dkim``, a dict of
+    ``domain``, ``selector`` and ``key_file``, signs the message with DKIM.
+    Raises VellorError on failure, ValueError for an option the library
+    refuses."""
     recipients = [_recipient(a) for a in ([to] if isinstance(to, str) else list(to))]
     body = None if message is None else _bytes(message)
     if body is not None and b"\0" in body:
@@ -168,9 +171,13 @@ def send(*, sender, to=(), message=None, message_file=None, server="", server_ip
     if b"\0" in name:
         raise ValueError("app holds a NUL byte, where it would be cut")
     sender = _address(sender, "sender")
+    own = list((options or {}).items()) + ([("OAuth2Token", oauth2_token)] if oauth2_token else [])
+    if dkim is not None:
+        if sorted(dkim) != ["domain", "key_file", "selector"]:
+            raise ValueError("dkim takes domain, selector and key_file, not %s" % ", ".join(sorted(dkim)))
+        own += [("DKIMDomain", dkim["domain"]), ("DKIMSelector", dkim["selector"]), ("DKIMKeyFile", dkim["key_file"])]
     lib.VELLOR_Initialize_Library(ctypes.byref(init), 0, name)
     lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))
-    own = list((options or {}).items()) + ([("OAuth2Token", oauth2_token)] if oauth2_token else [])
     try:
         _set_options(lib, req, own)
     except ValueError:

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """The Python package against the aiosmtpd capture server: a message from
 memory with a login, a recipient list, the status callback, an exception
-carrying the library's code, and the README's Python example run as written.
+carrying the library's code, a DKIM signature checked by python3-dkim, and
+the README's Python example run as written.
 Usage: test_python.py SOURCE-DIR LIBRARY-PATH"""
+import base64
 import os
 import re
 import shutil
@@ -81,6 +83,22 @@ class Python(unittest.TestCase):
         finally:
             server.terminate()
             server.wait(timeout=10)
+
+    def test_dkim_signs_a_message_from_memory(self):
+        key, before = os.path.join(self.dir, "dkim.pem"), len(self.stored())
+        subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True, timeout=30)
+        der = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True,
+                             capture_output=True, timeout=30).stdout
+        record = b"v=DKIM1; k=ed25519; p=" + base64.b64encode(der[-32:])  # the raw key ends the DER form
+        vellorapi.send(sender="py@x.test", to="a@b.test", server_ip="127.0.0.1", port=self.port,
+                       message="From: py@x.test\r\nSubject: signed\r\n\r\nfrom memory \r\n\r\n",
+                       dkim={"domain": "x.test", "selector": "s1", "key_file": key})
+        message = open(os.path.join(self.capture, "Maildir", "new", self.stored()[before]), "rb").read()
+        import dkim
+        lookup = lambda name, **_: record if name.rstrip(b".") == b"s1._domainkey.x.test" else None
+        self.assertTrue(dkim.verify(message, dnsfunc=lookup), message)
+        with self.assertRaises(ValueError):
+            vellorapi.send(sender="py@x.test", to="a@b.test", message="x", dkim={"domain": "x.test", "key": key})
 
     def test_failure_raises_with_the_code(self):
         with self.assertRaises(vellorapi.VellorError) as caught:

@@ -3,13 +3,16 @@
 
 HELO also allows AUTH (LOGIN and PLAIN). Accepted messages are stored byte
 for byte in Maildir/new with their envelope beside them in a JSON file;
-connections and logins go to events.jsonl, command verbs to commands.txt.
+connections and logins go to events.jsonl, command verbs (and each MAIL
+FROM parameter, such as SIZE=56) to commands.txt.
 Recipients starting "refused" are answered 550, "later" 451; a message
 holding REFUSE-ME is answered 554 after its data. With $CAPTURE_REFUSE_LOGIN
 set, only AUTH PLAIN is offered (aiosmtpd's own, RFC 4616). The OAuth 2.0
 logins XOAUTH2 and OAUTHBEARER (RFC 7628) take the user name with the token
 "good-token"; another token is refused with the mechanism's JSON error in a
 334, then 535 (the token itself is never written anywhere).
+$CAPTURE_SIZE_LIMIT sets the size limit the server lists (SIZE, 32 MiB
+otherwise); with $CAPTURE_SMTPUTF8 set it offers SMTPUTF8.
 With --tls, MODE is starttls (offered and required before AUTH and MAIL),
 implicit (TLS from the first byte), nostarttls (not offered) or refuse
 (answered "454 TLS not available"). When the server is listening, the file
@@ -81,6 +84,8 @@ class CaptureSMTP(SMTP):
 
     async def smtp_MAIL(self, arg):
         note("MAIL")
+        for parameter in (arg or "").partition(">")[2].split():
+            note(parameter)
         await super().smtp_MAIL(arg)
 
     async def token_login(self, mechanism, args, user_of, error):
@@ -143,7 +148,9 @@ class CaptureController(Controller):
         starttls = mode in ("starttls", "refuse")
         return CaptureSMTP(self.handler, authenticator=authenticator, decode_data=False,
                            tls_context=context if starttls else None, require_starttls=mode == "starttls",
-                           auth_require_tls=starttls, auth_exclude_mechanism=["LOGIN", "XOAUTH2", "OAUTHBEARER"] if refuse_login else [])
+                           auth_require_tls=starttls, auth_exclude_mechanism=["LOGIN", "XOAUTH2", "OAUTHBEARER"] if refuse_login else [],
+                           data_size_limit=int(os.environ.get("CAPTURE_SIZE_LIMIT", 2**25)),
+                           enable_SMTPUTF8=bool(os.environ.get("CAPTURE_SMTPUTF8")))
 
 
 controller = CaptureController(MaildirHandler(), hostname=host, port=port,

@@ -1,8 +1,12 @@
 // The TLS server fixture; see tls_server.h.
 #include "tls_server.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,6 +21,19 @@ std::string make_certificates(const std::string &dir) {
     std::string cmd = "timeout 60 bash " + std::string(VELLOR_TEST_SERVERS_DIR) + "/make_certs.sh '" + certs + "'";
     return std::system(cmd.c_str()) == 0 ? certs : std::string();
 }
+
+namespace {
+bool accepts(int port) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+}  // namespace
 
 TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode, const std::string &certs,
                      const std::string &cert_name, int port, const std::string &user, const std::string &password) {
@@ -38,7 +55,12 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
                 mode,
                 key + ".pem",
                 key + ".key"};
-    else
+    else if (kind == Kind::Sink) {
+        const passwd *me = ::getpwuid(::geteuid());  // its user, asked for when it runs as root
+        argv = {"/usr/sbin/smtp-sink", "-u", me ? me->pw_name : "nobody", "-d", root_ + "/Maildir/new/%Y%m%d%H%M%S."};
+        if (mode != "all") argv.push_back(mode);
+        argv.insert(argv.end(), {"127.0.0.1:" + std::to_string(port), "10"});
+    } else
         argv = {"/usr/bin/node",
                 servers + "/node/tls_smtpd.js",
                 "127.0.0.1",
@@ -50,7 +72,8 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
                 user,
                 password};
     proc_ = Process(argv, root_ + "/server.log");
-    ready_ = wait_until([&] { return file_exists(root_ + "/ready"); }, std::chrono::milliseconds(15000));
+    ready_ = wait_until([&] { return kind == Kind::Sink ? accepts(port) : file_exists(root_ + "/ready"); },
+                        std::chrono::milliseconds(15000));
 }
 
 // The messages of the server's Maildir, in name (arrival) order.

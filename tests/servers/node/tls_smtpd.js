@@ -1,7 +1,9 @@
 // A second, independent TLS SMTP server for the tests, on the smtp-server
 // package: MODE "implicit" speaks TLS from the first byte, "starttls"
-// offers STARTTLS and requires it before AUTH. Accepted messages are stored
-// byte for byte in DIR/Maildir/new; every command verb goes to
+// offers STARTTLS and requires it before AUTH. Logins: LOGIN and PLAIN with
+// USER and PASSWORD, XOAUTH2 with USER and the token PASSWORD (another token
+// is refused with the mechanism's JSON error, then 535). Accepted messages
+// are stored byte for byte in DIR/Maildir/new; every command verb goes to
 // DIR/commands.txt.
 // Usage: node tls_smtpd.js HOST PORT DIR CERT KEY MODE USER PASSWORD
 'use strict';
@@ -17,13 +19,15 @@ const server = new SMTPServer({
   secure: mode === 'implicit',
   key: fs.readFileSync(key),
   cert: fs.readFileSync(cert),
-  authMethods: ['LOGIN', 'PLAIN'],
+  authMethods: ['LOGIN', 'PLAIN', 'XOAUTH2'],
   allowInsecureAuth: false,
   logger: false,
   onConnect(session, cb) { cb(); },
   onAuth(auth, session, cb) {
     note('AUTH');
-    if (auth.username === user && auth.password === password) return cb(null, { user });
+    const secret = auth.method === 'XOAUTH2' ? auth.accessToken : auth.password;
+    if (auth.username === user && secret === password) return cb(null, { user });
+    if (auth.method === 'XOAUTH2') return cb(null, { data: { status: 'invalid_token' } });
     return cb(new Error('Invalid username or password'));
   },
   onMailFrom(address, session, cb) { note('MAIL'); cb(); },
