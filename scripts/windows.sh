@@ -3,9 +3,12 @@
 # x86_64 (warnings as errors), gathered per architecture in
 # dist/windows/ARCH: vellorapi.dll, korvex.dll, their import libraries and
 # .def files, vellor.exe, send_example.exe, the headers and the Basic
-# declarations. Then the export tables are checked. With --test, the x86_64
-# build's unit tests and the end-to-end runs go through wine64.
-# Installs what is missing (as root, from Debian). Usage: windows.sh [--test]
+# declarations. Then the export tables are checked. With --test, each
+# build's unit tests (all of tests/windows) and the end-to-end runs go
+# through Wine: the x86_64 build through wine64, the i686 build through the
+# 32-bit loader in a 32-bit prefix (set up first by wine32.sh). Each batch
+# keeps one wineserver alive, so the Wine session boots once. Installs what
+# is missing (as root, from Debian). Usage: windows.sh [--test]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 pkgs=(mingw-w64 wine64 googletest cmake make clang libcli11-dev python3 python3-aiosmtpd dnsmasq-base)
@@ -19,12 +22,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+wine_loader() { if [ "$1" = i686 ]; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi; }
+
 for arch in i686 x86_64; do
   build="$root/build-windows-$arch"
-  extra=()
-  if [ "$arch" = x86_64 ]; then
-    extra=(-DVELLOR_WINDOWS_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64)
-  fi
+  extra=(-DVELLOR_WINDOWS_TESTS=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$(wine_loader "$arch")")
   cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/packaging/windows/toolchain-$arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DVELLOR_WERROR=ON "${extra[@]}" >/dev/null
   cmake --build "$build" -j2 >/dev/null
@@ -41,8 +43,27 @@ done
 bash "$root/tests/windows/check_exports.sh" "$root/dist/windows"
 /usr/bin/python3 "$root/tests/windows/check_basic.py" "$root"
 
+# The unit tests of one build in its own prefix, with one wineserver for
+# the whole batch, then the end-to-end runs.
+run_tests() {  # run_tests ARCH
+  local arch=$1 build="$root/build-windows-$1" start=$SECONDS
+  local winearch=win64; [ "$arch" = i686 ] && winearch=win32
+  (
+    export WINEPREFIX="$build/wine-prefix" WINEARCH=$winearch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    trap 'timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    mkdir -p "$WINEPREFIX"
+    /usr/lib/wine/wineserver -p
+    timeout 300 "$(wine_loader "$arch")" wineboot -i >/dev/null 2>&1 || true
+    cd "$build" && ctest --output-on-failure
+  )
+  bash "$root/tests/windows/end_to_end.sh" "$root/dist/windows/$arch" "$arch"
+  echo "windows: $arch tests under Wine took $((SECONDS - start)) s"
+}
+
 if [ "${1:-}" = "--test" ]; then
-  export WINEPREFIX="$root/build-windows-x86_64/wine-prefix" WINEDEBUG=-all
-  (cd "$root/build-windows-x86_64" && ctest --output-on-failure)
-  bash "$root/tests/windows/end_to_end.sh" "$root/dist/windows/x86_64"
+  start=$SECONDS
+  bash "$root/scripts/wine32.sh"
+  echo "windows: 32-bit Wine ready after $((SECONDS - start)) s"
+  run_tests x86_64
+  run_tests i686
 fi

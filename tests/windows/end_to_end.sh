@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# End-to-end runs of the x86_64 Windows build under wine64, driven from the
-# Linux side: the loopback capture server and dnsmasq the Linux tests use,
-# options set with `wine64 reg add`, vellor.exe and the C example run under
-# Wine, and what the server received, the log and the exit statuses checked.
-# Usage: end_to_end.sh DIST-FOLDER   (the folder with vellor.exe and the DLLs)
+# End-to-end runs of a Windows build under Wine (wine64 for x86_64, the
+# 32-bit loader and a 32-bit prefix for i686), driven from the Linux side:
+# the loopback capture server and dnsmasq the Linux tests use, options set
+# with `reg add`, vellor.exe and the C example run under Wine, and what the
+# server received, the log and the exit statuses checked. One wineserver
+# serves all the runs, so the Wine session boots once.
+# Usage: end_to_end.sh DIST-FOLDER [i686|x86_64]   (the folder with vellor.exe
+# and the DLLs; x86_64 when no architecture is given)
 set -euo pipefail
 dist=$(cd "$1" && pwd)
+arch=${2:-x86_64}
 here=$(cd "$(dirname "$0")" && pwd)
 servers=$here/../servers
 work=$(mktemp -d /tmp/vellor-wine-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
+if [ "$arch" = i686 ]; then
+  export WINEARCH=win32; wine=/usr/lib/wine/wine
+else
+  export WINEARCH=win64; wine=/usr/lib/wine/wine64
+fi
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -28,7 +36,9 @@ winpath() { echo "Z:${1//\//\\}"; }
 run() { timeout 120 "$wine" "$@"; }
 delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || true; }
 
-timeout 120 "$wine" wineboot -i >/dev/null 2>&1 || true
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p
+timeout 300 "$wine" wineboot -i >/dev/null 2>&1 || true
 key='HKLM\Software\orvane\vellorapi\Options'
 run reg add "$key" /v logfile /t REG_SZ /d "$(winpath "$work/mail.log")" /f >/dev/null 2>&1
 printf 's3cret\n' >"$work/password"
@@ -101,7 +111,7 @@ check "vellor mx lists the exchanger with its address" grep -q 'mail.mx.test.*10
 
 if [ "$failures" -ne 0 ]; then
   for f in "$work"/*.out; do echo "== $f"; cat "$f"; done
-  echo "$failures end-to-end check(s) failed under Wine"
+  echo "$failures end-to-end check(s) of the $arch build failed under Wine"
   exit 1
 fi
-echo "all end-to-end checks passed under Wine"
+echo "all end-to-end checks of the $arch build passed under Wine"

@@ -1,0 +1,247 @@
+// The 32-bit DLL pair as a program that loads it at run time sees it: every
+// export of the .def files looked up with GetProcAddress by each of its names
+// (stdcall- or type-decorated, and plain), all names of one export giving one
+// address, and each called as a __stdcall caller calls: arguments pushed right
+// to left, the callee removing them. The stack pointer must be back where it
+// was after each call (an export that removes more or fewer bytes than its
+// decorated size shows there). The records handed over sit in guarded buffers
+// of their Win32 size, so an export that writes past that size, or fills
+// less of a record than the whole, is caught. The calls are those of
+// export_calls.rows; an export it does not list is still called.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vellorapi.h"
+
+// Pushes COUNT arguments (the last first), calls FN, and leaves in *moved
+// how far the stack pointer is from where it was before the pushes (0 when
+// FN removed exactly COUNT * 4 bytes); the stack pointer is then put back,
+// whatever FN did. The result is FN's.
+extern "C" __attribute__((naked))
+DWORD __cdecl stdcall_probe(FARPROC /*fn*/, const DWORD * /*args*/, unsigned /*count*/, int * /*moved*/) {
+    asm volatile(R"(
+        pushl %ebp
+        movl %esp, %ebp
+        pushl %edi
+        movl 16(%ebp), %ecx
+        movl 12(%ebp), %edx
+        movl %esp, %edi
+        jmp 2f
+    1:  pushl -4(%edx,%ecx,4)
+        decl %ecx
+    2:  testl %ecx, %ecx
+        jnz 1b
+        call *8(%ebp)
+        movl %esp, %ecx
+        subl %edi, %ecx
+        movl 20(%ebp), %edx
+        movl %ecx, (%edx)
+        movl %edi, %esp
+        popl %edi
+        popl %ebp
+        ret
+    )");
+}
+namespace {
+
+constexpr unsigned char kFill = 0xA5;
+constexpr size_t kGuard = 64;
+
+// A record's buffer: its Win32 size, then guard bytes that must stay kFill.
+struct Record {
+    size_t size;
+    std::vector<unsigned char> bytes;
+    explicit Record(size_t n) : size(n), bytes(n + kGuard, kFill) {}
+    bool guard_intact() const {
+        for (size_t i = size; i < bytes.size(); ++i)
+            if (bytes[i] != kFill) return false;
+        return true;
+    }
+    bool tail_written() const { return std::memcmp(&bytes[size - 4], "\xA5\xA5\xA5\xA5", 4) != 0; }
+};
+
+// The records by their names in the rows: the size the test program has for
+// each, and its Win32 size, which the DLLs must keep to.
+struct RecordSize {
+    const char *name;
+    size_t here, win32;
+};
+constexpr RecordSize kRecordSizes[] = {
+    {"init", sizeof(SMTPINIT_STRUCTURE), 220},  {"send", sizeof(SMTPSEND_STRUCTURE), 2020},
+    {"lib", sizeof(TCPLIBRARY_STRUCTURE), 180}, {"session", sizeof(TCPSESSION_STRUCTURE), 4636},
+    {"mx", sizeof(MXQUERY_STRUCTURE), 9528},    {"ips", sizeof(VALIDMXIPS), 3124}};
+
+struct Records {
+    std::map<std::string, Record> by_name;
+    Records() {
+        for (const RecordSize &r : kRecordSizes) by_name.emplace(r.name, Record(r.win32));
+    }
+};
+
+int callbacks = 0;
+int32_t __stdcall count_status(SMTPSEND_STRUCTURE *, int32_t, const char *, int32_t) { return ++callbacks, 0; }
+
+// One export: its DLL, its declared argument bytes and every name it has.
+struct Export {
+    std::string dll;
+    unsigned bytes = 0;
+    std::vector<std::string> names;
+};
+
+std::string def_path(const std::string &dll) {
+    return std::string(VELLOR_WIN_DIR "/") + dll.substr(0, dll.size() - 4) + "-i686.def";
+}
+
+// The plain name a caller's NAME stands for: "_X@N" and "?X@@..." are X.
+std::string plain_of(const std::string &name) {
+    if (name[0] == '?') return name.substr(1, name.find("@@") - 1);
+    if (name[0] == '_' && name.find('@') != std::string::npos) return name.substr(1, name.rfind('@') - 1);
+    return name;
+}
+
+// The .def files' exports, "NAME = SYMBOL@BYTES" lines, by plain name; the
+// size a caller declares is that of the stdcall-decorated name, else the
+// symbol's.
+std::map<std::string, Export> read_exports() {
+    std::map<std::string, Export> found;
+    for (const char *dll : {"vellorapi.dll", "korvex.dll"}) {
+        std::ifstream in(def_path(dll));
+        EXPECT_TRUE(in) << def_path(dll);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream words(line);
+            std::string name, eq, symbol;
+            if (!(words >> name >> eq >> symbol) || eq != "=") continue;
+            bool sized = name[0] == '_';
+            const std::string &decorated = sized ? name : symbol;
+            Export &e = found[plain_of(name)];
+            e.dll = dll;
+            if (sized || e.bytes == 0)
+                e.bytes = static_cast<unsigned>(std::stoul(decorated.substr(decorated.rfind('@') + 1)));
+            e.names.push_back(name);
+        }
+    }
+    return found;
+}
+
+// One call: the words of its arguments and the result wanted.
+struct Call {
+    std::string dll, plain, expected = "-";
+    std::vector<std::string> args;
+};
+
+std::vector<Call> read_calls() {
+    std::vector<Call> calls;
+    std::ifstream in(VELLOR_TESTS_DIR "/export_calls.rows");
+    EXPECT_TRUE(in);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        Call c;
+        words >> c.dll >> c.plain;
+        for (std::string w; words >> w && w != "=>";) c.args.push_back(w);
+        words >> c.expected;
+        calls.push_back(c);
+    }
+    return calls;
+}
+
+class Caller {
+public:
+    // The argument slots for WORDS; "X!" records are refilled with kFill.
+    std::vector<DWORD> slots(const std::vector<std::string> &words) {
+        std::vector<DWORD> out;
+        for (std::string w : words) {
+            bool fills = !w.empty() && w.back() == '!';
+            if (fills) w.pop_back();
+            auto r = records_.by_name.find(w);
+            if (r != records_.by_name.end()) {
+                if (fills) std::memset(r->second.bytes.data(), kFill, r->second.size);
+                out.push_back(address(r->second.bytes.data()));
+            } else if (w == "text" || w == "dword") {
+                out.push_back(address(buffer(1024)));
+            } else if (w == "blank") {
+                out.push_back(address(buffer(16384)));
+            } else if (w == "callback") {
+                out.push_back(reinterpret_cast<DWORD>(&count_status));
+            } else if (w.size() >= 2 && w.front() == '"') {
+                texts_.push_back(w.substr(1, w.size() - 2));
+                out.push_back(address(texts_.back().data()));
+            } else {
+                out.push_back(static_cast<DWORD>(std::stol(w)));
+            }
+        }
+        return out;
+    }
+    void *buffer(size_t n) { return buffers_.emplace_back(new unsigned char[n]()).get(); }
+    Records &records() { return records_; }
+
+private:
+    static DWORD address(const void *p) { return reinterpret_cast<DWORD>(p); }
+    Records records_;
+    std::vector<std::unique_ptr<unsigned char[]>> buffers_;
+    std::vector<std::string> texts_;
+};
+
+// Calls EXPORT by each of its names with ARGS; WORDS name the arguments.
+void call_each_name(Caller &caller, const Export &e, const std::vector<std::string> &words,
+                    const std::string &expected) {
+    HMODULE dll = ::GetModuleHandleA(e.dll.c_str());
+    ASSERT_NE(dll, nullptr) << e.dll;
+    EXPECT_GE(e.names.size(), 2u) << "a decorated and a plain name";
+    FARPROC first = ::GetProcAddress(dll, e.names.front().c_str());
+    for (const std::string &name : e.names) {
+        SCOPED_TRACE(e.dll + " " + name);
+        FARPROC fn = ::GetProcAddress(dll, name.c_str());
+        ASSERT_NE(fn, nullptr);
+        EXPECT_EQ(fn, first) << "two names, two functions";
+        std::vector<DWORD> args = caller.slots(words);
+        int moved = 0;
+        DWORD result = stdcall_probe(fn, args.data(), static_cast<unsigned>(args.size()), &moved);
+        EXPECT_EQ(moved, 0) << "the export removed other than its declared " << e.bytes << " bytes";
+        if (expected != "-") {
+            EXPECT_EQ(static_cast<int32_t>(result), std::stol(expected));
+        }
+        for (const auto &[kind, r] : caller.records().by_name) EXPECT_TRUE(r.guard_intact()) << kind << " overrun";
+        for (const std::string &w : words) {
+            auto r = caller.records().by_name.find(w.substr(0, w.size() - 1));
+            if (w.back() == '!' && r != caller.records().by_name.end()) {
+                EXPECT_TRUE(r->second.tail_written()) << w << " not filled to its end";
+            }
+        }
+    }
+}
+
+TEST(StdcallExports, EveryExportByEveryNameKeepsTheStack) {
+    static_assert(sizeof(void *) == 4, "the 32-bit build only");
+    for (const RecordSize &r : kRecordSizes) EXPECT_EQ(r.here, r.win32) << r.name;
+    ASSERT_NE(::LoadLibraryA("vellorapi.dll"), nullptr);  // korvex.dll comes with it
+    std::map<std::string, Export> exports = read_exports();
+    ASSERT_GE(exports.size(), 25u);
+    Caller caller;
+    for (const Call &c : read_calls()) {
+        auto e = exports.find(c.plain);
+        ASSERT_NE(e, exports.end()) << c.plain << " is in no .def file";
+        ASSERT_EQ(e->second.dll, c.dll) << c.plain;
+        ASSERT_EQ(c.args.size() * 4, e->second.bytes) << c.plain << ": arguments and declared size differ";
+        call_each_name(caller, e->second, c.args, c.expected);
+        exports.erase(e);
+    }
+    for (const auto &[plain, e] : exports) {  // not in the rows: zeroed buffers
+        SCOPED_TRACE(plain);
+        call_each_name(caller, e, std::vector<std::string>(e.bytes / 4, "blank"), "-");
+    }
+    EXPECT_GT(callbacks, 0) << "the status callback was never called";
+}
+
+}  // namespace
