@@ -4,8 +4,8 @@
 # dist/windows/ARCH: vellorapi.dll, korvex.dll, their import libraries and
 # .def files, vellor.exe, send_example.exe, the headers and the Basic
 # declarations. Then the export tables are checked. With --test, each
-# build's unit tests (all of tests/windows) and the end-to-end runs go
-# through Wine: the x86_64 build through wine64, the i686 build through the
+# build's unit tests (all of tests/windows) and end-to-end scripts
+# (tests/windows/*end_to_end.sh) go through Wine: the x86_64 build through wine64, the i686 build through the
 # 32-bit loader in a 32-bit prefix (set up first by wine32.sh). Each batch
 # keeps one wineserver alive, so the Wine session boots once. Installs what
 # is missing (as root, from Debian). Usage: windows.sh [--test]
@@ -22,7 +22,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-wine_loader() { if [ "$1" = i686 ]; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi; }
+source "$root/tests/windows/wine_session.sh"
 
 for arch in i686 x86_64; do
   build="$root/build-windows-$arch"
@@ -43,20 +43,19 @@ done
 bash "$root/tests/windows/check_exports.sh" "$root/dist/windows"
 /usr/bin/python3 "$root/tests/windows/check_basic.py" "$root"
 
-# The unit tests of one build in its own prefix, with one wineserver for
-# the whole batch, then the end-to-end runs.
+# The unit tests of one build (every test of tests/windows) in its own
+# prefix with one wineserver for the batch, then every end-to-end script of
+# tests/windows (*end_to_end.sh DIST-FOLDER ARCH).
 run_tests() {  # run_tests ARCH
-  local arch=$1 build="$root/build-windows-$1" start=$SECONDS
-  local winearch=win64; [ "$arch" = i686 ] && winearch=win32
+  local arch=$1 build="$root/build-windows-$1" start=$SECONDS script
   (
-    export WINEPREFIX="$build/wine-prefix" WINEARCH=$winearch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    trap 'timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
-    mkdir -p "$WINEPREFIX"
-    /usr/lib/wine/wineserver -p
-    timeout 300 "$(wine_loader "$arch")" wineboot -i >/dev/null 2>&1 || true
+    trap wine_session_end EXIT
+    wine_session_start "$arch" "$build/wine-prefix"
     cd "$build" && ctest --output-on-failure
   )
-  bash "$root/tests/windows/end_to_end.sh" "$root/dist/windows/$arch" "$arch"
+  for script in "$root"/tests/windows/*end_to_end.sh; do
+    bash "$script" "$root/dist/windows/$arch" "$arch"
+  done
   echo "windows: $arch tests under Wine took $((SECONDS - start)) s"
 }
 

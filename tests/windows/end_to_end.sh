@@ -13,20 +13,15 @@ arch=${2:-x86_64}
 here=$(cd "$(dirname "$0")" && pwd)
 servers=$here/../servers
 work=$(mktemp -d /tmp/vellor-wine-XXXXXX)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ "$arch" = i686 ]; then
-  export WINEARCH=win32; wine=/usr/lib/wine/wine
-else
-  export WINEARCH=win64; wine=/usr/lib/wine/wine64
-fi
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
+  wine_session_end
   rm -rf "$work"
 }
 trap cleanup EXIT
 source "$servers/capture.sh"
+source "$here/wine_session.sh"
 failures=0
 check() {  # check NAME CONDITION...
   local name=$1; shift
@@ -36,9 +31,7 @@ winpath() { echo "Z:${1//\//\\}"; }
 run() { timeout 120 "$wine" "$@"; }
 delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || true; }
 
-mkdir -p "$WINEPREFIX"
-/usr/lib/wine/wineserver -p
-timeout 300 "$wine" wineboot -i >/dev/null 2>&1 || true
+wine_session_start "$arch" "$work/prefix"
 key='HKLM\Software\orvane\vellorapi\Options'
 run reg add "$key" /v logfile /t REG_SZ /d "$(winpath "$work/mail.log")" /f >/dev/null 2>&1
 printf 's3cret\n' >"$work/password"
