@@ -5,13 +5,15 @@
 # .def files, vellor.exe, send_example.exe, the headers and the Basic
 # declarations. Then the export tables are checked. With --test, each
 # build's unit tests (all of tests/windows) and end-to-end scripts
-# (tests/windows/*end_to_end.sh) go through Wine: the x86_64 build through wine64, the i686 build through the
+# (tests/windows/*end_to_end.sh, TLS through SChannel included) go
+# through Wine: the x86_64 build through wine64, the i686 build through the
 # 32-bit loader in a 32-bit prefix (set up first by wine32.sh). Each batch
 # keeps one wineserver alive, so the Wine session boots once. Installs what
 # is missing (as root, from Debian). Usage: windows.sh [--test]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-pkgs=(mingw-w64 wine64 googletest cmake make clang libcli11-dev python3 python3-aiosmtpd dnsmasq-base)
+# libgnutls30 carries Wine's TLS (SChannel); libwine only recommends it.
+pkgs=(mingw-w64 wine64 libgnutls30 googletest cmake make clang libcli11-dev python3 python3-aiosmtpd dnsmasq-base)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

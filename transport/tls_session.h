@@ -2,8 +2,8 @@
 // build implements it, chosen by CMake: tls_openssl.cpp (OpenSSL: TLS 1.2
 // or newer, SNI, the default ciphers, the system's trust store plus an
 // optional PEM file, the server's name or address checked), or
-// tls_absent.cpp where the build has no TLS library. A Windows file may
-// implement the same interface with the system's TLS.
+// tls_schannel.cpp on Windows (the system's SChannel, the same checks made
+// by the library itself).
 //
 // The rules every implementation keeps:
 //  - It reaches the network only through the Wire it is given, passing on

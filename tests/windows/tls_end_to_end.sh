@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# Secure connections of a Windows build under Wine (wine64 for x86_64, the
+# 32-bit loader for i686; SChannel on Wine's GnuTLS), driven from the Linux side: vellor.exe against the
+# loopback capture server with the certificates tests/servers/make_certs.sh
+# makes (plus one naming only a recipient domain), against the misbehaving
+# peer tests/windows/tls_peer.py, and by MX through dnsmasq. Options are set
+# a group at a time with one `reg import`; one wineserver serves all the
+# runs. What the servers received, the reports and the exit statuses are
+# checked. Usage: tls_end_to_end.sh DIST-FOLDER [i686|x86_64]
+set -euo pipefail
+dist=$(cd "$1" && pwd)
+arch=${2:-x86_64}
+here=$(cd "$(dirname "$0")" && pwd)
+servers=$here/../servers
+work=$(mktemp -d /tmp/vellor-wine-tls-XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wine_session_end
+  rm -rf "$work"
+}
+trap cleanup EXIT
+source "$servers/capture.sh"
+source "$here/wine_session.sh"
+failures=0
+check() {  # check NAME CONDITION...
+  local name=$1; shift
+  if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
+}
+winpath() { echo "Z:${1//\//\\}"; }
+delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || true; }
+verbs() { tr '\n' ' ' <"$1/capture/commands.txt" 2>/dev/null | sed 's/ $//'; }
+count() { grep -cx "$2" "$1/capture/commands.txt" || true; }
+
+mkdir -p "$work/certs"
+bash "$servers/make_certs.sh" "$work/certs"
+(cd "$work/certs" && printf 'subjectAltName=DNS:mx.test\n' >mx.ext &&
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout mx.key -out mx.csr -subj /CN=mx \
+    2>/dev/null && openssl x509 -req -in mx.csr -CA ca.pem -CAkey ca.key -days 30 -extfile mx.ext -out mx.pem 2>/dev/null)
+wine_session_start "$arch" "$work/prefix"
+printf 's3cret\n' >"$work/password"
+printf 'Subject: over TLS\n\nHello through SChannel.\n' >"$work/message.txt"
+
+options() {  # options SECURE VERIFY [CA-FILE]: the whole options key replaced
+  local key='HKEY_LOCAL_MACHINE\Software\orvane\vellorapi\Options' log ca=""
+  log=$(winpath "$work/mail.log")
+  [ -n "${3:-}" ] && ca=$(winpath "$3") && ca="\"TLSCAFile\"=\"${ca//\\/\\\\}\""
+  printf 'REGEDIT4\n\n[-%s]\n\n[%s]\n"logfile"="%s"\n"Transcript"=dword:1\n"SecureConnection"=dword:%x\n"TLSVerifyPeer"=dword:%x\n%s\n' \
+    "$key" "$key" "${log//\\/\\\\}" "$1" "$2" "$ca" >"$work/options.reg"
+  timeout 120 "$wine" reg import "$(winpath "$work/options.reg")" >/dev/null 2>&1
+}
+send() {  # send NAME ARGS...: vellor.exe send; NAME.out, $status and $took (seconds)
+  local name=$1 start=$SECONDS; shift
+  status=0
+  timeout 150 "$wine" "$dist/vellor.exe" send --from a@sender.test --verbose "$@" >"$work/$name.out" 2>&1 || status=$?
+  took=$((SECONDS - start))
+}
+login=(--user demo --password-file "$(winpath "$work/password")" --message "$(winpath "$work/message.txt")")
+capture() {  # capture NAME MODE CERT: a TLS capture server in WORK/NAME
+  mkdir -p "$work/$1"
+  start_capture "$work/$1" --tls "$2" "$work/certs/$3.pem" "$work/certs/$3.key"
+  pids+=("$server_pid")
+}
+peer() {  # peer NAME MODE: the misbehaving server in WORK/NAME, on $port
+  mkdir -p "$work/$1"
+  port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  /usr/bin/python3 "$here/tls_peer.py" "$port" "$work/$1" "$2" "$work/certs/server.pem" "$work/certs/server.key" \
+    >"$work/$1.log" 2>&1 &
+  pids+=("$!")
+  for _ in $(seq 100); do [ -f "$work/$1/ready" ] && break; sleep 0.1; done
+}
+
+# STARTTLS with the CA file: the login and the message inside TLS.
+options 1 1 "$work/certs/ca.pem"
+capture starttls starttls server
+send starttls --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+check "STARTTLS: exit 0, one message" test "$status-$(delivered "$work/starttls")" = 0-1
+check "STARTTLS: the login and MAIL came after STARTTLS" test "$(verbs "$work/starttls")" = "EHLO STARTTLS EHLO AUTH MAIL"
+check "STARTTLS: the transcript notes TLS" grep -q 'TLS started with \[localhost\]' "$work/starttls.out"
+
+# Refused certificates: 907 before any login or envelope. NAME CERT SERVER-FLAG NAME-CHECKED REASON
+while IFS='|' read -r name cert flag checked reason; do
+  capture "$name" starttls "$cert"
+  send "$name" "$flag" "$checked" --port "$port" --to b@rcpt.test "${login[@]}"
+  check "$name: refused with 907 ($reason)" grep -q "907: .*certificate not accepted: $reason (name checked \[$checked\])" "$work/$name.out"
+  check "$name: nothing after STARTTLS reached the server" test "$status-$(verbs "$work/$name")" = "69-EHLO STARTTLS"
+done <<'ROWS'
+wrong-name|wrong|--server|localhost|hostname mismatch
+expired|expired|--server|localhost|certificate has expired
+self-signed|self|--server|localhost|self-signed certificate
+wrong-address|wrong|--server-ip|127.0.0.1|hostname mismatch
+ROWS
+
+# An address is matched against the certificate's IP entries.
+capture address starttls server
+send address --server-ip 127.0.0.1 --port "$port" --to b@rcpt.test "${login[@]}"
+check "an address on the certificate is accepted" test "$status-$(delivered "$work/address")" = 0-1
+
+# A queue over one TLS session.
+capture batch starttls server
+mkdir -p "$work/queue"
+for n in 1 2 3; do
+  printf 'Subject: queued %s\r\n\r\nbody %s\r\n' "$n" "$n" >"$work/queue/m$n.txt"
+  printf 'MAIL FROM: <q@sender.test>\r\nRCPT TO: <r%s@rcpt.test>\r\n' "$n" >"$work/queue/m$n.ENV"
+done
+send batch --server localhost --port "$port" --message "$(winpath "$work/queue")" --envelope --delete
+check "a queue: three messages, one STARTTLS" test "$status-$(delivered "$work/batch")-$(count "$work/batch" STARTTLS)-$(count "$work/batch" MAIL)" = 0-3-1-3
+check "a queue: the sent files deleted" test -z "$(ls "$work/queue")"
+
+# Plaintext sent after the STARTTLS answer is dropped, never read as a reply.
+peer inject inject
+send inject --server localhost --port "$port" --to b@rcpt.test --message "$(winpath "$work/message.txt")"
+check "injected plaintext: the message went" grep -q 'Hello through SChannel' "$work/inject/message"
+check "injected plaintext: never seen as a reply" test "$status-$(grep -c 'injected' "$work/inject.out")" = 0-0
+
+# A server that offers nothing newer than TLS 1.1 is refused (Wine's
+# SChannel lets TLS 1.1 through whatever the credentials ask: the check
+# after the handshake refuses it).
+peer old old
+send old --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+check "TLS 1.1 at most: refused with 907" grep -q '907: .*Secure connection to \[127.0.0.1\] failed: handshake failed: the server settled on TLS 1.1, older than TLS 1.2' "$work/old.out"
+check "TLS 1.1 at most: nothing after STARTTLS" test ! -e "$work/old/commands.txt"
+
+# A stalled handshake and a server that stops reading: one time-out each.
+peer stall stall
+KORVEXAPI_TIMEOUT_MS=2000 send stall --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+check "a stalled handshake: 907 within the time-out" grep -q '907: .*handshake failed: no answer within the time-out' "$work/stall.out"
+check "a stalled handshake: ended soon (${took}s)" test "$took" -lt 60
+head -c 33554432 /dev/zero | tr '\0' 'x' | fold -w 998 >"$work/big.txt"
+peer noread noread
+KORVEXAPI_TIMEOUT_MS=2000 send noread --server localhost --port "$port" --to b@rcpt.test --message "$(winpath "$work/big.txt")"
+check "a server not reading the body: a failure" grep -q 'FAILED 904' "$work/noread.out"
+check "a server not reading the body: ended soon (${took}s)" test "$took" -lt 60
+
+# By MX, the certificate is checked against the recipient's domain (it does
+# not name the exchanger, mail.mx.test).
+dns=127.0.0.78
+capture mx starttls mx
+printf 'no-resolv\nno-hosts\nbind-interfaces\nlisten-address=%s\nport=53\nmx-host=mx.test,mail.mx.test,10\naddress=/mail.mx.test/127.0.0.1\n' \
+  "$dns" >"$work/dnsmasq.conf"
+/usr/sbin/dnsmasq --conf-file="$work/dnsmasq.conf" --keep-in-foreground --pid-file= --user=root >"$work/dnsmasq.out" 2>&1 &
+pids+=("$!")
+sleep 0.5
+KORVEXAPI_DNS_SERVERS=$dns send mx --port "$port" --to b@mx.test --message "$(winpath "$work/message.txt")"
+check "by MX: the recipient's domain is the name checked" test "$status-$(delivered "$work/mx")" = 0-1
+
+# TLS from the first byte.
+options 2 1 "$work/certs/ca.pem"
+capture implicit implicit server
+send implicit --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+check "TLS at once: exit 0, one message, the login inside" test "$status-$(delivered "$work/implicit")-$(verbs "$work/implicit")" = "0-1-EHLO AUTH MAIL"
+capture implicit-self implicit self
+send implicit-self --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+check "TLS at once: a self-signed certificate gets no command" test "$status" -ne 0 -a -z "$(verbs "$work/implicit-self")"
+
+# Without the CA file the test CA is unknown.
+options 1 1
+capture untrusted starttls server
+send untrusted --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+check "an unknown CA: refused with 907" grep -q '907: .*certificate not accepted: unable to get local issuer certificate' "$work/untrusted.out"
+check "an unknown CA: nothing after STARTTLS" test "$(verbs "$work/untrusted")" = "EHLO STARTTLS"
+
+# TLSVerifyPeer 0: no check, and the log says so.
+options 2 0
+capture unverified implicit self
+send unverified --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+check "verification off: the message went" test "$status-$(delivered "$work/unverified")" = 0-1
+check "verification off: the log says so" grep -q 'TLS certificate of \[localhost\] not verified: the TLSVerifyPeer option is 0' "$work/mail.log"
+
+if [ "$failures" -ne 0 ]; then
+  for f in "$work"/*.out; do echo "== $f"; cat "$f"; done
+  echo "$failures TLS check(s) of the $arch build failed under Wine"
+  exit 1
+fi
+echo "all TLS checks of the $arch build passed under Wine"

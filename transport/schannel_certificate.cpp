@@ -1,0 +1,242 @@
+// The chain is built by CertGetCertificateChain from the Windows store plus
+// an additional store (the server's own certificates and the CA file's).
+// A chain that ends at one of the CA file's certificates is trusted though
+// that CA is no system root; any other error in the chain's status refuses
+// it (a chain that stops short of a root included: the SSL policy alone
+// lets that pass on some systems). The SSL policy then checks the name;
+// for an address, which the policy matches only among DNS names on some
+// systems, the certificate's IP entries are compared here instead.
+#include "transport/schannel_certificate.h"
+
+#include <schannel.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace vellor::transport::schannel {
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+// No revocation check is asked for (as in the OpenSSL build): its "unknown"
+// bits are no error.
+// The SSL policy's flag for a root that is no system root (wininet.h's).
+constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kRevocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+bool parse_ipv4(const std::string &name, unsigned char out[4]) {
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= name.size() || name[at++] != '.')) return false;
+        unsigned value = 0;
+        std::size_t digits = 0;
+        while (at < name.size() && name[at] >= '0' && name[at] <= '9' && digits < 4) {
+            value = value * 10 + static_cast<unsigned>(name[at++] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        out[part] = static_cast<unsigned char>(value);
+    }
+    return at == name.size();
+}
+
+}  // namespace
+
+HCERTSTORE load_ca_file(const std::string &path, std::string &why) {
+    std::ifstream in(path, std::ios::binary);
+    std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    HCERTSTORE store = in.is_open() ? ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr) : nullptr;
+    int added = 0;
+    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+    for (std::size_t at = pem.find(begin); store && at != std::string::npos; at = pem.find(begin, at + 1)) {
+        std::size_t stop = pem.find(end, at);
+        if (stop == std::string::npos) break;
+        std::string block = pem.substr(at, stop + end.size() - at);
+        DWORD size = 0;
+        if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                                    &size, nullptr, nullptr))
+            continue;
+        std::string der(size, '\0');
+        if (::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
+                                   reinterpret_cast<BYTE *>(&der[0]), &size, nullptr, nullptr) &&
+            ::CertAddEncodedCertificateToStore(store, kEncoding, reinterpret_cast<const BYTE *>(der.data()), size,
+                                               CERT_STORE_ADD_ALWAYS, nullptr))
+            ++added;
+    }
+    if (added > 0) return store;
+    if (store) ::CertCloseStore(store, 0);
+    why = "TLS trust anchors in [" + path +
+          "] could not be read: " + (in.is_open() ? "no certificate found in it" : "the file cannot be opened");
+    return nullptr;
+}
+
+namespace {
+
+// Handles closed at the end of the check, whatever its outcome.
+struct Held {
+    PCCERT_CONTEXT cert = nullptr;
+    HCERTSTORE cas = nullptr;  // not owned
+    HCERTSTORE extra = nullptr;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    ~Held() {
+        if (chain) ::CertFreeCertificateChain(chain);
+        if (extra) ::CertCloseStore(extra, 0);
+        if (cert) ::CertFreeCertificateContext(cert);
+    }
+};
+
+bool build_chain(Held &h) {
+    h.extra = ::CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+    if (!h.extra || !::CertAddStoreToCollection(h.extra, h.cert->hCertStore, 0, 0)) return false;
+    if (h.cas && !::CertAddStoreToCollection(h.extra, h.cas, 0, 0)) return false;
+    char server_auth[] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[] = {server_auth};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    return ::CertGetCertificateChain(nullptr, h.cert, nullptr, h.extra, &para, 0, nullptr, &h.chain) && h.chain &&
+           h.chain->cChain > 0 && h.chain->rgpChain[0]->cElement > 0;
+}
+
+PCCERT_CONTEXT chain_top(PCCERT_CHAIN_CONTEXT chain) {
+    const CERT_SIMPLE_CHAIN *simple = chain->rgpChain[0];
+    return simple->rgpElement[simple->cElement - 1]->pCertContext;
+}
+
+bool in_store(HCERTSTORE store, PCCERT_CONTEXT cert) {
+    PCCERT_CONTEXT found = ::CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, cert, nullptr);
+    if (found) ::CertFreeCertificateContext(found);
+    return found != nullptr;
+}
+
+std::string chain_error_text(DWORD errors, const Held &h) {
+    if (errors & CERT_TRUST_IS_NOT_TIME_VALID) {
+        LONG when = ::CertVerifyTimeValidity(nullptr, h.cert->pCertInfo);
+        return when > 0   ? "certificate has expired"
+               : when < 0 ? "certificate is not yet valid"
+                          : "a certificate in the chain has expired";
+    }
+    if (errors & CERT_TRUST_IS_REVOKED) return "certificate revoked";
+    if (errors & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return "certificate signature failure";
+    if (errors & CERT_TRUST_IS_UNTRUSTED_ROOT)
+        return h.chain->rgpChain[0]->cElement == 1 ? "self-signed certificate"
+                                                   : "the chain ends at a root that is not trusted";
+    if (errors & CERT_TRUST_IS_PARTIAL_CHAIN) return "unable to get local issuer certificate";
+    if (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return "certificate not meant for a server";
+    char text[48];
+    std::snprintf(text, sizeof text, "chain error status 0x%08lX", static_cast<unsigned long>(errors));
+    return text;
+}
+
+std::string policy_error_text(DWORD error) {
+    switch (error) {
+        case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
+            return "hostname mismatch";
+        case static_cast<DWORD>(CERT_E_EXPIRED):
+            return "certificate has expired";
+        case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+            return "the chain ends at a root that is not trusted";
+        case static_cast<DWORD>(CERT_E_CHAINING):
+            return "unable to get local issuer certificate";
+        case static_cast<DWORD>(CERT_E_WRONG_USAGE):
+            return "certificate not meant for a server";
+        case static_cast<DWORD>(CERT_E_REVOKED):
+            return "certificate revoked";
+        default:
+            break;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "SSL policy error 0x%08lX", static_cast<unsigned long>(error));
+    return text;
+}
+
+// 0 when the SSL policy accepts the chain for `name` (no name: not checked).
+DWORD policy_error(PCCERT_CHAIN_CONTEXT chain, const std::string &name, bool own_ca) {
+    std::wstring wide(name.size() + 1, L'\0');
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.fdwChecks = own_ca ? kIgnoreUnknownCa : 0;
+    ssl.pwszServerName = name.empty() || n <= 0 ? nullptr : &wide[0];
+    CERT_CHAIN_POLICY_PARA para{};
+    para.cbSize = sizeof para;
+    para.dwFlags = own_ca ? CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG : 0;
+    para.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &para, &status))
+        return static_cast<DWORD>(CERT_E_CHAINING);
+    return status.dwError;
+}
+
+// The address among the certificate's IP entries.
+bool names_address(PCCERT_CONTEXT cert, const unsigned char address[4]) {
+    const CERT_INFO *info = cert->pCertInfo;
+    PCERT_EXTENSION ext = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    CERT_ALT_NAME_INFO *names = nullptr;
+    DWORD size = 0;
+    if (!ext || !::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
+                                       CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return false;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY &e = names->rgAltEntry[i];
+        found = e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && e.IPAddress.cbData == 4 &&
+                std::memcmp(e.IPAddress.pbData, address, 4) == 0;
+    }
+    ::LocalFree(names);
+    return found;
+}
+
+std::string refusal(const std::string &reason, const TlsPeer &peer) {
+    return "certificate not accepted: " + reason + " (name checked [" + peer.name + "])";
+}
+
+}  // namespace
+
+bool is_ipv4_address(const std::string &name) {
+    unsigned char bytes[4];
+    return parse_ipv4(name, bytes);
+}
+
+bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTSTORE cas, std::string &why) {
+    if (!peer.verify) return true;
+    Held h;
+    h.cas = cas;
+    if (::QueryContextAttributesA(const_cast<CtxtHandle *>(context), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &h.cert) !=
+            SEC_E_OK ||
+        !h.cert) {
+        why = refusal("the server sent no certificate", peer);
+        return false;
+    }
+    if (!build_chain(h)) {
+        why = refusal("no chain could be built", peer);
+        return false;
+    }
+    DWORD errors = h.chain->TrustStatus.dwErrorStatus & ~kRevocationUnknown;
+    bool own_ca = false;
+    if (h.cas && (errors & CERT_TRUST_IS_UNTRUSTED_ROOT) && in_store(h.cas, chain_top(h.chain))) {
+        errors &= ~CERT_TRUST_IS_UNTRUSTED_ROOT;
+        own_ca = true;
+    }
+    if (errors != 0) {
+        why = refusal(chain_error_text(errors, h), peer);
+        return false;
+    }
+    unsigned char address[4];
+    bool by_address = parse_ipv4(peer.name, address);
+    DWORD policy = policy_error(h.chain, by_address ? std::string() : peer.name, own_ca);
+    if (policy == 0 && by_address && !names_address(h.cert, address)) policy = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
+    if (policy != 0) {
+        why = refusal(policy_error_text(policy), peer);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vellor::transport::schannel
