@@ -70,13 +70,20 @@ peer() {  # peer NAME MODE: the misbehaving server in WORK/NAME, on $port
   for _ in $(seq 100); do [ -f "$work/$1/ready" ] && break; sleep 0.1; done
 }
 
-# STARTTLS with the CA file: the login and the message inside TLS.
-options 1 1 "$work/certs/ca.pem"
+# STARTTLS with the CA file, asked by the tool's flags (they go through
+# VELLOR_Set_Request_Option and win over the registry's SecureConnection 0):
+# the login and the message inside TLS, the log where --log says.
+options 0 1
 capture starttls starttls server
-send starttls --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+send starttls --server localhost --port "$port" --to b@rcpt.test "${login[@]}" --starttls --progress \
+  --ca-file "$(winpath "$work/certs/ca.pem")" --log "$(winpath "$work/flags.log")"
 check "STARTTLS: exit 0, one message" test "$status-$(delivered "$work/starttls")" = 0-1
 check "STARTTLS: the login and MAIL came after STARTTLS" test "$(verbs "$work/starttls")" = "EHLO STARTTLS EHLO AUTH MAIL"
 check "STARTTLS: the transcript notes TLS" grep -q 'TLS started with \[localhost\]' "$work/starttls.out"
+check "STARTTLS: --progress reports the percent sent" grep -q 'sent 100%' "$work/starttls.out"
+check "STARTTLS: --log holds the call, the registry's log nothing" test -s "$work/flags.log" -a ! -e "$work/mail.log"
+
+options 1 1 "$work/certs/ca.pem"
 
 # Refused certificates: 907 before any login or envelope. NAME CERT SERVER-FLAG NAME-CHECKED REASON
 while IFS='|' read -r name cert flag checked reason; do
@@ -160,10 +167,10 @@ send untrusted --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
 check "an unknown CA: refused with 907" grep -q '907: .*certificate not accepted: unable to get local issuer certificate' "$work/untrusted.out"
 check "an unknown CA: nothing after STARTTLS" test "$(verbs "$work/untrusted")" = "EHLO STARTTLS"
 
-# TLSVerifyPeer 0: no check, and the log says so.
-options 2 0
+# --tls --no-verify over the registry's STARTTLS with checking: TLS from the
+# first byte, no check, and the log says so.
 capture unverified implicit self
-send unverified --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
+send unverified --server localhost --port "$port" --to b@rcpt.test "${login[@]}" --tls --no-verify
 check "verification off: the message went" test "$status-$(delivered "$work/unverified")" = 0-1
 check "verification off: the log says so" grep -q 'TLS certificate of \[localhost\] not verified: the TLSVerifyPeer option is 0' "$work/mail.log"
 

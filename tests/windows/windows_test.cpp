@@ -165,4 +165,20 @@ TEST(Exports, VersionThroughThePlainName) {
     ::FreeLibrary(dll);
 }
 
+// The per-record options export, found by its plain name as a program that
+// loads the DLL at run time finds it: a known option taken, an unknown one
+// refused with its name in the error text.
+TEST(Exports, RequestOptionThroughThePlainName) {
+    HMODULE dll = ::LoadLibraryA("vellorapi.dll");
+    ASSERT_NE(dll, nullptr);
+    using Set = int32_t(__stdcall *)(SMTPSEND_STRUCTURE *, const char *, const char *);
+    auto set = reinterpret_cast<Set>(reinterpret_cast<void *>(::GetProcAddress(dll, "VELLOR_Set_Request_Option")));
+    ASSERT_NE(set, nullptr);
+    SMTPSEND_STRUCTURE req{};
+    EXPECT_EQ(set(&req, "securecONNECTION", "1"), 0);
+    EXPECT_EQ(set(&req, "NoSuchOption", "1"), -1);
+    EXPECT_NE(std::strstr(req.szErrorText, "NoSuchOption"), nullptr) << req.szErrorText;
+    ::FreeLibrary(dll);
+}
+
 }  // namespace
