@@ -2,8 +2,9 @@
 // from its file (RSA of 2048 bits or more, or Ed25519), the signature over
 // the signing input (RSASSA-PKCS1-v1_5 with SHA-256, or Ed25519 over the
 // input's SHA-256 as RFC 8463 has it), the DNS TXT record that publishes
-// the public half, and SHA-256 fed in pieces. A build without OpenSSL
-// (dkim_key_absent.cpp) has no key: loading one says so.
+// the public half, and SHA-256 fed in pieces. The Windows build
+// (dkim_key_cng.cpp) does the same with the system's CNG, RSA only: an
+// Ed25519 key is refused when loaded, saying so.
 #pragma once
 #include <array>
 #include <cstddef>

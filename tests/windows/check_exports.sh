@@ -50,7 +50,7 @@ for arch in i686 x86_64; do
   compare "korvex.dll $arch export table" "$work/korvex-$arch" "$work/got-korvex"
   for f in vellorapi.dll korvex.dll vellor.exe send_example.exe; do
     extra=$("$objdump" -p "$dist/$arch/$f" | sed -n 's/^\s*DLL Name: //p' |
-            grep -viE '^(kernel32|msvcrt|user32|advapi32|ws2_32|dnsapi|normaliz|secur32|crypt32|vellorapi|korvex)\.dll$' || true)
+            grep -viE '^(kernel32|msvcrt|user32|advapi32|ws2_32|dnsapi|normaliz|secur32|crypt32|bcrypt|vellorapi|korvex)\.dll$' || true)
     if [ -z "$extra" ]; then echo "ok   $arch $f needs only system DLLs and the pair"
     else echo "FAIL $arch $f needs $extra"; failures=$((failures + 1)); fi
   done

@@ -79,6 +79,31 @@ check "a refused recipient gives a failure status" test "$status" -ne 0
 check "a refused recipient's message is kept" test -f "$work/message.txt"
 check "a refused recipient's message did not arrive" test "$(delivered "$work/qserver")" -eq 2
 
+# DKIM through the system's CNG: an RSA key signs (python3-dkim checks the
+# signature against the public half as openssl prints it); an Ed25519 key
+# fails before connecting, with 930 and the reason.
+mkdir -p "$work/dkim"; start_capture "$work/dkim"; pids+=("$server_pid")
+openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:2048 -out "$work/rsa.pem" 2>/dev/null
+openssl genpkey -algorithm ed25519 -out "$work/ed.pem" 2>/dev/null
+dkim_send() {  # dkim_send NAME KEY: $status
+  status=0
+  run "$dist/vellor.exe" send --server-ip 127.0.0.1 --port "$port" --from a@sender.test --to b@rcpt.test \
+    --message "$(winpath "$work/message.txt")" --dkim-domain sender.test --dkim-selector s1 \
+    --dkim-key "$(winpath "$2")" >"$work/$1.out" 2>&1 || status=$?
+}
+dkim_send dkim-rsa "$work/rsa.pem"
+check "DKIM with RSA: exit 0, one message" test "$status-$(delivered "$work/dkim")" = 0-1
+record="v=DKIM1; k=rsa; p=$(openssl pkey -in "$work/rsa.pem" -pubout -outform DER | base64 -w0)"
+check "DKIM with RSA: python3-dkim verifies the signature" /usr/bin/python3 -c '
+import dkim, glob, sys
+m = [f for f in glob.glob(sys.argv[1] + "/capture/Maildir/new/*") if not f.endswith(".json")]
+sys.exit(not dkim.verify(open(m[0], "rb").read(), dnsfunc=lambda *a, **k: sys.argv[2].encode()))' "$work/dkim" "$record"
+connections=$(grep -c '"connect"' "$work/dkim/capture/events.jsonl" || true)
+dkim_send dkim-ed "$work/ed.pem"
+check "DKIM with Ed25519: exit 65, nothing sent" test "$status-$(delivered "$work/dkim")" = 65-1
+check "DKIM with Ed25519: 930 with the reason" grep -q '930: .*an Ed25519 key, which the Windows build cannot sign with' "$work/dkim-ed.out"
+check "DKIM with Ed25519: no connection" test "$(grep -c '"connect"' "$work/dkim/capture/events.jsonl" || true)" = "$connections"
+
 # Delivery by MX: the Windows DNS API asks dnsmasq on port 53 of a loopback address.
 dns=127.0.0.77
 mkdir -p "$work/mx"; start_capture "$work/mx"; pids+=("$server_pid")
