@@ -37,16 +37,19 @@ bool token_mechanism(const std::string &m) { return m == "XOAUTH2" || m == "OAUT
 std::string choose(Transaction &t, const std::vector<std::string> &offered) {
     const std::string &forced = t.opts.auth_mechanism;
     bool token = !t.opts.oauth2_token.empty();
-    std::string m;
-    if (!forced.empty() && forced != "AUTO")
-        m = forced;
-    else if (token)
+    std::string m, wanted;  // the choice, and what the report names when it is not listed
+    if (!forced.empty() && forced != "AUTO") {
+        m = wanted = forced;
+    } else if (token) {
         m = listed(offered, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER";
-    else
+        wanted = "XOAUTH2 or OAUTHBEARER";
+    } else {
         m = listed(offered, "PLAIN") ? "PLAIN" : "LOGIN";
+        wanted = "PLAIN or LOGIN";
+    }
     if (!listed(offered, m)) {
-        t.fail(kLoginFailed,
-               "Server does not offer the login AUTH " + m + " (it offers: " + joined(offered) + "): nothing sent...");
+        t.fail(kLoginFailed, "Server does not offer the login AUTH " + wanted + " (it offers: " + joined(offered) +
+                                 "): nothing sent...");
         return {};
     }
     if (token_mechanism(m) ? !token : t.call.login.plain_password.empty()) {
