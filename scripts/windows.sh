@@ -45,18 +45,22 @@ done
 bash "$root/tests/windows/check_exports.sh" "$root/dist/windows"
 /usr/bin/python3 "$root/tests/windows/check_basic.py" "$root"
 
-# The unit tests of one build (every test of tests/windows) in its own
-# prefix with one wineserver for the batch, then every end-to-end script of
-# tests/windows (*end_to_end.sh DIST-FOLDER ARCH).
+# The unit tests of one build (every test of tests/windows) with one
+# wineserver for the batch, then every end-to-end script of tests/windows
+# (*end_to_end.sh DIST-FOLDER ARCH), all in the build's one prefix.
 run_tests() {  # run_tests ARCH
   local arch=$1 build="$root/build-windows-$1" start=$SECONDS script
+  export VELLOR_WINE_PREFIX="$build/wine-prefix"
   (
     trap wine_session_end EXIT
     wine_session_start "$arch" "$build/wine-prefix"
     cd "$build" && ctest --output-on-failure
   )
+  echo "windows: $arch unit tests took $((SECONDS - start)) s"
   for script in "$root"/tests/windows/*end_to_end.sh; do
+    local began=$SECONDS
     bash "$script" "$root/dist/windows/$arch" "$arch"
+    echo "windows: $arch $(basename "$script") took $((SECONDS - began)) s"
   done
   echo "windows: $arch tests under Wine took $((SECONDS - start)) s"
 }

@@ -33,6 +33,7 @@ delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || tr
 
 wine_session_start "$arch" "$work/prefix"
 key='HKLM\Software\orvane\vellorapi\Options'
+run reg delete "$key" /f >/dev/null 2>&1 || true  # a shared prefix may hold another batch's options
 run reg add "$key" /v logfile /t REG_SZ /d "$(winpath "$work/mail.log")" /f >/dev/null 2>&1
 printf 's3cret\n' >"$work/password"
 printf 'Subject: from Wine\n\nHello from the Windows build.\n' >"$work/message.txt"
@@ -48,6 +49,17 @@ check "relay with AUTH LOGIN delivers one message" test "$(delivered "$work/logi
 check "the login was AUTH LOGIN" grep -q '"mechanism": "LOGIN", "login": "demo", "success": true' "$work/login/capture/events.jsonl"
 check "the body arrived with CRLF" grep -q $'Hello from the Windows build.\r' "$work/login/capture/Maildir/new/"*[0-9a-f]
 check "the log file holds the call's lines" grep -q 'VellorAPI \[vellor\]' "$work/mail.log"
+
+# A token login: --oauth2-token-file goes into the record's OAuth2Token, and
+# XOAUTH2, the server's first token mechanism, carries it; no output shows it.
+printf 'good-token\n' >"$work/token"
+status=0
+run "$dist/vellor.exe" send --server-ip 127.0.0.1 --port "$port" --from a@sender.test --to b@rcpt.test --verbose \
+  --user demo --oauth2-token-file "$(winpath "$work/token")" --message "$(winpath "$work/message.txt")" \
+  >"$work/token.out" 2>&1 || status=$?
+xoauth2='"mechanism": "XOAUTH2", "login": "demo", "success": true'
+check "a token login: exit 0, XOAUTH2 as demo, the token in no output" \
+  test "$status-$(grep -c "$xoauth2" "$work/login/capture/events.jsonl")-$(grep -c good-token "$work/token.out")" = 0-1-0
 
 # A relay that offers only AUTH PLAIN, through the C example.
 mkdir -p "$work/plain"; CAPTURE_REFUSE_LOGIN=1 start_capture "$work/plain"; pids+=("$server_pid")
