@@ -170,57 +170,56 @@ int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::stri
 
 }  // namespace
 
+int read_message_details(SMTPSEND_STRUCTURE *request) {
+    std::string ext = ensure_msg_extension(request);
+    if (ext.empty()) {
+        request->nErrorCode = 910;
+        return -1;
+    }
+    std::string file = field_text(request->szMessageFile);
+    std::string envelope;
+    std::size_t dot = file.rfind('.');
+    if (dot != std::string::npos) {
+        if (!equal_nocase(file.substr(dot + 1), ext)) return 0;
+        if (request->bUseEnvFile == 0) return 0;
+        envelope = envelope_path_of(file);
+    } else if (find_in_directory(request, ext, envelope) != 0) {
+        return -1;
+    }
+    ListBuilder list{request};
+    int rcpts = files::exists(envelope) ? read_into(request, envelope, list) : 0;
+    if (list.locked_here && request->hRecipients) GlobalUnlock(request->hRecipients);
+    if (list.failure == ListBuilder::Failure::Enlarge) rcpts = 0;
+    if (rcpts > INT16_MAX || list.unfit_code) {  // never send a cut list or a cut address
+        request->nRecipients = 0;
+        request->nErrorCode = static_cast<int16_t>(list.unfit_code ? list.unfit_code : kEnvelopeTooLarge);
+        return -1;
+    }
+    if (rcpts == 1) {
+        request->nRecipients = 1;
+        request->bSingleRecipient = 1;
+        request->bMultipleRecipients = 0;
+        if (request->hRecipients) {
+            GlobalUnlock(request->hRecipients);
+            GlobalFree(request->hRecipients);
+            request->hRecipients = nullptr;
+        }
+    } else {
+        request->nRecipients = static_cast<int16_t>(rcpts);
+    }
+    if (list.failure != ListBuilder::Failure::None) {
+        request->nErrorCode = 913;
+        return -1;
+    }
+    if (empty(request->szMessageFile) || empty(request->szSender) || empty(request->szRecipient)) {
+        request->nErrorCode = 911;
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace vellor
 
-using namespace vellor;
-
 extern "C" VELLOR_API int32_t VELLOR_Get_Message_Details(SMTPSEND_STRUCTURE *request) {
-    return vellor::guarded(-1, [&]() -> int32_t {
-        if (!request) return -1;
-        std::string ext = ensure_msg_extension(request);
-        if (ext.empty()) {
-            request->nErrorCode = 910;
-            return -1;
-        }
-        std::string file = field_text(request->szMessageFile);
-        std::string envelope;
-        std::size_t dot = file.rfind('.');
-        if (dot != std::string::npos) {
-            if (!equal_nocase(file.substr(dot + 1), ext)) return 0;
-            if (request->bUseEnvFile == 0) return 0;
-            envelope = envelope_path_of(file);
-        } else if (find_in_directory(request, ext, envelope) != 0) {
-            return -1;
-        }
-        ListBuilder list{request};
-        int rcpts = files::exists(envelope) ? read_into(request, envelope, list) : 0;
-        if (list.locked_here && request->hRecipients) GlobalUnlock(request->hRecipients);
-        if (list.failure == ListBuilder::Failure::Enlarge) rcpts = 0;
-        if (rcpts > INT16_MAX || list.unfit_code) {  // never send a cut list or a cut address
-            request->nRecipients = 0;
-            request->nErrorCode = static_cast<int16_t>(list.unfit_code ? list.unfit_code : kEnvelopeTooLarge);
-            return -1;
-        }
-        if (rcpts == 1) {
-            request->nRecipients = 1;
-            request->bSingleRecipient = 1;
-            request->bMultipleRecipients = 0;
-            if (request->hRecipients) {
-                GlobalUnlock(request->hRecipients);
-                GlobalFree(request->hRecipients);
-                request->hRecipients = nullptr;
-            }
-        } else {
-            request->nRecipients = static_cast<int16_t>(rcpts);
-        }
-        if (list.failure != ListBuilder::Failure::None) {
-            request->nErrorCode = 913;
-            return -1;
-        }
-        if (empty(request->szMessageFile) || empty(request->szSender) || empty(request->szRecipient)) {
-            request->nErrorCode = 911;
-            return -1;
-        }
-        return 0;
-    });
+    return vellor::guarded(-1, [&]() -> int32_t { return request ? vellor::read_message_details(request) : -1; });
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/export_guard.h"
+#include "resolve/get_mx_servers.h"
 #include "resolve/mx_host_loop.h"
 #include "support/text.h"
 
@@ -21,7 +22,7 @@ extern "C" VELLOR_API int32_t VELLOR_resolve_mx_domain(const char *domain, const
         Deadline deadline = resolution_deadline();
         MXQUERY_STRUCTURE mx;
         std::memset(&mx, 0, sizeof mx);
-        int32_t status = VELLOR_Get_Mx_Servers(name.c_str(), &mx, server.c_str(), server.empty() ? 1 : 0);
+        int32_t status = get_mx_servers(name.c_str(), &mx, server.c_str(), server.empty() ? 1 : 0);
         if (mx.nType != 15) {
             if (status >= -4 && status <= -1) return status;
             if (status == -9 && mx.nMxServers == 0) return -5;

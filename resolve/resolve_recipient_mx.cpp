@@ -2,6 +2,7 @@
 // request stops at the first entry whose address is empty.
 #include "resolve/resolve_recipient_mx.h"
 
+#include "resolve/get_mx_servers.h"
 #include "resolve/mx_host_loop.h"
 #include "support/text.h"
 
@@ -13,7 +14,7 @@ void resolve_recipient_mx(SMTPSEND_STRUCTURE *request, MXQUERY_STRUCTURE *mxResu
                           char *dnsServer) {
     std::string domain = field_text(request->szServer);
     Deadline deadline = resolution_deadline();
-    int32_t status = VELLOR_Get_Mx_Servers(domain.c_str(), mxResult, dnsServer, 1);
+    int32_t status = get_mx_servers(domain.c_str(), mxResult, dnsServer, 1);
     if (mxResult->nType != 15 || status != 1) return;
     std::vector<MxEntry> entries;
     host_resolution_loop(*mxResult, "VELLOR_MX_RESOLVE", VELLOR_MAX_VALID_MX, FailedHost::OneEntry, entries, deadline);

@@ -41,15 +41,4 @@ int deliver_by(Call &call, Route route);
 // then the companion closes the socket. True when the close succeeded.
 bool close_batch_connection(Call &call);
 
-// Message directory helpers shared by the relay and MX passes.
-// A queued entry is sent only when its path fits the record (and, checked
-// when it is opened, it is a regular file itself); false after a report
-// saying why it was skipped.
-bool usable_entry(Call &call, const std::string &path);
-// Reads the message's envelope into the request; false after a report
-// saying why the message cannot go (the file stays).
-bool use_envelope(Call &call);
-int queue_limit(int32_t maxMessages);            // nMaxMessages above 0, else 250
-int count_queued(const std::string &directory);  // "*." + MsgExtension option
-
 }  // namespace vellor

@@ -3,10 +3,11 @@
 // several recipients gets a connection per recipient; one with a single
 // recipient a connection made here; a directory pass looks a domain up again
 // only when it changes from the previous recipient's.
-#include "platform/file_search.h"
+#include "msgfiles/message_details.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/message_turn.h"
+#include "submit/queue_pass.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
 #include "support/text.h"
@@ -155,23 +156,16 @@ int envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = field_text(r->szMessageFile);
     c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
-    files::Search search;
-    bool more = search.first(dir + "*.txt");
-    int seen = 0, sent = 0;
-    for (int i = 0; more && seen < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
-        const std::string path = dir + search.name();
-        const bool usable = usable_entry(c, path);
-        MessageFile file;  // claimed for all of the message's recipients
-        if (usable && !claim_entry(c, nullptr, path, file)) continue;
-        ++seen;
-        r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable || !set_field(r->szMessageFile, path)) continue;
-        if (!use_envelope(c)) continue;
+    int sent = 0;  // transactions accepted
+    QueuePass pass;
+    pass.envelopes = true;
+    pass.send = [&](MessageFile &file) {  // claimed for all of the message's recipients
         Pass p = pass_message(c, sent, file);
-        if (p == Pass::Abort) return -1;
-        if (p == Pass::End) break;
-    }
-    return seen > 0 && sent == 0 ? -1 : 0;
+        return p == Pass::Abort ? EntryResult::Abort : p == Pass::End ? EntryResult::Stop : EntryResult::Failed;
+    };
+    PassCount n = run_queue_pass(c, dir, pass);
+    if (n.aborted) return -1;
+    return n.seen > 0 && sent == 0 ? -1 : 0;
 }
 
 }  // namespace
@@ -181,7 +175,7 @@ int mx_envelope(Call &c) {
     c.log_and_status(921, 0, "Sending message via MX to recipients in ENV file");
     r->bViaMX = 1;
     if (r->bMessageDirectory) return envelope_directory(c);
-    if (VELLOR_Get_Message_Details(r) == -1) {
+    if (read_message_details(r) == -1) {
         c.status(920, 912, "Failed to resolve recipients in ENV file");
         r->nErrorCode = 912;
         return -1;

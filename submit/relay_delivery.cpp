@@ -4,13 +4,14 @@
 // one connection (a message that fails is skipped, see the queue pass).
 // szServerIP, when given, is used as it is, without a
 // lookup of szServer.
-#include "platform/file_search.h"
 #include "resolve/idn.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/message_turn.h"
+#include "submit/queue_pass.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
+#include "support/error_text.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -63,7 +64,7 @@ int relay_send(Call &c) {
         return 0;
     }
     c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", field_text(r->szRecipient).c_str()));
-    VELLOR_Get_Error_Details(r);
+    (void)set_field(r->szErrorText, error_text(r->nErrorCode));  // every text fits
     c.log_and_status(920, 907, format("Error %d, cause = [%s]", r->nErrorCode, field_text(r->szErrorText).c_str()));
     return -1;
 }
@@ -72,39 +73,37 @@ int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = field_text(r->szMessageFile);
     c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(dir)));
-    files::Search search;
-    if (!search.first(dir + "*.txt")) return 0;
-    if (!empty(r->szServer) && empty(r->szServerIP)) {
-        std::string server = field_text(r->szServer);
-        c.log_and_status(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
-        if (!resolve_domain(c, "Unable to send message...")) return -1;  // the MX path's lookup step
-        c.log_and_status(
-            921, 0,
-            format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), field_text(r->szServerIP).c_str()));
-    }
-    copy_field(c.session->szHostAddress, r->szServerIP);
-    int first = 1, seen = 0;
-    bool more = true;
-    for (int i = 0; more && seen < queue_limit(r->nMaxMessages); ++i, more = search.next()) {
-        const std::string path = dir + search.name();
-        const bool usable = usable_entry(c, path);
-        MessageFile file;
-        if (usable && !claim_entry(c, nullptr, path, file)) continue;
-        ++seen;
-        r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable || !set_field(r->szMessageFile, path)) continue;
-        if (!use_envelope(c)) continue;
+    int first = 1;
+    QueuePass pass;
+    pass.envelopes = true;
+    pass.start = [&] {
+        if (!empty(r->szServer) && empty(r->szServerIP)) {
+            std::string server = field_text(r->szServer);
+            c.log_and_status(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
+            if (!resolve_domain(c, "Unable to send message...")) return false;  // the MX path's lookup step
+            c.log_and_status(921, 0,
+                             format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(),
+                                    field_text(r->szServerIP).c_str()));
+        }
+        copy_field(c.session->szHostAddress, r->szServerIP);
+        return true;
+    };
+    pass.send = [&](MessageFile &file) {
         c.session->nPort = static_cast<uint32_t>(r->nPort);
         BatchResult result = deliver_batch_message(c, first, file);
-        if (result == BatchResult::SessionFailed) break;
+        if (result == BatchResult::SessionFailed) return EntryResult::Stop;
         first = c.session->nSocket == 0 ? 1 : 0;
-        if (result == BatchResult::Sent) r->nMessagesSent += 1;
-    }
-    search.close();
+        if (result != BatchResult::Sent) return EntryResult::Failed;
+        r->nMessagesSent += 1;
+        return EntryResult::Sent;
+    };
+    PassCount n = run_queue_pass(c, dir, pass);
+    if (!n.found) return 0;
+    if (n.aborted) return -1;
     unsigned sock = c.session->nSocket;
     if (close_batch_connection(c))
         c.log_and_status(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
-    return seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
+    return n.seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
 
 }  // namespace vellor

@@ -1,0 +1,125 @@
+// The queue pass shared by every directory mode (see queue_pass.h), and
+// the steps a single message shares with it.
+#include "submit/queue_pass.h"
+
+#include "msgfiles/message_details.h"
+#include "platform/file_search.h"
+#include "platform/files.h"
+#include "submit/message_turn.h"
+#include "support/options.h"
+#include "support/text.h"
+
+namespace vellor {
+
+int queue_limit(int32_t maxMessages) { return maxMessages > 0 ? maxMessages : 250; }
+
+int count_queued(const std::string &directory) {
+    return files::count_matches(directory + "*." + options::msg_extension());
+}
+
+// The path must fit the record; whether the entry is a regular file is
+// checked where it is opened (the message body), without a link followed.
+bool usable_entry(Call &c, const std::string &path) {
+    if (path.size() < sizeof c.req->szMessageFile) return true;
+    c.log_and_status_prefixed(
+        920, 910,
+        format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
+    return false;
+}
+
+bool use_envelope(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    if (read_message_details(r) == 0) return true;
+    std::string file = field_text(r->szMessageFile);
+    if (r->nErrorCode == kEnvelopeTooLarge)
+        c.log_and_status_prefixed(
+            920, r->nErrorCode,
+            format("Envelope of [%s] names more than 32767 recipients or an address longer than its field: "
+                   "message not sent, file kept",
+                   file.c_str()));
+    else
+        c.log_and_status_prefixed(920, r->nErrorCode,
+                                  format("Envelope of [%s] cannot be used (error %d): message not sent, file kept",
+                                         file.c_str(), r->nErrorCode));
+    return false;
+}
+
+namespace {
+
+// A pass reads the message options once, when it begins: every read still
+// sees every edit of the options made before it, and an edit made during
+// the pass applies from the next call on. (One read per message would cost
+// a system call per message for nothing.)
+class PassOptions {
+public:
+    explicit PassOptions(Call &c) : c_(c), read_(options::message_options()) { c.pass_options = &read_; }
+    ~PassOptions() { c_.pass_options = nullptr; }
+    PassOptions(const PassOptions &) = delete;
+    PassOptions &operator=(const PassOptions &) = delete;
+
+private:
+    Call &c_;
+    options::MessageOptions read_;
+};
+
+// While it lives, the call's transactions read ahead through `ahead`, when
+// there is one.
+class AheadHook {
+public:
+    AheadHook(Call &c, ReadAhead *ahead) : c_(c) {
+        if (ahead) c.awaiting_reply = [ahead] { ahead->fill(); };
+    }
+    ~AheadHook() { c_.awaiting_reply = nullptr; }
+    AheadHook(const AheadHook &) = delete;
+    AheadHook &operator=(const AheadHook &) = delete;
+
+private:
+    Call &c_;
+};
+
+// The read-ahead names the entry after the current one when the search
+// holds that name already and the pass may send it.
+void name_next(Call &c, ReadAhead &ahead, const files::Search &search, const std::string &dir, bool allowed) {
+    std::string after = allowed ? search.name_after() : std::string();
+    ahead.name(after.empty() ? after : dir + after, c.req->bDeleteMessage != 0);
+}
+
+}  // namespace
+
+PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    PassCount n;
+    files::Search search;
+    bool more = n.found = search.first(dir + pass.pattern);
+    if (more && pass.start && !pass.start()) {
+        n.aborted = true;
+        return n;
+    }
+    PassOptions once(c);
+    AheadHook hook(c, pass.ahead);
+    const int limit = pass.first_only ? 1 : queue_limit(r->nMaxMessages);
+    // Entries another sender holds are passed over and count for nothing.
+    for (int i = 0; more && n.seen < limit; ++i, more = search.next()) {
+        const std::string path = dir + search.name();
+        const bool usable = usable_entry(c, path);
+        MessageFile file;  // claimed until the entry is done with
+        if (usable && !claim_entry(c, pass.ahead, path, file)) {
+            if (pass.first_only) break;
+            continue;
+        }
+        ++n.seen;
+        if (usable || !pass.first_only) r->nAttempt = static_cast<int16_t>(i + 1);
+        if (!usable || !set_field(r->szMessageFile, path)) continue;
+        if (pass.envelopes && !use_envelope(c)) continue;
+        if (pass.ahead) name_next(c, *pass.ahead, search, dir, n.seen < limit);
+        EntryResult e = pass.send(file);
+        n.sent += e == EntryResult::Sent;
+        n.aborted = e == EntryResult::Abort;
+        if (e == EntryResult::Stop || e == EntryResult::Abort) break;
+    }
+    search.close();
+    if (pass.ahead) pass.ahead->clear();
+    return n;
+}
+
+}  // namespace vellor

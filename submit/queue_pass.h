@@ -1,0 +1,58 @@
+// The one queue pass of every directory mode (the relay directory, the
+// relay envelope directory, the MX envelope directory): the entries of a
+// message directory matching a pattern, in name order, at most
+// queue_limit(nMaxMessages) of them; each entry's path checked to fit the
+// record, its file opened and claimed (or taken from the read-ahead) and
+// passed over when another sender holds it, its number put in nAttempt and
+// its path in szMessageFile, its envelope read when the mode asks, then
+// handed to the mode's own send, which sends it through the session; the
+// session's acceptance, the version check and the removal are the message
+// turn's (submit/message_turn.h). The message options are read once, when
+// the pass begins. The modes differ only in the parameters below.
+#pragma once
+#include <functional>
+#include <string>
+
+#include "smtp/call.h"
+#include "submit/message_file.h"
+#include "submit/read_ahead.h"
+
+namespace vellor {
+
+enum class EntryResult {
+    Sent,    // accepted (by at least one recipient)
+    Failed,  // not sent; the pass goes on
+    Stop,    // not sent; the pass ends
+    Abort,   // the pass ends and fails
+};
+
+struct QueuePass {
+    std::string pattern = "*.txt";  // the entries sent, within the directory
+    bool first_only = false;        // only the first entry found, whatever becomes of it
+    bool envelopes = false;         // each entry's envelope read first; an unusable one is not sent
+    ReadAhead *ahead = nullptr;     // reads the next entry while the server answers the current one
+    // Once the search found an entry, before the first is looked at; false aborts the pass.
+    std::function<bool()> start;
+    std::function<EntryResult(MessageFile &)> send;
+};
+
+struct PassCount {
+    int seen = 0;  // entries looked at (those another sender held not counted)
+    int sent = 0;  // entries sent
+    bool found = false, aborted = false;
+};
+
+PassCount run_queue_pass(Call &call, const std::string &directory, const QueuePass &pass);
+
+// The steps of a pass that a single message shares.
+// A queued entry is sent only when its path fits the record (and, checked
+// when it is opened, it is a regular file itself); false after a report
+// saying why it was skipped.
+bool usable_entry(Call &call, const std::string &path);
+// Reads the message's envelope into the request; false after a report
+// saying why the message cannot go (the file stays).
+bool use_envelope(Call &call);
+int queue_limit(int32_t maxMessages);            // nMaxMessages above 0, else 250
+int count_queued(const std::string &directory);  // "*." + MsgExtension option
+
+}  // namespace vellor
