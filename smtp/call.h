@@ -1,8 +1,8 @@
 // One send call's context as the session and the delivery procedures see
 // it: the reports (support/report.h), the connection to the server with the
 // companion's block and record (transport/connection.h), the login state
-// (smtp/auth_encode.h), a queue pass's options, and the message file the
-// delivery hands over (smtp/message_source.h).
+// (smtp/auth_encode.h), a queue pass's options, and the message the
+// delivery hands over: its file, envelope and server (smtp/message_source.h).
 #pragma once
 #include <functional>
 #include <memory>
@@ -38,9 +38,14 @@ struct Call : Reporter, transport::Connection {
     // the delivery removes it once every recipient it was meant for took it.
     HeldFiles *held = nullptr;
 
-    // The message file of the transaction, set by the delivery around each
-    // transaction that sends one (hMessage is the body when it is set).
-    smtp::MessageSource *source = nullptr;
+    // The message in hand: the delivery's own value as it walks files,
+    // recipients and servers (the request record only shows it, see
+    // submit/message_in_hand.h).
+    smtp::Message hand;
+
+    // The message of the transaction, handed over by the delivery around
+    // each transaction (hMessage is the body when it is set).
+    smtp::Message *message = nullptr;
 
     // Called while the server works on a message's data, before its final
     // reply is read (a queue pass reads its next message meanwhile).

@@ -26,7 +26,7 @@ bool has_8bit(std::string_view s) {
 // or empty.
 std::string utf8_recipient(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (has_8bit(field_view(r->szRecipient))) return std::string("[").append(field_view(r->szRecipient)).append("]");
+    if (has_8bit(t.msg.recipient)) return std::string("[").append(t.msg.recipient).append("]");
     if (r->nRecipients <= 1 || !r->hRecipients) return {};
     const char *p = static_cast<const char *>(GlobalLock(r->hRecipients));
     bool found = p && has_8bit(std::string_view(p, ::strnlen(p, GlobalSize(r->hRecipients))));
@@ -36,7 +36,7 @@ std::string utf8_recipient(Transaction &t) {
 
 }  // namespace
 
-bool needs_smtputf8(Transaction &t) { return has_8bit(field_view(t.req()->szSender)) || !utf8_recipient(t).empty(); }
+bool needs_smtputf8(Transaction &t) { return has_8bit(t.msg.sender) || !utf8_recipient(t).empty(); }
 
 bool envelope_allowed(Transaction &t) {
     const Offers &o = t.call.offers;
@@ -47,9 +47,8 @@ bool envelope_allowed(Transaction &t) {
         return false;
     }
     if (o.smtputf8) return true;
-    SMTPSEND_STRUCTURE *r = t.req();
-    bool sender = has_8bit(field_view(r->szSender));
-    std::string who = sender ? std::string("[").append(field_view(r->szSender)).append("]") : utf8_recipient(t);
+    bool sender = has_8bit(t.msg.sender);
+    std::string who = sender ? std::string("[").append(t.msg.sender).append("]") : utf8_recipient(t);
     if (who.empty()) return true;
     t.fail(sender ? 902 : 903,
            format("Address %s holds UTF-8 and the server does not offer SMTPUTF8: not sent", who.c_str()));

@@ -44,7 +44,7 @@ constexpr uint64_t kMostPerSend = uint64_t{1} << 30;
 
 bool check_message_source(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (empty(r->szMessageFile) && !r->hMessage) {
+    if (t.msg.file.empty() && !r->hMessage) {
         t.call.log_and_status_prefixed(920, 910,
                                        t.whole_conversation()
                                            ? "Mo mail message file name or global memory buffer received for sending!"
@@ -53,17 +53,16 @@ bool check_message_source(Transaction &t) {
         return false;
     }
     // A queue pass has just found its entry: the open of the body checks it.
-    if (empty(r->szMessageFile) || r->bMessageDirectory) return true;
-    const MessageSource *s = t.call.source;
-    if (!s || s->state == FileState::Missing) {
-        t.call.log_and_status_prefixed(
-            920, 910, format("Specified mail message of [%s] cannot be found", field_text(r->szMessageFile).c_str()));
+    if (t.msg.file.empty() || r->bMessageDirectory) return true;
+    const MessageSource *s = &t.msg.source;
+    if (s->state == FileState::Missing) {
+        t.call.log_and_status_prefixed(920, 910,
+                                       format("Specified mail message of [%s] cannot be found", t.msg.file.c_str()));
         r->nErrorCode = 910;
         return false;
     }
     if (s->state == FileState::Claimed && !r->hMessage) {
-        t.fail(910, format("Message file [%s] is being sent by another sender: not sent",
-                           field_text(r->szMessageFile).c_str()));
+        t.fail(910, format("Message file [%s] is being sent by another sender: not sent", t.msg.file.c_str()));
         return false;
     }
     return true;
@@ -94,7 +93,7 @@ bool check_text(Transaction &t, const char *text, std::size_t n, uint64_t at) {
     if (!nul) return true;
     uint64_t off = at + static_cast<uint64_t>(static_cast<const char *>(nul) - text);
     t.fail(910, format("Message file [%s] holds a NUL byte at offset %llu and would be cut there: not sent",
-                       field_text(t.req()->szMessageFile).c_str(), static_cast<unsigned long long>(off)));
+                       t.msg.file.c_str(), static_cast<unsigned long long>(off)));
     return false;
 }
 
@@ -106,8 +105,7 @@ bool scan_file(Transaction &t, MessageBody &b, TextReaders &dots) {
     for (uint64_t at = 0; at < b.size;) {
         int64_t got = files::read_at(b.fd, buf.get(), block, static_cast<int64_t>(at));
         if (got <= 0) {
-            t.fail(910, format("Message file [%s] could not be read whole: not sent",
-                               field_text(t.req()->szMessageFile).c_str()));
+            t.fail(910, format("Message file [%s] could not be read whole: not sent", t.msg.file.c_str()));
             return false;
         }
         if (!check_text(t, buf.get(), static_cast<std::size_t>(got), at)) return false;
@@ -132,8 +130,8 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
         dots.feed(b.data, b.size);
         return true;
     }
-    MessageSource *s = t.call.source;
-    if (s && s->state == FileState::Ready && s->has_text) {
+    MessageSource *s = &t.msg.source;
+    if (s->state == FileState::Ready && s->has_text) {
         b.kept = std::move(s->text);
         s->has_text = false;  // a later transaction reads the file itself
         b.size = b.kept.size();
@@ -142,12 +140,11 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
         dots.feed(b.data, b.size);
         return true;
     }
-    if (!s || s->state != FileState::Ready) {
-        t.fail(910, r->bMessageDirectory
-                        ? format("Queued entry [%s] skipped: it is not a regular file that can be read",
-                                 field_text(r->szMessageFile).c_str())
-                        : format("Message file [%s] is not a regular file that can be read: not sent",
-                                 field_text(r->szMessageFile).c_str()));
+    if (s->state != FileState::Ready) {
+        t.fail(910,
+               r->bMessageDirectory
+                   ? format("Queued entry [%s] skipped: it is not a regular file that can be read", t.msg.file.c_str())
+                   : format("Message file [%s] is not a regular file that can be read: not sent", t.msg.file.c_str()));
         return false;
     }
     b.fd = s->fd;
@@ -160,8 +157,7 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
 namespace {
 
 std::string message_name(Transaction &t) {
-    return t.req()->hMessage ? std::string("in global memory")
-                             : format("[%s]", field_text(t.req()->szMessageFile).c_str());
+    return t.req()->hMessage ? std::string("in global memory") : format("[%s]", t.msg.file.c_str());
 }
 
 // The DKIM-Signature field, when the send signs; false after the report.

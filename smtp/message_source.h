@@ -1,7 +1,10 @@
-// The message file of one transaction as the delivery hands it over. The
-// delivery (submit/) opens message files, claims them against other
-// senders, reads them ahead and removes them; the session reads only the
-// descriptor or the text it is handed, and says whether the server accepted.
+// The message of one transaction as the delivery hands it over: its file,
+// envelope and server. The delivery (submit/) opens message files, claims
+// them against other senders, reads them ahead and removes them, and walks
+// its recipients and servers; the session reads only the message it is
+// handed (never the request record's file, sender, recipient or server
+// fields, which are the caller's and show the message in hand), and says
+// whether the server accepted.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +36,17 @@ struct MessageSource {
     // before MAIL FROM, so that a message withdrawn or replaced by then is
     // not sent.
     std::function<bool()> current;
+};
+
+// One transaction's message.
+struct Message {
+    std::string file;       // the message file's name as the request gives it ("" without one)
+    std::string sender;     // MAIL FROM
+    std::string recipient;  // the single recipient, or the one in hand
+    std::string server;     // the server's name (by MX the recipient's domain)
+    std::string server_ip;  // its address, when known
+    int attempt = 1;        // the "[n]" of the transaction's reports
+    MessageSource source;   // the file
 };
 
 }  // namespace vellor::smtp

@@ -12,7 +12,7 @@ namespace vellor::smtp {
 namespace {
 
 bool queue_envelope(Transaction &t, const std::vector<std::string> &rcpts) {
-    bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", field_text(t.req()->szSender).c_str(), mail_parameters(t).c_str());
+    bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), mail_parameters(t).c_str());
     for (const std::string &r : rcpts) ok = ok && t.x.queue("RCPT TO: <%s>\r\n", r.c_str());
     return ok && t.x.queue("DATA\r\n") && t.x.flush() != -1;
 }

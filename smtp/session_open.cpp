@@ -19,8 +19,8 @@
 // logins the server takes. The options are the transaction's, read once.
 // A secure session that cannot be had fails before any login or envelope
 // is sent: code 907 and a report saying why. The certificate is checked
-// against the relay's name in szServer (the recipient's domain for MX
-// delivery), or the address dialled when szServer is empty; TLSVerifyPeer 0
+// against the server's name handed over (the relay's, or the recipient's
+// domain for MX delivery), or the address dialled without one; TLSVerifyPeer 0
 // turns the check off and says so in the log.
 #include "smtp/ehlo.h"
 #include "smtp/transaction.h"
@@ -35,7 +35,7 @@ constexpr int kSecureFailed = 907;
 
 transport::TlsPeer tls_peer(Transaction &t) {
     transport::TlsPeer peer;
-    std::string server = field_text(t.req()->szServer);
+    const std::string &server = t.msg.server;
     peer.name = server.empty() ? transport::host_address(t.session()) : server;
     peer.verify = t.opts.tls_verify_peer != 0;
     peer.ca_file = t.opts.tls_ca_file;

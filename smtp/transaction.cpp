@@ -35,13 +35,18 @@ std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on) {
 }
 
 Transaction::Transaction(Call &c, Variant v, int f)
-    : call(c), variant(v), flag(f), x(c), opts(c.pass_options ? *c.pass_options : options::message_options()) {
+    : call(c),
+      msg(*c.message),
+      variant(v),
+      flag(f),
+      x(c),
+      opts(c.pass_options ? *c.pass_options : options::message_options()) {
     x.dialogue = dialogue_of(c, opts.transcript != 0);
 }
 
 std::string Transaction::numbered(const std::string &text) const {
     char head[24] = "[";
-    char *end = std::to_chars(head + 1, head + 16, req()->nAttempt).ptr;
+    char *end = std::to_chars(head + 1, head + 16, msg.attempt).ptr;
     std::memcpy(end, "] - ", 4);
     return call.prefixed(std::string_view(head, static_cast<std::size_t>(end + 4 - head)), text);
 }
@@ -59,7 +64,7 @@ namespace {
 // Connect (connect flag set). Expects: a connected socket.
 bool step_connect(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    std::string server = field_text(r->szServer), ip = field_text(r->szServerIP);
+    const std::string &server = t.msg.server, &ip = t.msg.server_ip;
     std::string target = (t.whole_conversation() && !ip.empty()) ? ip : transport::first_address(t.session());
     bool named = (t.whole_conversation() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
     std::string line =
@@ -76,13 +81,11 @@ bool step_connect(Transaction &t) {
     return false;  // the companion stays started: the send's end step stops it, once
 }
 
-// The HELO domain: szHeloDomain, else the sender's domain.
-std::string helo_domain(SMTPSEND_STRUCTURE *r) {
-    if (empty(r->szHeloDomain)) {
-        std::string sender = field_text(r->szSender);
-        if (sender.find('@') != std::string::npos)
-            (void)set_field(r->szHeloDomain, domain_of(sender));  // fits: part of the sender
-    }
+// The HELO domain: szHeloDomain, else the sender's domain (kept there).
+std::string helo_domain(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    if (empty(r->szHeloDomain) && t.msg.sender.find('@') != std::string::npos)
+        (void)set_field(r->szHeloDomain, domain_of(t.msg.sender));  // fits: part of the sender
     return field_text(r->szHeloDomain);
 }
 
@@ -93,7 +96,7 @@ std::string helo_domain(SMTPSEND_STRUCTURE *r) {
 // login data the login replaces the test.
 void step_helo(Transaction &t, const char *verb) {
     SMTPSEND_STRUCTURE *r = t.req();
-    std::string domain = helo_domain(r);
+    std::string domain = helo_domain(t);
     const char *name = domain.empty() ? kHeloFallback : domain.c_str();
     for (bool repeated = false;;) {
         if (t.x.command("%s %s\r\n", verb, name) == -1) {
@@ -131,7 +134,7 @@ void note_extensions(Transaction &t) {
 }
 
 std::string hello_name(Transaction &t) {
-    std::string domain = helo_domain(t.req());
+    std::string domain = helo_domain(t);
     return domain.empty() ? kHeloFallback : domain;
 }
 
@@ -139,8 +142,8 @@ namespace {
 
 // MAIL FROM. Expects "250" (and not "550").
 void step_mail_from(Transaction &t) {
-    std::string sender = field_text(t.req()->szSender), params = mail_parameters(t);
-    int sent = t.x.command("MAIL FROM: <%s>%s\r\n", sender.c_str(), params.c_str());
+    std::string params = mail_parameters(t);
+    int sent = t.x.command("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), params.c_str());
     t.mail_sent = sent != -1;
     if (sent != -1) t.x.read_reply();
     if (sent != -1 && mail_reply_ok(t.x)) return;
@@ -153,9 +156,7 @@ void step_mail_from(Transaction &t) {
 bool mail_reply_ok(const Exchange &x) { return !x.begins("550") && x.begins("250"); }
 bool rcpt_reply_ok(const Exchange &x) { return !x.begins("550") && (x.begins("250") || x.begins("250-")); }
 
-void mail_refused(Transaction &t) {
-    t.fail(902, format("Senders details [%s] were refused...", field_text(t.req()->szSender).c_str()));
-}
+void mail_refused(Transaction &t) { t.fail(902, format("Senders details [%s] were refused...", t.msg.sender.c_str())); }
 
 void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
     t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...",
@@ -177,19 +178,20 @@ std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
         if (r->nRecipients == 0) r->nRecipients = 1;
     } else if (r->bViaMX) {
         singular = true;
-        return {field_text(r->szRecipient)};
+        return {t.msg.recipient};
     } else if (r->bSingleRecipient) {
-        return {field_text(r->szRecipient)};
+        return {t.msg.recipient};
     } else if (r->nRecipients == 1 && r->hRecipients) {
         void *p = GlobalLock(r->hRecipients);
-        bool fits = !p || set_field(r->szRecipient, list_text(r->hRecipients, p));
+        bool fits = !p || set_field(r->szRecipient, list_text(r->hRecipients, p));  // shown in the record
         GlobalUnlock(r->hRecipients);
-        if (fits) return {field_text(r->szRecipient)};
+        if (fits) t.msg.recipient = field_text(r->szRecipient);
+        if (fits) return {t.msg.recipient};
         t.call.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
         t.failed = true;
         return {};
     }
-    if (r->nRecipients == 1) return {field_text(r->szRecipient)};
+    if (r->nRecipients == 1) return {t.msg.recipient};
     if (r->nRecipients <= 0) return {};
     // The list stays locked: the record's re-initialisation releases it.
     r->lpRecipients = GlobalLock(r->hRecipients);
@@ -263,7 +265,7 @@ void step_end_of_data(Transaction &t) {
 // fields it quotes are far shorter than a report line).
 void step_end_report(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    const std::string_view sender = field_view(r->szSender);
+    const std::string_view sender = t.msg.sender;
     std::string text;
     if (t.failed) {
         text.append("FAILED to send message from [").append(sender).append("]...");
@@ -273,7 +275,7 @@ void step_end_report(Transaction &t) {
     text.append("Message from [").append(sender).append("] sent to ");
     const std::string count = std::to_string(r->nRecipients);
     if (t.whole_conversation() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
-        text.append("[").append(field_view(r->szRecipient)).append("]");
+        text.append("[").append(t.msg.recipient).append("]");
     else if (!t.whole_conversation() && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
         text.append(count).append(" recipient sent");
     else
@@ -285,12 +287,11 @@ void step_end_report(Transaction &t) {
 // The sender and the single recipient go into commands: a line break in
 // either would add commands of its own, so the message is refused first.
 bool arguments_safe(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    if (!one_line_text(field_view(r->szSender))) {
+    if (!one_line_text(t.msg.sender)) {
         t.fail(902, "Sender address holds a carriage return or line feed: message refused before sending...");
         return false;
     }
-    if (!one_line_text(field_view(r->szRecipient))) {
+    if (!one_line_text(t.msg.recipient)) {
         t.fail(903, "Recipient address holds a carriage return or line feed: message refused before sending...");
         return false;
     }
@@ -300,11 +301,11 @@ bool arguments_safe(Transaction &t) {
 // A message file withdrawn, replaced or changed since the delivery opened
 // it is not sent: it stays for the next pass.
 void check_still_current(Transaction &t) {
-    const MessageSource *s = t.call.source;
-    if (t.failed || t.req()->hMessage || !s || !s->current || s->current()) return;
+    const MessageSource &s = t.msg.source;
+    if (t.failed || t.req()->hMessage || !s.current || s.current()) return;
     t.fail(910, format("Message file [%s] was removed, replaced or changed after it was read: not sent, the file is "
                        "left for the next pass",
-                       field_text(t.req()->szMessageFile).c_str()));
+                       t.msg.file.c_str()));
 }
 
 // MAIL FROM to the end report, shared by both variants.

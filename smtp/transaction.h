@@ -56,6 +56,7 @@ public:
 // State of one transaction; `failed` is the one thread of control.
 struct Transaction {
     Call &call;
+    Message &msg;  // the message handed over (its file, envelope and server)
     Variant variant;
     int flag;
     Exchange x;

@@ -62,17 +62,23 @@ void MessageFile::close() {
     has_text = false;
 }
 
-Handover::Handover(Call &c, MessageFile &file) : c_(c) {
-    source_.state = file.state();
-    source_.fd = file.fd();
-    source_.size = file.stamp().size < 0 ? 0 : static_cast<uint64_t>(file.stamp().size);
+Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
+    smtp::MessageSource &source = message_.source;
+    source.state = file.state();
+    source.fd = file.fd();
+    source.size = file.stamp().size < 0 ? 0 : static_cast<uint64_t>(file.stamp().size);
     if (file.has_text) {
-        source_.text = std::move(file.text);
-        source_.has_text = true;
+        source.text = std::move(file.text);
+        source.has_text = true;
         file.has_text = false;
     }
-    source_.current = [&file] { return file.current(); };
-    c.source = &source_;
+    source.current = [&file] { return file.current(); };
+    c.message = &message_;
+}
+
+Handover::~Handover() {
+    c_.message = nullptr;
+    c_.hand.recipient = message_.recipient;
 }
 
 }  // namespace vellor

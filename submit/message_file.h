@@ -71,17 +71,19 @@ private:
     files::Stamp stamp_;
 };
 
-// Hands a message file to the session while it lives (one transaction).
+// Hands the message in hand (Call::hand), with its file, to the session
+// while it lives (one transaction); the session may settle its recipient
+// (a list of one), which the delivery then takes back.
 class Handover {
 public:
     Handover(Call &c, MessageFile &file);
-    ~Handover() { c_.source = nullptr; }
+    ~Handover();
     Handover(const Handover &) = delete;
     Handover &operator=(const Handover &) = delete;
 
 private:
     Call &c_;
-    smtp::MessageSource source_;
+    smtp::Message message_;
 };
 
 }  // namespace vellor

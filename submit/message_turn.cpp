@@ -6,6 +6,7 @@
 #include "submit/message_turn.h"
 
 #include "msgfiles/message_details.h"
+#include "submit/message_in_hand.h"
 #include "submit/mx_steps.h"
 #include "support/text.h"
 
@@ -23,12 +24,10 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
         if (!conversation && c.cb)
-            c.status(921, 0,
-                     c.prefixed(format("Message has been left in [%s]",
-                                       directory_part(field_text(r->szMessageFile)).c_str())));
+            c.status(921, 0, c.prefixed(format("Message has been left in [%s]", directory_part(c.hand.file).c_str())));
         return;
     }
-    std::string name = field_text(r->szMessageFile);
+    std::string name = c.hand.file;
     std::string dir = directory_part(name);
     if (c.held) {
         c.held->hold(name, file);
@@ -41,7 +40,8 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
     if (!conversation) c.status(921, 0, c.prefixed(format("Message has been deleted from [%s]", dir.c_str())));
     if (!r->bUseEnvFile) return;
     std::string env = envelope_path_of(name);
-    (void)set_field(r->szMessageFile, env);  // left empty when it does not fit
+    c.hand.file = env;
+    (void)show_in_record(c);  // left empty when it does not fit
     if (!files::exists(env)) return;
     files::remove(env);
     if (!conversation) c.status(921, 0, c.prefixed(format("ENV file has been deleted from [%s]", dir.c_str())));
@@ -61,8 +61,7 @@ int deliver_message(Call &c, int connectFlag, MessageFile *file) {
     MessageFile own;
     if (!file) {
         file = &own;
-        if (!empty(c.req->szMessageFile))
-            own.open(field_text(c.req->szMessageFile), c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
+        if (!c.hand.file.empty()) own.open(c.hand.file, c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
     }
     Handover handed(c, *file);
     if (SMTP_Deliver_Message(c, connectFlag) != 0) return -1;

@@ -18,9 +18,10 @@ namespace vellor {
 // the entry is passed over and counts for nothing.
 bool claim_entry(Call &c, ReadAhead *ahead, const std::string &path, MessageFile &file);
 
-// The record's message as a whole conversation (connecting when asked):
-// `file` when the caller holds it, else szMessageFile opened here. 0 when
-// the server accepted it (its file then removed, held or left), -1 if not.
+// The message in hand (Call::hand) as a whole conversation (connecting when asked):
+// `file` when the caller holds it, else the message's file opened here. 0
+// when the server accepted it (its file then removed, held or left), -1 if
+// not.
 int deliver_message(Call &c, int connectFlag, MessageFile *file = nullptr);
 // The same as one message of a batch, over the batch's connection.
 BatchResult deliver_batch_message(Call &c, int firstFlag, MessageFile &file);

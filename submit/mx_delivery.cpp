@@ -14,6 +14,7 @@
 #include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/message_in_hand.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
 #include "support/text.h"
@@ -44,8 +45,7 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
         report_connected(c, "");
         report_size(c, "");
         if (Send_Queued_Messages(c, 0) == 0) {
-            c.log_and_status(922, 0,
-                             format("Message sent using MX successfully to [%s]", field_text(r->szRecipient).c_str()));
+            c.log_and_status(922, 0, format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
             if (close_after_send == CloseAfterSend::Yes) {
                 c.close_socket();
                 c.log("VellorAPI [" + c.app + "]- Connection closed");
@@ -53,9 +53,8 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
             }
             return true;
         }
-        c.log_and_status(
-            920, 907,
-            format("Message FAILED to be sent to [%s] for [%s]", field_text(r->szRecipient).c_str(), c.app.c_str()));
+        c.log_and_status(920, 907,
+                         format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
         c.log_and_status(920, 907, format("Error Code returned = %d", r->nErrorCode));
         c.close_socket();
         c.log("VellorAPI [" + c.app + "]- Connection closed");
@@ -80,7 +79,7 @@ int lookup_mx(Call &c) {
 // with that lookup's failure reports.
 bool resolve_exchanger(Call &c, const char *abort_line) {
     SMTPSEND_STRUCTURE probe{};
-    copy_field(probe.szServer, c.req->szServer);
+    copy_field(probe.szServer, c.req->szServer);  // the server in hand
     MXQUERY_STRUCTURE mx{};
     VALIDMXIPS valid{};
     char dns[24] = {0};
@@ -89,13 +88,17 @@ bool resolve_exchanger(Call &c, const char *abort_line) {
     int best = -1;
     for (int i = 0; i < valid.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
         if (!empty(valid.szIPAddress[i]) && (best < 0 || valid.nPreference[i] < valid.nPreference[best])) best = i;
-    if (best >= 0 && set_field(c.req->szServerIP, field_text(valid.szIPAddress[best]))) return true;
+    if (best >= 0) {
+        c.hand.server_ip = field_text(valid.szIPAddress[best]);
+        if (show_in_record(c)) return true;
+    }
     domain_unresolved(c, abort_line);
     return false;
 }
 
 void note_first_mx(Call &c) {
-    copy_field(c.req->szServerIP, c.req->szMxIPAddress[0]);
+    c.hand.server_ip = field_text(c.req->szMxIPAddress[0]);
+    (void)show_in_record(c);  // fits: a field as large
     c.log(c.prefixed("Multiple IP addresses identified to send a single mail message to specified recpient..."));
 }
 
@@ -104,11 +107,12 @@ void note_first_mx(Call &c) {
 void mx_opening(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (r->bSingleRecipient && !empty(r->szRecipient) && !empty(r->szSender)) {
-        std::string rcpt = field_text(r->szRecipient);
+        const std::string rcpt = c.hand.recipient;
         c.log(c.prefixed("Preparing to send a single mail message via MX to specified recpient..."));
         c.log(c.prefixed(format("Sending message to [%s]", rcpt.c_str())));
         c.status_then_log(921, 0, format("Sending message to [%s]", rcpt.c_str()));
-        (void)set_field(r->szServer, domain_of(rcpt));  // part of a field as large: fits
+        c.hand.server = domain_of(rcpt);
+        (void)show_in_record(c);  // part of a field as large: fits
         r->nRecipients = 1;
     } else if (r->bMultipleRecipients && r->hRecipients) {
         c.log(c.prefixed("Sending a single mail message to one or more specified recipients..."));
@@ -122,18 +126,20 @@ int mx_recipient_list(Call &c) {
     int failed = 0;
     for (int i = 1; i <= r->nRecipients; ++i) {
         std::string num = format("[%d] - ", i);
-        if (select_recipient(r, i) == -1 && r->nErrorCode == 912)
+        int selected = select_recipient(r, i);
+        take_from_record(c);  // the entry and its domain
+        if (selected == -1 && r->nErrorCode == 912)
             return c.unfit(912, "A recipient list entry", sizeof r->szRecipient);
-        std::string t = num + format("Trying to resolve recipients domain of [%s]", field_text(r->szServer).c_str());
+        std::string t = num + format("Trying to resolve recipients domain of [%s]", c.hand.server.c_str());
         c.log(t);
         c.status(921, 0, t);
         if (!resolve_exchanger(c, "Unable to send mail message...")) return -1;
-        t = num + format("Resolved SMTP server [%s] to [%s] successful.", field_text(r->szServer).c_str(),
-                         field_text(r->szServerIP).c_str());
+        t = num +
+            format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str());
         c.log(t);
         c.status(921, 0, t);
-        transport::set_target(c.session, field_text(r->szServerIP), r->nPort);
-        t = num + format("Trying to connect to SMTP server [%s]", field_text(r->szServer).c_str());
+        transport::set_target(c.session, c.hand.server_ip, r->nPort);
+        t = num + format("Trying to connect to SMTP server [%s]", c.hand.server.c_str());
         c.log(t);
         c.status(921, 0, t);
         if (!c.connect(1)) {
@@ -144,12 +150,12 @@ int mx_recipient_list(Call &c) {
         report_size(c, num);
         r->bViaMX = 1;
         if (Send_Queued_Messages(c, 0) == 0) {
-            c.log_and_status(
-                922, 0, num + format("Message sent using MX successfully to [%s]", field_text(r->szRecipient).c_str()));
+            c.log_and_status(922, 0,
+                             num + format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
         } else {
             ++failed;
-            c.log(c.prefixed(num + format("Message FAILED to be sent to [%s] for [%s]",
-                                          field_text(r->szRecipient).c_str(), c.app.c_str())));
+            c.log(c.prefixed(
+                num + format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str())));
             c.log_and_status(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
         }
         c.close_socket();
@@ -172,8 +178,9 @@ namespace {
 // message; otherwise -1 with the failure's code and reports.
 int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_code) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string domain = domain_of(field_text(r->szRecipient));
-    (void)set_field(r->szServer, domain);  // part of a field as large: fits
+    const std::string domain = domain_of(c.hand.recipient);
+    c.hand.server = domain;
+    (void)show_in_record(c);  // part of a field as large: fits
     c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     if (lookup_mx(c) < 1) {
         if (unresolved_code) r->nErrorCode = static_cast<int16_t>(unresolved_code);
@@ -184,12 +191,12 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
     note_first_mx(c);
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (close_after_send == CloseAfterSend::Yes)
-        c.log_and_status(921, 0,
-                         format("Trying to connect to SMTP server on [%s] for [%s]", field_text(r->szServerIP).c_str(),
-                                domain.c_str()));
+        c.log_and_status(
+            921, 0,
+            format("Trying to connect to SMTP server on [%s] for [%s]", c.hand.server_ip.c_str(), domain.c_str()));
     if (mx_address_loop(c, close_after_send)) return 0;
     r->nErrorCode = 919;
-    c.log_and_status(920, 919, format("Unable to send email to [%s]", field_text(r->szRecipient).c_str()));
+    c.log_and_status(920, 919, format("Unable to send email to [%s]", c.hand.recipient.c_str()));
     c.log_and_status(920, 919, format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
     return -1;
 }
@@ -208,8 +215,8 @@ int mx_single_recipient(Call &c) {
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.log_and_status(921, 0, "Sending message via MX to 1 recipient");
-    if (!set_field(r->szRecipient, bracket_cut(read_locked_list(r))))
-        return c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
+    c.hand.recipient = bracket_cut(read_locked_list(r));
+    if (!show_in_record(c)) return c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
     int result = mx_to_recipient(c, CloseAfterSend::No, 906);
     c.close_socket();
     c.log_and_status(921, 0, "Socket closed");

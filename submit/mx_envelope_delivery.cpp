@@ -6,6 +6,7 @@
 #include "msgfiles/message_details.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "submit/queue_pass.h"
 #include "submit/mx_steps.h"
@@ -26,26 +27,27 @@ int envelope_recipients(Call &c) {
         std::string addr;
         next_recipient(r->hRecipients, addr, offset);
         if (addr.empty()) break;
-        if (!set_field(r->szRecipient, addr)) return c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
-        c.status(920, 909, format("Identified recipient address of [%s]", field_text(r->szRecipient).c_str()));
+        c.hand.recipient = addr;
+        if (!show_in_record(c)) return c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
+        c.status(920, 909, format("Identified recipient address of [%s]", addr.c_str()));
         if (addr.find('@') == std::string::npos) break;
-        (void)set_field(r->szServer, domain_of(addr));  // part of a field as large: fits
+        c.hand.server = domain_of(addr);
+        (void)show_in_record(c);  // part of a field as large: fits
         if (!resolve_domain(c, "Unable to send message...")) return -1;
-        copy_field(c.session->szHostAddress, r->szServerIP);
-        c.log_and_status(921, 0,
-                         format("Resolved SMTP server [%s] to [%s] successful.", field_text(r->szServer).c_str(),
-                                field_text(r->szServerIP).c_str()));
+        copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
+        c.log_and_status(
+            921, 0,
+            format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
         c.session->nPort = static_cast<uint32_t>(r->nPort);
-        r->nAttempt = static_cast<int16_t>(j + 1);
-        c.log_and_status(921, 0,
-                         format("Sending message for [%s] to [%s]...", field_text(r->szRecipient).c_str(),
-                                field_text(r->szServerIP).c_str()));
+        c.hand.attempt = j + 1;
+        (void)show_in_record(c);
+        c.log_and_status(921, 0, format("Sending message for [%s] to [%s]...", addr.c_str(), c.hand.server_ip.c_str()));
         if (deliver_message(c, 1) == 0) {
             r->nMessagesSent += 1;
             ++sent;
             c.log_and_status(921, 0,
-                             format("Message for [%s] sent to [%s] successfully.", field_text(r->szRecipient).c_str(),
-                                    field_text(r->szServerIP).c_str()));
+                             format("Message for [%s] sent to [%s] successfully.", c.hand.recipient.c_str(),
+                                    c.hand.server_ip.c_str()));
         }
     }
     held.release(expected);
@@ -61,17 +63,16 @@ int envelope_recipients(Call &c) {
 // Envelope with one recipient: one connection made here.
 int envelope_single(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string domain = domain_of(field_text(r->szRecipient));
-    (void)set_field(r->szServer, domain);  // part of a field as large: fits
+    const std::string domain = domain_of(c.hand.recipient);
+    c.hand.server = domain;
+    (void)show_in_record(c);  // part of a field as large: fits
     c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     if (!resolve_domain(c, "Unable to send message...")) return -1;
-    c.log_and_status(
-        921, 0,
-        format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), field_text(r->szServerIP).c_str()));
-    transport::set_target(c.session, field_text(r->szServerIP), r->nPort);
     c.log_and_status(921, 0,
-                     format("Trying to connect to SMTP server [%s - %s]", field_text(r->szServer).c_str(),
-                            field_text(r->szServerIP).c_str()));
+                     format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), c.hand.server_ip.c_str()));
+    transport::set_target(c.session, c.hand.server_ip, r->nPort);
+    c.log_and_status(
+        921, 0, format("Trying to connect to SMTP server [%s - %s]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
     if (!c.connect(1)) {
         connection_failed(c, "", false);
         return -1;
@@ -79,10 +80,9 @@ int envelope_single(Call &c) {
     report_connected(c, "");
     report_size(c, "");
     if (Send_Queued_Messages(c, 0) == 0) {
-        c.log_and_status(922, 0,
-                         format("Message sent using MX successfully to [%s]", field_text(r->szRecipient).c_str()));
+        c.log_and_status(922, 0, format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
     } else {
-        c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", field_text(r->szRecipient).c_str()));
+        c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
         c.log_and_status(920, 907, format("Error Code returned = %d", r->nErrorCode));
     }
     c.close_socket();
@@ -98,8 +98,9 @@ enum class Pass { Next, End, Abort };
 Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string domain = domain_of(addr);
-    if (!equal_nocase(domain, field_text(r->szServer)) || empty(r->szServerIP)) {
-        if (!set_field(r->szServer, domain)) {  // from an envelope line, which may be longer
+    if (!equal_nocase(domain, c.hand.server) || c.hand.server_ip.empty()) {
+        c.hand.server = domain;
+        if (!show_in_record(c)) {  // from an envelope line, which may be longer
             c.unfit(912, "An envelope recipient's domain", sizeof r->szServer);
             return Pass::Next;
         }
@@ -108,10 +109,10 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
             return Pass::Abort;
         }
     }
-    copy_field(c.session->szHostAddress, r->szServerIP);
-    c.log_and_status(921, 0,
-                     format("Resolved SMTP server [%s] to [%s] successful.", field_text(r->szServer).c_str(),
-                            field_text(r->szServerIP).c_str()));
+    copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
+    c.log_and_status(
+        921, 0,
+        format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (deliver_message(c, 1, &file) == 0) {
         r->nMessagesSent += 1;
@@ -124,9 +125,10 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
 Pass pass_message(Call &c, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->hRecipients) {
-        std::string rcpt = field_text(r->szRecipient);
+        const std::string rcpt = c.hand.recipient;
         if (rcpt.find('@') == std::string::npos) return Pass::End;
-        (void)set_field(r->szServer, "");  // a single recipient is always looked up
+        c.hand.server.clear();  // a single recipient is always looked up
+        (void)show_in_record(c);
         return pass_recipient(c, rcpt, sent, file);
     }
     HeldFiles held(c);
@@ -140,11 +142,12 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
             p = Pass::End;
             break;
         }
-        if (!set_field(r->szRecipient, addr)) {  // the message stays: one recipient did not take it
+        c.hand.recipient = addr;
+        if (!show_in_record(c)) {  // the message stays: one recipient did not take it
             c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
             break;
         }
-        c.status(920, 909, format("Identified recipient address of [%s]", field_text(r->szRecipient).c_str()));
+        c.status(920, 909, format("Identified recipient address of [%s]", addr.c_str()));
         if (addr.find('@') == std::string::npos) break;
         p = pass_recipient(c, addr, sent, file);
     }
@@ -153,8 +156,7 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
 }
 
 int envelope_directory(Call &c) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    std::string dir = field_text(r->szMessageFile);
+    std::string dir = c.hand.file;
     c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
     int sent = 0;  // transactions accepted
     QueuePass pass;
@@ -175,7 +177,9 @@ int mx_envelope(Call &c) {
     c.log_and_status(921, 0, "Sending message via MX to recipients in ENV file");
     r->bViaMX = 1;
     if (r->bMessageDirectory) return envelope_directory(c);
-    if (read_message_details(r) == -1) {
+    int got = read_message_details(r);
+    take_from_record(c);  // the envelope's sender and recipient
+    if (got == -1) {
         c.status(920, 912, "Failed to resolve recipients in ENV file");
         r->nErrorCode = 912;
         return -1;

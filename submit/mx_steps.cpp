@@ -10,65 +10,57 @@
 #include "platform/files.h"
 #include "resolve/idn.h"
 #include "smtp/transaction.h"
+#include "submit/message_in_hand.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
 namespace vellor {
 
-long message_size(SMTPSEND_STRUCTURE *r) {
+long message_size(const Call &c) {
     int64_t size = 0;
-    return files::file_size(field_text(r->szMessageFile), size) ? static_cast<long>(size) : 0;
+    return files::file_size(c.hand.file, size) ? static_cast<long>(size) : 0;
 }
 
-std::string connect_target(SMTPSEND_STRUCTURE *r) {
-    return empty(r->szServerIP) ? field_text(r->szServer) : field_text(r->szServerIP);
-}
+std::string connect_target(const Call &c) { return c.hand.server_ip.empty() ? c.hand.server : c.hand.server_ip; }
 
-// Host-name lookup of szServer into szServerIP; false after the failure
-// reports (906 stored).
+// Host-name lookup of the server in hand into its address; false after the
+// failure reports (906 stored).
 bool resolve_domain(Call &c, const char *abort_line) {
-    SMTPSEND_STRUCTURE *r = c.req;
     std::string address;
-    if (transport::resolve_host(c.block, c.session, idn::to_ascii(field_text(r->szServer)), address) &&
-        set_field(r->szServerIP, address))
-        return true;
+    if (transport::resolve_host(c.block, c.session, idn::to_ascii(c.hand.server), address)) {
+        c.hand.server_ip = address;
+        if (show_in_record(c)) return true;
+    }
     domain_unresolved(c, abort_line);
     return false;
 }
 
 void domain_unresolved(Call &c, const char *abort_line) {
-    SMTPSEND_STRUCTURE *r = c.req;
     c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
     c.log(c.prefixed(abort_line));
-    c.status(920, 909,
-             format("Unable to resolve recipient's domain of [%s] - Send aborted", field_text(r->szServer).c_str()));
-    r->nErrorCode = 906;
+    c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", c.hand.server.c_str()));
+    c.req->nErrorCode = 906;
 }
 
-void report_size(const Reporter &c, const std::string &num) {
-    SMTPSEND_STRUCTURE *r = c.req;
+void report_size(const Call &c, const std::string &num) {
     c.log_and_status(921, 0,
-                     num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(r),
-                                  field_text(r->szSender).c_str(), field_text(r->szRecipient).c_str()));
+                     num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(c),
+                                  c.hand.sender.c_str(), c.hand.recipient.c_str()));
 }
 
-void report_connected(const Reporter &c, const std::string &num) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    c.log_and_status(
-        921, 0,
-        num + format("Connected to [ %s - %s ]", field_text(r->szServer).c_str(), field_text(r->szServerIP).c_str()));
+void report_connected(const Call &c, const std::string &num) {
+    c.log_and_status(921, 0, num + format("Connected to [ %s - %s ]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
 }
 
 // Reports a failed connection of a list or envelope delivery; stores 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     SMTPSEND_STRUCTURE *r = c.req;
     r->nWinsockError = c.session->nLastError;
-    c.log_and_status(920, 907, num + format("Unable to make a connection to [%s]", connect_target(r).c_str()));
+    c.log_and_status(920, 907, num + format("Unable to make a connection to [%s]", connect_target(c).c_str()));
     if (transport::addresses(c.session) > 1)
         c.log_and_status(920, 907,
                          num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
-    std::string last =
-        num + format("Unable to connect to SMTP server [%s], send aborted...", field_text(r->szServer).c_str());
+    std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", c.hand.server.c_str());
     if (last_unprefixed) {
         c.log(last);
         c.status(920, 907, last);

@@ -8,18 +8,19 @@
 
 namespace vellor {
 
-// Size in bytes of the message file, 0 when it cannot be read (hMessage).
-long message_size(SMTPSEND_STRUCTURE *r);
-// szServerIP, or szServer when the address is empty.
-std::string connect_target(SMTPSEND_STRUCTURE *r);
-// Host-name lookup of szServer into szServerIP; false after the failure
-// reports (906 stored), abort_line being the second log line.
+// Size in bytes of the message file in hand, 0 when it cannot be read
+// (hMessage).
+long message_size(const Call &c);
+// The server's address in hand, or its name when the address is empty.
+std::string connect_target(const Call &c);
+// Host-name lookup of the server in hand into its address; false after the
+// failure reports (906 stored), abort_line being the second log line.
 bool resolve_domain(Call &c, const char *abort_line);
 // The failure reports of resolve_domain (906 stored).
 void domain_unresolved(Call &c, const char *abort_line);
 // "[n] - " prefixed (num may be empty) size and connection reports.
-void report_size(const Reporter &c, const std::string &num);
-void report_connected(const Reporter &c, const std::string &num);
+void report_size(const Call &c, const std::string &num);
+void report_connected(const Call &c, const std::string &num);
 // Reports a failed connection; stores nWinsockError and 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed);
 

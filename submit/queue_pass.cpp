@@ -5,6 +5,7 @@
 #include "msgfiles/message_details.h"
 #include "platform/file_search.h"
 #include "platform/files.h"
+#include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "support/options.h"
 #include "support/text.h"
@@ -29,8 +30,10 @@ bool usable_entry(Call &c, const std::string &path) {
 
 bool use_envelope(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    if (read_message_details(r) == 0) return true;
-    std::string file = field_text(r->szMessageFile);
+    int got = read_message_details(r);
+    take_from_record(c);  // the envelope's sender and recipient
+    if (got == 0) return true;
+    const std::string &file = c.hand.file;
     if (r->nErrorCode == kEnvelopeTooLarge)
         c.log_and_status_prefixed(
             920, r->nErrorCode,
@@ -108,8 +111,9 @@ PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass)
             continue;
         }
         ++n.seen;
-        if (usable || !pass.first_only) r->nAttempt = static_cast<int16_t>(i + 1);
-        if (!usable || !set_field(r->szMessageFile, path)) continue;
+        if (usable || !pass.first_only) c.hand.attempt = i + 1;
+        if (usable) c.hand.file = path;
+        if (!show_in_record(c) || !usable) continue;
         if (pass.envelopes && !use_envelope(c)) continue;
         if (pass.ahead) name_next(c, *pass.ahead, search, dir, n.seen < limit);
         EntryResult e = pass.send(file);

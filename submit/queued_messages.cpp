@@ -13,6 +13,7 @@
 // messages but sent none fails.
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "submit/queue_pass.h"
 #include "support/options.h"
@@ -24,8 +25,9 @@ bool close_batch_connection(Call &c) { return SMTP_End_Batch(c); }
 
 namespace {
 
-bool names_directory(SMTPSEND_STRUCTURE *r) {
-    std::string file = field_text(r->szMessageFile);
+bool names_directory(const Call &c) {
+    const SMTPSEND_STRUCTURE *r = c.req;
+    const std::string &file = c.hand.file;
     return !r->hMessage && !file.empty() && find_text_nocase(file, field_text(r->szMsgExtension)) == std::string::npos;
 }
 
@@ -43,7 +45,7 @@ int send_first_only(Call &c, int connectFlag) {
         r->nMessagesSent = 1;
         return EntryResult::Sent;
     };
-    PassCount n = run_queue_pass(c, field_text(r->szMessageFile), pass);
+    PassCount n = run_queue_pass(c, c.hand.file, pass);
     return n.seen > 0 && n.sent == 0 ? -1 : 0;
 }
 
@@ -65,7 +67,7 @@ EntryResult batch_entry(Call &c, int &first, MessageFile &file) {
 
 int send_directory(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string dir = field_text(r->szMessageFile);
+    std::string dir = c.hand.file;
     int count = count_queued(dir);
     c.status(921, 0,
              count == 1 ? c.prefixed("1 message has been identified as waiting to be sent!")
@@ -91,11 +93,12 @@ int send_directory(Call &c, int connectFlag) {
 int Send_Queued_Messages(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (empty(r->szMsgExtension)) (void)set_field(r->szMsgExtension, "TXT");
-    if (names_directory(r)) {
+    if (names_directory(c)) {
         if (r->nMaxMessages != 0 && r->nMaxMessages <= 1) return send_first_only(c, connectFlag);
         return send_directory(c, connectFlag);
     }
-    r->nAttempt = 1;
+    c.hand.attempt = 1;
+    (void)show_in_record(c);  // every text as the record holds it
     if (r->bUseEnvFile && !use_envelope(c)) return -1;
     c.log_and_status_prefixed(921, 0, "Sending message to relay server.");
     if (deliver_message(c, connectFlag) == -1) return -1;

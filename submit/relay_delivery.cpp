@@ -7,6 +7,7 @@
 #include "resolve/idn.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "submit/queue_pass.h"
 #include "submit/mx_steps.h"
@@ -22,9 +23,11 @@ namespace {
 // false after the report when it does not fit.
 bool copy_single_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    if (r->nRecipients != 1 || !r->hRecipients || !empty(r->szRecipient) || r->bUseEnvFile) return true;
+    if (r->nRecipients != 1 || !r->hRecipients || !c.hand.recipient.empty() || r->bUseEnvFile) return true;
     std::string text = read_locked_list(r);
-    if (!r->lpRecipients || set_field(r->szRecipient, text)) return true;
+    if (!r->lpRecipients) return true;
+    c.hand.recipient = text;
+    if (show_in_record(c)) return true;
     c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
     return false;
 }
@@ -32,7 +35,7 @@ bool copy_single_list(Call &c) {
 // Resolves szServer into szServerIP for the relay send; false on failure.
 bool resolve_relay(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string server = field_text(r->szServer);
+    const std::string server = c.hand.server;
     c.log_and_status(921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
     std::string address;
     if (!transport::resolve_host(c.block, c.session, idn::to_ascii(server), address)) {
@@ -41,14 +44,14 @@ bool resolve_relay(Call &c) {
         r->nErrorCode = 906;
         return false;
     }
-    if (!set_field(r->szServerIP, address)) {
+    c.hand.server_ip = address;
+    if (!show_in_record(c)) {
         c.unfit(907, "The relay's address", sizeof r->szServerIP);
         return false;
     }
-    if (!equal_nocase(server, field_text(r->szServerIP)))
-        c.log_and_status(
-            921, 0,
-            format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), field_text(r->szServerIP).c_str()));
+    if (!equal_nocase(server, address))
+        c.log_and_status(921, 0,
+                         format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
     return true;
 }
 
@@ -57,13 +60,13 @@ bool resolve_relay(Call &c) {
 int relay_send(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!copy_single_list(c)) return -1;
-    if (empty(r->szServerIP) && !resolve_relay(c)) return -1;
-    transport::set_target(c.session, field_text(r->szServerIP), r->nPort);
+    if (c.hand.server_ip.empty() && !resolve_relay(c)) return -1;
+    transport::set_target(c.session, c.hand.server_ip, r->nPort);
     if (Send_Queued_Messages(c, 1) == 0) {
         c.log_and_status(922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
         return 0;
     }
-    c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", field_text(r->szRecipient).c_str()));
+    c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
     (void)set_field(r->szErrorText, error_text(r->nErrorCode));  // every text fits
     c.log_and_status(920, 907, format("Error %d, cause = [%s]", r->nErrorCode, field_text(r->szErrorText).c_str()));
     return -1;
@@ -71,21 +74,21 @@ int relay_send(Call &c) {
 
 int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string dir = field_text(r->szMessageFile);
+    std::string dir = c.hand.file;
     c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(dir)));
     int first = 1;
     QueuePass pass;
     pass.envelopes = true;
     pass.start = [&] {
-        if (!empty(r->szServer) && empty(r->szServerIP)) {
-            std::string server = field_text(r->szServer);
+        if (!c.hand.server.empty() && c.hand.server_ip.empty()) {
+            const std::string server = c.hand.server;
             c.log_and_status(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
             if (!resolve_domain(c, "Unable to send message...")) return false;  // the MX path's lookup step
-            c.log_and_status(921, 0,
-                             format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(),
-                                    field_text(r->szServerIP).c_str()));
+            c.log_and_status(
+                921, 0,
+                format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), c.hand.server_ip.c_str()));
         }
-        copy_field(c.session->szHostAddress, r->szServerIP);
+        copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
         return true;
     };
     pass.send = [&](MessageFile &file) {

@@ -11,6 +11,7 @@
 #include "common/export_guard.h"
 #include "msgfiles/message_details.h"
 #include "submit/delivery.h"
+#include "submit/message_in_hand.h"
 #include "msgfiles/recipients.h"
 #include "smtp/dkim_sign.h"
 #include "support/log_file.h"
@@ -212,6 +213,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         if (refused_unfit(c, path_fits) || refused(c, f) || !smtp::dkim::prepare_signing(c)) return -1;
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
+        take_from_record(c);
         int result = deliver_by(c, route_of(*request, f.server_given));
         stop_companion(c);
         return result;

@@ -1,0 +1,31 @@
+// The message in hand and the request record (see message_in_hand.h).
+#include "submit/message_in_hand.h"
+
+#include "support/text.h"
+
+namespace vellor {
+
+void take_from_record(Call &c) {
+    const SMTPSEND_STRUCTURE &r = *c.req;
+    c.hand.file = field_text(r.szMessageFile);
+    c.hand.sender = field_text(r.szSender);
+    c.hand.recipient = field_text(r.szRecipient);
+    c.hand.server = field_text(r.szServer);
+    c.hand.server_ip = field_text(r.szServerIP);
+    c.hand.attempt = r.nAttempt;
+}
+
+bool show_in_record(Call &c) {
+    SMTPSEND_STRUCTURE &r = *c.req;
+    const smtp::Message &m = c.hand;
+    bool fits = set_field(r.szMessageFile, m.file);
+    fits = set_field(r.szSender, m.sender) && fits;
+    fits = set_field(r.szRecipient, m.recipient) && fits;
+    fits = set_field(r.szServer, m.server) && fits;
+    fits = set_field(r.szServerIP, m.server_ip) && fits;
+    r.nAttempt = static_cast<int16_t>(m.attempt);
+    if (!fits) take_from_record(c);  // the field left empty, in the value too
+    return fits;
+}
+
+}  // namespace vellor
