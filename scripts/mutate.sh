@@ -1,29 +1,52 @@
 #!/usr/bin/env bash
 # The mutation check: plants each fault of tests/mutants.txt in turn into a
-# copy of the tree, rebuilds, runs the suite (ctest -j2, stopping at the
-# first failure) and counts the faults the tests caught. A fault whose text
-# is not found, or that does not build, is not scored.
+# copy of the tree, rebuilds (ccache keeps the untouched files' objects) and
+# runs the suite's fast tests (labels "slow" and "docs" aside: packaging and
+# the manual page, nothing a code fault reaches first), several at once and
+# stopping at the first failure, and counts the faults the tests caught. A
+# fault whose text is not found, or that does not build, is not scored. The
+# unchanged tree must pass the same run first, so a fault is only counted
+# as caught by a failure the unchanged tree does not have.
 # Usage: scripts/mutate.sh [work-dir] [faults-file]
-#   (prints one line per fault, then the score; faults-file defaults to
-#   tests/mutants.txt, and a smaller list re-checks a few faults)
+#   (prints one line per fault, then the score and the survivors;
+#   faults-file defaults to tests/mutants.txt, and a smaller list re-checks
+#   a few faults; MUTATE_JOBS sets the tests run at once, 4 by default:
+#   most of them wait on sockets and servers, not on the processor)
 set -uo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 work=${1:-/tmp/vellor-mutate}
 faults=$(realpath "${2:-$src/tests/mutants.txt}")
-bash "$src/scripts/setup.sh"
+jobs=${MUTATE_JOBS:-4}
+bash "$src/scripts/setup.sh" >/dev/null
 rm -rf "$work" && mkdir -p "$work" && git -C "$src" archive HEAD | tar -x -C "$work"
 cp -r "$src/tests/servers/node/node_modules" "$work/tests/servers/node/" 2>/dev/null || true
-cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_BENCH=OFF >/dev/null
+launcher=()
+command -v ccache >/dev/null &&
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR="$work"
+cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -DNDEBUG" \
+  "${launcher[@]}" >/dev/null
 cmake --build "$work/build" -j2 >/dev/null || { echo "mutate: the unchanged tree does not build"; exit 1; }
+
+fast_tests() {  # fast_tests [--stop-on-failure]: the fast tests of the build
+  (cd "$work/build" && timeout 900 ctest -j"$jobs" -LE 'slow|docs' --timeout 120 "$@" </dev/null >/dev/null 2>&1)
+}
+if ! fast_tests; then
+  echo "mutate: the unchanged tree fails these tests:"
+  sed 's/^/  /' "$work/build/Testing/Temporary/LastTestsFailed.log"
+  exit 1
+fi
+
 caught=0 scored=0 survivors=()
 # The list is read whole first: no step of the loop can move a file offset under it.
 mapfile -t mutants <"$faults"
 for line in "${mutants[@]}"; do
   IFS=$'\t' read -r file text replacement <<<"$line"
-  case "$file" in ''|'#'*) continue ;; esac
+  case "$file" in '' | '#'*) continue ;; esac
   target="$work/$file"
   cp "$target" "$target.orig"
-  if ! python3 - "$target" "$text" "$replacement" <<'PY'
+  if ! python3 - "$target" "$text" "$replacement" <<'PY'; then
 import sys
 path, text, replacement = sys.argv[1:4]
 source = open(path).read()
@@ -31,7 +54,6 @@ if text not in source:
     sys.exit(1)
 open(path, "w").write(source.replace(text, replacement, 1))
 PY
-  then
     echo "unplaced  $file: $text"
     mv "$target.orig" "$target"
     continue
@@ -40,12 +62,12 @@ PY
     echo "no build  $file: $text"
   else
     scored=$((scored + 1))
-    if (cd "$work/build" && timeout 900 ctest -j2 --stop-on-failure --timeout 120 </dev/null >/dev/null 2>&1); then
+    if fast_tests --stop-on-failure; then
       survivors+=("$file: $text")
       echo "SURVIVED  $file: $text"
     else
       caught=$((caught + 1))
-      echo "caught    $file: $text"
+      echo "caught    $file: $text  ($(head -1 "$work/build/Testing/Temporary/LastTestsFailed.log" | cut -c1-80))"
     fi
   fi
   mv "$target.orig" "$target"
@@ -53,3 +75,4 @@ PY
 done
 cmake --build "$work/build" -j2 >/dev/null 2>&1
 echo "mutation score: $caught of $scored planted faults caught ($(awk -v c=$caught -v s=$scored 'BEGIN{printf "%.1f", s ? 100*c/s : 0}') %)"
+for s in "${survivors[@]}"; do echo "  survivor: $s"; done
