@@ -39,8 +39,21 @@ struct Case {
 };
 void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name; }
 
-// "mail FROM TO FILE TEXT": one message file sent from one sender to one recipient.
+std::vector<std::string> words(const std::string &s) {
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+// The shorthand lines: "mail FROM TO FILE TEXT" (one message file from one
+// sender to one recipient), "login USER PASSWORD" (the record's login),
+// "expect fails CODE" (the call returned -1 with that error code).
 std::vector<std::string> expanded(const std::string &line) {
+    std::vector<std::string> w = words(line);
+    if (w.size() == 3 && w[0] == "login") return {"request szAuthUser " + w[1], "request szAuthPassword " + w[2]};
+    if (w.size() == 3 && w[0] == "expect" && w[1] == "fails")
+        return {"expect result -1", "expect field nErrorCode " + w[2]};
     if (line.rfind("mail ", 0) != 0) return {line};
     std::istringstream in(line.substr(5));
     std::string from, to, file, text;
@@ -50,22 +63,53 @@ std::vector<std::string> expanded(const std::string &line) {
             "file " + file + " " + text, "request szMessageFile {dir}/" + file};
 }
 
+// A case as written; "each A B | C D" makes it one case per variant, its
+// words standing for {1} {2}... in the other lines.
+void add_case(std::vector<Case> &cases, const std::string &file, const std::string &name,
+              const std::vector<std::string> &raw) {
+    std::vector<std::vector<std::string>> variants{{}};
+    for (const std::string &line : raw)
+        if (line.rfind("each ", 0) == 0) {
+            variants.clear();
+            std::stringstream in(line.substr(5));
+            for (std::string v; std::getline(in, v, '|');) variants.push_back(words(v));
+        }
+    for (const auto &v : variants) {
+        std::string label;
+        for (const auto &word : v) label += (label.empty() ? "" : " ") + word;
+        Case c{file, v.empty() ? name : name + " [" + label + "]", {}};
+        for (std::string line : raw) {
+            if (line.rfind("each ", 0) == 0) continue;
+            for (std::size_t i = 0; i < v.size(); ++i)
+                for (std::size_t at; (at = line.find("{" + std::to_string(i + 1) + "}")) != std::string::npos;)
+                    line.replace(at, 3, v[i]);
+            for (const std::string &each : expanded(line)) {
+                std::size_t sp = each.find(' ');
+                c.lines.emplace_back(each.substr(0, sp), sp == std::string::npos ? "" : each.substr(sp + 1));
+            }
+        }
+        cases.push_back(c);
+    }
+}
+
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *name : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls"}) {
-        std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + name + ".cases");
+    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls"}) {
+        std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases");
+        std::string name;
+        std::vector<std::string> raw;
         for (std::string line; std::getline(in, line);) {
             if (line.empty() || line[0] == '#') continue;
             if (line.rfind("=== ", 0) == 0) {
-                cases.push_back({name, line.substr(4), {}});
-                continue;
-            }
-            if (cases.empty() || cases.back().file != name) ADD_FAILURE() << name << ": a line before the first case";
-            for (const std::string &each : expanded(line)) {
-                std::size_t sp = each.find(' ');
-                cases.back().lines.emplace_back(each.substr(0, sp), sp == std::string::npos ? "" : each.substr(sp + 1));
-            }
+                if (!name.empty()) add_case(cases, file, name, raw);
+                name = line.substr(4);
+                raw.clear();
+            } else if (name.empty())
+                ADD_FAILURE() << file << ": a line before the first case";
+            else
+                raw.push_back(line);
         }
+        if (!name.empty()) add_case(cases, file, name, raw);
     }
     return cases;
 }
@@ -158,8 +202,11 @@ void add_peer_step(Script &s, int &connections, const std::string &rest, const s
         s.say(unescape(arg));
     else if (word == "line")
         s.line();
-    else if (word == "data")
+    else if (word == "data") {  // data [REPLY]: the message read, then the reply
         s.data();
+        if (!arg.empty()) s.say(unescape(arg) + "\r\n");
+    } else if (word == "greets")  // greets R1, R2...: the greeting 220 hi, then the replies
+        add_peer_step(s.say("220 hi\r\n"), connections, "replies " + arg, dir);
     else if (word == "close")
         s.close();
     else if (word == "next")  // the steps after it are for the next connection
@@ -220,13 +267,6 @@ std::string expand(std::string s, const TempEnv &env, int port) {
     for (std::size_t at; (at = s.find("{dns}")) != std::string::npos;)
         s.replace(at, 5, "127.0.0.1:" + std::to_string(g_dns_port));
     return s;
-}
-
-std::vector<std::string> words(const std::string &s) {
-    std::vector<std::string> out;
-    std::stringstream in(s);
-    for (std::string w; in >> w;) out.push_back(w);
-    return out;
 }
 
 // "peer@127.0.0.2" -> "127.0.0.2"; "peer" and "transcript" -> "127.0.0.1".
