@@ -64,7 +64,8 @@ std::vector<std::string> expanded(const std::string &line) {
 }
 
 // A case as written; "each A B | C D" makes it one case per variant, its
-// words standing for {1} {2}... in the other lines.
+// words (or its values between ';', when it has one) standing for {1}
+// {2}... in the other lines.
 void add_case(std::vector<Case> &cases, const std::string &file, const std::string &name,
               const std::vector<std::string> &raw) {
     std::vector<std::vector<std::string>> variants{{}};
@@ -72,7 +73,13 @@ void add_case(std::vector<Case> &cases, const std::string &file, const std::stri
         if (line.rfind("each ", 0) == 0) {
             variants.clear();
             std::stringstream in(line.substr(5));
-            for (std::string v; std::getline(in, v, '|');) variants.push_back(words(v));
+            for (std::string v; std::getline(in, v, '|');) {
+                std::vector<std::string> values;
+                std::stringstream parts(v);
+                for (std::string part; std::getline(parts >> std::ws, part, ';');)
+                    values.push_back(part.substr(0, part.find_last_not_of(' ') + 1));
+                variants.push_back(v.find(';') == std::string::npos ? words(v) : values);
+            }
         }
     for (const auto &v : variants) {
         std::string label;
