@@ -6,7 +6,8 @@
 # stopping at the first failure (a failure counts when the failed test
 # fails again run alone), and counts the faults the tests caught. A
 # fault whose text is not found, or that does not build, is not scored. The
-# unchanged tree must pass the same run first, so a fault is only counted
+# unchanged tree must pass the same run first (its failures, if any, run
+# again alone), so a fault is only counted
 # as caught by a failure the unchanged tree does not have.
 # Usage: scripts/mutate.sh [work-dir] [faults-file]
 #   (prints one line per fault, then the score and the survivors;
@@ -39,7 +40,7 @@ caught_once() {
   ! fast_tests --stop-on-failure &&
     ! (cd "$work/build" && timeout 600 ctest --rerun-failed --timeout 120 </dev/null >/dev/null 2>&1)
 }
-if ! fast_tests; then
+if ! fast_tests && ! (cd "$work/build" && ctest --rerun-failed --timeout 120 </dev/null >/dev/null 2>&1); then
   echo "mutate: the unchanged tree fails these tests:"
   sed 's/^/  /' "$work/build/Testing/Temporary/LastTestsFailed.log"
   exit 1
