@@ -10,6 +10,7 @@
 // empty line, OAUTHBEARER's with the one byte 0x01 (RFC 7628), then the
 // final reply is read.
 #include <algorithm>
+#include <utility>
 
 #include "smtp/auth_encode.h"
 #include "smtp/ehlo.h"
@@ -33,20 +34,18 @@ std::string joined(const std::vector<std::string> &words) {
 
 bool token_mechanism(const std::string &m) { return m == "XOAUTH2" || m == "OAUTHBEARER"; }
 
+// The choice, and what the report names when it is not listed.
+std::pair<std::string, std::string> wanted_mechanism(const std::string &forced, bool token,
+                                                     const std::vector<std::string> &offered) {
+    if (!forced.empty() && forced != "AUTO") return {forced, forced};
+    if (token) return {listed(offered, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER", "XOAUTH2 or OAUTHBEARER"};
+    return {listed(offered, "PLAIN") ? "PLAIN" : "LOGIN", "PLAIN or LOGIN"};
+}
+
 // The mechanism to use, or empty after the failure report.
 std::string choose(Transaction &t, const std::vector<std::string> &offered) {
-    const std::string &forced = t.opts.auth_mechanism;
     bool token = !t.opts.oauth2_token.empty();
-    std::string m, wanted;  // the choice, and what the report names when it is not listed
-    if (!forced.empty() && forced != "AUTO") {
-        m = wanted = forced;
-    } else if (token) {
-        m = listed(offered, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER";
-        wanted = "XOAUTH2 or OAUTHBEARER";
-    } else {
-        m = listed(offered, "PLAIN") ? "PLAIN" : "LOGIN";
-        wanted = "PLAIN or LOGIN";
-    }
+    const auto [m, wanted] = wanted_mechanism(t.opts.auth_mechanism, token, offered);
     if (!listed(offered, m)) {
         t.fail(kLoginFailed, "Server does not offer the login AUTH " + wanted + " (it offers: " + joined(offered) +
                                  "): nothing sent...");
