@@ -1,6 +1,6 @@
 // The DNS TXT record that publishes a DKIM key's public half, for
 // `vellor dkim-record KEYFILE` (one implementation per platform: posix with
-// OpenSSL, win32 without a crypto library).
+// OpenSSL; win32 says where to make it).
 #pragma once
 #include <string>
 

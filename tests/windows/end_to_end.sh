@@ -115,6 +115,8 @@ dkim_send dkim-ed "$work/ed.pem"
 check "DKIM with Ed25519: exit 65, nothing sent" test "$status-$(delivered "$work/dkim")" = 65-1
 check "DKIM with Ed25519: 930 with the reason" grep -q '930: .*an Ed25519 key, which the Windows build cannot sign with' "$work/dkim-ed.out"
 check "DKIM with Ed25519: no connection" test "$(grep -c '"connect"' "$work/dkim/capture/events.jsonl" || true)" = "$connections"
+run "$dist/vellor.exe" dkim-record "$(winpath "$work/rsa.pem")" >"$work/dkim-record.out" 2>&1 || true
+check "dkim-record on Windows says how to make the record" grep -q 'openssl pkey -in KEY -pubout' "$work/dkim-record.out"
 
 # Delivery by MX: the Windows DNS API asks dnsmasq on port 53 of a loopback address.
 dns=127.0.0.77
