@@ -7,13 +7,11 @@
 namespace vellor::envelope {
 namespace {
 
-constexpr std::size_t kPiece = 255;
-
 std::string address_from(const std::string &line, std::size_t start) {
     if (line.size() <= start) return {};
     std::size_t end = line.rfind('>');
     if (end == std::string::npos || end < start) end = line.size();
-    return line.substr(start, end - start).substr(0, 255);
+    return line.substr(start, end - start);  // whole: the caller refuses what does not fit
 }
 
 }  // namespace
@@ -28,13 +26,11 @@ Line classify(const std::string &piece) {
 void read_envelope(const std::string &bytes, const std::function<bool(const Line &)> &on_line) {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        // One piece: up to 255 characters, through the first line feed.
-        std::size_t len = 0;
-        while (len < kPiece && pos + len < bytes.size()) {
-            if (bytes[pos + len++] == '\n') break;
-        }
-        std::string piece = bytes.substr(pos, len);
-        pos += len;
+        // One line, through its line feed, however long: an address is never cut.
+        std::size_t lf = bytes.find('\n', pos);
+        std::size_t end = lf == std::string::npos ? bytes.size() : lf + 1;
+        std::string piece = bytes.substr(pos, end - pos);
+        pos = end;
         piece = piece.substr(0, piece.find('\0'));
         std::size_t crlf = piece.find("\r\n");
         if (crlf != std::string::npos) piece.resize(crlf);

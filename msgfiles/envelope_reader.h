@@ -1,6 +1,6 @@
-// The envelope file reader: CR LF lines read in pieces of at most 255
-// characters (a longer line is read as several pieces); a piece is cut at
-// its first CR LF and at a NUL. An empty piece or the end of the file ends
+// The envelope file reader: lines read whole through their line feed (an
+// address is never cut; the caller refuses one that does not fit its
+// field); a line ends at its first CR LF and at a NUL. An empty piece or the end of the file ends
 // the envelope. Pure text work over a byte source, no record access.
 #pragma once
 #include <functional>
@@ -12,7 +12,7 @@ enum class LineKind { MailFrom, RcptTo, Other };
 
 struct Line {
     LineKind kind;
-    std::string address;  // for MailFrom / RcptTo, cut to 255 characters
+    std::string address;  // for MailFrom / RcptTo, whole
 };
 
 // Splits the envelope text into pieces and classifies each until the end.

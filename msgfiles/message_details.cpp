@@ -6,7 +6,8 @@
 // first recipient at the second RCPT TO line), its size taken from
 // GlobalSize and enlarged by 1,024 bytes as often as needed; after a failed
 // allocation or lock of the list, nRecipients counts the RCPT TO lines read,
-// after a failed enlargement it is 0.
+// after a failed enlargement it is 0. The envelope's version is noted as it
+// is read, for the delivery to remove it only while it is still that.
 #include <cstring>
 
 #include "platform/global_memory.h"
@@ -116,9 +117,10 @@ struct ListBuilder {
 };
 
 // Reads the envelope at path into the request; the number of RCPT TO lines.
-int read_into(SMTPSEND_STRUCTURE *req, const std::string &path, ListBuilder &list) {
+int read_into(SMTPSEND_STRUCTURE *req, const std::string &path, ListBuilder &list, files::Stamp &stamp) {
     int fd = files::open_read(path);
     if (fd < 0) return 0;
+    if (!files::stamp_of(fd, stamp)) stamp = files::Stamp{};  // before reading: a later change shows
     std::string bytes;
     char buf[65536];
     std::size_t got = 0;
@@ -170,7 +172,7 @@ int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::stri
 
 }  // namespace
 
-int read_message_details(SMTPSEND_STRUCTURE *request) {
+int read_message_details(SMTPSEND_STRUCTURE *request, EnvelopeSeen *seen) {
     std::string ext = ensure_msg_extension(request);
     if (ext.empty()) {
         request->nErrorCode = 910;
@@ -187,7 +189,9 @@ int read_message_details(SMTPSEND_STRUCTURE *request) {
         return -1;
     }
     ListBuilder list{request};
-    int rcpts = files::exists(envelope) ? read_into(request, envelope, list) : 0;
+    EnvelopeSeen noted{envelope, {}};
+    int rcpts = files::exists(envelope) ? read_into(request, envelope, list, noted.stamp) : 0;
+    if (seen) *seen = noted;
     if (list.locked_here && request->hRecipients) GlobalUnlock(request->hRecipients);
     if (list.failure == ListBuilder::Failure::Enlarge) rcpts = 0;
     if (rcpts > INT16_MAX || list.unfit_code) {  // never send a cut list or a cut address
@@ -216,6 +220,13 @@ int read_message_details(SMTPSEND_STRUCTURE *request) {
         return -1;
     }
     return 0;
+}
+
+bool envelope_as_seen(const EnvelopeSeen &seen, const std::string &name) {
+    if (seen.path.empty() || !equal_nocase(seen.path, envelope_path_of(name))) return true;
+    files::Stamp now;
+    bool there = files::stamp_at(files::resolve_nocase(seen.path), now);
+    return seen.stamp.size < 0 ? !there : there && now == seen.stamp;
 }
 
 }  // namespace vellor

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "msgfiles/message_details.h"
 #include "smtp/auth_encode.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_source.h"
@@ -37,6 +38,10 @@ struct Call : Reporter, transport::Connection {
     // While set, an accepted message file is held here instead of removed:
     // the delivery removes it once every recipient it was meant for took it.
     HeldFiles *held = nullptr;
+
+    // The envelope of the message in hand as the delivery read it: checked
+    // before the message and its envelope are removed.
+    EnvelopeSeen envelope;
 
     // The message in hand: the delivery's own value as it walks files,
     // recipients and servers (the request record only shows it, see

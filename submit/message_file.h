@@ -31,6 +31,12 @@ inline constexpr const char *kChangedWhileSent =
     "Message file [%s] was removed, replaced or changed while it was sent: the text as read went out, the file is "
     "left for the next pass";
 
+// The report on an accepted message whose file, still the one that went out,
+// the system refused to remove (no permission to remove entries there).
+inline constexpr const char *kNotRemoved =
+    "Message file [%s] went out but the system refused to delete it (no permission?): the file is left for the next "
+    "pass";
+
 class MessageFile {
 public:
     MessageFile() = default;

@@ -1,7 +1,7 @@
 // A message's turn: claim, handover, and what becomes of its file after the
 // server's acceptance (see message_turn.h). With bDeleteMessage the file
-// goes only while it is still the one that went out; its envelope goes
-// with it. A file held for other recipients goes when the last one took it
+// goes only while it is still the one that went out and its envelope the
+// one that was read; the envelope goes with it. A file held for other recipients goes when the last one took it
 // (submit/mx_steps.h).
 #include "submit/message_turn.h"
 
@@ -33,8 +33,9 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
         c.held->hold(name, file);
         return;
     }
-    if (!file.remove()) {
-        c.log_and_status_prefixed(921, 0, format(kChangedWhileSent, name.c_str()));
+    if (!envelope_as_seen(c.envelope, name) || !file.remove()) {
+        bool refused = envelope_as_seen(c.envelope, name) && file.current();  // still there, unchanged
+        c.log_and_status_prefixed(921, 0, format(refused ? kNotRemoved : kChangedWhileSent, name.c_str()));
         return;
     }
     if (!conversation) c.status(921, 0, c.prefixed(format("Message has been deleted from [%s]", dir.c_str())));

@@ -71,31 +71,6 @@ int lookup_mx(Call &c) {
     return valid.nValidIPs;
 }
 
-// The list's exchanger of szServer's domain into szServerIP: the MX answer
-// resolved as a single recipient's is (on a scratch record: the caller's MX
-// fields stay as they are), the entry of lowest preference with an address
-// (the first of equals). Only a domain without exchangers is looked up as a
-// host name (its implicit exchanger); exchangers none of which resolves fail
-// with that lookup's failure reports.
-bool resolve_exchanger(Call &c, const char *abort_line) {
-    SMTPSEND_STRUCTURE probe{};
-    copy_field(probe.szServer, c.req->szServer);  // the server in hand
-    MXQUERY_STRUCTURE mx{};
-    VALIDMXIPS valid{};
-    char dns[24] = {0};
-    resolve_recipient_mx(&probe, &mx, &valid, dns);
-    if (valid.nValidIPs < 1) return resolve_domain(c, abort_line);
-    int best = -1;
-    for (int i = 0; i < valid.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
-        if (!empty(valid.szIPAddress[i]) && (best < 0 || valid.nPreference[i] < valid.nPreference[best])) best = i;
-    if (best >= 0) {
-        c.hand.server_ip = field_text(valid.szIPAddress[best]);
-        if (show_in_record(c)) return true;
-    }
-    domain_unresolved(c, abort_line);
-    return false;
-}
-
 void note_first_mx(Call &c) {
     c.hand.server_ip = field_text(c.req->szMxIPAddress[0]);
     (void)show_in_record(c);  // fits: a field as large
@@ -205,13 +180,14 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
 
 int mx_single_recipient(Call &c) {
     c.log_and_status(921, 0, "Sending via MX to a single recipient");
-    if (mx_to_recipient(c, CloseAfterSend::Yes, 0) != 0) return -1;
+    if (mx_to_recipient(c, CloseAfterSend::Yes, 906) != 0) return -1;
     c.log(c.prefixed("Sending of message completed successfully"));
     return 0;
 }
 
 // A list of one fails as a single recipient does, the unresolved domain
-// with code 906: it never reports success for a message that went nowhere.
+// with code 906 (never 0): it never reports success for a message that went
+// nowhere.
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.log_and_status(921, 0, "Sending message via MX to 1 recipient");

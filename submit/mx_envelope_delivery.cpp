@@ -2,7 +2,8 @@
 // recipients come from each message's envelope file. One message with
 // several recipients gets a connection per recipient; one with a single
 // recipient a connection made here; a directory pass looks a domain up again
-// only when it changes from the previous recipient's.
+// only when it changes from the previous recipient's. A domain is reached
+// through its exchanger of lowest preference (its own address only without one).
 #include "msgfiles/message_details.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
@@ -33,7 +34,7 @@ int envelope_recipients(Call &c) {
         if (addr.find('@') == std::string::npos) break;
         c.hand.server = domain_of(addr);
         (void)show_in_record(c);  // part of a field as large: fits
-        if (!resolve_domain(c, "Unable to send message...")) return -1;
+        if (!resolve_exchanger(c, "Unable to send message...")) return -1;
         copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
         c.log_and_status(
             921, 0,
@@ -67,7 +68,7 @@ int envelope_single(Call &c) {
     c.hand.server = domain;
     (void)show_in_record(c);  // part of a field as large: fits
     c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
-    if (!resolve_domain(c, "Unable to send message...")) return -1;
+    if (!resolve_exchanger(c, "Unable to send message...")) return -1;
     c.log_and_status(921, 0,
                      format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), c.hand.server_ip.c_str()));
     transport::set_target(c.session, c.hand.server_ip, r->nPort);
@@ -104,7 +105,7 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
             c.unfit(912, "An envelope recipient's domain", sizeof r->szServer);
             return Pass::Next;
         }
-        if (!resolve_domain(c, "Unable to send message...")) {
+        if (!resolve_exchanger(c, "Unable to send message...")) {
             c.close_socket();
             return Pass::Abort;
         }
@@ -177,8 +178,9 @@ int mx_envelope(Call &c) {
     c.log_and_status(921, 0, "Sending message via MX to recipients in ENV file");
     r->bViaMX = 1;
     if (r->bMessageDirectory) return envelope_directory(c);
-    int got = read_message_details(r);
+    int got = read_message_details(r, &c.envelope);
     take_from_record(c);  // the envelope's sender and recipient
+    if (got == -1 && r->nErrorCode == 902) return c.unfit(902, "The envelope's sender", sizeof r->szSender);
     if (got == -1) {
         c.status(920, 912, "Failed to resolve recipients in ENV file");
         r->nErrorCode = 912;

@@ -9,6 +9,7 @@
 #include "msgfiles/message_details.h"
 #include "platform/files.h"
 #include "resolve/idn.h"
+#include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
 #include "submit/message_in_hand.h"
 #include "support/text.h"
@@ -29,6 +30,31 @@ bool resolve_domain(Call &c, const char *abort_line) {
     std::string address;
     if (transport::resolve_host(c.block, c.session, idn::to_ascii(c.hand.server), address)) {
         c.hand.server_ip = address;
+        if (show_in_record(c)) return true;
+    }
+    domain_unresolved(c, abort_line);
+    return false;
+}
+
+// The exchanger of szServer's domain into szServerIP: the MX answer
+// resolved as a single recipient's is (on a scratch record: the caller's MX
+// fields stay as they are), the entry of lowest preference with an address
+// (the first of equals). Only a domain without exchangers is looked up as a
+// host name (its implicit exchanger); exchangers none of which resolves fail
+// with that lookup's failure reports.
+bool resolve_exchanger(Call &c, const char *abort_line) {
+    SMTPSEND_STRUCTURE probe{};
+    copy_field(probe.szServer, c.req->szServer);  // the server in hand
+    MXQUERY_STRUCTURE mx{};
+    VALIDMXIPS valid{};
+    char dns[24] = {0};
+    resolve_recipient_mx(&probe, &mx, &valid, dns);
+    if (valid.nValidIPs < 1) return resolve_domain(c, abort_line);
+    int best = -1;
+    for (int i = 0; i < valid.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
+        if (!empty(valid.szIPAddress[i]) && (best < 0 || valid.nPreference[i] < valid.nPreference[best])) best = i;
+    if (best >= 0) {
+        c.hand.server_ip = field_text(valid.szIPAddress[best]);
         if (show_in_record(c)) return true;
     }
     domain_unresolved(c, abort_line);
@@ -71,20 +97,23 @@ void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
 }
 
 void HeldFiles::hold(const std::string &name, const MessageFile &file) {
-    files_.push_back({name, file.path(), file.stamp()});
+    files_.push_back({name, file.path(), file.stamp(), c_.envelope});
 }
 
 namespace {
 
-// The file every recipient took, removed when it is still that version, with
-// its envelope; false when it is not.
-bool remove_held(Call &c, const std::string &name, const std::string &path, const files::Stamp &sent) {
+// The file every recipient took, removed when it and its envelope are still
+// the versions that were read, with its envelope; otherwise the report on
+// why it stays (nullptr when removed).
+const char *remove_held(Call &c, const std::string &name, const std::string &path, const files::Stamp &sent,
+                        const EnvelopeSeen &envelope) {
     files::Stamp at;
-    if (!files::stamp_at(path, at) || !(at == sent) || !files::remove_exact(path)) return false;
-    if (!c.req->bUseEnvFile) return true;
+    if (!envelope_as_seen(envelope, name) || !files::stamp_at(path, at) || !(at == sent)) return kChangedWhileSent;
+    if (!files::remove_exact(path)) return files::stamp_at(path, at) && at == sent ? kNotRemoved : kChangedWhileSent;
+    if (!c.req->bUseEnvFile) return nullptr;
     std::string env = envelope_path_of(name);
     if (files::exists(env)) files::remove(env);
-    return true;
+    return nullptr;
 }
 
 }  // namespace
@@ -105,8 +134,9 @@ void HeldFiles::release(int expected) {
             c_.log_and_status_prefixed(
                 920, c_.req->nErrorCode,
                 format("Message [%s] kept: accepted for %d of %d recipient(s)", name.c_str(), count, expected));
-        else if (versions_differ.count(name) || !remove_held(c_, name, f.path, f.stamp))
-            c_.log_and_status_prefixed(921, 0, format(kChangedWhileSent, name.c_str()));
+        else if (const char *kept = versions_differ.count(name) ? kChangedWhileSent
+                                                                : remove_held(c_, name, f.path, f.stamp, f.envelope))
+            c_.log_and_status_prefixed(921, 0, format(kept, name.c_str()));
     }
     files_.clear();
 }

@@ -16,6 +16,10 @@ std::string connect_target(const Call &c);
 // Host-name lookup of the server in hand into its address; false after the
 // failure reports (906 stored), abort_line being the second log line.
 bool resolve_domain(Call &c, const char *abort_line);
+// The exchanger of szServer's domain into the address in hand: the MX of
+// lowest preference with an address; the domain's own address only when it
+// has no exchanger. false after resolve_domain's failure reports.
+bool resolve_exchanger(Call &c, const char *abort_line);
 // The failure reports of resolve_domain (906 stored).
 void domain_unresolved(Call &c, const char *abort_line);
 // "[n] - " prefixed (num may be empty) size and connection reports.
@@ -43,6 +47,7 @@ private:
     struct Held {
         std::string name, path;
         files::Stamp stamp;
+        EnvelopeSeen envelope;
     };
     Call &c_;
     std::vector<Held> files_;

@@ -22,6 +22,7 @@ int count_queued(const std::string &directory) {
 // checked where it is opened (the message body), without a link followed.
 bool usable_entry(Call &c, const std::string &path) {
     if (path.size() < sizeof c.req->szMessageFile) return true;
+    c.req->nErrorCode = 910;
     c.log_and_status_prefixed(
         920, 910,
         format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
@@ -30,7 +31,7 @@ bool usable_entry(Call &c, const std::string &path) {
 
 bool use_envelope(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    int got = read_message_details(r);
+    int got = read_message_details(r, &c.envelope);
     take_from_record(c);  // the envelope's sender and recipient
     if (got == 0) return true;
     const std::string &file = c.hand.file;

@@ -258,6 +258,8 @@ void add_fault(const std::vector<std::string> &w) {
     using vellor::gmem::Op;
     if (w.at(0) == "send")
         g_fail_prefix = w.at(1);
+    else if (w.at(0) == "unlink")  // the system refuses every removal
+        vellor::sys::table().unlink = [](const char *) { return errno = EACCES, -1; };
     else
         vellor::gmem::fail_nth(w.at(1) == "Alloc" ? Op::Alloc
                                : w[1] == "Lock"   ? Op::Lock
