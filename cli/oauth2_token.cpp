@@ -1,10 +1,6 @@
 // The tool's OAuth 2.0 token; see oauth2_token.h.
 #include "oauth2_token.h"
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-
 #include "system.h"
 
 namespace cli {
@@ -16,46 +12,23 @@ std::string without_line_end(std::string text) {
     return text;
 }
 
-// The command's standard output, or nullopt (with the reason) when it
-// cannot run or ends with a failure status.
-std::optional<std::string> run_command(const std::string &command, std::string &error) {
-    FILE *out = sys::open_command(command);
-    if (!out) {
-        error = "cannot run the token command";
-        return std::nullopt;
-    }
-    std::string text;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
-    if (sys::close_command(out) != 0) {
-        error = "the token command failed";
-        return std::nullopt;
-    }
-    return text;
-}
+constexpr std::size_t kTokenMost = 1u << 20;  // a token is a few kilobytes
 
 }  // namespace
 
-std::optional<std::string> fetch_token(const TokenSource &source, std::string &error) {
-    std::string text;
-    if (!source.command.empty()) {
-        auto out = run_command(source.command, error);
-        if (!out) return std::nullopt;
-        text = *out;
-    } else {
-        std::ifstream in(source.file, std::ios::binary);
-        if (!in) {
-            error = "cannot read the token file " + source.file;
-            return std::nullopt;
-        }
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    text = without_line_end(text);
-    if (text.empty()) {
-        error = "the OAuth 2.0 token is empty";
+std::optional<std::string> fetch_token(const TokenSource &source, long wait_ms, std::string &error) {
+    auto text = source.command.empty() ? sys::read_small_file(source.file, kTokenMost, error)
+                                       : sys::command_output(source.command, wait_ms, kTokenMost, error);
+    if (!text) {
+        if (source.command.empty()) error = "cannot read the token file: " + error;
         return std::nullopt;
     }
-    return text;
+    std::string token = without_line_end(*text);
+    if (token.empty()) {
+        error = source.command.empty() ? "the OAuth 2.0 token is empty" : "the token command printed nothing";
+        return std::nullopt;
+    }
+    return token;
 }
 
 }  // namespace cli

@@ -15,7 +15,9 @@ struct TokenSource {
     bool refreshable() const { return !command.empty(); }
 };
 
-// The token, or nullopt with the reason in `error`.
-std::optional<std::string> fetch_token(const TokenSource &source, std::string &error);
+// The token, or nullopt with the reason in `error`. A command is waited for
+// at most `wait_ms` milliseconds (the send's time-out); a file must be a
+// regular file; either gives at most 1 MiB.
+std::optional<std::string> fetch_token(const TokenSource &source, long wait_ms, std::string &error);
 
 }  // namespace cli

@@ -308,8 +308,12 @@ int run_send(const SendOptions &o) {
     Message m;
     if (int bad = choose_message(o, folder.path(), m)) return bad;
     std::string error, token;
+    const char *env_wait = std::getenv("KORVEXAPI_TIMEOUT_MS");
+    long wait_ms = o.timeout > 0                         ? o.timeout * 1000L
+                   : env_wait && std::atol(env_wait) > 0 ? std::atol(env_wait)
+                                                         : 60000;
     if (o.token.given()) {
-        auto fetched = fetch_token(o.token, error);
+        auto fetched = fetch_token(o.token, wait_ms, error);
         if (!fetched) return fail(kExitNoPerm, error);
         token = *fetched;
     }
@@ -320,7 +324,7 @@ int run_send(const SendOptions &o) {
     int code = 0;
     int status = send_prepared(o, m, token, code);
     if (code == kLoginRefused && o.token.refreshable() && !seen().login_accepted) {  // a refreshed token, once
-        auto fetched = fetch_token(o.token, error);
+        auto fetched = fetch_token(o.token, wait_ms, error);
         status = fetched ? send_prepared(o, m, *fetched, code) : fail(kExitNoPerm, error);
     }
     if (moved && (std::filesystem::current_path(cwd, ec), ec))

@@ -173,6 +173,7 @@ bool value_line(std::string_view line) {
 // send (907): SecureConnection or TLSVerifyPeer not a dword it knows, or
 // TLSCAFile not a text. Empty when the line holds none of them or a usable one.
 std::string unusable_security(const std::string &line) {
+    constexpr const char *kHexDigits = "0123456789abcdefABCDEF";
     std::size_t open = line.find_first_not_of(" \t"), close = line.find('"', open + 1);
     if (open == std::string::npos || line[open] != '"' || close == std::string::npos) return "";
     std::string name = line.substr(open + 1, close - open - 1);
@@ -189,8 +190,9 @@ std::string unusable_security(const std::string &line) {
         ok = value == "-" || (!value.empty() && value[0] == '"');
     else {
         unsigned long most = equal_nocase(name, "SecureConnection") ? 3 : 1;
-        bool dword = value.size() > 6 && equal_nocase(value.substr(0, 6), "dword:");
-        ok = value == "-" || (dword && std::strtoul(value.c_str() + 6, nullptr, 16) <= most);
+        std::string digits = value.size() > 6 && equal_nocase(value.substr(0, 6), "dword:") ? value.substr(6) : "";
+        bool dword = !digits.empty() && digits.size() <= 8 && digits.find_first_not_of(kHexDigits) == std::string::npos;
+        ok = value == "-" || (dword && std::strtoul(digits.c_str(), nullptr, 16) <= most);
     }
     return ok ? "" : name + " is " + value + ", which the library cannot use: it refuses every send (code 907)";
 }

@@ -24,10 +24,16 @@ bool make_private_folder(std::string &dir);
 bool link_path(const std::string &target, const std::string &link);
 bool readable(const std::string &path);
 
-// A command run through the shell, its standard output to read; null when
-// it cannot run. close_command gives its exit status (0: success).
-FILE *open_command(const std::string &command);
-int close_command(FILE *out);
+// The standard output of a command run through the shell, once it has
+// ended with success: at most `most` bytes, the command waited for at most
+// `wait_ms` milliseconds (then ended, with its children where the system
+// allows). What it printed is read once it has exited, even while a child
+// it left behind holds the output open. nullopt with the reason otherwise.
+std::optional<std::string> command_output(const std::string &command, long wait_ms, std::size_t most,
+                                          std::string &error);
+// A small file read whole: only a regular file (never waiting on a FIFO,
+// never reading a device) of at most `most` bytes; nullopt with the reason.
+std::optional<std::string> read_small_file(const std::string &path, std::size_t most, std::string &error);
 // The options file the library reads when the tool does not set one; empty
 // where options live in the system registry.
 std::string default_options_file();

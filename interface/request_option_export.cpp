@@ -27,7 +27,9 @@ extern "C" VELLOR_API int32_t VELLOR_Set_Request_Option(SMTPSEND_STRUCTURE *requ
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!request) return -1;
         std::string why;
-        if (options::set_request_option(request, text_or_empty(name), text_or_empty(value), why)) return 0;
+        if (options::set_request_option(request, text_or_empty(name), text_or_empty(value), why,
+                                        field_text(request->szAuthUser)))
+            return 0;
         put_reason(request, text_or_empty(name), why);
         return -1;
     });

@@ -1,11 +1,13 @@
 // The address check used for the sender and a single recipient: a '.' must
 // follow the last '@' seen before it, not directly, and no backslash may
-// occur. Nothing else is checked: bytes of 8 bits (UTF-8 in the local part
-// or the domain, RFC 6531) pass, and a domain in another script may use
+// occur, and the address must be well-formed UTF-8 without C1 controls.
+// Nothing else is checked: UTF-8 in the local part or the domain (RFC 6531)
+// passes, and a domain in another script may use
 // the ideographic full stops IDNA takes for '.' (U+3002, U+FF0E, U+FF61).
 #include <cstring>
 
 #include "msgfiles/recipients.h"
+#include "support/text.h"
 
 namespace vellor {
 namespace {
@@ -35,7 +37,7 @@ int is_valid_address(const std::string &address, const std::string &) {
     }
     if (dot < at + 2) return 0;
     if (address.find('\\') != std::string::npos) return 0;
-    return 1;
+    return clean_utf8(address) ? 1 : 0;
 }
 
 std::string domain_of(const std::string &address) {

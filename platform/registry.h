@@ -26,5 +26,9 @@ long RegOpenKeyExA(HKEY root, const char *subKey, uint32_t options, uint32_t acc
 // A value larger than *size leaves data untouched and gives ERROR_MORE_DATA.
 long RegQueryValueExA(HKEY key, const char *name, uint32_t *reserved, uint32_t *type, uint8_t *data, uint32_t *size);
 long RegCloseKey(HKEY key);
+// The text of the named value as written when its line in the key's
+// section cannot be parsed (the key then opens as missing), else empty.
+// The Windows registry stores typed values only: always empty there.
+std::string RegUnparsedValue(const char *subKey, const char *name);
 
 }  // namespace vellor::reg

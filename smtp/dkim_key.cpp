@@ -7,10 +7,13 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "platform/files.h"
+
 namespace vellor::smtp::dkim {
 namespace {
 
 constexpr int kRsaMinBits = 2048;
+constexpr std::size_t kKeyFileMost = 1u << 20;  // a PEM key is a few kilobytes
 
 EVP_PKEY *key_of(void *p) { return static_cast<EVP_PKEY *>(p); }
 
@@ -52,7 +55,9 @@ std::array<unsigned char, 32> Sha256::finish() {
 }
 
 std::shared_ptr<const SigningKey> SigningKey::load(const std::string &file, std::string &why) {
-    BIO *bio = BIO_new_file(file.c_str(), "r");
+    std::string pem;
+    if (!files::read_small_file(file, kKeyFileMost, pem, why)) return nullptr;
+    BIO *bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     if (!bio) {
         why = "the file cannot be read";
         ERR_clear_error();

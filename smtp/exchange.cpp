@@ -44,6 +44,14 @@ std::size_t fill_format(char *out, std::size_t size, const char *fmt, va_list ap
     return fits ? len : 0;
 }
 
+// The text with every occurrence of each secret replaced by "****".
+std::string without_secrets(std::string text, const std::vector<std::string> &secrets) {
+    for (const std::string &secret : secrets)
+        for (std::size_t at = 0; (at = text.find(secret, at)) != std::string::npos; at += 4)
+            text.replace(at, secret.size(), "****");
+    return text;
+}
+
 // A formatted command holds CR or LF only in its closing line end.
 bool one_line(const char *text, std::size_t len) {
     std::size_t body = len >= 2 && text[len - 2] == '\r' && text[len - 1] == '\n' ? len - 2 : len;
@@ -64,6 +72,11 @@ std::size_t Exchange::format_line(const char *fmt, va_list ap) {
     }
     if (dialogue) dialogue(0, secret ? std::string("****") : std::string(buf_, len >= 2 ? len - 2 : len));
     return len;
+}
+
+void Exchange::add_secret(const std::string &secret) {
+    if (secret.size() >= 4 && std::find(secrets_.begin(), secrets_.end(), secret) == secrets_.end())
+        secrets_.push_back(secret);
 }
 
 int Exchange::secret_line(const std::string &line, const std::string &shown) {
@@ -152,9 +165,10 @@ int Exchange::read_reply_by(Deadline deadline, bool first) {
         }
         reader_.feed(chunk, static_cast<std::size_t>(n));
     }
-    const std::string &text = reader_.text();
-    std::memcpy(buf_, text.data(), text.size());
-    if (dialogue) dialogue(std::atoi(buf_), masked ? std::string(buf_, 3) + " ****" : reader_.full());
+    std::string text = without_secrets(reader_.text(), secrets_);  // never longer than it was
+    std::memcpy(buf_, text.data(), std::min(text.size(), sizeof buf_ - 1));
+    full_ = without_secrets(reader_.full(), secrets_);
+    if (dialogue) dialogue(std::atoi(buf_), masked ? std::string(buf_, 3) + " ****" : full_);
     return static_cast<int>(reader_.length());
 }
 

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "smtp/reply_reader.h"
 #include "transport/connection.h"
@@ -45,7 +46,7 @@ public:
     DataWait wait_for_data_reply();
 
     // The last reply's first 4 KiB (all its lines) and its first line.
-    const std::string &full_reply() const { return reader_.full(); }
+    const std::string &full_reply() const { return full_; }
     std::string first_line() const;
     bool begins(const char *code) const;
     bool contains(const char *code) const;
@@ -56,6 +57,11 @@ public:
     // ("535 ****": a server may echo what it was sent).
     std::function<void(int code, const std::string &text)> dialogue;
     void mark_secret() { secret_ = true; }
+    // A credential (a password, a token, a line of login data as sent):
+    // wherever a later reply quotes it, every reader of the reply (the
+    // dialogue, full_reply, first_line, the reports made from them) sees
+    // "****" instead. Texts under 4 characters are not taken.
+    void add_secret(const std::string &secret);
     // Sends a line of login data whole, however long (a token does not fit
     // the command buffer), shown as `shown`; -1 when the connection failed.
     int secret_line(const std::string &line, const std::string &shown);
@@ -98,6 +104,8 @@ private:
     bool secret_ = false;
     bool mask_reply_ = false;  // the next reply follows a line of login data
     std::string queued_;
+    std::string full_;  // the last reply's full text, credentials masked
+    std::vector<std::string> secrets_;
 };
 
 }  // namespace vellor::smtp

@@ -103,7 +103,21 @@ void login_batch(Transaction &t) {
         login_accepted(t);
 }
 
+// Every credential of the call, and every line of login data it may send
+// with them, is masked wherever a later reply quotes it.
+static void hide_credentials(Transaction &t) {
+    const LoginState &l = t.call.login;
+    const std::string &token = t.opts.oauth2_token;
+    if (!l.plain_password.empty())
+        for (const std::string &s : {l.plain_password, l.encoded_password, sasl_plain(l.plain_user, l.plain_password)})
+            t.x.add_secret(s);
+    if (!token.empty())
+        for (const std::string &s : {token, sasl_xoauth2(l.plain_user, token), sasl_oauthbearer(l.plain_user, token)})
+            t.x.add_secret(s);
+}
+
 void login(Transaction &t) {
+    hide_credentials(t);
     if (t.opts.extended() && login_by_server_list(t)) return;
     t.whole_conversation() ? login_conversation(t) : login_batch(t);
 }

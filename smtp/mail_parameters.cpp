@@ -4,7 +4,9 @@
 //    sizes in the report), so nothing is sent and its file stays;
 //  - SMTPUTF8 (RFC 6531): a sender or recipient holding UTF-8 needs it:
 //    MAIL FROM carries SMTPUTF8; a server without it fails the message
-//    before MAIL FROM (902 for the sender, 903 for a recipient);
+//    before MAIL FROM (902 for the sender, 903 for a recipient). An address
+//    that is not well-formed UTF-8, or holds a C1 control, fails the same
+//    way whatever the server offers;
 //  - 8BITMIME (RFC 6152): a body holding 8-bit bytes goes with BODY=8BITMIME.
 // After HELO nothing is offered and nothing is added.
 #include <cstring>
@@ -44,6 +46,14 @@ bool envelope_allowed(Transaction &t) {
     if (o.size_limit > 0 && size > o.size_limit) {
         t.fail(904, format("Message of %llu bytes is larger than the server's limit of %llu bytes (SIZE): not sent",
                            static_cast<unsigned long long>(size), static_cast<unsigned long long>(o.size_limit)));
+        return false;
+    }
+    for (auto [field, code] :
+         {std::pair{std::string_view(t.msg.sender), 902}, std::pair{std::string_view(t.msg.recipient), 903}}) {
+        if (clean_utf8(field)) continue;
+        std::string who(field);
+        t.fail(code,
+               format("Address [%s] is not well-formed UTF-8 or holds a control character: not sent", who.c_str()));
         return false;
     }
     if (o.smtputf8) return true;

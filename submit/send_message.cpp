@@ -119,8 +119,18 @@ bool refused_unfit(Call &c, bool path_fits) {
 
 // A security option present but unusable (text where a number belongs, a
 // number out of range, a wrong length) never falls back to a plain session.
+// So is a TLSCAFile a secure session could not use: missing, a folder, a
+// FIFO or device, over 4 MiB, or without a PEM certificate.
 bool refused_options(Call &c) {
-    std::string unusable = options::message_options().unusable;
+    options::MessageOptions o = options::message_options();
+    std::string unusable = o.unusable, pem, why;
+    if (unusable.empty() && o.secure_connection != 0 && !o.tls_ca_file.empty()) {
+        if (files::read_small_file(o.tls_ca_file, 4u << 20, pem, why) && pem.find("-----BEGIN ") != std::string::npos &&
+            pem.find("CERTIFICATE-----") != std::string::npos)
+            return false;
+        unusable =
+            "the TLSCAFile [" + o.tls_ca_file + "] cannot be used: " + (why.empty() ? "no PEM certificate in it" : why);
+    }
     if (unusable.empty()) return false;
     std::string t = "Send refused before any connection: " + unusable;
     return refuse(c, 907, t, c.prefixed(t));
@@ -154,6 +164,12 @@ bool refused(Call &c, const Facts &f) {
     bool token = !options::message_options().oauth2_token.empty();  // a user with a token needs no password
     if (empty(r->szAuthUser) ? !empty(r->szAuthPassword) : (empty(r->szAuthPassword) && !token)) {
         std::string t = "Missing one of the authentication fields";
+        return refuse(c, 917, t, c.prefixed(t));
+    }
+    if (token && !options::token_user_agrees(r, field_text(r->szAuthUser))) {
+        std::string t = "The OAuth2Token was given for another login user than [" + field_text(r->szAuthUser) +
+                        "]: send refused before any connection (prepare every new record with "
+                        "VELLOR_Initialize_Structure, then set its options)";
         return refuse(c, 917, t, c.prefixed(t));
     }
     return refused_line_break(c) || refused_options(c);

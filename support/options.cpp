@@ -114,6 +114,16 @@ void note_unusable(MessageOptions &o, const char *name, const Stored &s, const c
     o.unusable = std::string("the ") + name + " option holds " + shown(s) + ", not " + wanted;
 }
 
+// A security option whose line in the options file cannot be parsed (the
+// file then opens as no key) is unusable too, never a default.
+void unparsed(MessageOptions &o, const char *name, const char *wanted) {
+    std::string written = RegUnparsedValue(kKey, name);
+    if (written.empty()) return;
+    if (written.size() > 64) written = "a line of " + std::to_string(written.size()) + " characters";
+    if (o.unusable.empty())
+        o.unusable = std::string("the ") + name + " option holds " + written + ", which cannot be read, not " + wanted;
+}
+
 // A security number: the record's value, else a dword of 4 bytes from 0 to
 // `most` in the registry; anything else present is unusable.
 int32_t secure_number(HKEY key, const char *name, int32_t missing, int32_t most, MessageOptions &o,
@@ -121,7 +131,10 @@ int32_t secure_number(HKEY key, const char *name, int32_t missing, int32_t most,
     int32_t requested = 0;
     if (request_number(name, requested)) return requested;
     Stored s = query_stored(key, name);
-    if (!s.present) return missing;
+    if (!s.present) {
+        unparsed(o, name, wanted);
+        return missing;
+    }
     uint32_t v =
         s.bytes.size() == 4 ? s.bytes[0] | (s.bytes[1] << 8) | (s.bytes[2] << 16) | (uint32_t(s.bytes[3]) << 24) : 0;
     if (s.type == REG_DWORD && s.bytes.size() == 4 && v <= static_cast<uint32_t>(most)) return static_cast<int32_t>(v);
@@ -134,7 +147,10 @@ int32_t secure_number(HKEY key, const char *name, int32_t missing, int32_t most,
 std::string secure_text(HKEY key, const char *name, MessageOptions &o) {
     if (const std::string *v = request_value(name)) return *v;
     Stored s = query_stored(key, name);
-    if (!s.present) return {};
+    if (!s.present) {
+        unparsed(o, name, "a text of at most 259 characters");
+        return {};
+    }
     if ((s.type == REG_SZ || s.type == REG_EXPAND_SZ) && s.size <= kTextBuffer)
         return query_text(key, name, kTextBuffer);
     note_unusable(o, name, s, "a text of at most 259 characters");

@@ -106,6 +106,10 @@ Store &store() {
 
 thread_local const std::map<std::string, std::string> *t_current = nullptr;
 
+// The login user a record's token is bound to, kept beside the options under
+// a name no caller can set (no option name holds a blank).
+constexpr const char *kTokenUser = "OAuth2Token user";
+
 }  // namespace
 
 std::optional<std::string> known_name(const std::string &name) {
@@ -113,7 +117,8 @@ std::optional<std::string> known_name(const std::string &name) {
     return k ? std::optional<std::string>(k->name) : std::nullopt;
 }
 
-bool set_request_option(const void *record, const std::string &name, const std::string &value, std::string &why) {
+bool set_request_option(const void *record, const std::string &name, const std::string &value, std::string &why,
+                        const std::string &login_user) {
     const Known *k = find_known(name);
     if (!k) {
         why = "Unknown option name [" + name + "]";
@@ -131,8 +136,21 @@ bool set_request_option(const void *record, const std::string &name, const std::
         values[k->name] = *kept;
     else
         values.erase(k->name);
+    if (std::string(k->name) == "OAuth2Token") {  // a new token, or none: bound anew
+        values.erase(kTokenUser);
+        if (kept && !login_user.empty()) values[kTokenUser] = login_user;
+    }
     if (values.empty()) s.records.erase(record);
     return true;
+}
+
+bool token_user_agrees(const void *record, const std::string &user) {
+    Store &s = store();
+    std::lock_guard<std::mutex> g(s.mu);
+    auto it = s.records.find(record);
+    if (it == s.records.end() || !it->second.count("OAuth2Token") || user.empty()) return true;
+    auto [bound, fresh] = it->second.try_emplace(kTokenUser, user);
+    return fresh || bound->second == user;
 }
 
 void forget_record(const void *record) {

@@ -2,7 +2,10 @@
 // the library knows, a check of each value by its kind, and a process-wide
 // store keyed by the record's address, guarded by one mutex. A record's
 // values last until the next VELLOR_Initialize_Structure on it or the
-// library's close-down. A send copies its record's values once, at its
+// library's close-down: they belong to the record's address, so a new record
+// at the address of a freed one must be prepared with
+// VELLOR_Initialize_Structure before use. An OAuth2Token is moreover bound
+// to one login user (see token_user_agrees). A send copies its record's values once, at its
 // start, into a scope of its own thread (RequestScope); the option readers
 // (support/options.h) take a value of that scope before the options file's
 // or the registry's. Relies on nothing but the standard library.
@@ -20,8 +23,16 @@ std::optional<std::string> known_name(const std::string &name);
 // Takes the value for the record: true, or false with the reason in `why`
 // (an unknown name, or a value the option cannot use; a token's value is
 // never repeated in the reason). An empty value removes the record's own
-// value, so the file's stands again.
-bool set_request_option(const void *record, const std::string &name, const std::string &value, std::string &why);
+// value, so the file's stands again. `login_user` is the record's szAuthUser
+// when the value is given: a token is bound to it when it is not empty.
+bool set_request_option(const void *record, const std::string &name, const std::string &value, std::string &why,
+                        const std::string &login_user = "");
+// False when the record's OAuth2Token is bound to another login user than
+// `user`. A token not yet bound is bound here to the first non-empty user it
+// is used with, so a token left by a freed record at the same address never
+// logs in a record prepared without VELLOR_Initialize_Structure for a
+// different user.
+bool token_user_agrees(const void *record, const std::string &user);
 void forget_record(const void *record);
 void forget_all_records();
 

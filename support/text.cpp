@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 
@@ -40,6 +41,29 @@ std::size_t find_text_nocase(const std::string &text, const std::string &pattern
 
 bool equal_nocase(const std::string &a, const std::string &b) {
     return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool clean_utf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80                 ? 0
+                        : c >= 0xC2 && c <= 0xDF ? 1
+                        : c >= 0xE0 && c <= 0xEF ? 2
+                        : c >= 0xF0 && c <= 0xF4 ? 3
+                                                 : 9;
+        if (n == 9 || s.size() - i <= n) return false;  // a byte that begins nothing, or a cut sequence
+        uint32_t cp = n ? c & (0x3F >> n) : c;
+        for (std::size_t k = 1; k <= n; ++k) {
+            unsigned char b = static_cast<unsigned char>(s[i + k]);
+            if ((b & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (b & 0x3F);
+        }
+        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF || (cp >= 0x80 && cp <= 0x9F))
+            return false;
+        i += n + 1;
+    }
+    return true;
 }
 
 }  // namespace vellor

@@ -408,7 +408,8 @@ void check(const Outcome &run, const std::string &rest) {
                    (part ? r.text.find(want.text) != std::string::npos : r.text == want.text);
         });
         EXPECT_EQ(found, base.rfind("no-", 0) != 0);
-    } else if (base == "secret-absent") {  // in no report and no log line
+    } else if (base == "secret-absent") {  // in no report, no log line and not in szErrorText
+        EXPECT_EQ(std::string(run.req.szErrorText).find(arg), std::string::npos) << run.req.szErrorText;
         for (const Report &r : reports()) EXPECT_EQ(r.text.find(arg), std::string::npos) << r.text;
         for (const std::string &line : run.env.log_texts()) EXPECT_EQ(line.find(arg), std::string::npos) << line;
     } else if (base == "log") {

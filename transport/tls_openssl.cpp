@@ -5,11 +5,13 @@
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
 
+#include "platform/files.h"
 #include "transport/tls_session.h"
 
 namespace vellor::transport {
@@ -28,6 +30,24 @@ bool is_address(const std::string &name) {
     return ::inet_pton(AF_INET, name.c_str(), &a) == 1;
 }
 
+// The certificates of a PEM file (a regular file of at most 4 MiB, read
+// without waiting) added to the context's trust store; false without one.
+bool add_trust_anchors(SSL_CTX *ctx, const std::string &ca_file, std::string &why) {
+    std::string pem;
+    if (!files::read_small_file(ca_file, 4u << 20, pem, why)) return false;
+    BIO *bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    X509_STORE *store = SSL_CTX_get_cert_store(ctx);
+    int added = 0;
+    while (X509 *cert = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) {
+        added += X509_STORE_add_cert(store, cert) == 1;
+        X509_free(cert);
+    }
+    BIO_free(bio);
+    ERR_clear_error();
+    if (added == 0) why = "no PEM certificate in it";
+    return added > 0;
+}
+
 SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
     if (!ctx) {
@@ -39,8 +59,9 @@ SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     if (!peer.verify) return ctx;
     SSL_CTX_set_verify(ctx, peer.enforce ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     SSL_CTX_set_default_verify_paths(ctx);
-    if (!peer.ca_file.empty() && SSL_CTX_load_verify_locations(ctx, peer.ca_file.c_str(), nullptr) != 1) {
-        why = "TLS trust anchors in [" + peer.ca_file + "] could not be read: " + openssl_error();
+    std::string reason;
+    if (!peer.ca_file.empty() && !add_trust_anchors(ctx, peer.ca_file, reason)) {
+        why = "TLS trust anchors in [" + peer.ca_file + "] could not be read: " + reason;
         SSL_CTX_free(ctx);
         return nullptr;
     }

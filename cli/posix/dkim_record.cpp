@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include "system.h"
+
 namespace cli {
 namespace {
 
@@ -40,7 +42,10 @@ std::string public_part(EVP_PKEY *key, std::string &why) {
 }  // namespace
 
 std::string dkim_record(const std::string &key_file, std::string &why) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(key_file.c_str(), "r"), BIO_free);
+    auto pem = sys::read_small_file(key_file, 1u << 20, why);  // never a FIFO or a device
+    if (!pem) return {};
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem->data(), static_cast<int>(pem->size())),
+                                                  BIO_free);
     if (!bio) {
         why = "cannot read " + key_file;
         return {};

@@ -2,11 +2,16 @@
 #include "system.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 
 namespace cli::sys {
@@ -79,9 +84,99 @@ bool link_path(const std::string &target, const std::string &link) {
 
 bool readable(const std::string &path) { return ::access(path.c_str(), R_OK) == 0; }
 
-FILE *open_command(const std::string &command) { return ::popen(command.c_str(), "r"); }
+namespace {
 
-int close_command(FILE *out) { return ::pclose(out); }
+long long now_ms() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
+// Takes what the pipe holds now (non-blocking) into `out`; false at its end,
+// on an error, or when more than `most` bytes came.
+bool drain(int fd, std::string &out, std::size_t most, bool &too_much) {
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;  // still open
+        out.append(buf, static_cast<std::size_t>(n));
+        if (out.size() > most) return too_much = true, false;
+    }
+    return false;
+}
+
+// The command in a process group of its own, its standard output the pipe.
+pid_t start_command(const std::string &command, int pipe_fds[2]) {
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::dup2(pipe_fds[1], STDOUT_FILENO);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipe_fds[1]);
+    if (pid < 0)
+        ::close(pipe_fds[0]);
+    else
+        ::setpgid(pid, pid);
+    return pid;
+}
+
+}  // namespace
+
+std::optional<std::string> command_output(const std::string &command, long wait_ms, std::size_t most,
+                                          std::string &error) {
+    int fds[2];
+    pid_t pid = start_command(command, fds);
+    if (pid < 0) {
+        error = "cannot run the token command";
+        return std::nullopt;
+    }
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    std::string out;
+    bool too_much = false, open = true;
+    int status = 0;
+    pid_t ended = 0;
+    for (long long end = now_ms() + wait_ms; ended == 0 && !too_much && now_ms() < end;) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (open)
+            ::poll(&p, 1, 50);
+        else
+            ::usleep(20000);  // the pipe is at its end: only the exit is awaited
+        if (open) open = drain(fds[0], out, most, too_much);
+        ended = ::waitpid(pid, &status, WNOHANG);
+    }
+    if (ended == pid && open) drain(fds[0], out, most, too_much);  // what it printed before it exited
+    ::close(fds[0]);
+    ::kill(-pid, SIGKILL);  // a child it left behind goes too
+    if (ended != pid) ::waitpid(pid, &status, 0);
+    if (too_much)
+        error = "the token command printed more than " + std::to_string(most) + " bytes";
+    else if (ended != pid)
+        error = "the token command did not finish within " + std::to_string(wait_ms / 1000) + " s";
+    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        error = "the token command failed";
+    else
+        return out;
+    return std::nullopt;
+}
+
+std::optional<std::string> read_small_file(const std::string &path, std::size_t most, std::string &error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > most) {
+        error = fd < 0 ? "cannot read " + path
+                       : path + " is not a regular file of at most " + std::to_string(most) + " bytes";
+        if (fd >= 0) ::close(fd);
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    ssize_t got = 0;
+    for (ssize_t n; got < st.st_size && (n = ::read(fd, text.data() + got, text.size() - got)) > 0;) got += n;
+    ::close(fd);
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+}
 
 std::string default_options_file() {
     const char *env = std::getenv("VELLORAPI_REGISTRY");

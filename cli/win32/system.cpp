@@ -64,9 +64,42 @@ bool readable(const std::string &path) {
     return std::filesystem::exists(path, ec);
 }
 
-FILE *open_command(const std::string &command) { return ::_popen(command.c_str(), "rb"); }
+// Bounded in size; the C runtime's pipe gives no time bound here.
+std::optional<std::string> command_output(const std::string &command, long, std::size_t most, std::string &error) {
+    FILE *out = ::_popen(command.c_str(), "rb");
+    if (!out) {
+        error = "cannot run the token command";
+        return std::nullopt;
+    }
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; text.size() <= most && (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+    int status = ::_pclose(out);
+    if (text.size() > most)
+        error = "the token command printed more than " + std::to_string(most) + " bytes";
+    else if (status != 0)
+        error = "the token command failed";
+    else
+        return text;
+    return std::nullopt;
+}
 
-int close_command(FILE *out) { return ::_pclose(out); }
+std::optional<std::string> read_small_file(const std::string &path, std::size_t most, std::string &error) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) > most || ec) {
+        error = path + " is not a regular file of at most " + std::to_string(most) + " bytes";
+        return std::nullopt;
+    }
+    FILE *in = std::fopen(path.c_str(), "rb");
+    if (!in) {
+        error = "cannot read " + path;
+        return std::nullopt;
+    }
+    std::string text(most + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), in));
+    std::fclose(in);
+    return text;
+}
 
 std::string default_options_file() { return ""; }
 

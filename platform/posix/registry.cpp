@@ -9,7 +9,9 @@
 //
 // A file that is missing, lacks the header, or holds a line in the wanted
 // section that cannot be parsed is treated as a missing key: the option
-// readers then use their missing-key defaults. Lines outside the section are
+// readers then use their missing-key defaults. The text of a value line
+// that cannot be parsed stays known by its name (RegUnparsedValue), so a
+// reader that must not fall back to a default can refuse it. Lines outside the section are
 // not examined beyond finding section headers.
 #include "platform/registry.h"
 
@@ -45,6 +47,8 @@ struct Value {
 
 struct Key {
     std::map<std::string, Value, NoCase> values;
+    std::map<std::string, std::string, NoCase> unparsed;  // a value's name and its text as written
+    bool broken = false;                                  // a line that cannot be parsed: no usable key
 };
 
 std::optional<std::string> read_file(const std::string &path) {
@@ -189,6 +193,15 @@ Parsed parse_value(const std::string &line, std::string &name, std::vector<uint8
     return Parsed::Bad;
 }
 
+// Keeps the name and text of a value line that cannot be parsed.
+void note_unparsed(const std::string &line, Key &key) {
+    std::string t = trim(line), name;
+    std::size_t pos = 0;
+    if (!parse_quoted(t, pos, name)) return;
+    while (pos < t.size() && t[pos] == ' ') ++pos;
+    if (pos < t.size() && t[pos] == '=') key.unparsed[name] = trim(t.substr(pos + 1));
+}
+
 Key *load_key(const std::string &subKey) {
     auto raw = read_file(registry_path());
     if (!raw) return nullptr;
@@ -221,7 +234,9 @@ Key *load_key(const std::string &subKey) {
             case Parsed::Skip:
                 break;
             case Parsed::Bad:
-                return nullptr;
+                key->broken = true;
+                note_unparsed(lines[i], *key);
+                break;
         }
     }
     return found ? key.release() : nullptr;
@@ -296,9 +311,17 @@ long RegOpenKeyExA(HKEY root, const char *subKey, uint32_t, uint32_t, HKEY *resu
     *result = nullptr;
     if (root != HKEY_LOCAL_MACHINE || !subKey) return ERROR_FILE_NOT_FOUND;
     std::shared_ptr<const Key> k = current_key(registry_path(), subKey);
-    if (!k) return ERROR_FILE_NOT_FOUND;
+    if (!k || k->broken) return ERROR_FILE_NOT_FOUND;
     *result = new std::shared_ptr<const Key>(std::move(k));  // an opened key holds the parsed file
     return ERROR_SUCCESS;
+}
+
+std::string RegUnparsedValue(const char *subKey, const char *name) {
+    if (!subKey || !name) return {};
+    std::shared_ptr<const Key> k = current_key(registry_path(), subKey);
+    if (!k) return {};
+    auto it = k->unparsed.find(name);
+    return it == k->unparsed.end() ? std::string() : it->second;
 }
 
 long RegQueryValueExA(HKEY key, const char *name, uint32_t *, uint32_t *type, uint8_t *data, uint32_t *size) {

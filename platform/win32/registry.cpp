@@ -38,4 +38,6 @@ long RegQueryValueExA(HKEY key, const char *name, uint32_t *, uint32_t *type, ui
 
 long RegCloseKey(HKEY key) { return ::RegCloseKey(static_cast<::HKEY>(key)); }
 
+std::string RegUnparsedValue(const char *, const char *) { return {}; }  // typed values only
+
 }  // namespace vellor::reg

@@ -125,6 +125,8 @@ class Cli(unittest.TestCase):
                                capture_output=True, timeout=60)
             elif word == "tls":
                 self.start_tls(rest, folder)
+            elif word == "fifo":
+                os.mkfifo(os.path.join(folder, rest))
             elif word == "env":
                 key, _, value = rest.partition("=")
                 env.pop(key, None) if not value else env.__setitem__(key, value)
