@@ -11,9 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
+#include "platform/files.h"
 #include "smtp/dkim_key.h"
 
 namespace vellor::smtp::dkim {
@@ -246,13 +245,8 @@ std::array<unsigned char, 32> Sha256::finish() {
 }
 
 std::shared_ptr<const SigningKey> SigningKey::load(const std::string &file, std::string &why) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open()) {
-        why = "the file cannot be read";
-        return nullptr;
-    }
-    std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::string rsa;
+    std::string pem, rsa;
+    if (!files::read_small_file(file, 1u << 20, pem, why)) return nullptr;  // never a pipe or a device
     if (!rsa_der(pem, rsa, why)) return nullptr;
     std::unique_ptr<CngKey> key =
         import_rsa(reinterpret_cast<const BYTE *>(rsa.data()), static_cast<DWORD>(rsa.size()), why);
