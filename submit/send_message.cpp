@@ -230,8 +230,10 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
         take_from_record(c);
+        std::string user = field_text(request->szAuthUser);
         int result = deliver_by(c, route_of(*request, f.server_given));
         stop_companion(c);
+        options::token_user_moved(request, user, field_text(request->szAuthUser));  // the login's own rewrite
         return result;
     });
 }

@@ -153,6 +153,15 @@ bool token_user_agrees(const void *record, const std::string &user) {
     return fresh || bound->second == user;
 }
 
+void token_user_moved(const void *record, const std::string &from, const std::string &to) {
+    Store &s = store();
+    std::lock_guard<std::mutex> g(s.mu);
+    auto it = s.records.find(record);
+    if (it == s.records.end()) return;
+    auto bound = it->second.find(kTokenUser);
+    if (bound != it->second.end() && bound->second == from) bound->second = to;
+}
+
 void forget_record(const void *record) {
     Store &s = store();
     std::lock_guard<std::mutex> g(s.mu);

@@ -33,6 +33,9 @@ bool set_request_option(const void *record, const std::string &name, const std::
 // logs in a record prepared without VELLOR_Initialize_Structure for a
 // different user.
 bool token_user_agrees(const void *record, const std::string &user);
+// The send itself rewrote szAuthUser (a login leaves its Base64 form in the
+// record): a token bound to `from` is bound to `to` from now on.
+void token_user_moved(const void *record, const std::string &from, const std::string &to);
 void forget_record(const void *record);
 void forget_all_records();
 
