@@ -5,16 +5,22 @@
 // it (a chain that stops short of a root included: the SSL policy alone
 // lets that pass on some systems). The SSL policy then checks the name;
 // for an address, which the policy matches only among DNS names on some
-// systems, the certificate's IP entries are compared here instead.
+// systems, the certificate's IP entries are compared here instead. A name
+// the policy accepts must also match one of the certificate's DNS names
+// (its CN when it has none) by the library's own rule: a wildcard stands
+// for the whole first label only, over at least two more labels, so
+// "*.test" names no host (some systems' policy lets that through).
 #include "transport/schannel_certificate.h"
 
 #include <schannel.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 namespace vellor::transport::schannel {
 namespace {
@@ -127,6 +133,13 @@ std::string chain_error_text(DWORD errors, const Held &h) {
                                                    : "the chain ends at a root that is not trusted";
     if (errors & CERT_TRUST_IS_PARTIAL_CHAIN) return "unable to get local issuer certificate";
     if (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return "certificate not meant for a server";
+    if (errors & CERT_TRUST_INVALID_BASIC_CONSTRAINTS) return "invalid CA certificate";
+    if (errors & CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT) return "permitted subtree violation";
+    if (errors & CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT) return "excluded subtree violation";
+    if (errors & (CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT |
+                  CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT))
+        return "unsupported name constraint type";
+    if (errors & CERT_TRUST_INVALID_EXTENSION) return "unhandled critical extension";
     char text[48];
     std::snprintf(text, sizeof text, "chain error status 0x%08lX", static_cast<unsigned long>(errors));
     return text;
@@ -193,6 +206,55 @@ bool names_address(PCCERT_CONTEXT cert, const unsigned char address[4]) {
     return found;
 }
 
+std::string lower_ascii(const wchar_t *wide) {
+    std::string out;
+    for (; wide && *wide; ++wide) {
+        if (*wide > 0x7E || *wide < 0x21) return std::string();  // no host name
+        out += static_cast<char>(*wide >= L'A' && *wide <= L'Z' ? *wide + 32 : *wide);
+    }
+    return out;
+}
+
+// The certificate's DNS names, or its CN when it has none.
+std::vector<std::string> dns_names(PCCERT_CONTEXT cert) {
+    std::vector<std::string> out;
+    const CERT_INFO *info = cert->pCertInfo;
+    PCERT_EXTENSION ext = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    CERT_ALT_NAME_INFO *names = nullptr;
+    DWORD size = 0;
+    if (ext && ::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
+                                     CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
+        for (DWORD i = 0; i < names->cAltEntry; ++i)
+            if (names->rgAltEntry[i].dwAltNameChoice == CERT_ALT_NAME_DNS_NAME)
+                out.push_back(lower_ascii(names->rgAltEntry[i].pwszDNSName));
+        ::LocalFree(names);
+    }
+    if (!out.empty()) return out;
+    char oid[] = szOID_COMMON_NAME;
+    wchar_t cn[256] = L"";
+    if (::CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, oid, cn, 256) > 1) out.push_back(lower_ascii(cn));
+    return out;
+}
+
+// `pattern` names `host`: the same name, or "*." and two labels or more
+// that follow the host's first label.
+bool name_matches(const std::string &pattern, const std::string &host) {
+    if (pattern.empty()) return false;
+    if (pattern == host) return true;
+    if (pattern.compare(0, 2, "*.") != 0) return false;
+    std::string rest = pattern.substr(2);
+    std::size_t dot = host.find('.');
+    return rest.find('.') != std::string::npos && rest.find('*') == std::string::npos && dot != std::string::npos &&
+           dot > 0 && host.compare(dot + 1, std::string::npos, rest) == 0;
+}
+
+bool names_host(PCCERT_CONTEXT cert, const std::string &name) {
+    std::string host = name;
+    std::transform(host.begin(), host.end(), host.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+    std::vector<std::string> names = dns_names(cert);
+    return std::any_of(names.begin(), names.end(), [&](const std::string &n) { return name_matches(n, host); });
+}
+
 std::string refusal(const std::string &reason, const TlsPeer &peer) {
     return "certificate not accepted: " + reason + " (name checked [" + peer.name + "])";
 }
@@ -231,7 +293,9 @@ bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTS
     unsigned char address[4];
     bool by_address = parse_ipv4(peer.name, address);
     DWORD policy = policy_error(h.chain, by_address ? std::string() : peer.name, own_ca);
-    if (policy == 0 && by_address && !names_address(h.cert, address)) policy = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
+    if (policy == 0 &&
+        (by_address ? !names_address(h.cert, address) : !peer.name.empty() && !names_host(h.cert, peer.name)))
+        policy = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
     if (policy != 0) {
         why = refusal(policy_error_text(policy), peer);
         return false;

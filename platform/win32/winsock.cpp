@@ -1,15 +1,19 @@
 // Winsock send / recv / WSAGetLastError on the companion's connections. The
 // socket's own time-outs (SO_RCVTIMEO, SO_SNDTIMEO) bound each call; a
 // socket whose send or receive timed out is remembered as spent, so every
-// later receive on it fails at once. Windows sends raise no signal and no
+// later receive on it fails at once. Spent sockets are remembered by handle
+// and by their connection's two ends: a new connection that reuses the
+// handle (the system hands a closed socket's handle out again) is not spent. Windows sends raise no signal and no
 // call is interrupted, so the interrupted cases of the interface never occur.
 #include "platform/winsock.h"
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <climits>
+#include <map>
 #include <mutex>
-#include <set>
+#include <string>
 
 namespace vellor::winsock {
 namespace {
@@ -18,17 +22,37 @@ thread_local int t_last_error = 0;
 
 struct Spent {
     std::mutex mu;
-    std::set<unsigned> set;
+    std::map<unsigned, std::string> ends;  // handle -> its connection's local and remote address
+    std::atomic<bool> any{false};          // set once a socket is spent: until then no call takes the lock
 };
 Spent &spent() {
     static Spent *s = new Spent;
     return *s;
 }
 
+// The local and the remote address of the socket's connection (empty when
+// it has none).
+std::string ends_of(unsigned socket) {
+    sockaddr_storage local{}, remote{};
+    int local_len = sizeof local, remote_len = sizeof remote;
+    SOCKET s = static_cast<SOCKET>(socket);
+    if (::getsockname(s, reinterpret_cast<sockaddr *>(&local), &local_len) != 0 ||
+        ::getpeername(s, reinterpret_cast<sockaddr *>(&remote), &remote_len) != 0)
+        return std::string();
+    return std::string(reinterpret_cast<const char *>(&local), static_cast<std::size_t>(local_len)) +
+           std::string(reinterpret_cast<const char *>(&remote), static_cast<std::size_t>(remote_len));
+}
+
 bool is_spent(unsigned socket) {
     Spent &s = spent();
+    if (!s.any.load()) return false;
     std::lock_guard<std::mutex> g(s.mu);
-    return s.set.count(socket) != 0;
+    auto it = s.ends.find(socket);
+    if (it == s.ends.end()) return false;
+    std::string now = ends_of(socket);  // empty too once the peer reset the spent connection
+    if (now.empty() || now == it->second) return true;
+    s.ends.erase(it);  // the handle now belongs to another connection
+    return false;
 }
 
 int fail(unsigned socket, int err) {
@@ -36,7 +60,8 @@ int fail(unsigned socket, int err) {
     if (err == WSAETIMEDOUT) {
         Spent &s = spent();
         std::lock_guard<std::mutex> g(s.mu);
-        s.set.insert(socket);
+        s.ends[socket] = ends_of(socket);
+        s.any.store(true);
     }
     return -1;
 }

@@ -2,7 +2,7 @@
 # Secure connections of a Windows build under Wine (wine64 for x86_64, the
 # 32-bit loader for i686; SChannel on Wine's GnuTLS), driven from the Linux side: vellor.exe against the
 # loopback capture server with the certificates tests/servers/make_certs.sh
-# makes (plus one naming only a recipient domain), against the misbehaving
+# makes (plus ones naming only recipient domains and one signed by a leaf), against the misbehaving
 # peer tests/windows/tls_peer.py, and by MX through dnsmasq. Options are set
 # a group at a time with one `reg import`; one wineserver serves all the
 # runs. What the servers received, the reports and the exit statuses are
@@ -34,9 +34,15 @@ count() { grep -cx "$2" "$1/capture/commands.txt" || true; }
 
 mkdir -p "$work/certs"
 bash "$servers/make_certs.sh" "$work/certs"
-(cd "$work/certs" && printf 'subjectAltName=DNS:mx.test\n' >mx.ext &&
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout mx.key -out mx.csr -subj /CN=mx \
-    2>/dev/null && openssl x509 -req -in mx.csr -CA ca.pem -CAkey ca.key -days 30 -extfile mx.ext -out mx.pem 2>/dev/null)
+leaf() {  # leaf NAME SAN ISSUER: NAME.pem/.key, signed by ISSUER.pem (sent along unless it is the CA)
+  (cd "$work/certs" && printf 'subjectAltName=%s\n' "$2" >"$1.ext" &&
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$1" \
+      2>/dev/null && openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" -days 30 -extfile "$1.ext" \
+      -out "$1.pem" 2>/dev/null && if [ "$3" != ca ]; then cat "$3.pem" >>"$1.pem"; fi)
+}
+leaf mx DNS:mx.test ca
+leaf wild 'DNS:*.test,DNS:*.wild.test' ca
+leaf forged DNS:localhost server
 wine_session_start "$arch" "$work/prefix"
 printf 's3cret\n' >"$work/password"
 printf 'Subject: over TLS\n\nHello through SChannel.\n' >"$work/message.txt"
@@ -98,6 +104,7 @@ wrong-name|wrong|--server|localhost|hostname mismatch
 expired|expired|--server|localhost|certificate has expired
 self-signed|self|--server|localhost|self-signed certificate
 wrong-address|wrong|--server-ip|127.0.0.1|hostname mismatch
+signed-by-leaf|forged|--server|localhost|invalid CA certificate
 ROWS
 
 # An address is matched against the certificate's IP entries.
@@ -135,6 +142,14 @@ peer stall stall
 KORVEXAPI_TIMEOUT_MS=2000 send stall --server localhost --port "$port" --to b@rcpt.test "${login[@]}"
 check "a stalled handshake: 907 within the time-out" grep -q '907: .*handshake failed: no answer within the time-out' "$work/stall.out"
 check "a stalled handshake: ended soon (${took}s)" test "$took" -lt 60
+# Opportunistic TLS: after the stalled handshake, a new connection in the clear.
+options 3 1 "$work/certs/ca.pem"
+peer fallback stall
+KORVEXAPI_TIMEOUT_MS=2000 send fallback --server localhost --port "$port" --to b@rcpt.test --message "$(winpath "$work/message.txt")"
+check "a stalled handshake, SecureConnection 3: sent in the clear on the next connection" \
+  test "$status-$(tr '\n' ' ' <"$work/fallback/commands.txt")" = "0-STALLED EHLO MAIL RCPT DATA QUIT "
+check "a stalled handshake, SecureConnection 3: the message arrived" grep -q 'Hello through SChannel' "$work/fallback/message"
+options 1 1 "$work/certs/ca.pem"
 head -c 33554432 /dev/zero | tr '\0' 'x' | fold -w 998 >"$work/big.txt"
 peer noread noread
 KORVEXAPI_TIMEOUT_MS=2000 send noread --server localhost --port "$port" --to b@rcpt.test --message "$(winpath "$work/big.txt")"
@@ -142,16 +157,23 @@ check "a server not reading the body: a failure" grep -q 'FAILED 904' "$work/nor
 check "a server not reading the body: ended soon (${took}s)" test "$took" -lt 60
 
 # By MX, the certificate is checked against the recipient's domain (it does
-# not name the exchanger, mail.mx.test).
+# not name the exchanger, mail.mx.test). A wildcard covers one label over
+# two or more: *.wild.test names a.wild.test, *.test names no host.
 dns=127.0.0.78
 capture mx starttls mx
-printf 'no-resolv\nno-hosts\nbind-interfaces\nlisten-address=%s\nport=53\nmx-host=mx.test,mail.mx.test,10\naddress=/mail.mx.test/127.0.0.1\n' \
+printf 'no-resolv\nno-hosts\nbind-interfaces\nlisten-address=%s\nport=53\nmx-host=mx.test,mail.mx.test,10\nmx-host=foo.test,mail.mx.test,10\nmx-host=a.wild.test,mail.mx.test,10\naddress=/mail.mx.test/127.0.0.1\n' \
   "$dns" >"$work/dnsmasq.conf"
 /usr/sbin/dnsmasq --conf-file="$work/dnsmasq.conf" --keep-in-foreground --pid-file= --user=root >"$work/dnsmasq.out" 2>&1 &
 pids+=("$!")
 sleep 0.5
 KORVEXAPI_DNS_SERVERS=$dns send mx --port "$port" --to b@mx.test --message "$(winpath "$work/message.txt")"
 check "by MX: the recipient's domain is the name checked" test "$status-$(delivered "$work/mx")" = 0-1
+capture wild starttls wild
+KORVEXAPI_DNS_SERVERS=$dns send wild-tld --port "$port" --to b@foo.test --message "$(winpath "$work/message.txt")"
+check "by MX: *.test is refused for foo.test" grep -q '907: .*hostname mismatch (name checked \[foo.test\])' "$work/wild-tld.out"
+KORVEXAPI_DNS_SERVERS=$dns send wild --port "$port" --to b@a.wild.test --message "$(winpath "$work/message.txt")"
+check "by MX: *.wild.test is accepted for a.wild.test, and only that message arrived" \
+  test "$status-$(delivered "$work/wild")" = 0-1
 
 # TLS from the first byte.
 options 2 1 "$work/certs/ca.pem"

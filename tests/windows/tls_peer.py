@@ -3,7 +3,8 @@
 at a time. MODE inject: the STARTTLS answer is followed, in the same write,
 by a plaintext "554 injected" line, then TLS and a plain dialogue whose
 commands go to DIR/commands.txt and the message to DIR/message; stall: the
-client's first handshake message is read and never answered; noread: after
+client's first handshake message is read and never answered, and the next
+connections get the plain dialogue without STARTTLS; noread: after
 TLS, DATA is answered 354 and nothing more is read; old: TLS 1.1 at most. The file DIR/ready
 appears when listening. Usage: tls_peer.py PORT DIR MODE CERT KEY
 """
@@ -61,8 +62,20 @@ def inside_tls(conn):
             conn.sendall(b"250 ok\r\n")
 
 
+def stall(conn):
+    global stalled
+    conn.recv(65536)
+    note("commands.txt", "STALLED\n")
+    stalled = True
+    while conn.recv(65536):
+        pass
+
+
 def serve(conn):
     conn.sendall(b"220 peer ready\r\n")
+    if stalled:
+        inside_tls(conn)
+        return
     reader = lines(conn)
     for line in reader:
         if line.upper().startswith("EHLO"):
@@ -70,14 +83,15 @@ def serve(conn):
         elif line.upper() == "STARTTLS":
             conn.sendall(b"220 go ahead\r\n554 injected\r\n" if mode == "inject" else b"220 go ahead\r\n")
             if mode == "stall":
-                conn.recv(65536)
-                time.sleep(3600)
+                stall(conn)
+                return
             inside_tls(context.wrap_socket(conn, server_side=True))
             return
         else:
             conn.sendall(b"500 say EHLO\r\n")
 
 
+stalled = False
 listener = socket.socket()
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # a server that stops reading stops the client soon
 listener.bind(("127.0.0.1", port))
