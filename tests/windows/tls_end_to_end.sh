@@ -170,7 +170,7 @@ KORVEXAPI_DNS_SERVERS=$dns send mx --port "$port" --to b@mx.test --message "$(wi
 check "by MX: the recipient's domain is the name checked" test "$status-$(delivered "$work/mx")" = 0-1
 capture wild starttls wild
 KORVEXAPI_DNS_SERVERS=$dns send wild-tld --port "$port" --to b@foo.test --message "$(winpath "$work/message.txt")"
-check "by MX: *.test is refused for foo.test" grep -q '907: .*hostname mismatch (name checked \[foo.test\])' "$work/wild-tld.out"
+check "by MX: *.test is refused for foo.test" grep -q 'hostname mismatch (name checked \[foo.test\])' "$work/mail.log"
 KORVEXAPI_DNS_SERVERS=$dns send wild --port "$port" --to b@a.wild.test --message "$(winpath "$work/message.txt")"
 check "by MX: *.wild.test is accepted for a.wild.test, and only that message arrived" \
   test "$status-$(delivered "$work/wild")" = 0-1
