@@ -23,11 +23,6 @@ int open_read(const std::string &path);  // -1 on failure; never waits on a FIFO
 // otherwise.
 int open_regular(const std::string &path, bool no_links, int64_t &size, std::string *opened = nullptr);
 
-// A small file (a key, certificates) read whole into `text`: only a regular
-// file of at most `most` bytes, so nothing waits on a FIFO or reads a device
-// without end. False with the reason in `why`.
-bool read_small_file(const std::string &path, std::size_t most, std::string &text, std::string &why);
-
 // Which file a name or descriptor stands for (device and inode, or volume
 // and file index) and which version of it (size, modification and change
 // times in the file system's own steps).

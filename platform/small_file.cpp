@@ -1,6 +1,8 @@
 // A small file read whole through the file calls of files.h: a key or a
 // certificate file, never a FIFO, device or folder (open_regular refuses
 // them without waiting) and never more than a bound set by the caller.
+#include "platform/small_file.h"
+
 #include "platform/files.h"
 
 namespace vellor::files {

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "msgfiles/message_details.h"
 #include "smtp/auth_encode.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_source.h"
@@ -21,7 +20,8 @@ namespace smtp::dkim {
 struct Signer;
 }
 
-struct HeldFiles;  // the delivery's (submit/mx_steps.h)
+struct HeldFiles;     // the delivery's (submit/mx_steps.h)
+struct EnvelopeSeen;  // the delivery's (msgfiles/message_details.h)
 
 struct Call : Reporter, transport::Connection {
     LoginState login;
@@ -41,7 +41,7 @@ struct Call : Reporter, transport::Connection {
 
     // The envelope of the message in hand as the delivery read it: checked
     // before the message and its envelope are removed.
-    EnvelopeSeen envelope;
+    std::shared_ptr<EnvelopeSeen> envelope;  // made by the delivery (submit/message_turn.h)
 
     // The message in hand: the delivery's own value as it walks files,
     // recipients and servers (the request record only shows it, see

@@ -7,7 +7,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include "platform/files.h"
+#include "platform/small_file.h"
 
 namespace vellor::smtp::dkim {
 namespace {

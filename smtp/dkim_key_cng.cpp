@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/files.h"
+#include "platform/small_file.h"
 #include "smtp/dkim_key.h"
 
 namespace vellor::smtp::dkim {

@@ -33,8 +33,8 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
         c.held->hold(name, file);
         return;
     }
-    if (!envelope_as_seen(c.envelope, name) || !file.remove()) {
-        bool refused = envelope_as_seen(c.envelope, name) && file.current();  // still there, unchanged
+    if (!envelope_as_seen(envelope_of(c), name) || !file.remove()) {
+        bool refused = envelope_as_seen(envelope_of(c), name) && file.current();  // still there, unchanged
         c.log_and_status_prefixed(921, 0, format(refused ? kNotRemoved : kChangedWhileSent, name.c_str()));
         return;
     }

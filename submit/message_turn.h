@@ -6,12 +6,20 @@
 #pragma once
 #include <string>
 
+#include "msgfiles/message_details.h"
 #include "smtp/call.h"
 #include "smtp/transaction.h"
 #include "submit/message_file.h"
 #include "submit/read_ahead.h"
 
 namespace vellor {
+
+// The envelope of the message in hand as the delivery read it, made on first
+// use: checked before the message and its envelope are removed.
+inline EnvelopeSeen &envelope_of(Call &c) {
+    if (!c.envelope) c.envelope = std::make_shared<EnvelopeSeen>();
+    return *c.envelope;
+}
 
 // A queue entry's file, from the read-ahead when it holds it, else opened
 // and claimed here. False, after a report, when another sender holds it:

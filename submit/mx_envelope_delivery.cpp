@@ -178,7 +178,7 @@ int mx_envelope(Call &c) {
     c.log_and_status(921, 0, "Sending message via MX to recipients in ENV file");
     r->bViaMX = 1;
     if (r->bMessageDirectory) return envelope_directory(c);
-    int got = read_message_details(r, &c.envelope);
+    int got = read_message_details(r, &envelope_of(c));
     take_from_record(c);  // the envelope's sender and recipient
     if (got == -1 && r->nErrorCode == 902) return c.unfit(902, "The envelope's sender", sizeof r->szSender);
     if (got == -1) {

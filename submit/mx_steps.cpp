@@ -3,6 +3,8 @@
 // connection reports.
 #include "submit/mx_steps.h"
 
+#include "submit/message_turn.h"
+
 #include <map>
 #include <set>
 
@@ -97,7 +99,7 @@ void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
 }
 
 void HeldFiles::hold(const std::string &name, const MessageFile &file) {
-    files_.push_back({name, file.path(), file.stamp(), c_.envelope});
+    files_.push_back({name, file.path(), file.stamp(), envelope_of(c_)});
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "msgfiles/message_details.h"
 #include "smtp/call.h"
 #include "submit/message_file.h"
 

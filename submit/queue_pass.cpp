@@ -31,7 +31,7 @@ bool usable_entry(Call &c, const std::string &path) {
 
 bool use_envelope(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    int got = read_message_details(r, &c.envelope);
+    int got = read_message_details(r, &envelope_of(c));
     take_from_record(c);  // the envelope's sender and recipient
     if (got == 0) return true;
     const std::string &file = c.hand.file;

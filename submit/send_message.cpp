@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/small_file.h"
 #include "platform/global_memory.h"
 #include "common/export_guard.h"
 #include "msgfiles/message_details.h"

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-#include "platform/files.h"
+#include "platform/small_file.h"
 #include "transport/tls_session.h"
 
 namespace vellor::transport {
