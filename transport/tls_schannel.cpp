@@ -24,7 +24,7 @@ public:
         if (!stream_.handshake(sni, deadline, why)) return false;
         if (schannel::certificate_accepted(stream_.context(), peer_, cas_, why)) return true;
         if (!peer_.enforce) return true;  // opportunistic: the failed check is told (`why`), the session goes on
-        stream_.close_notify(deadline);  // the refusal, as an alert would say it
+        stream_.close_notify(deadline);   // the refusal, as an alert would say it
         stream_.fail(kConnAborted);
         return false;
     }
