@@ -13,23 +13,8 @@ arch=${2:-x86_64}
 here=$(cd "$(dirname "$0")" && pwd)
 servers=$here/../servers
 work=$(mktemp -d /tmp/vellor-wine-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wine_session_end
-  rm -rf "$work"
-}
-trap cleanup EXIT
-source "$servers/capture.sh"
-source "$here/wine_session.sh"
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
-}
-winpath() { echo "Z:${1//\//\\}"; }
+source "$here/script_checks.sh"
 run() { timeout 120 "$wine" "$@"; }
-delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || true; }
 
 wine_session_start "$arch" "$work/prefix"
 key='HKLM\Software\orvane\vellorapi\Options'

@@ -13,22 +13,7 @@ arch=${2:-x86_64}
 here=$(cd "$(dirname "$0")" && pwd)
 servers=$here/../servers
 work=$(mktemp -d /tmp/vellor-wine-tls-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wine_session_end
-  rm -rf "$work"
-}
-trap cleanup EXIT
-source "$servers/capture.sh"
-source "$here/wine_session.sh"
-failures=0
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
-}
-winpath() { echo "Z:${1//\//\\}"; }
-delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || true; }
+source "$here/script_checks.sh"
 verbs() { grep -v = "$1/capture/commands.txt" 2>/dev/null | tr '\n' ' ' | sed 's/ $//'; }  # no MAIL parameters
 count() { grep -cx "$2" "$1/capture/commands.txt" || true; }
 
