@@ -38,7 +38,7 @@ struct SendOptions {
     std::string dkim_domain, dkim_selector, dkim_key;
     std::vector<std::string> to, options;  // --option NAME=VALUE, in order
     TokenSource token;
-    int port = 25, max = 0, timeout = 0;
+    int port = 25, max = 0, timeout = 0, parallel = 0;
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
     bool starttls = false, tls = false, no_verify = false, raw = false, progress = false, no_tls = false;
 };
@@ -213,6 +213,7 @@ std::vector<Option> call_options(const SendOptions &o) {
     std::vector<Option> out = {{"Transcript", "1"}};
     if (!o.raw) out.push_back({"DotStuffing", "1"});
     if (o.progress) out.push_back({"SendPercentSent", "1"});
+    if (o.parallel > 0) out.push_back({"QueueConnections", std::to_string(o.parallel)});
     if (!o.log.empty()) out.push_back({"logfile", absolute(o.log)});
     if (o.starttls) out.push_back({"SecureConnection", "1"});
     if (o.tls) out.push_back({"SecureConnection", "2"});
@@ -347,6 +348,8 @@ Action add_send(CLI::App &app) {
     app.add_flag("--envelope", o->envelope, "Read sender and recipients from each message's .ENV file");
     app.add_flag("--delete", o->remove, "Delete each message file (and envelope) once accepted");
     app.add_option("--max", o->max, "Most messages from a queue directory (0: 250)");
+    app.add_option("--parallel", o->parallel, "Send a queue directory over up to N connections at once")
+        ->check(CLI::Range(1, 64));
     app.add_option("--extension", o->extension, "Extension of message files, without the dot");
     app.add_option("--helo", o->helo, "Domain to announce with HELO");
     app.add_option("--user", o->user, "Login user name");

@@ -159,16 +159,15 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
 int envelope_directory(Call &c) {
     std::string dir = c.hand.file;
     c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
-    int sent = 0;  // transactions accepted
     QueuePass pass;
     pass.envelopes = true;
-    pass.send = [&](MessageFile &file) {  // claimed for all of the message's recipients
-        Pass p = pass_message(c, sent, file);
+    pass.send = [](Lane &lane, MessageFile &file) {  // claimed for all of the message's recipients
+        Pass p = pass_message(lane.call, lane.accepted, file);
         return p == Pass::Abort ? EntryResult::Abort : p == Pass::End ? EntryResult::Stop : EntryResult::Failed;
     };
     PassCount n = run_queue_pass(c, dir, pass);
     if (n.aborted) return -1;
-    return n.seen > 0 && sent == 0 ? -1 : 0;
+    return n.seen > 0 && n.accepted == 0 ? -1 : 0;
 }
 
 }  // namespace

@@ -90,40 +90,63 @@ void name_next(Call &c, ReadAhead &ahead, const files::Search &search, const std
 
 }  // namespace
 
-PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass) {
-    SMTPSEND_STRUCTURE *r = c.req;
-    PassCount n;
-    files::Search search;
-    bool more = n.found = search.first(dir + pass.pattern);
-    if (more && pass.start && !pass.start()) {
-        n.aborted = true;
-        return n;
-    }
-    PassOptions once(c);
-    AheadHook hook(c, pass.ahead);
-    const int limit = pass.first_only ? 1 : queue_limit(r->nMaxMessages);
+bool hand_entry(Call &c, const QueuePass &pass, const std::string &path, bool usable, int number) {
+    if (usable || !pass.first_only) c.hand.attempt = number;
+    if (usable) c.hand.file = path;
+    if (!show_in_record(c) || !usable) return false;
+    return !pass.envelopes || use_envelope(c);
+}
+
+namespace {
+
+// The entries over the calling thread's own connection, in name order.
+void one_lane(Call &c, const std::string &dir, const QueuePass &pass, files::Search &search, int limit, PassCount &n) {
+    ReadAhead ahead;
+    ReadAhead *next = pass.read_ahead ? &ahead : nullptr;
+    AheadHook hook(c, next);
+    Lane lane{c};
     // Entries another sender holds are passed over and count for nothing.
+    bool more = true;
     for (int i = 0; more && n.seen < limit; ++i, more = search.next()) {
         const std::string path = dir + search.name();
         const bool usable = usable_entry(c, path);
         MessageFile file;  // claimed until the entry is done with
-        if (usable && !claim_entry(c, pass.ahead, path, file)) {
+        if (usable && !claim_entry(c, next, path, file)) {
             if (pass.first_only) break;
             continue;
         }
         ++n.seen;
-        if (usable || !pass.first_only) c.hand.attempt = i + 1;
-        if (usable) c.hand.file = path;
-        if (!show_in_record(c) || !usable) continue;
-        if (pass.envelopes && !use_envelope(c)) continue;
-        if (pass.ahead) name_next(c, *pass.ahead, search, dir, n.seen < limit);
-        EntryResult e = pass.send(file);
+        if (!hand_entry(c, pass, path, usable, i + 1)) continue;
+        if (next) name_next(c, *next, search, dir, n.seen < limit);
+        EntryResult e = pass.send(lane, file);
         n.sent += e == EntryResult::Sent;
         n.aborted = e == EntryResult::Abort;
         if (e == EntryResult::Stop || e == EntryResult::Abort) break;
     }
     search.close();
-    if (pass.ahead) pass.ahead->clear();
+    ahead.clear();
+    if (pass.finish) pass.finish(lane);
+    n.accepted = lane.accepted;
+}
+
+}  // namespace
+
+PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass) {
+    PassCount n;
+    files::Search search;
+    n.found = search.first(dir + pass.pattern);
+    if (n.found && pass.start && !pass.start()) {
+        n.aborted = true;
+        return n;
+    }
+    PassOptions once(c);
+    const int limit = pass.first_only ? 1 : queue_limit(c.req->nMaxMessages);
+    if (!n.found) {
+        Lane lane{c};
+        if (pass.finish) pass.finish(lane);
+        return n;
+    }
+    one_lane(c, dir, pass, search, limit, n);
     return n;
 }
 

@@ -8,7 +8,9 @@
 // handed to the mode's own send, which sends it through the session; the
 // session's acceptance, the version check and the removal are the message
 // turn's (submit/message_turn.h). The message options are read once, when
-// the pass begins. The modes differ only in the parameters below.
+// the pass begins. The modes differ only in the parameters below. A pass
+// sends over one connection, its lane; the mode's state for a connection
+// lives in the lane.
 #pragma once
 #include <functional>
 #include <string>
@@ -26,19 +28,30 @@ enum class EntryResult {
     Abort,   // the pass ends and fails
 };
 
+// One connection of a pass: the call it sends through and the mode's state
+// for it.
+struct Lane {
+    Call &call;
+    int first = 1;     // the next message connects first (a batch)
+    int accepted = 0;  // transactions the servers accepted
+};
+
 struct QueuePass {
     std::string pattern = "*.txt";  // the entries sent, within the directory
     bool first_only = false;        // only the first entry found, whatever becomes of it
     bool envelopes = false;         // each entry's envelope read first; an unusable one is not sent
-    ReadAhead *ahead = nullptr;     // reads the next entry while the server answers the current one
+    bool read_ahead = false;        // the next entry read while the server answers the current one
     // Once the search found an entry, before the first is looked at; false aborts the pass.
     std::function<bool()> start;
-    std::function<EntryResult(MessageFile &)> send;
+    std::function<EntryResult(Lane &, MessageFile &)> send;
+    // After a lane's last entry (unless start() aborted the pass): its connection closed.
+    std::function<void(Lane &)> finish;
 };
 
 struct PassCount {
-    int seen = 0;  // entries looked at (those another sender held not counted)
-    int sent = 0;  // entries sent
+    int seen = 0;      // entries looked at (those another sender held not counted)
+    int sent = 0;      // entries sent
+    int accepted = 0;  // transactions accepted, over every lane
     bool found = false, aborted = false;
 };
 
@@ -49,6 +62,11 @@ PassCount run_queue_pass(Call &call, const std::string &directory, const QueuePa
 // when it is opened, it is a regular file itself); false after a report
 // saying why it was skipped.
 bool usable_entry(Call &call, const std::string &path);
+// An entry taken by the pass (its path `usable`, its file claimed) as the
+// message in hand: its number (from 1) in nAttempt, its path in
+// szMessageFile, its envelope read when the pass asks; false when it is not
+// to be sent.
+bool hand_entry(Call &call, const QueuePass &pass, const std::string &path, bool usable, int number);
 // Reads the message's envelope into the request; false after a report
 // saying why the message cannot go (the file stays).
 bool use_envelope(Call &call);

@@ -38,7 +38,7 @@ int send_first_only(Call &c, int connectFlag) {
     QueuePass pass;
     pass.pattern = "*." + options::msg_extension();
     pass.first_only = true;
-    pass.send = [&](MessageFile &file) {
+    pass.send = [&](Lane &, MessageFile &file) {  // one entry: the calling thread's own lane
         if (r->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
         c.log_and_status_prefixed(921, 0, "Sending message to relay server.");
         if (deliver_message(c, connectFlag, &file) != 0) return EntryResult::Failed;
@@ -55,13 +55,14 @@ void close_batch(Call &c) {
     c.log(c.prefixed("Winsock session terminated correctly..."));
 }
 
-// One file of a batch; `first` tells whether it must connect.
-EntryResult batch_entry(Call &c, int &first, MessageFile &file) {
+// One file of a batch over the lane's connection.
+EntryResult batch_entry(Lane &lane, MessageFile &file) {
+    Call &c = lane.call;
     if (c.req->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
     c.log_and_status_prefixed(921, 0, "Sending message to all recipents - to relay server.");
-    BatchResult result = deliver_batch_message(c, first, file);
+    BatchResult result = deliver_batch_message(c, lane.first, file);
     if (result == BatchResult::SessionFailed) return EntryResult::Stop;
-    first = c.session->nSocket == 0 ? 1 : 0;
+    lane.first = c.session->nSocket == 0 ? 1 : 0;
     return result == BatchResult::Sent ? EntryResult::Sent : EntryResult::Failed;
 }
 
@@ -73,18 +74,17 @@ int send_directory(Call &c, int connectFlag) {
              count == 1 ? c.prefixed("1 message has been identified as waiting to be sent!")
                         : c.prefixed(format("%d messages have been identified as waiting to be sent!", count)));
     bool batch = count >= 2;
-    int first = 1;
-    ReadAhead ahead;
     QueuePass pass;
-    pass.ahead = batch ? &ahead : nullptr;
-    pass.send = [&](MessageFile &file) {
-        EntryResult e = batch ? batch_entry(c, first, file)
-                              : (deliver_message(c, connectFlag, &file) == 0 ? EntryResult::Sent : EntryResult::Failed);
-        if (e == EntryResult::Sent) r->nMessagesSent += 1;
+    pass.read_ahead = batch;
+    pass.send = [&](Lane &lane, MessageFile &file) {
+        EntryResult e =
+            batch ? batch_entry(lane, file)
+                  : (deliver_message(lane.call, connectFlag, &file) == 0 ? EntryResult::Sent : EntryResult::Failed);
+        if (e == EntryResult::Sent) lane.call.req->nMessagesSent += 1;
         return e;
     };
+    if (batch) pass.finish = [](Lane &lane) { close_batch(lane.call); };
     PassCount n = run_queue_pass(c, dir, pass);
-    if (batch) close_batch(c);
     return n.seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
 

@@ -76,7 +76,7 @@ int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = c.hand.file;
     c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(dir)));
-    int first = 1;
+    bool started = false;  // the search found an entry and the relay is known
     QueuePass pass;
     pass.envelopes = true;
     pass.start = [&] {
@@ -89,23 +89,27 @@ int relay_envelope_directory(Call &c) {
                 format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), c.hand.server_ip.c_str()));
         }
         copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
-        return true;
+        return started = true;
     };
-    pass.send = [&](MessageFile &file) {
-        c.session->nPort = static_cast<uint32_t>(r->nPort);
-        BatchResult result = deliver_batch_message(c, first, file);
+    pass.send = [](Lane &lane, MessageFile &file) {
+        Call &l = lane.call;
+        l.session->nPort = static_cast<uint32_t>(l.req->nPort);
+        BatchResult result = deliver_batch_message(l, lane.first, file);
         if (result == BatchResult::SessionFailed) return EntryResult::Stop;
-        first = c.session->nSocket == 0 ? 1 : 0;
+        lane.first = l.session->nSocket == 0 ? 1 : 0;
         if (result != BatchResult::Sent) return EntryResult::Failed;
-        r->nMessagesSent += 1;
+        l.req->nMessagesSent += 1;
         return EntryResult::Sent;
+    };
+    pass.finish = [&started](Lane &lane) {
+        if (!started) return;
+        unsigned sock = lane.call.session->nSocket;
+        if (close_batch_connection(lane.call))
+            lane.call.log_and_status(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
     };
     PassCount n = run_queue_pass(c, dir, pass);
     if (!n.found) return 0;
     if (n.aborted) return -1;
-    unsigned sock = c.session->nSocket;
-    if (close_batch_connection(c))
-        c.log_and_status(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
     return n.seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
 }
 

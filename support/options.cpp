@@ -177,6 +177,10 @@ int32_t callback_mode() { return read_number("callback", 0, 0); }
 std::string msg_extension() { return read_text("MsgExtension", 12); }
 int32_t send_percent_sent() { return read_number("SendPercentSent", 0, 0); }
 int32_t transcript() { return read_number("Transcript", 0, 0); }
+int32_t queue_connections() {
+    int32_t n = read_number("QueueConnections", 1, 1);
+    return n < 1 ? 1 : n > kMostConnections ? kMostConnections : n;
+}
 
 LogOptions log_options() {
     return read_together(LogOptions{}, [](HKEY key, LogOptions &o) {

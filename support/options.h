@@ -18,6 +18,10 @@ int32_t callback_mode();          // "callback": 0 / 0
 std::string msg_extension();      // "MsgExtension": empty / empty
 int32_t send_percent_sent();      // "SendPercentSent": 0 / 0
 int32_t transcript();             // "Transcript": 0 / 0 (the dialogue as status 927)
+// "QueueConnections": 1 / 1, the connections a queue pass sends over at
+// once; 0 or less counts as 1, more than kMostConnections as that many.
+constexpr int32_t kMostConnections = 64;
+int32_t queue_connections();
 
 // The log's options, read with one key opening for a flush of held lines
 // and the size check after it.

@@ -29,6 +29,7 @@ constexpr Known kKnown[] = {
     {"DotStuffing", Kind::Number},
     {"Pipelining", Kind::Number},
     {"Transcript", Kind::Number},
+    {"QueueConnections", Kind::Choice, 64},  // at most options::kMostConnections
     {"SecureConnection", Kind::Choice, 3},
     {"TLSVerifyPeer", Kind::Choice, 1},
     {"TLSCAFile", Kind::Text},
