@@ -54,7 +54,7 @@ bool handshake(Transaction &t) {
         t.call.log(t.numbered(
             format("TLS certificate of [%s] not verified: the TLSVerifyPeer option is 0", peer.name.c_str())));
     t.x.restart();  // nothing read in the clear carries over
-    t.x.note("TLS started with [" + peer.name + "]");
+    t.x.note("TLS started with [" + peer.name + "]" + (t.call.resumed() ? ", the earlier session resumed" : ""));
     return true;
 }
 

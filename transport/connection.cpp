@@ -22,6 +22,8 @@ bool Connection::connect(int flag) {
 
 bool Connection::close_socket() {
     if (tls_ && socket() != 0) tls_->close_notify(step_deadline());
+    if (tls_)
+        if (std::shared_ptr<void> kept = tls_->resumption()) resume_ = std::move(kept);
     tls_.reset();
     wire_.reset();
     return KorvexAPI_Close_Socket(block, session, 1) == 0;
@@ -30,6 +32,10 @@ bool Connection::close_socket() {
 bool Connection::start_tls(const TlsPeer &peer, std::string &why) {
     wire_ = std::make_unique<Wire>(socket());
     std::unique_ptr<TlsSession> tls = make_tls_session(*wire_, peer, why);
+    bool same = peer.name == peer_.name && peer.verify == peer_.verify && peer.ca_file == peer_.ca_file;
+    if (tls && resume_ && same) tls->resume(resume_);
+    if (!same) resume_.reset();
+    peer_ = peer;
     if (!tls || !tls->handshake(step_deadline(), why)) {
         error_ = tls ? tls->error() : kInvalid;
         return false;

@@ -6,7 +6,9 @@
 // goes through it and is bounded: a receive by the deadline its caller
 // gives (one time-out per step: step_deadline()), a send of each piece and
 // the whole handshake by one time-out each. A wait that times out spends
-// the socket: every later send or receive on it fails at once.
+// the socket: every later send or receive on it fails at once. A TLS
+// session is kept when its connection closes, and a later handshake with
+// the same peer (name, check and trust anchors) offers to resume it.
 #pragma once
 #include <cstddef>
 #include <memory>
@@ -40,6 +42,8 @@ public:
     // through TLS until the socket is closed.
     bool start_tls(const TlsPeer &peer, std::string &why);
     bool secure() const { return tls_ != nullptr; }
+    // The last handshake resumed an earlier session.
+    bool resumed() const { return tls_ && tls_->resumed(); }
 
     int timeout_ms() const { return timeout_ms_; }
     // One step's deadline: one time-out from now.
@@ -60,6 +64,8 @@ private:
 
     std::unique_ptr<Wire> wire_;
     std::unique_ptr<TlsSession> tls_;
+    TlsPeer peer_;                  // whom tls_ (or the kept session) is with
+    std::shared_ptr<void> resume_;  // a closed connection's session, for the next handshake with peer_
     int timeout_ms_;
     int error_ = 0;
 };

@@ -142,6 +142,11 @@ public:
     int receive(char *buf, std::size_t len, Deadline deadline) override;
     void close_notify(Deadline deadline) override;
     int error() const override { return error_; }
+    std::shared_ptr<void> resumption() override;
+    void resume(const std::shared_ptr<void> &state) override {
+        if (state) SSL_set_session(ssl_, static_cast<SSL_SESSION *>(state.get()));
+    }
+    bool resumed() const override { return ready_ && SSL_session_reused(ssl_) == 1; }
 
 private:
     // Arms the BIO for one call; false when the session is of no further use.
@@ -224,6 +229,15 @@ int OpensslSession::receive(char *buf, std::size_t len, Deadline deadline) {
         return 0;
     }
     return failed();
+}
+
+// The session with its tickets (TLS 1.3 sends them after the handshake).
+std::shared_ptr<void> OpensslSession::resumption() {
+    SSL_SESSION *session = ready_ ? SSL_get1_session(ssl_) : nullptr;
+    if (session && SSL_SESSION_is_resumable(session) == 1)
+        return std::shared_ptr<void>(session, [](void *s) { SSL_SESSION_free(static_cast<SSL_SESSION *>(s)); });
+    SSL_SESSION_free(session);
+    return nullptr;
 }
 
 void OpensslSession::close_notify(Deadline deadline) {

@@ -60,6 +60,14 @@ public:
     // passed, the wire's own code when the socket failed, kConnAborted for a
     // TLS protocol failure.
     virtual int error() const = 0;
+
+    // Resumption, optional (an implementation without it keeps the
+    // defaults): what a later session with the same peer may resume, asked
+    // for just before the connection closes (null: nothing to resume); given
+    // to a new session before its handshake; whether the handshake resumed.
+    virtual std::shared_ptr<void> resumption() { return nullptr; }
+    virtual void resume(const std::shared_ptr<void> &) {}
+    virtual bool resumed() const { return false; }
 };
 
 // A session over `wire` (which outlives it) for `peer`, its handshake not

@@ -126,22 +126,22 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
     }
 }
 
+// Tries at once; waits for room (by poll) only when the socket is full.
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
     int fd = static_cast<int>(socket);
     if (socket == 0 || is_spent(fd)) return send(socket, buf, len, 0);
     using clock = std::chrono::steady_clock;
     auto deadline = clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
+        ssize_t n = sys::table().send(fd, buf, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0) return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+        if (errno != EAGAIN && errno != EINTR) return fail(fd, errno);
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
         if (left <= 0) return fail(fd, ETIMEDOUT);
         pollfd p{fd, POLLOUT, 0};
         int r = ::poll(&p, 1, static_cast<int>(left));
         if (r == 0) return fail(fd, ETIMEDOUT);
         if (r < 0 && errno != EINTR) return fail(fd, errno);
-        if (r < 0) continue;
-        ssize_t n = sys::table().send(fd, buf, len, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n >= 0) return n > INT_MAX ? INT_MAX : static_cast<int>(n);
-        if (errno != EAGAIN && errno != EINTR) return fail(fd, errno);
     }
 }
 

@@ -43,6 +43,7 @@ ScriptPeer::~ScriptPeer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
     ::close(listen_fd_);
+    SSL_CTX_free(static_cast<SSL_CTX *>(tls_context_));
 }
 
 std::string ScriptPeer::transcript() {
@@ -75,12 +76,10 @@ struct ScriptPeer::Conn {
     explicit Conn(int socket) : fd(socket) {}
     int fd;
     std::string pending;  // bytes read (from inside TLS once it is on) not yet matched
-    SSL_CTX *ctx = nullptr;
     SSL *ssl = nullptr;
     BIO *in = nullptr, *out = nullptr;  // raw bytes from the client; raw bytes for it
     ~Conn() {
         SSL_free(ssl);  // frees both buffers
-        SSL_CTX_free(ctx);
     }
     // Sends what TLS wrote for the client (or `plain`), each byte `ms` apart;
     // `keep` bytes of it held back. False once the client is gone.
@@ -134,12 +133,16 @@ bool ScriptPeer::read_until(Conn &c, const std::string &end) {
 }
 
 namespace {
-// The server's TLS state on a connection, with the certificate in `certs`.
-bool start_tls(const std::string &certs, SSL_CTX *&ctx, SSL *&ssl, BIO *&in, BIO *&out) {
-    ctx = SSL_CTX_new(TLS_server_method());
-    if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, (certs + "/server.pem").c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(ctx, (certs + "/server.key").c_str(), SSL_FILETYPE_PEM) != 1)
-        return false;
+// The server's TLS state on a connection, with the certificate in `certs`
+// (the context made by the first connection that asks).
+bool start_tls(const std::string &certs, void *&context, SSL *&ssl, BIO *&in, BIO *&out) {
+    auto *ctx = static_cast<SSL_CTX *>(context);
+    if (!ctx) {
+        context = ctx = SSL_CTX_new(TLS_server_method());
+        if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, (certs + "/server.pem").c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(ctx, (certs + "/server.key").c_str(), SSL_FILETYPE_PEM) != 1)
+            return false;
+    }
     ssl = SSL_new(ctx);
     in = BIO_new(BIO_s_mem());
     out = BIO_new(BIO_s_mem());
@@ -177,7 +180,7 @@ bool ScriptPeer::step(Conn &c, const Script::Step &s) {
             write_file(s.text, s.body);
             return true;
         case Script::Tls: {
-            if (!start_tls(s.text, c.ctx, c.ssl, c.in, c.out)) return false;
+            if (!start_tls(s.text, tls_context_, c.ssl, c.in, c.out)) return false;
             auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
             for (int rc; (rc = SSL_do_handshake(c.ssl)) != 1;) {
                 if (!c.emit("", s.ms, 0, stop_) || SSL_get_error(c.ssl, rc) != SSL_ERROR_WANT_READ) return false;

@@ -9,7 +9,8 @@
 // buffers, so it decides how each raw byte leaves): replies then go sealed,
 // commands are recorded as read from inside TLS, and a reply or the
 // handshake can drip out a byte at a time or stop one byte short of a
-// record's end. Every wait is bounded.
+// record's end. Its connections share one TLS context, so a client can
+// resume an earlier connection's session. Every wait is bounded.
 #pragma once
 #include <atomic>
 #include <mutex>
@@ -92,6 +93,7 @@ private:
     std::mutex mu_;
     std::string received_;
     std::thread thread_;
+    void *tls_context_ = nullptr;  // one server context for every connection, so sessions resume
 };
 
 }  // namespace testenv
