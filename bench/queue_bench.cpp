@@ -12,125 +12,19 @@
 //     (calls for 1,000 - calls for 100) / 900. Target: at most 12.
 //  4. Queues of 1,000, 10,000 and 50,000: time per message and peak memory,
 //     medians of three runs. Target: both flat within 10 %.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "bench_run.h"
+
+using namespace bench;
+
 namespace {
-
-std::string g_dir, g_bin;
-
-std::string slurp(const std::string &path) {
-    std::string out;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        fclose(f);
-    }
-    return out;
-}
-
-std::string make_queue(int count) {
-    std::string q = g_dir + "/q" + std::to_string(count);
-    mkdir(q.c_str(), 0755);
-    std::string body = "Subject: bench\r\n\r\n";
-    while (body.size() < 1022) body += "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcde\r\n";
-    body.resize(1024);
-    for (int i = 0; i < count; ++i) {
-        char name[64];
-        snprintf(name, sizeof name, "/m%04d.txt", i);
-        FILE *f = fopen((q + name).c_str(), "wb");
-        fwrite(body.data(), 1, body.size(), f);
-        fclose(f);
-    }
-    return q;
-}
-
-std::string registry(const char *name, bool pipelining) {
-    std::string path = g_dir + "/" + name;
-    FILE *reg = fopen(path.c_str(), "w");
-    fprintf(
-        reg,
-        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\orvane\\vellorapi\\Options]\r\n\"MsgExtension\"=\"txt\"\r\n%s",
-        pipelining ? "\"Pipelining\"=dword:00000001\r\n" : "");
-    fclose(reg);
-    return path;
-}
-
-pid_t start_sink(int port, bool offer_pipelining) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open("/dev/null", O_WRONLY);
-        dup2(fd, 1);
-        std::string addr = "127.0.0.1:" + std::to_string(port);
-        if (offer_pipelining)
-            execl("/usr/sbin/smtp-sink", "smtp-sink", "-u", "nobody", "-a", addr.c_str(), "1024",
-                  static_cast<char *>(nullptr));
-        else
-            execl("/usr/sbin/smtp-sink", "smtp-sink", "-u", "nobody", "-p", "-a", addr.c_str(), "1024",
-                  static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    usleep(300000);
-    return pid;
-}
-
-struct Run {
-    double seconds = 0;
-    long peak_kib = 0;
-    std::string out;
-};
-
-// Runs a shell command; its output, wall time and the peak memory of its children.
-Run run(const std::string &cmd) {
-    std::string out = g_dir + "/run.out";
-    auto t0 = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", (cmd + " > " + out).c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    wait4(pid, &status, 0, &ru);
-    Run r;
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    rusage children{};
-    getrusage(RUSAGE_CHILDREN, &children);
-    r.peak_kib = ru.ru_maxrss;
-    r.out = slurp(out);
-    if (status != 0) fprintf(stderr, "failed (%d): %s\n", status, cmd.c_str());
-    return r;
-}
-
-// The seconds a peer reports itself (its first number), or the wall time.
-double timed(const std::string &cmd) {
-    Run r = run(cmd);
-    double s = atof(r.out.c_str());
-    return s > 0 ? s : r.seconds;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-std::string library(const std::string &reg, const std::string &queue, int port, int count) {
-    return "env VELLORAPI_REGISTRY=" + reg + " " + g_bin + "/queue_send " + queue + " " + std::to_string(port) + " " +
-           std::to_string(count);
-}
 
 long strace_calls(const std::string &cmd) {
     std::string out = g_dir + "/strace.out";
@@ -161,9 +55,10 @@ int main(int argc, char **argv) {
     setenv("VELLORAPI_SYSTEM_DIR", g_dir.c_str(), 1);  // the log file stays on
     int rounds = argc > 1 ? atoi(argv[1]) : 9;
     std::string q1000 = make_queue(1000), q100 = make_queue(100);
-    std::string lockstep = registry("lockstep.reg", false), pipelined = registry("pipelined.reg", true);
+    std::string lockstep = registry("lockstep.reg", ""),
+                pipelined = registry("pipelined.reg", "\"Pipelining\"=dword:00000001\r\n");
     int port = 20000 + getpid() % 20000;
-    pid_t sink = start_sink(port, false), psink = start_sink(port + 1, true);
+    pid_t sink = start_smtp_sink(port, false), psink = start_smtp_sink(port + 1, true);
     std::string p0 = std::to_string(port), p1 = std::to_string(port + 1);
 
     std::vector<double> lib, source, smtplib, bare, plib, pbare;
