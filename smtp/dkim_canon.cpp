@@ -1,8 +1,12 @@
 // The relaxed canonicalisation and the DKIM-Signature field's text.
 #include "smtp/dkim_canon.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellor::smtp::dkim {
 namespace {
@@ -36,9 +40,93 @@ std::string_view trim_blank(std::string_view s) {
     return s;
 }
 
+// Where the spaces, tabs, CRs and LFs are among 64 bytes (bit k: byte k).
+struct Marks {
+    uint64_t sp = 0, tab = 0, cr = 0, lf = 0;
+};
+
+Marks marks_of_bytes(const char *p, std::size_t n) {
+    Marks m;
+    for (std::size_t k = 0; k < n; ++k) {
+        uint64_t bit = uint64_t{1} << k;
+        if (p[k] == ' ') m.sp |= bit;
+        if (p[k] == '\t') m.tab |= bit;
+        if (p[k] == '\r') m.cr |= bit;
+        if (p[k] == '\n') m.lf |= bit;
+    }
+    return m;
+}
+
+#if defined(__SSE2__)
+Marks marks_of(const char *p, std::size_t n) {
+    if (n < 64) return marks_of_bytes(p, n);
+    Marks m;
+    for (int q = 0; q < 4; ++q) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q));
+        auto bits = [&v, q](char c) {
+            unsigned b = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+            return static_cast<uint64_t>(b) << (16 * q);
+        };
+        m.sp |= bits(' ');
+        m.tab |= bits('\t');
+        m.cr |= bits('\r');
+        m.lf |= bits('\n');
+    }
+    return m;
+}
+#else
+Marks marks_of(const char *p, std::size_t n) { return marks_of_bytes(p, n); }
+#endif
+
 }  // namespace
 
+// The longest start of the text made of whole lines that relaxed
+// canonicalisation leaves as they are: each ends with CR LF and holds
+// content, no tab, no CR of its own, no space before a space, tab or line
+// end. The text begins a line.
+std::size_t RelaxedBody::unchanged_lines(const char *p, std::size_t n) {
+    uint64_t sp_before = 0, cr_before = 0, lf_before = 1;  // the byte before the 64: a line begins here
+    std::size_t end = 0;                                   // after the last LF of the lines found so far
+    for (std::size_t k = 0; k < n; k += 64) {
+        std::size_t len = std::min<std::size_t>(64, n - k);
+        Marks m = marks_of(p + k, len);
+        uint64_t after_sp = (m.sp << 1) | sp_before, after_cr = (m.cr << 1) | cr_before;
+        uint64_t after_lf = (m.lf << 1) | lf_before;
+        uint64_t any = m.sp | m.tab | m.cr | m.lf;
+        // Bit k marks byte k as the first to need a change or to end an empty line.
+        uint64_t odd = m.tab | (after_sp & any) | (m.lf & ~after_cr) | (after_cr & ~m.lf) | (m.cr & after_lf);
+        if (len < 64) odd &= (uint64_t{1} << len) - 1;
+        uint64_t lfs = odd ? m.lf & ((odd & -odd) - 1) : m.lf;  // the line ends before the first odd byte
+        if (lfs) end = k + static_cast<std::size_t>(64 - __builtin_clzll(lfs));
+        if (odd) break;
+        sp_before = m.sp >> 63;
+        cr_before = m.cr >> 63;
+        lf_before = m.lf >> 63;
+    }
+    return end;
+}
+
 void RelaxedBody::feed(const char *p, std::size_t n) {
+    for (std::size_t i = 0; i < n;) {
+        if (!cr_ && !blank_ && !line_content_) {  // at a line's start: whole lines that need no change go as they are
+            std::size_t same = unchanged_lines(p + i, n - i);
+            if (same) {
+                pass(p + i, same);
+                i += same;
+                continue;
+            }
+        }
+        i += line(p + i, n - i);
+    }
+}
+
+void RelaxedBody::pass(const char *text, std::size_t n) {
+    for (; empty_lines_ > 0; --empty_lines_) put("\r\n", 2);
+    flush();
+    sink_.update(text, n);
+}
+
+std::size_t RelaxedBody::line(const char *p, std::size_t n) {
     for (std::size_t i = 0; i < n;) {
         char c = p[i];
         if (c == '\n') {
@@ -48,8 +136,7 @@ void RelaxedBody::feed(const char *p, std::size_t n) {
             else
                 ++empty_lines_;
             line_content_ = false;
-            ++i;
-            continue;
+            return i + 1;
         }
         if (cr_) {  // the CR before was not a line end's
             cr_ = false;
@@ -75,6 +162,7 @@ void RelaxedBody::feed(const char *p, std::size_t n) {
         content(p + i, j - i);
         i = j;
     }
+    return n;
 }
 
 void RelaxedBody::content(const char *text, std::size_t n) {

@@ -34,7 +34,10 @@ public:
     void finish();
 
 private:
-    void content(const char *text, std::size_t n);  // non-blank bytes of a line
+    static std::size_t unchanged_lines(const char *text, std::size_t n);
+    void pass(const char *text, std::size_t n);         // whole unchanged lines, straight to the sink
+    std::size_t line(const char *text, std::size_t n);  // up to the next line's start; the bytes taken
+    void content(const char *text, std::size_t n);      // non-blank bytes of a line
     void put(const char *text, std::size_t n);
     void flush();
 

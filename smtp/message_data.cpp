@@ -27,7 +27,7 @@
 
 #include "platform/global_memory.h"
 #include "platform/files.h"
-#include "smtp/dkim_sign.h"
+#include "smtp/body_check.h"
 #include "smtp/message_text.h"
 #include "smtp/transaction.h"
 #include "support/options.h"
@@ -74,51 +74,44 @@ MessageBody::~MessageBody() {
 
 namespace {
 
-// What reads the text as it is checked: the lone-dot search and, when the
-// send signs, the DKIM canonicaliser (so a file is read once for both).
-struct TextReaders {
-    LoneDotFinder dots;
-    std::optional<dkim::BodySigning> sign;
-    bool eight_bit = false;
-    void feed(const char *text, std::size_t n) {
-        dots.feed(text, n);
-        if (sign) sign->feed(text, n);
-        if (!eight_bit) eight_bit = holds_8bit(text, n);
-    }
-};
-
-// A file's text from `at` on holds no NUL byte; false after the report.
-bool check_text(Transaction &t, const char *text, std::size_t n, uint64_t at) {
-    const void *nul = std::memchr(text, '\0', n);
-    if (!nul) return true;
-    uint64_t off = at + static_cast<uint64_t>(static_cast<const char *>(nul) - text);
+// The report on a text holding a NUL byte; false.
+bool refuse_nul(Transaction &t, uint64_t at) {
     t.fail(910, format("Message file [%s] holds a NUL byte at offset %llu and would be cut there: not sent",
-                       t.msg.file.c_str(), static_cast<unsigned long long>(off)));
+                       t.msg.file.c_str(), static_cast<unsigned long long>(at)));
     return false;
 }
 
-// Reads the whole file once in blocks: no NUL, and where the first lone "."
-// line is. false after the failure report.
-bool scan_file(Transaction &t, MessageBody &b, TextReaders &dots) {
+// Reads the whole file once in blocks, checking it as it goes; a file of
+// more than one block that is signed is read into two blocks in turn, its
+// body hash taking one while the next is read and checked. false after the
+// failure report.
+bool scan_file(Transaction &t, MessageBody &b, const dkim::Signer *signer, CheckedText &found) {
     std::size_t block = static_cast<std::size_t>(std::min<uint64_t>(b.size + 1, kFileBlock));
-    std::unique_ptr<char[]> buf(new char[block]);
-    for (uint64_t at = 0; at < b.size;) {
-        int64_t got = files::read_at(b.fd, buf.get(), block, static_cast<int64_t>(at));
+    bool two = signer && b.size > kFileBlock;
+    std::unique_ptr<char[]> bufs[2] = {std::unique_ptr<char[]>(new char[block]),
+                                       std::unique_ptr<char[]>(two ? new char[block] : nullptr)};
+    TextCheck check(signer, two);
+    for (uint64_t at = 0, turn = 0; at < b.size; turn = two ? 1 - turn : 0) {
+        char *buf = bufs[turn].get();
+        int64_t got = files::read_at(b.fd, buf, block, static_cast<int64_t>(at));
         if (got <= 0) {
             t.fail(910, format("Message file [%s] could not be read whole: not sent", t.msg.file.c_str()));
             return false;
         }
-        if (!check_text(t, buf.get(), static_cast<std::size_t>(got), at)) return false;
-        dots.feed(buf.get(), static_cast<std::size_t>(got));
-        if (b.size <= kKeptWhole) b.kept.append(buf.get(), static_cast<std::size_t>(got));
+        if (!check.feed(buf, static_cast<std::size_t>(got))) break;  // a NUL byte: judged by the caller
+        if (b.size <= kKeptWhole) b.kept.append(buf, static_cast<std::size_t>(got));
         at += static_cast<uint64_t>(got);
     }
     if (b.size <= kKeptWhole) b.data = b.kept.data();
+    found = check.finish(static_cast<long long>(std::time(nullptr)));
     return true;
 }
 
-bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
+// The text in hand (a block, a text read ahead, or the file read through
+// once) and what its check found. false after the failure report.
+bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
     SMTPSEND_STRUCTURE *r = t.req();
+    const dkim::Signer *signer = t.call.dkim.get();
     if (r->hMessage) {
         b.data = static_cast<const char *>(GlobalLock(r->hMessage));
         if (!b.data) {
@@ -127,7 +120,7 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
         }
         b.locked = r->hMessage;
         b.size = ::strnlen(b.data, GlobalSize(r->hMessage));
-        dots.feed(b.data, b.size);
+        found = check_text(b.data, b.size, signer);
         return true;
     }
     MessageSource *s = &t.msg.source;
@@ -136,8 +129,9 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
         s->has_text = false;  // a later transaction reads the file itself
         b.size = b.kept.size();
         b.data = b.kept.data();
-        if (!check_text(t, b.data, b.size, 0)) return false;
-        dots.feed(b.data, b.size);
+        bool ahead = s->checked && s->checked->signing == (signer != nullptr);  // checked as it was read ahead
+        found = ahead ? std::move(*s->checked) : check_text(b.data, b.size, signer);
+        s->checked.reset();
         return true;
     }
     if (s->state != FileState::Ready) {
@@ -149,43 +143,37 @@ bool open_source(Transaction &t, MessageBody &b, TextReaders &dots) {
     }
     b.fd = s->fd;
     b.size = s->size;
-    return scan_file(t, b, dots);
+    return scan_file(t, b, signer, found);
 }
-
-}  // namespace
-
-namespace {
 
 std::string message_name(Transaction &t) {
     return t.req()->hMessage ? std::string("in global memory") : format("[%s]", t.msg.file.c_str());
-}
-
-// The DKIM-Signature field, when the send signs; false after the report.
-bool make_signature(Transaction &t, TextReaders &readers) {
-    if (!readers.sign) return true;
-    std::string why;
-    t.body.dkim_field = readers.sign->field(static_cast<long long>(std::time(nullptr)), why);
-    if (!t.body.dkim_field.empty()) return true;
-    t.fail(dkim::kKeyUnusable,
-           format("Message %s cannot be signed: %s; not sent", message_name(t).c_str(), why.c_str()));
-    return false;
 }
 
 }  // namespace
 
 bool prepare_body(Transaction &t) {
     MessageBody &b = t.body;
-    TextReaders readers;
-    if (t.call.dkim) readers.sign.emplace(*t.call.dkim);
-    if (!open_source(t, b, readers)) return false;
-    b.eight_bit = readers.eight_bit;
+    CheckedText found;
+    if (!open_source(t, b, found)) return false;
+    if (found.nul_at != CheckedText::kNone) return refuse_nul(t, found.nul_at);
+    b.eight_bit = found.eight_bit;
     // Stuffing is for every line that begins with ".", not only when a lone
     // "." is there: otherwise the server drops the leading dot of ".NET".
     b.stuff = t.opts.dot_stuffing != 0;
-    if (b.stuff || !readers.dots.finish()) return make_signature(t, readers);
-    t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
-                       "not sent (the DotStuffing option sends it stuffed)",
-                       message_name(t).c_str(), static_cast<unsigned long long>(readers.dots.offset())));
+    if (!b.stuff && found.lone_dot_at != CheckedText::kNone) {
+        t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
+                           "not sent (the DotStuffing option sends it stuffed)",
+                           message_name(t).c_str(), static_cast<unsigned long long>(found.lone_dot_at)));
+        return false;
+    }
+    if (!found.signing) return true;
+    if (!found.dkim_field.empty()) {
+        b.dkim_field = std::move(found.dkim_field);
+        return true;
+    }
+    t.fail(dkim::kKeyUnusable,
+           format("Message %s cannot be signed: %s; not sent", message_name(t).c_str(), found.dkim_why.c_str()));
     return false;
 }
 

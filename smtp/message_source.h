@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace vellor::smtp {
@@ -26,12 +27,24 @@ enum class FileState {
     Claimed,     // another sender holds it
 };
 
+// What the check of a message's text found (smtp/body_check.h).
+struct CheckedText {
+    static constexpr uint64_t kNone = UINT64_MAX;
+    uint64_t nul_at = kNone;       // the offset of the first NUL byte
+    uint64_t lone_dot_at = kNone;  // the offset of the "." of the first line of a single "."
+    bool eight_bit = false;
+    bool signing = false;    // the send signs: the field below, or why not
+    std::string dkim_field;  // the DKIM-Signature field (ends with CR LF); empty with dkim_why
+    std::string dkim_why;
+};
+
 struct MessageSource {
     FileState state = FileState::Missing;
     int fd = -1;  // Ready: the open file; the delivery closes it
     uint64_t size = 0;
     std::string text;  // the whole text when it was read ahead (has_text)
     bool has_text = false;
+    std::optional<CheckedText> checked;  // the text's check, when made as it was read ahead
     // Still the very file, at the very version, that was opened: asked just
     // before MAIL FROM, so that a message withdrawn or replaced by then is
     // not sent.

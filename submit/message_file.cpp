@@ -17,6 +17,7 @@ MessageFile &MessageFile::operator=(MessageFile &&other) noexcept {
     stamp_ = other.stamp_;
     text = std::move(other.text);
     has_text = std::exchange(other.has_text, false);
+    checked = std::exchange(other.checked, std::nullopt);
     other.state_ = smtp::FileState::Missing;
     return *this;
 }
@@ -60,6 +61,7 @@ void MessageFile::close() {
     state_ = smtp::FileState::Missing;
     text.clear();
     has_text = false;
+    checked.reset();
 }
 
 Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
@@ -71,6 +73,7 @@ Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
         source.text = std::move(file.text);
         source.has_text = true;
         file.has_text = false;
+        source.checked = std::exchange(file.checked, std::nullopt);
     }
     source.current = [&file] { return file.current(); };
     c.message = &message_;

@@ -17,6 +17,7 @@
 // descriptor and on the path just before MAIL FROM and just before the
 // removal.
 #pragma once
+#include <optional>
 #include <string>
 
 #include "platform/files.h"
@@ -69,6 +70,7 @@ public:
 
     std::string text;  // the whole text when read_whole() kept it
     bool has_text = false;
+    std::optional<smtp::CheckedText> checked;  // the text's check, when made as it was read ahead
 
 private:
     smtp::FileState state_ = smtp::FileState::Missing;

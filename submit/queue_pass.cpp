@@ -71,7 +71,7 @@ private:
 class AheadHook {
 public:
     AheadHook(Call &c, ReadAhead *ahead) : c_(c) {
-        if (ahead) c.awaiting_reply = [ahead] { ahead->fill(); };
+        if (ahead) c.awaiting_reply = [ahead, &c] { ahead->fill(c.dkim.get()); };
     }
     ~AheadHook() { c_.awaiting_reply = nullptr; }
     AheadHook(const AheadHook &) = delete;

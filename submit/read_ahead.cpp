@@ -1,6 +1,8 @@
 // Reading a queue pass's next message ahead of its turn (see read_ahead.h).
 #include "submit/read_ahead.h"
 
+#include "smtp/body_check.h"
+
 namespace vellor {
 
 void ReadAhead::name(const std::string &path, bool claim) {
@@ -15,14 +17,16 @@ void ReadAhead::clear() {
     file_.close();
 }
 
-void ReadAhead::fill() {
+void ReadAhead::fill(const smtp::dkim::Signer *signer) {
     if (next_.empty() || tried_) return;
     tried_ = true;
     path_ = next_;
-    if (file_.open(path_, true, claim_) == smtp::FileState::Ready)
-        file_.read_whole();
-    else
+    if (file_.open(path_, true, claim_) != smtp::FileState::Ready) {
         file_.close();
+        return;
+    }
+    file_.read_whole();
+    if (file_.has_text) file_.checked = smtp::check_text(file_.text.data(), file_.text.size(), signer);
 }
 
 bool ReadAhead::take(const std::string &path, MessageFile &file) {

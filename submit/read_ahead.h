@@ -15,14 +15,18 @@
 #include "submit/message_file.h"
 
 namespace vellor {
+namespace smtp::dkim {
+struct Signer;
+}
 
 class ReadAhead {
 public:
     // The file to read next, or none when `path` is empty; claimed when
     // `claim` (see MessageFile::open).
     void name(const std::string &path, bool claim);
-    // Opens, claims and reads the named file, once.
-    void fill();
+    // Opens, claims, reads and checks the named file, once (signing it with
+    // `signer` when the send signs).
+    void fill(const smtp::dkim::Signer *signer);
     // The file read ahead for `path`, moved into `file`; false when there is
     // none or it changed (the file is then opened as usual).
     bool take(const std::string &path, MessageFile &file);

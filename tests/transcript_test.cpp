@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cerrno>
 #include <cstddef>
@@ -254,6 +255,14 @@ ssize_t seam_send(int fd, const void *buf, size_t n, int flags) {
     return ::send(fd, buf, n, flags);
 }
 
+// Message files are read by positioned reads: their bytes are counted.
+std::atomic<uint64_t> g_read_bytes{0};
+ssize_t seam_pread(int fd, void *buf, size_t n, off_t off) {
+    ssize_t got = ::pread(fd, buf, n, off);
+    if (got > 0) g_read_bytes += static_cast<uint64_t>(got);
+    return got;
+}
+
 void add_fault(const std::vector<std::string> &w) {
     using vellor::gmem::Op;
     if (w.at(0) == "send")
@@ -440,7 +449,9 @@ void check(const Outcome &run, const std::string &rest) {
         std::string sizes;
         for (std::size_t n : g_send_sizes) sizes += (sizes.empty() ? "" : " ") + std::to_string(n);
         EXPECT_EQ(sizes, arg);
-    } else if (base.rfind("tls-", 0) == 0 && !run.tls)
+    } else if (base == "bytes-read")
+        EXPECT_EQ(g_read_bytes, std::stoull(arg));
+    else if (base.rfind("tls-", 0) == 0 && !run.tls)
         ADD_FAILURE() << "no TLS server in this case";
     else if (base == "tls-stored")
         EXPECT_EQ(run.tls->messages().size(), std::stoul(arg));
@@ -522,6 +533,7 @@ TEST_P(Transcript, Runs) {
     g_fail_prefix.clear();
     g_send_sizes.clear();
     vellor::sys::table().send = seam_send;
+    vellor::sys::table().pread = seam_pread;
     prepare(c, env, dns);
     int port = free_port("127.0.0.1");
     auto peers = start_peers(c, port, env.dir());
@@ -551,6 +563,7 @@ TEST_P(Transcript, Runs) {
     auto send = [&] {
         reports().clear();
         g_send_sizes.clear();
+        g_read_bytes = 0;
         for (const auto &[what, rest] : c.lines)  // armed last: the case's own blocks are made by now
             if (what == "fault") add_fault(words(rest));
         auto began = std::chrono::steady_clock::now();

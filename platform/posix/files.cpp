@@ -151,7 +151,7 @@ bool write_at(int fd, const void *buf, std::size_t n, int64_t offset) {
 }
 
 int64_t read_at(int fd, void *buf, std::size_t n, int64_t offset) {
-    return ::pread(fd, buf, n, static_cast<off_t>(offset));
+    return sys::table().pread(fd, buf, n, static_cast<off_t>(offset));
 }
 
 bool truncate(int fd, int64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }

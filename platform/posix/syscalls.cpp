@@ -10,7 +10,7 @@ namespace {
 
 int real_open(const char *path, int flags, mode_t mode) { return ::open(path, flags | O_CLOEXEC, mode); }
 
-Table make_real() { return Table{real_open, ::read, ::write, ::lseek, ::close, ::unlink, ::send, ::recv}; }
+Table make_real() { return Table{real_open, ::read, ::write, ::lseek, ::close, ::unlink, ::send, ::recv, ::pread}; }
 
 Table g_table = make_real();
 

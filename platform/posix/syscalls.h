@@ -14,6 +14,7 @@ struct Table {
     int (*unlink)(const char *path);
     ssize_t (*send)(int fd, const void *buf, size_t n, int flags);
     ssize_t (*recv)(int fd, void *buf, size_t n, int flags);
+    ssize_t (*pread)(int fd, void *buf, size_t n, off_t off);
 };
 
 Table &table();      // the table in use
