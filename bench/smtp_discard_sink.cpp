@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <openssl/ssl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -89,6 +90,7 @@ void session(int fd) {
 
 int main(int argc, char **argv) {
     if (argc < 3) return 2;
+    signal(SIGPIPE, SIG_IGN);  // a client gone before the sink's last write ends that session, not the sink
     int port = atoi(argv[1]), sessions = atoi(argv[2]);
     int ls = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;

@@ -496,7 +496,7 @@ void prepare(const Case &c, TempEnv &env, ScriptedDns &dns) {
         } else if (what == "timeout")
             ::setenv("KORVEXAPI_TIMEOUT_MS", rest.c_str(), 1);
         else if (what == "env")
-            ::setenv(w.at(0).c_str(), w.size() > 1 ? w[1].c_str() : "", 1);
+            ::setenv(w.at(0).c_str(), w.size() > 1 ? expand(w[1], env, 0).c_str() : "", 1);
         else if (what == "queue")
             make_queue(env, w);
         else if (what == "folder")

@@ -48,6 +48,26 @@ bool add_trust_anchors(SSL_CTX *ctx, const std::string &ca_file, std::string &wh
     return added > 0;
 }
 
+// The system's trust store is read as a chain needs it: its hashed folder
+// is looked up by name, and its bundle file (hundreds of certificates, most
+// of a short send's work to parse) is loaded only when an issuer is found
+// nowhere else; the chain is then built as if it had been loaded first.
+int store_loaded_index() {
+    static const int index = X509_STORE_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+int issuer_from_system_store(X509 **issuer, X509_STORE_CTX *ctx, X509 *cert) {
+    int found = X509_STORE_CTX_get1_issuer(issuer, ctx, cert);
+    X509_STORE *store = X509_STORE_CTX_get0_store(ctx);
+    if (found != 0 || X509_STORE_get_ex_data(store, store_loaded_index())) return found;
+    X509_STORE_set_ex_data(store, store_loaded_index(), store);
+    X509_LOOKUP *file = X509_STORE_add_lookup(store, X509_LOOKUP_file());
+    bool loaded = file && X509_LOOKUP_load_file(file, nullptr, X509_FILETYPE_DEFAULT) == 1;
+    ERR_clear_error();
+    return loaded ? X509_STORE_CTX_get1_issuer(issuer, ctx, cert) : found;
+}
+
 SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
     if (!ctx) {
@@ -58,7 +78,8 @@ SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
     if (!peer.verify) return ctx;
     SSL_CTX_set_verify(ctx, peer.enforce ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_default_verify_paths(ctx);
+    SSL_CTX_set_default_verify_dir(ctx);
+    X509_STORE_set_get_issuer(SSL_CTX_get_cert_store(ctx), issuer_from_system_store);
     std::string reason;
     if (!peer.ca_file.empty() && !add_trust_anchors(ctx, peer.ca_file, reason)) {
         why = "TLS trust anchors in [" + peer.ca_file + "] could not be read: " + reason;
