@@ -6,6 +6,7 @@
 // library's 1,000-message queue (queue_send) against the bare lockstep
 // client over one TLS connection (bare_client ... tls), each timing its own
 // send, medians of interleaved rounds; target at least 0.9x the bare client.
+// Usage: tls_bench [MiB] [ROUNDS]
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,15 +61,13 @@ int library_send(int port, const std::string &message, int max) {
 
 int curl(const std::string &args) { return system(("curl -s " + args + " >/dev/null").c_str()) == 0 ? 0 : 1; }
 
-constexpr int kRounds = 5;
-
 // The queue through queue_send against the bare TLS client, interleaved,
 // each timing its own send; prints the medians.
-bool floor_rounds(const std::string &queue, const std::string &certs, int port, const std::string &sink) {
-    pid_t pid = start_sink(sink, port, 2 * kRounds, certs);
+bool floor_rounds(const std::string &queue, const std::string &certs, int port, const std::string &sink, int rounds) {
+    pid_t pid = start_sink(sink, port, 2 * rounds, certs);
     std::string p = " " + std::to_string(port) + " 1000";
     std::vector<double> lib, bare;
-    for (int r = 0; r < kRounds; ++r) {
+    for (int r = 0; r < rounds; ++r) {
         lib.push_back(bench::timed(bench::g_bin + "/queue_send " + queue + p));
         bare.push_back(bench::timed(bench::g_bin + "/bare_client " + queue + p + " tls " + certs + "/ca.pem"));
     }
@@ -78,7 +77,7 @@ bool floor_rounds(const std::string &queue, const std::string &certs, int port, 
     printf(
         "1,000 x 1 KiB, one TLS connection, median of %d interleaved rounds  library: %.3f s %.0f msg/s   bare "
         "client: %.3f s %.0f msg/s   ratio %.2f (target >= 0.90)\n",
-        kRounds, l, 1000 / l, b, 1000 / b, b / l);
+        rounds, l, 1000 / l, b, 1000 / b, b / l);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -150,6 +149,6 @@ int main(int argc, char **argv) {
         lib_queue, 1000 / lib_queue, s3, curl_queue, 1000 / curl_queue, s4, curl_queue / lib_queue);
     bench::g_dir = dir;
     bench::g_bin = self.substr(0, self.rfind('/'));
-    bool floor_ok = floor_rounds(queue, certs, port + 2, sink);
+    bool floor_ok = floor_rounds(queue, certs, port + 2, sink, argc > 2 ? atoi(argv[2]) : 9);
     return system(("rm -rf " + dir).c_str()) == 0 && !s1 && !s3 && floor_ok ? 0 : 1;
 }
