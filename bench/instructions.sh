@@ -15,7 +15,10 @@ command -v valgrind >/dev/null || {
 dir=$(mktemp -d /tmp/vellor-instructions-XXXXXX)
 sink=
 cleanup() {
-  [ -n "$sink" ] && kill "$sink" 2>/dev/null && wait "$sink" 2>/dev/null
+  if [ -n "$sink" ]; then
+    kill "$sink" 2>/dev/null || true
+    wait "$sink" 2>/dev/null || true # a stopped sink's status is not the script's
+  fi
   rm -rf "$dir"
 }
 trap cleanup EXIT
