@@ -1,5 +1,6 @@
 // What the queue benchmarks share: a folder of queued 1 KiB messages,
-// Postfix's smtp-sink on a loopback port, a command run through the shell
+// Postfix's smtp-sink or the read-and-discard sink on a loopback port, a
+// large message file, a command run through the shell
 // with its output, wall time and peak memory, and the median of rounds.
 // The folder and the benchmarks' own programs are in g_dir and g_bin.
 #pragma once
@@ -63,6 +64,30 @@ inline pid_t start_smtp_sink(int port, bool offer_pipelining) {
     }
     usleep(300000);
     return pid;
+}
+
+// The loopback read-and-discard sink (smtp_discard_sink) on the port, for
+// the given number of sessions.
+inline pid_t start_discard_sink(int port, int sessions) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::string p = std::to_string(port), n = std::to_string(sessions);
+        execl((g_bin + "/smtp_discard_sink").c_str(), "smtp_discard_sink", p.c_str(), n.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    usleep(200000);
+    return pid;
+}
+
+// A message file of about `mib` MiB: a short header, then lines of 80 bytes.
+inline void write_large_message(const std::string &path, long mib) {
+    std::string line(78, 'm');
+    line += "\r\n";
+    FILE *f = fopen(path.c_str(), "wb");
+    fputs("From: bench@example.org\r\nTo: sink@example.org\r\nSubject: bench\r\n\r\n", f);
+    for (long i = 0; i < mib * 1048576 / 80; ++i) fwrite(line.data(), 1, line.size(), f);
+    fclose(f);
 }
 
 struct Run {
