@@ -2,7 +2,8 @@
 // caller's library record, initialises the process-wide companion block and
 // compares the companion's release and structure revision with ours,
 // warning (never failing) on a difference. An application name longer than
-// 127 characters is cut to its first 127. The companion block is left open
+// 127 characters is refused: the record is left cleared, the library not
+// initialised, and the log says why. The companion block is left open
 // after start-up: every send initialises it again. Close-down ends every
 // record's own options (VELLOR_Set_Request_Option).
 #include <cstring>

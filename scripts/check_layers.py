@@ -31,12 +31,7 @@ TICKED = re.compile(r"`([^`]+)`")
 # Known breaks whose fix is under way; each is a (source, what it uses)
 # pair. Remove a line as soon as its fix lands: the check says when a line
 # is no longer needed.
-EXCEPTIONS = {
-    # The session reads the message file the delivery hands it by the
-    # platform's file call; the reading belongs behind the handed-over
-    # source (smtp/message_source.h).
-    ("smtp/message_data.cpp", "platform/files.h"),
-}
+EXCEPTIONS = set()
 
 
 def layout_tables(readme):

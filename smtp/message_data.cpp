@@ -26,7 +26,6 @@
 #include <optional>
 
 #include "platform/global_memory.h"
-#include "platform/files.h"
 #include "smtp/body_check.h"
 #include "smtp/message_text.h"
 #include "smtp/transaction.h"
@@ -93,7 +92,7 @@ bool scan_file(Transaction &t, MessageBody &b, const dkim::Signer *signer, Check
     TextCheck check(signer, two);
     for (uint64_t at = 0, turn = 0; at < b.size; turn = two ? 1 - turn : 0) {
         char *buf = bufs[turn].get();
-        int64_t got = files::read_at(b.fd, buf, block, static_cast<int64_t>(at));
+        int64_t got = b.read_at(buf, block, at);
         if (got <= 0) {
             t.fail(910, format("Message file [%s] could not be read whole: not sent", t.msg.file.c_str()));
             return false;
@@ -141,7 +140,7 @@ bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
                    : format("Message file [%s] is not a regular file that can be read: not sent", t.msg.file.c_str()));
         return false;
     }
-    b.fd = s->fd;
+    b.read_at = s->read_at;
     b.size = s->size;
     return scan_file(t, b, signer, found);
 }
@@ -209,7 +208,7 @@ private:
     const char *read(uint64_t at, std::size_t n) {
         std::size_t got = 0;
         while (got < n) {
-            int64_t r = files::read_at(b_.fd, buf_.get() + got, n - got, static_cast<int64_t>(at + got));
+            int64_t r = b_.read_at(buf_.get() + got, n - got, at + got);
             if (r <= 0) return nullptr;  // the file shrank: the body cannot go whole
             got += static_cast<std::size_t>(r);
         }

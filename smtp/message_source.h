@@ -40,7 +40,9 @@ struct CheckedText {
 
 struct MessageSource {
     FileState state = FileState::Missing;
-    int fd = -1;  // Ready: the open file; the delivery closes it
+    // Ready: reads the open file (the delivery's, which closes it): up to n
+    // bytes at an offset into buf, their count, 0 at its end, < 0 on an error.
+    std::function<int64_t(char *buf, std::size_t n, uint64_t at)> read_at;
     uint64_t size = 0;
     std::string text;  // the whole text when it was read ahead (has_text)
     bool has_text = false;

@@ -45,11 +45,11 @@ public:
     ~MessageBody();
     const char *data = nullptr;  // the text in memory (a block, or a small file read whole), else null
     std::string kept;            // a small file's text
-    int fd = -1;                 // the message file handed over (not closed here), or -1
-    uint64_t size = 0;           // bytes of text before any stuffing
-    bool stuff = false;          // lines beginning "." go out with one more
-    std::string dkim_field;      // the DKIM-Signature field sent ahead of the text, when signing
-    bool eight_bit = false;      // the text holds a byte of 8 bits
+    std::function<int64_t(char *, std::size_t, uint64_t)> read_at;  // the message file handed over, when streamed
+    uint64_t size = 0;                                              // bytes of text before any stuffing
+    bool stuff = false;                                             // lines beginning "." go out with one more
+    std::string dkim_field;  // the DKIM-Signature field sent ahead of the text, when signing
+    bool eight_bit = false;  // the text holds a byte of 8 bits
     HGLOBAL locked = nullptr;
 };
 

@@ -67,7 +67,9 @@ void MessageFile::close() {
 Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
     smtp::MessageSource &source = message_.source;
     source.state = file.state();
-    source.fd = file.fd();
+    source.read_at = [&file](char *buf, std::size_t n, uint64_t at) {
+        return files::read_at(file.fd(), buf, n, static_cast<int64_t>(at));
+    };
     source.size = file.stamp().size < 0 ? 0 : static_cast<uint64_t>(file.stamp().size);
     if (file.has_text) {
         source.text = std::move(file.text);
