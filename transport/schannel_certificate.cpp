@@ -187,22 +187,28 @@ DWORD policy_error(PCCERT_CHAIN_CONTEXT chain, const std::string &name, bool own
     return status.dwError;
 }
 
-// The address among the certificate's IP entries.
-bool names_address(PCCERT_CONTEXT cert, const unsigned char address[4]) {
+// Calls `each` with every entry of the certificate's alternative names
+// (none when it has no such extension, or it cannot be read).
+template <typename Each>
+void for_alt_names(PCCERT_CONTEXT cert, Each each) {
     const CERT_INFO *info = cert->pCertInfo;
     PCERT_EXTENSION ext = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
     CERT_ALT_NAME_INFO *names = nullptr;
     DWORD size = 0;
     if (!ext || !::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
                                        CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
-        return false;
-    bool found = false;
-    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-        const CERT_ALT_NAME_ENTRY &e = names->rgAltEntry[i];
-        found = e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && e.IPAddress.cbData == 4 &&
-                std::memcmp(e.IPAddress.pbData, address, 4) == 0;
-    }
+        return;
+    for (DWORD i = 0; i < names->cAltEntry; ++i) each(names->rgAltEntry[i]);
     ::LocalFree(names);
+}
+
+// The address among the certificate's IP entries.
+bool names_address(PCCERT_CONTEXT cert, const unsigned char address[4]) {
+    bool found = false;
+    for_alt_names(cert, [&](const CERT_ALT_NAME_ENTRY &e) {
+        found = found || (e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && e.IPAddress.cbData == 4 &&
+                          std::memcmp(e.IPAddress.pbData, address, 4) == 0);
+    });
     return found;
 }
 
@@ -218,17 +224,9 @@ std::string lower_ascii(const wchar_t *wide) {
 // The certificate's DNS names, or its CN when it has none.
 std::vector<std::string> dns_names(PCCERT_CONTEXT cert) {
     std::vector<std::string> out;
-    const CERT_INFO *info = cert->pCertInfo;
-    PCERT_EXTENSION ext = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
-    CERT_ALT_NAME_INFO *names = nullptr;
-    DWORD size = 0;
-    if (ext && ::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
-                                     CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
-        for (DWORD i = 0; i < names->cAltEntry; ++i)
-            if (names->rgAltEntry[i].dwAltNameChoice == CERT_ALT_NAME_DNS_NAME)
-                out.push_back(lower_ascii(names->rgAltEntry[i].pwszDNSName));
-        ::LocalFree(names);
-    }
+    for_alt_names(cert, [&](const CERT_ALT_NAME_ENTRY &e) {
+        if (e.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) out.push_back(lower_ascii(e.pwszDNSName));
+    });
     if (!out.empty()) return out;
     char oid[] = szOID_COMMON_NAME;
     wchar_t cn[256] = L"";
