@@ -67,8 +67,8 @@ void MessageFile::close() {
 Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
     smtp::MessageSource &source = message_.source;
     source.state = file.state();
-    source.read_at = [&file](char *buf, std::size_t n, uint64_t at) {
-        return files::read_at(file.fd(), buf, n, static_cast<int64_t>(at));
+    source.read_at = [fd = file.fd()](char *buf, std::size_t n, uint64_t at) {
+        return files::read_at(fd, buf, n, static_cast<int64_t>(at));
     };
     source.size = file.stamp().size < 0 ? 0 : static_cast<uint64_t>(file.stamp().size);
     if (file.has_text) {
