@@ -166,7 +166,9 @@ typedef struct VALIDMXIPS {
     int32_t nPreference[VELLOR_MAX_VALID_MX];
 } VALIDMXIPS;
 
-/* The application's status callback; its result is ignored. */
+/* The application's status callback; its result is ignored, except in a queue
+   pass over several connections (the QueueConnections option), which a
+   result other than 0 stops. */
 typedef int32_t(VELLOR_CALLBACK *VELLOR_STATUS_CALLBACK)(SMTPSEND_STRUCTURE *request, int32_t status, const char *text,
                                                          int32_t code);
 

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
+#include "submit/parallel_pass.h"
 #include "support/options.h"
 #include "support/text.h"
 
@@ -146,7 +147,11 @@ PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass)
         if (pass.finish) pass.finish(lane);
         return n;
     }
-    one_lane(c, dir, pass, search, limit, n);
+    const int lanes = pass.first_only ? 1 : options::queue_connections();
+    if (lanes > 1)
+        run_parallel_pass(c, dir, pass, search, lanes, limit, n);
+    else
+        one_lane(c, dir, pass, search, limit, n);
     return n;
 }
 

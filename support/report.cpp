@@ -8,7 +8,12 @@ namespace vellor {
 
 void Reporter::log(const std::string &line) const { Write_Log(line); }
 
-void Reporter::status(int st, int code, const std::string &text) const { Report_Status(req, st, text, code, cb); }
+void Reporter::status(int st, int code, const std::string &text) const {
+    if (post)
+        post(st, code, text);
+    else
+        Report_Status(req, st, text, code, cb);
+}
 
 void Reporter::log_and_status(int st, int code, const std::string &text) const {
     log(prefixed(text));

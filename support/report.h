@@ -1,6 +1,7 @@
 // One call's reports: a log line, a status callback, or both
 // (log_and_status); most texts carry the prefix "VellorAPI [<app>] - ".
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@ struct Reporter {
     std::string app;
     SMTPSEND_STRUCTURE *req = nullptr;
     VELLOR_STATUS_CALLBACK cb = nullptr;
+    // While set, a report for the callback goes here instead (a connection
+    // of a parallel queue pass hands its reports to the calling thread).
+    std::function<void(int st, int code, const std::string &text)> post;
 
     // "VellorAPI [app] - " with the text (and more), in one allocation.
     std::string prefixed(std::string_view text, std::string_view more = {}) const {

@@ -185,7 +185,15 @@ RequestScope::RequestScope(const void *record) : outer_(t_current) {
     t_current = &values_;
 }
 
+RequestScope::RequestScope(std::map<std::string, std::string> values) : values_(std::move(values)), outer_(t_current) {
+    t_current = &values_;
+}
+
 RequestScope::~RequestScope() { t_current = outer_; }
+
+std::map<std::string, std::string> running_values() {
+    return t_current ? *t_current : std::map<std::string, std::string>();
+}
 
 const std::string *request_value(const std::string &canonical_name) {
     if (!t_current) return nullptr;

@@ -45,6 +45,8 @@ void forget_all_records();
 class RequestScope {
 public:
     explicit RequestScope(const void *record);
+    // The values given, on a thread of the send's own (see running_values).
+    explicit RequestScope(std::map<std::string, std::string> values);
     ~RequestScope();
     RequestScope(const RequestScope &) = delete;
     RequestScope &operator=(const RequestScope &) = delete;
@@ -53,6 +55,10 @@ private:
     std::map<std::string, std::string> values_;
     const std::map<std::string, std::string> *outer_;
 };
+
+// The values of the running send's record (none outside a send), for a
+// thread the send starts.
+std::map<std::string, std::string> running_values();
 
 // The value the running send's record holds for a canonical name, or null.
 const std::string *request_value(const std::string &canonical_name);

@@ -8,9 +8,9 @@
 
 namespace vellor {
 
-void Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::string &text, int32_t code,
-                   VELLOR_STATUS_CALLBACK callback) {
-    if (!callback) return;
+int32_t Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::string &text, int32_t code,
+                      VELLOR_STATUS_CALLBACK callback) {
+    if (!callback) return 0;
     std::size_t from = 0, at;
     switch (options::callback_mode()) {
         case 0:
@@ -25,10 +25,10 @@ void Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::strin
             if (at != std::string::npos) from = at + 1;
             break;
         default:
-            return;
+            return 0;
     }
     std::string selected = text.substr(from);
-    callback(request, status, selected.c_str(), code);
+    return callback(request, status, selected.c_str(), code);
 }
 
 }  // namespace vellor

@@ -1,5 +1,6 @@
 // Report_Status: hands one report to the application's status callback,
-// trimmed as the "callback" option says.
+// trimmed as the "callback" option says; the callback's result (0 when
+// none was called).
 #pragma once
 #include <string>
 
@@ -7,7 +8,7 @@
 
 namespace vellor {
 
-void Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::string &text, int32_t code,
-                   VELLOR_STATUS_CALLBACK callback);
+int32_t Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::string &text, int32_t code,
+                      VELLOR_STATUS_CALLBACK callback);
 
 }  // namespace vellor

@@ -1,7 +1,7 @@
 // No message lost, cut, misdirected or stuck, where a case needs more than
 // a transcript row (data/reliability.cases holds those): the companion's
 // eight addresses, signals, two threads, a killed sender, three senders
-// sharing one queue.
+// sharing one queue, one queue over several connections.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -196,6 +196,11 @@ public:
                          root + ".log");
         ASSERT_TRUE(wait_until([&] { return file_exists(root + "/ready"); }, std::chrono::milliseconds(15000)));
     }
+    // A pass over `connections` at once (the record's QueueConnections).
+    void connections(int n) {
+        ASSERT_EQ(VELLOR_Set_Request_Option(&req, "QueueConnections", std::to_string(n).c_str()), 0);
+        ASSERT_EQ(VELLOR_Set_Request_Option(&req, "MsgExtension", "txt"), 0);  // counted: a batch per connection
+    }
     pid_t start_sender() {
         pid_t child = ::fork();
         if (child == 0) {
@@ -241,6 +246,7 @@ TEST_F(SharedQueue, ThreeSendersSendEachMessageOnce) {
 }
 
 TEST_F(SharedQueue, ASenderKilledMidRunLosesNothing) {
+    connections(4);  // each sender over four connections
     std::vector<pid_t> senders = {start_sender(), start_sender(), start_sender()};
     ASSERT_TRUE(wait_until([&] { return stored().size() >= 30; }, std::chrono::milliseconds(20000)));
     ::kill(senders[1], SIGKILL);
@@ -249,6 +255,76 @@ TEST_F(SharedQueue, ASenderKilledMidRunLosesNothing) {
     std::map<int, int> count = stored();
     EXPECT_EQ(count.size(), static_cast<std::size_t>(kFiles));
     EXPECT_EQ(queued(), 0);
+}
+
+// ---- one queue over several connections ---------------------------------------------------
+
+// What the callback saw: the thread it ran on, and each report with the
+// message file the record showed then. From the report numbered
+// g_cancel_from on (0: never) it asks the send to stop.
+struct Seen {
+    std::thread::id thread;
+    std::string file, text;
+};
+std::vector<Seen> g_seen;
+std::size_t g_cancel_from = 0;
+
+int32_t VELLOR_CALLBACK note_report(SMTPSEND_STRUCTURE *r, int32_t, const char *text, int32_t) {
+    g_seen.push_back({std::this_thread::get_id(), r->szMessageFile, text});
+    return g_cancel_from != 0 && g_seen.size() >= g_cancel_from;
+}
+
+TEST_F(SharedQueue, FourConnectionsSendEachMessageOnceReportingInOrderOnTheCallingThread) {
+    connections(4);
+    g_seen.clear();
+    EXPECT_EQ(VELLOR_Send_Message("App", &req, note_report), 0);
+    EXPECT_EQ(req.nMessagesSent, kFiles);
+    std::map<int, int> count = stored();
+    EXPECT_EQ(count.size(), static_cast<std::size_t>(kFiles));
+    for (const auto &[subject, times] : count) EXPECT_EQ(times, 1) << subject;
+    EXPECT_EQ(queued(), 0);
+    std::string events = read_file(root + "/events.jsonl");
+    int greetings = 0;
+    for (std::size_t at = 0; (at = events.find("\"helo\"", at)) != std::string::npos; ++at) ++greetings;
+    EXPECT_GT(greetings, 1);  // a batch on each connection
+    EXPECT_LE(greetings, 4);
+    // Each message's reports, as the record showed it: handed over,
+    // accepted, deleted, in this order, every one on this thread.
+    std::map<std::string, std::string> steps;
+    for (const Seen &seen : g_seen) {
+        EXPECT_EQ(seen.thread, std::this_thread::get_id());
+        for (const char *step : {"to all recipents", "sucessfully", "deleted from"})
+            if (seen.text.find(step) != std::string::npos) steps[seen.file] += step[0];
+    }
+    for (int i = 0; i < kFiles; ++i) EXPECT_EQ(steps[queue + "/m" + std::to_string(1000 + i) + ".txt"], "tsd") << i;
+}
+
+TEST_F(SharedQueue, AConnectionItsServerDropsLosesNothingAndTheNextPassSendsIt) {
+    write_file(queue + "/m1005.txt", "Subject: 5\r\n\r\nDROP-ME\r\n");
+    connections(4);
+    VELLOR_Send_Message("App", &req, nullptr);
+    EXPECT_NE(read_file(root + "/events.jsonl").find("dropped"), std::string::npos);
+    EXPECT_TRUE(file_exists(queue + "/m1005.txt"));
+    std::map<int, int> count = stored();
+    for (const auto &[subject, times] : count) EXPECT_EQ(times, 1) << subject;
+    EXPECT_EQ(count.size() + static_cast<std::size_t>(queued()), static_cast<std::size_t>(kFiles));
+    std::strcpy(req.szMessageFile, queue.c_str());  // the record shows the last message sent
+    VELLOR_Send_Message("App", &req, nullptr);
+    EXPECT_EQ(stored().size(), static_cast<std::size_t>(kFiles));
+    EXPECT_EQ(queued(), 0);
+}
+
+TEST_F(SharedQueue, TheCallbacksStopReachesEveryConnection) {
+    connections(4);
+    g_seen.clear();
+    g_cancel_from = 40;
+    VELLOR_Send_Message("App", &req, note_report);
+    g_cancel_from = 0;
+    std::map<int, int> count = stored();
+    for (const auto &[subject, times] : count) EXPECT_EQ(times, 1) << subject;
+    EXPECT_EQ(req.nMessagesSent, static_cast<int32_t>(count.size()));
+    EXPECT_GT(queued(), kFiles / 2);  // the connections took no more messages
+    EXPECT_EQ(count.size() + static_cast<std::size_t>(queued()), static_cast<std::size_t>(kFiles));
 }
 
 }  // namespace

@@ -6,7 +6,8 @@ for byte in Maildir/new with their envelope beside them in a JSON file;
 connections and logins go to events.jsonl, command verbs (and each MAIL
 FROM parameter, such as SIZE=56) to commands.txt.
 Recipients starting "refused" are answered 550, "later" 451; a message
-holding REFUSE-ME is answered 554 after its data. With $CAPTURE_REFUSE_LOGIN
+holding REFUSE-ME is answered 554 after its data; one holding DROP-ME has its
+connection dropped after its data, without a reply, the first time only. With $CAPTURE_REFUSE_LOGIN
 set, only AUTH PLAIN is offered (aiosmtpd's own, RFC 4616). The OAuth 2.0
 logins XOAUTH2 and OAUTHBEARER (RFC 7628) take the user name with the token
 "good-token"; another token is refused with the mechanism's JSON error in a
@@ -44,6 +45,7 @@ if tls:
     context.load_cert_chain(tls[1], tls[2])
 refuse_login = bool(os.environ.get("CAPTURE_REFUSE_LOGIN"))
 GOOD_TOKEN = "good-token"
+dropped = set()  # the DROP-ME messages whose connection was dropped once
 
 
 def event(**kw):
@@ -132,6 +134,11 @@ class MaildirHandler:
         if b"REFUSE-ME" in envelope.original_content:
             event(event="refused-data")
             return "554 message refused"
+        if b"DROP-ME" in envelope.original_content and envelope.original_content not in dropped:
+            dropped.add(envelope.original_content)
+            event(event="dropped")
+            server.transport.abort()
+            return "421 dropped"
         name = "%d.%s" % (time.time_ns(), uuid.uuid4().hex)
         path = os.path.join(root, "Maildir", "new", name)
         with open(path + ".tmp", "wb") as f:

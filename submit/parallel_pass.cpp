@@ -1,0 +1,291 @@
+// The queue pass over several connections (see parallel_pass.h).
+#include "submit/parallel_pass.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "platform/global_memory.h"
+#include "submit/message_in_hand.h"
+#include "submit/message_turn.h"
+#include "support/log_file.h"
+#include "support/request_options.h"
+#include "support/status_callback.h"
+#include "support/text.h"
+#include "transport/companion.h"
+
+namespace vellor {
+namespace {
+
+// One report of a lane, with the lane's record as it was when it reported
+// (`report` false: the record as the lane left it, after its last report).
+struct Posted {
+    int lane = 0, status = 0, code = 0;
+    std::string text;
+    SMTPSEND_STRUCTURE record;
+    bool report = true;
+};
+
+// What a lane starts from, copied on the calling thread before the lanes run.
+struct LaneStart {
+    std::string app;
+    VELLOR_STATUS_CALLBACK cb = nullptr;
+    LoginState login;
+    std::shared_ptr<const smtp::dkim::Signer> dkim;
+    const options::MessageOptions *pass_options = nullptr;
+    smtp::Message hand;
+    std::string host;  // the relay's address, when the mode set it
+    int32_t port = 25;
+    SMTPSEND_STRUCTURE record;
+    std::map<std::string, std::string> values;  // the record's own options
+};
+
+// What the lanes share: the search they take entries from, the pass's
+// counts, and the reports waiting for the calling thread.
+class Shared {
+public:
+    Shared(const std::string &dir, const QueuePass &pass, files::Search &search, int limit, PassCount &n)
+        : dir(dir), pass(pass), search_(search), limit_(limit), n_(n) {}
+
+    // The next entry for the lane's call, its path checked and its file
+    // claimed; false when the pass has none left for it.
+    bool take(Call &c, std::string &path, bool &usable, int &number, MessageFile &file) {
+        std::lock_guard<std::mutex> g(take_mu_);
+        while (more_ && n_.seen < limit_ && !ended_) {
+            path = dir + search_.name();
+            number = ++index_;
+            more_ = search_.next();
+            usable = usable_entry(c, path);
+            file = MessageFile();
+            if (usable && !claim_entry(c, nullptr, path, file)) continue;  // another sender holds it
+            ++n_.seen;
+            return true;
+        }
+        return false;
+    }
+    void done(EntryResult e) {
+        std::lock_guard<std::mutex> g(take_mu_);
+        n_.sent += e == EntryResult::Sent;
+        n_.aborted = n_.aborted || e == EntryResult::Abort;
+        if (e == EntryResult::Stop || e == EntryResult::Abort) ended_ = true;
+    }
+    void end() { ended_ = true; }
+
+    void post(Posted p) {
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            posted_.push_back(std::move(p));
+        }
+        cv_.notify_one();
+    }
+    void lane_started() {
+        std::lock_guard<std::mutex> g(mu_);
+        ++running_;
+    }
+    void lane_ended(int accepted) {
+        {
+            std::lock_guard<std::mutex> g(take_mu_);
+            n_.accepted += accepted;
+        }
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            --running_;
+        }
+        cv_.notify_one();
+    }
+    // The calling thread: the reports posted meanwhile, waiting at most one
+    // time-out for the first; false once every lane has ended and every
+    // report was handed out.
+    bool reports(std::deque<Posted> &out, int timeout_ms) {
+        std::unique_lock<std::mutex> lk(mu_);
+        cv_.wait_for(lk, std::chrono::milliseconds(timeout_ms), [&] { return !posted_.empty() || running_ == 0; });
+        out.swap(posted_);
+        return !out.empty() || running_ > 0;
+    }
+
+    const std::string &dir;
+    const QueuePass &pass;
+
+private:
+    std::mutex take_mu_;  // the search, the counts
+    files::Search &search_;
+    bool more_ = true;
+    int index_ = 0;  // entries looked at, those another sender held included
+    const int limit_;
+    PassCount &n_;
+    std::atomic<bool> ended_{false};  // no lane takes another entry
+
+    std::mutex mu_;  // the reports, the lanes running
+    std::condition_variable cv_;
+    std::deque<Posted> posted_;
+    int running_ = 0;
+};
+
+// The lane's companion started and pointed at the relay the pass set; false
+// after the report (918) when it cannot start.
+bool start_lane(Call &c, const LaneStart &from) {
+    transport::library_start(c.block, c.app.c_str());
+    transport::session_start(c.block, c.session);
+    if (!transport::network_start(c.block)) {
+        transport::library_close(c.block, c.app.c_str());
+        c.log_and_status_prefixed(920, 918, format("Failed to start winsock session for [%s]", c.app.c_str()));
+        c.req->nErrorCode = 918;
+        return false;
+    }
+    (void)transport::set_target(c.session, from.host, from.port);  // it fitted the caller's record
+    return true;
+}
+
+// One lane, on its own thread: entries taken and sent until the pass has
+// none left for it, then its connection closed.
+void run_lane(Shared &s, int number, const LaneStart &from) {
+    int accepted = 0;
+    SMTPSEND_STRUCTURE record = from.record;
+    try {
+        options::RequestScope own(from.values);
+        LogBatch lines;
+        TCPLIBRARY_STRUCTURE block;
+        std::memset(&block, 0, sizeof block);
+        TCPSESSION_STRUCTURE session;
+        Call c;
+        c.app = from.app;
+        c.req = &record;
+        c.cb = from.cb;
+        c.post = [&](int st, int code, const std::string &text) { s.post({number, st, code, text, record}); };
+        c.block = &block;
+        c.session = &session;
+        c.login = from.login;
+        c.dkim = from.dkim;
+        c.pass_options = from.pass_options;
+        c.hand = from.hand;
+        if (start_lane(c, from)) {
+            Lane lane{c};
+            bool took = false;
+            std::string path;
+            bool usable = false;
+            int entry = 0;
+            for (MessageFile file; s.take(c, path, usable, entry, file);) {
+                took = true;
+                if (hand_entry(c, s.pass, path, usable, entry)) s.done(s.pass.send(lane, file));
+                file.close();
+            }
+            if (took && s.pass.finish) s.pass.finish(lane);
+            accepted = lane.accepted;
+            transport::network_stop(&block);
+            transport::library_close(&block, c.app.c_str());
+        }
+    } catch (...) {  // out of memory: this lane ends, its files stay for the next pass
+        s.end();
+    }
+    if (s.pass.envelopes && record.hRecipients) GlobalFree(record.hRecipients);  // the lane's own list
+    try {
+        s.post({number, 0, 0, {}, record, false});
+    } catch (...) {  // out of memory: the record misses what the lane did after its last report
+    }
+    s.lane_ended(accepted);
+}
+
+// The request record as a lane's report left it. Every field follows the
+// lane's record, except the caller's own blocks (the recipient list and
+// its count, the message block), the count of messages sent (the sum of
+// every lane's) and the error codes, which change only when that lane
+// changed them, so that a later report of another lane does not undo them.
+struct Tally {
+    int32_t base = 0;  // nMessagesSent when the pass began
+    std::vector<int32_t> sent;
+    std::vector<int16_t> error, winsock;
+};
+
+void apply_record(SMTPSEND_STRUCTURE &r, const Posted &p, Tally &t) {
+    const SMTPSEND_STRUCTURE &from = p.record;
+    const std::size_t k = static_cast<std::size_t>(p.lane);
+    HGLOBAL list = r.hRecipients, message = r.hMessage;
+    void *locked = r.lpRecipients;
+    int16_t count = r.nRecipients, error = r.nErrorCode, winsock = r.nWinsockError;
+    r = from;
+    r.hRecipients = list;
+    r.lpRecipients = locked;
+    r.nRecipients = count;
+    r.hMessage = message;
+    t.sent[k] = from.nMessagesSent;
+    r.nMessagesSent = std::accumulate(t.sent.begin(), t.sent.end(), t.base);
+    r.nErrorCode = from.nErrorCode != t.error[k] ? from.nErrorCode : error;
+    r.nWinsockError = from.nWinsockError != t.winsock[k] ? from.nWinsockError : winsock;
+    t.error[k] = from.nErrorCode;
+    t.winsock[k] = from.nWinsockError;
+}
+
+LaneStart lane_start(Call &c, const QueuePass &pass) {
+    LaneStart from;
+    from.app = c.app;
+    from.cb = c.cb;
+    from.login = c.login;
+    from.dkim = c.dkim;
+    from.pass_options = c.pass_options;
+    from.hand = c.hand;
+    from.host = transport::host_address(c.session);
+    from.port = static_cast<int32_t>(c.session->nPort);
+    from.record = *c.req;
+    from.record.nMessagesSent = 0;
+    if (pass.envelopes) {  // each lane reads its envelopes into a list of its own
+        from.record.hRecipients = nullptr;
+        from.record.lpRecipients = nullptr;
+    }
+    from.values = options::running_values();
+    return from;
+}
+
+// Ends the pass and waits for every lane, however the calling thread leaves.
+struct Lanes {
+    Shared &s;
+    std::vector<std::thread> threads;
+    ~Lanes() {
+        s.end();
+        for (std::thread &t : threads) t.join();
+    }
+};
+
+}  // namespace
+
+void run_parallel_pass(Call &c, const std::string &dir, const QueuePass &pass, files::Search &search, int lanes,
+                       int limit, PassCount &n) {
+    Shared s(dir, pass, search, limit, n);
+    const LaneStart from = lane_start(c, pass);
+    Tally t;
+    t.base = c.req->nMessagesSent;
+    t.sent.assign(static_cast<std::size_t>(lanes), 0);
+    t.error.assign(static_cast<std::size_t>(lanes), from.record.nErrorCode);
+    t.winsock.assign(static_cast<std::size_t>(lanes), from.record.nWinsockError);
+    {
+        Lanes running{s, {}};
+        for (int k = 0; k < lanes; ++k) {
+            s.lane_started();
+            try {
+                running.threads.emplace_back(run_lane, std::ref(s), k, std::cref(from));
+            } catch (const std::system_error &) {  // no more threads: the lanes running do the work
+                s.lane_ended(0);
+                break;
+            }
+        }
+        std::deque<Posted> posted;
+        while (s.reports(posted, transport::timeout_ms())) {
+            for (const Posted &p : posted) {
+                apply_record(*c.req, p, t);
+                if (p.report && Report_Status(c.req, p.status, p.text, p.code, c.cb) != 0)
+                    s.end();  // the callback's cancel
+            }
+            posted.clear();
+        }
+    }
+    search.close();
+    take_from_record(c);
+}
+
+}  // namespace vellor
