@@ -61,7 +61,7 @@ Marks marks_of_bytes(const char *p, std::size_t n) {
 Marks marks_of(const char *p, std::size_t n) {
     if (n < 64) return marks_of_bytes(p, n);
     Marks m;
-    for (int q = 0; q < 4; ++q) {
+    for (std::size_t q = 0; q < 4; ++q) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q));
         auto bits = [&v, q](char c) {
             unsigned b = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
