@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <type_traits>
 
@@ -243,11 +244,16 @@ int g_dns_port = 0;  // the case's DNS server
 
 // The socket seam of every case: each send's size is kept, and a send of a
 // buffer that begins with the "fault send" prefix fails as a reset
-// connection's would.
+// connection's would. Several connections may send at once: the sizes are
+// kept under a lock.
 std::string g_fail_prefix;
 std::vector<std::size_t> g_send_sizes;
+std::mutex g_send_sizes_lock;
 ssize_t seam_send(int fd, const void *buf, size_t n, int flags) {
-    g_send_sizes.push_back(n);
+    {
+        std::lock_guard<std::mutex> hold(g_send_sizes_lock);
+        g_send_sizes.push_back(n);
+    }
     if (!g_fail_prefix.empty() && std::string_view(static_cast<const char *>(buf), n).starts_with(g_fail_prefix)) {
         errno = EPIPE;
         return -1;
