@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_run.h"
 #include "sink_request.h"
 
 namespace {
@@ -69,14 +70,7 @@ int main(int argc, char **argv) {
     char tmpl[] = "/tmp/vellor-bodybench-XXXXXX";
     std::string dir = mkdtemp(tmpl);
     std::string file = dir + "/big.txt";
-    {
-        std::string line(78, 'm');
-        line += "\r\n";
-        FILE *f = fopen(file.c_str(), "wb");
-        fputs("Subject: big\r\n\r\n", f);
-        for (long i = 0; i < mib * 1048576 / 80; ++i) fwrite(line.data(), 1, line.size(), f);
-        fclose(f);
-    }
+    bench::write_large_message(file, mib);
     setenv("VELLORAPI_SYSTEM_DIR", dir.c_str(), 1);
     setenv("VELLORAPI_REGISTRY", (dir + "/none.reg").c_str(), 1);
     int port = 20000 + getpid() % 20000;
