@@ -2,7 +2,7 @@
 # Secure connections of a Windows build under Wine (wine64 for x86_64, the
 # 32-bit loader for i686; SChannel on Wine's GnuTLS), driven from the Linux side: vellor.exe against the
 # loopback capture server with the certificates tests/servers/make_certs.sh
-# makes (plus ones naming only recipient domains and one signed by a leaf), against the misbehaving
+# makes (with ones naming only recipient domains and one signed by a leaf), against the misbehaving
 # peer tests/windows/tls_peer.py, and by MX through dnsmasq. Options are set
 # a group at a time with one `reg import`; one wineserver serves all the
 # runs. What the servers received, the reports and the exit statuses are
@@ -18,16 +18,8 @@ verbs() { grep -v = "$1/capture/commands.txt" 2>/dev/null | tr '\n' ' ' | sed 's
 count() { grep -cx "$2" "$1/capture/commands.txt" || true; }
 
 mkdir -p "$work/certs"
-bash "$servers/make_certs.sh" "$work/certs"
-leaf() {  # leaf NAME SAN ISSUER: NAME.pem/.key, signed by ISSUER.pem (sent along unless it is the CA)
-  (cd "$work/certs" && printf 'subjectAltName=%s\n' "$2" >"$1.ext" &&
-    openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$1" \
-      2>/dev/null && openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" -days 30 -extfile "$1.ext" \
-      -out "$1.pem" 2>/dev/null && if [ "$3" != ca ]; then cat "$3.pem" >>"$1.pem"; fi)
-}
-leaf mx DNS:mx.test ca
-leaf wild 'DNS:*.test,DNS:*.wild.test' ca
-leaf forged DNS:localhost server
+bash "$servers/make_certs.sh" "$work/certs" mx DNS:mx.test ca wild 'DNS:*.test,DNS:*.wild.test' ca \
+  forged DNS:localhost server
 wine_session_start "$arch" "$work/prefix"
 printf 's3cret\n' >"$work/password"
 printf 'Subject: over TLS\n\nHello through SChannel.\n' >"$work/message.txt"
