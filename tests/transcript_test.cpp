@@ -203,9 +203,11 @@ void add_peer_step(Script &s, int &connections, const std::string &rest, const s
         s.tls(certificates_folder(), arg.empty() ? 0 : std::stoi(arg));
     else if (word == "short")
         s.short_record(unescape(arg));
-    else if (word == "accepts")  // one message accepted, then QUIT read
-        for (const char *step :
-             {"say 220 hi\\r\\n", "replies 250 hello, 250 ok, 250 ok, 354 go", "data", "say 250 queued\\r\\n", "line"})
+    else if (word == "accepts")  // accepts [N]: N messages over one connection, then QUIT read
+        for (const std::string &step :
+             {std::string("greets 250 hello"),
+              "repeat " + (arg.empty() ? "1" : arg) + " replies 250 ok, 250 ok, 354 go; data 250 queued",
+              std::string("line")})
             add_peer_step(s, connections, step, dir);
     else if (word == "say")
         s.say(unescape(arg));
@@ -440,10 +442,8 @@ void check(const Outcome &run, const std::string &rest) {
         EXPECT_EQ(run.req.hRecipients, nullptr);
     else if (base == "report-count")
         EXPECT_EQ(reports().size(), std::stoul(arg));
-    else if (base == "file")
-        EXPECT_TRUE(file_exists(run.env.path(arg)));
-    else if (base == "no-file")
-        EXPECT_FALSE(file_exists(run.env.path(arg)));
+    else if (base == "file" || base == "no-file")
+        for (const std::string &name : words(arg)) EXPECT_EQ(file_exists(run.env.path(name)), base == "file") << name;
     else if (base == "files")
         EXPECT_EQ(files_in(run.env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
     else if (base == "reports-of") {
