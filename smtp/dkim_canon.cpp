@@ -329,6 +329,11 @@ std::string signed_field(std::string_view field, std::string_view signature) {
     return out;
 }
 
+std::size_t signed_field_size(std::size_t field_size, std::size_t signature_chars) {
+    std::size_t folds = signature_chars ? (signature_chars - 1) / 72 : 0;
+    return field_size + signature_chars + 3 * folds + 2;
+}
+
 bool tag_value_ok(std::string_view value) {
     if (value.empty()) return false;
     for (char c : value)

@@ -101,6 +101,9 @@ std::string signature_field(const SignatureParts &p, const SignedFields &f);
 std::string signing_input(const SignedFields &f, std::string_view signature_field);
 // The field with its signature, ready to send ahead of the message.
 std::string signed_field(std::string_view signature_field, std::string_view signature_base64);
+// The size signed_field() gives for a signature of `signature_chars` Base64
+// characters, known before the signature is made.
+std::size_t signed_field_size(std::size_t field_size, std::size_t signature_chars);
 // A d= or s= value holds only letters, digits, '.', '-' and '_'.
 bool tag_value_ok(std::string_view value);
 

@@ -80,10 +80,28 @@ std::shared_ptr<const SigningKey> SigningKey::load(const std::string &file, std:
         EVP_PKEY_free(pkey);
         return nullptr;
     }
-    return std::shared_ptr<const SigningKey>(new SigningKey(pkey, ed));
+    EVP_MD_CTX *ready = EVP_MD_CTX_new();  // set up once, copied for each signature
+    if (!ready || EVP_DigestSignInit(ready, nullptr, ed ? nullptr : EVP_sha256(), nullptr, pkey) != 1) {
+        why = "the key cannot sign (" + openssl_reason() + ")";
+        EVP_MD_CTX_free(ready);
+        EVP_PKEY_free(pkey);
+        return nullptr;
+    }
+    auto bytes = static_cast<std::size_t>(EVP_PKEY_get_size(pkey));
+    return std::shared_ptr<const SigningKey>(new SigningKey(pkey, ready, ed, bytes));
 }
 
-SigningKey::~SigningKey() { EVP_PKEY_free(key_of(pkey_)); }
+SigningKey::~SigningKey() {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(ready_));
+    EVP_PKEY_free(key_of(pkey_));
+}
+
+// The set-up context copied under a lock: a queue over several connections
+// signs from several threads with the one key.
+bool SigningKey::copy_ready(void *ctx) const {
+    std::lock_guard<std::mutex> lock(ready_lock_);
+    return EVP_MD_CTX_copy_ex(static_cast<EVP_MD_CTX *>(ctx), static_cast<const EVP_MD_CTX *>(ready_)) == 1;
+}
 
 std::string SigningKey::sign(std::string_view input, std::string &why) const {
     unsigned char digest[32];
@@ -96,14 +114,11 @@ std::string SigningKey::sign(std::string_view input, std::string &why) const {
         n = sizeof digest;
     }
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    std::string out;
-    std::size_t len = 0;
-    if (ctx && EVP_DigestSignInit(ctx, nullptr, ed25519_ ? nullptr : EVP_sha256(), nullptr, key_of(pkey_)) == 1 &&
-        EVP_DigestSign(ctx, nullptr, &len, data, n) == 1) {
-        std::string sig(len, '\0');
-        if (EVP_DigestSign(ctx, reinterpret_cast<unsigned char *>(sig.data()), &len, data, n) == 1)
-            out = base64(reinterpret_cast<const unsigned char *>(sig.data()), len);
-    }
+    std::string sig(signature_bytes_, '\0'), out;
+    std::size_t len = sig.size();
+    if (ctx && copy_ready(ctx) &&
+        EVP_DigestSign(ctx, reinterpret_cast<unsigned char *>(sig.data()), &len, data, n) == 1)
+        out = base64(reinterpret_cast<const unsigned char *>(sig.data()), len);
     EVP_MD_CTX_free(ctx);
     if (out.empty()) why = "the key cannot sign (" + openssl_reason() + ")";
     return out;

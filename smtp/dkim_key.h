@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -38,15 +39,22 @@ public:
     SigningKey &operator=(const SigningKey &) = delete;
 
     const char *algorithm() const { return ed25519_ ? "ed25519-sha256" : "rsa-sha256"; }
+    // The Base64 characters of every signature this key makes.
+    std::size_t signature_chars() const { return 4 * ((signature_bytes_ + 2) / 3); }
     // The signature of `input`, Base64; empty with the reason in `why`.
     std::string sign(std::string_view input, std::string &why) const;
     // "v=DKIM1; k=rsa; p=..." or "v=DKIM1; k=ed25519; p=...".
     std::string dns_record() const;
 
 private:
-    SigningKey(void *pkey, bool ed25519) : pkey_(pkey), ed25519_(ed25519) {}
+    SigningKey(void *pkey, void *ready, bool ed25519, std::size_t signature_bytes)
+        : pkey_(pkey), ready_(ready), ed25519_(ed25519), signature_bytes_(signature_bytes) {}
     void *pkey_;
+    bool copy_ready(void *ctx) const;
+    void *ready_;  // a signing context set up once with the key (OpenSSL), or null
+    mutable std::mutex ready_lock_;
     bool ed25519_;
+    std::size_t signature_bytes_;
 };
 
 std::string base64(const unsigned char *data, std::size_t n);

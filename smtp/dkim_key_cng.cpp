@@ -251,7 +251,14 @@ std::shared_ptr<const SigningKey> SigningKey::load(const std::string &file, std:
     std::unique_ptr<CngKey> key =
         import_rsa(reinterpret_cast<const BYTE *>(rsa.data()), static_cast<DWORD>(rsa.size()), why);
     if (!key) return nullptr;
-    return std::shared_ptr<const SigningKey>(new SigningKey(key.release(), false));
+    BCRYPT_PKCS1_PADDING_INFO padding{BCRYPT_SHA256_ALGORITHM};
+    unsigned char digest[32] = {};
+    ULONG len = 0;  // the signature's size, asked without signing
+    if (::BCryptSignHash(key->key, &padding, digest, 32, nullptr, 0, &len, BCRYPT_PAD_PKCS1) != 0 || len == 0) {
+        why = "the key cannot sign (the system's CNG refused)";
+        return nullptr;
+    }
+    return std::shared_ptr<const SigningKey>(new SigningKey(key.release(), nullptr, false, len));
 }
 
 SigningKey::~SigningKey() { delete static_cast<CngKey *>(pkey_); }

@@ -41,7 +41,7 @@ bool prepare_signing(Call &c) {
     return false;
 }
 
-std::string BodySigning::field(long long now, std::string &why) {
+Field BodySigning::field(long long now, std::string &why) {
     canon_.finish();
     if (canon_.header_too_long()) {
         why = "the message's header section is larger than 1 MiB and cannot be signed";
@@ -51,8 +51,14 @@ std::string BodySigning::field(long long now, std::string &why) {
     SignedFields f = signed_fields(canon_.header());
     SignatureParts p{signer_.key->algorithm(), signer_.domain, signer_.selector, now, base64(bh.data(), bh.size())};
     std::string head = signature_field(p, f);
-    std::string b = signer_.key->sign(signing_input(f, head), why);
-    return b.empty() ? std::string() : signed_field(head, b);
+    std::size_t size = signed_field_size(head.size(), signer_.key->signature_chars());
+    std::function<MadeField()> make = [key = signer_.key, input = signing_input(f, head), head]() {
+        MadeField made;
+        std::string b = key->sign(input, made.why);
+        if (!b.empty()) made.text = signed_field(head, b);
+        return made;
+    };
+    return Field(size, std::move(make));
 }
 
 }  // namespace vellor::smtp::dkim

@@ -2,13 +2,15 @@
 // DKIMSelector, DKIMKeyFile) read once per send and the key loaded before
 // any connection; per message, the text fed to a BodySigning as the body
 // check reads it, and the DKIM-Signature field made from the header section
-// and the body hash (the message itself is never changed).
-// Relies on smtp/dkim_canon.h (text) and smtp/dkim_key.h (OpenSSL).
+// and the body hash (the message itself is never changed); the signature
+// itself is made later, during the envelope's first round trip. Relies on
+// smtp/dkim_canon.h (text), smtp/dkim_key.h (OpenSSL) and smtp/dkim_field.h.
 #pragma once
 #include <memory>
 #include <string>
 
 #include "smtp/dkim_canon.h"
+#include "smtp/dkim_field.h"
 #include "smtp/dkim_key.h"
 #include "vellorapi.h"
 
@@ -41,8 +43,9 @@ class BodySigning {
 public:
     explicit BodySigning(const Signer &s) : signer_(s), canon_(hash_) {}
     void feed(const char *text, std::size_t n) { canon_.feed(text, n); }
-    // The DKIM-Signature field (ends with CR LF); empty with the reason.
-    std::string field(long long now, std::string &why);
+    // The DKIM-Signature field, its signature to be made; empty with the
+    // reason.
+    Field field(long long now, std::string &why);
 
 private:
     const Signer &signer_;

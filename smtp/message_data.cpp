@@ -243,13 +243,12 @@ private:
     bool line_start_ = true;
 };
 
-bool transmit(Transaction &t) {
+bool transmit(Transaction &t, const std::string *field) {
     uint64_t length = t.body.size;
     int block = t.session()->nSendBlockSize;
     bool percent = t.opts.send_percent_sent != 0;
     BodySender sender(t);
-    const std::string &field = t.body.dkim_field;  // ahead of the message, in the same segments
-    if (!field.empty() && t.x.send_raw(field.data(), field.size(), true) == -1) return false;
+    if (field && t.x.send_raw(field->data(), field->size(), true) == -1) return false;  // in the message's segments
     if (!(percent && block > 0 && length > static_cast<uint64_t>(block))) {
         if (!sender.send(0, length, length <= kKeptWhole)) return false;
         if (percent) t.call.status(926, 0, "100");
@@ -267,7 +266,18 @@ bool transmit(Transaction &t) {
 }  // namespace
 
 void send_body(Transaction &t) {
-    if (transmit(t)) return;
+    const std::string *field = nullptr;
+    if (!t.body.dkim_field.empty()) {
+        std::string why;
+        field = t.body.dkim_field.text(why);  // made while the envelope went
+        if (!field) {
+            t.fail(dkim::kKeyUnusable,
+                   format("Message %s cannot be signed: %s; not sent", message_name(t).c_str(), why.c_str()));
+            t.call.close_socket();  // the server waits for data that will not come
+            return;
+        }
+    }
+    if (transmit(t, field)) return;
     t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
     t.fail(904, "Message data could not be sent whole: the transaction ends without the end-of-data line...");
 }

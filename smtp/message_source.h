@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "smtp/dkim_field.h"
+
 namespace vellor::smtp {
 
 // A message file up to this size is read whole once and sent from memory
@@ -34,7 +36,7 @@ struct CheckedText {
     uint64_t lone_dot_at = kNone;  // the offset of the "." of the first line of a single "."
     bool eight_bit = false;
     bool signing = false;    // the send signs: the field below, or why not
-    std::string dkim_field;  // the DKIM-Signature field (ends with CR LF); empty with dkim_why
+    dkim::Field dkim_field;  // the DKIM-Signature field; empty with dkim_why
     std::string dkim_why;
 };
 

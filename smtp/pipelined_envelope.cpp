@@ -18,6 +18,7 @@ bool queue_envelope(Transaction &t, const std::vector<std::string> &rcpts) {
 }
 
 void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool singular) {
+    t.body.dkim_field.make();  // while the envelope travels
     t.x.read_reply();
     if (!mail_reply_ok(t.x)) mail_refused(t);
     for (const std::string &r : rcpts) {

@@ -145,6 +145,7 @@ void step_mail_from(Transaction &t) {
     std::string params = mail_parameters(t);
     int sent = t.x.command("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), params.c_str());
     t.mail_sent = sent != -1;
+    t.body.dkim_field.make();  // while MAIL FROM travels
     if (sent != -1) t.x.read_reply();
     if (sent != -1 && mail_reply_ok(t.x)) return;
     if (sent == -1) t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());

@@ -48,7 +48,7 @@ public:
     std::function<int64_t(char *, std::size_t, uint64_t)> read_at;  // the message file handed over, when streamed
     uint64_t size = 0;                                              // bytes of text before any stuffing
     bool stuff = false;                                             // lines beginning "." go out with one more
-    std::string dkim_field;  // the DKIM-Signature field sent ahead of the text, when signing
+    dkim::Field dkim_field;  // the DKIM-Signature field sent ahead of the text, when signing
     bool eight_bit = false;  // the text holds a byte of 8 bits
     HGLOBAL locked = nullptr;
 };

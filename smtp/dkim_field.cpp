@@ -1,0 +1,31 @@
+// The late-made DKIM-Signature field (see dkim_field.h).
+#include "smtp/dkim_field.h"
+
+#include <exception>
+#include <utility>
+
+namespace vellor::smtp::dkim {
+
+Field::Field(std::size_t size, std::function<MadeField()> make)
+    : size_(size), state_(std::make_shared<State>(State{std::move(make), std::nullopt})) {}
+
+void Field::make() {
+    if (!state_ || state_->made) return;
+    MadeField got;
+    try {
+        got = state_->make();
+    } catch (const std::exception &e) {
+        got = MadeField{{}, std::string("the signature was not made (") + e.what() + ")"};
+    }
+    if (got.why.empty() && got.text.size() != size_) got = MadeField{{}, "the signature's length is not the key's"};
+    state_->made = std::move(got);
+}
+
+const std::string *Field::text(std::string &why) {
+    make();
+    if (!state_) return nullptr;
+    why = state_->made->why;
+    return state_->made->text.empty() ? nullptr : &state_->made->text;
+}
+
+}  // namespace vellor::smtp::dkim
