@@ -3,8 +3,8 @@
 # non-blank, non-comment lines of tracked files:
 # - tests: every tracked text file under tests/ and fuzz/ (test code, case
 #   data, servers, seeds), except package manifests (package.json,
-#   package-lock.json), documentation (.md) and the planted-fault list
-#   tests/mutants.txt;
+#   package-lock.json), documentation (.md) and the planted-fault lists
+#   (mutants.txt);
 # - code: every tracked C or C++ file (.c .cpp .h) outside tests/ and fuzz/
 #   (the libraries, the tool, the examples and the benchmarks).
 # A comment line starts with // /* * or */ in C, C++ and JavaScript, and #
@@ -35,7 +35,7 @@ tests=0 code=0
 while IFS= read -r f; do
   [ -f "$f" ] || continue
   case "$f" in
-    tests/mutants.txt | */package.json | */package-lock.json | *.md) continue ;;
+    */mutants.txt | */package.json | */package-lock.json | *.md) continue ;;
     tests/* | fuzz/*) side=tests ;;
     *.c | *.cpp | *.h) side=code ;;
     *) continue ;;
