@@ -27,8 +27,6 @@
 //   lines COUNTER N SIZE  the same log, the line counter set, then N lines written: the same
 //   callback MODE TEXT  what the status callback receives with that callback option
 //   envelope BYTES      the lines the envelope reader finds: F: a sender, T: a recipient, O: other
-//   route relay|mx FIELD[=VALUE]...  the delivery procedure chosen for a record with a
-//                       server given (relay) or not; "list" gives it a list of one
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,7 +52,6 @@
 #include "support/options.h"
 #include "support/request_options.h"
 #include "support/status_callback.h"
-#include "submit/delivery.h"
 #include "support/test_env.h"
 
 using namespace testenv;
@@ -392,34 +389,6 @@ std::string envelope(const std::string &bytes) {
     return out;
 }
 
-std::string route(const std::string &in) {
-    SMTPSEND_STRUCTURE r{};
-    std::strcpy(r.szSender, "sender@example.test");
-    HGLOBAL list = make_list("a@x.test");
-    std::stringstream words(in);
-    std::string where, field;
-    words >> where;
-    const std::map<std::string, std::function<void(const std::string &)>> set = {
-        {"bUseEnvFile", [&](const std::string &) { r.bUseEnvFile = 1; }},
-        {"bMessageDirectory", [&](const std::string &) { r.bMessageDirectory = 1; }},
-        {"bSingleRecipient", [&](const std::string &) { r.bSingleRecipient = 1; }},
-        {"bMultipleRecipients", [&](const std::string &) { r.bMultipleRecipients = 1; }},
-        {"nRecipients", [&](const std::string &v) { r.nRecipients = std::stoi(v); }},
-        {"szRecipient", [&](const std::string &v) { std::strcpy(r.szRecipient, v.c_str()); }},
-        {"szServer", [&](const std::string &v) { std::strcpy(r.szServer, v.c_str()); }},
-        {"list", [&](const std::string &) { r.hRecipients = list; }},
-    };
-    while (words >> field) {
-        std::size_t eq = field.find('=');
-        set.at(field.substr(0, eq))(eq == std::string::npos ? "" : field.substr(eq + 1));
-    }
-    static const char *const kRoute[] = {"RelayNothing",      "RelayEnvelopeDirectory", "Relay",      "MxRecipientList",
-                                         "MxSingleRecipient", "MxSingleFromList",       "MxEnvelope", "MxNothing"};
-    std::string out = kRoute[static_cast<int>(vellor::route_of(r, where == "relay"))];
-    GlobalFree(list);
-    return out;
-}
-
 const std::map<std::string, std::function<std::string(const std::string &)>> &probes() {
     static const std::map<std::string, std::function<std::string(const std::string &)>> all = {
         {"address", [](const std::string &s) { return std::to_string(vellor::is_valid_address(s, "App")); }},
@@ -467,7 +436,6 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
         {"lines", lines},
         {"callback", callback},
         {"envelope", envelope},
-        {"route", route},
     };
     return all;
 }

@@ -49,13 +49,23 @@ std::vector<std::string> words(const std::string &s) {
 }
 
 // The shorthand lines: "mail FROM TO FILE TEXT" (one message file from one
-// sender to one recipient), "login USER PASSWORD" (the record's login),
-// "expect fails CODE" (the call returned -1 with that error code).
+// sender to one recipient), "envelope [FOLDER/]FILE TEXT" (a message file
+// sent by its envelope, FILE.ENV, of that text), "login USER PASSWORD" (the
+// record's login), "expect fails CODE" (the call returned -1 with that code).
 std::vector<std::string> expanded(const std::string &line) {
     std::vector<std::string> w = words(line);
     if (w.size() == 3 && w[0] == "login") return {"request szAuthUser " + w[1], "request szAuthPassword " + w[2]};
     if (w.size() == 3 && w[0] == "expect" && w[1] == "fails")
         return {"expect result -1", "expect field nErrorCode " + w[2]};
+    if (w.size() > 2 && w[0] == "envelope") {
+        const std::string &file = w[1];
+        std::vector<std::string> out = {
+            "file " + file + " Subject: x\\r\\n\\r\\nbody\\r\\n", "request szMessageFile {dir}/" + file,
+            "request bUseEnvFile 1",
+            "file " + file.substr(0, file.rfind('.')) + ".ENV " + line.substr(line.find(' ', 9) + 1)};
+        if (file.find('/') != std::string::npos) out.insert(out.begin(), "folder " + file.substr(0, file.find('/')));
+        return out;
+    }
     if (line.rfind("mail ", 0) != 0) return {line};
     std::istringstream in(line.substr(5));
     std::string from, to, file, text;
