@@ -17,12 +17,6 @@ std::string resolve_nocase(const std::string &path);
 bool exists(const std::string &path);  // file or directory
 bool file_size(const std::string &path, int64_t &size);
 int open_read(const std::string &path);  // -1 on failure; never waits on a FIFO
-// A message file: opened only when it is a regular file (a FIFO, device or
-// directory is refused, and with no_links a symbolic link too); its size in
-// `size`, and in `opened` (when given) the path as found on disk. -1
-// otherwise.
-int open_regular(const std::string &path, bool no_links, int64_t &size, std::string *opened = nullptr);
-
 // Which file a name or descriptor stands for (device and inode, or volume
 // and file index) and which version of it (size, modification and change
 // times in the file system's own steps).
@@ -33,6 +27,11 @@ struct Stamp {
     bool operator==(const Stamp &) const = default;
 };
 bool stamp_of(int fd, Stamp &stamp);
+// A message file: opened only when it is a regular file (a FIFO, device or
+// directory is refused, and with no_links a symbolic link too); its stamp in
+// `stamp` (the size among it), and in `opened` (when given) the path as
+// found on disk. -1 otherwise.
+int open_regular(const std::string &path, bool no_links, Stamp &stamp, std::string *opened = nullptr);
 // The entry the path names exactly as written (letter case as given, a
 // symbolic link itself); false when there is none.
 bool stamp_at(const std::string &path, Stamp &stamp);

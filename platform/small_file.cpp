@@ -8,8 +8,9 @@
 namespace vellor::files {
 
 bool read_small_file(const std::string &path, std::size_t most, std::string &text, std::string &why) {
-    int64_t size = 0;
-    int fd = open_regular(path, false, size);
+    Stamp stamp;
+    int fd = open_regular(path, false, stamp);
+    int64_t size = stamp.size;
     if (fd < 0) {
         why = exists(path) ? "not a regular file" : "the file cannot be read";
         return false;

@@ -24,12 +24,12 @@ MessageFile &MessageFile::operator=(MessageFile &&other) noexcept {
 
 smtp::FileState MessageFile::open(const std::string &path, bool queued, bool claim) {
     close();
-    int64_t size = 0;
-    fd_ = files::open_regular(path, queued, size, &path_);
+    fd_ = files::open_regular(path, queued, stamp_, &path_);
     if (fd_ < 0) return state_ = files::exists(path) ? smtp::FileState::Unreadable : smtp::FileState::Missing;
+    // A claim holds only while the name still stands for the file locked;
+    // unclaimed, the checks before the envelope and before removal see it.
     files::Stamp at;
-    if (!files::stamp_of(fd_, stamp_) || (claim && !files::try_lock(fd_)) || !files::stamp_at(path_, at) ||
-        !at.same_file(stamp_)) {
+    if (claim && (!files::try_lock(fd_) || !files::stamp_at(path_, at) || !at.same_file(stamp_))) {
         close();
         return state_ = smtp::FileState::Claimed;
     }
@@ -47,10 +47,11 @@ void MessageFile::read_whole() {
     text.resize(has_text ? size : 0);
 }
 
+// The name's entry with the stamp the open file had: the same file (device
+// and inode) in the same version, so the open file is unchanged too.
 bool MessageFile::current() const {
-    files::Stamp now, at;
-    return state_ == smtp::FileState::Ready && files::stamp_of(fd_, now) && now == stamp_ &&
-           files::stamp_at(path_, at) && at == stamp_;
+    files::Stamp at;
+    return state_ == smtp::FileState::Ready && files::stamp_at(path_, at) && at == stamp_;
 }
 
 bool MessageFile::remove() { return current() && files::remove_exact(path_); }

@@ -24,6 +24,11 @@
 namespace vellor {
 namespace {
 
+// How often the calling thread collects the connections' reports: soon
+// enough for a progress display and for the callback's stop, seldom enough
+// to cost nothing beside the messages.
+constexpr int kCollectMs = 2;
+
 // One report of a lane, with the lane's record as it was when it reported
 // (`report` false: the record as the lane left it, after its last report).
 struct Posted {
@@ -78,12 +83,12 @@ public:
     }
     void end() { ended_ = true; }
 
+    // Queued for the calling thread's next collection: a connection never
+    // wakes it for a report (a wake-up per report would cost more than the
+    // report), only when it ends.
     void post(Posted p) {
-        {
-            std::lock_guard<std::mutex> g(mu_);
-            posted_.push_back(std::move(p));
-        }
-        cv_.notify_one();
+        std::lock_guard<std::mutex> g(mu_);
+        posted_.push_back(std::move(p));
     }
     void lane_started() {
         std::lock_guard<std::mutex> g(mu_);
@@ -100,12 +105,12 @@ public:
         }
         cv_.notify_one();
     }
-    // The calling thread: the reports posted meanwhile, waiting at most one
-    // time-out for the first; false once every lane has ended and every
-    // report was handed out.
-    bool reports(std::deque<Posted> &out, int timeout_ms) {
+    // The calling thread: the reports posted meanwhile, collected every
+    // kCollectMs (at once when every lane has ended); false once every lane
+    // has ended and every report was handed out.
+    bool reports(std::deque<Posted> &out) {
         std::unique_lock<std::mutex> lk(mu_);
-        cv_.wait_for(lk, std::chrono::milliseconds(timeout_ms), [&] { return !posted_.empty() || running_ == 0; });
+        cv_.wait_for(lk, std::chrono::milliseconds(kCollectMs), [&] { return running_ == 0; });
         out.swap(posted_);
         return !out.empty() || running_ > 0;
     }
@@ -275,7 +280,7 @@ void run_parallel_pass(Call &c, const std::string &dir, const QueuePass &pass, f
             }
         }
         std::deque<Posted> posted;
-        while (s.reports(posted, transport::timeout_ms())) {
+        while (s.reports(posted)) {
             for (const Posted &p : posted) {
                 apply_record(*c.req, p, t);
                 if (p.report && Report_Status(c.req, p.status, p.text, p.code, c.cb) != 0)

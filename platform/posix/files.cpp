@@ -113,7 +113,7 @@ Stamp stamp_from(const struct stat &st) {
 
 int open_read(const std::string &path) { return path.empty() ? -1 : open_nocase(path, O_RDONLY | O_NONBLOCK); }
 
-int open_regular(const std::string &path, bool no_links, int64_t &size, std::string *opened) {
+int open_regular(const std::string &path, bool no_links, Stamp &stamp, std::string *opened) {
     if (path.empty()) return -1;
     int fd = open_nocase(path, O_RDONLY | O_NONBLOCK | (no_links ? O_NOFOLLOW : 0), opened);
     if (fd < 0) return -1;
@@ -122,7 +122,7 @@ int open_regular(const std::string &path, bool no_links, int64_t &size, std::str
         close(fd);
         return -1;
     }
-    size = st.st_size;
+    stamp = stamp_from(st);
     return fd;
 }
 

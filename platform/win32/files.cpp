@@ -44,18 +44,17 @@ bool file_size(const std::string &path, int64_t &size) {
 
 int open_read(const std::string &path) { return open_with(path, GENERIC_READ, OPEN_EXISTING); }
 
-int open_regular(const std::string &path, bool no_links, int64_t &size, std::string *opened) {
+int open_regular(const std::string &path, bool no_links, Stamp &stamp, std::string *opened) {
     if (opened) *opened = path;
     int fd = open_with(path, GENERIC_READ, OPEN_EXISTING, no_links ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     if (fd < 0) return -1;
     BY_HANDLE_FILE_INFORMATION info;
     DWORD refused = FILE_ATTRIBUTE_DIRECTORY | (no_links ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
     if (::GetFileType(handle_of(fd)) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle_of(fd), &info) ||
-        (info.dwFileAttributes & refused) != 0) {
+        (info.dwFileAttributes & refused) != 0 || !stamp_of(fd, stamp)) {
         close(fd);
         return -1;
     }
-    size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     return fd;
 }
 

@@ -124,12 +124,12 @@ TEST(Paths, PositionedReadsAndTruncation) {
 TEST(Paths, OnlyRegularFilesOpenAsMessages) {
     Folder f;
     f.write("m.txt", "hello");
-    int64_t size = 0;
-    int fd = vellor::files::open_regular(f.file("m.txt"), true, size);
+    vellor::files::Stamp stamp;
+    int fd = vellor::files::open_regular(f.file("m.txt"), true, stamp);
     EXPECT_GE(fd, 0);
-    EXPECT_EQ(size, 5);
+    EXPECT_EQ(stamp.size, 5);
     vellor::files::close(fd);
-    EXPECT_EQ(vellor::files::open_regular(f.path(), true, size), -1);  // a folder
+    EXPECT_EQ(vellor::files::open_regular(f.path(), true, stamp), -1);  // a folder
 }
 
 // An envelope read into kernel32 global memory, found through a '\' path.
