@@ -66,24 +66,6 @@ class Python(unittest.TestCase):
         with self.assertRaises(ValueError):
             vellorapi.send(sender="py@x.test", to="a@b.test", options={"SecureConnection": 5}, message="x")
 
-    def test_a_server_offering_only_plain(self):
-        port, root = free_port(), os.path.join(self.dir, "plain")
-        os.environ["CAPTURE_REFUSE_LOGIN"] = "1"
-        try:
-            server = start_capture(root, port)
-        finally:
-            del os.environ["CAPTURE_REFUSE_LOGIN"]
-        try:
-            for options in ({}, {"Pipelining": 1}):  # AUTH PLAIN after AUTH LOGIN; PLAIN from the EHLO list
-                vellorapi.send(sender="py@x.test", to="a@b.test", server_ip="127.0.0.1", port=port, user="demo",
-                               password="s3cret", options=options, message="Subject: p\r\n\r\nx\r\n")
-            self.assertEqual(len(os.listdir(os.path.join(root, "Maildir", "new"))), 4)  # two messages, two .json
-            events = open(os.path.join(root, "events.jsonl")).read()
-            self.assertEqual(events.count('"mechanism": "PLAIN", "login": "demo", "success": true'), 2)
-        finally:
-            server.terminate()
-            server.wait(timeout=10)
-
     def test_dkim_signs_a_message_from_memory(self):
         key, before = os.path.join(self.dir, "dkim.pem"), len(self.stored())
         subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True, timeout=30)
