@@ -9,9 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -213,23 +212,17 @@ public:
     // How often the server stored each subject.
     std::map<int, int> stored() const {
         std::map<int, int> count;
-        std::string dir = root + "/Maildir/new";
-        if (DIR *d = ::opendir(dir.c_str())) {
-            while (dirent *e = ::readdir(d)) {
-                std::string text = e->d_name[0] == '.' ? "" : read_file(dir + "/" + e->d_name);
-                if (text.rfind("Subject: ", 0) == 0) count[std::stoi(text.substr(9))] += 1;
-            }
-            ::closedir(d);
+        std::error_code none;
+        for (const auto &e : std::filesystem::directory_iterator(root + "/Maildir/new", none)) {
+            std::string text = read_file(e.path());
+            if (text.rfind("Subject: ", 0) == 0) count[std::stoi(text.substr(9))] += 1;
         }
         return count;
     }
     int queued() const {
-        int n = 0;
-        if (DIR *d = ::opendir(queue.c_str())) {
-            while (dirent *e = ::readdir(d)) n += e->d_name[0] != '.';
-            ::closedir(d);
-        }
-        return n;
+        std::error_code none;
+        auto entries = std::filesystem::directory_iterator(queue, none);
+        return static_cast<int>(std::distance(begin(entries), end(entries)));
     }
 
     std::string queue = env.path("shared"), root = env.path("capture");

@@ -5,7 +5,6 @@
 // record's fields, the reports, the log and the files left. Each case says
 // all it uses; tests/data/README.md gives the grammar of every directive.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -325,10 +324,9 @@ void make_queue(const TempEnv &env, const std::vector<std::string> &w) {
 }
 
 int files_in(const std::string &dir) {
-    int n = 0;
-    std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(dir.c_str()), ::closedir);
-    while (d && ::readdir(d.get())) ++n;
-    return n > 2 ? n - 2 : 0;
+    std::error_code none;
+    auto entries = std::filesystem::directory_iterator(dir, none);
+    return static_cast<int>(std::distance(begin(entries), end(entries)));
 }
 
 std::string list_text(HGLOBAL list) {
