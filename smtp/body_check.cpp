@@ -9,9 +9,7 @@ namespace vellor::smtp {
 TextCheck::TextCheck(const dkim::Signer *signer, bool background) {
     found_.signing = signer != nullptr;
     if (!signer) return;
-    sign_.emplace(*signer);
-    if (background)
-        worker_ = std::make_unique<PieceWorker>([this](const char *t, std::size_t n) { sign_->feed(t, n); });
+    sign_.emplace(*signer, background);
 }
 
 bool TextCheck::feed(const char *text, std::size_t n) {
@@ -20,10 +18,7 @@ bool TextCheck::feed(const char *text, std::size_t n) {
         found_.nul_at = seen_ + static_cast<uint64_t>(static_cast<const char *>(nul) - text);
         return false;
     }
-    if (worker_)
-        worker_->give(text, n);
-    else if (sign_)
-        sign_->feed(text, n);
+    if (sign_) sign_->feed(text, n);
     dots_.feed(text, n);
     if (!found_.eight_bit) found_.eight_bit = holds_8bit(text, n);
     seen_ += n;
@@ -31,7 +26,6 @@ bool TextCheck::feed(const char *text, std::size_t n) {
 }
 
 CheckedText TextCheck::finish(long long now) {
-    if (worker_) worker_->finish();
     if (dots_.finish()) found_.lone_dot_at = dots_.offset();
     if (sign_ && found_.nul_at == CheckedText::kNone) found_.dkim_field = sign_->field(now, found_.dkim_why);
     return std::move(found_);

@@ -5,7 +5,7 @@
 // read once for all of them. Judging and reporting are the transaction's
 // (message_data.cpp); a queue pass checks the message it read ahead while
 // the server works on the current one.
-// Relies on smtp/message_text.h, smtp/dkim_sign.h and smtp/piece_worker.h.
+// Relies on smtp/message_text.h and smtp/dkim_sign.h.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -16,16 +16,14 @@
 #include "smtp/dkim_sign.h"
 #include "smtp/message_source.h"
 #include "smtp/message_text.h"
-#include "smtp/piece_worker.h"
 
 namespace vellor::smtp {
 
 class TextCheck {
 public:
     // With `background`, a signing check hands each piece's body hash to a
-    // second thread and goes on with the other checks (and the caller with
-    // its next reading): a piece must then stay unchanged until the next
-    // feed() or finish() returns.
+    // second thread and goes on (the caller with its next reading): a piece
+    // must then stay unchanged until the next feed() or finish() returns.
     explicit TextCheck(const dkim::Signer *signer, bool background = false);
     // The next piece; false once a NUL byte was found (the rest need not come).
     bool feed(const char *text, std::size_t n);
@@ -36,7 +34,6 @@ public:
 private:
     LoneDotFinder dots_;
     std::optional<dkim::BodySigning> sign_;
-    std::unique_ptr<PieceWorker> worker_;  // feeds sign_ when in the background
     CheckedText found_;
     uint64_t seen_ = 0;
 };

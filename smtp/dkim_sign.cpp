@@ -41,8 +41,15 @@ bool prepare_signing(Call &c) {
     return false;
 }
 
+void BodySigning::feed(const char *text, std::size_t n) {
+    feed_.begin_block(text, n);
+    canon_.feed(text, n);
+    feed_.end_block();
+}
+
 Field BodySigning::field(long long now, std::string &why) {
     canon_.finish();
+    feed_.finish();
     if (canon_.header_too_long()) {
         why = "the message's header section is larger than 1 MiB and cannot be signed";
         return {};

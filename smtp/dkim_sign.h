@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "smtp/body_hash_feed.h"
 #include "smtp/dkim_canon.h"
 #include "smtp/dkim_field.h"
 #include "smtp/dkim_key.h"
@@ -41,8 +42,11 @@ bool prepare_signing(Call &c);
 // One message: its text fed in order, then the field to send ahead of it.
 class BodySigning {
 public:
-    explicit BodySigning(const Signer &s) : signer_(s), canon_(hash_) {}
-    void feed(const char *text, std::size_t n) { canon_.feed(text, n); }
+    // With `background`, the body is hashed on a second thread (see
+    // body_hash_feed.h): a piece must stay unchanged until the next feed()
+    // or field() returns.
+    BodySigning(const Signer &s, bool background) : signer_(s), feed_(hash_, background), canon_(feed_) {}
+    void feed(const char *text, std::size_t n);
     // The DKIM-Signature field, its signature to be made; empty with the
     // reason.
     Field field(long long now, std::string &why);
@@ -50,6 +54,7 @@ public:
 private:
     const Signer &signer_;
     Sha256 hash_;
+    BodyHashFeed feed_;
     MessageCanon canon_;
 };
 

@@ -1,4 +1,4 @@
-// The consuming thread and its hand-over (see piece_worker.h).
+// The working thread and its hand-over (see piece_worker.h).
 #include "smtp/piece_worker.h"
 
 #include <system_error>
@@ -6,7 +6,7 @@
 
 namespace vellor::smtp {
 
-PieceWorker::PieceWorker(Consume consume) : consume_(std::move(consume)) {
+PieceWorker::PieceWorker() {
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error &) {  // no thread: give() consumes on the caller's thread
@@ -31,7 +31,7 @@ void PieceWorker::run() {
         lock.unlock();
         std::exception_ptr failed;
         try {
-            consume_(text_, n_);
+            job_();
         } catch (...) {
             failed = std::current_exception();
         }
@@ -47,16 +47,15 @@ void PieceWorker::wait_done(std::unique_lock<std::mutex> &lock) {
     if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
 }
 
-void PieceWorker::give(const char *text, std::size_t n) {
+void PieceWorker::give(std::function<void()> job) {
     if (!thread_.joinable()) {
-        consume_(text, n);
+        job();
         return;
     }
     {
         std::unique_lock<std::mutex> lock(mutex_);
         wait_done(lock);
-        text_ = text;
-        n_ = n;
+        job_ = std::move(job);
         busy_ = true;
     }
     changed_.notify_all();
