@@ -49,6 +49,7 @@ struct MessageSource {
     std::string text;  // the whole text when it was read ahead (has_text)
     bool has_text = false;
     std::optional<CheckedText> checked;  // the text's check, when made as it was read ahead
+    bool current_after_read = false;     // `text` was read from a file found current() since
     // Still the very file, at the very version, that was opened: asked just
     // before MAIL FROM, so that a message withdrawn or replaced by then is
     // not sent.

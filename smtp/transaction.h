@@ -50,6 +50,7 @@ public:
     bool stuff = false;                                             // lines beginning "." go out with one more
     dkim::Field dkim_field;  // the DKIM-Signature field sent ahead of the text, when signing
     bool eight_bit = false;  // the text holds a byte of 8 bits
+    bool current = false;    // read from a file found unchanged since: no check before MAIL FROM
     HGLOBAL locked = nullptr;
 };
 

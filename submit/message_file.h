@@ -55,8 +55,8 @@ public:
     // Reads a file of up to smtp::kKeptWhole bytes whole, for the
     // transaction to take instead of reading it again.
     void read_whole();
-    // Still the file, at the version, it was when opened: by the descriptor
-    // and by the path.
+    // Still the file, at the version, it was when opened: its name's entry
+    // is the same file (device and inode) with the same stamp.
     bool current() const;
     // Removes the file when it is current: exactly the name it was opened
     // by, never a namesake. False, and the file left, otherwise.
@@ -71,6 +71,7 @@ public:
     std::string text;  // the whole text when read_whole() kept it
     bool has_text = false;
     std::optional<smtp::CheckedText> checked;  // the text's check, when made as it was read ahead
+    bool current_after_read = false;           // found current() after `text` was read: no check needed before sending
 
 private:
     smtp::FileState state_ = smtp::FileState::Missing;

@@ -30,11 +30,13 @@ void ReadAhead::fill(const smtp::dkim::Signer *signer) {
 }
 
 bool ReadAhead::take(const std::string &path, MessageFile &file) {
-    bool usable = path == path_ && file_.current();
-    if (usable)
+    bool usable = path == path_ && file_.current();  // unchanged since it was read
+    if (usable) {
         file = std::move(file_);
-    else
+        file.current_after_read = file.has_text;
+    } else {
         file_.close();
+    }
     return usable;
 }
 
