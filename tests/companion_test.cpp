@@ -1,8 +1,6 @@
 // The companion's connections over real loopback sockets and its start and
 // stop counts.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <regex>
 #include <thread>
 

@@ -1,8 +1,6 @@
 // The scripted SMTP peer; see script_peer.h.
 #include "script_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <sstream>
 
 namespace testenv {
