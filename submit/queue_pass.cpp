@@ -30,12 +30,20 @@ bool usable_entry(Call &c, const std::string &path) {
     return false;
 }
 
-bool use_envelope(Call &c) {
+bool use_envelope(Call &c, bool queued) {
     SMTPSEND_STRUCTURE *r = c.req;
     int got = read_message_details(r, &envelope_of(c));
     take_from_record(c);  // the envelope's sender and recipient
-    if (got == 0) return true;
     const std::string &file = c.hand.file;
+    if (got == 0 && queued && envelope_of(c).stamp.size < 0) {  // none read: no stamp
+        r->nErrorCode = 911;
+        c.log_and_status_prefixed(920, 911,
+                                  format("Envelope of [%s] is missing: message not sent, file kept (a queued message "
+                                         "goes only to the recipients its own envelope names)",
+                                         file.c_str()));
+        return false;
+    }
+    if (got == 0) return true;
     if (r->nErrorCode == kEnvelopeTooLarge)
         c.log_and_status_prefixed(
             920, r->nErrorCode,

@@ -98,8 +98,8 @@ int Send_Queued_Messages(Call &c, int connectFlag) {
         return send_directory(c, connectFlag);
     }
     c.hand.attempt = 1;
-    (void)show_in_record(c);  // every text as the record holds it
-    if (r->bUseEnvFile && !use_envelope(c)) return -1;
+    (void)show_in_record(c);                                   // every text as the record holds it
+    if (r->bUseEnvFile && !use_envelope(c, false)) return -1;  // one message: the record's own addresses
     c.log_and_status_prefixed(921, 0, "Sending message to relay server.");
     if (deliver_message(c, connectFlag) == -1) return -1;
     r->nMessagesSent = 1;
