@@ -32,7 +32,9 @@ void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool s
         t.x.abandon();  // in the data phase with the envelope refused: never send "."
         return;
     }
-    if (!ready && !t.failed) t.failed = true;
+    // The reply to DATA is known here (replies come in order), so a refusal
+    // fails at once with its code, where the lockstep dialogue waits on.
+    if (!ready && !t.failed) t.fail(904, "Server refused to accept data...");
 }
 
 }  // namespace
