@@ -245,6 +245,15 @@ private:
     bool line_start_ = true;
 };
 
+// A file sent as it was read block by block (too large to be kept whole)
+// that is no longer the version that was opened: what went out may mix two
+// versions (and its DKIM signature fail), so the end-of-data line must not
+// follow.
+bool changed_while_sent(const Transaction &t) {
+    const MessageSource &s = t.msg.source;
+    return !t.body.data && !t.req()->hMessage && s.current && !s.current();
+}
+
 bool transmit(Transaction &t, const std::string *field) {
     uint64_t length = t.body.size;
     int block = t.session()->nSendBlockSize;
@@ -279,7 +288,14 @@ void send_body(Transaction &t) {
             return;
         }
     }
-    if (transmit(t, field)) return;
+    if (transmit(t, field)) {
+        if (!changed_while_sent(t)) return;
+        t.fail(910, format("Message file [%s] was changed while it was sent: the end-of-data line is not sent, so the "
+                           "message does not go; the file is left for the next pass",
+                           t.msg.file.c_str()));
+        t.call.close_socket();  // in the data phase: only a close ends it without the message
+        return;
+    }
     t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
     t.fail(904, "Message data could not be sent whole: the transaction ends without the end-of-data line...");
 }
