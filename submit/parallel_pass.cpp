@@ -60,20 +60,28 @@ public:
         : dir(dir), pass(pass), search_(search), limit_(limit), n_(n) {}
 
     // The next entry for the lane's call, its path checked and its file
-    // claimed; false when the pass has none left for it.
+    // claimed; false when the pass has none left for it. Only the name is
+    // taken under the lock: the file is opened and claimed outside it, an
+    // entry being claimed counting against the limit meanwhile.
     bool take(Call &c, std::string &path, bool &usable, int &number, MessageFile &file) {
-        std::lock_guard<std::mutex> g(take_mu_);
-        while (more_ && n_.seen < limit_ && !ended_) {
-            path = dir + search_.name();
-            number = ++index_;
-            more_ = search_.next();
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> g(take_mu_);
+                if (!more_ || n_.seen + claiming_ >= limit_ || ended_) return false;
+                path = dir + search_.name();
+                number = ++index_;
+                more_ = search_.next();
+                ++claiming_;
+            }
             usable = usable_entry(c, path);
             file = MessageFile();
-            if (usable && !claim_entry(c, nullptr, path, file)) continue;  // another sender holds it
+            bool mine = !usable || claim_entry(c, nullptr, path, file);  // else another sender holds it
+            std::lock_guard<std::mutex> g(take_mu_);
+            --claiming_;
+            if (!mine) continue;
             ++n_.seen;
             return true;
         }
-        return false;
     }
     void done(EntryResult e) {
         std::lock_guard<std::mutex> g(take_mu_);
@@ -122,7 +130,8 @@ private:
     std::mutex take_mu_;  // the search, the counts
     files::Search &search_;
     bool more_ = true;
-    int index_ = 0;  // entries looked at, those another sender held included
+    int index_ = 0;     // entries looked at, those another sender held included
+    int claiming_ = 0;  // entries taken whose file is being claimed
     const int limit_;
     PassCount &n_;
     std::atomic<bool> ended_{false};  // no lane takes another entry
