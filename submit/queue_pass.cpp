@@ -32,10 +32,14 @@ bool usable_entry(Call &c, const std::string &path) {
 
 bool use_envelope(Call &c, bool queued) {
     SMTPSEND_STRUCTURE *r = c.req;
+    if (queued) {  // the sender and recipient must be this envelope's, never the previous message's
+        r->szSender[0] = '\0';
+        r->szRecipient[0] = '\0';
+    }
     int got = read_message_details(r, &envelope_of(c));
     take_from_record(c);  // the envelope's sender and recipient
     const std::string &file = c.hand.file;
-    if (got == 0 && queued && envelope_of(c).stamp.size < 0) {  // none read: no stamp
+    if (queued && envelope_of(c).stamp.size < 0) {  // none read: no stamp
         r->nErrorCode = 911;
         c.log_and_status_prefixed(920, 911,
                                   format("Envelope of [%s] is missing: message not sent, file kept (a queued message "

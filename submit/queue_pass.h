@@ -69,9 +69,10 @@ bool usable_entry(Call &call, const std::string &path);
 bool hand_entry(Call &call, const QueuePass &pass, const std::string &path, bool usable, int number);
 // Reads the message's envelope into the request; false after a report
 // saying why the message cannot go (the file stays). A queued message
-// (`queued`) must have an envelope of its own: without one, the request's
-// sender and recipients are still the previous message's, and the message
-// would go to them.
+// (`queued`) must have an envelope of its own naming its sender and a
+// recipient: the request's sender and recipient are emptied first, so that
+// a missing or incomplete envelope is refused (911) instead of sending the
+// message to the previous message's addresses.
 bool use_envelope(Call &call, bool queued = true);
 int queue_limit(int32_t maxMessages);            // nMaxMessages above 0, else 250
 int count_queued(const std::string &directory);  // "*." + MsgExtension option
