@@ -319,18 +319,22 @@ std::string signing_input(const SignedFields &f, std::string_view field) {
     return out;
 }
 
+namespace {
+constexpr std::size_t kSignatureLine = 72;  // Base64 characters of the signature on one line
+}  // namespace
+
 std::string signed_field(std::string_view field, std::string_view signature) {
     std::string out(field);
-    for (std::size_t at = 0; at < signature.size(); at += 72) {
+    for (std::size_t at = 0; at < signature.size(); at += kSignatureLine) {
         if (at) out += "\r\n\t";
-        out.append(signature.substr(at, 72));
+        out.append(signature.substr(at, kSignatureLine));
     }
     out += "\r\n";
     return out;
 }
 
 std::size_t signed_field_size(std::size_t field_size, std::size_t signature_chars) {
-    std::size_t folds = signature_chars ? (signature_chars - 1) / 72 : 0;
+    std::size_t folds = signature_chars ? (signature_chars - 1) / kSignatureLine : 0;
     return field_size + signature_chars + 3 * folds + 2;
 }
 

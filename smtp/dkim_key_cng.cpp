@@ -269,14 +269,11 @@ std::string SigningKey::sign(std::string_view input, std::string &why) const {
     std::array<unsigned char, 32> digest = hash.finish();
     auto *key = static_cast<CngKey *>(pkey_);
     BCRYPT_PKCS1_PADDING_INFO padding{BCRYPT_SHA256_ALGORITHM};
+    std::string sig(signature_bytes_, '\0');  // its size asked once, when the key was loaded
     ULONG len = 0;
-    std::string sig;
-    if (::BCryptSignHash(key->key, &padding, digest.data(), 32, nullptr, 0, &len, BCRYPT_PAD_PKCS1) == 0) {
-        sig.assign(len, '\0');
-        if (::BCryptSignHash(key->key, &padding, digest.data(), 32, reinterpret_cast<PUCHAR>(&sig[0]), len, &len,
-                             BCRYPT_PAD_PKCS1) != 0)
-            sig.clear();
-    }
+    if (::BCryptSignHash(key->key, &padding, digest.data(), 32, reinterpret_cast<PUCHAR>(&sig[0]),
+                         static_cast<ULONG>(sig.size()), &len, BCRYPT_PAD_PKCS1) != 0)
+        sig.clear();
     if (sig.empty()) {
         why = "the key cannot sign (the system's CNG refused)";
         return {};

@@ -21,7 +21,6 @@
 // body as one piece (a file in blocks of 1 MiB, one after the other).
 
 #include <cstring>
-#include <utility>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -127,7 +126,7 @@ bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
     if (s->state == FileState::Ready && s->has_text) {
         b.kept = std::move(s->text);
         s->has_text = false;  // a later transaction reads the file itself
-        b.current = std::exchange(s->current_after_read, false);
+        b.current = true;     // found current() when handed over, after it was read
         b.size = b.kept.size();
         b.data = b.kept.data();
         bool ahead = s->checked && s->checked->signing == (signer != nullptr);  // checked as it was read ahead

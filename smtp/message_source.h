@@ -46,10 +46,11 @@ struct MessageSource {
     // bytes at an offset into buf, their count, 0 at its end, < 0 on an error.
     std::function<int64_t(char *buf, std::size_t n, uint64_t at)> read_at;
     uint64_t size = 0;
-    std::string text;  // the whole text when it was read ahead (has_text)
+    // The whole text when it was read ahead (has_text): a text read ahead is
+    // handed over only when its file was found current() at its turn.
+    std::string text;
     bool has_text = false;
     std::optional<CheckedText> checked;  // the text's check, when made as it was read ahead
-    bool current_after_read = false;     // `text` was read from a file found current() since
     // Still the very file, at the very version, that was opened: asked just
     // before MAIL FROM, so that a message withdrawn or replaced by then is
     // not sent.

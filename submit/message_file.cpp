@@ -18,7 +18,6 @@ MessageFile &MessageFile::operator=(MessageFile &&other) noexcept {
     text = std::move(other.text);
     has_text = std::exchange(other.has_text, false);
     checked = std::exchange(other.checked, std::nullopt);
-    current_after_read = std::exchange(other.current_after_read, false);
     other.state_ = smtp::FileState::Missing;
     return *this;
 }
@@ -64,7 +63,6 @@ void MessageFile::close() {
     text.clear();
     has_text = false;
     checked.reset();
-    current_after_read = false;
 }
 
 Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
@@ -79,7 +77,6 @@ Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
         source.has_text = true;
         file.has_text = false;
         source.checked = std::exchange(file.checked, std::nullopt);
-        source.current_after_read = file.current_after_read;
     }
     source.current = [&file] { return file.current(); };
     c.message = &message_;

@@ -71,7 +71,6 @@ public:
     std::string text;  // the whole text when read_whole() kept it
     bool has_text = false;
     std::optional<smtp::CheckedText> checked;  // the text's check, when made as it was read ahead
-    bool current_after_read = false;           // found current() after `text` was read: no check needed before sending
 
 private:
     smtp::FileState state_ = smtp::FileState::Missing;

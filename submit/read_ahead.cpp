@@ -31,12 +31,10 @@ void ReadAhead::fill(const smtp::dkim::Signer *signer) {
 
 bool ReadAhead::take(const std::string &path, MessageFile &file) {
     bool usable = path == path_ && file_.current();  // unchanged since it was read
-    if (usable) {
+    if (usable)
         file = std::move(file_);
-        file.current_after_read = file.has_text;
-    } else {
+    else
         file_.close();
-    }
     return usable;
 }
 
