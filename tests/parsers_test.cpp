@@ -3,8 +3,9 @@
 // Each probe runs one reader and writes what it found as text:
 //   address TEXT        1 when the address check passes, else 0
 //   list TEXT           the list parser's result and count
-//   read TEXT / pick TEXT  the entries the sequential reader / the picker by number give
-//                       ("!" before TEXT: the block holds TEXT to its last byte, no NUL)
+//   read TEXT           the entries the sequential reader gives, and those the picker by
+//                       number gives when they differ ("!" before TEXT: the block holds
+//                       TEXT to its last byte, no NUL)
 //   rcpt N TEXT         the first N RCPT names, '|' between them
 //   select N TEXT       picking entry N (!N: the list cannot be locked): the result, the
 //                       recipient and its domain, the error code
@@ -141,25 +142,29 @@ std::string login(const std::string &in) {
     return e.user + "|" + e.password + (held ? "" : " but the fields hold " + std::string(u) + "|" + p);
 }
 
-// A whole message through the DKIM canonicaliser, split at every place:
-// "header|body" as relaxed, the same whatever the split.
+// What `run` gives for the text fed in two pieces, the same for every place
+// of the cut (else the first cut that differs).
+std::string at_every_split(const std::string &text, const std::function<std::string(std::size_t)> &run) {
+    std::string first = run(0);
+    for (std::size_t split = 1; split <= text.size(); ++split)
+        if (std::string got = run(split); got != first) return "split " + std::to_string(split) + " gives " + got;
+    return first;
+}
+
+// A whole message through the DKIM canonicaliser: "header|body" as relaxed.
 struct Collect final : vellor::smtp::dkim::ByteSink {
     std::string out;
     void update(const char *d, std::size_t n) override { out.append(d, n); }
 };
 std::string canon(const std::string &text) {
-    std::string first;
-    for (std::size_t split = 0; split <= text.size(); ++split) {
+    return at_every_split(text, [&](std::size_t split) {
         Collect body;
         vellor::smtp::dkim::MessageCanon c(body);
         c.feed(text.data(), split);
         c.feed(text.data() + split, text.size() - split);
         c.finish();
-        std::string got = c.header() + "|" + body.out;
-        if (split == 0) first = got;
-        if (got != first) return "split " + std::to_string(split) + " gives " + got;
-    }
-    return first;
+        return c.header() + "|" + body.out;
+    });
 }
 
 // The signed fields of a header section: "h= value|their relaxed text".
@@ -176,8 +181,7 @@ std::string offers(const std::string &reply) {
 }
 
 std::string dots(const std::string &text) {
-    std::string first;
-    for (std::size_t split = 0; split <= text.size(); ++split) {
+    return at_every_split(text, [&](std::size_t split) {
         vellor::smtp::LoneDotFinder finder;
         finder.feed(text.data(), split);
         finder.feed(text.data() + split, text.size() - split);
@@ -185,11 +189,8 @@ std::string dots(const std::string &text) {
         bool line_start = true;
         vellor::smtp::dot_stuff(text.data(), split, line_start, out);
         vellor::smtp::dot_stuff(text.data() + split, text.size() - split, line_start, piece);
-        std::string got = (finder.finish() ? "lone:" : "none:") + out + piece;
-        if (split == 0) first = got;
-        if (got != first) return "split " + std::to_string(split) + " gives " + got;
-    }
-    return first;
+        return (finder.finish() ? "lone:" : "none:") + out + piece;
+    });
 }
 
 std::string dns(const std::string &in) {
@@ -306,12 +307,6 @@ std::string logline(const std::string &text) {
     return stamped ? "STAMP " + all.substr(21) : "unstamped: " + all;
 }
 
-std::string mode_of(const std::filesystem::path &p) {
-    char octal[8];
-    std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(std::filesystem::status(p).permissions()));
-    return octal;
-}
-
 // Where a log line goes with these option values ('@' stands for the
 // folder): the files there afterwards, then the line counter (100 before).
 std::string logto(const std::string &values) {
@@ -322,9 +317,12 @@ std::string logto(const std::string &values) {
     vellor::set_log_line_counter(100);
     vellor::Write_Log("one");
     std::vector<std::string> files;
-    for (const auto &e : std::filesystem::recursive_directory_iterator(env.dir()))
+    for (const auto &e : std::filesystem::recursive_directory_iterator(env.dir())) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(e.status().permissions()));
         if (e.path().filename() != "registry.reg" && e.is_regular_file())
-            files.push_back(e.path().lexically_relative(env.dir()).string() + ":" + mode_of(e.path()));
+            files.push_back(e.path().lexically_relative(env.dir()).string() + ":" + mode);
+    }
     std::sort(files.begin(), files.end());
     files.push_back(std::to_string(vellor::log_line_counter()));
     return join(files, " ");
@@ -398,8 +396,11 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
              int r = vellor::parse_recipient_list("App", s, count);
              return std::to_string(r) + " " + std::to_string(count);
          }},
-        {"read", [](const std::string &s) { return join(entries(s, false), "|"); }},
-        {"pick", [](const std::string &s) { return join(entries(s, true), "|"); }},
+        {"read",
+         [](const std::string &s) {
+             std::string read = join(entries(s, false), "|"), picked = join(entries(s, true), "|");
+             return read == picked ? read : read + " but picked [" + picked + "]";
+         }},
         {"select", select},
         {"query", query},
         {"login", login},

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""The Python package against the aiosmtpd capture server: a message from
-memory with a login, a recipient list, the status callback, an exception
-carrying the library's code, a DKIM signature checked by python3-dkim, and
-the README's Python example run as written.
-Usage: test_python.py SOURCE-DIR LIBRARY-PATH"""
+# The Python package against the aiosmtpd capture server: a message from
+# memory with a login, a recipient list, the status callback, an exception
+# carrying the library's code, a DKIM signature checked by python3-dkim, and
+# the README's Python example run as written.
+# Usage: test_python.py SOURCE-DIR LIBRARY-PATH
 import base64
 import os
 import re

@@ -1,25 +1,23 @@
 #!/usr/bin/python3
-"""The capture SMTP server of the tests and the demo, on aiosmtpd.
-
-HELO also allows AUTH (LOGIN and PLAIN). Accepted messages are stored byte
-for byte in Maildir/new with their envelope beside them in a JSON file;
-connections and logins go to events.jsonl, command verbs (and each MAIL
-FROM parameter, such as SIZE=56) to commands.txt.
-Recipients starting "refused" are answered 550, "later" 451; a message
-holding REFUSE-ME is answered 554 after its data; one holding DROP-ME has its
-connection dropped after its data, without a reply, the first time only. With $CAPTURE_REFUSE_LOGIN
-set, only AUTH PLAIN is offered (aiosmtpd's own, RFC 4616). The OAuth 2.0
-logins XOAUTH2 and OAUTHBEARER (RFC 7628) take the user name with the token
-"good-token"; another token is refused with the mechanism's JSON error in a
-334, then 535 (the token itself is never written anywhere).
-$CAPTURE_SIZE_LIMIT sets the size limit the server lists (SIZE, 32 MiB
-otherwise); with $CAPTURE_SMTPUTF8 set it offers SMTPUTF8.
-With --tls, MODE is starttls (offered and required before AUTH and MAIL),
-implicit (TLS from the first byte), nostarttls (not offered) or refuse
-(answered "454 TLS not available"). When the server is listening, the file
-"ready" (holding its process id) appears in DIR.
-Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD] [--tls MODE CERT KEY]
-"""
+# The capture SMTP server of the tests and the demo, on aiosmtpd.
+# HELO also allows AUTH (LOGIN and PLAIN). Accepted messages are stored byte
+# for byte in Maildir/new with their envelope beside them in a JSON file;
+# connections and logins go to events.jsonl, command verbs (and each MAIL
+# FROM parameter, such as SIZE=56) to commands.txt.
+# Recipients starting "refused" are answered 550, "later" 451; a message
+# holding REFUSE-ME is answered 554 after its data; one holding DROP-ME has its
+# connection dropped after its data, without a reply, the first time only. With $CAPTURE_REFUSE_LOGIN
+# set, only AUTH PLAIN is offered (aiosmtpd's own, RFC 4616). The OAuth 2.0
+# logins XOAUTH2 and OAUTHBEARER (RFC 7628) take the user name with the token
+# "good-token"; another token is refused with the mechanism's JSON error in a
+# 334, then 535 (the token itself is never written anywhere).
+# $CAPTURE_SIZE_LIMIT sets the size limit the server lists (SIZE, 32 MiB
+# otherwise); with $CAPTURE_SMTPUTF8 set it offers SMTPUTF8.
+# With --tls, MODE is starttls (offered and required before AUTH and MAIL),
+# implicit (TLS from the first byte), nostarttls (not offered) or refuse
+# (answered "454 TLS not available"). When the server is listening, the file
+# "ready" (holding its process id) appears in DIR.
+# Usage: capture_smtpd.py HOST PORT DIR [USER PASSWORD] [--tls MODE CERT KEY]
 import base64
 import json
 import os

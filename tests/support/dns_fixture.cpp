@@ -85,6 +85,9 @@ std::string ScriptedDns::answer(const std::string &q) {
     std::string question = q.substr(12, pos + 5 - 12);
     std::lock_guard<std::mutex> g(mu_);
     queries_[lower(name)]++;
+    if (mode_ == Mode::Garbage)  // a header and question that match, then answers that do not parse
+        return q.substr(0, 2) + std::string("\x81\x80\x00\x01\x00\x05\x00\x00\x00\x00", 10) + question +
+               std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37garbage", 21);
     std::string records;
     int count = 0;
     auto record = [&](int rtype, const std::string &rdata) {  // class IN, TTL 60, the question's name
@@ -136,30 +139,9 @@ void ScriptedDns::run() {
         socklen_t len = sizeof from;
         ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
         if (n <= 0) continue;
-        std::string q(buf, static_cast<std::size_t>(n));
-        std::string r;
-        switch (mode_.load()) {
-            case Mode::Silent:
-                answer(q);
-                continue;
-            case Mode::Garbage: {
-                // A header and question that match, then answers that do not parse.
-                r = answer(q);
-                std::size_t qend = 12;
-                while (qend < r.size() && r[qend] != 0) qend += static_cast<unsigned char>(r[qend]) + 1;
-                r = r.substr(0, 2) + std::string("\x81\x80", 2) + r.substr(4, 2) +
-                    std::string("\x00\x05\x00\x00\x00\x00", 6) + r.substr(12, qend + 5 - 12) +
-                    std::string(
-                        "\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37"
-                        "garbage",
-                        21);
-                break;
-            }
-            case Mode::Answer:
-                r = answer(q);
-                if (r.size() > 13 && r.compare(13, 6, "silent") == 0) continue;  // never answered
-                break;
-        }
+        std::string r = answer(std::string(buf, static_cast<std::size_t>(n)));
+        if (mode_ == Mode::Silent || (mode_ == Mode::Answer && r.size() > 13 && r.compare(13, 6, "silent") == 0))
+            continue;  // never answered
         ::sendto(fd_, r.data(), r.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
     }
 }

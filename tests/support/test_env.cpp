@@ -21,6 +21,12 @@
 namespace testenv {
 
 namespace {
+// The library's options file and log folder.
+void point_at(const std::string &dir) {
+    ::setenv("VELLORAPI_REGISTRY", (dir + "/registry.reg").c_str(), 1);
+    ::setenv("VELLORAPI_SYSTEM_DIR", dir.c_str(), 1);
+}
+
 // Every test process starts pointed at a folder of its own, so a test that
 // makes no TempEnv still never writes the system's log or reads its options.
 struct ProcessFolder {
@@ -29,8 +35,7 @@ struct ProcessFolder {
         char tmpl[] = "/tmp/vellor-proc-XXXXXX";
         if (!::mkdtemp(tmpl)) std::abort();
         dir = tmpl;
-        ::setenv("VELLORAPI_REGISTRY", (dir + "/registry.reg").c_str(), 1);
-        ::setenv("VELLORAPI_SYSTEM_DIR", dir.c_str(), 1);
+        point_at(dir);
     }
     ~ProcessFolder() {
         std::error_code ec;
@@ -45,15 +50,13 @@ TempEnv::TempEnv() {
     dir_ = ::mkdtemp(tmpl);
     char cwd[4096];
     old_cwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
-    ::setenv("VELLORAPI_REGISTRY", path("registry.reg").c_str(), 1);
-    ::setenv("VELLORAPI_SYSTEM_DIR", dir_.c_str(), 1);
+    point_at(dir_);
     if (::chdir(dir_.c_str()) != 0) std::abort();
     reports().clear();
 }
 
 TempEnv::~TempEnv() {
-    ::setenv("VELLORAPI_REGISTRY", (g_process_folder.dir + "/registry.reg").c_str(), 1);
-    ::setenv("VELLORAPI_SYSTEM_DIR", g_process_folder.dir.c_str(), 1);
+    point_at(g_process_folder.dir);
     if (::chdir(old_cwd_.c_str()) != 0) return;
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
@@ -142,16 +145,11 @@ void Process::stop() {
     if (pid_ <= 0) return;
     ::kill(-pid_, SIGTERM);
     ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!wait_until([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; }, std::chrono::milliseconds(2000))) {
+        ::kill(-pid_, SIGKILL);
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
     }
-    ::kill(-pid_, SIGKILL);
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
 

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,11 +38,7 @@ struct Report {
     int status;
     std::string text;
     int code;
-    bool operator==(const Report &o) const { return status == o.status && text == o.text && code == o.code; }
 };
-inline void PrintTo(const Report &r, std::ostream *os) {
-    *os << "{" << r.status << ", \"" << r.text << "\", " << r.code << "}";
-}
 // The recording status callback and what it recorded.
 int32_t VELLOR_CALLBACK record_status(SMTPSEND_STRUCTURE *, int32_t status, const char *text, int32_t code);
 std::vector<Report> &reports();

@@ -28,7 +28,6 @@ public:
     ~TlsServer() { proc_.stop(); }
     bool ready() const { return ready_; }
     std::vector<std::string> messages() const;
-    std::vector<std::string> commands() const;  // verbs, in order
     int count(const std::string &verb) const;
 
 private:
