@@ -121,13 +121,10 @@ std::string ScriptedDns::answer(const std::string &q) {
         record(1, std::string(reinterpret_cast<const char *>(&ia), 4));
     }
     if (type == 12 && ptr_.count(key)) record(12, encode_name(ptr_[key]));
-    std::string r = q.substr(0, 2);
-    r += known ? std::string("\x81\x80", 2) : std::string("\x81\x83", 2);  // NXDOMAIN when unknown
+    std::string r = q.substr(0, 2) + (known ? "\x81\x80" : "\x81\x83");  // NXDOMAIN when unknown
     put16(r, 1);
     put16(r, count);
-    put16(r, 0);
-    put16(r, 0);
-    return r + question + records;
+    return r + std::string(4, '\0') + question + records;
 }
 
 void ScriptedDns::run() {

@@ -39,37 +39,21 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
     static int serial = 0;
     root_ = dir + "/tls" + std::to_string(++serial);
     ::mkdir(root_.c_str(), 0755);
-    std::string servers = VELLOR_TEST_SERVERS_DIR;
-    std::string key = certs + "/" + cert_name;
+    std::string servers = VELLOR_TEST_SERVERS_DIR, at = std::to_string(port);
+    std::string pem = certs + "/" + cert_name + ".pem", key = certs + "/" + cert_name + ".key";
     std::vector<std::string> argv;
-    if (kind == Kind::Aiosmtpd)
-        argv = {"/usr/bin/python3",
-                servers + "/capture_smtpd.py",
-                "127.0.0.1",
-                std::to_string(port),
-                root_,
-                user,
-                password,
-                "--tls",
-                mode,
-                key + ".pem",
-                key + ".key"};
-    else if (kind == Kind::Sink) {
+    if (kind == Kind::Aiosmtpd) {
+        argv = {"/usr/bin/python3", servers + "/capture_smtpd.py", "127.0.0.1", at, root_, user, password};
+        argv.insert(argv.end(), {"--tls", mode, pem, key});
+    } else if (kind == Kind::Node) {
+        argv = {"/usr/bin/node", servers + "/node/tls_smtpd.js", "127.0.0.1", at, root_, pem, key, mode, user,
+                password};
+    } else {
         const passwd *me = ::getpwuid(::geteuid());  // its user, asked for when it runs as root
         argv = {"/usr/sbin/smtp-sink", "-u", me ? me->pw_name : "nobody", "-d", root_ + "/Maildir/new/%Y%m%d%H%M%S."};
         if (mode != "all") argv.push_back(mode);
-        argv.insert(argv.end(), {"127.0.0.1:" + std::to_string(port), "10"});
-    } else
-        argv = {"/usr/bin/node",
-                servers + "/node/tls_smtpd.js",
-                "127.0.0.1",
-                std::to_string(port),
-                root_,
-                key + ".pem",
-                key + ".key",
-                mode,
-                user,
-                password};
+        argv.insert(argv.end(), {"127.0.0.1:" + at, "10"});
+    }
     proc_ = Process(argv, root_ + "/server.log");
     ready_ = wait_until([&] { return kind == Kind::Sink ? accepts(port) : file_exists(root_ + "/ready"); },
                         std::chrono::milliseconds(15000));
