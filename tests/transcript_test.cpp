@@ -310,12 +310,11 @@ void add_fault(const std::vector<std::string> &w) {
 
 std::string expand(std::string s, const TempEnv &env, int port) {
     for (std::size_t at; (at = s.find("{certs}")) != std::string::npos;) s.replace(at, 7, certificates_folder());
-    for (std::size_t at; (at = s.find("{dir}")) != std::string::npos;) s.replace(at, 5, env.dir());
-    for (std::size_t at; (at = s.find("{port}")) != std::string::npos;) s.replace(at, 6, std::to_string(port));
-    for (std::size_t at; (at = s.find("{port+65536}")) != std::string::npos;)
-        s.replace(at, 12, std::to_string(port + 65536));
-    for (std::size_t at; (at = s.find("{dns}")) != std::string::npos;)
-        s.replace(at, 5, "127.0.0.1:" + std::to_string(g_dns_port));
+    for (const auto &[name, value] : {std::pair<std::string, std::string>{"{dir}", env.dir()},
+                                      {"{port}", std::to_string(port)},
+                                      {"{port+65536}", std::to_string(port + 65536)},
+                                      {"{dns}", "127.0.0.1:" + std::to_string(g_dns_port)}})
+        for (std::size_t at; (at = s.find(name)) != std::string::npos;) s.replace(at, name.size(), value);
     return s;
 }
 
