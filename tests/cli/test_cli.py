@@ -19,6 +19,10 @@ import time
 import unittest
 
 VELLOR = os.path.abspath(sys.argv.pop(1))
+# Mail::DKIM's verifier with its DNS lookup answered by the record in $DKIM_RECORD.
+PERL_VERIFY = ("no warnings 'redefine'; *Mail::DKIM::DNS::query = sub { (Net::DNS::RR->new(name => $_[0],"
+               " type => 'TXT', txtdata => $ENV{DKIM_RECORD})) }; my $v = Mail::DKIM::Verifier->new(); local $/;"
+               " my $m = <STDIN>; $m =~ s/\\r?\\n/\\r\\n/g; $v->PRINT($m); $v->CLOSE(); print $v->result;")
 HERE = os.path.dirname(os.path.abspath(__file__))
 MAKE_CERTS = os.path.join(HERE, "..", "servers", "make_certs.sh")
 sys.path.insert(0, os.path.join(HERE, "..", "servers"))
@@ -99,7 +103,7 @@ class Cli(unittest.TestCase):
                                                 arg.split(" ", 1)[1]),
             "tls-stored": lambda: self.assertEqual(len(glob.glob(os.path.join(self.tls[1], "Maildir", "new",
                                                                               "*[0-9a-f]"))), int(arg)),  # no .json
-            "dkim": lambda: self.check_dkim(new[-1], arg),
+            "dkim": lambda: self.check_dkim(new[-1], *arg.split()),
             "tls-lacks": lambda: self.assertFalse(os.path.exists(os.path.join(self.tls[1], "commands.txt")) and arg in
                                                   open(os.path.join(self.tls[1], "commands.txt")).read().split()),
         }
@@ -141,14 +145,19 @@ class Cli(unittest.TestCase):
                     self.check(what, arg, run, before)
         self.stop_tls()
 
-    def check_dkim(self, name, key):
-        """The stored message holds one DKIM signature and python3-dkim verifies it with the record
-        `vellor dkim-record KEY` prints."""
+    def check_dkim(self, name, key, verifiers="python+perl"):
+        """The stored message holds one DKIM signature, and python3-dkim and Perl's Mail::DKIM (or the
+        VERIFIERS named) verify it with the record `vellor dkim-record KEY` prints."""
         import dkim
         message = open(os.path.join(self.capture, "Maildir", "new", name), "rb").read()
         self.assertEqual(message.count(b"DKIM-Signature:"), 1)
         record = subprocess.run([VELLOR, "dkim-record", key], capture_output=True, check=True, timeout=30).stdout
         self.assertTrue(dkim.verify(message, dnsfunc=lambda *a, **k: record.strip()), message[:600])
+        if "perl" not in verifiers:
+            return
+        out = subprocess.run(["perl", "-MMail::DKIM::Verifier", "-MNet::DNS", "-e", PERL_VERIFY], input=message,
+                             capture_output=True, timeout=30, env=dict(os.environ, DKIM_RECORD=record.decode().strip()))
+        self.assertEqual(out.stdout.decode(), "pass", out.stderr.decode())
 
     def start_tls(self, mode, folder):
         """A TLS capture server (login demo / s3cret) in MODE on a port of its own: {tlsport}."""
