@@ -1,7 +1,14 @@
-# What every end-to-end script of tests/windows shares, sourced after it has
-# set `work`, `here` and `servers`: the servers' clean-up by process id and
-# the Wine session's end on exit, the `check` line, Windows paths, and the
-# count of messages a capture server delivered.
+# What every end-to-end script of tests/windows shares, sourced first with
+# the script's arguments (DIST-FOLDER [i686|x86_64]): `dist`, `arch`,
+# `here`, `servers` and a fresh `work` folder, the Wine session started in
+# it, the servers' clean-up by process id and the session's end on exit,
+# the `check` line, Windows paths, `send` (vellor.exe send under Wine), the
+# count of messages a capture server delivered, and the summary at the end.
+dist=$(cd "$1" && pwd)
+arch=${2:-x86_64}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+servers=$here/../servers
+work=$(mktemp -d /tmp/vellor-wine-XXXXXX)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -11,6 +18,7 @@ cleanup() {
 trap cleanup EXIT
 source "$servers/capture.sh"
 source "$here/wine_session.sh"
+wine_session_start "$arch" "$work/prefix"
 failures=0
 check() {  # check NAME CONDITION...
   local name=$1; shift
@@ -18,3 +26,17 @@ check() {  # check NAME CONDITION...
 }
 winpath() { echo "Z:${1//\//\\}"; }
 delivered() { ls "$1/capture/Maildir/new" 2>/dev/null | grep -vc '\.json$' || true; }
+send() {  # send NAME ARGS...: vellor.exe send; NAME.out, $status and $took (seconds)
+  local name=$1 start=$SECONDS; shift
+  status=0
+  timeout 150 "$wine" "$dist/vellor.exe" send --from a@sender.test --verbose "$@" >"$work/$name.out" 2>&1 || status=$?
+  took=$((SECONDS - start))
+}
+finish() {  # finish WHAT: the outputs when a check failed, and the exit status
+  if [ "$failures" -ne 0 ]; then
+    for f in "$work"/*.out; do echo "== $f"; cat "$f"; done
+    echo "$failures $1 check(s) of the $arch build failed under Wine"
+    exit 1
+  fi
+  echo "all $1 checks of the $arch build passed under Wine"
+}
