@@ -18,6 +18,7 @@
 #include "platform/global_memory.h"
 #include "platform/winsock.h"
 #include "support/options.h"
+#include "support/request_options.h"
 #include "support/test_env.h"
 #include "vellorapi.h"
 
@@ -119,6 +120,17 @@ TEST(Options, AnEditInPlaceIsSeenAtOnce) {
     }
     env.registry("\"SendPercentSent\"=dword:000000001\r\n");  // nine digits: the key cannot be used
     EXPECT_EQ(vellor::options::send_percent_sent(), 0);
+}
+
+TEST(Options, ATokenStaysBoundToItsOwnRecordsUser) {
+    int ann = 0, bob = 0;  // two records: the store keys each record's options by its address
+    std::string why;
+    ASSERT_TRUE(vellor::options::set_request_option(&ann, "OAuth2Token", "t1", why, "ann"));
+    ASSERT_TRUE(vellor::options::set_request_option(&bob, "OAuth2Token", "t2", why, "bob"));
+    EXPECT_TRUE(vellor::options::token_user_agrees(&ann, "ann"));
+    EXPECT_FALSE(vellor::options::token_user_agrees(&ann, "bob"));
+    EXPECT_TRUE(vellor::options::token_user_agrees(&bob, "bob"));
+    vellor::options::forget_all_records();
 }
 
 // ---- request record and error texts ------------------------------------------------
