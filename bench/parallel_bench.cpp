@@ -4,6 +4,8 @@
 // own one connection and against smtp-source -s 4 -d (four sessions of its
 // own, each keeping its connection), medians of interleaved rounds.
 // Targets: 4 connections at least 1.5x one, and at least 1.2x smtp-source.
+// Beside them, the floor of four lockstep connections: a bare client
+// driving four connections from one poll() loop (bare_lanes).
 // Beside them, for reference: the library's 4 connections with the
 // Pipelining option, to a sink that offers PIPELINING (smtp-source has no
 // such mode, so this row is not the target's).
@@ -33,20 +35,26 @@ int main(int argc, char **argv) {
     std::string source = "smtp-source -d -s 4 -m " + std::to_string(count) +
                          " -l 1024 -f bench@example.org -t sink@example.org 127.0.0.1:" + std::to_string(port);
 
-    std::vector<double> one, four, peer, piped;
+    std::string floor =
+        g_bin + "/bare_lanes " + queue + " " + std::to_string(port) + " " + std::to_string(count) + " 4";
+    std::vector<double> one, four, peer, bare, piped;
     for (int r = 0; r < rounds; ++r) {
         one.push_back(timed(library(reg, queue, port, count, " 1")));
         four.push_back(timed(library(reg, queue, port, count, " 4")));
         peer.push_back(run(source).seconds);
+        bare.push_back(timed(floor));
         piped.push_back(timed(library(pipelined, queue, port + 1, count, " 4")));
     }
-    double L1 = median(one), L4 = median(four), S = median(peer), P4 = median(piped);
+    double L1 = median(one), L4 = median(four), S = median(peer), B = median(bare), P4 = median(piped);
     printf("%d x 1 KiB queued into smtp-sink, lockstep, median of %d interleaved rounds (log on)\n", count, rounds);
     printf("   library, 1 connection   %7.0f msg/s\n", count / L1);
     printf("   library, 4 connections  %7.0f msg/s   4/1                     %.2f (target >= 1.50)\n", count / L4,
            L1 / L4);
     printf("   smtp-source -s 4 -d     %7.0f msg/s   library 4/smtp-source   %.2f (target >= 1.20)\n", count / S,
            S / L4);
+    printf("   bare client, 4 connections on one poll() loop (the floor)\n");
+    printf("                           %7.0f msg/s   library 4/floor         %.2f   smtp-source/floor %.2f\n",
+           count / B, B / L4, B / S);
     printf("   library, 4 connections, Pipelining option (sink offering PIPELINING)\n");
     printf("                           %7.0f msg/s   its /smtp-source        %.2f\n", count / P4, S / P4);
     for (pid_t p : {sink, psink}) {
