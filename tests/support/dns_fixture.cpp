@@ -1,4 +1,6 @@
-// The scripted DNS responder.
+// The scripted DNS responder: each name's records are kept by type as the
+// wire carries them, so an answer is the question's header, the question
+// and those records.
 #include "dns_fixture.h"
 
 #include <arpa/inet.h>
@@ -31,10 +33,7 @@ std::string encode_name(const std::string &name) {
     return out + '\0';
 }
 
-void put16(std::string &s, int v) {
-    s += static_cast<char>((v >> 8) & 255);
-    s += static_cast<char>(v & 255);
-}
+std::string u16(std::size_t v) { return {static_cast<char>((v >> 8) & 255), static_cast<char>(v & 255)}; }
 
 }  // namespace
 
@@ -49,19 +48,36 @@ ScriptedDns::~ScriptedDns() {
     ::close(fd_);
 }
 
-void ScriptedDns::mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts) {
+void ScriptedDns::set(const std::string &name, int type, std::vector<std::string> rdata) {
     std::lock_guard<std::mutex> g(mu_);
-    mx_[lower(domain)] = hosts;
+    records_[lower(name)][type] = std::move(rdata);
+}
+
+// An exchanger within the domain is written compressed: its own labels,
+// then a pointer to the question's name.
+void ScriptedDns::mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts) {
+    std::vector<std::string> rdata;
+    std::string suffix = "." + lower(domain);
+    for (const auto &[host, pref] : hosts) {
+        std::string name = encode_name(host);
+        if (host.size() > suffix.size() && lower(host).ends_with(suffix)) {
+            name = encode_name(host.substr(0, host.size() - suffix.size()));
+            name.back() = '\xc0';
+            name += '\x0c';
+        }
+        rdata.push_back(u16(static_cast<std::size_t>(pref)) + name);
+    }
+    set(domain, 15, rdata);
 }
 
 void ScriptedDns::a(const std::string &host, const std::vector<std::string> &addresses) {
-    std::lock_guard<std::mutex> g(mu_);
-    a_[lower(host)] = addresses;
-}
-
-void ScriptedDns::ptr(const std::string &name, const std::string &host) {
-    std::lock_guard<std::mutex> g(mu_);
-    ptr_[lower(name)] = host;
+    std::vector<std::string> rdata;
+    for (const auto &addr : addresses) {
+        in_addr ia{};
+        ::inet_pton(AF_INET, addr.c_str(), &ia);
+        rdata.emplace_back(reinterpret_cast<const char *>(&ia), 4);
+    }
+    set(host, 1, rdata);
 }
 
 int ScriptedDns::queries(const std::string &name) {
@@ -70,61 +86,26 @@ int ScriptedDns::queries(const std::string &name) {
 }
 
 std::string ScriptedDns::answer(const std::string &q) {
-    if (q.size() < 17) return {};
-    // Question name.
-    std::string name;
+    std::string name;  // the question's name, then its type
     std::size_t pos = 12;
-    while (pos < q.size() && q[pos] != 0) {
-        int len = static_cast<unsigned char>(q[pos]);
-        if (!name.empty()) name += '.';
-        name += q.substr(pos + 1, static_cast<std::size_t>(len));
-        pos += static_cast<std::size_t>(len) + 1;
-    }
+    for (; pos < q.size() && q[pos] != 0; pos += static_cast<unsigned char>(q[pos]) + 1u)
+        name += (name.empty() ? "" : ".") + q.substr(pos + 1, static_cast<unsigned char>(q[pos]));
     if (pos + 5 > q.size()) return {};
-    int type = (static_cast<unsigned char>(q[pos + 1]) << 8) | static_cast<unsigned char>(q[pos + 2]);
-    std::string question = q.substr(12, pos + 5 - 12);
+    int type = static_cast<unsigned char>(q[pos + 1]) << 8 | static_cast<unsigned char>(q[pos + 2]);
+    std::string id = q.substr(0, 2), question = q.substr(12, pos + 5 - 12);
     std::lock_guard<std::mutex> g(mu_);
     queries_[lower(name)]++;
     if (mode_ == Mode::Garbage)  // a header and question that match, then answers that do not parse
-        return q.substr(0, 2) + std::string("\x81\x80\x00\x01\x00\x05\x00\x00\x00\x00", 10) + question +
+        return id + std::string("\x81\x80\x00\x01\x00\x05\x00\x00\x00\x00", 10) + question +
                std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37garbage", 21);
-    std::string records;
-    int count = 0;
-    auto record = [&](int rtype, const std::string &rdata) {  // class IN, TTL 60, the question's name
-        records += std::string("\xc0\x0c", 2);
-        put16(records, rtype);
-        records += std::string("\x00\x01\x00\x00\x00\x3c", 6);
-        put16(records, static_cast<int>(rdata.size()));
-        records += rdata;
-        ++count;
-    };
-    std::string key = lower(name);
-    static const std::vector<std::pair<std::string, int>> kNoHosts;
-    static const std::vector<std::string> kNoAddresses;
-    auto mx = mx_.find(key);
-    auto a = a_.find(key);
-    bool known = mx != mx_.end() || a != a_.end() || ptr_.count(key);
-    for (const auto &[host, pref] : type == 15 && mx != mx_.end() ? mx->second : kNoHosts) {
-        std::string rdata, suffix = "." + key;
-        put16(rdata, pref);
-        if (host.size() > suffix.size() && lower(host).ends_with(suffix)) {  // compressed: a pointer to the question
-            std::string prefix = encode_name(host.substr(0, host.size() - suffix.size()));
-            rdata += prefix.substr(0, prefix.size() - 1) + std::string("\xc0\x0c", 2);
-        } else {
-            rdata += encode_name(host);
-        }
-        record(15, rdata);
-    }
-    for (const auto &addr : type == 1 && a != a_.end() ? a->second : kNoAddresses) {
-        in_addr ia{};
-        ::inet_pton(AF_INET, addr.c_str(), &ia);
-        record(1, std::string(reinterpret_cast<const char *>(&ia), 4));
-    }
-    if (type == 12 && ptr_.count(key)) record(12, encode_name(ptr_[key]));
-    std::string r = q.substr(0, 2) + (known ? "\x81\x80" : "\x81\x83");  // NXDOMAIN when unknown
-    put16(r, 1);
-    put16(r, count);
-    return r + std::string(4, '\0') + question + records;
+    auto known = records_.find(lower(name));
+    std::vector<std::string> none, &rdata = known == records_.end() ? none : known->second[type];
+    std::string r = id + (known != records_.end() ? "\x81\x80" : "\x81\x83");  // NXDOMAIN when unknown
+    r += u16(1) + u16(rdata.size()) + std::string(4, '\0') + question;
+    for (const std::string &d : rdata)  // each for the question's name, class IN, TTL 60
+        r += "\xc0\x0c" + u16(static_cast<std::size_t>(type)) + std::string("\x00\x01\x00\x00\x00\x3c", 6) +
+             u16(d.size()) + d;
+    return r;
 }
 
 void ScriptedDns::run() {

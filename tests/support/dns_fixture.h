@@ -1,5 +1,5 @@
 // DNS for the tests: a scripted responder on 127.0.0.1 (chosen answers in a
-// chosen order, twenty exchangers, PTR records, garbage, silence) that
+// chosen order, twenty exchangers, garbage, silence) that
 // points the companion at itself through KORVEXAPI_DNS_SERVERS. dnsmasq
 // serves the end-to-end and tool tests only.
 #pragma once
@@ -23,12 +23,12 @@ public:
     int port() const { return port_; }
     void mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts);
     void a(const std::string &host, const std::vector<std::string> &addresses);
-    void ptr(const std::string &name, const std::string &host);  // name: "9.0.0.127.in-addr.arpa"
     void mode(Mode m) { mode_ = m; }
     int queries(const std::string &name);
 
 private:
     void run();
+    void set(const std::string &name, int type, std::vector<std::string> rdata);
     std::string answer(const std::string &query);
 
     int fd_ = -1;
@@ -36,9 +36,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<Mode> mode_{Mode::Answer};
     std::mutex mu_;
-    std::map<std::string, std::vector<std::pair<std::string, int>>> mx_;
-    std::map<std::string, std::vector<std::string>> a_;
-    std::map<std::string, std::string> ptr_;
+    std::map<std::string, std::map<int, std::vector<std::string>>> records_;  // by name, then type: the rdata
     std::map<std::string, int> queries_;
     std::thread thread_;
 };

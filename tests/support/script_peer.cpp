@@ -10,13 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 
 namespace testenv {
 
 namespace {
-constexpr int kWaitMs = 8000;
-}
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kWait(8000);
+}  // namespace
 
 Script smtp_accepting() {
     Script s;
@@ -51,16 +51,12 @@ std::string ScriptPeer::transcript() {
 }
 
 void ScriptPeer::run() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs * 2);
+    auto deadline = Clock::now() + 2 * kWait;
     for (int n = 0; n < connections_ && !stop_; ++n) {
         pollfd p{listen_fd_, POLLIN, 0};
         int fd = -1;
-        while (!stop_ && std::chrono::steady_clock::now() < deadline) {
-            if (::poll(&p, 1, 50) == 1) {
-                fd = ::accept(listen_fd_, nullptr, nullptr);
-                break;
-            }
-        }
+        while (fd < 0 && !stop_ && Clock::now() < deadline)
+            if (::poll(&p, 1, 50) == 1) fd = ::accept(listen_fd_, nullptr, nullptr);
         if (fd < 0) return;
         ++accepted_;
         play(fd, n);
@@ -105,22 +101,28 @@ struct ScriptPeer::Conn {
     }
 };
 
+// Waits up to 50 ms for bytes from the client: how many came (0: none yet),
+// or -1 once the client is gone, the peer stops or the deadline has passed.
+long ScriptPeer::receive(int fd, Clock::time_point deadline, char *buf, std::size_t size) {
+    pollfd p{fd, POLLIN, 0};
+    if (stop_ || Clock::now() > deadline) return -1;
+    if (::poll(&p, 1, 50) != 1) return 0;
+    ssize_t n = ::recv(fd, buf, size, 0);
+    return n > 0 ? n : -1;
+}
+
 // Reads until `end` (bounded), keeping what comes after it for the next step.
 bool ScriptPeer::read_until(Conn &c, const std::string &end) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    auto deadline = Clock::now() + kWait;
     for (std::size_t from = 0;;) {
         std::size_t at = c.pending.find(end, from);
         if (at != std::string::npos) {
             c.pending.erase(0, at + end.size());
             return true;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{c.fd, POLLIN, 0};
-        if (stop_ || left.count() <= 0) return false;
-        if (::poll(&p, 1, 50) != 1) continue;
         char buf[65536];
-        ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
-        if (n <= 0) return false;
+        long n = receive(c.fd, deadline, buf, sizeof buf);
+        if (n < 0) return false;
         from = c.pending.size() < end.size() ? 0 : c.pending.size() - end.size() + 1;  // look only at what is new
         std::string got;
         c.take(buf, static_cast<std::size_t>(n), got);
@@ -152,12 +154,11 @@ bool start_tls(const std::string &certs, void *&context, SSL *&ssl, BIO *&in, BI
 
 bool ScriptPeer::step(Conn &c, const Script::Step &s) {
     switch (s.kind) {
-        case Script::Say:
+        case Script::Say:  // a drip has its pace; inside TLS the text is sealed first
         case Script::Drip:
         case Script::Short:
-            if (!c.ssl) return c.emit(s.text, s.kind == Script::Drip ? s.ms : 0, 0, stop_);
-            SSL_write(c.ssl, s.text.data(), static_cast<int>(s.text.size()));
-            return c.emit("", s.kind == Script::Drip ? s.ms : 0, s.kind == Script::Short ? 1 : 0, stop_);
+            if (c.ssl) SSL_write(c.ssl, s.text.data(), static_cast<int>(s.text.size()));
+            return c.emit(c.ssl ? "" : s.text, s.ms, c.ssl && s.kind == Script::Short ? 1 : 0, stop_);
         case Script::Line:
             return read_until(c, "\r\n");
         case Script::Data:
@@ -179,15 +180,12 @@ bool ScriptPeer::step(Conn &c, const Script::Step &s) {
             return true;
         case Script::Tls: {
             if (!start_tls(s.text, tls_context_, c.ssl, c.in, c.out)) return false;
-            auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+            auto deadline = Clock::now() + kWait;
             for (int rc; (rc = SSL_do_handshake(c.ssl)) != 1;) {
                 if (!c.emit("", s.ms, 0, stop_) || SSL_get_error(c.ssl, rc) != SSL_ERROR_WANT_READ) return false;
-                pollfd p{c.fd, POLLIN, 0};
-                if (stop_ || std::chrono::steady_clock::now() > deadline) return false;
-                if (::poll(&p, 1, 50) != 1) continue;
                 char buf[16384];
-                ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
-                if (n <= 0) return false;
+                long n = receive(c.fd, deadline, buf, sizeof buf);
+                if (n < 0) return false;
                 BIO_write(c.in, buf, static_cast<int>(n));
             }
             return c.emit("", s.ms, 0, stop_);
@@ -198,15 +196,16 @@ bool ScriptPeer::step(Conn &c, const Script::Step &s) {
     return true;
 }
 
+// The part of the script after as many next() as the connection's number
+// (the last part for the connections beyond).
 void ScriptPeer::play(int fd, int connection) {
     Conn c(fd);
-    int parts = 0;
-    for (const auto &s : script_.steps) parts += s.kind == Script::Next;
-    int part = 0, mine = std::min(connection, parts);
-    for (const auto &s : script_.steps) {
-        if (s.kind == Script::Next) ++part;
-        if (part != mine || s.kind == Script::Next) continue;
-        if (!step(c, s)) return;
+    const auto &steps = script_.steps;
+    auto next = [](const Script::Step &s) { return s.kind == Script::Next; };
+    int part = 0, mine = std::min(connection, static_cast<int>(std::count_if(steps.begin(), steps.end(), next)));
+    for (const auto &s : steps) {
+        part += next(s);
+        if (part == mine && !next(s) && !step(c, s)) return;
     }
     // Collect whatever else the client sends until it closes (bounded).
     read_until(c, std::string("\0\0never\0", 8));

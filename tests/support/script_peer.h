@@ -13,6 +13,7 @@
 // resume an earlier connection's session. Every wait is bounded.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,9 +43,7 @@ public:
     // A file given new text, as an application might: a new file renamed
     // over the name (replace), or the same file written over (in place).
     Script &write(const std::string &path, const std::string &text, bool replace) {
-        add(replace ? Replace : Rewrite, path);
-        steps.back().body = text;
-        return *this;
+        return add(replace ? Replace : Rewrite, path, 0, text);
     }
 
     enum Kind { Say, Line, Data, Pause, Close, Next, Remove, Replace, Rewrite, Tls, Drip, Short };
@@ -57,8 +56,8 @@ public:
     std::vector<Step> steps;
 
 private:
-    Script &add(Kind k, const std::string &t, int ms = 0) {
-        steps.push_back({k, t, ms, {}});
+    Script &add(Kind k, const std::string &t, int ms = 0, const std::string &body = "") {
+        steps.push_back({k, t, ms, body});
         return *this;
     }
 };
@@ -81,6 +80,7 @@ private:
     void run();
     void play(int fd, int connection);
     struct Conn;
+    long receive(int fd, std::chrono::steady_clock::time_point deadline, char *buf, std::size_t size);
     bool read_until(Conn &c, const std::string &end);
     bool step(Conn &c, const Script::Step &s);
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -71,13 +71,9 @@ void TempEnv::registry_raw(const std::string &content) { write_file(path("regist
 std::vector<std::string> TempEnv::log_texts() const {
     std::vector<std::string> out;
     std::string all = read_file(log_path());
-    std::size_t pos = 0;
-    while (pos < all.size()) {
-        std::size_t end = all.find("\r\n", pos);
-        if (end == std::string::npos) end = all.size();
-        std::string line = all.substr(pos, end - pos);
-        out.push_back(line.size() >= 21 ? line.substr(21) : line);
-        pos = end + 2;
+    for (std::size_t pos = 0, end; pos < all.size(); pos = end + 2) {
+        end = std::min(all.find("\r\n", pos), all.size());
+        out.push_back(all.substr(pos, end - pos).substr(std::min<std::size_t>(21, end - pos)));
     }
     return out;
 }
@@ -86,9 +82,7 @@ void TempEnv::clear_log() const { ::unlink(log_path().c_str()); }
 
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void write_file(const std::string &path, const std::string &content) {
@@ -176,17 +170,10 @@ int bind_loopback(int type, const char *address, int port, int &bound_port) {
 // found free is not taken by a client socket of a test running beside.
 int free_port(const char *address) {
     static std::mt19937 rng(static_cast<unsigned>(::getpid()) * 7919u + static_cast<unsigned>(::time(nullptr)));
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        int port = 20000 + static_cast<int>(rng() % 12768);
-        int bound = 0;
-        int fd = bind_loopback(SOCK_STREAM, address, port, bound);
-        if (fd >= 0) {
-            ::close(fd);
-            return port;
-        }
-    }
-    int port = 0;
-    ::close(bind_loopback(SOCK_STREAM, address, 0, port));
+    int port = 0, fd = -1;
+    for (int attempt = 0; attempt < 200 && fd < 0; ++attempt)
+        fd = bind_loopback(SOCK_STREAM, address, 20000 + static_cast<int>(rng() % 12768), port);
+    ::close(fd);
     return port;
 }
 

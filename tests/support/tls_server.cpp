@@ -2,13 +2,13 @@
 #include "tls_server.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 namespace testenv {
@@ -61,15 +61,12 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
 
 // The messages of the server's Maildir, in name (arrival) order.
 std::vector<std::string> TlsServer::messages() const {
-    std::string dir = root_ + "/Maildir/new";
     std::vector<std::string> names, out;
-    if (DIR *d = ::opendir(dir.c_str())) {
-        while (dirent *e = ::readdir(d))
-            if (e->d_name[0] != '.' && !std::string_view(e->d_name).ends_with(".json")) names.push_back(e->d_name);
-        ::closedir(d);
-    }
+    std::error_code none;
+    for (const auto &e : std::filesystem::directory_iterator(root_ + "/Maildir/new", none))
+        if (e.path().extension() != ".json") names.push_back(e.path());
     std::sort(names.begin(), names.end());
-    for (const auto &n : names) out.push_back(read_file(dir + "/" + n));
+    for (const auto &n : names) out.push_back(read_file(n));
     return out;
 }
 
