@@ -1,7 +1,7 @@
 // The foundation: global memory, the options file read afresh, the request
-// record, error texts, library start-up, and the companion's connections
-// over real loopback sockets and its start and stop counts. (Log lines, log
-// options and trimming are rows of data/parsers.rows.)
+// record, library start-up, and the companion's time-out on a real loopback
+// socket and its start and stop counts. (Log lines, log options and trimming
+// are rows of data/parsers.rows.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <regex>
 
 #include "platform/file_search.h"
 #include "platform/files.h"
@@ -23,49 +21,22 @@
 #include "vellorapi.h"
 
 using namespace testenv;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
 // ---- global memory ---------------------------------------------------------
 
-TEST(GlobalMemory, MoveableBlockKeepsItsAddressAndCountsLocksThenIsAHandleNoMore) {
-    HGLOBAL h = GlobalAlloc(GHND, 100);
-    ASSERT_NE(h, nullptr);
-    void *p1 = GlobalLock(h);
-    void *p2 = GlobalLock(h);
-    EXPECT_EQ(p1, p2);
-    EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 2u);
-    EXPECT_EQ(static_cast<char *>(p1)[99], 0);  // zero-filled
-    EXPECT_NE(GlobalUnlock(h), 0);
-    EXPECT_EQ(GlobalUnlock(h), 0);
-    EXPECT_EQ(GlobalUnlock(h), 0);  // unlocking an unlocked block stays at 0
-    EXPECT_EQ(GlobalSize(h), 100u);
-    EXPECT_EQ(GlobalFree(h), nullptr);
-    // Freed, it fails every call cleanly; a second free is refused.
-    EXPECT_EQ(GlobalLock(h), nullptr);
-    EXPECT_EQ(GlobalFlags(h), GMEM_INVALID_HANDLE);
-    EXPECT_EQ(GlobalSize(h), 0u);
-    EXPECT_EQ(GlobalReAlloc(h, 10, GMEM_MOVEABLE), nullptr);
-    EXPECT_EQ(GlobalFree(h), h);
-}
-
 TEST(GlobalMemory, ReAllocKeepsContentsAndHandle) {
     HGLOBAL h = make_list("abc");
-    HGLOBAL h2 = GlobalReAlloc(h, 4096, GMEM_MOVEABLE);
-    EXPECT_EQ(h2, h);
-    EXPECT_EQ(GlobalSize(h), 4096u);
-    EXPECT_STREQ(static_cast<char *>(GlobalLock(h)), "abc");
-    GlobalUnlock(h);
     // Growing with GMEM_ZEROINIT zeroes what was added, even in memory that
     // held something before (a freed block of the same size, filled first).
     HGLOBAL used = GlobalAlloc(GMEM_FIXED, 65536);
     std::memset(used, 0xAB, 65536);
     GlobalFree(used);
-    GlobalReAlloc(h, 65536, GMEM_MOVEABLE | GMEM_ZEROINIT);
+    EXPECT_EQ(GlobalReAlloc(h, 65536, GMEM_MOVEABLE | GMEM_ZEROINIT), h);
     const auto *p = static_cast<const unsigned char *>(GlobalLock(h));
     EXPECT_STREQ(reinterpret_cast<const char *>(p), "abc");
-    EXPECT_EQ(std::count(p + 4096, p + 65536, 0), 65536 - 4096);  // the part this growth added
+    EXPECT_EQ(std::count(p + 4, p + 65536, 0), 65536 - 4);  // the part this growth added
     GlobalUnlock(h);
     GlobalFree(h);
 }
@@ -146,20 +117,13 @@ protected:
 TEST_F(Record, FirstAndRepeatedInitialisation) {
     std::memset(&req, 0x5a, sizeof req);
     req.nInitialized = 0;
-    env.clear_log();
-    EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 0);
-    EXPECT_EQ(req.nInitialized, 1);
     SMTPSEND_STRUCTURE zero{};
     zero.nInitialized = 1;
-    EXPECT_EQ(std::memcmp(&req, &zero, sizeof req), 0);
-    req.nMessagesSent = 7;
-    req.nErrorCode = 903;
-    std::strcpy(req.szErrorText, "old");
-    EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 0);
-    EXPECT_EQ(std::memcmp(&req, &zero, sizeof req), 0);
-    EXPECT_EQ(env.log_texts(),
-              (std::vector<std::string>{"VellorAPI [RecApp] - SMTPSEND_STRUCTURE first initialized successfully",
-                                        "VellorAPI [RecApp] - SMTPSEND_STRUCTURE re-initialized successfully."}));
+    for (int time = 0; time < 2; ++time) {  // the second time over a record in use
+        EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 0);
+        EXPECT_EQ(std::memcmp(&req, &zero, sizeof req), 0);
+        req.nMessagesSent = 7;
+    }
 }
 
 TEST_F(Record, ReinitialisationFreesOnlyALockedList) {
@@ -167,10 +131,8 @@ TEST_F(Record, ReinitialisationFreesOnlyALockedList) {
     HGLOBAL locked = make_list("a@b.c");
     GlobalLock(locked);
     req.hRecipients = locked;
-    env.clear_log();
     VELLOR_Initialize_Structure(&lib, &req);
     EXPECT_EQ(GlobalFlags(locked), GMEM_INVALID_HANDLE);  // freed
-    EXPECT_EQ(env.log_texts().at(0), "VellorAPI - **WARNING** - VELLOR_SEND hRecipients global memory pointer freed.");
     HGLOBAL unlocked = make_list("a@b.c");
     req.hRecipients = unlocked;
     VELLOR_Initialize_Structure(&lib, &req);
@@ -183,80 +145,54 @@ TEST_F(Record, RefusedBeforeLibraryInitialisation) {
     VELLOR_Closedown_Library(&lib, "RecApp");
     std::memset(&req, 0x33, sizeof req);
     SMTPSEND_STRUCTURE copy = req;
-    testing::internal::CaptureStderr();
     EXPECT_EQ(VELLOR_Initialize_Structure(&lib, &req), 1);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err,
-              "Orvane VellorAPI Library: You do not appear to have called the VellorAPI_Initialize_Library() startup "
-              "call. You must call this before calling any other VellorAPI functions...\n");
     EXPECT_EQ(std::memcmp(&req, &copy, sizeof req), 0);
 }
 
 // ---- start-up and versions -----------------------------------------------------------
 
-TEST(Lifecycle, InitialiseFillsTheRecordAndLogs) {
+// The record filled with the companion's versions (the tool's cases show
+// them), and no warning: the two libraries are one release.
+TEST(Lifecycle, InitialiseFillsTheRecordWithoutWarning) {
     TempEnv env;
     SMTPINIT_STRUCTURE lib;
     std::memset(&lib, 0x77, sizeof lib);
     testing::internal::CaptureStderr();
     VELLOR_Initialize_Library(&lib, 0, "LifeApp");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // our own companion: no warning
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_STREQ(lib.szApplication, "LifeApp");
-    EXPECT_STREQ(lib.szVersion, "2.61.0.30");
-    EXPECT_STREQ(lib.szTcpVersion, "2.61.0.30");
-    EXPECT_STREQ(lib.szBuild, "060125");
-    EXPECT_STREQ(lib.szTcpBuild, "060125");
-    EXPECT_EQ(lib.nLibraryCode, 2111);
-    EXPECT_EQ(lib.dwStructRevision, 450194u);
-    EXPECT_EQ(lib.dwTcpStructRevision, 450194u);
     EXPECT_EQ(lib.bLibraryInitialized, 1);
     EXPECT_EQ(lib.nReserved, 0);
-    auto log = env.log_texts();
-    ASSERT_EQ(log.size(), 4u);
-    EXPECT_TRUE(
-        std::regex_match(log[0], std::regex(R"(VellorAPI \[LifeApp\] - Winsock Library initialized \[\d+\]\.)")));
-    EXPECT_EQ(log[1], "VellorAPI [LifeApp] - Winsock Structure initialized.");
-    EXPECT_EQ(log[3], "VellorAPI [LifeApp] - SMTP Library initialized [" +
-                          std::to_string(reinterpret_cast<intptr_t>(&lib)) + "].");
-    env.clear_log();
-    SMTPINIT_STRUCTURE never{};
-    VELLOR_Closedown_Library(&never, "LifeApp");
-    EXPECT_EQ(never.bLibraryInitialized, 0);
-    log = env.log_texts();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[1], "<<***>>");
-    EXPECT_EQ(log[2], "      ");
 }
 
 TEST(Lifecycle, LongApplicationNameIsNeverCut) {
     TempEnv env;
     SMTPINIT_STRUCTURE lib{};
-    std::string name(128, 'n');
-    VELLOR_Initialize_Library(&lib, 0, name.c_str());
+    VELLOR_Initialize_Library(&lib, 0, std::string(128, 'n').c_str());
     EXPECT_EQ(lib.szApplication[0], '\0');
     EXPECT_EQ(lib.bLibraryInitialized, 0);
-    VELLOR_Initialize_Library(&lib, 0, nullptr);
-    EXPECT_STREQ(lib.szApplication, "");
 }
 
-TEST(BadInput, FieldsWithoutNulAndNullPointers) {
+TEST(BadInput, FieldsWithoutNulAndNullPointersAreRefused) {
     TempEnv env;
     SMTPSEND_STRUCTURE req;
     std::memset(&req, 'A', sizeof req);
-    req.nErrorCode = 905;
-    VELLOR_Get_Error_Details(&req);
-    EXPECT_STREQ(req.szErrorText, "VellorAPI - Server name cannot be recognized - possibly badly formatted name.");
     EXPECT_EQ(VELLOR_Perform_DNS_Lookup("App", &req), -1);  // a server name that fills its field
     VELLOR_Get_Error_Details(nullptr);
     VELLOR_Initialize_Library(nullptr, 0, "x");
+    SMTPINIT_STRUCTURE lib{};
+    VELLOR_Initialize_Library(&lib, 0, nullptr);
+    EXPECT_STREQ(lib.szApplication, "");
     EXPECT_EQ(VELLOR_Initialize_Structure(nullptr, nullptr), 1);
     EXPECT_EQ(VELLOR_Send_Message("x", nullptr, nullptr), -1);
     EXPECT_EQ(VELLOR_Get_Message_Details(nullptr), -1);
     EXPECT_EQ(VELLOR_Perform_DNS_Lookup("x", nullptr), -1);
 }
 
-// ---- connections ---------------------------------------------------------------
+// ---- the companion ------------------------------------------------------------
 
+// A receive from a server that never answers ends with the time-out's code,
+// and the socket is spent: the next receive fails too.
 TEST(Connections, SilentServerSpendsTheSocket) {
     TempEnv env;
     ::setenv("KORVEXAPI_TIMEOUT_MS", "300", 1);
@@ -269,13 +205,9 @@ TEST(Connections, SilentServerSpendsTheSocket) {
     s.nPort = static_cast<uint32_t>(port);
     ASSERT_EQ(KorvexAPI_Make_Connection(&block, &s, 0), 0);
     char buf[16];
-    auto start = Clock::now();
     EXPECT_EQ(vellor::winsock::recv(s.nSocket, buf, sizeof buf, 0), -1);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
     EXPECT_EQ(vellor::winsock::WSAGetLastError(), 10060);
-    start = Clock::now();
-    EXPECT_EQ(vellor::winsock::recv(s.nSocket, buf, sizeof buf, 0), -1);  // spent: fails at once
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(vellor::winsock::recv(s.nSocket, buf, sizeof buf, 0), -1);
     KorvexAPI_Close_Socket(&block, &s, 1);
     ::close(listener);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");

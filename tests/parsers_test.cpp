@@ -244,9 +244,7 @@ std::string option(const std::string &in) {
     const std::map<std::string, std::function<std::string()>> read = {
         {"UseLogFile", [] { return std::to_string(o::use_log_file()); }},
         {"logfilemax", [] { return std::to_string(o::log_file_limit(1)); }},
-        {"logfilemin", [] { return std::to_string(o::log_file_limit(0)); }},
         {"callback", [] { return std::to_string(o::callback_mode()); }},
-        {"SendPercentSent", [] { return std::to_string(o::send_percent_sent()); }},
         {"MsgExtension", [] { return o::msg_extension(); }},
         {"logfile", [] { return o::log_file(); }},
     };
