@@ -151,8 +151,8 @@ TEST_F(Record, RefusedBeforeLibraryInitialisation) {
 
 // ---- start-up and versions -----------------------------------------------------------
 
-// The record filled with the companion's versions (the tool's cases show
-// them), and no warning: the two libraries are one release.
+// The record filled with both libraries' versions, and no warning: the two
+// libraries are one release.
 TEST(Lifecycle, InitialiseFillsTheRecordWithoutWarning) {
     TempEnv env;
     SMTPINIT_STRUCTURE lib;
@@ -161,6 +161,13 @@ TEST(Lifecycle, InitialiseFillsTheRecordWithoutWarning) {
     VELLOR_Initialize_Library(&lib, 0, "LifeApp");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_STREQ(lib.szApplication, "LifeApp");
+    EXPECT_STREQ(lib.szVersion, "2.61.0.30");
+    EXPECT_STREQ(lib.szTcpVersion, "2.61.0.30");
+    EXPECT_STREQ(lib.szBuild, "060125");
+    EXPECT_STREQ(lib.szTcpBuild, "060125");
+    EXPECT_EQ(lib.nLibraryCode, 2111);
+    EXPECT_EQ(lib.dwStructRevision, 450194u);
+    EXPECT_EQ(lib.dwTcpStructRevision, 450194u);
     EXPECT_EQ(lib.bLibraryInitialized, 1);
     EXPECT_EQ(lib.nReserved, 0);
 }
