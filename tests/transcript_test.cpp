@@ -363,11 +363,7 @@ struct Lookups {
         const std::string &what = w.at(0);
         int rc = 0;
         if (what == "lookup") return VELLOR_Perform_DNS_Lookup("App", &req);
-        if (what == "default-dns") {
-            char server[24] = "";
-            rc = VELLOR_Get_Default_Dns_Server(server);
-            found = server;
-        } else if (what == "mx") {
+        if (what == "mx") {
             mx = MXQUERY_STRUCTURE{};
             rc = VELLOR_Get_Mx_Servers(w.at(1).c_str(), &mx, "", 1);
             found = "type " + std::to_string(mx.nType) + ", " + std::to_string(mx.nMxServers);
