@@ -2,15 +2,15 @@
 # The capture SMTP server of the tests and the demo, on aiosmtpd.
 # HELO also allows AUTH (LOGIN and PLAIN). Accepted messages are stored byte
 # for byte in Maildir/new with their envelope beside them in a JSON file;
-# connections and logins go to events.jsonl, command verbs (and each MAIL
-# FROM parameter, such as SIZE=56) to commands.txt.
+# connections, HELO, logins and dropped connections go to events.jsonl,
+# command verbs (and each MAIL FROM parameter, such as SIZE=56) to
+# commands.txt.
 # Recipients starting "refused" are answered 550, "later" 451; a message
-# holding REFUSE-ME is answered 554 after its data; one holding DROP-ME has its
-# connection dropped after its data, without a reply, the first time only. With $CAPTURE_REFUSE_LOGIN
-# set, only AUTH PLAIN is offered (aiosmtpd's own, RFC 4616). The OAuth 2.0
-# logins XOAUTH2 and OAUTHBEARER (RFC 7628) take the user name with the token
-# "good-token"; another token is refused with the mechanism's JSON error in a
-# 334, then 535 (the token itself is never written anywhere).
+# holding DROP-ME has its connection dropped after its data, without a
+# reply, the first time only. The OAuth 2.0 logins XOAUTH2 and OAUTHBEARER
+# (RFC 7628) take the user name with the token "good-token"; another token
+# is refused with the mechanism's JSON error in a 334, then 535 (the token
+# itself is never written anywhere).
 # $CAPTURE_SIZE_LIMIT sets the size limit the server lists (SIZE, 32 MiB
 # otherwise); with $CAPTURE_SMTPUTF8 set it offers SMTPUTF8.
 # With --tls, MODE is starttls (offered and required before AUTH and MAIL),
@@ -41,7 +41,6 @@ context = None
 if tls:
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(tls[1], tls[2])
-refuse_login = bool(os.environ.get("CAPTURE_REFUSE_LOGIN"))
 GOOD_TOKEN = "good-token"
 dropped = set()  # the DROP-ME messages whose connection was dropped once
 
@@ -121,7 +120,6 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 class MaildirHandler:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.startswith("refused"):
-            event(event="refused", to=address)
             return "550 recipient refused"
         if address.startswith("later"):
             return "451 try again later"
@@ -129,9 +127,6 @@ class MaildirHandler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        if b"REFUSE-ME" in envelope.original_content:
-            event(event="refused-data")
-            return "554 message refused"
         if b"DROP-ME" in envelope.original_content and envelope.original_content not in dropped:
             dropped.add(envelope.original_content)
             event(event="dropped")
@@ -144,7 +139,6 @@ class MaildirHandler:
         with open(path + ".json", "w") as f:
             json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos}, f)
         os.rename(path + ".tmp", path)
-        event(event="message", file=name, to=envelope.rcpt_tos)
         return "250 Message accepted for delivery"
 
 
@@ -153,7 +147,7 @@ class CaptureController(Controller):
         starttls = mode in ("starttls", "refuse")
         return CaptureSMTP(self.handler, authenticator=authenticator, decode_data=False,
                            tls_context=context if starttls else None, require_starttls=mode == "starttls",
-                           auth_require_tls=starttls, auth_exclude_mechanism=["LOGIN", "XOAUTH2", "OAUTHBEARER"] if refuse_login else [],
+                           auth_require_tls=starttls,
                            data_size_limit=int(os.environ.get("CAPTURE_SIZE_LIMIT", 2**25)),
                            enable_SMTPUTF8=bool(os.environ.get("CAPTURE_SMTPUTF8")))
 
