@@ -53,11 +53,9 @@ class Process {
 public:
     Process() = default;
     explicit Process(const std::vector<std::string> &argv, const std::string &log = "");
-    Process(Process &&o) noexcept : pid_(o.pid_) { o.pid_ = -1; }
     Process &operator=(Process &&o) noexcept;
     ~Process() { stop(); }
     void stop();
-    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

@@ -22,7 +22,6 @@ const server = new SMTPServer({
   authMethods: ['LOGIN', 'PLAIN', 'XOAUTH2'],
   allowInsecureAuth: false,
   logger: false,
-  onConnect(session, cb) { cb(); },
   onAuth(auth, session, cb) {
     note('AUTH');
     const secret = auth.method === 'XOAUTH2' ? auth.accessToken : auth.password;
