@@ -144,47 +144,43 @@ std::vector<Case> load_cases() {
     return cases;
 }
 
-// The record's fields by name: text fields with their size, 16- and 32-bit numbers.
+// The record's fields by name: text fields with their size, 16- and 32-bit
+// numbers (little-endian: a number's low bytes come first).
 struct Field {
     std::size_t offset, size;
     bool text;
 };
 // clang-format off
-const std::map<std::string, Field> &fields() {
 #define FIELD(f) {#f, Field{offsetof(SMTPSEND_STRUCTURE, f), sizeof(SMTPSEND_STRUCTURE::f), \
-                         std::is_array_v<decltype(SMTPSEND_STRUCTURE::f)>}}
-    static const std::map<std::string, Field> table = {
-        FIELD(szServer),       FIELD(szServerIP),       FIELD(szHeloDomain),        FIELD(szMessageFile),
-        FIELD(szMsgExtension), FIELD(szSender),         FIELD(szAuthUser),          FIELD(szAuthPassword),
-        FIELD(szRecipient),    FIELD(szErrorText),      FIELD(nPort),               FIELD(bDeleteMessage),
-        FIELD(bUseEnvFile),    FIELD(bSingleRecipient), FIELD(bMultipleRecipients), FIELD(nRecipients),
-        FIELD(nMaxMessages),   FIELD(nMessagesSent),    FIELD(nErrorCode),          FIELD(nWinsockError),
-        FIELD(nMxIPAddresses), FIELD(nAttempt),         FIELD(bViaMX),              FIELD(bMessageDirectory)};
+                     std::is_array_v<decltype(SMTPSEND_STRUCTURE::f)>}}
+const std::map<std::string, Field> fields = {
+    FIELD(szServer),       FIELD(szServerIP),       FIELD(szHeloDomain),        FIELD(szMessageFile),
+    FIELD(szMsgExtension), FIELD(szSender),         FIELD(szAuthUser),          FIELD(szAuthPassword),
+    FIELD(szRecipient),    FIELD(szErrorText),      FIELD(nPort),               FIELD(bDeleteMessage),
+    FIELD(bUseEnvFile),    FIELD(bSingleRecipient), FIELD(bMultipleRecipients), FIELD(nRecipients),
+    FIELD(nMaxMessages),   FIELD(nMessagesSent),    FIELD(nErrorCode),          FIELD(nWinsockError),
+    FIELD(nMxIPAddresses), FIELD(nAttempt),         FIELD(bViaMX),              FIELD(bMessageDirectory)};
 #undef FIELD
-    return table;
-}
 // clang-format on
 
 void set_field(SMTPSEND_STRUCTURE &r, const std::string &name, const std::string &value) {
-    const Field &f = fields().at(name);
+    const Field &f = fields.at(name);
     char *p = reinterpret_cast<char *>(&r) + f.offset;
     std::memset(p, 0, f.size);
     int32_t number = f.text ? 0 : std::stoi(value);
-    int16_t half = static_cast<int16_t>(number);
     if (f.text)
         std::memcpy(p, value.data(), std::min(value.size(), f.size - 1));
     else
-        std::memcpy(p, f.size == 2 ? static_cast<const void *>(&half) : &number, f.size);
+        std::memcpy(p, &number, f.size);
 }
 
 std::string get_field(const SMTPSEND_STRUCTURE &r, const std::string &name) {
-    const Field &f = fields().at(name);
+    const Field &f = fields.at(name);
     const char *p = reinterpret_cast<const char *>(&r) + f.offset;
     if (f.text) return std::string(p, ::strnlen(p, f.size));
     int32_t number = 0;
-    int16_t half = 0;
-    std::memcpy(f.size == 2 ? static_cast<void *>(&half) : &number, p, f.size);
-    return std::to_string(f.size == 2 ? half : number);
+    std::memcpy(&number, p, f.size);
+    return std::to_string(f.size == 2 ? static_cast<int16_t>(number) : number);
 }
 
 // The certificates of the TLS cases, made once for the whole run in a
