@@ -2,8 +2,9 @@
 // nothing but the protocol, one thread driving N plain connections through
 // one poll() loop, each connection lockstep (MAIL, RCPT, DATA, the message
 // with its end-of-data line, each waiting for its reply). A connection takes
-// the next queued file (opened, read and closed) when its previous message
-// is accepted, so every message goes once, as the library's lanes take them.
+// the next queued message number before its MAIL, when its previous
+// message is accepted, and opens, reads and closes that file for its DATA:
+// every message goes once, as the library's lanes take them.
 // Prints the seconds from the first connect to the last QUIT's reply.
 // Usage: bare_lanes DIR PORT COUNT CONNECTIONS
 #include <fcntl.h>
@@ -25,9 +26,9 @@ namespace {
 std::string g_dir;
 int g_next = 0, g_count = 0;
 
-std::string next_message() {
+std::string read_message(int number) {
     char name[64];
-    snprintf(name, sizeof name, "/m%04d.txt", g_next++);
+    snprintf(name, sizeof name, "/m%04d.txt", number);
     std::string out;
     char buf[8192];
     int fd = open((g_dir + name).c_str(), O_RDONLY);
@@ -37,10 +38,11 @@ std::string next_message() {
     return out + "\r\n.\r\n";
 }
 
-// One connection: the step whose reply it awaits and its unread bytes.
+// One connection: the step whose reply it awaits, the message it took and
+// its unread bytes.
 struct Lane {
     enum Step { Banner, Helo, Mail, Rcpt, Data, Body, Quit } awaiting = Banner;
-    int fd = -1;
+    int fd = -1, message = -1;
     std::string pending;
 };
 
@@ -63,7 +65,7 @@ bool advance(Lane &l) {
             return say(l, "RCPT TO:<sink@example.org>\r\n");
         case Lane::Data:
             l.awaiting = Lane::Body;
-            return say(l, next_message());
+            return say(l, read_message(l.message));
         case Lane::Helo:
         case Lane::Body:
             if (g_next >= g_count) {
@@ -71,6 +73,7 @@ bool advance(Lane &l) {
                 return say(l, "QUIT\r\n");
             }
             l.awaiting = Lane::Mail;
+            l.message = g_next++;  // taken before its MAIL: no two lanes take one, none takes more than COUNT
             return say(l, "MAIL FROM:<bench@example.org>\r\n");
         case Lane::Quit:
             return false;
