@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "bare_dialogue.h"
 #include "loopback.h"
 
 namespace {
@@ -61,25 +62,12 @@ bool replies(int count) {
         ssize_t n = take(g_buf, sizeof g_buf);
         if (n <= 0) return false;
         pending.append(g_buf, static_cast<std::size_t>(n));
-        std::size_t nl;
-        while ((nl = pending.find('\n')) != std::string::npos) {
-            if (nl >= 3 && pending[3] != '-') ++seen;
-            pending.erase(0, nl + 1);
-        }
+        seen += take_final_replies(pending);
     }
     return true;
 }
 
 bool say(const std::string &text) { return put(text.data(), text.size()); }
-
-std::string read_file(const std::string &path) {
-    std::string out;
-    int fd = open(path.c_str(), O_RDONLY);
-    ssize_t n;
-    while ((n = read(fd, g_buf, sizeof g_buf)) > 0) out.append(g_buf, static_cast<std::size_t>(n));
-    close(fd);
-    return out;
-}
 
 }  // namespace
 
@@ -99,9 +87,7 @@ int main(int argc, char **argv) {
     if (!say(pipelined || tls ? "EHLO bench.example.org\r\n" : "HELO bench.example.org\r\n") || !replies(1)) return 1;
     const std::string mail = "MAIL FROM:<bench@example.org>\r\n", rcpt = "RCPT TO:<sink@example.org>\r\n";
     for (int i = 0; i < count; ++i) {
-        char name[64];
-        snprintf(name, sizeof name, "/m%04d.txt", i);
-        std::string body = read_file(dir + name) + "\r\n.\r\n";
+        std::string body = queued_message(dir, i);
         bool ok = pipelined ? say(mail + rcpt + "DATA\r\n") && replies(3)
                             : say(mail) && replies(1) && say(rcpt) && replies(1) && say("DATA\r\n") && replies(1);
         if (!ok || !say(body) || !replies(1)) return 1;

@@ -19,24 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "bare_dialogue.h"
 #include "loopback.h"
 
 namespace {
 
 std::string g_dir;
 int g_next = 0, g_count = 0;
-
-std::string read_message(int number) {
-    char name[64];
-    snprintf(name, sizeof name, "/m%04d.txt", number);
-    std::string out;
-    char buf[8192];
-    int fd = open((g_dir + name).c_str(), O_RDONLY);
-    ssize_t n;
-    while (fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-    return out + "\r\n.\r\n";
-}
 
 // One connection: the step whose reply it awaits, the message it took and
 // its unread bytes.
@@ -65,7 +54,7 @@ bool advance(Lane &l) {
             return say(l, "RCPT TO:<sink@example.org>\r\n");
         case Lane::Data:
             l.awaiting = Lane::Body;
-            return say(l, read_message(l.message));
+            return say(l, queued_message(g_dir, l.message));
         case Lane::Helo:
         case Lane::Body:
             if (g_next >= g_count) {
@@ -88,13 +77,7 @@ int replies(Lane &l) {
     ssize_t n = recv(l.fd, buf, sizeof buf, 0);
     if (n <= 0) return -1;
     l.pending.append(buf, static_cast<std::size_t>(n));
-    int seen = 0;
-    std::size_t nl;
-    while ((nl = l.pending.find('\n')) != std::string::npos) {
-        if (nl >= 3 && l.pending[3] != '-') ++seen;
-        l.pending.erase(0, nl + 1);
-    }
-    return seen;
+    return take_final_replies(l.pending);
 }
 
 int dial(int port) {
