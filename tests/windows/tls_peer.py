@@ -7,6 +7,7 @@
 # connections get the plain dialogue without STARTTLS; noread: after TLS,
 # DATA is answered 354 and nothing more is read; old: TLS 1.1 at most. The
 # file DIR/ready appears when listening. Usage: tls_peer.py PORT DIR MODE CERT KEY
+import itertools
 import os
 import socket
 import ssl
@@ -35,12 +36,7 @@ def dialogue(conn):  # the plain SMTP dialogue: commands noted, the message kept
             conn.sendall(b"354 go ahead\r\n")
             if mode == "noread":
                 time.sleep(3600)
-            body = []
-            for data in lines:
-                if data == ".":
-                    break
-                body.append(data + "\r\n")
-            note("message", "".join(body))
+            note("message", "".join(data + "\r\n" for data in itertools.takewhile(lambda d: d != ".", lines)))
             conn.sendall(b"250 queued\r\n")
         elif verb == "QUIT":
             return conn.sendall(b"221 bye\r\n")

@@ -22,10 +22,8 @@ constexpr const char *kKey = "Software\\orvane\\vellorapi\\Options";
 
 // A fresh temporary folder, removed with its files afterwards.
 struct Folder {
-    static inline int counter = 0;
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("vellor-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter)))
-                           .string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / ("vellor-test-" + std::to_string(::GetCurrentProcessId()))).string();
     Folder() { std::filesystem::create_directory(path); }
     ~Folder() { std::filesystem::remove_all(path); }
     std::string file(const std::string &name) const { return path + "\\" + name; }
