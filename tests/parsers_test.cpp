@@ -10,9 +10,10 @@
 //   select N TEXT       picking entry N (!N: the list cannot be locked): the result, the
 //                       recipient and its domain, the error code
 //   login USER PASSWORD the two values base64-encoded for AUTH LOGIN, "|" between
+//   oauthbearer USER TOKEN  the initial response of an OAUTHBEARER login, base64-encoded
 //   cut TEXT            the address inside brackets
 //   wildcard PAT NAME   1 when the directory search's pattern takes the name
-//   ehlo REPLY          the extensions an EHLO reply offers, in name order
+//   ehlo REPLY          what an EHLO reply offers, [its login mechanisms], its extensions
 //   dots TEXT           "lone:" or "none:", then the text dot-stuffed; checked at every split
 //   dns FLAGS N TAIL    a DNS answer (the question echoed, FLAGS in hex, N answers) read back
 //   query NAME          the MX query written for NAME, in hex from its question on
@@ -173,11 +174,15 @@ std::string signed_fields(const std::string &header) {
     return f.names + "|" + f.canonical;
 }
 
-// What an EHLO reply offers: P(ipelining) U(TF8) 8(BITMIME) S(IZE)=limit.
-std::string offers(const std::string &reply) {
+// What an EHLO reply offers (P(ipelining) U(TF8) 8(BITMIME) S(IZE)=limit),
+// its login mechanisms in order, then its extensions in name order.
+std::string ehlo(const std::string &reply) {
     auto o = vellor::smtp::ehlo_offers(reply);
+    auto extensions = vellor::smtp::ehlo_extensions(reply);
     return std::string(o.pipelining ? "P" : "-") + (o.smtputf8 ? "U" : "-") + (o.eight_bit ? "8" : "-") +
-           (o.size ? "S=" + std::to_string(o.size_limit) : "-");
+           (o.size ? "S=" + std::to_string(o.size_limit) : "-") + " [" +
+           join(vellor::smtp::ehlo_auth_mechanisms(reply), " ") + "] " +
+           join({extensions.begin(), extensions.end()}, " ");
 }
 
 std::string dots(const std::string &text) {
@@ -282,14 +287,6 @@ std::string typed(const std::string &in) {
     return out;
 }
 
-// The initial response of a login: MECHANISM USER SECRET.
-std::string sasl(const std::string &in) {
-    auto [mechanism, rest] = head(in);
-    auto [user, secret] = head(rest);
-    if (mechanism == "PLAIN") return vellor::sasl_plain(user, secret);
-    return mechanism == "XOAUTH2" ? vellor::sasl_xoauth2(user, secret) : vellor::sasl_oauthbearer(user, secret);
-}
-
 // One log line, its stamp checked (today's local date, then a time) and
 // written as STAMP.
 std::string logline(const std::string &text) {
@@ -326,18 +323,18 @@ std::string logto(const std::string &values) {
     return join(files, " ");
 }
 
-// A log of SIZE bytes made of numbered lines of 100 bytes.
-std::string big_log(std::size_t size) {
+// A log of SIZE bytes of numbered 100-byte lines (option values VALUES)
+// after `act` on its path: its size, "whole" when it begins with a whole line.
+std::string log_left(std::size_t size, const std::string &values, const std::function<void(const std::string &)> &act) {
+    TempEnv env;
+    if (values != "-") env.registry(values);
     std::string line(98, 'L'), log;
     for (int i = 0; log.size() + 100 <= size; ++i) {
         std::string num = std::to_string(i);
         log += num + line.substr(num.size()) + "\r\n";
     }
-    return log.append(size - log.size(), 'Z');
-}
-
-// A log's size, and "whole" when it begins with a whole line.
-std::string log_left(const TempEnv &env) {
+    write_file(env.log_path(), log.append(size - log.size(), 'Z'));
+    act(env.log_path());
     std::string kept = read_file(env.log_path());
     return std::to_string(kept.size()) +
            (!kept.empty() && std::isdigit(static_cast<unsigned char>(kept[0])) ? " whole" : "");
@@ -345,11 +342,7 @@ std::string log_left(const TempEnv &env) {
 
 std::string trim(const std::string &in) {
     auto [size, values] = head(in);
-    TempEnv env;
-    if (values != "-") env.registry(values);
-    write_file(env.log_path(), big_log(std::stoul(size)));
-    vellor::Trim_Log(env.log_path());
-    return log_left(env);
+    return log_left(std::stoul(size), values, vellor::Trim_Log);
 }
 
 std::string lines(const std::string &in) {
@@ -357,11 +350,10 @@ std::string lines(const std::string &in) {
     int counter = 0, n = 0;
     std::size_t size = 0;
     words >> counter >> n >> size;
-    TempEnv env;
-    vellor::set_log_line_counter(counter);
-    write_file(env.log_path(), big_log(size));
-    for (; n > 0; --n) vellor::Write_Log("x");
-    return log_left(env);
+    return log_left(size, "-", [&](const std::string &) {
+        vellor::set_log_line_counter(counter);
+        for (; n > 0; --n) vellor::Write_Log("x");
+    });
 }
 
 std::string callback(const std::string &in) {
@@ -413,22 +405,19 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
              auto [pattern, name] = head(s);
              return std::to_string(vellor::files::wildcard_match(pattern, name));
          }},
-        {"ehlo",
-         [](const std::string &s) {
-             auto set = vellor::smtp::ehlo_extensions(s);
-             return join({set.begin(), set.end()}, " ");
-         }},
+        {"ehlo", ehlo},
         {"dots", dots},
         {"canon", canon},
         {"signed", signed_fields},
-        {"offers", offers},
         {"dns", dns},
         {"error", error_text},
         {"option", option},
         {"typed", typed},
-        {"sasl", sasl},
-        {"unbase64", [](const std::string &s) { return vellor::base64_text(s); }},
-        {"authlist", [](const std::string &s) { return join(vellor::smtp::ehlo_auth_mechanisms(s), " "); }},
+        {"oauthbearer",
+         [](const std::string &s) {
+             auto [user, token] = head(s);
+             return vellor::sasl_oauthbearer(user, token);
+         }},
         {"logline", logline},
         {"logto", logto},
         {"trim", trim},

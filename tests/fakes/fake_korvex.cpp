@@ -1,7 +1,6 @@
 // The fake companion; see fake_korvex.h.
 #include "fakes/fake_korvex.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "korvexapi.h"
@@ -11,7 +10,6 @@ Korvex &korvex() {
     static Korvex k;
     return k;
 }
-int Korvex::count(const std::string &op) const { return static_cast<int>(std::count(calls.begin(), calls.end(), op)); }
 }  // namespace fake
 
 namespace {

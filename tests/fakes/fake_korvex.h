@@ -1,5 +1,5 @@
 // A fake companion library linked in place of korvexapi: it reports the
-// version it is told to, counts and records every call, and fails Start
+// version it is told to, records every call, and fails Start
 // when asked. No network.
 #pragma once
 #include <cstdint>
@@ -14,7 +14,6 @@ struct Korvex {
     uint32_t revision = 450194;
     int start_result = 0;
     std::vector<std::string> calls;  // operation names in call order
-    int count(const std::string &op) const;
     void reset() { *this = Korvex{}; }
 };
 

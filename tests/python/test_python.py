@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 # The Python package against the aiosmtpd capture server: a message from
-# memory to a recipient list with a token and options, an exception carrying
-# the library's code, a DKIM signature checked by python3-dkim, values
-# refused before the call, and the README's Python example (a login and the
-# status callback) run as written.
+# memory to a recipient list with a token, options and a DKIM signature
+# (checked by python3-dkim), an exception carrying the library's code,
+# values refused before the call, and the README's Python example (a login
+# and the status callback) run as written.
 # Usage: test_python.py SOURCE-DIR LIBRARY-PATH
 import base64
 import os
@@ -46,31 +46,28 @@ class Python(unittest.TestCase):
         return vellorapi.send(**dict(dict(sender="py@x.test", to="a@b.test", server_ip="127.0.0.1", port=self.port,
                                           message="Subject: x\r\n\r\nx\r\n"), **kw))
 
-    def test_list_token_and_options(self):
-        before, seen = len(self.stored()), []
+    def test_list_token_options_and_dkim_from_memory(self):
+        key, before, seen = os.path.join(self.dir, "dkim.pem"), len(self.stored()), []
+        subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True, timeout=30)
+        der = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True,
+                             capture_output=True, timeout=30).stdout
+        record = b"v=DKIM1; k=ed25519; p=" + base64.b64encode(der[-32:])  # the raw key ends the DER form
         sent = self.send(to=["a@b.test", "c@d.test"], user="demo", oauth2_token="good-token",
-                         on_status=lambda *r: seen.append(r), options={"AuthMechanism": "OAUTHBEARER", "Transcript": 1})
+                         on_status=lambda *r: seen.append(r), options={"AuthMechanism": "OAUTHBEARER", "Transcript": 1},
+                         message="From: py@x.test\r\nSubject: signed\r\n\r\nfrom memory \r\n\r\n",
+                         dkim={"domain": "x.test", "selector": "s1", "key_file": key})
         self.assertEqual((sent, len(self.stored())), (1, before + 1))
         self.assertIn((927, 0, "RCPT TO: <c@d.test>"), seen)
         self.assertIn((927, 0, "AUTH OAUTHBEARER ****"), seen)
+        message = open(os.path.join(self.capture, "Maildir", "new", self.stored()[before]), "rb").read()
+        import dkim
+        lookup = lambda name, **_: record if name.rstrip(b".") == b"s1._domainkey.x.test" else None
+        self.assertTrue(dkim.verify(message, dnsfunc=lookup), message)
         with self.assertRaises(vellorapi.VellorError) as caught:  # a refused token: 917, nothing sent
             self.send(user="demo", oauth2_token="stale-token")
         self.assertEqual((caught.exception.code, len(self.stored())), (917, before + 1))
         with self.assertRaises(ValueError):
             self.send(options={"SecureConnection": 5})
-
-    def test_dkim_signs_a_message_from_memory(self):
-        key, before = os.path.join(self.dir, "dkim.pem"), len(self.stored())
-        subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True, timeout=30)
-        der = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True,
-                             capture_output=True, timeout=30).stdout
-        record = b"v=DKIM1; k=ed25519; p=" + base64.b64encode(der[-32:])  # the raw key ends the DER form
-        self.send(message="From: py@x.test\r\nSubject: signed\r\n\r\nfrom memory \r\n\r\n",
-                  dkim={"domain": "x.test", "selector": "s1", "key_file": key})
-        message = open(os.path.join(self.capture, "Maildir", "new", self.stored()[before]), "rb").read()
-        import dkim
-        lookup = lambda name, **_: record if name.rstrip(b".") == b"s1._domainkey.x.test" else None
-        self.assertTrue(dkim.verify(message, dnsfunc=lookup), message)
 
     def test_values_refused_before_the_call_never_cut_or_split(self):
         before = len(self.stored())
