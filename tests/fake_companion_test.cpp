@@ -17,10 +17,7 @@ namespace {
 // revision gets: "release", "revision", both or none.
 std::string warnings(const char *version, const char *build, uint32_t revision) {
     TempEnv env;
-    fake::korvex().reset();
-    fake::korvex().version = version;
-    fake::korvex().build = build;
-    fake::korvex().revision = revision;
+    fake::korvex() = {version, build, revision, 0, {}};  // starts, no calls yet
     SMTPINIT_STRUCTURE lib{};
     testing::internal::CaptureStderr();
     VELLOR_Initialize_Library(&lib, 0, "W");
@@ -44,7 +41,7 @@ TEST(StartupWarnings, ReleaseAndRevisionChecks) {
 class SendEntry : public ::testing::Test {
 protected:
     void SetUp() override {
-        fake::korvex().reset();
+        fake::korvex() = {};
         std::strcpy(req.szSender, "sender@example.test");
     }
     int send() { return VELLOR_Send_Message("App", &req, record_status); }

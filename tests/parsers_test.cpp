@@ -247,7 +247,6 @@ std::string option(const std::string &in) {
         env.registry(body);
     namespace o = vellor::options;
     const std::map<std::string, std::function<std::string()>> read = {
-        {"UseLogFile", [] { return std::to_string(o::use_log_file()); }},
         {"logfilemax", [] { return std::to_string(o::log_file_limit(1)); }},
         {"callback", [] { return std::to_string(o::callback_mode()); }},
         {"MsgExtension", [] { return o::msg_extension(); }},

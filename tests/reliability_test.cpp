@@ -44,9 +44,8 @@ public:
 TEST_F(Reliability, CompanionTriesEightAddressesAndNeverGivesSocketZero) {
     ScriptedDns dns;
     DnsServerEnv point(dns.port());
-    std::vector<std::string> addresses;
-    for (int i = 2; i <= 9; ++i) addresses.push_back("127.0.0." + std::to_string(i));
-    dns.a("mx.eight.test", addresses);
+    dns.a("mx.eight.test",
+          {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9"});
     ScriptPeer eighth(smtp_accepting(), "127.0.0.9", port);
     // The companion connecting to the host name tries all eight too, and a
     // socket never gets the number 0, even with standard input closed.

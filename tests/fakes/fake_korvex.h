@@ -14,7 +14,6 @@ struct Korvex {
     uint32_t revision = 450194;
     int start_result = 0;
     std::vector<std::string> calls;  // operation names in call order
-    void reset() { *this = Korvex{}; }
 };
 
 Korvex &korvex();
