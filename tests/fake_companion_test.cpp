@@ -44,8 +44,6 @@ protected:
         fake::korvex() = {};
         std::strcpy(req.szSender, "sender@example.test");
     }
-    int send() { return VELLOR_Send_Message("App", &req, record_status); }
-
     TempEnv env;
     SMTPSEND_STRUCTURE req{};
 };
@@ -55,7 +53,7 @@ protected:
 TEST_F(SendEntry, StartFailureClosesOnceAndNeverStops) {
     fake::korvex().start_result = -1;
     std::strcpy(req.szServer, "relay");
-    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(VELLOR_Send_Message("App", &req, record_status), -1);
     EXPECT_EQ(req.nErrorCode, 918);
     EXPECT_EQ(reports().back().code, 918);
     EXPECT_EQ(fake::korvex().calls, (std::vector<std::string>{"Initialize_Library", "Initialize_Structure",
@@ -68,7 +66,7 @@ TEST_F(SendEntry, FailedConnectionsStillStopOnce) {
     std::strcpy(req.szServerIP, "127.0.0.1");
     std::strcpy(req.szRecipient, "to@x.test");
     req.bSingleRecipient = 1;
-    EXPECT_EQ(send(), -1);
+    EXPECT_EQ(VELLOR_Send_Message("App", &req, record_status), -1);
     EXPECT_EQ(req.nErrorCode, 907);
     EXPECT_EQ(fake::korvex().calls,
               (std::vector<std::string>{"Initialize_Library", "Initialize_Structure", "Start_Winsock",

@@ -27,7 +27,7 @@
 //   trim SIZE VALUES    a log of SIZE bytes of 100-byte lines trimmed: its size, "whole"
 //                       when it begins with a whole line
 //   lines COUNTER N SIZE  the same log, the line counter set, then N lines written: the same
-//   callback MODE TEXT  what the status callback receives with that callback option
+//   callback VALUE TEXT what the status callback receives with that callback option value
 //   envelope BYTES      the lines the envelope reader finds: F: a sender, T: a recipient, O: other
 #include <gtest/gtest.h>
 
@@ -248,9 +248,7 @@ std::string option(const std::string &in) {
     namespace o = vellor::options;
     const std::map<std::string, std::function<std::string()>> read = {
         {"logfilemax", [] { return std::to_string(o::log_file_limit(1)); }},
-        {"callback", [] { return std::to_string(o::callback_mode()); }},
         {"MsgExtension", [] { return o::msg_extension(); }},
-        {"logfile", [] { return o::log_file(); }},
     };
     return read.at(name)();
 }
@@ -358,7 +356,7 @@ std::string lines(const std::string &in) {
 std::string callback(const std::string &in) {
     TempEnv env;
     auto [mode, text] = head(in);
-    if (mode != "-") env.registry("\"callback\"=dword:" + mode + "\r\n");
+    if (mode != "-") env.registry("\"callback\"=" + mode + "\r\n");
     reports().clear();
     vellor::Report_Status(nullptr, 920, text, 901, record_status);
     if (reports().empty()) return "(dropped)";
