@@ -97,10 +97,13 @@ void add_case(std::vector<Case> &cases, const std::string &file, const std::stri
             variants.clear();
             std::stringstream in(line.substr(5));
             for (std::string v; std::getline(in, v, '|');) {
-                std::vector<std::string> values;
-                std::stringstream parts(v);
-                for (std::string part; std::getline(parts >> std::ws, part, ';');)
+                std::vector<std::string> values;  // every one between ';', an empty last one too
+                for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+                    end = v.find(';', start);
+                    std::string part = v.substr(start, end == std::string::npos ? end : end - start);
+                    part.erase(0, part.find_first_not_of(' '));
                     values.push_back(part.substr(0, part.find_last_not_of(' ') + 1));
+                }
                 variants.push_back(v.find(';') == std::string::npos ? words(v) : values);
             }
         }
