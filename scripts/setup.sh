@@ -3,7 +3,7 @@
 # the tests, the fuzzers and the benchmarks need. Run as root on Debian 12.
 set -euo pipefail
 pkgs=(g++ cmake make pkg-config libgtest-dev libgmock-dev libc-ares-dev
-      libcli11-dev dnsmasq-base python3 python3-aiosmtpd postfix
+      libcli11-dev ccache dnsmasq-base python3 python3-aiosmtpd postfix
       gcc-multilib clang libclang-rt-14-dev curl libssl-dev openssl tmux man-db strace
       clang-format clang-tidy libidn2-dev python3-dkim python3-nacl libmail-dkim-perl
       python3-venv python3-pip python3-setuptools python3-wheel)
