@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Checks that every #include of the library, the companion and the tool
-follows the allowed edges of README.md's "Layout" section, and that the
-companion is called only from transport/.
+follows the allowed edges of docs/architecture.md's "Layout" section, that
+the companion is called only from transport/, and that the map is true:
+it names every top-level folder of the tree and only paths that exist.
 
-The rules are read from README.md itself, so the README and this check
-cannot disagree:
+The rules are read from docs/architecture.md itself, so the map and this
+check cannot disagree:
 - the folder table: a source in a folder may include headers of its own
   folder and of the folders (or single headers) its "may include" cell
   names in backquotes;
@@ -12,14 +13,19 @@ cannot disagree:
   its own folder and from the folders its "only from" cell names;
 - a header under a posix/ or win32/ folder is included only from a file
   of the same platform;
-- a KorvexAPI_ call appears only in the folders the README names for it.
+- a KorvexAPI_ call appears only in the folders the map names for it;
+- every top-level folder git knows is named in the map as `folder/`, and
+  every backquoted path of the map under a top-level folder exists (a `*`
+  matches as in a shell pattern).
 Quoted includes are resolved as the build does (the including file's
 folder, its top folder, the source root, include/); standard and system
 headers are not checked. Usage: scripts/check_layers.py [source root]; exit status 1 on
 any break, with one line for each.
 """
+import glob
 import os
 import re
+import subprocess
 import sys
 
 ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
@@ -34,12 +40,15 @@ TICKED = re.compile(r"`([^`]+)`")
 EXCEPTIONS = set()
 
 
-def layout_tables(readme):
-    """The tables of the README's Layout section, each a list of rows of cells."""
-    text = open(readme, encoding="utf-8").read()
+MAP = "docs/architecture.md"
+
+
+def layout_tables(path):
+    """The tables of the map's Layout section, each a list of rows of cells."""
+    text = open(path, encoding="utf-8").read()
     start = text.find("\n## Layout\n")
     if start < 0:
-        sys.exit("check_layers: README.md has no Layout section")
+        sys.exit("check_layers: %s has no Layout section" % MAP)
     end = text.find("\n## ", start + 1)
     section = text[start : end if end > 0 else len(text)]
     tables, rows = [], []
@@ -54,8 +63,8 @@ def layout_tables(readme):
     return tables, section
 
 
-def rules(readme):
-    tables, section = layout_tables(readme)
+def rules(path):
+    tables, section = layout_tables(path)
     if len(tables) < 2:
         sys.exit("check_layers: the Layout section needs the folder table and the narrower-header table")
     allowed = {}
@@ -111,9 +120,34 @@ def sources(folders):
                     yield os.path.relpath(os.path.join(base, f), ROOT).replace(os.sep, "/")
 
 
+def top_folders():
+    """The top-level folders of the tree as git knows it (the files on disk
+    when the tree is not a git checkout), build output aside."""
+    try:
+        names = subprocess.run(["git", "-C", ROOT, "ls-files"], capture_output=True, text=True,
+                               check=True, timeout=60).stdout.split()
+        return sorted({n.split("/")[0] for n in names if "/" in n and not n.startswith(".")})
+    except (OSError, subprocess.SubprocessError):
+        return sorted(d for d in os.listdir(ROOT) if os.path.isdir(os.path.join(ROOT, d))
+                      and not d.startswith((".", "build", "dist")))
+
+
+def map_breaks():
+    """The map's untrue lines: a folder it leaves out, a path that does not exist."""
+    text = open(os.path.join(ROOT, MAP), encoding="utf-8").read()
+    ticked = set(TICKED.findall(text))
+    folders = top_folders()
+    breaks = ["%s does not name the top-level folder %s/" % (MAP, f) for f in folders if f + "/" not in ticked]
+    for tick in sorted(ticked):
+        path = re.split(r"[ (]", tick)[0]
+        if "/" in path and path.split("/")[0] in folders and not glob.glob(os.path.join(ROOT, path)):
+            breaks.append("%s names %s, which does not exist" % (MAP, path))
+    return breaks
+
+
 def main():
-    allowed, narrow, companion_callers = rules(os.path.join(ROOT, "README.md"))
-    breaks, excused = [], set()
+    allowed, narrow, companion_callers = rules(os.path.join(ROOT, MAP))
+    breaks, excused = map_breaks(), set()
     for source in sorted(sources(allowed)):
         text = open(os.path.join(ROOT, source), encoding="utf-8", errors="replace").read()
         for name in INCLUDE.findall(text):
@@ -139,7 +173,7 @@ def main():
         print("check_layers: " + line)
     if breaks:
         sys.exit(1)
-    print("check_layers: every include follows README.md's Layout table")
+    print("check_layers: every include follows %s's Layout table" % MAP)
 
 
 if __name__ == "__main__":

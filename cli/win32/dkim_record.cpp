@@ -1,6 +1,6 @@
 // The Windows tool reads no key itself (the library signs through the
 // system's CNG, which it does not share): the record is made where OpenSSL
-// is, as the README says.
+// is, as docs/windows.md says.
 #include "dkim_record.h"
 
 namespace cli {
