@@ -429,6 +429,7 @@ class Parsers : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Parsers, Row) {
     const Row &row = GetParam();
+    ::testing::ScopedTrace at(VELLOR_TEST_DATA_DIR "/parsers.rows", row.line, row.probe);
     auto probe = probes().find(row.probe);
     ASSERT_NE(probe, probes().end()) << "no probe " << row.probe;
     EXPECT_EQ(probe->second(row.input), row.expected);

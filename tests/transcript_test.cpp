@@ -34,11 +34,17 @@ using namespace testenv;
 
 namespace {
 
+// A case: its file's path, its title (a variant's number after it), the
+// line of its "===" and each of its lines with the line it came from.
 struct Case {
-    std::string file, name;
+    std::string file, name, path, values;
+    int line = 0;
     std::vector<std::pair<std::string, std::string>> lines;  // directive, rest
+    std::vector<int> at;                                     // each line's line in the file
 };
-void PrintTo(const Case &c, std::ostream *os) { *os << c.file << ": " << c.name; }
+void PrintTo(const Case &c, std::ostream *os) {
+    *os << c.path << ":" << c.line << ": " << c.name << (c.values.empty() ? "" : " [" + c.values + "]");
+}
 
 std::vector<std::string> words(const std::string &s) {
     std::vector<std::string> out;
@@ -88,11 +94,10 @@ std::vector<std::string> expanded(const std::string &line) {
 
 // A case as written; "each A B | C D" makes it one case per variant, its
 // words (or its values between ';', when it has one) standing for {1}
-// {2}... in the other lines.
-void add_case(std::vector<Case> &cases, const std::string &file, const std::string &name,
-              const std::vector<std::string> &raw) {
+// {2}... in the other lines, the variants numbered after the title.
+void add_case(std::vector<Case> &cases, const Case &head, const std::vector<std::pair<int, std::string>> &raw) {
     std::vector<std::vector<std::string>> variants{{}};
-    for (const std::string &line : raw)
+    for (const auto &[n, line] : raw)
         if (line.rfind("each ", 0) == 0) {
             variants.clear();
             std::stringstream in(line.substr(5));
@@ -107,11 +112,12 @@ void add_case(std::vector<Case> &cases, const std::string &file, const std::stri
                 variants.push_back(v.find(';') == std::string::npos ? words(v) : values);
             }
         }
-    for (const auto &v : variants) {
-        std::string label;
-        for (const auto &word : v) label += (label.empty() ? "" : " ") + word;
-        Case c{file, v.empty() ? name : name + " [" + label + "]", {}};
-        for (std::string line : raw) {
+    for (std::size_t k = 0; k < variants.size(); ++k) {
+        const auto &v = variants[k];
+        Case c = head;
+        if (!v.empty()) c.name += " " + std::to_string(k + 1);
+        for (const auto &word : v) c.values += (c.values.empty() ? "" : " ") + word;
+        for (auto [n, line] : raw) {
             if (line.rfind("each ", 0) == 0) continue;
             for (std::size_t i = 0; i < v.size(); ++i)
                 for (std::size_t at; (at = line.find("{" + std::to_string(i + 1) + "}")) != std::string::npos;)
@@ -119,6 +125,7 @@ void add_case(std::vector<Case> &cases, const std::string &file, const std::stri
             for (const std::string &each : expanded(line)) {
                 std::size_t sp = each.find(' ');
                 c.lines.emplace_back(each.substr(0, sp), sp == std::string::npos ? "" : each.substr(sp + 1));
+                c.at.push_back(n);
             }
         }
         cases.push_back(c);
@@ -128,21 +135,24 @@ void add_case(std::vector<Case> &cases, const std::string &file, const std::stri
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
     for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls"}) {
-        std::ifstream in(std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases");
-        std::string name;
-        std::vector<std::string> raw;
+        std::string path = std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases";
+        std::ifstream in(path);
+        Case head;
+        std::vector<std::pair<int, std::string>> raw;
+        int n = 0;
         for (std::string line; std::getline(in, line);) {
+            ++n;
             if (line.empty() || line[0] == '#') continue;
             if (line.rfind("=== ", 0) == 0) {
-                if (!name.empty()) add_case(cases, file, name, raw);
-                name = line.substr(4);
+                if (!head.name.empty()) add_case(cases, head, raw);
+                head = Case{file, line.substr(4), path, "", n, {}, {}};
                 raw.clear();
-            } else if (name.empty())
-                ADD_FAILURE() << file << ": a line before the first case";
+            } else if (head.name.empty())
+                ADD_FAILURE() << path << ":" << n << ": a line before the first case";
             else
-                raw.push_back(line);
+                raw.emplace_back(n, line);
         }
-        if (!name.empty()) add_case(cases, file, name, raw);
+        if (!head.name.empty()) add_case(cases, head, raw);
     }
     return cases;
 }
@@ -588,7 +598,10 @@ protected:
 };
 
 TEST_P(Transcript, Runs) {
-    for (const auto &[what, rest] : GetParam().lines) {
+    const Case &c = GetParam();
+    for (std::size_t i = 0; i < c.lines.size(); ++i) {
+        const auto &[what, rest] = c.lines[i];
+        ::testing::ScopedTrace at(c.path.c_str(), c.at[i], what + " " + rest);
         std::string name = unescape(rest.substr(0, rest.find(' ')));
         std::string value = expand(unescape(rest.size() > name.size() ? rest.substr(name.size() + 1) : ""));
         if (what == "expect" && !sent) send();

@@ -177,15 +177,17 @@ class Cli(unittest.TestCase):
     def test_cases(self):
         cases, name = {}, None
         with open(os.path.join(HERE, "cases.txt")) as f:
-            for line in f.read().splitlines():
+            for n, line in enumerate(f.read().splitlines(), 1):
                 if line.startswith("=== "):
-                    name = line[4:]
+                    name = "%s:%d: %s" % (f.name, n, line[4:])  # a failure names the case's file and line
                     cases[name] = []
                 elif line and not line.startswith("#") and name:
                     cases[name].append(line)
         self.assertGreater(len(cases), 0)
+        only = os.environ.get("VELLOR_CASE", "")  # runs only the cases whose title holds it
         for name, lines in cases.items():
-            self.run_case(name, lines)
+            if only in name:
+                self.run_case(name, lines)
 
     def stored(self):
         new = os.path.join(self.capture, "Maildir", "new")
