@@ -15,6 +15,8 @@ Action add_dns(CLI::App &app);
 Action add_details(CLI::App &app);
 Action add_version(CLI::App &app);
 Action add_dkim_record(CLI::App &app);
+Action add_sendmail(CLI::App &app);  // see mail_commands.h
+Action add_queue(CLI::App &app);
 // "vellor X (library X build B, companion X build B)" for --version.
 std::string version_text();
 

@@ -4,13 +4,28 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "commands.h"
+#include "mail_commands.h"
 #include "exit_codes.h"
 
 namespace {
 
+// The program's own name: "sendmail" and "mailq" when run through those links.
+std::string program_name(const char *argv0) {
+    std::string name = argv0 ? argv0 : "";
+    std::size_t slash = name.find_last_of("/\\");
+    name = slash == std::string::npos ? name : name.substr(slash + 1);
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0 ? name.substr(0, name.size() - 4) : name;
+}
+
 int run(int argc, char **argv) {
+    std::string name = program_name(argc > 0 ? argv[0] : nullptr);
+    if (name == "sendmail" || (argc > 1 && std::string(argv[1]) == "sendmail"))
+        return cli::run_sendmail(std::vector<std::string>(argv + (name == "sendmail" ? 1 : 2), argv + argc));
+    if (name == "mailq") return cli::queue_list("");
     CLI::App app{"vellor - send mail and look up mail exchangers with libvellorapi"};
     app.require_subcommand(1);
     std::map<CLI::App *, cli::Action> actions;
@@ -23,6 +38,8 @@ int run(int argc, char **argv) {
     add("dns", "Look a host name up, or an address back", cli::add_dns);
     add("details", "Show what a queued message file and its envelope say", cli::add_details);
     add("dkim-record", "Print the DNS TXT record that publishes a DKIM key", cli::add_dkim_record);
+    add("sendmail", "Send one message from standard input, as /usr/sbin/sendmail", cli::add_sendmail);
+    add("queue", "List or send the accounts' queued messages", cli::add_queue);
     add("version", "Library and companion versions, build date, revisions", cli::add_version);
     app.set_version_flag("--version", cli::version_text(), "Library and companion versions, then exit");
     try {

@@ -17,6 +17,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "account_send.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "password.h"
@@ -25,6 +26,7 @@
 #include "report_output.h"
 #include "send_guards.h"
 #include "send_outcome.h"
+#include "send_request.h"
 #include "system.h"
 #include "app_memory.h"
 
@@ -32,16 +34,6 @@ namespace cli {
 namespace {
 
 constexpr int kLoginRefused = 917;
-
-struct SendOptions {
-    std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor", ca_file, log;
-    std::string dkim_domain, dkim_selector, dkim_key;
-    std::vector<std::string> to, options;  // --option NAME=VALUE, in order
-    TokenSource token;
-    int port = 25, max = 0, timeout = 0, parallel = 0;
-    bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
-    bool starttls = false, tls = false, no_verify = false, raw = false, progress = false, no_tls = false;
-};
 
 int fail(int status, const std::string &text) {
     std::fprintf(stderr, "vellor: %s\n", text.c_str());
@@ -104,8 +96,8 @@ int whole_text(const Message &m) {
 
 // Decides the message by what the path is on disk; 0 or an exit status.
 int choose_message(const SendOptions &o, const std::string &private_dir, Message &m) {
-    if (o.from_stdin) {
-        m.text = read_all(std::cin);
+    if (o.text || o.from_stdin) {
+        m.text = o.text ? *o.text : read_all(std::cin);
         if (!o.raw) m.text = with_crlf(m.text);
         m.in_memory = true;
         return whole_text(m);
@@ -172,7 +164,8 @@ bool fill(const SendOptions &o, const Message &m, SMTPSEND_STRUCTURE &r, std::st
         r.bMultipleRecipients = 1;
     }
     if (!o.user.empty() && !o.token.given()) {
-        auto password = find_password(o.password_file, error);
+        auto password = o.password_cmd.empty() ? find_password(o.password_file, error)
+                                               : password_from_command(o.password_cmd, error);
         if (!password || !put(r.szAuthPassword, *password, "the password", error)) return false;
     }
     if (m.in_memory) r.hMessage = text_block(m.text);
@@ -250,7 +243,8 @@ bool set_options(const std::vector<Option> &options, const std::string &token, S
 int check_command_line(const SendOptions &o) {
     if (o.starttls + o.tls + o.no_tls > 1) return fail(kExitUsage, "give one of --starttls, --tls and --no-tls");
     if (!o.message.empty() && o.from_stdin) return fail(kExitUsage, "give either --message or --stdin, not both");
-    if (o.message.empty() && !o.from_stdin) return fail(kExitUsage, "no message: give --message FILE|DIR or --stdin");
+    if (o.message.empty() && !o.from_stdin && !o.text)
+        return fail(kExitUsage, "no message: give --message FILE|DIR or --stdin");
     if (o.to.empty() && !o.envelope) return fail(kExitUsage, "no recipient: give --to ADDRESS or --envelope");
     if (o.timeout < 0) return fail(kExitUsage, "--timeout must be a number of seconds");
     if (o.app.size() >= sizeof SMTPINIT_STRUCTURE{}.szApplication)  // refused before any call, never cut
@@ -300,6 +294,8 @@ int send_prepared(const SendOptions &o, const Message &m, const std::string &tok
     return status;
 }
 
+}  // namespace
+
 int run_send(const SendOptions &o) {
     if (int bad = check_command_line(o)) return bad;
     std::string warning = registry_warning();
@@ -332,8 +328,6 @@ int run_send(const SendOptions &o) {
         std::fprintf(stderr, "vellor: cannot return to %s\n", cwd.string().c_str());
     return status;
 }
-
-}  // namespace
 
 Action add_send(CLI::App &app) {
     auto o = std::make_shared<SendOptions>();
@@ -379,7 +373,18 @@ Action add_send(CLI::App &app) {
         "The password comes from --password-file, $VELLOR_PASSWORD, or a prompt on the terminal.\n"
         "Exit status: 0 all sent, 64 usage, 65 data, 66 no input, 69 refused (5xx), 75 try again later, "
         "77 login refused.");
-    return [o] { return run_send(*o); };
+    auto account = std::make_shared<std::string>();
+    app.add_option("--account", *account,
+                   "Take the relay, login, sender and DKIM from this account of the accounts file");
+    CLI::App *self = &app;
+    return [o, account, self] {
+        if (account->empty()) return run_send(*o);
+        std::string error;
+        auto a = load_account(*account, error);
+        if (!a) return fail(kExitConfig, error);
+        apply_account(*a, *o, [self](const char *flag) { return self->count(flag) > 0; });
+        return run_send(*o);
+    };
 }
 
 }  // namespace cli

@@ -12,7 +12,10 @@ else as ``libvellorapi.so.2`` (installed). On Windows it is ``vellorapi.dll``
 (``__stdcall``, entered by the plain export names), with kernel32's global
 memory.
 """
+import copy
 import ctypes
+import email.message
+import email.utils
 import unicodedata
 import os
 
@@ -145,18 +148,43 @@ def _set_options(lib, req, options):
             raise ValueError("%s: %s" % (shown, req.szErrorText.decode("latin-1")))
 
 
-def send(*, sender, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
+def _from_email(msg, sender, to):
+    """An email.message.Message as send_message takes it: the recipients
+    from To, Cc and Bcc unless ``to`` is given, the sender from Sender or
+    From unless given, and the bytes with CR LF line ends and without Bcc."""
+    if not to:
+        fields = sum((msg.get_all(name, []) for name in ("To", "Cc", "Bcc")), [])
+        to = [address for _, address in email.utils.getaddresses(fields) if address]
+    if sender is None:
+        found = email.utils.getaddresses(msg.get_all("Sender", []) or msg.get_all("From", []))
+        if len(found) != 1 or not found[0][1]:
+            raise ValueError("no sender: give sender, or one address in the message's From")
+        sender = found[0][1]
+    msg = copy.copy(msg)
+    del msg["Bcc"]
+    return msg.as_bytes(policy=msg.policy.clone(linesep="\r\n")), sender, to
+
+
+def send(*, sender=None, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
          on_status=None, app="python", delete=False, envelope=False, helo="", options=None, oauth2_token=None,
          dkim=None):
     """Sends one message (text or bytes in ``message``, or a file or queue
     directory in ``message_file``) to ``to`` (an address or a list) and
-    returns the number of messages sent. ``options`` maps library option
+    returns the number of messages sent. ``message`` may be an
+    ``email.message.EmailMessage``: without ``to`` its To, Cc and Bcc
+    addresses are the recipients (the Bcc field is not sent), without
+    ``sender`` its From address sends it, and it is dot-stuffed. ``options`` maps library option
     names to values for this send only (VELLOR_Set_Request_Option);
     ``oauth2_token`` logs ``user`` in with an OAuth 2.0 access token
     (XOAUTH2 or OAUTHBEARER) instead of a password; ``dkim``, a dict of
     ``domain``, ``selector`` and ``key_file``, signs the message with DKIM.
     Raises VellorError on failure, ValueError for an option the library
     refuses."""
+    stuffing = isinstance(message, email.message.Message)
+    if stuffing:
+        message, sender, to = _from_email(message, sender, to)
+    elif sender is None:
+        raise ValueError("no sender: give sender")
     recipients = [_recipient(a) for a in ([to] if isinstance(to, str) else list(to))]
     body = None if message is None else _bytes(message)
     if body is not None and b"\0" in body:
@@ -171,7 +199,7 @@ def send(*, sender, to=(), message=None, message_file=None, server="", server_ip
     if b"\0" in name:
         raise ValueError("app holds a NUL byte, where it would be cut")
     sender = _address(sender, "sender")
-    own = list((options or {}).items()) + ([("OAuth2Token", oauth2_token)] if oauth2_token else [])
+    own = [("DotStuffing", 1)] * stuffing + list((options or {}).items()) + ([("OAuth2Token", oauth2_token)] if oauth2_token else [])
     if dkim is not None:
         if sorted(dkim) != ["domain", "key_file", "selector"]:
             raise ValueError("dkim takes domain, selector and key_file, not %s" % ", ".join(sorted(dkim)))

@@ -71,7 +71,8 @@ class Cli(unittest.TestCase):
     def expand(self, text, folder):
         for key, value in (("{port}", self.port), ("{dns}", self.dns_port), ("{closed}", self.closed_port),
                            ("{silent}", self.silent.getsockname()[1]), ("{dir}", folder),
-                           ("{message}", self.message), ("{tlsport}", self.tls_port), ("{certs}", self.certs)):
+                           ("{message}", self.message), ("{tlsport}", self.tls_port), ("{certs}", self.certs),
+                           ("{vellor}", VELLOR), ("{src}", os.path.join(HERE, "..", ".."))):
             text = text.replace(key, str(value))
         text = re.sub(r"\{(\d+)\*([^}]*)\}", lambda m: m.group(2) * int(m.group(1)), text)
         return text.encode("latin-1").decode("unicode_escape")
@@ -92,6 +93,10 @@ class Cli(unittest.TestCase):
             "json-has": lambda: self.assertIn(json.loads(arg), [json.loads(l) for l in run.stdout.splitlines()]),
             "last-body": lambda: self.assertEqual(open(os.path.join(self.capture, "Maildir", "new", new[-1]),
                                                        "rb").read().decode("latin-1"), arg),
+            "last-has": lambda: self.assertIn(arg, self.last_text(new)),
+            "last-lacks": lambda: self.assertNotIn(arg, self.last_text(new)),
+            "last-from": lambda: self.assertEqual(json.load(open(os.path.join(self.capture, "Maildir", "new",
+                                                                              new[-1] + ".json")))["from"], arg),
             "last-to": lambda: self.assertEqual(json.load(open(os.path.join(self.capture, "Maildir", "new",
                                                                             new[-1] + ".json")))["to"], arg.split()),
             "names": lambda: self.assertEqual(sorted(os.listdir(arg.split()[0])), arg.split()[1:]),
@@ -113,10 +118,13 @@ class Cli(unittest.TestCase):
         for line in lines:
             word, _, rest = line.partition(" ")
             rest = self.expand(rest, folder)
-            if word == "run":
-                run = subprocess.run([VELLOR, *shlex.split(rest)], input=stdin, capture_output=True, text=True,
-                                     timeout=60, env=env, cwd=folder)
+            if word in ("run", "shell"):
+                args = [VELLOR, *shlex.split(rest)] if word == "run" else ["bash", "-c", rest]
+                run = subprocess.run(args, input=stdin, capture_output=True, text=True, timeout=60, env=env,
+                                     cwd=folder)
                 stdin = ""
+            elif word == "link":
+                os.symlink(VELLOR, os.path.join(folder, rest))
             elif word == "stdin":
                 stdin = rest
             elif word == "key":
@@ -142,6 +150,9 @@ class Cli(unittest.TestCase):
                 with self.subTest(case=name, expect=rest):
                     self.check(what, arg, run, before)
         self.stop_tls()
+
+    def last_text(self, new):
+        return open(os.path.join(self.capture, "Maildir", "new", new[-1]), "rb").read().decode("latin-1")
 
     def check_dkim(self, name, key, verifiers="python+perl"):
         """The stored message holds one DKIM signature, and python3-dkim and Perl's Mail::DKIM (or the
@@ -176,13 +187,14 @@ class Cli(unittest.TestCase):
 
     def test_cases(self):
         cases, name = {}, None
-        with open(os.path.join(HERE, "cases.txt")) as f:
-            for n, line in enumerate(f.read().splitlines(), 1):
-                if line.startswith("=== "):
-                    name = "%s:%d: %s" % (f.name, n, line[4:])  # a failure names the case's file and line
-                    cases[name] = []
-                elif line and not line.startswith("#") and name:
-                    cases[name].append(line)
+        for file_name in ("cases.txt", "sendmail.txt"):
+            with open(os.path.join(HERE, file_name)) as f:
+                for n, line in enumerate(f.read().splitlines(), 1):
+                    if line.startswith("=== "):
+                        name = "%s:%d: %s" % (f.name, n, line[4:])  # a failure names the case's file and line
+                        cases[name] = []
+                    elif line and not line.startswith("#") and name:
+                        cases[name].append(line)
         self.assertGreater(len(cases), 0)
         only = os.environ.get("VELLOR_CASE", "")  # runs only the cases whose title holds it
         for name, lines in cases.items():

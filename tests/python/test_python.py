@@ -6,6 +6,7 @@
 # and the status callback) run as written.
 # Usage: test_python.py SOURCE-DIR LIBRARY-PATH
 import base64
+import json
 import os
 import re
 import shutil
@@ -68,6 +69,19 @@ class Python(unittest.TestCase):
         self.assertEqual((caught.exception.code, len(self.stored())), (917, before + 1))
         with self.assertRaises(ValueError):
             self.send(options={"SecureConnection": 5})
+
+    def test_an_email_message_goes_to_to_cc_and_bcc_from_its_from_without_bcc_and_dot_stuffed(self):
+        from email.message import EmailMessage
+        msg, before = EmailMessage(), len(self.stored())
+        msg["From"], msg["To"], msg["Cc"], msg["Bcc"] = "Py <py@x.test>", "a@b.test, B <b@b.test>", "c@d.test", "e@f.test"
+        msg["Subject"] = "mime"
+        msg.set_content("line\n.\nend\n")
+        self.assertEqual(vellorapi.send(message=msg, server_ip="127.0.0.1", port=self.port), 1)
+        name = os.path.join(self.capture, "Maildir", "new", self.stored()[before])
+        text, envelope = open(name, "rb").read(), open(name + ".json").read()
+        self.assertIn(b"\r\nline\r\n.\r\nend\r\n", text)
+        self.assertNotIn(b"e@f.test", text)
+        self.assertEqual(json.loads(envelope), {"from": "py@x.test", "to": ["a@b.test", "b@b.test", "c@d.test", "e@f.test"]})
 
     def test_values_refused_before_the_call_never_cut_or_split(self):
         before = len(self.stored())
