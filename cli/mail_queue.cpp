@@ -6,6 +6,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
+#include <sstream>
 #include <random>
 
 #include "host_files.h"
@@ -16,16 +18,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// "m" and the time in microseconds (names sort by age), then random and
+// counted digits so that senders queueing at once never meet.
 std::string unique_name() {
     static std::atomic<unsigned> count{0};
     std::random_device random;
-    auto now =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    char name[64];
-    std::snprintf(name, sizeof name, "m%016llx-%08x%02x", static_cast<unsigned long long>(now), random(),
-                  count++ & 0xffu);
-    return name;
+    auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    std::ostringstream name;
+    name << 'm' << std::hex << std::setfill('0') << std::setw(16) << now.count() << '-' << std::setw(8) << random()
+         << std::setw(2) << (count++ & 0xffu);
+    return name.str();
 }
 
 std::string envelope_of(const std::string &sender, const std::vector<std::string> &recipients) {

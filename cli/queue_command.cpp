@@ -84,7 +84,7 @@ int queue_flush(const std::string &account, int parallel, bool verbose) {
     if (!accounts) return config_error(error);
     std::size_t left = 0;
     for (const Account &a : *accounts) left += flush_one(a, parallel, verbose);
-    if (left) std::fprintf(stderr, "vellor: %zu message(s) still queued\n", left);
+    if (left) std::fprintf(stderr, "vellor: %s message(s) still queued\n", std::to_string(left).c_str());
     return left ? kExitTempFail : kExitOk;
 }
 

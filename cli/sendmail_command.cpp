@@ -125,7 +125,7 @@ void add_unique(std::vector<std::string> &list, const std::string &address) {
     list.push_back(address);
 }
 
-int send_or_queue(const Account &account, const SendmailArgs &a, SendOptions &o) {
+int send_or_queue(const Account &account, SendOptions &o) {
     int status = run_send(o);
     if (status != kExitTempFail || account.queue.empty()) return status;
     std::string name, error;
@@ -133,8 +133,8 @@ int send_or_queue(const Account &account, const SendmailArgs &a, SendOptions &o)
         std::fprintf(stderr, "vellor sendmail: cannot queue the message: %s\n", error.c_str());
         return kExitTempFail;
     }
-    std::fprintf(stderr, "vellor sendmail: the message waits in %s/%s; `vellor queue flush` sends it%s\n",
-                 account.queue.c_str(), name.c_str(), a.verbose ? "" : " (-v shows why it could not go now)");
+    std::fprintf(stderr, "vellor sendmail: the message waits in %s/%s; `vellor queue flush` sends it\n",
+                 account.queue.c_str(), name.c_str());
     return kExitOk;
 }
 
@@ -164,7 +164,7 @@ int run_sendmail(const std::vector<std::string> &args) {
     o.text = prepared(text, a, o.from);
     o.quiet = !a.verbose;
     o.verbose = a.verbose;
-    return send_or_queue(*account, a, o);
+    return send_or_queue(*account, o);
 }
 
 Action add_sendmail(CLI::App &app) {

@@ -11,6 +11,14 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# The mail clients the sendmail tests drive (git send-email, bsd-mailx) and
+# systemd-analyze for the queue's units, after Postfix: bsd-mailx needs a
+# mail transport agent, and Postfix, already there, must be the one it finds
+# (installing them alone would bring in another MTA).
+clients=()
+for p in git-email bsd-mailx systemd; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || clients+=("$p")
+done
 # Node.js (the second TLS test server) only when no node and npm are there
 # already, whatever package brought them.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then missing+=(nodejs npm); fi
@@ -19,6 +27,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if [ "${#clients[@]}" -gt 0 ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${clients[@]}" >/dev/null
 fi
 # The Node smtp-server package for the second TLS test server, from the npm
 # registry, into the test servers' own folder.
