@@ -2,7 +2,7 @@
 """Fails on a test name longer than 100 characters, so a failure stays
 readable and its name can be given back to run it alone. Reads the names
 CTest knows in a build folder (every gtest case and row included), the
-titles of the tool's cases (tests/cli/cases.txt) and the Python tests'
+titles of the tool's cases (tests/cli/cases.txt, sendmail.txt) and the Python tests'
 methods. Usage: scripts/check_test_names.py BUILD-DIR; exit status 1 with
 one line for each name over the limit."""
 import os
@@ -18,9 +18,10 @@ def names(build):
     listed = subprocess.run(["ctest", "-N"], cwd=build, capture_output=True, check=True, timeout=120)
     for m in re.finditer(r"^\s*Test\s+#\d+: (.*?)(?:  # GetParam\(\) = .*)?$", listed.stdout.decode("utf-8", "surrogateescape"), re.M):
         yield m.group(1)
-    for line in open(os.path.join(ROOT, "tests", "cli", "cases.txt"), encoding="utf-8"):
-        if line.startswith("=== "):
-            yield line[4:].rstrip("\n")
+    for cases in ("cases.txt", "sendmail.txt"):
+        for line in open(os.path.join(ROOT, "tests", "cli", cases), encoding="utf-8"):
+            if line.startswith("=== "):
+                yield line[4:].rstrip("\n")
     for base, _, files in os.walk(os.path.join(ROOT, "tests")):
         for f in files:
             if f.endswith(".py"):

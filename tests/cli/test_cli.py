@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""The vellor tool driven as a user would: the cases of cases.txt (argument
+"""The vellor tool driven as a user would: the cases of cases.txt and sendmail.txt (argument
 handling, exit statuses, JSON reports, sends through the capture server and
 TLS servers, lookups against dnsmasq), then what needs more than a case: a
 real terminal.
