@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 std::string unique_name() {
     static std::atomic<unsigned> count{0};
     std::random_device random;
-    auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::system_clock::now().time_since_epoch());
+    auto now =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch());
     std::ostringstream name;
     name << 'm' << std::hex << std::setfill('0') << std::setw(16) << now.count() << '-' << std::setw(8) << random()
          << std::setw(2) << (count++ & 0xffu);

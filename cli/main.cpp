@@ -22,10 +22,10 @@ std::string program_name(const char *argv0) {
 }
 
 int run(int argc, char **argv) {
-    std::string name = program_name(argc > 0 ? argv[0] : nullptr);
-    if (name == "sendmail" || (argc > 1 && std::string(argv[1]) == "sendmail"))
-        return cli::run_sendmail(std::vector<std::string>(argv + (name == "sendmail" ? 1 : 2), argv + argc));
-    if (name == "mailq") return cli::queue_list("");
+    std::string program = program_name(argc > 0 ? argv[0] : nullptr);
+    if (program == "sendmail" || (argc > 1 && std::string(argv[1]) == "sendmail"))
+        return cli::run_sendmail(std::vector<std::string>(argv + (program == "sendmail" ? 1 : 2), argv + argc));
+    if (program == "mailq") return cli::queue_list("");
     CLI::App app{"vellor - send mail and look up mail exchangers with libvellorapi"};
     app.require_subcommand(1);
     std::map<CLI::App *, cli::Action> actions;
