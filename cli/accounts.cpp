@@ -19,10 +19,10 @@ std::string trimmed(const std::string &text) {
 }
 
 // "30" (seconds), "45m", "12h", "5d": seconds, or -1.
-long duration(const std::string &text) {
+long long duration(const std::string &text) {
     std::size_t digits = text.find_first_not_of("0123456789");
     if (digits == 0 || text.size() > 9 || (digits != std::string::npos && digits + 1 != text.size())) return -1;
-    long n = std::atol(text.c_str());
+    long long n = std::atoll(text.c_str());
     switch (digits == std::string::npos ? 's' : text.back()) {
         case 's':
             return n;

@@ -18,8 +18,8 @@ constexpr int kExitConfig = 78;  // EX_CONFIG: the accounts file is missing or r
 struct Account {
     std::string name, host, tls, ca_file, user, password_cmd, oauth2_token_cmd, from;
     std::string dkim_domain, dkim_selector, dkim_key, queue;
-    int port = 0;                         // 0: not given
-    long queue_max_age = 5L * 24 * 3600;  // seconds a queued message may wait
+    int port = 0;                               // 0: not given
+    long long queue_max_age = 5LL * 24 * 3600;  // seconds a queued message may wait
 };
 
 // The accounts file in use, or empty (with the places looked at in `error`).

@@ -45,12 +45,12 @@ std::string bracketed(const std::string &line) {
                : line.substr(open + 1, close - open - 1);
 }
 
-long age_of(const fs::path &file) {
+long long age_of(const fs::path &file) {
     std::error_code ec;
     auto written = fs::last_write_time(file, ec);
     if (ec) return 0;
     auto age = fs::file_time_type::clock::now() - written;
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(age).count());
+    return static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(age).count());
 }
 
 fs::path envelope_path(const std::string &dir, const std::string &file) {
@@ -67,7 +67,7 @@ bool put_file(const fs::path &final, const std::string &text, std::string &error
     return false;
 }
 
-bool write_report(const fs::path &failed, const QueuedMessage &m, long max_age, std::string &error) {
+bool write_report(const fs::path &failed, const QueuedMessage &m, long long max_age, std::string &error) {
     std::string to;
     for (const std::string &r : m.recipients) to += (to.empty() ? "" : ", ") + r;
     std::string text = "This message could not be delivered within " + age_text(max_age) +
@@ -110,7 +110,7 @@ std::vector<QueuedMessage> queued_messages(const std::string &dir) {
     return out;
 }
 
-std::vector<std::string> expire(const std::string &dir, long max_age, std::string &error) {
+std::vector<std::string> expire(const std::string &dir, long long max_age, std::string &error) {
     std::vector<std::string> moved;
     fs::path failed = fs::path(dir) / "failed";
     for (const QueuedMessage &m : queued_messages(dir)) {
@@ -127,7 +127,7 @@ std::vector<std::string> expire(const std::string &dir, long max_age, std::strin
     return moved;
 }
 
-std::string age_text(long seconds) {
+std::string age_text(long long seconds) {
     if (seconds >= 86400)
         return std::to_string(seconds / 86400) + "d" +
                (seconds % 86400 >= 3600 ? " " + std::to_string(seconds % 86400 / 3600) + "h" : "");

@@ -15,7 +15,7 @@ struct QueuedMessage {
     std::string file;  // NAME.txt
     std::string sender;
     std::vector<std::string> recipients;
-    long age = 0;  // seconds since it was queued
+    long long age = 0;  // seconds since it was queued
 };
 
 // Puts a message into the queue folder (made when missing); the message
@@ -27,8 +27,8 @@ std::vector<QueuedMessage> queued_messages(const std::string &dir);
 // Moves the messages older than `max_age` seconds to DIR/failed, each with
 // a report; the names moved (a message that cannot be moved stays queued,
 // its reason in `error`).
-std::vector<std::string> expire(const std::string &dir, long max_age, std::string &error);
+std::vector<std::string> expire(const std::string &dir, long long max_age, std::string &error);
 // "3d 4h", "12m", "40s".
-std::string age_text(long seconds);
+std::string age_text(long long seconds);
 
 }  // namespace cli
