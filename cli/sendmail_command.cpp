@@ -108,13 +108,22 @@ std::string date_now() {
     return text;
 }
 
+// -F's name as a quoted string: quotes and backslashes escaped, a line
+// break a blank (it never starts a field of its own).
+std::string quoted_name(const std::string &name) {
+    std::string out = "\"";
+    for (char c : name)
+        out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c == '\r' || c == '\n' ? ' ' : c);
+    return out + "\"";
+}
+
 // The message as it goes: no Bcc field; From and Date when it has none.
 std::string prepared(std::string text, const SendmailArgs &a, const std::string &sender) {
     text = without_field(text, "Bcc");
     std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     std::string added;
     if (!has_field(text, "From"))
-        added += "From: " + (a.full_name.empty() ? sender : "\"" + a.full_name + "\" <" + sender + ">") + eol;
+        added += "From: " + (a.full_name.empty() ? sender : quoted_name(a.full_name) + " <" + sender + ">") + eol;
     if (!has_field(text, "Date")) added += "Date: " + date_now() + eol;
     return added + text;
 }
