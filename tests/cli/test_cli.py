@@ -152,7 +152,8 @@ class Cli(unittest.TestCase):
         self.stop_tls()
 
     def last_text(self, new):
-        return open(os.path.join(self.capture, "Maildir", "new", new[-1]), "rb").read().decode("latin-1")
+        with open(os.path.join(self.capture, "Maildir", "new", new[-1]), "rb") as f:
+            return f.read().decode("latin-1")
 
     def check_dkim(self, name, key, verifiers="python+perl"):
         """The stored message holds one DKIM signature, and python3-dkim and Perl's Mail::DKIM (or the
