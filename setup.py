@@ -18,11 +18,14 @@ LIBRARIES = ("libvellorapi.so.2", "libkorvexapi.so.2")
 class BuildWithLibrary(build_py):
     def run(self):
         super().run()
-        work = tempfile.mkdtemp(prefix="vellorapi-build-")
+        # A build folder inside the tree, of the test build's type: its
+        # compile commands are the same wherever the tree lies, so ccache
+        # (which CMakeLists.txt sets up with the tree as its base) serves the
+        # objects of the test build or of an earlier pip build.
+        work = tempfile.mkdtemp(prefix="build-pip-", dir=ROOT)
         try:
-            cache = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache"]
-            subprocess.check_call(["cmake", "-S", ROOT, "-B", work, "-DCMAKE_BUILD_TYPE=Release", "-DVELLOR_TESTS=OFF",
-                                   "-DVELLOR_BENCH=OFF", "-DVELLOR_CLI=OFF"] + (cache if shutil.which("ccache") else []))
+            subprocess.check_call(["cmake", "-S", ROOT, "-B", work, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DVELLOR_TESTS=OFF",
+                                   "-DVELLOR_BENCH=OFF", "-DVELLOR_CLI=OFF"])
             subprocess.check_call(["cmake", "--build", work, "--target", "vellorapi", "-j2"])
             target = os.path.join(self.build_lib, "vellorapi")
             for name in LIBRARIES:

@@ -13,12 +13,6 @@ echo "style: every source is laid out as .clang-format says"
 build=${1:-build-tidy}
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVELLOR_TESTS=OFF -DVELLOR_BENCH=OFF >/dev/null
 # Exactly the sources the Linux build compiles (the Windows-only files are
-# the Windows build's), read from the build's compile commands.
-python3 -c 'import json, os, sys
-root = os.getcwd() + "/"
-for e in json.load(open(sys.argv[1])):
-    f = os.path.realpath(os.path.join(e["directory"], e["file"]))
-    if f.startswith(root) and not f[len(root):].startswith(("tests/", "fuzz/", "bench/")):
-        print(f[len(root):])' "$build/compile_commands.json" | sort -u |
-  xargs -P2 -n6 clang-tidy -p "$build" --quiet 2>/dev/null
+# the Windows build's); a file unchanged since it last passed is not checked again.
+python3 scripts/tidy.py "$build"
 echo "style: clang-tidy's bugprone checks pass"
