@@ -1,7 +1,8 @@
 // Winsock send / recv / WSAGetLastError on the connections the companion
-// opened. send never raises SIGPIPE; a socket whose send or receive timed out
-// is spent, and every later receive on it fails at once. Relies on the
-// system call table of syscalls.h.
+// opened. send never raises SIGPIPE; a send or receive that timed out fails
+// with WSAETIMEDOUT. They keep no state about a socket: a connection whose
+// wait timed out is spent by the transport's own record of it
+// (transport/wire.h). Relies on the system call table of syscalls.h.
 #pragma once
 #include <cstddef>
 
@@ -23,12 +24,12 @@ int recv(unsigned socket, char *buf, std::size_t len, int flags);
 // signal came first (the caller then waits by its own deadline).
 constexpr int kInterrupted = -2;
 int recv_once(unsigned socket, char *buf, std::size_t len);
-// One receive that waits at most `ms` milliseconds for data (a time-out then
-// spends the socket, as a receive time-out does). Signals do not end the wait.
+// One receive that waits at most `ms` milliseconds for data (then
+// WSAETIMEDOUT, as a receive time-out). Signals do not end the wait.
 int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
 // One send that waits at most `ms` milliseconds for room to send, then moves
 // what fits without waiting further: the count (a partial send is normal).
-// A time-out spends the socket. Signals do not end the wait.
+// Signals do not end the wait.
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms);
 int WSAGetLastError();
 

@@ -18,6 +18,7 @@
 #include "support/options.h"
 #include "support/request_options.h"
 #include "support/test_env.h"
+#include "transport/connection.h"
 #include "vellorapi.h"
 
 using namespace testenv;
@@ -178,9 +179,10 @@ TEST(BadInput, FieldsWithoutNulAndNullPointersAreRefused) {
 
 // ---- the companion ------------------------------------------------------------
 
-// A receive from a server that never answers ends with the time-out's code,
-// and the socket is spent: the next receive fails too.
-TEST(Connections, SilentServerSpendsTheSocket) {
+// A receive from a server that does not answer in time ends with the
+// time-out's code, and the connection is spent: a reply that comes late is
+// never read as the next step's.
+TEST(Connections, ATimedOutWaitSpendsTheConnection) {
     TempEnv env;
     ::setenv("KORVEXAPI_TIMEOUT_MS", "300", 1);
     TCPLIBRARY_STRUCTURE block{};
@@ -190,12 +192,19 @@ TEST(Connections, SilentServerSpendsTheSocket) {
     ::listen(listener, 4);
     std::strcpy(s.szHostAddress, "127.0.0.1");
     s.nPort = static_cast<uint32_t>(port);
-    ASSERT_EQ(KorvexAPI_Make_Connection(&block, &s, 0), 0);
+    vellor::transport::Connection c;
+    c.block = &block;
+    c.session = &s;
+    ASSERT_TRUE(c.connect(0));
+    int peer = ::accept(listener, nullptr, nullptr);
     char buf[16];
-    EXPECT_EQ(vellor::winsock::recv(s.nSocket, buf, sizeof buf, 0), -1);
-    EXPECT_EQ(vellor::winsock::WSAGetLastError(), 10060);
-    EXPECT_EQ(vellor::winsock::recv(s.nSocket, buf, sizeof buf, 0), -1);
-    KorvexAPI_Close_Socket(&block, &s, 1);
+    EXPECT_EQ(c.receive(buf, sizeof buf, c.step_deadline(), true), -1);
+    EXPECT_EQ(c.last_error(), 10060);
+    ASSERT_EQ(::send(peer, "250 late\r\n", 10, 0), 10);
+    EXPECT_EQ(c.receive(buf, sizeof buf, c.step_deadline(), true), -1);
+    EXPECT_EQ(c.last_error(), 10060);
+    c.close_socket();
+    ::close(peer);
     ::close(listener);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
 }

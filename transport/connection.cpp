@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "platform/winsock.h"
 #include "transport/companion.h"
 
 namespace vellor::transport {
@@ -20,6 +19,12 @@ bool Connection::connect(int flag) {
     return KorvexAPI_Make_Connection(block, session, flag) != -1;
 }
 
+// The byte path of the socket now in the record: a new one for a new socket.
+Wire &Connection::wire() {
+    if (!wire_ || wire_->socket() != socket()) wire_ = std::make_unique<Wire>(socket());
+    return *wire_;
+}
+
 bool Connection::close_socket() {
     if (tls_ && socket() != 0) tls_->close_notify(step_deadline());
     if (tls_)
@@ -30,8 +35,7 @@ bool Connection::close_socket() {
 }
 
 bool Connection::start_tls(const TlsPeer &peer, std::string &why) {
-    wire_ = std::make_unique<Wire>(socket());
-    std::unique_ptr<TlsSession> tls = make_tls_session(*wire_, peer, why);
+    std::unique_ptr<TlsSession> tls = make_tls_session(wire(), peer, why);
     bool same = peer.name == peer_.name && peer.verify == peer_.verify && peer.ca_file == peer_.ca_file;
     if (tls && resume_ && same) tls->resume(resume_);
     if (!same) resume_.reset();
@@ -53,8 +57,8 @@ int Connection::send(const char *data, std::size_t len, bool more) {
         if (n < 0) error_ = tls_->error();
         return n;
     }
-    n = winsock::send(socket(), data, len, more ? winsock::kMoreToCome : 0);
-    if (n < 0) error_ = winsock::WSAGetLastError();
+    n = wire().send_piece(data, len, more);
+    if (n < 0) error_ = wire().error();
     return n;
 }
 
@@ -68,9 +72,8 @@ int Connection::receive(char *buf, std::size_t len, Deadline deadline, bool firs
 // The first receive of a wait is bounded by the socket's own time-out; one
 // a signal interrupted goes on by the deadline.
 int Connection::plain_receive(char *buf, std::size_t len, Deadline deadline, bool first) {
-    int n = first ? winsock::recv_once(socket(), buf, len) : winsock::kInterrupted;
-    if (n == winsock::kInterrupted) n = winsock::recv_within(socket(), buf, len, ms_left(deadline));
-    if (n < 0) error_ = winsock::WSAGetLastError();
+    int n = first ? wire().receive_first(buf, len, deadline) : wire().receive(buf, len, deadline);
+    if (n < 0) error_ = wire().error();
     return n;
 }
 

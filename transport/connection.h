@@ -6,7 +6,8 @@
 // goes through it and is bounded: a receive by the deadline its caller
 // gives (one time-out per step: step_deadline()), a send of each piece and
 // the whole handshake by one time-out each. A wait that times out spends
-// the socket: every later send or receive on it fails at once. A TLS
+// the connection (its Wire): every later send or receive on it fails at
+// once, in the clear or in TLS, close_notify included. A TLS
 // session is kept when its connection closes, and a later handshake with
 // the same peer (name, check and trust anchors) offers to resume it.
 #pragma once
@@ -61,6 +62,7 @@ public:
 
 private:
     int plain_receive(char *buf, std::size_t len, Deadline deadline, bool first);
+    Wire &wire();
 
     std::unique_ptr<Wire> wire_;
     std::unique_ptr<TlsSession> tls_;

@@ -1,4 +1,5 @@
-// The raw byte path over the platform's Winsock calls.
+// The raw byte path over the platform's Winsock calls, and the connection's
+// spent state.
 #include "transport/wire.h"
 
 #include "platform/winsock.h"
@@ -10,17 +11,41 @@ int ms_left(Deadline deadline) {
     return left <= 0 ? 0 : left > (1 << 30) ? (1 << 30) : static_cast<int>(left);
 }
 
+bool Wire::refuse() {
+    if (spent_) error_ = kTimedOut;
+    return spent_;
+}
+
+int Wire::settle(int n) {
+    if (n >= 0) return n;
+    error_ = winsock::WSAGetLastError();
+    if (error_ == kTimedOut) spent_ = true;
+    return -1;
+}
+
 int Wire::send(const char *data, std::size_t len, Deadline deadline) {
+    if (refuse()) return -1;
     int n = winsock::send_within(socket_, data, len, ms_left(deadline));
-    if (n > 0) return n;
-    error_ = n == 0 ? kTimedOut : winsock::WSAGetLastError();
+    if (n != 0) return settle(n);
+    error_ = kTimedOut;  // nothing moved
     return -1;
 }
 
 int Wire::receive(char *buf, std::size_t len, Deadline deadline) {
-    int n = winsock::recv_within(socket_, buf, len, ms_left(deadline));
-    if (n < 0) error_ = winsock::WSAGetLastError();
-    return n;
+    if (refuse()) return -1;
+    return settle(winsock::recv_within(socket_, buf, len, ms_left(deadline)));
+}
+
+int Wire::send_piece(const char *data, std::size_t len, bool more) {
+    if (refuse()) return -1;
+    return settle(winsock::send(socket_, data, len, more ? winsock::kMoreToCome : 0));
+}
+
+int Wire::receive_first(char *buf, std::size_t len, Deadline deadline) {
+    if (refuse()) return -1;
+    int n = winsock::recv_once(socket_, buf, len);
+    if (n == winsock::kInterrupted) return receive(buf, len, deadline);
+    return settle(n);
 }
 
 }  // namespace vellor::transport
