@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "smtp/reply_quirks.h"
 
 namespace vellor::smtp {
 
@@ -150,6 +153,7 @@ int Exchange::read_reply() { return read_reply_by(connection_.step_deadline(), t
 
 int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::memset(buf_, 0, sizeof buf_);
+    reply_ = Reply{};
     reader_.next();
     bool masked = mask_reply_;
     mask_reply_ = false;
@@ -168,6 +172,7 @@ int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::string text = without_secrets(reader_.text(), secrets_);  // never longer than it was
     std::memcpy(buf_, text.data(), std::min(text.size(), sizeof buf_ - 1));
     full_ = without_secrets(reader_.full(), secrets_);
+    reply_ = parse_reply(std::string_view(buf_, ::strnlen(buf_, sizeof buf_)), full_);
     if (dialogue) dialogue(std::atoi(buf_), masked ? std::string(buf_, 3) + " ****" : full_);
     return static_cast<int>(reader_.length());
 }
@@ -179,8 +184,8 @@ DataWait Exchange::wait_for_data_reply() {
         ++received;
         if (n == 0) return DataWait::Closed;
         if (n < 0) return DataWait::GaveUp;
-        if (begins("550")) return DataWait::Refused;
-        if (begins("354 ") || begins("354-")) return DataWait::Ready;
+        if (reply_.code == 550) return DataWait::Refused;
+        if (data_ready(reply_)) return DataWait::Ready;
     }
     return DataWait::GaveUp;
 }
@@ -190,8 +195,5 @@ std::string Exchange::first_line() const {
     return line.substr(0, line.find_first_of("\r\n"));
 }
 
-bool Exchange::begins(const char *code) const { return std::strncmp(buf_, code, std::strlen(code)) == 0; }
-
-bool Exchange::contains(const char *code) const { return std::strstr(buf_, code) != nullptr; }
 
 }  // namespace vellor::smtp

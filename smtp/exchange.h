@@ -1,7 +1,7 @@
 // The command and reply exchange of one SMTP transaction: one 512-byte
 // buffer for every command, whole replies assembled from the bytes as they
-// arrive (see the reply reader), replies judged by the characters they begin
-// with. Every byte goes through the connection object (transport/
+// arrive (see the reply reader), each parsed once into a reply value
+// (smtp/reply.h) that the session judges. Every byte goes through the connection object (transport/
 // connection.h), in the clear or inside TLS alike. Each wait for a reply is
 // bounded by one deadline of the connection's time-out, however the reply
 // trickles in; the DATA wait's whole run of replies shares one deadline. A
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "smtp/reply.h"
 #include "smtp/reply_reader.h"
 #include "transport/connection.h"
 
@@ -45,11 +46,11 @@ public:
     int read_reply();
     DataWait wait_for_data_reply();
 
-    // The last reply's first 4 KiB (all its lines) and its first line.
+    // The last whole reply, parsed (code 0 when none came); its first 4 KiB
+    // (all its lines) and its first line.
+    const Reply &reply() const { return reply_; }
     const std::string &full_reply() const { return full_; }
     std::string first_line() const;
-    bool begins(const char *code) const;
-    bool contains(const char *code) const;
 
     // The dialogue, when asked for: each command sent (code 0), each reply
     // (its code), each note (-1). A command marked secret shows as ****,
@@ -105,6 +106,7 @@ private:
     bool mask_reply_ = false;  // the next reply follows a line of login data
     std::string queued_;
     std::string full_;  // the last reply's full text, credentials masked
+    Reply reply_;
     std::vector<std::string> secrets_;
 };
 

@@ -50,7 +50,7 @@ namespace {
 bool offer(Transaction &t, const char *mechanism, int &got) {
     t.x.command("AUTH %s\r\n", mechanism);
     got = t.x.read_reply();
-    return got > 0 && t.x.begins("334");
+    return got > 0 && t.x.reply().code == 334;
 }
 
 // One line of login data, after the "334" that asked for it.
@@ -63,7 +63,7 @@ void credential(Transaction &t, const std::string &line) {
 
 bool login_user_then_password(Transaction &t) {
     credential(t, t.call.login.encoded_user);
-    if (!t.x.begins("334")) {
+    if (t.x.reply().code != 334) {
         t.fail(917, "Authentication user name was refused by server...");
         return false;
     }
@@ -82,10 +82,10 @@ void login_conversation(Transaction &t) {
         credential(t, sasl_plain(t.call.login.plain_user, t.call.login.plain_password));
     else if (!login_user_then_password(t))
         return;
-    if (t.x.begins("535")) {
+    if (t.x.reply().code == 535) {
         t.call.log(t.numbered(plain ? "SMTP AUTH PLAIN Authentication was refused by server..."
                                     : "SMTP AUTH LOGIN Authentication was refused by server..."));
-    } else if (t.x.begins("235")) {
+    } else if (t.x.reply().code == 235) {
         login_accepted(t);
     } else {
         t.fail(917, "Authentication user name was refused by server...");
@@ -95,11 +95,11 @@ void login_conversation(Transaction &t) {
 void login_batch(Transaction &t) {
     t.x.command("AUTH LOGIN\r\n");
     t.x.read_reply();
-    if (!t.x.begins("334")) return;
+    if (t.x.reply().code != 334) return;
     if (!login_user_then_password(t)) return;
-    if (t.x.begins("535"))
+    if (t.x.reply().code == 535)
         t.fail(917, "Authentication password was refused by server...");
-    else if (t.x.begins("235"))
+    else if (t.x.reply().code == 235)
         login_accepted(t);
 }
 

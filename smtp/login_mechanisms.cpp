@@ -96,12 +96,12 @@ std::string initial_response(Transaction &t, const std::string &m) {
 void login_with_initial_response(Transaction &t, const std::string &m) {
     t.x.secret_line("AUTH " + m + " " + initial_response(t, m), "AUTH " + m + " ****");
     t.x.read_reply();
-    if (t.x.begins("235")) {
+    if (t.x.reply().code == 235) {
         login_accepted(t);
         return;
     }
     std::string challenge;
-    if (t.x.begins("334") && token_mechanism(m)) {  // the error, as JSON in Base64
+    if (t.x.reply().code == 334 && token_mechanism(m)) {  // the error, as JSON in Base64
         std::string line = t.x.first_line();
         challenge = base64_text(line.size() > 4 ? line.substr(4) : std::string());
         t.x.secret_line(m == "XOAUTH2" ? "" : base64_line("\x01"), "");
@@ -113,9 +113,9 @@ void login_with_initial_response(Transaction &t, const std::string &m) {
 void login_user_password(Transaction &t) {
     t.x.command("AUTH LOGIN\r\n");
     t.x.read_reply();
-    if (!t.x.begins("334")) return refused(t, "LOGIN", {});
+    if (t.x.reply().code != 334) return refused(t, "LOGIN", {});
     if (!login_user_then_password(t)) return;
-    if (t.x.begins("235"))
+    if (t.x.reply().code == 235)
         login_accepted(t);
     else
         refused(t, "LOGIN", {});

@@ -5,6 +5,7 @@
 // there; when DATA was nevertheless answered "354", no end-of-data line is
 // ever sent (an empty message could go to the recipients that were
 // accepted): the connection is closed instead, and a batch connects again.
+#include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
 
@@ -27,7 +28,7 @@ void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool s
         if (!t.failed && !rcpt_reply_ok(t.x)) rcpt_refused(t, r, singular);
     }
     int got = t.x.read_reply();
-    bool ready = got > 0 && (t.x.begins("354 ") || t.x.begins("354-"));
+    bool ready = got > 0 && data_ready(t.x.reply());
     if (ready && t.failed) {
         t.x.abandon();  // in the data phase with the envelope refused: never send "."
         return;

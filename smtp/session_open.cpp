@@ -61,7 +61,7 @@ bool handshake(Transaction &t) {
 // EHLO answered "250", its offers noted; false (HELO sent instead) otherwise.
 bool greet_ehlo(Transaction &t) {
     std::string name = hello_name(t);
-    if (t.x.command("EHLO %s\r\n", name.c_str()) != -1 && t.x.read_reply() > 0 && t.x.begins("250")) {
+    if (t.x.command("EHLO %s\r\n", name.c_str()) != -1 && t.x.read_reply() > 0 && t.x.reply().code == 250) {
         note_extensions(t);
         return true;
     }
@@ -71,7 +71,7 @@ bool greet_ehlo(Transaction &t) {
 
 bool starttls(Transaction &t) {
     std::string name = hello_name(t);
-    if (t.x.command("EHLO %s\r\n", name.c_str()) == -1 || t.x.read_reply() <= 0 || !t.x.begins("250")) {
+    if (t.x.command("EHLO %s\r\n", name.c_str()) == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 250) {
         t.fail(kSecureFailed, "Server refused EHLO: STARTTLS cannot be asked for, nothing sent...");
         return false;
     }
@@ -79,7 +79,7 @@ bool starttls(Transaction &t) {
         t.fail(kSecureFailed, "Server does not offer STARTTLS: a secure connection is required, nothing sent...");
         return false;
     }
-    if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || !t.x.begins("220")) {
+    if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
         t.fail(kSecureFailed, format("Server refused STARTTLS [%s]: nothing sent...", t.x.first_line().c_str()));
         return false;
     }
@@ -95,7 +95,7 @@ bool opportunistic_tls(Transaction &t) {
             t.numbered(format("Server [%s] does not offer STARTTLS: the session goes on in the clear", addr.c_str())));
         return true;
     }
-    if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || !t.x.begins("220")) {
+    if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
         t.call.log(t.numbered(format("Server [%s] refused STARTTLS: the session goes on in the clear", addr.c_str())));
         return true;
     }
@@ -130,7 +130,7 @@ void ehlo_or_helo(Transaction &t) {
         step_helo(t, "HELO");
         return;
     }
-    if (t.x.read_reply() <= 0 || !t.x.begins("250")) {
+    if (t.x.read_reply() <= 0 || t.x.reply().code != 250) {
         step_helo(t, "HELO");
         return;
     }

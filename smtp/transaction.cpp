@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "smtp/ehlo.h"
+#include "smtp/reply_quirks.h"
 #include "smtp/auth_encode.h"
 #include "msgfiles/recipients.h"
 #include "support/options.h"
@@ -110,7 +111,7 @@ void step_helo(Transaction &t, const char *verb) {
         }
         t.x.read_reply();
         if (std::strcmp(verb, "EHLO") == 0) note_extensions(t);
-        if (!t.x.contains("250")) {
+        if (!helo_passes(t.x.reply())) {
             r->nErrorCode = 901;
             t.failed = true;
             return;
@@ -119,9 +120,9 @@ void step_helo(Transaction &t, const char *verb) {
             login(t);
             return;
         }
-        if (t.x.begins("550")) break;
-        if (t.x.begins("220") || t.x.begins("250")) return;
-        if (repeated || !t.x.begins("501")) break;
+        if (t.x.reply().code == 550) break;
+        if (t.x.reply().code == 220 || t.x.reply().code == 250) return;
+        if (repeated || t.x.reply().code != 501) break;
         repeated = true;
         name = domain.empty() ? kHeloRepeatFallback : domain.c_str();
     }
@@ -129,7 +130,7 @@ void step_helo(Transaction &t, const char *verb) {
 }
 
 void note_extensions(Transaction &t) {
-    t.call.offers = t.x.begins("250") ? ehlo_offers(t.x.full_reply()) : Offers{};
+    t.call.offers = t.x.reply().code == 250 ? ehlo_offers(t.x.full_reply()) : Offers{};
     t.call.peer_pipelines = t.call.offers.pipelining;
 }
 
@@ -154,8 +155,8 @@ void step_mail_from(Transaction &t) {
 
 }  // namespace
 
-bool mail_reply_ok(const Exchange &x) { return !x.begins("550") && x.begins("250"); }
-bool rcpt_reply_ok(const Exchange &x) { return !x.begins("550") && (x.begins("250") || x.begins("250-")); }
+bool mail_reply_ok(const Exchange &x) { return x.reply().code == 250; }
+bool rcpt_reply_ok(const Exchange &x) { return x.reply().code == 250; }
 
 void mail_refused(Transaction &t) { t.fail(902, format("Senders details [%s] were refused...", t.msg.sender.c_str())); }
 
@@ -253,7 +254,7 @@ void step_end_of_data(Transaction &t) {
         t.x.control("\r\n.\r\n");
     if (t.call.awaiting_reply) t.call.awaiting_reply();  // the server is busy with the data
     t.x.read_reply();
-    if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) {
+    if (data_accepted(t.x.reply())) {
         if (t.whole_conversation()) t.x.control("QUIT\r\n");
         return;
     }
@@ -352,7 +353,7 @@ void reset_after_failure(Transaction &t) {
     if (t.call.session->nSocket == 0 || !t.mail_sent) return;
     bool ok = !t.x.broken();
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
-    if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.begins("250")) return;
+    if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.reply().code == 250) return;
     t.call.close_socket();
     t.call.log(t.numbered("Connection closed after a failed message: the next message connects again..."));
 }

@@ -1,0 +1,26 @@
+// One server reply, parsed once when the reply reader has it whole: its
+// three-digit code, the character after the code on its first line, the
+// enhanced status code (RFC 3463) when the first line carries one, and the
+// text of each line after its code. The session decides on `code`; the few
+// classic judgements that read more than the code are named in
+// smtp/reply_quirks.h. Pure text work: no I/O.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellor::smtp {
+
+struct Reply {
+    int code = 0;         // 0: no reply, or a first line not starting with three digits
+    char separator = 0;   // ' ' (the last line), '-' (more follow), or what came instead
+    std::string enhanced; // "2.1.0", or empty
+    std::vector<std::string> lines;  // each line's text after its code and separator
+    std::string text;     // the reply's kept first bytes (at most 511), credentials masked
+};
+
+// Parses `text` (the kept first bytes) and `full` (the first 4 KiB, for the
+// lines) of one whole reply.
+Reply parse_reply(std::string_view text, std::string_view full);
+
+}  // namespace vellor::smtp
