@@ -195,5 +195,4 @@ std::string Exchange::first_line() const {
     return line.substr(0, line.find_first_of("\r\n"));
 }
 
-
 }  // namespace vellor::smtp

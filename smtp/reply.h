@@ -12,11 +12,11 @@
 namespace vellor::smtp {
 
 struct Reply {
-    int code = 0;         // 0: no reply, or a first line not starting with three digits
-    char separator = 0;   // ' ' (the last line), '-' (more follow), or what came instead
-    std::string enhanced; // "2.1.0", or empty
+    int code = 0;                    // 0: no reply, or a first line not starting with three digits
+    char separator = 0;              // ' ' (the last line), '-' (more follow), or what came instead
+    std::string enhanced;            // "2.1.0", or empty
     std::vector<std::string> lines;  // each line's text after its code and separator
-    std::string text;     // the reply's kept first bytes (at most 511), credentials masked
+    std::string text;                // the reply's kept first bytes (at most 511), credentials masked
 };
 
 // Parses `text` (the kept first bytes) and `full` (the first 4 KiB, for the

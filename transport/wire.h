@@ -41,8 +41,8 @@ public:
     bool spent() const { return spent_; }
 
 private:
-    bool refuse();       // true (with kTimedOut) once the connection is spent
-    int settle(int n);   // a failed call's error; a time-out spends the connection
+    bool refuse();      // true (with kTimedOut) once the connection is spent
+    int settle(int n);  // a failed call's error; a time-out spends the connection
 
     unsigned socket_;
     int error_ = 0;
