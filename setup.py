@@ -3,6 +3,7 @@ with CMake (the tests, the tool and the benchmarks left out) and installs
 the vellorapi package carrying both, so no VELLORAPI_LIBRARY is needed.
 Offline: pip install --no-index --no-build-isolation . (Debian's
 python3-setuptools and python3-wheel)."""
+import atexit
 import os
 import shutil
 import subprocess
@@ -13,6 +14,11 @@ from setuptools.command.build_py import build_py
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
 LIBRARIES = ("libvellorapi.so.2", "libkorvexapi.so.2")
+# setuptools' build and egg-info folders go to a temporary folder, removed
+# when this run ends: the checkout keeps no build/ or *.egg-info of pip's
+# (and CMake's build/ folder is not mixed with setuptools').
+SCRATCH = tempfile.mkdtemp(prefix="vellorapi-setup-")
+atexit.register(shutil.rmtree, SCRATCH, True)
 
 
 class BuildWithLibrary(build_py):
@@ -36,4 +42,5 @@ class BuildWithLibrary(build_py):
 
 setup(name="vellorapi", version="2.61.0", description="Send mail through libvellorapi",
       package_dir={"": "python"}, packages=["vellorapi"], cmdclass={"build_py": BuildWithLibrary},
-      zip_safe=False)
+      zip_safe=False, options={"build": {"build_base": os.path.join(SCRATCH, "build")},
+                               "egg_info": {"egg_base": SCRATCH}})

@@ -19,5 +19,7 @@ Action add_sendmail(CLI::App &app);  // see mail_commands.h
 Action add_queue(CLI::App &app);
 // "vellor X (library X build B, companion X build B)" for --version.
 std::string version_text();
+// When this build of the tool was made (the compiler's date and time).
+const char *build_time();
 
 }  // namespace cli

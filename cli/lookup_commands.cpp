@@ -95,6 +95,7 @@ int run_version() {
                 static_cast<unsigned>(lib.dwStructRevision));
     std::printf("companion %s build %s, structure revision %u\n", lib.szTcpVersion, lib.szTcpBuild,
                 static_cast<unsigned>(lib.dwTcpStructRevision));
+    std::printf("this build made %s\n", build_time());
     VELLOR_Closedown_Library(&lib, "vellor");
     return 0;
 }
@@ -131,17 +132,32 @@ Action add_version(CLI::App &) {
     return [] { return run_version(); };
 }
 
+// The record as a zone-file line: its name, then the text in quoted
+// strings of at most 255 characters each (the most one TXT string holds).
+std::string zone_line(const std::string &record, const std::string &selector, const std::string &domain) {
+    std::string line = selector + "._domainkey." + domain + (domain.back() == '.' ? "" : ".") + " IN TXT (";
+    for (std::size_t at = 0; at < record.size(); at += 255) line += " \"" + record.substr(at, 255) + "\"";
+    return line + " )";
+}
+
 Action add_dkim_record(CLI::App &app) {
-    auto file = std::make_shared<std::string>();
+    auto file = std::make_shared<std::string>(), selector = std::make_shared<std::string>(),
+         domain = std::make_shared<std::string>();
     app.add_option("KEYFILE", *file, "The PEM private key (RSA of 2048 bits or more, or Ed25519)")->required();
-    app.footer("Publish the line as a TXT record at SELECTOR._domainkey.DOMAIN.");
-    return [file] {
+    app.add_option("--selector", *selector, "With --domain: print a zone-file line for SELECTOR._domainkey.DOMAIN");
+    app.add_option("--domain", *domain, "The signing domain (d=) of the zone-file line");
+    app.footer("Publish the record as a TXT record at SELECTOR._domainkey.DOMAIN.");
+    return [=] {
+        if (selector->empty() != domain->empty()) {
+            std::fprintf(stderr, "vellor: give both --selector and --domain, or neither\n");
+            return 64;
+        }
         std::string why, record = dkim_record(*file, why);
         if (record.empty()) {
             std::fprintf(stderr, "vellor: %s\n", why.c_str());
             return *file == "" || why.rfind("cannot read", 0) == 0 ? 66 : 65;
         }
-        std::printf("%s\n", record.c_str());
+        std::printf("%s\n", selector->empty() ? record.c_str() : zone_line(record, *selector, *domain).c_str());
         return 0;
     };
 }

@@ -70,20 +70,27 @@ std::string read_all(std::istream &in) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The message: what goes into the record, and how many messages are meant to go.
+// The message: what goes into the record; for a queue directory how many
+// messages of its extension it holds.
 struct Message {
     std::string file;       // szMessageFile
     std::string extension;  // szMsgExtension
     std::string text;       // sent from memory when set
-    bool in_memory = false;
-    int meant = 1;
+    bool in_memory = false, queue = false;
+    long queued = 0;
 };
 
-int queue_meant(std::size_t files, int max) {
-    long n = static_cast<long>(files);
-    if (max == 0) return static_cast<int>(std::min(n, 250L));
-    if (max <= 1) return static_cast<int>(std::min(n, 1L));
-    return static_cast<int>(std::min(n, static_cast<long>(max)));
+// The most messages one queue pass sends (--max, 0 for the library's 250).
+long pass_limit(int max) { return max == 0 ? 250 : max <= 1 ? 1 : max; }
+
+// The extension of the queue's messages: --extension, else an --option
+// MsgExtension (the last one), else empty: the options file's, or "txt".
+std::string given_extension(const SendOptions &o) {
+    std::string ext = o.extension;
+    for (const std::string &given : o.options)
+        if (o.extension.empty() && equal_nocase(given.substr(0, given.find('=')), "MsgExtension"))
+            ext = given.substr(given.find('=') + 1);
+    return ext;
 }
 
 // A message held in memory ends at its first NUL byte: refused, never cut.
@@ -102,7 +109,7 @@ int choose_message(const SendOptions &o, const std::string &private_dir, Message
         m.in_memory = true;
         return whole_text(m);
     }
-    std::string path = absolute(o.message);
+    const std::string &path = o.message;
     switch (path_kind(path)) {
         case PathKind::Missing:
             return fail(kExitNoInput, "no such message file or queue directory: " + o.message);
@@ -123,7 +130,8 @@ int choose_message(const SendOptions &o, const std::string &private_dir, Message
         case PathKind::Directory:
             break;
     }
-    std::vector<std::string> files = queued_files(path);
+    std::string ext = given_extension(o);
+    std::vector<std::string> files = queued_files(path, ext.empty() ? "txt" : ext);
     if (o.envelope) {
         std::vector<std::string> missing = without_envelope(path, files);
         if (!missing.empty())
@@ -132,19 +140,28 @@ int choose_message(const SendOptions &o, const std::string &private_dir, Message
                             (missing.size() > 1 ? " and " + std::to_string(missing.size() - 1) + " more" : "") +
                             "; nothing sent");
     }
-    m.meant = queue_meant(files.size(), o.max);
-    m.extension = o.extension;
-    std::string ext = o.extension.empty() ? "txt" : o.extension;
+    std::string error;
+    for (const std::string &f : files)  // LF line ends as CR LF, as for a message file; --raw: as stored
+        if (!o.raw && !sys::rewrite_file(path + sys::kSeparator + f, with_crlf, error))
+            return fail(kExitData, error + "; nothing sent");
+    m.queue = true;
+    m.queued = static_cast<long>(files.size());
+    m.extension = ext;
     m.file = path;
-    if (contains_nocase(path, ext)) {  // the library would take it for a file: go through a link
+    if (contains_nocase(path, ext.empty() ? "txt" : ext)) {  // the library would take it for a file: go through a link
         m.file = private_dir + sys::kSeparator + "queue";
-        if (contains_nocase(m.file, ext) || !sys::link_path(path, m.file))
+        if (contains_nocase(m.file, ext.empty() ? "txt" : ext) || !sys::link_path(path, m.file))
             return fail(kExitData, "cannot hand the queue directory " + o.message + " to the library");
     }
     return 0;
 }
 
-bool fill(const SendOptions &o, const Message &m, SMTPSEND_STRUCTURE &r, std::string &error) {
+// The login's secrets, read once before the send moves into its folder.
+struct Secrets {
+    std::string password, token;
+};
+
+bool fill(const SendOptions &o, const Message &m, const Secrets &secrets, SMTPSEND_STRUCTURE &r, std::string &error) {
     bool ok = put(r.szServer, o.server, "--server", error) && put(r.szServerIP, o.server_ip, "--server-ip", error) &&
               put(r.szSender, o.from, "--from", error) && put(r.szMessageFile, m.file, "--message", error) &&
               put(r.szMsgExtension, m.extension, "--extension", error) &&
@@ -163,38 +180,50 @@ bool fill(const SendOptions &o, const Message &m, SMTPSEND_STRUCTURE &r, std::st
         r.hRecipients = text_block(list);
         r.bMultipleRecipients = 1;
     }
-    if (!o.user.empty() && !o.token.given()) {
-        auto password = o.password_cmd.empty() ? find_password(o.password_file, error)
-                                               : password_from_command(o.password_cmd, error);
-        if (!password || !put(r.szAuthPassword, *password, "the password", error)) return false;
-    }
+    if (!put(r.szAuthPassword, secrets.password, "the password", error)) return false;
     if (m.in_memory) r.hMessage = text_block(m.text);
     return true;
 }
 
-void summary(const SendOptions &o, int rc, int status, SMTPSEND_STRUCTURE &r) {
-    VELLOR_Get_Error_Details(&r);
+// What one send left for its summary.
+struct Attempt {
+    int rc = 0, status = 0, sent = 0, error_code = 0, winsock = 0;
+    long remaining = 0;               // a queue's messages not sent
+    std::string error_text, verdict;  // verdict: the tool's own line, over the library's
+    bool told = false;                // failed before sending, the reason already printed
+};
+
+// The server and port the send dialled, for a line about the connection.
+std::string where(const SendOptions &o) {
+    std::string port = " port " + std::to_string(o.port);
+    if (!o.server_ip.empty()) return o.server_ip + port;
+    if (!o.server.empty()) return o.server + port;
+    std::string domain = o.to.empty() ? "" : o.to[0].substr(o.to[0].rfind('@') + 1);
+    return "the mail exchanger of " + (domain.empty() ? "the recipient" : domain) + port;
+}
+
+void summary(const SendOptions &o, const Attempt &a) {
     const Outcome &s = seen();
-    std::string reply = s.last_code ? std::to_string(s.last_code) + " " + s.last_reply.substr(4) : "";
+    std::string line = a.status == 0        ? ""
+                       : !a.verdict.empty() ? a.verdict
+                       : a.rc == 0          ? "not every message went (" + std::to_string(a.sent) + " sent)"
+                                            : failure_line(a.error_text, where(o));
     if (o.json) {
         std::printf(
             "{\"result\": %d, \"exit\": %d, \"messages_sent\": %d, \"error_code\": %d, \"error_text\": %s, "
-            "\"last_reply\": {\"code\": %d, \"text\": %s}}\n",
-            rc, status, r.nMessagesSent, r.nErrorCode, json_string(status ? r.szErrorText : "").c_str(), s.last_code,
+            "\"remaining\": %ld, \"last_reply\": {\"code\": %d, \"text\": %s}}\n",
+            a.rc, a.status, a.sent, a.error_code, json_string(line).c_str(), a.remaining, s.last_code,
             json_string(s.last_reply).c_str());
     } else if (o.verbose) {
-        std::printf("result %d, messages sent %d, server %s %s\n", rc, r.nMessagesSent, r.szServer, r.szServerIP);
+        std::printf("result %d, messages sent %d, server %s\n", a.rc, a.sent, where(o).c_str());
     }
-    if (status == 0) return;
-    if (rc == 0 && !seen().login_accepted && !o.user.empty()) {
+    if (a.status == 0) return;
+    if (a.rc == 0 && !s.login_accepted && !o.user.empty() && a.verdict.empty()) {
         std::fprintf(stderr, "vellor: the server never accepted the login; the message went without it\n");
         return;
     }
-    std::string line =
-        rc == 0 ? "not every message went (" + std::to_string(r.nMessagesSent) + " sent)" : std::string(r.szErrorText);
-    if (!reply.empty()) line += "; last reply: " + s.last_reply.substr(0, s.last_reply.find('\n'));
     std::fprintf(stderr, "vellor: %s\n", line.c_str());
-    std::string cause = cause_line(r.nErrorCode, r.nWinsockError);
+    std::string cause = cause_line(a.error_code, a.winsock, where(o));
     if (!cause.empty()) std::fprintf(stderr, "vellor: %s\n", cause.c_str());
 }
 
@@ -202,22 +231,24 @@ using Option = std::pair<std::string, std::string>;
 
 // The library's options for this one call: the tool's own, the flags',
 // then each --option as given (a later one wins).
-std::vector<Option> call_options(const SendOptions &o) {
+std::vector<Option> call_options(const SendOptions &o, const Message &m) {
     std::vector<Option> out = {{"Transcript", "1"}};
+    if (m.queue && !m.extension.empty()) out.push_back({"MsgExtension", m.extension});  // counted as sent
     if (!o.raw) out.push_back({"DotStuffing", "1"});
+    if (!o.user.empty()) out.push_back({"AuthMechanism", "ANY"});  // EHLO, and no MAIL FROM without the login
     if (o.progress) out.push_back({"SendPercentSent", "1"});
     if (o.parallel > 0) out.push_back({"QueueConnections", std::to_string(o.parallel)});
-    if (!o.log.empty()) out.push_back({"logfile", absolute(o.log)});
+    if (!o.log.empty()) out.push_back({"logfile", o.log});
     if (o.starttls) out.push_back({"SecureConnection", "1"});
     if (o.tls) out.push_back({"SecureConnection", "2"});
     if (o.no_tls) out.push_back({"SecureConnection", "0"});
     bool by_mx = o.server.empty() && o.server_ip.empty();
     if (by_mx && !o.starttls && !o.tls && !o.no_tls) out.push_back({"SecureConnection", "3"});  // opportunistic
-    if (!o.ca_file.empty()) out.push_back({"TLSCAFile", absolute(o.ca_file)});
+    if (!o.ca_file.empty()) out.push_back({"TLSCAFile", o.ca_file});
     if (o.no_verify) out.push_back({"TLSVerifyPeer", "0"});
     if (!o.dkim_domain.empty()) out.push_back({"DKIMDomain", o.dkim_domain});
     if (!o.dkim_selector.empty()) out.push_back({"DKIMSelector", o.dkim_selector});
-    if (!o.dkim_key.empty()) out.push_back({"DKIMKeyFile", absolute(o.dkim_key)});
+    if (!o.dkim_key.empty()) out.push_back({"DKIMKeyFile", o.dkim_key});
     for (const std::string &given : o.options) {
         std::size_t eq = given.find('=');
         out.push_back({given.substr(0, eq), eq == std::string::npos ? "" : given.substr(eq + 1)});
@@ -264,7 +295,9 @@ int check_command_line(const SendOptions &o) {
     return 0;
 }
 
-int send_prepared(const SendOptions &o, const Message &m, const std::string &token, int &error_code) {
+// One send; the summary is left to the caller. With hold_refusal a refused
+// login's failure report is held back (a refreshed token may follow).
+Attempt send_prepared(const SendOptions &o, const Message &m, const Secrets &secrets, bool hold_refusal) {
     SMTPINIT_STRUCTURE lib;
     std::memset(&lib, 0, sizeof lib);
     VELLOR_Initialize_Library(&lib, 0, o.app.c_str());
@@ -272,68 +305,155 @@ int send_prepared(const SendOptions &o, const Message &m, const std::string &tok
     std::memset(&r, 0, sizeof r);
     VELLOR_Initialize_Structure(&lib, &r);
     std::string error;
-    bool options_set = set_options(call_options(o), token, r, error);
-    if (!options_set || !fill(o, m, r, error)) {
+    Attempt a;
+    bool options_set = set_options(call_options(o, m), secrets.token, r, error);
+    if (!options_set || !fill(o, m, secrets, r, error)) {
         if (r.hRecipients) GlobalFree(r.hRecipients);
         VELLOR_Closedown_Library(&lib, o.app.c_str());
-        return fail(error.find("password") != std::string::npos ? kExitNoPerm : kExitUsage, error);
+        a.rc = -1;
+        a.told = true;
+        a.status = fail(error.find("password") != std::string::npos ? kExitNoPerm : kExitUsage, error);
+        return a;
     }
     set_output(o.json ? Output::Json : o.quiet ? Output::Quiet : Output::Lines, o.verbose);
-    watch(o.verbose);
-    int rc = VELLOR_Send_Message(o.app.c_str(), &r, observe_report);
+    watch(o.verbose, hold_refusal);
+    a.rc = VELLOR_Send_Message(o.app.c_str(), &r, observe_report);
     finish_progress();
     std::memset(r.szAuthPassword, 0, sizeof r.szAuthPassword);
-    int status = exit_status(rc, r.nMessagesSent, m.meant, r.nErrorCode, !o.user.empty());
-    error_code = r.nErrorCode;
-    summary(o, rc, status, r);
+    long queued = std::max<long>(m.queued, seen().identified);
+    int meant = m.queue ? static_cast<int>(std::min(queued, pass_limit(o.max))) : 1;
+    a.status = exit_status(a.rc, r.nMessagesSent, meant, r.nErrorCode, !o.user.empty());
+    if (m.queue) a.remaining = std::max(0L, queued - r.nMessagesSent);
+    VELLOR_Get_Error_Details(&r);
+    a.sent = r.nMessagesSent;
+    a.error_code = r.nErrorCode;
+    a.winsock = r.nWinsockError;
+    a.error_text = r.szErrorText;
     if (r.hMessage) GlobalFree(r.hMessage);
     HGLOBAL list = r.hRecipients;
     VELLOR_Initialize_Structure(&lib, &r);  // frees the list if the send left it locked
     if (list && GlobalFlags(list) != GMEM_INVALID_HANDLE) GlobalFree(list);
     VELLOR_Closedown_Library(&lib, o.app.c_str());
-    return status;
+    return a;
+}
+
+// Names of options whose values are paths.
+bool path_option(const std::string &name) {
+    return equal_nocase(name, "logfile") || equal_nocase(name, "TLSCAFile") || equal_nocase(name, "DKIMKeyFile");
+}
+
+// The command line with every path made absolute against the user's folder,
+// before the send moves into its private working folder, and the port by
+// the TLS flag when none is given.
+SendOptions resolved(SendOptions o) {
+    for (std::string *path : {&o.message, &o.password_file, &o.ca_file, &o.log, &o.dkim_key, &o.token.file})
+        *path = absolute(*path);
+    for (std::string &given : o.options) {
+        std::size_t eq = given.find('=');
+        if (eq != std::string::npos && eq + 1 < given.size() && path_option(given.substr(0, eq)))
+            given = given.substr(0, eq + 1) + absolute(given.substr(eq + 1));
+    }
+    if (o.port == 0) o.port = o.tls ? 465 : o.starttls ? 587 : 25;
+    return o;
+}
+
+// A queue pass judged as a whole: one that stopped at its limit with
+// messages left is not done (75, how many remain); one that found none of
+// its extension beside other files names them (66).
+Attempt queue_verdict(const SendOptions &o, const Message &m, Attempt a) {
+    if (!m.queue) return a;
+    std::string ext = m.extension.empty() ? "txt" : m.extension;
+    if (a.status != kExitOk && a.rc == 0 && a.sent < m.queued)
+        a.verdict =
+            std::to_string(a.sent) + " of the queue's " + std::to_string(m.queued) + " *." + ext + " message(s) sent";
+    if (a.status == kExitOk && a.remaining > 0) {
+        a.status = kExitTempFail;
+        a.verdict = std::to_string(a.remaining) + " message(s) remain in the queue: a pass sends at most " +
+                    std::to_string(pass_limit(o.max)) + " (--max); send again for the rest";
+    }
+    std::vector<std::string> others =
+        a.sent == 0 && m.queued == 0 && seen().identified <= 0 ? other_files(m.file, ext) : std::vector<std::string>{};
+    if (!others.empty()) {
+        a.status = kExitNoInput;
+        a.verdict = "the queue holds no *." + ext + " message, but " + std::to_string(others.size()) +
+                    " other file(s), such as " + others.front() + ": name their extension with --extension";
+    }
+    return a;
+}
+
+// A missing password or token file is missing input (66); any other reason
+// the login cannot be made is 77.
+int secret_failure(const std::string &file, const std::string &error) {
+    std::error_code ec;
+    bool missing = !file.empty() && !std::filesystem::exists(file, ec);
+    return fail(missing ? kExitNoInput : kExitNoPerm, error);
+}
+
+// The password or the token; 0 or an exit status.
+int read_secrets(const SendOptions &o, long wait_ms, Secrets &secrets) {
+    std::string error;
+    if (o.token.given()) {
+        auto fetched = fetch_token(o.token, wait_ms, error);
+        if (!fetched) return secret_failure(o.token.file, error);
+        secrets.token = *fetched;
+    } else if (!o.user.empty()) {
+        auto password = o.password_cmd.empty() ? find_password(o.password_file, error)
+                                               : password_from_command(o.password_cmd, error);
+        if (!password) return secret_failure(o.password_file, error);
+        if (password->empty()) return fail(kExitNoPerm, "the password is empty: --user needs one to log in");
+        secrets.password = *password;
+    }
+    return 0;
 }
 
 }  // namespace
 
-int run_send(const SendOptions &o) {
-    if (int bad = check_command_line(o)) return bad;
+int run_send(const SendOptions &given) {
+    if (int bad = check_command_line(given)) return bad;
+    const SendOptions o = resolved(given);
     std::string warning = registry_warning();
     if (!warning.empty()) std::fprintf(stderr, "vellor: warning: %s\n", warning.c_str());
     PrivateFolder folder;
     if (!folder.make()) return fail(kExitTempFail, "cannot make a private working folder");
     Message m;
     if (int bad = choose_message(o, folder.path(), m)) return bad;
-    std::string error, token;
     const char *env_wait = std::getenv("KORVEXAPI_TIMEOUT_MS");
     long wait_ms = o.timeout > 0                         ? o.timeout * 1000L
                    : env_wait && std::atol(env_wait) > 0 ? std::atol(env_wait)
                                                          : 60000;
-    if (o.token.given()) {
-        auto fetched = fetch_token(o.token, wait_ms, error);
-        if (!fetched) return fail(kExitNoPerm, error);
-        token = *fetched;
-    }
+    Secrets secrets;
+    if (int bad = read_secrets(o, wait_ms, secrets)) return bad;
     if (o.timeout > 0) sys::set_env("KORVEXAPI_TIMEOUT_MS", std::to_string(o.timeout * 1000L));
     std::error_code ec;
     std::filesystem::path cwd = std::filesystem::current_path(ec);
     bool moved = !ec && (std::filesystem::current_path(folder.path(), ec), !ec);  // a private working folder
-    int code = 0;
-    int status = send_prepared(o, m, token, code);
-    if (code == kLoginRefused && o.token.refreshable() && !seen().login_accepted) {  // a refreshed token, once
-        auto fetched = fetch_token(o.token, wait_ms, error);
-        status = fetched ? send_prepared(o, m, *fetched, code) : fail(kExitNoPerm, error);
+    Attempt a = send_prepared(o, m, secrets, o.token.refreshable());
+    bool refresh = a.error_code == kLoginRefused && o.token.refreshable() && !seen().login_accepted;
+    std::string error;
+    auto fetched = refresh ? fetch_token(o.token, wait_ms, error) : std::nullopt;
+    release_held(!fetched);  // a send made again with a refreshed token shows only its own reports
+    if (fetched) {
+        secrets.token = *fetched;
+        a = send_prepared(o, m, secrets, false);
+    } else if (refresh) {
+        a.status = fail(kExitNoPerm, error);
+        a.told = true;
+    }
+    if (!a.told) {
+        a = queue_verdict(o, m, a);
+        summary(o, a);
     }
     if (moved && (std::filesystem::current_path(cwd, ec), ec))
         std::fprintf(stderr, "vellor: cannot return to %s\n", cwd.string().c_str());
-    return status;
+    return a.status;
 }
 
 Action add_send(CLI::App &app) {
     auto o = std::make_shared<SendOptions>();
     app.add_option("--server", o->server, "Relay server host name (none: deliver by MX)");
     app.add_option("--server-ip", o->server_ip, "Relay server address, used as given");
-    app.add_option("--port", o->port, "TCP port of the server")->capture_default_str()->check(CLI::Range(1, 65535));
+    app.add_option("--port", o->port, "TCP port of the server (default 25; 465 with --tls, 587 with --starttls)")
+        ->check(CLI::Range(1, 65535));
     app.add_option("--from", o->from, "Sender address");
     app.add_option("--to", o->to, "Recipient; give it several times for a recipient list");
     app.add_option("--message", o->message, "Message file, or a queue directory of message files");

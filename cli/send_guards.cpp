@@ -66,15 +66,26 @@ PathKind path_kind(const std::string &path) {
     return fs::is_regular_file(st) && sys::readable(path) ? PathKind::File : PathKind::Unreadable;
 }
 
-std::vector<std::string> queued_files(const std::string &dir) {
+namespace {
+std::vector<std::string> regular_files(const std::string &dir, bool of_extension, const std::string &extension) {
     std::vector<std::string> out;
     for (const std::string &name : names_in(dir)) {
         std::error_code ec;
-        if (ends_with_nocase(name, ".txt") && fs::is_regular_file(fs::symlink_status(fs::path(dir) / name, ec)))
-            out.push_back(name);
+        bool ours = ends_with_nocase(name, "." + extension);
+        bool wanted = of_extension ? ours : !ours && !ends_with_nocase(name, ".ENV");
+        if (wanted && fs::is_regular_file(fs::symlink_status(fs::path(dir) / name, ec))) out.push_back(name);
     }
     std::sort(out.begin(), out.end(), less_nocase);
     return out;
+}
+}  // namespace
+
+std::vector<std::string> queued_files(const std::string &dir, const std::string &extension) {
+    return regular_files(dir, true, extension);
+}
+
+std::vector<std::string> other_files(const std::string &dir, const std::string &extension) {
+    return regular_files(dir, false, extension);
 }
 
 std::vector<std::string> without_envelope(const std::string &dir, const std::vector<std::string> &files) {

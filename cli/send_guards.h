@@ -13,9 +13,12 @@ namespace cli {
 enum class PathKind { Missing, Unreadable, File, Directory };
 PathKind path_kind(const std::string &path);
 
-// The queue's message files as the library picks them ("*.txt", any case,
-// regular files only), in name order.
-std::vector<std::string> queued_files(const std::string &dir);
+// The queue's message files of an extension ("*.EXT", any case, regular
+// files only), in name order.
+std::vector<std::string> queued_files(const std::string &dir, const std::string &extension);
+// The other regular files of the queue (neither of the extension nor an
+// envelope), for a hint when none of the extension is there.
+std::vector<std::string> other_files(const std::string &dir, const std::string &extension);
 // Those of them without an envelope (name up to its last '.', then ".ENV").
 std::vector<std::string> without_envelope(const std::string &dir, const std::vector<std::string> &files);
 

@@ -18,7 +18,7 @@ struct SendOptions {
     std::optional<std::string> text;       // the message itself, already read (sendmail)
     std::vector<std::string> to, options;  // --option NAME=VALUE, in order
     TokenSource token;
-    int port = 25, max = 0, timeout = 0, parallel = 0;
+    int port = 0, max = 0, timeout = 0, parallel = 0;  // port 0: by the TLS flag (465, 587), else 25
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
     bool starttls = false, tls = false, no_tls = false, no_verify = false, raw = false, progress = false;
 };

@@ -34,6 +34,12 @@ std::optional<std::string> command_output(const std::string &command, long wait_
 // A small file read whole: only a regular file (never waiting on a FIFO,
 // never reading a device) of at most `most` bytes; nullopt with the reason.
 std::optional<std::string> read_small_file(const std::string &path, std::size_t most, std::string &error);
+// Gives `path` the text change(old text) when that differs: the new text
+// goes to a new file beside it (its mode kept), synced, then renamed over
+// it, so a reader sees the old file or the new, never a part. A file that
+// another sender holds claimed (an exclusive lock) is left as it is. False
+// with the reason when the file cannot be read or replaced.
+bool rewrite_file(const std::string &path, std::string (*change)(const std::string &), std::string &error);
 // The options file the library reads when the tool does not set one; empty
 // where options live in the system registry.
 std::string default_options_file();

@@ -1,6 +1,8 @@
 // The login under EHLO, chosen from the server's AUTH list: with an OAuth
 // 2.0 token, XOAUTH2 else OAUTHBEARER; without, PLAIN (one Base64 line as
-// the initial response) else LOGIN; AuthMechanism forces one. A mechanism
+// the initial response) else LOGIN; AuthMechanism forces one, or with ANY
+// keeps that choice but requires the login (a server that lists no AUTH,
+// or answered HELO, fails with 917 before any MAIL FROM). A mechanism
 // not listed, a missing credential for it, or a refusal fails with 917
 // before any MAIL FROM, the report carrying the server's reason (the JSON
 // of a token refusal decoded) with every credential text masked. A server
@@ -37,7 +39,7 @@ bool token_mechanism(const std::string &m) { return m == "XOAUTH2" || m == "OAUT
 // The choice, and what the report names when it is not listed.
 std::pair<std::string, std::string> wanted_mechanism(const std::string &forced, bool token,
                                                      const std::vector<std::string> &offered) {
-    if (!forced.empty() && forced != "AUTO") return {forced, forced};
+    if (!forced.empty() && forced != "AUTO" && forced != "ANY") return {forced, forced};
     if (token) return {listed(offered, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER", "XOAUTH2 or OAUTHBEARER"};
     return {listed(offered, "PLAIN") ? "PLAIN" : "LOGIN", "PLAIN or LOGIN"};
 }

@@ -40,7 +40,7 @@ constexpr Known kKnown[] = {
     {"AuthMechanism", Kind::Mechanism},
 };
 
-constexpr const char *kMechanisms[] = {"AUTO", "LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER"};
+constexpr const char *kMechanisms[] = {"AUTO", "ANY", "LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER"};
 constexpr std::size_t kExtensionMost = 11;  // szMsgExtension holds 11 characters
 
 const Known *find_known(const std::string &name) {
@@ -90,7 +90,7 @@ std::optional<std::string> checked(const Known &k, const std::string &v, std::st
         case Kind::Mechanism:
             for (const char *m : kMechanisms)
                 if (::strcasecmp(m, v.c_str()) == 0) return std::string(m);
-            why = "takes auto, LOGIN, PLAIN, XOAUTH2 or OAUTHBEARER, not " + quoted;
+            why = "takes auto, any, LOGIN, PLAIN, XOAUTH2 or OAUTHBEARER, not " + quoted;
             return std::nullopt;
     }
     return std::nullopt;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
+#include <cstring>
 
 namespace cli::sys {
 
@@ -165,7 +167,7 @@ std::optional<std::string> read_small_file(const std::string &path, std::size_t 
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > most) {
-        error = fd < 0 ? "cannot read " + path
+        error = fd < 0 ? "cannot read " + path + ": " + std::strerror(errno)
                        : path + " is not a regular file of at most " + std::to_string(most) + " bytes";
         if (fd >= 0) ::close(fd);
         return std::nullopt;
@@ -176,6 +178,53 @@ std::optional<std::string> read_small_file(const std::string &path, std::size_t 
     ::close(fd);
     text.resize(static_cast<std::size_t>(got));
     return text;
+}
+
+namespace {
+
+bool write_all(int fd, const std::string &text) {
+    for (std::size_t at = 0; at < text.size();) {
+        ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+        if (n <= 0) return false;
+        at += static_cast<std::size_t>(n);
+    }
+    return ::fsync(fd) == 0;
+}
+
+// The whole text of an open regular file.
+bool read_all(int fd, std::string &text) {
+    char buf[65536];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
+        if (n < 0) return false;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool rewrite_file(const std::string &path, std::string (*change)(const std::string &), std::string &error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    std::string text;
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // a sender holds it: left as it is
+        ::close(fd);
+        return true;
+    }
+    ok = ok && read_all(fd, text);
+    std::string changed = ok ? change(text) : std::string();
+    if (ok && changed != text) {
+        std::string temp = path.substr(0, path.rfind('/') + 1) + ".vellor-XXXXXX";  // the same folder
+        int out = ::mkstemp(temp.data());
+        ok = out >= 0 && ::fchmod(out, st.st_mode & 07777) == 0 && write_all(out, changed);
+        if (out >= 0) ::close(out);
+        ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+        if (!ok && out >= 0) ::unlink(temp.c_str());
+    }
+    if (!ok) error = "cannot rewrite " + path + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);  // the lock goes with it, after the rename
+    return ok;
 }
 
 std::string default_options_file() {

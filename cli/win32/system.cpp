@@ -101,6 +101,22 @@ std::optional<std::string> read_small_file(const std::string &path, std::size_t 
     return text;
 }
 
+bool rewrite_file(const std::string &path, std::string (*change)(const std::string &), std::string &error) {
+    auto text = read_small_file(path, std::size_t{1} << 30, error);
+    if (!text) return false;
+    std::string changed = change(*text);
+    if (changed == *text) return true;
+    std::string temp = path + ".vellor-new";
+    FILE *out = std::fopen(temp.c_str(), "wb");
+    bool ok = out && std::fwrite(changed.data(), 1, changed.size(), out) == changed.size();
+    if (out) ok = std::fclose(out) == 0 && ok;
+    // A file a sender holds open (claimed) cannot be replaced: left as it is.
+    if (ok && ::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    ::DeleteFileA(temp.c_str());
+    return true;
+}
+
 std::string default_options_file() { return ""; }
 
 }  // namespace cli::sys

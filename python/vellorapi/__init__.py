@@ -16,10 +16,12 @@ import copy
 import ctypes
 import email.message
 import email.utils
-import unicodedata
 import os
+import re
+import threading
+import unicodedata
 
-__all__ = ["send", "VellorError", "SendRecord", "InitRecord", "library",
+__all__ = ["send", "Sent", "VellorError", "SendRecord", "InitRecord", "library",
            "STATUS_FAILURE", "STATUS_PROGRESS", "STATUS_DELIVERED", "STATUS_PERCENT", "STATUS_DIALOGUE"]
 
 STATUS_FAILURE, STATUS_PROGRESS, STATUS_DELIVERED, STATUS_PERCENT, STATUS_DIALOGUE = 920, 921, 922, 926, 927
@@ -57,11 +59,24 @@ STATUS_CALLBACK = (ctypes.WINFUNCTYPE if _WINDOWS else ctypes.CFUNCTYPE)(c_i32, 
 
 
 class VellorError(Exception):
-    """A send that failed: ``code`` is the library's error code, ``text`` its text."""
+    """A send that failed: ``code`` is the library's error code, ``text`` the
+    first real cause (the first failure report: the failed step, the
+    server's reason with only the secrets masked), else the code's text."""
 
-    def __init__(self, code, text, messages_sent=0):
+    def __init__(self, code, text, messages_sent=0, remaining=0):
         super().__init__("%d: %s" % (code, text))
-        self.code, self.text, self.messages_sent = code, text, messages_sent
+        self.code, self.text, self.messages_sent, self.remaining = code, text, messages_sent, remaining
+
+
+class Sent(int):
+    """The number of messages sent; ``remaining`` counts a queue directory's
+    messages that this pass left (it stops at ``max_messages``, 250 by
+    default)."""
+
+    def __new__(cls, sent, remaining=0):
+        self = super().__new__(cls, sent)
+        self.remaining = remaining
+        return self
 
 
 _lib = None
@@ -165,32 +180,106 @@ def _from_email(msg, sender, to):
     return msg.as_bytes(policy=msg.policy.clone(linesep="\r\n")), sender, to
 
 
+_IDENTIFIED = re.compile(r"(\d+) message(?:s|\(s\)) have been identified as waiting")
+_UNPREFIXED = re.compile(r"^VellorAPI \[[^]]*\] - (\[\d+\] - )?")  # a report's own prefix
+_timeout_turn = threading.Lock()  # the environment is the process's: sends with a timeout take turns
+
+
+def _with_crlf(data):
+    """Bare LF line ends become CR LF (the DotStuffing option stuffs the dots)."""
+    return re.sub(rb"(?<!\r)\n", b"\r\n", data)
+
+
+def _message_source(message, message_file, raw):
+    """The text to send from memory (or None) and the absolute file or queue
+    path (or ""); a missing path raises VellorError 910 naming it."""
+    body = None if message is None else _bytes(message)
+    path = os.path.abspath(message_file) if message_file else ""
+    if path and not os.path.exists(path):
+        raise VellorError(910, "no such message file or queue directory: %s" % message_file)
+    if path and os.path.isfile(path) and body is None and not raw:
+        try:
+            with open(path, "rb") as f:
+                body = f.read()
+        except OSError as e:
+            raise VellorError(910, "the message file %s cannot be read: %s" % (message_file, e.strerror)) from None
+    if body is not None and not raw:
+        body = _with_crlf(body)
+    return body, path
+
+
+def _login_options(user, password, oauth2_token, options):
+    """A login asked for greets with EHLO and must succeed before MAIL FROM."""
+    if oauth2_token and not user:
+        raise ValueError("oauth2_token logs in as user: give user")
+    if user and not password and not oauth2_token:
+        raise ValueError("user needs a password or an oauth2_token to log in")
+    forced = any(name.lower() == "authmechanism" for name in options)
+    return [("AuthMechanism", "ANY")] if user and not forced else []
+
+
+def _queued(path, options):
+    """The queue directory's messages of its extension (MsgExtension, else txt)."""
+    ext = str(dict((k.lower(), v) for k, v in options.items()).get("msgextension") or "txt").lower()
+    return sum(1 for n in os.listdir(path) if n.lower().endswith("." + ext) and os.path.isfile(os.path.join(path, n)))
+
+
 def send(*, sender=None, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
          on_status=None, app="python", delete=False, envelope=False, helo="", options=None, oauth2_token=None,
-         dkim=None):
+         dkim=None, raw=False, timeout=None, max_messages=0, parallel=None):
     """Sends one message (text or bytes in ``message``, or a file or queue
     directory in ``message_file``) to ``to`` (an address or a list) and
-    returns the number of messages sent. ``message`` may be an
+    returns the number of messages sent (a ``Sent``, whose ``remaining``
+    counts a queue's messages this pass left: it sends at most
+    ``max_messages``, 0 for 250). ``message`` may be an
     ``email.message.EmailMessage``: without ``to`` its To, Cc and Bcc
     addresses are the recipients (the Bcc field is not sent), without
-    ``sender`` its From address sends it, and it is dot-stuffed. ``options`` maps library option
-    names to values for this send only (VELLOR_Set_Request_Option);
-    ``oauth2_token`` logs ``user`` in with an OAuth 2.0 access token
-    (XOAUTH2 or OAUTHBEARER) instead of a password; ``dkim``, a dict of
-    ``domain``, ``selector`` and ``key_file``, signs the message with DKIM.
-    Raises VellorError on failure, ValueError for an option the library
-    refuses."""
-    stuffing = isinstance(message, email.message.Message)
-    if stuffing:
+    ``sender`` its From address sends it. A message from memory or a file goes with
+    CR LF line ends, dot-stuffed; ``raw=True`` sends the stored bytes.
+    ``options`` maps library option names to values for this send only
+    (VELLOR_Set_Request_Option); ``oauth2_token`` logs ``user`` in with an
+    OAuth 2.0 access token (XOAUTH2 or OAUTHBEARER) instead of a password; a
+    login asked for greets with EHLO and fails (917) before MAIL FROM when
+    it cannot be made. ``dkim``, a dict of ``domain``, ``selector`` and
+    ``key_file``, signs the message with DKIM. ``timeout`` (seconds) bounds
+    each wait (it sets the process's KORVEXAPI_TIMEOUT_MS while the send
+    runs); ``parallel`` sends a queue over up to that many connections.
+    Raises VellorError on failure (a queue that holds messages and sends
+    none included), ValueError for a value or option the library refuses."""
+    if isinstance(message, email.message.Message):
         message, sender, to = _from_email(message, sender, to)
     elif sender is None:
         raise ValueError("no sender: give sender")
     recipients = [_recipient(a) for a in ([to] if isinstance(to, str) else list(to))]
-    body = None if message is None else _bytes(message)
+    options = dict(options or {})
+    body, path = _message_source(message, message_file, raw)
     if body is not None and b"\0" in body:
         raise ValueError("message holds a NUL byte at offset %d, where it would be cut: nothing sent" % body.index(b"\0"))
     if not 0 <= port <= 65535:
         raise ValueError("port %d is not a TCP port" % port)
+    if timeout is not None and not 0 < timeout <= 86400:
+        raise ValueError("timeout %r is not a number of seconds from 1 to 86400" % (timeout,))
+    own = [("DotStuffing", 1)] if not raw else []
+    own += _login_options(user, password, oauth2_token, options)
+    own += [("QueueConnections", parallel)] if parallel is not None else []
+    if timeout is None:
+        return _send(sender, recipients, body, path, server, server_ip, port, user, password, on_status, app, delete,
+                     envelope, helo, own, options, oauth2_token, dkim, max_messages)
+    with _timeout_turn:
+        before = os.environ.get("KORVEXAPI_TIMEOUT_MS")
+        os.environ["KORVEXAPI_TIMEOUT_MS"] = str(int(timeout * 1000))
+        try:
+            return _send(sender, recipients, body, path, server, server_ip, port, user, password, on_status, app,
+                         delete, envelope, helo, own, options, oauth2_token, dkim, max_messages)
+        finally:
+            if before is None:
+                del os.environ["KORVEXAPI_TIMEOUT_MS"]
+            else:
+                os.environ["KORVEXAPI_TIMEOUT_MS"] = before
+
+
+def _send(sender, recipients, body, path, server, server_ip, port, user, password, on_status, app, delete, envelope,
+          helo, own, options, oauth2_token, dkim, max_messages):
     lib = library()
     init, req = InitRecord(), SendRecord()
     name = _bytes(app)
@@ -199,7 +288,7 @@ def send(*, sender=None, to=(), message=None, message_file=None, server="", serv
     if b"\0" in name:
         raise ValueError("app holds a NUL byte, where it would be cut")
     sender = _address(sender, "sender")
-    own = [("DotStuffing", 1)] * stuffing + list((options or {}).items()) + ([("OAuth2Token", oauth2_token)] if oauth2_token else [])
+    own = own + list(options.items()) + ([("OAuth2Token", oauth2_token)] if oauth2_token else [])
     if dkim is not None:
         if sorted(dkim) != ["domain", "key_file", "selector"]:
             raise ValueError("dkim takes domain, selector and key_file, not %s" % ", ".join(sorted(dkim)))
@@ -213,9 +302,9 @@ def send(*, sender=None, to=(), message=None, message_file=None, server="", serv
         raise
     for field, value in (("szServer", server), ("szServerIP", server_ip), ("szSender", sender),
                          ("szAuthUser", user), ("szAuthPassword", password), ("szHeloDomain", helo),
-                         ("szMessageFile", message_file or "")):
+                         ("szMessageFile", path)):
         setattr(req, field, _field(value, getattr(SendRecord, field).size, field))
-    req.nPort, req.bDeleteMessage, req.bUseEnvFile = port, int(delete), int(envelope)
+    req.nPort, req.bDeleteMessage, req.bUseEnvFile, req.nMaxMessages = port, int(delete), int(envelope), max_messages
     blocks = []
     if len(recipients) == 1:
         req.szRecipient, req.bSingleRecipient = recipients[0], 1
@@ -226,19 +315,33 @@ def send(*, sender=None, to=(), message=None, message_file=None, server="", serv
     if body is not None:
         req.hMessage = _block(lib, body)
         blocks.append(req.hMessage)
+    seen = {"failure": None, "identified": 0}
 
     def report(_request, status, text, code):
+        text = (text or b"").decode("latin-1")
+        if status == STATUS_FAILURE and seen["failure"] is None:
+            seen["failure"] = _UNPREFIXED.sub("", text)
+        counted = _IDENTIFIED.search(text) if status == STATUS_PROGRESS else None
+        if counted:
+            seen["identified"] = int(counted.group(1))
         if on_status:
-            on_status(status, code, (text or b"").decode("latin-1"))
+            on_status(status, code, text)
         return 0
 
     callback = STATUS_CALLBACK(report)
+    queued = _queued(path, options) if body is None and os.path.isdir(path) else 0  # before --delete's
     try:
         result = lib.VELLOR_Send_Message(name, ctypes.byref(req), callback)
+        sent = req.nMessagesSent
+        queued = max(queued, seen["identified"]) if queued else seen["identified"] if body is None else 0
         if result != 0:
             lib.VELLOR_Get_Error_Details(ctypes.byref(req))
-            raise VellorError(req.nErrorCode, req.szErrorText.decode("latin-1"), req.nMessagesSent)
-        return req.nMessagesSent
+            raise VellorError(req.nErrorCode, seen["failure"] or req.szErrorText.decode("latin-1"), sent,
+                              max(0, queued - sent))
+        if queued and not sent:
+            raise VellorError(req.nErrorCode or 910, seen["failure"] or "the queue %s holds %d message(s) and none "
+                              "was sent" % (path, queued), 0, queued)
+        return Sent(sent, max(0, queued - sent))
     finally:
         lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))  # frees a list the send left locked
         for handle in blocks:

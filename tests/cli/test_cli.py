@@ -46,6 +46,9 @@ class Cli(unittest.TestCase):
         if os.getuid() == 0:
             args.append("--user=root")
         cls.dnsmasq = start(args)
+        cls.sink_port = free_port()  # smtp-sink without AUTH in its EHLO reply
+        cls.sink = start(["/usr/sbin/smtp-sink", "-a"] + (["-u", "nobody"] if os.getuid() == 0 else []) +
+                         ["127.0.0.1:%d" % cls.sink_port, "10"])
         cls.env = dict(os.environ, VELLORAPI_SYSTEM_DIR=cls.dir, VELLORAPI_REGISTRY=os.path.join(cls.dir, "none.reg"),
                        KORVEXAPI_DNS_SERVERS="127.0.0.1:%d" % cls.dns_port, KORVEXAPI_TIMEOUT_MS="3000")
         cls.env.pop("VELLOR_PASSWORD", None)
@@ -61,7 +64,7 @@ class Cli(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.silent.close()
-        for p in (cls.server, cls.dnsmasq):
+        for p in (cls.server, cls.dnsmasq, cls.sink):
             p.terminate()
             p.wait(timeout=10)
         shutil.rmtree(cls.dir, ignore_errors=True)
@@ -70,7 +73,8 @@ class Cli(unittest.TestCase):
 
     def expand(self, text, folder):
         for key, value in (("{port}", self.port), ("{dns}", self.dns_port), ("{closed}", self.closed_port),
-                           ("{silent}", self.silent.getsockname()[1]), ("{dir}", folder),
+                           ("{silent}", self.silent.getsockname()[1]), ("{sink}", self.sink_port),
+                           ("{dir}", folder),
                            ("{message}", self.message), ("{tlsport}", self.tls_port), ("{certs}", self.certs),
                            ("{vellor}", VELLOR), ("{src}", os.path.join(HERE, "..", ".."))):
             text = text.replace(key, str(value))
@@ -205,6 +209,19 @@ class Cli(unittest.TestCase):
     def stored(self):
         new = os.path.join(self.capture, "Maildir", "new")
         return sorted(n for n in os.listdir(new) if not n.endswith(".json"))
+
+    def test_man_page_in_the_build_tree_names_every_option_and_code(self):
+        page = subprocess.run(["man", "-M", os.path.join(os.path.dirname(VELLOR), "..", "man"), "vellor"],
+                              capture_output=True, text=True, timeout=60, env=dict(os.environ, MANWIDTH="200")).stdout
+        flags = set()
+        for sub in ("send", "dkim-record", "mx"):
+            out = subprocess.run([VELLOR, sub, "--help"], capture_output=True, text=True, timeout=30).stdout
+            flags |= set(re.findall(r"^\s+(--[a-z0-9-]+)", out, re.M)) - {"--help"}
+        words = set(re.findall(r"--[a-z0-9-]+|\b9[0-3]\d\b", page.replace("\u2010", "-")))
+        self.assertEqual(flags - words, set())
+        self.assertEqual(({str(c) for c in range(901, 920)} | {"930"}) - words, set())
+        for option in ("Pipelining", "DKIMKeyFile", "AuthMechanism", "3 opportunistic"):
+            self.assertIn(option, page)
 
     # ---- a real terminal ---------------------------------------------------------
 

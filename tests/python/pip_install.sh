@@ -13,8 +13,10 @@ unset VELLORAPI_LIBRARY PYTHONPATH
 /usr/bin/python3 -m venv --system-site-packages "$work/venv"  # Debian's python3, whose packages hold setuptools and wheel
 mkdir "$work/src"  # pip builds in the tree it is given: a copy, so the source stays clean
 tar -C "$src" --exclude='./build*' --exclude=./.git --exclude=./dist --exclude=node_modules -cf - . | tar -C "$work/src" -xf -
+(cd "$work/src" && find . | sort) >"$work/before"
 "$work/venv/bin/pip" install --quiet --no-index --no-build-isolation "$work/src" >"$work/pip.log" 2>&1 ||
   { cat "$work/pip.log"; exit 1; }
+(cd "$work/src" && find . | sort) | diff "$work/before" - || { echo "pip install . left these in the tree"; exit 1; }
 cd "$work"  # away from the source tree: the package imported is the installed one
 "$work/venv/bin/python" - <<'PY'
 import os

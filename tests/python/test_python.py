@@ -10,6 +10,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -92,6 +93,30 @@ class Python(unittest.TestCase):
             with self.subTest(bad=bad), self.assertRaises(ValueError):
                 self.send(**bad)
         self.assertEqual(len(self.stored()), before)
+
+    def test_crlf_login_before_mail_queue_limits_and_causes(self):
+        before, queue = len(self.stored()), os.path.join(self.dir, "queue")
+        self.send(message="Subject: lf\n\nbefore\n.\n..two\n")  # CR LF, dot-stuffed
+        stored = open(os.path.join(self.capture, "Maildir", "new", self.stored()[-1]), "rb").read()
+        self.assertEqual(stored, b"Subject: lf\r\n\r\nbefore\r\n.\r\n..two\r\n\r\n")
+        for bad in (dict(oauth2_token="good-token"), dict(user="demo")):  # a login that cannot be made
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                self.send(**bad)
+        with self.assertRaises(vellorapi.VellorError) as caught:  # refused: nothing sent, the reason shown
+            self.send(user="demo", password="nope")
+        self.assertEqual(caught.exception.text, "SMTP AUTH PLAIN login was refused by server: 535 5.7.8 "
+                                                "Authentication credentials invalid")
+        with self.assertRaises(vellorapi.VellorError) as caught:
+            self.send(message=None, message_file="no-such-queue")
+        self.assertIn("no such message file or queue directory: no-such-queue", caught.exception.text)
+        os.makedirs(queue)
+        for n in range(3):
+            with open(os.path.join(queue, "%d.txt" % n), "w") as f:
+                f.write("Subject: q%d\r\n\r\nx\r\n" % n)
+        sent = self.send(message=None, message_file=queue, max_messages=2, parallel=2, timeout=5, delete=True)
+        self.assertEqual((sent, sent.remaining, len(self.stored())), (2, 1, before + 3))
+        with socket.create_server(("127.0.0.1", 0)) as silent, self.assertRaises(vellorapi.VellorError):
+            self.send(port=silent.getsockname()[1], timeout=1)
 
     def test_readme_example_runs_as_written(self):
         readme = open(os.path.join(SOURCE, "README.md")).read()

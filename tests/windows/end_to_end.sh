@@ -14,11 +14,13 @@ source "$(dirname "$0")/script_checks.sh"
 options 0 0  # the log file in the registry, nothing else of another batch's options
 message=(--server-ip 127.0.0.1 --to b@rcpt.test --message "$(winpath "$work/message.txt")")
 
-# A relay with AUTH LOGIN, through vellor.exe.
+# A relay with a login, through vellor.exe, started in the work folder: the
+# password file and (below) the DKIM key are named relative to it.
 start_capture "$work/relay"; pids+=("$server_pid")
-send login "${message[@]}" --port "$port" --user demo --password-file "$(winpath "$work/password")"
+cd "$work"
+send login "${message[@]}" --port "$port" --user demo --password-file password
 check "relay with AUTH LOGIN: exit 0, one message" test "$status-$(delivered "$work/relay")" = 0-1
-check "the login was AUTH LOGIN" grep -q '"mechanism": "LOGIN", "login": "demo", "success": true' "$work/relay/capture/events.jsonl"
+check "the login was AUTH PLAIN" grep -q '"mechanism": "PLAIN", "login": "demo", "success": true' "$work/relay/capture/events.jsonl"
 check "the log file the registry names holds the call's lines" grep -q 'VellorAPI \[vellor\]' "$work/mail.log"
 
 # The C example, linked to the import library, with a login, to the same server.
@@ -32,7 +34,7 @@ check "the C example: exit 0, one more message" test "$status-$(delivered "$work
 openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:2048 -out "$work/rsa.pem" 2>/dev/null
 openssl genpkey -algorithm ed25519 -out "$work/ed.pem" 2>/dev/null
 dkim=(--port "$port" --dkim-domain sender.test --dkim-selector s1 --dkim-key)
-send dkim-rsa "${message[@]}" "${dkim[@]}" "$(winpath "$work/rsa.pem")"
+send dkim-rsa "${message[@]}" "${dkim[@]}" rsa.pem
 check "DKIM with RSA: exit 0, one more message" test "$status-$(delivered "$work/relay")" = 0-3
 record="v=DKIM1; k=rsa; p=$(openssl pkey -in "$work/rsa.pem" -pubout -outform DER | base64 -w0)"
 check "DKIM with RSA: python3-dkim verifies the signature" /usr/bin/python3 -c '
