@@ -18,8 +18,14 @@ import email.message
 import email.utils
 import os
 import re
+import tempfile
 import threading
 import unicodedata
+
+try:
+    import fcntl as _fcntl  # the claims of other senders; none on Windows
+except ImportError:
+    _fcntl = None
 
 __all__ = ["send", "Sent", "VellorError", "SendRecord", "InitRecord", "library",
            "STATUS_FAILURE", "STATUS_PROGRESS", "STATUS_DELIVERED", "STATUS_PERCENT", "STATUS_DIALOGUE"]
@@ -218,10 +224,32 @@ def _login_options(user, password, oauth2_token, options):
     return [("AuthMechanism", "ANY")] if user and not forced else []
 
 
-def _queued(path, options):
-    """The queue directory's messages of its extension (MsgExtension, else txt)."""
+def _queue_files(path, options):
+    """The queue directory's message files of its extension (MsgExtension, else txt)."""
     ext = str(dict((k.lower(), v) for k, v in options.items()).get("msgextension") or "txt").lower()
-    return sum(1 for n in os.listdir(path) if n.lower().endswith("." + ext) and os.path.isfile(os.path.join(path, n)))
+    return [os.path.join(path, n) for n in sorted(os.listdir(path))
+            if n.lower().endswith("." + ext) and os.path.isfile(os.path.join(path, n))]
+
+
+def _crlf_in_place(name):
+    """A queued file with bare LF line ends gets CR LF: a new file beside it,
+    synced, renamed over it; left alone while another sender holds it claimed."""
+    with open(name, "rb") as f:
+        if _fcntl:
+            try:
+                _fcntl.flock(f.fileno(), _fcntl.LOCK_EX | _fcntl.LOCK_NB)
+            except OSError:
+                return
+        text = f.read()
+        if _with_crlf(text) == text:
+            return
+        fd, temp = tempfile.mkstemp(prefix=".vellor-", dir=os.path.dirname(name))
+        with os.fdopen(fd, "wb") as out:
+            out.write(_with_crlf(text))
+            out.flush()
+            os.fsync(out.fileno())
+        os.chmod(temp, os.stat(name).st_mode & 0o7777)
+        os.replace(temp, name)
 
 
 def send(*, sender=None, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
@@ -260,6 +288,8 @@ def send(*, sender=None, to=(), message=None, message_file=None, server="", serv
     if timeout is not None and not 0 < timeout <= 86400:
         raise ValueError("timeout %r is not a number of seconds from 1 to 86400" % (timeout,))
     own = [("DotStuffing", 1)] if not raw else []
+    for name in _queue_files(path, options) if body is None and os.path.isdir(path) and not raw else ():
+        _crlf_in_place(name)  # a queue's files go CR LF like any message handed over
     own += _login_options(user, password, oauth2_token, options)
     own += [("QueueConnections", parallel)] if parallel is not None else []
     if timeout is None:
@@ -329,7 +359,7 @@ def _send(sender, recipients, body, path, server, server_ip, port, user, passwor
         return 0
 
     callback = STATUS_CALLBACK(report)
-    queued = _queued(path, options) if body is None and os.path.isdir(path) else 0  # before --delete's
+    queued = len(_queue_files(path, options)) if body is None and os.path.isdir(path) else 0  # before delete=
     try:
         result = lib.VELLOR_Send_Message(name, ctypes.byref(req), callback)
         sent = req.nMessagesSent

@@ -112,9 +112,11 @@ class Python(unittest.TestCase):
         os.makedirs(queue)
         for n in range(3):
             with open(os.path.join(queue, "%d.txt" % n), "w") as f:
-                f.write("Subject: q%d\r\n\r\nx\r\n" % n)
+                f.write("Subject: q%d\n\nx\n.\n" % n)
         sent = self.send(message=None, message_file=queue, max_messages=2, parallel=2, timeout=5, delete=True)
         self.assertEqual((sent, sent.remaining, len(self.stored())), (2, 1, before + 3))
+        stored = open(os.path.join(self.capture, "Maildir", "new", self.stored()[-1]), "rb").read()
+        self.assertRegex(stored, rb"^Subject: q\d\r\n\r\nx\r\n\.\r\n\r\n$")
         with socket.create_server(("127.0.0.1", 0)) as silent, self.assertRaises(vellorapi.VellorError):
             self.send(port=silent.getsockname()[1], timeout=1)
 
