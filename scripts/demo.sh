@@ -27,7 +27,7 @@ From: Demo Sender <demo@sender.test>
 To: Someone <someone@recipient.test>
 Subject: Hello from vellor
 
-This message went through the capture server with AUTH LOGIN.
+This message went through the capture server with a login (AUTH PLAIN).
 MSG
 sed -i 's/$/\r/' "$work/hello.txt"
 printf 's3cret\n' >"$work/password"

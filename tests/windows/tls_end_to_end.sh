@@ -41,12 +41,12 @@ while IFS='|' read -r name cert flag checked ca expected reason; do
     grep -q "907: .*certificate not accepted: $reason (name checked \[$checked\])" "$work/$name.out"
 done <<'ROWS'
 starttls|server|--server|localhost|ca.pem|0-EHLO STARTTLS EHLO AUTH MAIL|
-wrong-name|wrong|--server|localhost|ca.pem|69-EHLO STARTTLS|hostname mismatch
-expired|expired|--server|localhost|ca.pem|69-EHLO STARTTLS|certificate has expired
-self-signed|self|--server|localhost|ca.pem|69-EHLO STARTTLS|self-signed certificate
-wrong-address|wrong|--server-ip|127.0.0.1|ca.pem|69-EHLO STARTTLS|hostname mismatch
-signed-by-leaf|forged|--server|localhost|ca.pem|69-EHLO STARTTLS|invalid CA certificate
-unknown-ca|server|--server|localhost||69-EHLO STARTTLS|unable to get local issuer certificate
+wrong-name|wrong|--server|localhost|ca.pem|75-EHLO STARTTLS|hostname mismatch
+expired|expired|--server|localhost|ca.pem|75-EHLO STARTTLS|certificate has expired
+self-signed|self|--server|localhost|ca.pem|75-EHLO STARTTLS|self-signed certificate
+wrong-address|wrong|--server-ip|127.0.0.1|ca.pem|75-EHLO STARTTLS|hostname mismatch
+signed-by-leaf|forged|--server|localhost|ca.pem|75-EHLO STARTTLS|invalid CA certificate
+unknown-ca|server|--server|localhost||75-EHLO STARTTLS|unable to get local issuer certificate
 ROWS
 
 # A queue over one TLS session, the CA file from the registry; the address
