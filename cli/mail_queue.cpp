@@ -95,7 +95,7 @@ bool enqueue(const std::string &dir, const std::string &sender, const std::vecto
 
 std::vector<QueuedMessage> queued_messages(const std::string &dir) {
     std::vector<QueuedMessage> out;
-    for (const std::string &file : queued_files(dir)) {
+    for (const std::string &file : queued_files(dir, "txt")) {
         QueuedMessage m{file, "", {}, age_of(fs::path(dir) / file)};
         std::ifstream env(envelope_path(dir, file), std::ios::binary);
         for (std::string line; std::getline(env, line) && line != "\r" && !line.empty();) {
