@@ -26,6 +26,7 @@ std::vector<Field> fields(const std::string &m) {
         } else {
             std::size_t colon = line.find(':');
             std::string name = colon == std::string::npos ? "" : line.substr(0, colon);
+            name.erase(name.find_last_not_of(" \t") + 1);  // "Bcc : x", the obsolete syntax, names Bcc too
             out.push_back({at, end, name, colon == std::string::npos ? "" : line.substr(colon + 1)});
         }
         at = end;
