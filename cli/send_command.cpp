@@ -430,7 +430,9 @@ int run_send(const SendOptions &given) {
     Attempt a = send_prepared(o, m, secrets, o.token.refreshable());
     bool refresh = a.error_code == kLoginRefused && o.token.refreshable() && !seen().login_accepted;
     std::string error;
+    if (refresh && moved) std::filesystem::current_path(cwd, ec);  // the command runs where the user started it
     auto fetched = refresh ? fetch_token(o.token, wait_ms, error) : std::nullopt;
+    if (refresh && moved) std::filesystem::current_path(folder.path(), ec);
     release_held(!fetched);  // a send made again with a refreshed token shows only its own reports
     if (fetched) {
         secrets.token = *fetched;
