@@ -11,6 +11,7 @@ cmake --build "$build" -j2 >/dev/null
 "$build/bench/body_bench" 100
 "$build/bench/queue_bench"
 "$build/bench/parallel_bench"
+"$build/bench/latency_bench"
 bash bench/instructions.sh "$build"
 "$build/bench/tls_bench" 100
 "$build/bench/dkim_bench"

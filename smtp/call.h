@@ -10,6 +10,7 @@
 
 #include "smtp/auth_encode.h"
 #include "smtp/ehlo.h"
+#include "smtp/final_replies.h"
 #include "smtp/message_source.h"
 #include "support/options.h"
 #include "support/report.h"
@@ -51,6 +52,13 @@ struct Call : Reporter, transport::Connection {
     // The message of the transaction, handed over by the delivery around
     // each transaction (hMessage is the body when it is set).
     smtp::Message *message = nullptr;
+
+    // While set, a batch message's final reply may be read after the next
+    // commands went (smtp/final_replies.h): called in order, once for each
+    // such message, with whether the server accepted it.
+    std::function<void(bool accepted)> settled;
+    // The end-of-data bytes held and the final replies still due.
+    smtp::Finals finals;
 
     // Called while the server works on a message's data, before its final
     // reply is read (a queue pass reads its next message meanwhile).

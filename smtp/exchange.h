@@ -73,6 +73,9 @@ public:
     // then sent in one write by flush().
     bool queue(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
     int flush();
+    // Bytes shown already (an earlier message's held end of data) put ahead
+    // of the commands queued, to leave in the same write.
+    void queue_front(const std::string &bytes) { queued_.insert(0, bytes); }
     // The connection is of no further use (it is in a state no command can
     // leave cleanly).
     void abandon() { broken_ = true; }

@@ -227,7 +227,10 @@ private:
             stuffed_.assign(text, n);
         out->append("\r\n.\r\n");
         if (out == &b_.kept) b_.data = b_.kept.data();  // the text may have moved to make room
-        if (t_.x.send_raw(out->data(), out->size()) == -1) return false;
+        if (t_.hold_end)
+            t_.call.finals.held.append(*out);  // leaves with the next commands
+        else if (t_.x.send_raw(out->data(), out->size()) == -1)
+            return false;
         t_.end_sent = true;
         return true;
     }

@@ -5,6 +5,9 @@
 // there; when DATA was nevertheless answered "354", no end-of-data line is
 // ever sent (an empty message could go to the recipients that were
 // accepted): the connection is closed instead, and a batch connects again.
+// The end of data of an earlier message of the batch, when held
+// (smtp/final_replies.h), leads the write, and its reply is read first.
+#include "smtp/final_replies.h"
 #include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
@@ -15,11 +18,17 @@ namespace {
 bool queue_envelope(Transaction &t, const std::vector<std::string> &rcpts) {
     bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), mail_parameters(t).c_str());
     for (const std::string &r : rcpts) ok = ok && t.x.queue("RCPT TO: <%s>\r\n", r.c_str());
-    return ok && t.x.queue("DATA\r\n") && t.x.flush() != -1;
+    if (!ok || !t.x.queue("DATA\r\n")) return false;  // anything held stays held
+    send_held_with(t.call, t.x);
+    if (t.x.flush() != -1) return true;
+    drop_finals(t.call);
+    return false;
 }
 
 void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool singular) {
     t.body.dkim_field.make();  // while the envelope travels
+    if (!t.call.finals.due.empty() && t.call.awaiting_reply) t.call.awaiting_reply();
+    read_finals(t.call, t.x);
     t.x.read_reply();
     if (!mail_reply_ok(t.x)) mail_refused(t);
     for (const std::string &r : rcpts) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "smtp/ehlo.h"
+#include "smtp/final_replies.h"
 #include "smtp/reply_quirks.h"
 #include "smtp/auth_encode.h"
 #include "msgfiles/recipients.h"
@@ -247,7 +248,18 @@ void step_data(Transaction &t) {
 
 // End of data. Expects "250 " or "250-" (not "550"). A refused message ends
 // a whole conversation with QUIT; a batch goes on with RSET instead.
+std::string accepted_report(Transaction &t);
+
+// The end-of-data line held for the next commands, its reply due.
+void hold_end_of_data(Transaction &t) {
+    if (!t.end_sent) t.call.finals.held.append("\r\n.\r\n");
+    t.x.note_sent(".");
+    t.call.finals.due.push_back({t.msg.attempt, t.msg.sender, accepted_report(t)});
+    t.in_flight = true;
+}
+
 void step_end_of_data(Transaction &t) {
+    if (t.hold_end) return hold_end_of_data(t);
     if (t.end_sent)
         t.x.note_sent(".");  // it left with the body
     else
@@ -266,15 +278,20 @@ void step_end_of_data(Transaction &t) {
 // The end report, built by appending (it is made for every message; the
 // fields it quotes are far shorter than a report line).
 void step_end_report(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    const std::string_view sender = t.msg.sender;
-    std::string text;
+    if (t.in_flight) return;  // made when its final reply is in
     if (t.failed) {
-        text.append("FAILED to send message from [").append(sender).append("]...");
+        std::string text;
+        text.append("FAILED to send message from [").append(t.msg.sender).append("]...");
         t.call.log(t.numbered(text));
         return;
     }
-    text.append("Message from [").append(sender).append("] sent to ");
+    t.call.status_then_log(922, 0, t.numbered(accepted_report(t)));
+}
+
+std::string accepted_report(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    std::string text;
+    text.append("Message from [").append(t.msg.sender).append("] sent to ");
     const std::string count = std::to_string(r->nRecipients);
     if (t.whole_conversation() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
         text.append("[").append(t.msg.recipient).append("]");
@@ -283,7 +300,7 @@ void step_end_report(Transaction &t) {
     else
         text.append(count).append(" recipient(s)");
     text.append(" sucessfully...");
-    t.call.status_then_log(922, 0, t.numbered(text));
+    return text;
 }
 
 // The sender and the single recipient go into commands: a line break in
@@ -310,17 +327,30 @@ void check_still_current(Transaction &t) {
                        t.msg.file.c_str()));
 }
 
+// A lockstep message after held ones: the held bytes go and their final
+// replies are read first.
+void settle_finals_now(Transaction &t) {
+    Finals &f = t.call.finals;
+    if (f.due.empty() && f.held.empty()) return;
+    send_held_with(t.call, t.x);
+    if (t.x.flush() == -1) drop_finals(t.call);
+    read_finals(t.call, t.x);
+}
+
 // MAIL FROM to the end report, shared by both variants.
 void message_steps(Transaction &t) {
     check_still_current(t);
     if (!t.failed) envelope_allowed(t);
-    if (!t.failed && t.opts.pipelining && t.call.peer_pipelines) {
+    const bool pipelined = t.opts.pipelining && t.call.peer_pipelines;
+    if (!t.failed && pipelined) {
         pipelined_envelope(t);
     } else {
+        if (!t.failed) settle_finals_now(t);
         if (!t.failed) step_mail_from(t);
         if (!t.failed) step_rcpt_to(t);
         if (!t.failed) step_data(t);
     }
+    t.hold_end = pipelined && !t.whole_conversation() && t.call.settled;
     if (!t.failed) send_body(t);
     if (!t.failed) step_end_of_data(t);
     step_end_report(t);
@@ -365,6 +395,7 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
     Transaction t(call, Variant::Batch, firstFlag);
     if (!check_message_source(t)) return BatchResult::MessageFailed;
     if (firstFlag) {
+        drop_finals(call);  // a new connection: nothing of the last one is due
         encode_login_data(t);
         if (!step_connect(t)) return BatchResult::SessionFailed;
         open_session(t);
@@ -378,13 +409,19 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
         reset_after_failure(t);
         return BatchResult::MessageFailed;
     }
-    return BatchResult::Sent;
+    return t.in_flight ? BatchResult::InFlight : BatchResult::Sent;
 }
 
 bool SMTP_End_Batch(Call &call) {
     Exchange x(call);
     x.dialogue = dialogue_of(call, options::transcript() != 0);
-    x.control("QUIT\r\n");
+    if (call.finals.due.empty()) {
+        x.control("QUIT\r\n");
+    } else {  // the held end of data and QUIT in one write, its reply read first
+        send_held_with(call, x);
+        if (x.queue("QUIT\r\n") && x.flush() == -1) drop_finals(call);
+        read_finals(call, x);
+    }
     x.read_reply();
     return call.close_socket();
 }

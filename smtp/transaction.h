@@ -23,8 +23,9 @@ int SMTP_Deliver_Message(Call &call, int connectFlag);
 // After a failed message the connection is ready for the next one (RSET
 // answered) or closed (nSocket 0) when it broke; the next message then
 // connects again. A failed session (no connection, greeting, HELO or login)
-// ends the batch.
-enum class BatchResult { Sent, MessageFailed, SessionFailed };
+// ends the batch. InFlight: the message went, its final reply is due
+// (smtp/final_replies.h).
+enum class BatchResult { Sent, MessageFailed, SessionFailed, InFlight };
 BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag);
 // Ends a batch connection: QUIT, one read of the reply (neither judged),
 // then the companion closes the socket. True when the close succeeded.
@@ -67,6 +68,8 @@ struct Transaction {
     int unread_replies = 0;  // RCPT replies left unread after a refusal
     bool mail_sent = false;  // MAIL FROM went out: a batch must reset
     bool end_sent = false;   // the end-of-data line left with the body
+    bool hold_end = false;   // the end-of-data line waits for the next commands (smtp/final_replies.h)
+    bool in_flight = false;  // its final reply is due: the delivery hears of it through Call::settled
 
     Transaction(Call &c, Variant v, int f);  // the dialogue shown when the Transcript option asks
     SMTPSEND_STRUCTURE *req() const { return call.req; }

@@ -70,11 +70,44 @@ int deliver_message(Call &c, int connectFlag, MessageFile *file) {
     return 0;
 }
 
-BatchResult deliver_batch_message(Call &c, int firstFlag, MessageFile &file) {
-    Handover handed(c, file);
-    BatchResult result = SMTP_Send_Batch_Message(c, firstFlag);
+BatchResult deliver_batch_message(Lane &lane, MessageFile &file) {
+    Call &c = lane.call;
+    if (!lane.flight) lane.flight = std::make_shared<FilesInFlight>(c);
+    BatchResult result;
+    {
+        Handover handed(c, file);
+        result = SMTP_Send_Batch_Message(c, lane.first);
+    }
     if (result == BatchResult::Sent) after_acceptance(c, file, false);
+    if (result == BatchResult::InFlight) lane.flight->hold(std::move(file));
+    lane.first = c.session->nSocket == 0 ? 1 : 0;
     return result;
+}
+
+FilesInFlight::FilesInFlight(Call &c) : c_(c) {
+    c.settled = [this](bool accepted) { settle(accepted); };
+}
+
+FilesInFlight::~FilesInFlight() {
+    c_.settled = nullptr;
+    smtp::drop_finals(c_);  // none after the lane's closing step
+}
+
+void FilesInFlight::hold(MessageFile &&file) { held_.push_back({std::move(file), c_.hand, c_.envelope}); }
+
+void FilesInFlight::settle(bool accepted) {
+    if (held_.empty()) return;
+    Held h = std::move(held_.front());
+    held_.pop_front();
+    if (!accepted) return;  // closed here: the file stays, unclaimed
+    std::swap(c_.hand, h.hand);
+    std::swap(c_.envelope, h.envelope);
+    (void)show_in_record(c_);  // it fitted when it was handed over
+    after_acceptance(c_, h.file, false);
+    c_.req->nMessagesSent += 1;
+    std::swap(c_.hand, h.hand);
+    std::swap(c_.envelope, h.envelope);
+    (void)show_in_record(c_);
 }
 
 }  // namespace vellor

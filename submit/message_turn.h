@@ -4,12 +4,15 @@
 // left. Relies on submit/message_file.h and the session's transactions
 // (smtp/transaction.h).
 #pragma once
+#include <deque>
+#include <memory>
 #include <string>
 
 #include "msgfiles/message_details.h"
 #include "smtp/call.h"
 #include "smtp/transaction.h"
 #include "submit/message_file.h"
+#include "submit/queue_pass.h"
 #include "submit/read_ahead.h"
 
 namespace vellor {
@@ -31,7 +34,34 @@ bool claim_entry(Call &c, ReadAhead *ahead, const std::string &path, MessageFile
 // when the server accepted it (its file then removed, held or left), -1 if
 // not.
 int deliver_message(Call &c, int connectFlag, MessageFile *file = nullptr);
-// The same as one message of a batch, over the batch's connection.
-BatchResult deliver_batch_message(Call &c, int firstFlag, MessageFile &file);
+// The same as one message of a batch, over the lane's connection (its
+// `first` connects). InFlight: the file went to the lane's FilesInFlight,
+// which settles it once its final reply is in.
+BatchResult deliver_batch_message(Lane &lane, MessageFile &file);
+
+// A lane's batch messages whose final reply is due (smtp/final_replies.h):
+// each file kept open and claimed, with the message in hand and its
+// envelope as they were, until the session settles it. Accepted, it is
+// removed, held or left as after a lockstep acceptance, and counted in
+// nMessagesSent; not accepted, it stays. Settled in order, while the call
+// shows the message settled; the message in hand is then shown again.
+class FilesInFlight {
+public:
+    explicit FilesInFlight(Call &c);
+    ~FilesInFlight();  // the files not settled stay
+    FilesInFlight(const FilesInFlight &) = delete;
+    FilesInFlight &operator=(const FilesInFlight &) = delete;
+    void hold(MessageFile &&file);
+
+private:
+    struct Held {
+        MessageFile file;
+        smtp::Message hand;
+        std::shared_ptr<EnvelopeSeen> envelope;
+    };
+    void settle(bool accepted);
+    Call &c_;
+    std::deque<Held> held_;
+};
 
 }  // namespace vellor

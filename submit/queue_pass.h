@@ -13,6 +13,7 @@
 // lives in the lane.
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "smtp/call.h"
@@ -22,7 +23,8 @@
 namespace vellor {
 
 enum class EntryResult {
-    Sent,    // accepted (by at least one recipient)
+    Sent,      // accepted (by at least one recipient)
+    InFlight,  // sent, its final reply due: the lane's FilesInFlight settles it
     Failed,  // not sent; the pass goes on
     Stop,    // not sent; the pass ends
     Abort,   // the pass ends and fails
@@ -30,10 +32,16 @@ enum class EntryResult {
 
 // One connection of a pass: the call it sends through and the mode's state
 // for it.
+class FilesInFlight;  // submit/message_turn.h
+
 struct Lane {
+    explicit Lane(Call &c) : call(c) {}
     Call &call;
     int first = 1;     // the next message connects first (a batch)
     int accepted = 0;  // transactions the servers accepted
+    // The files of the batch messages whose final reply is due, made by the
+    // first batch message; gone with the lane, after its closing step.
+    std::shared_ptr<FilesInFlight> flight;
 };
 
 struct QueuePass {

@@ -60,10 +60,17 @@ EntryResult batch_entry(Lane &lane, MessageFile &file) {
     Call &c = lane.call;
     if (c.req->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
     c.log_and_status_prefixed(921, 0, "Sending message to all recipents - to relay server.");
-    BatchResult result = deliver_batch_message(c, lane.first, file);
-    if (result == BatchResult::SessionFailed) return EntryResult::Stop;
-    lane.first = c.session->nSocket == 0 ? 1 : 0;
-    return result == BatchResult::Sent ? EntryResult::Sent : EntryResult::Failed;
+    switch (deliver_batch_message(lane, file)) {
+        case BatchResult::SessionFailed:
+            return EntryResult::Stop;
+        case BatchResult::Sent:
+            return EntryResult::Sent;
+        case BatchResult::InFlight:
+            return EntryResult::InFlight;
+        case BatchResult::MessageFailed:
+            break;
+    }
+    return EntryResult::Failed;
 }
 
 int send_directory(Call &c, int connectFlag) {

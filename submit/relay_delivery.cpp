@@ -94,9 +94,9 @@ int relay_envelope_directory(Call &c) {
     pass.send = [](Lane &lane, MessageFile &file) {
         Call &l = lane.call;
         l.session->nPort = static_cast<uint32_t>(l.req->nPort);
-        BatchResult result = deliver_batch_message(l, lane.first, file);
+        BatchResult result = deliver_batch_message(lane, file);
         if (result == BatchResult::SessionFailed) return EntryResult::Stop;
-        lane.first = l.session->nSocket == 0 ? 1 : 0;
+        if (result == BatchResult::InFlight) return EntryResult::InFlight;  // counted once accepted
         if (result != BatchResult::Sent) return EntryResult::Failed;
         l.req->nMessagesSent += 1;
         return EntryResult::Sent;

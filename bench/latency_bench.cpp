@@ -1,0 +1,98 @@
+// Round trips, not the processor, set the pace against a relay 20-100 ms
+// away. Every sender here goes through bench/delay_proxy (each direction
+// delayed by half of RTT_MS, 40 ms unless given) to Postfix's smtp-sink on
+// loopback, with 1 KiB messages, medians of interleaved rounds, msg/s:
+//  - smtp-source -s 1 -d and -s 4 -d, Python's smtplib: the peers;
+//  - the library's queue over one connection: its default (lockstep),
+//    Pipelining (target >= 3.5x smtp-source -s 1), and QueueConnections 4
+//    with Pipelining (target >= 3.5x smtp-source -s 4 -d);
+//  - 30 separate calls of one message each (target for the kept
+//    connection: >= 1.4x these, >= 3x with Pipelining).
+// Targets for a default >= 0.9x smtp-source -s 1.
+// Usage: latency_bench [RTT_MS] [ROUNDS]
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_run.h"
+
+using namespace bench;
+
+namespace {
+
+pid_t start_proxy(int listen, int target, int rtt) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::string l = std::to_string(listen), t = std::to_string(target), r = std::to_string(rtt);
+        execl((g_bin + "/delay_proxy").c_str(), "delay_proxy", l.c_str(), t.c_str(), r.c_str(),
+              static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    usleep(200000);
+    return pid;
+}
+
+struct Row {
+    const char *name;
+    int messages;
+    std::string cmd;
+    std::vector<double> rates;
+};
+
+void stop(pid_t pid) {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string self = argv[0];
+    g_bin = self.substr(0, self.rfind('/'));
+    char tmpl[] = "/tmp/vellor-latencybench-XXXXXX";
+    g_dir = mkdtemp(tmpl);
+    setenv("VELLORAPI_SYSTEM_DIR", g_dir.c_str(), 1);  // the log file stays on
+    const int rtt = argc > 1 ? atoi(argv[1]) : 40;
+    const int rounds = argc > 2 ? atoi(argv[2]) : 3;
+    int port = 20000 + getpid() % 20000;
+    pid_t sink = start_smtp_sink(port, true);
+    pid_t proxy = start_proxy(port + 1, port, rtt);
+    const std::string p = std::to_string(port + 1);
+    std::string q30 = make_queue(30), q120 = make_queue(120), q240 = make_queue(240);
+    std::string lockstep = registry("lockstep.reg", ""),
+                pipelined = registry("pipelined.reg", "\"Pipelining\"=dword:00000001\r\n");
+    const std::string source = "smtp-source -d -m %d -l 1024 -f bench@example.org -t sink@example.org ";
+    auto src = [&](int s, int m) {
+        char cmd[256];
+        snprintf(cmd, sizeof cmd, source.c_str(), m);
+        return std::string(cmd) + "-s " + std::to_string(s) + " 127.0.0.1:" + p;
+    };
+    std::vector<Row> rows = {
+        {"smtp-source -s 1 -d", 30, src(1, 30), {}},
+        {"smtp-source -s 4 -d", 120, src(4, 120), {}},
+        {"python smtplib", 30,
+         "/usr/bin/python3 " + std::string(VELLOR_BENCH_DIR) + "/smtplib_sender.py 127.0.0.1 " + p + " " + q30 +
+             "/m0000.txt 30",
+         {}},
+        {"library default", 30, library(lockstep, q30, port + 1, 30), {}},
+        {"library Pipelining", 120, library(pipelined, q120, port + 1, 120), {}},
+        {"library 4 connections, Pipelining", 240, library(pipelined, q240, port + 1, 240, " 4"), {}},
+        {"library 30 calls", 30, library(lockstep, q30, port + 1, 30, " 1 calls"), {}},
+    };
+    for (int r = 0; r < rounds; ++r)
+        for (Row &row : rows) row.rates.push_back(row.messages / timed(row.cmd));
+    auto rate = [&](int i) { return median(rows[static_cast<std::size_t>(i)].rates); };
+    printf("latency: 1 KiB messages through a proxy of %d ms round trip to smtp-sink, msg/s, median of %d rounds\n",
+           rtt, rounds);
+    for (const Row &row : rows) printf("   %-36s %7.1f\n", row.name, median(row.rates));
+    printf("   library default / smtp-source -s 1             %.2f (target >= 0.90)\n", rate(3) / rate(0));
+    printf("   Pipelining / smtp-source -s 1                  %.2f (target >= 3.50)\n", rate(4) / rate(0));
+    printf("   4 connections, Pipelining / smtp-source -s 4   %.2f (target >= 3.50)\n", rate(5) / rate(1));
+    stop(proxy);
+    stop(sink);
+    std::string cleanup = "rm -rf " + g_dir;
+    return system(cleanup.c_str()) == 0 ? 0 : 1;
+}
