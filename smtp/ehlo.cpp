@@ -29,6 +29,7 @@ Offers ehlo_offers(const std::string &reply) {
     std::set<std::string> words = ehlo_extensions(reply);
     Offers o;
     o.pipelining = words.count("PIPELINING") != 0;
+    o.chunking = words.count("CHUNKING") != 0;
     o.smtputf8 = words.count("SMTPUTF8") != 0;
     o.eight_bit = words.count("8BITMIME") != 0;
     o.size = words.count("SIZE") != 0;

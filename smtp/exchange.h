@@ -76,6 +76,8 @@ public:
     // Bytes shown already (an earlier message's held end of data) put ahead
     // of the commands queued, to leave in the same write.
     void queue_front(const std::string &bytes) { queued_.insert(0, bytes); }
+    // Bytes that are no command (a BDAT chunk), queued after the commands.
+    void queue_raw(const std::string &bytes) { queued_.append(bytes); }
     // The connection is of no further use (it is in a state no command can
     // leave cleanly).
     void abandon() { broken_ = true; }

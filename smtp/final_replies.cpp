@@ -3,6 +3,7 @@
 
 #include "smtp/call.h"
 #include "smtp/exchange.h"
+#include "smtp/transaction.h"
 #include "support/text.h"
 
 namespace vellor::smtp {
@@ -12,22 +13,71 @@ std::string numbered(const Call &call, int attempt, const std::string &text) {
     return call.prefixed(format("[%d] - ", attempt), text);
 }
 
-void settle(Call &call, bool accepted) {
+// A BDAT the server did not know: it may have read the chunk as commands,
+// so nothing after it can be trusted.
+bool unknown_command(const Exchange &x) { return x.begins("500") || x.begins("502"); }
+
+// The due message's replies, in order: 0 when accepted, else the code of
+// its first refusal. -1 when a reply did not come or cannot be trusted.
+int judge(Exchange &x, const DueFinal &f, std::string &why) {
+    int code = 0;
+    auto next = [&]() { return !x.broken() && x.read_reply() > 0; };
+    if (f.mail) {
+        if (!next()) return -1;
+        if (!mail_reply_ok(x)) code = 902, why = format("Senders details [%s] were refused...", f.sender.c_str());
+    }
+    for (const std::string &r : f.rcpts) {
+        if (!next()) return -1;
+        if (code == 0 && !rcpt_reply_ok(x))
+            code = 903, why = format(f.singular ? "Recipent address [%s] was refused..."
+                                                : "Recipent address [%s] were refused...",
+                                     r.c_str());
+    }
+    for (int k = 0; k < f.chunks; ++k) {
+        if (!next()) return -1;
+        if (unknown_command(x)) {
+            x.abandon();
+            return code ? code : 904;
+        }
+        if (code == 0 && (x.begins("550") || !(x.begins("250 ") || x.begins("250-"))))
+            code = 904, why = "Data was not accepted by server...";
+    }
+    return code;
+}
+
+void settle(Call &call, int code, const std::string &why) {
     DueFinal f = std::move(call.finals.due.front());
     call.finals.due.pop_front();
-    if (accepted) {
+    if (code == 0) {
         call.status_then_log(922, 0, numbered(call, f.attempt, f.accepted_report));
     } else {
-        std::string line = numbered(call, f.attempt, "Data was not accepted by server...");
+        std::string line = numbered(call, f.attempt, why);
         call.log(line);
-        call.req->nErrorCode = 904;
-        call.status(920, 904, line);
+        call.req->nErrorCode = static_cast<int16_t>(code);
+        call.status(920, code, line);
         call.log(numbered(call, f.attempt, format("FAILED to send message from [%s]...", f.sender.c_str())));
     }
-    if (call.settled) call.settled(accepted);
+    if (call.settled) call.settled(code == 0);
+}
+
+// Reads the oldest due message's replies; false when the connection is
+// of no further use (every due message then settled as not accepted).
+bool read_oldest(Call &call, Exchange &x) {
+    std::string why = "Data was not accepted by server...";
+    int code = judge(x, call.finals.due.front(), why);
+    settle(call, code < 0 ? 904 : code, why);
+    if (code >= 0 && !x.broken()) return true;
+    drop_finals(call);
+    return false;
 }
 
 }  // namespace
+
+uint64_t Finals::due_bytes() const {
+    uint64_t n = 0;
+    for (const DueFinal &f : due) n += f.bytes;
+    return n;
+}
 
 void send_held_with(Call &call, Exchange &x) {
     x.queue_front(call.finals.held);
@@ -35,18 +85,20 @@ void send_held_with(Call &call, Exchange &x) {
 }
 
 void read_finals(Call &call, Exchange &x) {
-    while (!call.finals.due.empty()) {
-        if (x.broken() || x.read_reply() <= 0) {
-            drop_finals(call);
-            return;
-        }
-        settle(call, !x.begins("550") && (x.begins("250 ") || x.begins("250-")));
+    while (!call.finals.due.empty() && read_oldest(call, x)) {
+    }
+}
+
+void keep_window(Call &call, Exchange &x) {
+    Finals &f = call.finals;
+    while (!f.due.empty() && (f.due.size() >= kWindowMessages || f.due_bytes() >= kWindowBytes) &&
+           read_oldest(call, x)) {
     }
 }
 
 void drop_finals(Call &call) {
     call.finals.held.clear();
-    while (!call.finals.due.empty()) settle(call, false);
+    while (!call.finals.due.empty()) settle(call, 904, "Data was not accepted by server...");
 }
 
 }  // namespace vellor::smtp

@@ -11,24 +11,42 @@
 // (the connection broke or closed first) is settled as not accepted: its
 // file stays for the next pass.
 #pragma once
+#include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace vellor {
 struct Call;
 namespace smtp {
 class Exchange;
 
+// With CHUNKING a message's whole dialogue may be due: the replies to
+// MAIL FROM and each RCPT TO, then one to each BDAT chunk, judged as the
+// lockstep dialogue judges them (902, 903, 904); with DATA only the reply
+// to the end of data is due.
 struct DueFinal {
     int attempt = 1;
     std::string sender;
-    std::string accepted_report;  // the end report once accepted
+    std::string accepted_report;      // the end report once accepted
+    std::vector<std::string> rcpts;   // RCPT replies due (MAIL FROM's first, when any is)
+    bool mail = false, singular = false;
+    int chunks = 1;                   // replies due to the data
+    uint64_t bytes = 0;               // the message's size, for the window
 };
 
 struct Finals {
     std::string held;          // bytes that go ahead of the next command
     std::deque<DueFinal> due;  // oldest first
+    uint64_t due_bytes() const;
 };
+
+// The window of messages in flight with CHUNKING and Pipelining: before a
+// message's commands go, the oldest due replies are read until fewer than
+// this many messages, and fewer bytes, are in flight.
+constexpr std::size_t kWindowMessages = 32;
+constexpr uint64_t kWindowBytes = uint64_t{1} << 20;
+void keep_window(Call &call, Exchange &x);
 
 // The held bytes put ahead of what the exchange has queued (a command
 // group, or QUIT), so that they leave in the same write.

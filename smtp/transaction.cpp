@@ -173,6 +173,21 @@ void rcpt_announced(Transaction &t, const std::string &rcpt) {
     t.call.status(921, 0, line);
 }
 
+std::string accepted_report(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    std::string text;
+    text.append("Message from [").append(t.msg.sender).append("] sent to ");
+    const std::string count = std::to_string(r->nRecipients);
+    if (t.whole_conversation() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
+        text.append("[").append(t.msg.recipient).append("]");
+    else if (!t.whole_conversation() && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
+        text.append(count).append(" recipient sent");
+    else
+        text.append(count).append(" recipient(s)");
+    text.append(" sucessfully...");
+    return text;
+}
+
 // The addresses to name in RCPT TO, by mode.
 std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
     SMTPSEND_STRUCTURE *r = t.req();
@@ -248,13 +263,15 @@ void step_data(Transaction &t) {
 
 // End of data. Expects "250 " or "250-" (not "550"). A refused message ends
 // a whole conversation with QUIT; a batch goes on with RSET instead.
-std::string accepted_report(Transaction &t);
-
 // The end-of-data line held for the next commands, its reply due.
 void hold_end_of_data(Transaction &t) {
     if (!t.end_sent) t.call.finals.held.append("\r\n.\r\n");
     t.x.note_sent(".");
-    t.call.finals.due.push_back({t.msg.attempt, t.msg.sender, accepted_report(t)});
+    DueFinal due;
+    due.attempt = t.msg.attempt;
+    due.sender = t.msg.sender;
+    due.accepted_report = accepted_report(t);
+    t.call.finals.due.push_back(std::move(due));
     t.in_flight = true;
 }
 
@@ -288,20 +305,6 @@ void step_end_report(Transaction &t) {
     t.call.status_then_log(922, 0, t.numbered(accepted_report(t)));
 }
 
-std::string accepted_report(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    std::string text;
-    text.append("Message from [").append(t.msg.sender).append("] sent to ");
-    const std::string count = std::to_string(r->nRecipients);
-    if (t.whole_conversation() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
-        text.append("[").append(t.msg.recipient).append("]");
-    else if (!t.whole_conversation() && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
-        text.append(count).append(" recipient sent");
-    else
-        text.append(count).append(" recipient(s)");
-    text.append(" sucessfully...");
-    return text;
-}
 
 // The sender and the single recipient go into commands: a line break in
 // either would add commands of its own, so the message is refused first.
@@ -342,6 +345,14 @@ void message_steps(Transaction &t) {
     check_still_current(t);
     if (!t.failed) envelope_allowed(t);
     const bool pipelined = t.opts.pipelining && t.call.peer_pipelines;
+    if (!t.failed && chunking(t)) {
+        if (!pipelined) step_mail_from(t);
+        if (!pipelined && !t.failed) step_rcpt_to(t);
+        if (!t.failed) chunked_message(t, pipelined);
+        if (t.whole_conversation() && t.mail_sent && !t.x.broken()) t.x.control("QUIT\r\n");
+        step_end_report(t);
+        return;
+    }
     if (!t.failed && pipelined) {
         pipelined_envelope(t);
     } else {
@@ -381,6 +392,7 @@ namespace {
 // broke, or does not answer so, is closed.
 void reset_after_failure(Transaction &t) {
     if (t.call.session->nSocket == 0 || !t.mail_sent) return;
+    read_finals(t.call, t.x);  // what is due comes before the RSET's reply
     bool ok = !t.x.broken();
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
     if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.reply().code == 250) return;

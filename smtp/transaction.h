@@ -118,6 +118,13 @@ void mail_refused(Transaction &t);
 void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular);
 void rcpt_announced(Transaction &t, const std::string &rcpt);
 std::vector<std::string> recipients_of(Transaction &t, bool &singular);
+// The end report of an accepted message (transaction.cpp).
+std::string accepted_report(Transaction &t);
+// With the Chunking option and a server offering CHUNKING, the message goes
+// as BDAT chunks (chunked_body.cpp): after the lockstep MAIL FROM and RCPT
+// TO, or with them when `pipelined`.
+bool chunking(const Transaction &t);
+void chunked_message(Transaction &t, bool pipelined);
 // MAIL, RCPT and DATA in one write, the replies judged in order
 // (pipelined_envelope.cpp); only when the Pipelining option is on and the
 // server offers PIPELINING.

@@ -201,6 +201,7 @@ MessageOptions message_options() {
         o.dot_stuffing = query_number(key, "DotStuffing", 0);
         o.transcript = query_number(key, "Transcript", 0);
         o.pipelining = query_number(key, "Pipelining", 0);
+        o.chunking = query_number(key, "Chunking", 0);
         o.secure_connection = secure_number(key, "SecureConnection", 0, 3, o, "a dword of 0 to 3");
         o.tls_verify_peer = secure_number(key, "TLSVerifyPeer", 1, 1, o, "a dword of 0 or 1");
         o.tls_ca_file = secure_text(key, "TLSCAFile", o);

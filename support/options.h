@@ -51,6 +51,7 @@ DkimOptions dkim_options();
 // `unusable`, and the send fails before connecting (code 907).
 struct MessageOptions {
     int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
+    int32_t chunking = 0;  // "Chunking": BDAT to a server offering CHUNKING (smtp/chunked_body.cpp)
     int32_t secure_connection = 0;  // "SecureConnection" dword 0, 1 (STARTTLS), 2 (TLS at once), 3 (opportunistic)
     int32_t tls_verify_peer = 1;    // "TLSVerifyPeer" dword 0 or 1
     std::string tls_ca_file;        // "TLSCAFile" text
@@ -60,10 +61,10 @@ struct MessageOptions {
     DkimOptions dkim;
     std::string unusable;  // empty, or "the SecureConnection option holds text "1"; ..."
     // A login that greets with EHLO and chooses its mechanism from the
-    // server's AUTH list: any of SecureConnection, Pipelining, a token or a
-    // mechanism set.
+    // server's AUTH list: any of SecureConnection, Pipelining, Chunking, a
+    // token or a mechanism set.
     bool extended() const {
-        return secure_connection != 0 || pipelining != 0 || !oauth2_token.empty() ||
+        return secure_connection != 0 || pipelining != 0 || chunking != 0 || !oauth2_token.empty() ||
                (!auth_mechanism.empty() && auth_mechanism != "AUTO");
     }
 };

@@ -28,6 +28,7 @@ constexpr Known kKnown[] = {
     {"SendPercentSent", Kind::Number},
     {"DotStuffing", Kind::Number},
     {"Pipelining", Kind::Number},
+    {"Chunking", Kind::Number},
     {"Transcript", Kind::Number},
     {"QueueConnections", Kind::Choice, 64},  // at most options::kMostConnections
     {"SecureConnection", Kind::Choice, 3},
