@@ -1,6 +1,8 @@
 // A minimal SMTP sink that reads and discards: "250" to every command, "354"
 // to DATA, then reads to the end-of-data line and answers "250"; "221" to
 // QUIT. One connection at a time; exits after the given number of sessions.
+// With SINK_CHUNKING=1 in its environment its EHLO reply offers PIPELINING
+// and CHUNKING, and a BDAT chunk is read and discarded, then answered "250".
 // With a certificate and key it speaks TLS from the first byte (OpenSSL).
 // Usage: smtp_discard_sink PORT SESSIONS [CERT KEY]
 #include <arpa/inet.h>
@@ -43,6 +45,8 @@ void session(int fd) {
     std::string pending;
     bool in_data = false;
     std::string tail;  // the last bytes of data seen, for a terminator split over reads
+    unsigned long long skip = 0;  // bytes of a BDAT chunk still to discard
+    const char *chunking = getenv("SINK_CHUNKING");
     for (;;) {
         ssize_t got = take(fd, buf.data(), buf.size());
         if (got <= 0) return;
@@ -69,10 +73,23 @@ void session(int fd) {
             pending.append(buf.data(), n);
         }
         size_t nl;
-        while (!in_data && (nl = pending.find("\r\n")) != std::string::npos) {
+        for (;;) {
+            if (skip > 0) {
+                size_t k = static_cast<size_t>(std::min<unsigned long long>(skip, pending.size()));
+                pending.erase(0, k);
+                skip -= k;
+                if (skip > 0) break;
+                say(fd, "250 2.0.0 Ok: chunk\r\n");
+            }
+            if (in_data || (nl = pending.find("\r\n")) == std::string::npos) break;
             std::string line = pending.substr(0, nl);
             pending.erase(0, nl + 2);
-            if (strncasecmp(line.c_str(), "DATA", 4) == 0) {
+            if (chunking && strncasecmp(line.c_str(), "EHLO", 4) == 0) {
+                say(fd, "250-sink\r\n250-PIPELINING\r\n250 CHUNKING\r\n");
+            } else if (chunking && strncasecmp(line.c_str(), "BDAT ", 5) == 0) {
+                skip = strtoull(line.c_str() + 5, nullptr, 10);
+                if (skip == 0) say(fd, "250 2.0.0 Ok: chunk\r\n");
+            } else if (strncasecmp(line.c_str(), "DATA", 4) == 0) {
                 say(fd, "354 End data with <CR><LF>.<CR><LF>\r\n");
                 in_data = true;
                 pending.clear();
