@@ -17,6 +17,7 @@
 
 #include "smtp/dkim_sign.h"
 #include "smtp/final_replies.h"
+#include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
 
@@ -71,8 +72,9 @@ void report_percent(Transaction &t, uint64_t sent, uint64_t total) {
 }
 
 bool chunk_refused(Transaction &t) {
-    if (t.x.begins("500") || t.x.begins("502")) t.x.abandon();  // the chunk may have been read as commands
-    if (!t.x.begins("550") && (t.x.begins("250 ") || t.x.begins("250-"))) return false;
+    const int code = t.x.reply().code;
+    if (code == 500 || code == 502) t.x.abandon();  // the chunk may have been read as commands
+    if (data_accepted(t.x.reply())) return false;
     t.fail(904, "Data was not accepted by server...");
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include "smtp/call.h"
 #include "smtp/exchange.h"
+#include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
 
@@ -15,7 +16,7 @@ std::string numbered(const Call &call, int attempt, const std::string &text) {
 
 // A BDAT the server did not know: it may have read the chunk as commands,
 // so nothing after it can be trusted.
-bool unknown_command(const Exchange &x) { return x.begins("500") || x.begins("502"); }
+bool unknown_command(const Exchange &x) { return x.reply().code == 500 || x.reply().code == 502; }
 
 // The due message's replies, in order: 0 when accepted, else the code of
 // its first refusal. -1 when a reply did not come or cannot be trusted.
@@ -39,7 +40,7 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
             x.abandon();
             return code ? code : 904;
         }
-        if (code == 0 && (x.begins("550") || !(x.begins("250 ") || x.begins("250-"))))
+        if (code == 0 && !data_accepted(x.reply()))
             code = 904, why = "Data was not accepted by server...";
     }
     return code;
