@@ -63,6 +63,23 @@ typedef struct MXQUERY_STRUCTURE {
     MXQUERY_ENTRY mx[KORVEX_MAX_MX];
 } MXQUERY_STRUCTURE;
 
+/* Addresses of both families, for the lookups and connections of
+ * KorvexAPI_Get_Host_Addresses and KorvexAPI_Connect_Addresses; 776 bytes.
+ * Each entry is an IPv4 dotted address or an IPv6 address in its text form
+ * (without brackets). The classic records above stay IPv4 only. */
+#define KORVEX_MAX_ADDRESSES 16
+#define KORVEX_ADDRESS_CHARS 48
+typedef struct KORVEX_ADDRESSES {
+    int32_t nAddresses; /* entries in szAddress, at most 16 */
+    int32_t nReserved;
+    char szAddress[KORVEX_MAX_ADDRESSES][KORVEX_ADDRESS_CHARS];
+} KORVEX_ADDRESSES;
+
+/* Families asked of KorvexAPI_Get_Host_Addresses. */
+#define KORVEX_FAMILY_IPV4 4
+#define KORVEX_FAMILY_IPV6 6
+#define KORVEX_FAMILY_BOTH 46
+
 /* MX query status values left in the status variable. */
 #define KORVEX_MX_OK          1    /* answer holds mail exchangers */
 #define KORVEX_MX_SERVER_FAIL (-1) /* server failure, refused or unreachable */
@@ -91,6 +108,27 @@ KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *domain, MXQUERY_STRUC
  * port is not 53) into buffer, which holds at least 24 characters.
  * 0 when a server is known, -1 otherwise (buffer then empty). */
 KORVEX_API int32_t KorvexAPI_Get_Default_Dns_Server(char *buffer);
+/* The addresses of hostName of the families asked (KORVEX_FAMILY_*): an
+ * address literal stands for itself (of its family); otherwise the hosts
+ * file, then DNS (A and AAAA queries). IPv4 addresses come first, each
+ * family in the order of its answer. 0 when at least one was found, else
+ * -1 (found then holds none). */
+KORVEX_API int32_t KorvexAPI_Get_Host_Addresses(const char *hostName, int32_t family, KORVEX_ADDRESSES *found);
+/* A TCP connection of the session to one of targets' addresses on the
+ * session's nPort, tried in their order. staggerMs above 0 races them
+ * (Happy Eyeballs): the next connect starts staggerMs after the last one
+ * started, or at once when one fails; the first to complete wins, the
+ * others are closed, and the whole race ends within one time-out. With
+ * staggerMs 0 they are tried one after another, each within one time-out.
+ * sourceAddress, when not null or empty, is the local address every
+ * connection is bound to (targets of the other family are passed over).
+ * 0 with the session's nSocket set and the winner's index in *winner (when
+ * not null); -1 with the Winsock code of the last failure in nLastError;
+ * -2 when sourceAddress is not an address of this host (nLastError 10049)
+ * or not an address at all (10022), before any connect. */
+KORVEX_API int32_t KorvexAPI_Connect_Addresses(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session,
+                                               const KORVEX_ADDRESSES *targets, int32_t staggerMs,
+                                               const char *sourceAddress, int32_t *winner);
 
 #if defined(__cplusplus)
 }
@@ -111,5 +149,7 @@ KORVEX_STATIC_ASSERT(offsetof(MXQUERY_STRUCTURE, nType) == 0, "nType");
 KORVEX_STATIC_ASSERT(offsetof(MXQUERY_STRUCTURE, nMxServers) == 4, "nMxServers");
 KORVEX_STATIC_ASSERT(offsetof(MXQUERY_STRUCTURE, mx) == 8, "mx entries");
 KORVEX_STATIC_ASSERT(offsetof(MXQUERY_ENTRY, nPreference) == 416, "nPreference");
+KORVEX_STATIC_ASSERT(sizeof(KORVEX_ADDRESSES) == 776, "KORVEX_ADDRESSES size");
+KORVEX_STATIC_ASSERT(offsetof(KORVEX_ADDRESSES, szAddress) == 8, "szAddress of KORVEX_ADDRESSES");
 
 #endif

@@ -45,9 +45,26 @@ bool network_ready();
 uint32_t connect_address(const std::string &address, uint16_t port, int timeout_ms, int &err);
 bool close_connection(uint32_t socket);
 bool is_dotted(const std::string &text);  // a dotted IPv4 address
+// 4 for an IPv4 dotted address, 6 for an IPv6 address text, 0 otherwise.
+int family_of(const std::string &text);
+
+// The steps of a race of connects (korvex/connection.cpp runs it), each the
+// platform's: a non-blocking connect begun to address (bound to source when
+// it is not empty): the socket, or 0 with the Winsock code in err (10049
+// when source is not an address of this host); a wait of at most ms for
+// one of the sockets to finish its connect: its index with its outcome in
+// err (0 connected), or -1 when none did; a connected socket made blocking
+// with TCP_NODELAY and the time-outs.
+uint32_t begin_connect(const std::string &address, uint16_t port, const std::string &source, int &err);
+int wait_connects(const std::vector<uint32_t> &sockets, int ms, int &err);
+void finish_connect(uint32_t socket, int timeout_ms);
+// Whether this host has the address source (IPv4 or IPv6) to bind a TCP
+// socket to: 0, else the Winsock code (10049 for an address it lacks).
+int bind_check(const std::string &source);
 
 // DNS: c-ares on POSIX systems, the system's DNS API on Windows.
 Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses);
+Lookup lookup_ipv6(const std::string &host, std::vector<std::string> &addresses);
 Lookup lookup_ptr(const std::string &address, std::string &name);
 struct MxHost {
     std::string host;

@@ -1,9 +1,8 @@
 // The companion's lookup operations: forward and reverse host lookups into
-// the session record, MX queries into MXQUERY_STRUCTURE, and the default DNS
-// server. MX status values: 1 success; -1 server failure, refusal or
-// unreachable server; -2 no such domain; -3 no answer within the time-out;
-// -4 malformed answer or bad name; -9 the domain has no MX record.
-// A mail-exchanger name longer than 415 characters is cut to fit.
+// the session record, lookups of both families into KORVEX_ADDRESSES, MX
+// queries into MXQUERY_STRUCTURE, and the default DNS server. MX status values: 1 success; -1 server failure, refusal
+// or unreachable server; -2 no such domain; -3 no answer within the time-out; -4 malformed answer or bad name; -9 the
+// domain has no MX record. A mail-exchanger name longer than 415 characters is cut to fit.
 #include <cstring>
 
 #include "common/export_guard.h"
@@ -40,9 +39,30 @@ int32_t mx_status(Lookup status, std::size_t hosts) {
     }
 }
 
+// Appends the addresses of one family's lookup that fit a record entry.
+void add_found(KORVEX_ADDRESSES &out, const std::vector<std::string> &found) {
+    for (const std::string &a : found) {
+        if (out.nAddresses >= KORVEX_MAX_ADDRESSES) return;
+        if (copy_text(out.szAddress[out.nAddresses], KORVEX_ADDRESS_CHARS, a)) ++out.nAddresses;
+    }
+}
+
 }  // namespace
 
 extern "C" {
+
+KORVEX_API int32_t KorvexAPI_Get_Host_Addresses(const char *hostName, int32_t family, KORVEX_ADDRESSES *found) {
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!found) return -1;
+        std::memset(found, 0, sizeof *found);
+        std::string host = hostName ? std::string(hostName, ::strnlen(hostName, 1024)) : std::string();
+        if (host.empty() || !network_ready()) return -1;
+        std::vector<std::string> v4, v6;
+        if (family != KORVEX_FAMILY_IPV6 && lookup_ipv4(host, v4) == Lookup::Found) add_found(*found, v4);
+        if (family != KORVEX_FAMILY_IPV4 && lookup_ipv6(host, v6) == Lookup::Found) add_found(*found, v6);
+        return found->nAddresses > 0 ? 0 : -1;
+    });
+}
 
 KORVEX_API int32_t KorvexAPI_Get_IPAddress_From_Hostname(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *session,
                                                          const char *hostName, char *address) {

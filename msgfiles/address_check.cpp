@@ -1,12 +1,14 @@
 // The address check used for the sender and a single recipient: a '.' must
-// follow the last '@' seen before it, not directly, and no backslash may
-// occur, and the address must be well-formed UTF-8 without C1 controls.
+// follow the last '@' seen before it, not directly (or the domain is an
+// address literal, "[192.0.2.1]" or "[IPv6:2001:db8::1]"), and no backslash
+// may occur, and the address must be well-formed UTF-8 without C1 controls.
 // Nothing else is checked: UTF-8 in the local part or the domain (RFC 6531)
 // passes, and a domain in another script may use
 // the ideographic full stops IDNA takes for '.' (U+3002, U+FF0E, U+FF61).
 #include <cstring>
 
 #include "msgfiles/recipients.h"
+#include "support/address_literal.h"
 #include "support/text.h"
 
 namespace vellor {
@@ -35,7 +37,7 @@ int is_valid_address(const std::string &address, const std::string &) {
             break;
         }
     }
-    if (dot < at + 2) return 0;
+    if (dot < at + 2 && (at == 0 || literal_address(address.substr(at + 1), false).empty())) return 0;
     if (address.find('\\') != std::string::npos) return 0;
     return clean_utf8(address) ? 1 : 0;
 }

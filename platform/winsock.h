@@ -5,6 +5,7 @@
 // (transport/wire.h). Relies on the system call table of syscalls.h.
 #pragma once
 #include <cstddef>
+#include <string>
 
 namespace vellor::winsock {
 
@@ -32,5 +33,8 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
 // Signals do not end the wait.
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms);
 int WSAGetLastError();
+// 4 for an IPv4 dotted address, 6 for an IPv6 address text (no brackets),
+// 0 for anything else (inet_pton's reading).
+int address_family(const std::string &text);
 
 }  // namespace vellor::winsock

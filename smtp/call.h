@@ -64,6 +64,10 @@ struct Call : Reporter, transport::Connection {
     // reply is read (a queue pass reads its next message meanwhile).
     std::function<void()> awaiting_reply;
 
+    // The address family the send's connections use (the AddressFamily
+    // option, read once when the send starts).
+    options::Family family = options::Family::Auto;
+
     // The DKIM signer of this send, when the options ask for one
     // (smtp/dkim_sign.h): every message goes out signed.
     std::shared_ptr<const smtp::dkim::Signer> dkim;

@@ -24,6 +24,7 @@
 // turns the check off and says so in the log.
 #include "smtp/ehlo.h"
 #include "smtp/transaction.h"
+#include "support/address_literal.h"
 #include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -36,7 +37,8 @@ constexpr int kSecureFailed = 907;
 transport::TlsPeer tls_peer(Transaction &t) {
     transport::TlsPeer peer;
     const std::string &server = t.msg.server;
-    peer.name = server.empty() ? transport::host_address(t.session()) : server;
+    std::string literal = literal_address(server, true);  // a certificate names an address without brackets
+    peer.name = server.empty() ? t.call.connected_address() : literal.empty() ? server : literal;
     peer.verify = t.opts.tls_verify_peer != 0;
     peer.ca_file = t.opts.tls_ca_file;
     return peer;
@@ -46,8 +48,8 @@ bool handshake(Transaction &t) {
     transport::TlsPeer peer = tls_peer(t);
     std::string why;
     if (!t.call.start_tls(peer, why)) {
-        t.fail(kSecureFailed, format("Secure connection to [%s] failed: %s",
-                                     transport::host_address(t.session()).c_str(), why.c_str()));
+        t.fail(kSecureFailed,
+               format("Secure connection to [%s] failed: %s", t.call.connected_address().c_str(), why.c_str()));
         return false;
     }
     if (!peer.verify)
@@ -89,7 +91,7 @@ bool starttls(Transaction &t) {
 // Opportunistic TLS: the greeting was read and EHLO answered "250". True
 // when the session stands after an EHLO (the login is still to come).
 bool opportunistic_tls(Transaction &t) {
-    std::string addr = transport::host_address(t.session());
+    std::string addr = t.call.connected_address();
     if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
         t.call.log(
             t.numbered(format("Server [%s] does not offer STARTTLS: the session goes on in the clear", addr.c_str())));

@@ -68,14 +68,16 @@ bool step_connect(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     const std::string &server = t.msg.server, &ip = t.msg.server_ip;
     std::string target = (t.whole_conversation() && !ip.empty()) ? ip : transport::first_address(t.session());
+    if (target.empty()) target = ip;  // an IPv6 relay: the record's IPv4 fields stay empty
     bool named = (t.whole_conversation() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
     std::string line =
         named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
               : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
     t.call.status_then_log(921, 0, line);
     if (t.call.connect(0)) return true;
-    std::string unable = t.numbered(format("Unable to make a connection to [%s] for [%s]",
-                                           transport::host_address(t.session()).c_str(), t.call.app.c_str()));
+    std::string at = transport::host_address(t.session());
+    std::string unable = t.numbered(
+        format("Unable to make a connection to [%s] for [%s]", (at.empty() ? target : at).c_str(), t.call.app.c_str()));
     t.call.log(unable);
     t.call.status(920, 907, unable);
     t.call.status_then_log(920, 907, t.numbered("Unable to connect to SMTP server, send aborted..."));

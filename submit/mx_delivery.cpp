@@ -11,12 +11,14 @@
 // Decisions of this library: a single recipient without '@' has an empty
 // domain, so its lookup fails with the usual reports; the text of a list of
 // one is cut to the address between '<' and '>' when it holds both.
+#include "resolve/address_choice.h"
 #include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
 #include "submit/message_in_hand.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
+#include "support/address_literal.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -25,22 +27,61 @@ namespace {
 
 enum class CloseAfterSend { Yes, No };
 
-// The MX address loop of a single recipient: true when an address took the message.
-bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
+// The attempts of a single recipient: the IPv4 addresses of the MX
+// resolution, each alone, unless the family is "6" or "any" (an exchanger
+// attempt has its host set).
+std::vector<resolve::Attempt> classic_attempts(const Call &c) {
+    std::vector<resolve::Attempt> out;
+    if (c.family == options::Family::V6 || c.family == options::Family::Any) return out;
+    for (int k = 0; k < std::min<int>(c.req->nMxIPAddresses, 8); ++k)
+        out.push_back({{field_text(c.req->szMxIPAddress[k])}, 0, ""});
+    return out;
+}
+
+// Aims the connection at an attempt's addresses; the text its reports name.
+std::string aim_at(Call &c, const resolve::Attempt &a) {
+    if (a.host.empty()) {  // an address of the MX resolution, dialled as it always was
+        c.aim(a.addresses.front(), c.req->nPort);
+        return transport::host_address(c.session);
+    }
+    c.aim(a.addresses.front(), c.req->nPort, {"", a.addresses, a.stagger_ms, {}});
+    std::string shown = a.addresses.front();
+    for (std::size_t i = 1; i < a.addresses.size(); ++i) shown += ", " + a.addresses[i];
+    return shown;
+}
+
+// The MX address loop of a single recipient: true when an address took the
+// message. Once the IPv4 addresses of its MX resolution failed, the
+// exchangers' addresses of the send's other family are tried (looked up
+// then), within kMostTried addresses in all.
+bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STRUCTURE &mx,
+                     std::vector<resolve::Attempt> attempts) {
     SMTPSEND_STRUCTURE *r = c.req;
-    int count = std::min<int>(r->nMxIPAddresses, 8);
-    for (int k = 0; k < count; ++k) {
-        copy_field(c.session->szHostAddress, r->szMxIPAddress[k]);
+    bool more = c.family != options::Family::V4 && mx.nType == 15;
+    std::size_t tried = 0;
+    for (std::size_t k = 0; k < attempts.size() || more; ++k) {
+        if (k == attempts.size()) {
+            more = false;
+            auto extra =
+                resolve::exchanger_attempts(mx, c.family, resolve::kMostTried - tried, resolve::resolution_deadline());
+            attempts.insert(attempts.end(), extra.begin(), extra.end());
+            if (k == attempts.size()) break;
+        }
+        tried += attempts[k].addresses.size();
+        std::string target = aim_at(c, attempts[k]);
         if (!c.connect(1)) {
             r->nWinsockError = c.session->nLastError;
             c.log_and_status(920, 907,
-                             format("Unable to make a connection to [%s] for [%s]",
-                                    transport::host_address(c.session).c_str(), c.app.c_str()));
+                             format("Unable to make a connection to [%s] for [%s]", target.c_str(), c.app.c_str()));
             if (transport::addresses(c.session) > 1)
                 c.log_and_status(920, 907,
                                  format("Connection(s) attempted on %d IP Addesses for [%s]",
                                         transport::addresses(c.session), c.app.c_str()));
             continue;
+        }
+        if (!attempts[k].host.empty()) {
+            c.hand.server_ip = c.connected_address();
+            (void)show_in_record(c);  // an IPv6 address leaves szServerIP empty
         }
         report_connected(c, "");
         report_size(c, "");
@@ -63,12 +104,23 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send) {
 }
 
 // Clears the work records and runs the send path's MX resolver on szServer.
-int lookup_mx(Call &c) {
-    MXQUERY_STRUCTURE mx{};
+int lookup_mx(Call &c, MXQUERY_STRUCTURE &mx) {
+    mx = MXQUERY_STRUCTURE{};
     VALIDMXIPS valid{};
     char dns[24] = {0};
     resolve_recipient_mx(c.req, &mx, &valid, dns);
     return valid.nValidIPs;
+}
+
+// A domain that is an address literal of the send's families: its one
+// attempt, no MX lookup.
+bool literal_attempt(const Call &c, const std::string &domain, std::vector<resolve::Attempt> &out) {
+    std::string literal = literal_address(domain, false);
+    int family = transport::family_of(literal);
+    if (!family || (family == 6 && c.family == options::Family::V4) || (family == 4 && c.family == options::Family::V6))
+        return false;
+    out = {{{literal}, 0, literal}};
+    return true;
 }
 
 void note_first_mx(Call &c) {
@@ -113,7 +165,6 @@ int mx_recipient_list(Call &c) {
             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str());
         c.log(t);
         c.status(921, 0, t);
-        transport::set_target(c.session, c.hand.server_ip, r->nPort);
         t = num + format("Trying to connect to SMTP server [%s]", c.hand.server.c_str());
         c.log(t);
         c.status(921, 0, t);
@@ -157,19 +208,28 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
     c.hand.server = domain;
     (void)show_in_record(c);  // part of a field as large: fits
     c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
-    if (lookup_mx(c) < 1) {
+    MXQUERY_STRUCTURE mx{};
+    std::vector<resolve::Attempt> attempts;
+    bool literal = !literal_address(domain, false).empty();
+    if (literal ? !literal_attempt(c, domain, attempts) : lookup_mx(c, mx) < 1) {
         if (unresolved_code) r->nErrorCode = static_cast<int16_t>(unresolved_code);
         c.log_and_status(920, unresolved_code,
                          format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
         return -1;
     }
-    note_first_mx(c);
+    if (literal) {
+        c.hand.server_ip = attempts.front().addresses.front();
+        (void)show_in_record(c);  // an IPv6 address leaves szServerIP empty
+    } else {
+        note_first_mx(c);
+        attempts = classic_attempts(c);
+    }
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (close_after_send == CloseAfterSend::Yes)
         c.log_and_status(
             921, 0,
             format("Trying to connect to SMTP server on [%s] for [%s]", c.hand.server_ip.c_str(), domain.c_str()));
-    if (mx_address_loop(c, close_after_send)) return 0;
+    if (mx_address_loop(c, close_after_send, mx, attempts)) return 0;
     r->nErrorCode = 919;
     c.log_and_status(920, 919, format("Unable to send email to [%s]", c.hand.recipient.c_str()));
     c.log_and_status(920, 919, format("Error Code returned = %d, email refused by all servers", r->nErrorCode));

@@ -71,7 +71,6 @@ int envelope_single(Call &c) {
     if (!resolve_exchanger(c, "Unable to send message...")) return -1;
     c.log_and_status(921, 0,
                      format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), c.hand.server_ip.c_str()));
-    transport::set_target(c.session, c.hand.server_ip, r->nPort);
     c.log_and_status(
         921, 0, format("Trying to connect to SMTP server [%s - %s]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
     if (!c.connect(1)) {

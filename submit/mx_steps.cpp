@@ -5,15 +5,18 @@
 
 #include "submit/message_turn.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
 #include "msgfiles/message_details.h"
 #include "platform/files.h"
+#include "resolve/address_choice.h"
 #include "resolve/idn.h"
 #include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
 #include "submit/message_in_hand.h"
+#include "support/address_literal.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
@@ -26,13 +29,61 @@ long message_size(const Call &c) {
 
 std::string connect_target(const Call &c) { return c.hand.server_ip.empty() ? c.hand.server : c.hand.server_ip; }
 
-// Host-name lookup of the server in hand into its address; false after the
-// failure reports (906 stored).
+namespace {
+
+using options::Family;
+
+// The address in hand (the record shows it), the connection aimed at it
+// with its route; false when it does not fit the record.
+bool take_address(Call &c, const std::string &address, transport::Route route) {
+    c.hand.server_ip = address;
+    if (!show_in_record(c)) return false;
+    c.aim(address, c.req->nPort, std::move(route));
+    return true;
+}
+
+// The first of the names that has addresses for "6" (IPv6 ones, one after
+// another; "auto" after the IPv4 lookups found none) or "any" (both, raced).
+bool first_named(Call &c, const std::vector<std::string> &names) {
+    for (const std::string &name : names) {
+        resolve::Attempt a;
+        if (resolve::name_attempt(name, c.family == Family::Any ? Family::Any : Family::V6, a))
+            return take_address(c, a.addresses.front(), {"", a.addresses, a.stagger_ms, {}});
+    }
+    return false;
+}
+
+// The exchangers of an answer by preference, the answer's order among equals.
+std::vector<std::string> by_preference(const MXQUERY_STRUCTURE &mx) {
+    std::vector<std::pair<int32_t, std::string>> hosts;
+    for (int i = 0; i < resolve::mx_count(mx); ++i) hosts.emplace_back(mx.mx[i].nPreference, resolve::mx_host(mx, i));
+    std::stable_sort(hosts.begin(), hosts.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    for (auto &h : hosts) names.push_back(std::move(h.second));
+    return names;
+}
+
+bool classic_family(const Call &c) { return c.family == Family::V4 || c.family == Family::Auto; }
+
+}  // namespace
+
+// Host-name lookup of the server in hand into its address (an address
+// literal stands for itself, of the families the send uses); false after
+// the failure reports (906 stored).
 bool resolve_domain(Call &c, const char *abort_line) {
-    std::string address;
-    if (transport::resolve_host(c.block, c.session, idn::to_ascii(c.hand.server), address)) {
-        c.hand.server_ip = address;
-        if (show_in_record(c)) return true;
+    std::string literal = literal_address(c.hand.server, true), name = idn::to_ascii(c.hand.server), address;
+    int family = transport::family_of(literal);
+    bool wanted = family == 6 ? c.family != Family::V4 : c.family != Family::V6;
+    if (family && literal != c.hand.server) {  // in brackets: never looked up
+        if (wanted && take_address(c, literal, {})) return true;
+    } else if (family == 6) {
+        if (wanted && take_address(c, literal, {})) return true;
+    } else if (classic_family(c) && transport::resolve_host(c.block, c.session, name, address)) {
+        transport::Route route;
+        if (c.family == Family::Auto) route.fallback_v6 = {name};
+        if (take_address(c, address, route)) return true;
+    } else if (c.family != Family::V4 && first_named(c, {name})) {
+        return true;
     }
     domain_unresolved(c, abort_line);
     return false;
@@ -41,10 +92,15 @@ bool resolve_domain(Call &c, const char *abort_line) {
 // The exchanger of szServer's domain into szServerIP: the MX answer
 // resolved as a single recipient's is (on a scratch record: the caller's MX
 // fields stay as they are), the entry of lowest preference with an address
-// (the first of equals). Only a domain without exchangers is looked up as a
-// host name (its implicit exchanger); exchangers none of which resolves fail
-// with that lookup's failure reports.
+// (the first of equals). Only a domain without exchangers (or an address
+// literal) is looked up as a host name (its implicit exchanger);
+// exchangers none of which resolves fail with that lookup's failure
+// reports. "auto" dials the IPv4 address so chosen and, when it fails, the
+// exchangers' IPv6 addresses by preference; "6" and "any" (and "auto"
+// when no exchanger has an IPv4 address) the first exchanger by preference
+// with addresses of their families.
 bool resolve_exchanger(Call &c, const char *abort_line) {
+    if (!literal_address(c.hand.server, false).empty()) return resolve_domain(c, abort_line);
     SMTPSEND_STRUCTURE probe{};
     copy_field(probe.szServer, c.req->szServer);  // the server in hand
     MXQUERY_STRUCTURE mx{};
@@ -55,9 +111,12 @@ bool resolve_exchanger(Call &c, const char *abort_line) {
     int best = -1;
     for (int i = 0; i < valid.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
         if (!empty(valid.szIPAddress[i]) && (best < 0 || valid.nPreference[i] < valid.nPreference[best])) best = i;
-    if (best >= 0) {
-        c.hand.server_ip = field_text(valid.szIPAddress[best]);
-        if (show_in_record(c)) return true;
+    if (classic_family(c) && best >= 0) {
+        transport::Route route;
+        if (c.family == Family::Auto) route.fallback_v6 = by_preference(mx);
+        if (take_address(c, field_text(valid.szIPAddress[best]), route)) return true;
+    } else if (c.family != Family::V4 && first_named(c, by_preference(mx))) {
+        return true;
     }
     domain_unresolved(c, abort_line);
     return false;

@@ -14,12 +14,15 @@ namespace vellor {
 long message_size(const Call &c);
 // The server's address in hand, or its name when the address is empty.
 std::string connect_target(const Call &c);
-// Host-name lookup of the server in hand into its address; false after the
-// failure reports (906 stored), abort_line being the second log line.
+// Host-name lookup of the server in hand into its address, the connection
+// aimed at it (the AddressFamily option's route with it; an address literal
+// stands for itself); false after the failure reports (906 stored),
+// abort_line being the second log line.
 bool resolve_domain(Call &c, const char *abort_line);
-// The exchanger of szServer's domain into the address in hand: the MX of
-// lowest preference with an address; the domain's own address only when it
-// has no exchanger. false after resolve_domain's failure reports.
+// The exchanger of szServer's domain into the address in hand, the
+// connection aimed at it: the MX of lowest preference with an address; the
+// domain's own address only when it has no exchanger (or is an address
+// literal). false after resolve_domain's failure reports.
 bool resolve_exchanger(Call &c, const char *abort_line);
 // The failure reports of resolve_domain (906 stored).
 void domain_unresolved(Call &c, const char *abort_line);

@@ -48,6 +48,9 @@ struct LaneStart {
     smtp::Message hand;
     std::string host;  // the relay's address, when the mode set it
     int32_t port = 25;
+    transport::Route route;  // and its route (an IPv6 relay's address is there)
+    std::string source;      // the address connections are bound to
+    options::Family family = options::Family::Auto;
     SMTPSEND_STRUCTURE record;
     std::map<std::string, std::string> values;  // the record's own options
 };
@@ -154,6 +157,9 @@ bool start_lane(Call &c, const LaneStart &from) {
         return false;
     }
     (void)transport::set_target(c.session, from.host, from.port);  // it fitted the caller's record
+    c.route = from.route;
+    c.source = from.source;
+    c.family = from.family;
     return true;
 }
 
@@ -246,6 +252,9 @@ LaneStart lane_start(Call &c, const QueuePass &pass) {
     from.hand = c.hand;
     from.host = transport::host_address(c.session);
     from.port = static_cast<int32_t>(c.session->nPort);
+    from.route = c.route;
+    from.source = c.source;
+    from.family = c.family;
     from.record = *c.req;
     from.record.nMessagesSent = 0;
     if (pass.envelopes) {  // each lane reads its envelopes into a list of its own

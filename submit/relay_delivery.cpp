@@ -3,7 +3,10 @@
 // envelope directory relay, every queued message with its own envelope over
 // one connection (a message that fails is skipped, see the queue pass).
 // szServerIP, when given, is used as it is, without a
-// lookup of szServer.
+// lookup of szServer; so is an address literal in szServer (IPv6 with or
+// without brackets). The relay's name is looked up by the AddressFamily
+// option (resolve/address_choice.h).
+#include "resolve/address_choice.h"
 #include "resolve/idn.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
@@ -12,6 +15,7 @@
 #include "submit/queue_pass.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
+#include "support/address_literal.h"
 #include "support/error_text.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -32,13 +36,39 @@ bool copy_single_list(Call &c) {
     return false;
 }
 
-// Resolves szServer into szServerIP for the relay send; false on failure.
-bool resolve_relay(Call &c) {
+// The relay's addresses by the family: "4" and "auto" through the classic
+// lookup (the address shown in szServerIP), "auto" with the name's IPv6
+// addresses after it failed or when it has no IPv4 one; "6" and "any"
+// through the lookup of both families. False when none was found.
+bool relay_addresses(Call &c, const std::string &name, std::string &address, transport::Route &route) {
+    if (c.family == options::Family::V4 || c.family == options::Family::Auto) {
+        if (transport::resolve_host(c.block, c.session, name, address)) {
+            if (c.family == options::Family::Auto) route.fallback_v6 = {name};
+            return true;
+        }
+        if (c.family == options::Family::V4) return false;
+    }
+    resolve::Attempt a;
+    if (!resolve::name_attempt(name, c.family == options::Family::Auto ? options::Family::V6 : c.family, a))
+        return false;
+    address = a.addresses.front();
+    route.addresses = a.addresses;
+    route.stagger_ms = a.stagger_ms;
+    return true;
+}
+
+// Resolves szServer into szServerIP for the relay send (an address literal
+// stands for itself); false on failure.
+bool resolve_relay(Call &c, transport::Route &route) {
     SMTPSEND_STRUCTURE *r = c.req;
     const std::string server = c.hand.server;
     c.log_and_status(921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
-    std::string address;
-    if (!transport::resolve_host(c.block, c.session, idn::to_ascii(server), address)) {
+    std::string literal = literal_address(server, true), address;
+    if (transport::family_of(literal) == 6)  // an IPv4 one is looked up as it always was
+        address = c.family == options::Family::V4 ? "" : literal;
+    else if (!relay_addresses(c, idn::to_ascii(server), address, route))
+        address.clear();
+    if (address.empty()) {
         c.log(c.prefixed(format("Unable to resolve server name of [%s]...", server.c_str())));
         c.log_and_status(920, 909, "Unable to send message...");
         r->nErrorCode = 906;
@@ -49,7 +79,7 @@ bool resolve_relay(Call &c) {
         c.unfit(907, "The relay's address", sizeof r->szServerIP);
         return false;
     }
-    if (!equal_nocase(server, address))
+    if (!equal_nocase(server, address) && literal != address)
         c.log_and_status(921, 0,
                          format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
     return true;
@@ -60,8 +90,9 @@ bool resolve_relay(Call &c) {
 int relay_send(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!copy_single_list(c)) return -1;
-    if (c.hand.server_ip.empty() && !resolve_relay(c)) return -1;
-    transport::set_target(c.session, c.hand.server_ip, r->nPort);
+    transport::Route route;
+    if (c.hand.server_ip.empty() && !resolve_relay(c, route)) return -1;
+    c.aim(c.hand.server_ip, r->nPort, route);
     if (Send_Queued_Messages(c, 1) == 0) {
         c.log_and_status(922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
         return 0;

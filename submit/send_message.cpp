@@ -132,8 +132,25 @@ bool refused_options(Call &c) {
         unusable =
             "the TLSCAFile [" + o.tls_ca_file + "] cannot be used: " + (why.empty() ? "no PEM certificate in it" : why);
     }
+    options::NetworkOptions net = options::network_options();
+    if (unusable.empty()) unusable = net.unusable;
+    if (unusable.empty() && !net.source.empty() && !transport::family_of(net.source))
+        unusable = "the SourceAddress option holds [" + net.source + "], not an IPv4 or IPv6 address";
+    c.family = net.family;
+    c.source = net.source;
     if (unusable.empty()) return false;
     std::string t = "Send refused before any connection: " + unusable;
+    return refuse(c, 907, t, c.prefixed(t));
+}
+
+// A source address this host does not have: 907 before any connection.
+bool refused_source(Call &c) {
+    int code = c.source.empty() ? 0 : transport::source_check(c.block, c.session, c.source);
+    if (code == 0) return false;
+    std::string t = format(
+        "The source address [%s] cannot be bound on this host (Winsock error %d): "
+        "send refused before any connection",
+        c.source.c_str(), code);
     return refuse(c, 907, t, c.prefixed(t));
 }
 
@@ -230,6 +247,10 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         if (refused_unfit(c, path_fits) || refused(c, f) || !smtp::dkim::prepare_signing(c)) return -1;
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
+        if (refused_source(c)) {
+            stop_companion(c);
+            return -1;
+        }
         take_from_record(c);
         std::string user = field_text(request->szAuthUser);
         int result = deliver_by(c, route_of(*request, f.server_given));

@@ -5,6 +5,8 @@
 // The security options are read by type: see MessageOptions.
 #include "support/options.h"
 
+#include <strings.h>
+
 #include <cstring>
 #include <vector>
 
@@ -168,6 +170,18 @@ void read_dkim(HKEY key, DkimOptions &d) {
     d.key_file = query_text(key, "DKIMKeyFile", kTextBuffer);
 }
 
+// The family a text names (empty: the default); false when it names none.
+bool family_named(const std::string &text, Family &f) {
+    static const std::pair<const char *, Family> kNames[] = {
+        {"auto", Family::Auto}, {"4", Family::V4}, {"6", Family::V6}, {"any", Family::Any}};
+    for (const auto &[name, value] : kNames)
+        if (::strcasecmp(name, text.c_str()) == 0) {
+            f = value;
+            return true;
+        }
+    return text.empty();
+}
+
 }  // namespace
 
 int32_t use_log_file() { return read_number("UseLogFile", 1, 1); }
@@ -208,6 +222,17 @@ MessageOptions message_options() {
         o.oauth2_token = request_text("OAuth2Token");
         o.auth_mechanism = request_text("AuthMechanism");
         read_dkim(key, o.dkim);
+    });
+}
+
+NetworkOptions network_options() {
+    return read_together(NetworkOptions{}, [](HKEY key, NetworkOptions &o) {
+        MessageOptions checks;
+        std::string family = secure_text(key, "AddressFamily", checks);
+        o.source = secure_text(key, "SourceAddress", checks);
+        o.unusable = checks.unusable;
+        if (!family_named(family, o.family) && o.unusable.empty())
+            o.unusable = "the AddressFamily option holds text \"" + family + "\", not auto, 4, 6 or any";
     });
 }
 

@@ -70,4 +70,18 @@ struct MessageOptions {
 };
 MessageOptions message_options();
 
+// How a send reaches its servers, read once per send. "AddressFamily" text:
+// "auto" (the default: IPv4 first as always, a name's IPv6 addresses when
+// its IPv4 ones are missing or fail), "4" (IPv4 only), "6" (IPv6 only),
+// "any" (both raced, IPv6 first, RFC 8305). "SourceAddress" text: the local
+// IPv4 or IPv6 address every connection is bound to (empty: none). A value
+// present but unusable is named in `unusable` (the send fails with 907).
+enum class Family { Auto, V4, V6, Any };
+struct NetworkOptions {
+    Family family = Family::Auto;
+    std::string source;
+    std::string unusable;
+};
+NetworkOptions network_options();
+
 }  // namespace vellor::options

@@ -9,7 +9,7 @@
 namespace vellor::options {
 namespace {
 
-enum class Kind { Number, Choice, Text, Extension, Token, Mechanism };
+enum class Kind { Number, Choice, Text, Extension, Token, Mechanism, Family };
 
 struct Known {
     const char *name;
@@ -39,9 +39,12 @@ constexpr Known kKnown[] = {
     {"DKIMKeyFile", Kind::Text},
     {"OAuth2Token", Kind::Token},
     {"AuthMechanism", Kind::Mechanism},
+    {"AddressFamily", Kind::Family},
+    {"SourceAddress", Kind::Text},
 };
 
 constexpr const char *kMechanisms[] = {"AUTO", "ANY", "LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER"};
+constexpr const char *kFamilies[] = {"auto", "4", "6", "any"};
 constexpr std::size_t kExtensionMost = 11;  // szMsgExtension holds 11 characters
 
 const Known *find_known(const std::string &name) {
@@ -92,6 +95,11 @@ std::optional<std::string> checked(const Known &k, const std::string &v, std::st
             for (const char *m : kMechanisms)
                 if (::strcasecmp(m, v.c_str()) == 0) return std::string(m);
             why = "takes auto, any, LOGIN, PLAIN, XOAUTH2 or OAUTHBEARER, not " + quoted;
+            return std::nullopt;
+        case Kind::Family:
+            for (const char *f : kFamilies)
+                if (::strcasecmp(f, v.c_str()) == 0) return std::string(f);
+            why = "takes auto, 4, 6 or any, not " + quoted;
             return std::nullopt;
     }
     return std::nullopt;

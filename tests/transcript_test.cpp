@@ -134,7 +134,7 @@ void add_case(std::vector<Case> &cases, const Case &head, const std::vector<std:
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls"}) {
+    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6"}) {
         std::string path = std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases";
         std::ifstream in(path);
         Case head;
@@ -410,6 +410,9 @@ protected:
         vellor::sys::table().pread = seam_pread;
         prepare();
         peers = start_peers(GetParam(), port, env.dir());
+        for (const auto &[what, rest] : GetParam().lines)  // a listener that never answers a connect
+            if (what.rfind("stall@", 0) == 0)
+                stalled.push_back(std::make_unique<StalledListener>(address_of(what).c_str(), port));
         ASSERT_NO_FATAL_FAILURE(start_tls());
         SMTPINIT_STRUCTURE lib{};
         VELLOR_Initialize_Library(&lib, 0, "App");
@@ -588,6 +591,7 @@ protected:
     int port = free_port("127.0.0.1");
     std::size_t live = 0;  // global-memory blocks alive before the case
     std::map<std::string, std::unique_ptr<ScriptPeer>> peers;
+    std::vector<std::unique_ptr<StalledListener>> stalled;
     std::unique_ptr<TlsServer> tls;
     SMTPSEND_STRUCTURE req{};
     std::vector<std::string> action;  // a call instead of a send

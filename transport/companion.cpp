@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/winsock.h"
+
 namespace vellor::transport {
 namespace {
 
@@ -66,6 +68,25 @@ bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const st
     if (KorvexAPI_Get_IPAddress_From_Hostname(block, s, host.c_str(), out) == -1) return false;
     address = text_of(out);
     return true;
+}
+
+bool host_addresses(const std::string &host, int32_t family, std::vector<std::string> &out) {
+    KORVEX_ADDRESSES found{};
+    out.clear();
+    if (KorvexAPI_Get_Host_Addresses(host.c_str(), family, &found) != 0) return false;
+    for (int i = 0; i < found.nAddresses && i < KORVEX_MAX_ADDRESSES; ++i) out.push_back(text_of(found.szAddress[i]));
+    return !out.empty();
+}
+
+int family_of(const std::string &address) { return winsock::address_family(address); }
+
+int source_check(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &source) {
+    KORVEX_ADDRESSES none{};  // no target: only the source is checked
+    int16_t kept = s->nLastError;
+    int32_t rc = KorvexAPI_Connect_Addresses(block, s, &none, 0, source.c_str(), nullptr);
+    int code = rc == -2 ? s->nLastError : 0;
+    s->nLastError = kept;
+    return code;
 }
 
 int32_t mx_query(const char *domain, MXQUERY_STRUCTURE *answer, const char *server, int32_t useDefaultServer) {

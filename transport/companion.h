@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "korvexapi.h"
 
@@ -40,6 +41,16 @@ bool set_target(TCPSESSION_STRUCTURE *s, const std::string &address, int32_t por
 std::string host_address(const TCPSESSION_STRUCTURE *s);
 std::string first_address(const TCPSESSION_STRUCTURE *s);
 int addresses(const TCPSESSION_STRUCTURE *s);
+
+// The addresses of host of the families asked (KORVEX_FAMILY_*), IPv4 ones
+// first; false when none was found. An address literal stands for itself.
+bool host_addresses(const std::string &host, int32_t family, std::vector<std::string> &out);
+// 4 for an IPv4 dotted address, 6 for an IPv6 address (without brackets), else 0.
+int family_of(const std::string &address);
+
+// Whether connections can be bound to the local address `source`: 0, else
+// the Winsock code (10049: not an address of this host), no connect made.
+int source_check(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &source);
 
 // Forward lookup of host; address receives the first address found.
 bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host, std::string &address);

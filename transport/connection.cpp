@@ -12,11 +12,52 @@ Connection::Connection() : timeout_ms_(transport::timeout_ms()) {}
 
 Connection::~Connection() = default;
 
+void Connection::aim(const std::string &address, int32_t port, Route with) {
+    bool classic = family_of(address) == 4 && set_target(session, address, port);
+    if (!classic) set_target(session, "", port);
+    with.anchor = host_address(session);
+    if (!classic && with.addresses.empty()) with.addresses = {address};
+    route = std::move(with);
+}
+
 bool Connection::connect(int flag) {
     tls_.reset();
     wire_.reset();
     timeout_ms_ = transport::timeout_ms();
-    return KorvexAPI_Make_Connection(block, session, flag) != -1;
+    connected_.clear();
+    source_refused_ = false;
+    bool routed = route.anchor == host_address(session);
+    if (routed && !route.addresses.empty()) return connect_to(route.addresses, route.stagger_ms) || connect_fallback();
+    if (!source.empty()) return connect_to({host_address(session)}, 0) || (routed && connect_fallback());
+    if (KorvexAPI_Make_Connection(block, session, flag) != -1) {
+        connected_ = host_address(session);
+        return true;
+    }
+    return routed && connect_fallback();
+}
+
+bool Connection::connect_to(const std::vector<std::string> &addresses, int stagger_ms) {
+    KORVEX_ADDRESSES targets{};
+    for (const std::string &a : addresses) {
+        if (targets.nAddresses == KORVEX_MAX_ADDRESSES || a.size() >= KORVEX_ADDRESS_CHARS) continue;
+        a.copy(targets.szAddress[targets.nAddresses++], a.size());
+    }
+    int32_t winner = -1;
+    int32_t rc = KorvexAPI_Connect_Addresses(block, session, &targets, stagger_ms, source.c_str(), &winner);
+    source_refused_ = rc == -2;
+    if (rc != 0) return false;
+    connected_ = targets.szAddress[winner];
+    return true;
+}
+
+// The IPv6 addresses of the route's fallback names, one after another.
+bool Connection::connect_fallback() {
+    for (const std::string &name : route.fallback_v6) {
+        std::vector<std::string> v6;
+        if (source_refused_) return false;
+        if (host_addresses(name, KORVEX_FAMILY_IPV6, v6) && connect_to(v6, 0)) return true;
+    }
+    return false;
 }
 
 // The byte path of the socket now in the record: a new one for a new socket.

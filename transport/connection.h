@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "korvexapi.h"
 #include "transport/tls_session.h"
@@ -21,10 +22,33 @@
 
 namespace vellor::transport {
 
+// Where a connect goes beyond the record's host address alone: set with
+// the target (Connection::aim) and used only while the record still holds
+// the address it was set for (`anchor`), so a target written into the
+// record afterwards is dialled as it always was.
+struct Route {
+    std::string anchor;                    // the record's szHostAddress when set ("" for an IPv6 target)
+    std::vector<std::string> addresses;    // tried in order; empty: the record's host address
+    int stagger_ms = 0;                    // above 0: raced this far apart (Happy Eyeballs); 0: one after another
+    std::vector<std::string> fallback_v6;  // names whose IPv6 addresses follow, in turn, when the others failed
+};
+
 class Connection {
 public:
     TCPLIBRARY_STRUCTURE *block = nullptr;    // the companion's block of this send
     TCPSESSION_STRUCTURE *session = nullptr;  // the companion's connection record
+    Route route;
+    std::string source;  // the local address connections are bound to ("" none)
+
+    // The record's target: `address` in szHostAddress when it is an IPv4
+    // address that fits (else the field is left empty), and `port`; the
+    // route to take with it.
+    void aim(const std::string &address, int32_t port, Route with = {});
+    // The address the last connect reached (whole, IPv6 too).
+    const std::string &connected_address() const { return connected_; }
+    // The last connect failed before any connect because `source` is not
+    // an address of this host.
+    bool source_refused() const { return source_refused_; }
 
     Connection();
     ~Connection();
@@ -63,6 +87,11 @@ public:
 private:
     int plain_receive(char *buf, std::size_t len, Deadline deadline, bool first);
     Wire &wire();
+    bool connect_to(const std::vector<std::string> &addresses, int stagger_ms);
+    bool connect_fallback();
+
+    std::string connected_;
+    bool source_refused_ = false;
 
     std::unique_ptr<Wire> wire_;
     std::unique_ptr<TlsSession> tls_;

@@ -2,7 +2,6 @@
 // a BIO of its own whose reads and writes are the connection's Wire with
 // the deadline of the call in progress, so OpenSSL never touches the socket
 // and never waits by itself; a wire failure ends the call it happened in.
-#include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -12,6 +11,7 @@
 #include <algorithm>
 
 #include "platform/small_file.h"
+#include "platform/winsock.h"
 #include "transport/tls_session.h"
 
 namespace vellor::transport {
@@ -25,10 +25,7 @@ std::string openssl_error() {
     return text;
 }
 
-bool is_address(const std::string &name) {
-    in_addr a{};
-    return ::inet_pton(AF_INET, name.c_str(), &a) == 1;
-}
+bool is_address(const std::string &name) { return winsock::address_family(name) != 0; }
 
 // The certificates of a PEM file (a regular file of at most 4 MiB, read
 // without waiting) added to the context's trust store; false without one.

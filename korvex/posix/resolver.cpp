@@ -1,5 +1,5 @@
-// DNS for the companion through c-ares: A lookups (with /etc/hosts first, as
-// the system does), PTR lookups and MX queries. Each lookup makes its own
+// DNS for the companion through c-ares: A and AAAA lookups (with /etc/hosts
+// first, as the system does), PTR lookups and MX queries. Each lookup makes its own
 // channel (reading /etc/resolv.conf, and /etc/hosts for names; the servers
 // from there or from $KORVEXAPI_DNS_SERVERS), runs
 // it to completion with poll() under an overall deadline of the companion's
@@ -104,10 +104,10 @@ void on_host(void *arg, int status, int, hostent *h) noexcept {
     if (status != ARES_SUCCESS || !h) return;
     try {
         if (h->h_name) r->name = h->h_name;
-        if (h->h_addrtype != AF_INET) return;
+        if (h->h_addrtype != AF_INET && h->h_addrtype != AF_INET6) return;
         for (char **p = h->h_addr_list; p && *p; ++p) {
-            char text[INET_ADDRSTRLEN];
-            if (inet_ntop(AF_INET, *p, text, sizeof text)) r->addresses.emplace_back(text);
+            char text[INET6_ADDRSTRLEN];
+            if (inet_ntop(h->h_addrtype, *p, text, sizeof text)) r->addresses.emplace_back(text);
         }
     } catch (...) {
         r->status = ARES_ENOMEM;
@@ -176,27 +176,66 @@ void on_a(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
     }
 }
 
-// A dotted address stands for itself; then /etc/hosts; then an A query whose
+void on_aaaa(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
+    auto *r = static_cast<HostResult *>(arg);
+    r->status = status;
+    if (status != ARES_SUCCESS) return;
+    ares_addr6ttl ttls[8];
+    int n = 8;
+    r->status = ares_parse_aaaa_reply(abuf, alen, nullptr, ttls, &n);
+    try {
+        for (int i = 0; r->status == ARES_SUCCESS && i < n; ++i) {
+            char text[INET6_ADDRSTRLEN];
+            if (inet_ntop(AF_INET6, &ttls[i].ip6addr, text, sizeof text)) r->addresses.emplace_back(text);
+        }
+    } catch (...) {
+        r->status = ARES_ENOMEM;
+    }
+}
+
+namespace {
+
+// A literal of the family stands for itself (one of the other family has
+// no address of this one); then /etc/hosts; then an A or AAAA query whose
 // addresses are kept in the order of the answer (never re-sorted).
+Lookup lookup_family(const std::string &host, int family, std::vector<std::string> &addresses) {
+    int literal = family_of(host);
+    if (literal) {
+        addresses.clear();
+        if (literal == (family == AF_INET ? 4 : 6)) addresses = {host};
+        return addresses.empty() ? Lookup::NoData : Lookup::Found;
+    }
+    Channel ch(dns_servers());
+    if (!ch.ok()) return outcome(ch.status());
+    HostResult r;
+    hostent *file = nullptr;
+    if (ares_gethostbyname_file(ch.get(), host.c_str(), family, &file) == ARES_SUCCESS && file) {
+        on_host(&r, ARES_SUCCESS, 0, file);  // never throws: the entry is always freed
+        ares_free_hostent(file);
+    } else if (family == AF_INET) {
+        ares_search(ch.get(), host.c_str(), 1 /* IN */, 1 /* A */, on_a, &r);
+        ch.run();
+    } else {
+        ares_search(ch.get(), host.c_str(), 1 /* IN */, 28 /* AAAA */, on_aaaa, &r);
+        ch.run();
+    }
+    addresses = r.addresses;
+    return outcome(r.status == ARES_SUCCESS && addresses.empty() ? ARES_ENODATA : r.status);
+}
+
+}  // namespace
+
 Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses) {
     in_addr literal{};
     if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
         addresses = {host};
         return Lookup::Found;
     }
-    Channel ch(dns_servers());
-    if (!ch.ok()) return outcome(ch.status());
-    HostResult r;
-    hostent *file = nullptr;
-    if (ares_gethostbyname_file(ch.get(), host.c_str(), AF_INET, &file) == ARES_SUCCESS && file) {
-        on_host(&r, ARES_SUCCESS, 0, file);  // never throws: the entry is always freed
-        ares_free_hostent(file);
-    } else {
-        ares_search(ch.get(), host.c_str(), 1 /* IN */, 1 /* A */, on_a, &r);
-        ch.run();
-    }
-    addresses = r.addresses;
-    return outcome(r.status == ARES_SUCCESS && addresses.empty() ? ARES_ENODATA : r.status);
+    return lookup_family(host, AF_INET, addresses);
+}
+
+Lookup lookup_ipv6(const std::string &host, std::vector<std::string> &addresses) {
+    return lookup_family(host, AF_INET6, addresses);
 }
 
 Lookup lookup_ptr(const std::string &address, std::string &name) {

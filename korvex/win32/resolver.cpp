@@ -1,5 +1,5 @@
 // DNS for the companion on Windows, with the system's DNS API (DnsQuery_A):
-// A, PTR and MX queries, the records kept in the order of the answer. The
+// A, AAAA, PTR and MX queries, the records kept in the order of the answer. The
 // servers asked are those of $KORVEXAPI_DNS_SERVERS when it is set (the
 // Windows API takes addresses only and asks them on port 53; a ":port" is
 // ignored), else the system's. DNS_QUERY_STANDARD is used throughout:
@@ -116,6 +116,23 @@ Lookup system_lookup(const std::string &host, std::vector<std::string> &addresse
     return addresses.empty() ? Lookup::NoData : Lookup::Found;
 }
 
+// The hosts file and the system's other sources for the IPv6 addresses of
+// a name DNS does not know.
+Lookup system_lookup6(const std::string &host, std::vector<std::string> &addresses) {
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_STREAM;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return Lookup::NoDomain;
+    for (addrinfo *p = found; p; p = p->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        auto *sa = reinterpret_cast<sockaddr_in6 *>(p->ai_addr);
+        if (p->ai_family == AF_INET6 && ::inet_ntop(AF_INET6, &sa->sin6_addr, text, sizeof text))
+            addresses.push_back(text);
+    }
+    ::freeaddrinfo(found);
+    return addresses.empty() ? Lookup::NoData : Lookup::Found;
+}
+
 // The first server to ask: a named one (its port kept), else the system's first.
 sockaddr_in first_server(const std::string &named) {
     sockaddr_in sa{};
@@ -170,6 +187,20 @@ Lookup lookup_ipv4(const std::string &host, std::vector<std::string> &addresses)
     if (found == Lookup::Found || !network_ready()) return found;
     addresses.clear();
     return system_lookup(host, addresses) == Lookup::Found ? Lookup::Found : found;
+}
+
+Lookup lookup_ipv6(const std::string &host, std::vector<std::string> &addresses) {
+    if (int literal = family_of(host)) {
+        if (literal == 6) addresses = {host};
+        return literal == 6 ? Lookup::Found : Lookup::NoData;
+    }
+    Lookup found = query(host, DNS_TYPE_AAAA, dns_servers(), [&](const DNS_RECORD &r) {
+        char text[INET6_ADDRSTRLEN] = {};
+        if (::inet_ntop(AF_INET6, r.Data.AAAA.Ip6Address.IP6Byte, text, sizeof text)) addresses.push_back(text);
+    });
+    if (found == Lookup::Found || !network_ready()) return found;
+    addresses.clear();
+    return system_lookup6(host, addresses) == Lookup::Found ? Lookup::Found : found;
 }
 
 Lookup lookup_ptr(const std::string &address, std::string &name) {

@@ -7,6 +7,7 @@
 #include "platform/winsock.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <climits>
 
@@ -72,5 +73,11 @@ int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
 }
 
 int WSAGetLastError() { return t_last_error; }
+
+int address_family(const std::string &text) {
+    unsigned char probe[16];
+    if (::inet_pton(AF_INET, text.c_str(), probe) == 1) return 4;
+    return ::inet_pton(AF_INET6, text.c_str(), probe) == 1 ? 6 : 0;
+}
 
 }  // namespace vellor::winsock

@@ -58,6 +58,14 @@ KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *, MXQUERY_STRUCTURE *
     *status = -1;
     return call("Dns_Get_Mx_Server", -1);
 }
+KORVEX_API int32_t KorvexAPI_Get_Host_Addresses(const char *, int32_t, KORVEX_ADDRESSES *found) {
+    found->nAddresses = 0;
+    return call("Get_Host_Addresses", -1);
+}
+KORVEX_API int32_t KorvexAPI_Connect_Addresses(TCPLIBRARY_STRUCTURE *, TCPSESSION_STRUCTURE *, const KORVEX_ADDRESSES *,
+                                               int32_t, const char *, int32_t *) {
+    return call("Connect_Addresses", -1);
+}
 KORVEX_API int32_t KorvexAPI_Get_Default_Dns_Server(char *buffer) {
     std::strcpy(buffer, "127.0.0.53");
     return call("Get_Default_Dns_Server", 0);

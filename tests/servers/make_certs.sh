@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the test certificates in DIR with the openssl tool: a CA (ca.pem),
-# and signed by it a server certificate for localhost and 127.0.0.1
+# and signed by it a server certificate for localhost, 127.0.0.1 and ::1
 # (server.pem/.key), one for another name (wrong.pem/.key), one that expired
 # in 2020 (expired.pem/.key); and a self-signed one for localhost
 # (self.pem/.key). Each further NAME SAN ISSUER triple adds NAME.pem/.key for
@@ -39,7 +39,7 @@ sign() {  # NAME SAN ISSUER [ca options...]: options given sign through `openssl
 printf '[ca]\ndefault_ca = test\n[test]\ndir = .\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\ndefault_md = sha256\npolicy = any\nunique_subject = no\n[any]\ncommonName = supplied\n' >ca.cnf
 : >index.txt
 echo 1000 >serial
-sign server "DNS:localhost,IP:127.0.0.1" ca
+sign server "DNS:localhost,IP:127.0.0.1,IP:::1" ca
 sign wrong "DNS:wrong.test" ca
 sign expired "DNS:localhost,IP:127.0.0.1" ca -startdate 20200101000000Z -enddate 20200102000000Z
 until openssl req -x509 "${ec[@]}" -keyout self.key -out self.pem -days 30 -subj "/CN=localhost" \

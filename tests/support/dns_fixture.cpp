@@ -70,14 +70,16 @@ void ScriptedDns::mx(const std::string &domain, const std::vector<std::pair<std:
     set(domain, 15, rdata);
 }
 
+// IPv4 addresses are A records, IPv6 ones (holding ':') AAAA records.
 void ScriptedDns::a(const std::string &host, const std::vector<std::string> &addresses) {
-    std::vector<std::string> rdata;
+    std::map<int, std::vector<std::string>> rdata;
     for (const auto &addr : addresses) {
-        in_addr ia{};
-        ::inet_pton(AF_INET, addr.c_str(), &ia);
-        rdata.emplace_back(reinterpret_cast<const char *>(&ia), 4);
+        bool v6 = addr.find(':') != std::string::npos;
+        unsigned char bytes[16] = {};
+        ::inet_pton(v6 ? AF_INET6 : AF_INET, addr.c_str(), bytes);
+        rdata[v6 ? 28 : 1].emplace_back(reinterpret_cast<const char *>(bytes), v6 ? 16 : 4);
     }
-    set(host, 1, rdata);
+    for (auto &[type, records] : rdata) set(host, type, std::move(records));
 }
 
 int ScriptedDns::queries(const std::string &name) {

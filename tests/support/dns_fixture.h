@@ -22,7 +22,7 @@ public:
     ~ScriptedDns();
     int port() const { return port_; }
     void mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts);
-    void a(const std::string &host, const std::vector<std::string> &addresses);
+    void a(const std::string &host, const std::vector<std::string> &addresses);  // A and AAAA
     void mode(Mode m) { mode_ = m; }
     int queries(const std::string &name);
 

@@ -148,21 +148,49 @@ void Process::stop() {
 }
 
 int bind_loopback(int type, const char *address, int port, int &bound_port) {
-    int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in6 sa{};  // large enough for either family
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&sa);
+    bool v6 = std::strchr(address, ':') != nullptr;
+    socklen_t len = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (v6) {
+        sa.sin6_family = AF_INET6;
+        sa.sin6_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET6, address, &sa.sin6_addr);
+    } else {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, address, &v4->sin_addr);
+    }
+    int fd = ::socket(v6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, address, &sa.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+    if (v6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), len) != 0) {
         ::close(fd);
         return -1;
     }
-    socklen_t len = sizeof sa;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-    bound_port = ntohs(sa.sin_port);
+    bound_port = ntohs(v6 ? sa.sin6_port : v4->sin_port);
     return fd;
+}
+
+StalledListener::StalledListener(const char *address, int port) {
+    int bound = 0;
+    fds_.push_back(bind_loopback(SOCK_STREAM, address, port, bound));
+    ::listen(fds_[0], 0);
+    for (int i = 0; i < 2; ++i) {  // a full queue: the connects after these are never answered
+        int filler = bind_loopback(SOCK_STREAM, std::strchr(address, ':') ? "::1" : "127.0.0.1", 0, bound);
+        ::fcntl(filler, F_SETFL, O_NONBLOCK);
+        sockaddr_in6 to{};
+        socklen_t len = sizeof to;
+        ::getsockname(fds_[0], reinterpret_cast<sockaddr *>(&to), &len);
+        ::connect(filler, reinterpret_cast<sockaddr *>(&to), len);
+        fds_.push_back(filler);
+    }
+}
+
+StalledListener::~StalledListener() {
+    for (int fd : fds_) ::close(fd);
 }
 
 // Ports for the test servers come from 20000-32767, below the range the

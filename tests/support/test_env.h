@@ -64,6 +64,19 @@ private:
 // A socket of the type (SOCK_STREAM or SOCK_DGRAM) bound to address:port
 // (port 0: any free one); bound_port receives the port. -1 on failure.
 int bind_loopback(int type, const char *address, int port, int &bound_port);
+// A listening socket on address:port whose queue is full: a connect to it
+// is never answered (it neither completes nor fails).
+class StalledListener {
+public:
+    StalledListener(const char *address, int port);
+    ~StalledListener();
+    StalledListener(const StalledListener &) = delete;
+    StalledListener &operator=(const StalledListener &) = delete;
+
+private:
+    std::vector<int> fds_;
+};
+
 // A free TCP port on the address (bound, then released).
 int free_port(const char *address = "127.0.0.1");
 bool wait_until(const std::function<bool()> &cond, std::chrono::milliseconds limit);
