@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 #include "dkim_record.h"
@@ -14,26 +16,53 @@
 namespace cli {
 namespace {
 
+std::string format_mx_line(const char *host, int preference, const std::string &address) {
+    char line[512];
+    std::snprintf(line, sizeof line, "%-40s %10d  %s\n", host, preference, address.c_str());
+    return line;
+}
+
 // An explicit DNS server serves the exchangers' address lookups too.
 void use_dns(const std::string &dns) {
     if (!dns.empty()) sys::set_env("KORVEXAPI_DNS_SERVERS", dns);
 }
 
+// The IPv6 addresses of a host (VELLOR_Get_Host_Addresses).
+std::vector<std::string> ipv6_addresses(const char *host) {
+    VELLOR_HOST_ADDRESSES found;
+    std::vector<std::string> out;
+    if (VELLOR_Get_Host_Addresses(host, VELLOR_FAMILY_IPV6, &found) != 0) return out;
+    for (int i = 0; i < found.nAddresses && i < VELLOR_MAX_HOST_ADDRESSES; ++i) out.push_back(found.szAddress[i]);
+    return out;
+}
+
+// The exchangers with their IPv4 addresses as the library resolves them,
+// then a line for each IPv6 address of each exchanger.
 int run_mx(const std::string &domain, const std::string &dns, bool names_only) {
     use_dns(dns);
-    VALIDMXIPS list;
+    VALIDMXIPS list, names;
     std::memset(&list, 0, sizeof list);
+    std::memset(&names, 0, sizeof names);
     int rc = VELLOR_resolve_mx_domain(domain.c_str(), dns.c_str(), &list, 0, names_only ? 0 : 1);
-    if (rc != 0 || list.nValidIPs == 0) {
+    std::vector<std::string> v6_lines;
+    if (!names_only && VELLOR_resolve_mx_domain(domain.c_str(), dns.c_str(), &names, 0, 0) == 0)
+        for (int i = 0; i < names.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
+            for (const std::string &a : ipv6_addresses(names.szMxHost[i]))
+                v6_lines.push_back(format_mx_line(names.szMxHost[i], names.nPreference[i], a));
+    if ((rc != 0 || list.nValidIPs == 0) && v6_lines.empty()) {
         std::fprintf(stderr, "vellor: no mail exchanger found for %s (result %d)\n", domain.c_str(), rc);
         return rc == -3 || rc == -1 ? 75 : 69;
     }
     std::printf("%-40s %10s  %s\n", "exchanger", "preference", names_only ? "" : "address");
-    for (int i = 0; i < list.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
-        std::printf("%-40s %10d  %s\n", list.szMxHost[i], list.nPreference[i], names_only ? "" : list.szIPAddress[i]);
+    for (int i = 0; rc == 0 && i < list.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
+        std::printf(
+            "%s", format_mx_line(list.szMxHost[i], list.nPreference[i], names_only ? "" : list.szIPAddress[i]).c_str());
+    for (const std::string &line : v6_lines) std::printf("%s", line.c_str());
     return 0;
 }
 
+// A forward lookup prints each IPv4 address, then each IPv6 one; a dotted
+// address is looked up in reverse.
 int run_dns(const std::string &name, const std::string &dns) {
     use_dns(dns);
     SMTPSEND_STRUCTURE r;
@@ -46,7 +75,8 @@ int run_dns(const std::string &name, const std::string &dns) {
         return 64;
     }
     std::memcpy(field, name.c_str(), name.size() + 1);
-    if (VELLOR_Perform_DNS_Lookup("vellor", &r) != 0) {
+    std::vector<std::string> v6 = reverse ? std::vector<std::string>() : ipv6_addresses(name.c_str());
+    if (VELLOR_Perform_DNS_Lookup("vellor", &r) != 0 && v6.empty()) {
         VELLOR_Get_Error_Details(&r);
         std::fprintf(stderr, "vellor: %s\n", r.szErrorText);
         return 75;
@@ -54,6 +84,7 @@ int run_dns(const std::string &name, const std::string &dns) {
     if (reverse) std::printf("%s\t%s\n", name.c_str(), r.szServer);
     for (int i = 0; !reverse && i < r.nMxIPAddresses && i < 8; ++i)
         std::printf("%s\t%s\n", name.c_str(), r.szMxIPAddress[i]);
+    for (const std::string &a : v6) std::printf("%s\t%s\n", name.c_str(), a.c_str());
     return 0;
 }
 

@@ -232,7 +232,7 @@ using Option = std::pair<std::string, std::string>;
 // The library's options for this one call: the tool's own, the flags',
 // then each --option as given (a later one wins).
 std::vector<Option> call_options(const SendOptions &o, const Message &m) {
-    std::vector<Option> out = {{"Transcript", "1"}};
+    std::vector<Option> out = {{"Transcript", "1"}, {"AddressFamily", o.ipv4 ? "4" : o.ipv6 ? "6" : "any"}};
     if (m.queue && !m.extension.empty()) out.push_back({"MsgExtension", m.extension});  // counted as sent
     if (!o.raw) out.push_back({"DotStuffing", "1"});
     if (!o.user.empty()) out.push_back({"AuthMechanism", "ANY"});  // EHLO, and no MAIL FROM without the login
@@ -452,7 +452,7 @@ int run_send(const SendOptions &given) {
 
 Action add_send(CLI::App &app) {
     auto o = std::make_shared<SendOptions>();
-    app.add_option("--server", o->server, "Relay server host name (none: deliver by MX)");
+    app.add_option("--server", o->server, "Relay server host name or address, IPv6 too (none: deliver by MX)");
     app.add_option("--server-ip", o->server_ip, "Relay server address, used as given");
     app.add_option("--port", o->port, "TCP port of the server (default 25; 465 with --tls, 587 with --starttls)")
         ->check(CLI::Range(1, 65535));
@@ -483,6 +483,8 @@ Action add_send(CLI::App &app) {
     app.add_option("--ca-file", o->ca_file, "Extra trusted certificates (PEM) for checking the server");
     app.add_flag("--no-verify", o->no_verify, "Do not check the server's certificate (logged)");
     app.add_flag("--no-tls", o->no_tls, "Delivery by MX in the clear: no opportunistic STARTTLS");
+    auto *v4 = app.add_flag("--ipv4", o->ipv4, "Connect over IPv4 only (default: IPv6 and IPv4 raced, IPv6 first)");
+    app.add_flag("--ipv6", o->ipv6, "Connect over IPv6 only")->excludes(v4);
     app.add_option("--dkim-domain", o->dkim_domain, "Sign every message with DKIM for this domain (d=)");
     app.add_option("--dkim-selector", o->dkim_selector,
                    "The DKIM selector (s=): the key's record is at S._domainkey.D");

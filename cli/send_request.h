@@ -21,6 +21,7 @@ struct SendOptions {
     int port = 0, max = 0, timeout = 0, parallel = 0;  // port 0: by the TLS flag (465, 587), else 25
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
     bool starttls = false, tls = false, no_tls = false, no_verify = false, raw = false, progress = false;
+    bool ipv4 = false, ipv6 = false;  // one family only (default: both raced)
 };
 
 // The whole send: checks, message, login data, one call (and one more after

@@ -166,6 +166,20 @@ typedef struct VALIDMXIPS {
     int32_t nPreference[VELLOR_MAX_VALID_MX];
 } VALIDMXIPS;
 
+/* The addresses of a host of either family, for VELLOR_Get_Host_Addresses;
+   776 bytes. Each entry is an IPv4 dotted address or an IPv6 address
+   without brackets. */
+#define VELLOR_MAX_HOST_ADDRESSES 16
+typedef struct VELLOR_HOST_ADDRESSES {
+    int32_t nAddresses;
+    int32_t nReserved;
+    char szAddress[VELLOR_MAX_HOST_ADDRESSES][48];
+} VELLOR_HOST_ADDRESSES;
+
+#define VELLOR_FAMILY_IPV4 4
+#define VELLOR_FAMILY_IPV6 6
+#define VELLOR_FAMILY_BOTH 46
+
 /* The application's status callback; its result is ignored, except in a queue
    pass over several connections (the QueueConnections option), which a
    result other than 0 stops. */
@@ -195,6 +209,13 @@ VELLOR_API int32_t VELLOR_Get_Default_Dns_Server(char *buffer);
    or VELLOR_Closedown_Library. 0 when taken; -1 for an unknown name or an
    unusable value, the reason then in szErrorText. Safe from several threads. */
 VELLOR_API int32_t VELLOR_Set_Request_Option(SMTPSEND_STRUCTURE *request, const char *name, const char *value);
+/* Beyond the classic table: the addresses of hostName of the families asked
+   (VELLOR_FAMILY_IPV4, _IPV6 or _BOTH): an address literal stands for
+   itself; otherwise the hosts file, then DNS (A and AAAA queries, the
+   servers of KORVEXAPI_DNS_SERVERS when set). IPv4 addresses first, each
+   family in its answer's order, at most 16. 0 when one was found, else -1
+   (nAddresses 0). */
+VELLOR_API int32_t VELLOR_Get_Host_Addresses(const char *hostName, int32_t family, VELLOR_HOST_ADDRESSES *found);
 
 #if defined(__cplusplus)
 }
@@ -258,5 +279,6 @@ VELLOR_STATIC_ASSERT(offsetof(VALIDMXIPS, szIPAddress) == 4, "szIPAddress");
 VELLOR_STATIC_ASSERT(offsetof(VALIDMXIPS, szMxHost) == 484, "szMxHost");
 VELLOR_STATIC_ASSERT(offsetof(VALIDMXIPS, nPreference) == 3044, "nPreference");
 VELLOR_STATIC_ASSERT(sizeof(VALIDMXIPS) == 3124, "VALIDMXIPS size");
+VELLOR_STATIC_ASSERT(sizeof(VELLOR_HOST_ADDRESSES) == 776, "VELLOR_HOST_ADDRESSES size");
 
 #endif

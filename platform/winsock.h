@@ -34,7 +34,9 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms);
 int WSAGetLastError();
 // 4 for an IPv4 dotted address, 6 for an IPv6 address text (no brackets),
-// 0 for anything else (inet_pton's reading).
+// 0 for anything else (inet_pton's reading); address_bytes also writes the
+// address (4 or 16 bytes, network order) into out.
 int address_family(const std::string &text);
+int address_bytes(const std::string &text, unsigned char out[16]);
 
 }  // namespace vellor::winsock

@@ -22,6 +22,8 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/winsock.h"
+
 namespace vellor::transport::schannel {
 namespace {
 
@@ -32,20 +34,10 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
 constexpr DWORD kRevocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
-bool parse_ipv4(const std::string &name, unsigned char out[4]) {
-    std::size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0 && (at >= name.size() || name[at++] != '.')) return false;
-        unsigned value = 0;
-        std::size_t digits = 0;
-        while (at < name.size() && name[at] >= '0' && name[at] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(name[at++] - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return false;
-        out[part] = static_cast<unsigned char>(value);
-    }
-    return at == name.size();
+// An address in text as its bytes: their count (4 or 16), 0 for a name.
+std::size_t parse_address(const std::string &name, unsigned char out[16]) {
+    int family = winsock::address_bytes(name, out);
+    return family == 4 ? 4 : family == 6 ? 16 : 0;
 }
 
 }  // namespace
@@ -202,12 +194,12 @@ void for_alt_names(PCCERT_CONTEXT cert, Each each) {
     ::LocalFree(names);
 }
 
-// The address among the certificate's IP entries.
-bool names_address(PCCERT_CONTEXT cert, const unsigned char address[4]) {
+// The address (4 or 16 bytes) among the certificate's IP entries.
+bool names_address(PCCERT_CONTEXT cert, const unsigned char *address, std::size_t size) {
     bool found = false;
     for_alt_names(cert, [&](const CERT_ALT_NAME_ENTRY &e) {
-        found = found || (e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && e.IPAddress.cbData == 4 &&
-                          std::memcmp(e.IPAddress.pbData, address, 4) == 0);
+        found = found || (e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && e.IPAddress.cbData == size &&
+                          std::memcmp(e.IPAddress.pbData, address, size) == 0);
     });
     return found;
 }
@@ -259,9 +251,9 @@ std::string refusal(const std::string &reason, const TlsPeer &peer) {
 
 }  // namespace
 
-bool is_ipv4_address(const std::string &name) {
-    unsigned char bytes[4];
-    return parse_ipv4(name, bytes);
+bool is_address(const std::string &name) {
+    unsigned char bytes[16];
+    return parse_address(name, bytes) != 0;
 }
 
 bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTSTORE cas, std::string &why) {
@@ -288,11 +280,11 @@ bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTS
         why = refusal(chain_error_text(errors, h), peer);
         return false;
     }
-    unsigned char address[4];
-    bool by_address = parse_ipv4(peer.name, address);
-    DWORD policy = policy_error(h.chain, by_address ? std::string() : peer.name, own_ca);
+    unsigned char address[16];
+    std::size_t size = parse_address(peer.name, address);
+    DWORD policy = policy_error(h.chain, size ? std::string() : peer.name, own_ca);
     if (policy == 0 &&
-        (by_address ? !names_address(h.cert, address) : !peer.name.empty() && !names_host(h.cert, peer.name)))
+        (size ? !names_address(h.cert, address, size) : !peer.name.empty() && !names_host(h.cert, peer.name)))
         policy = static_cast<DWORD>(CERT_E_CN_NO_MATCH);
     if (policy != 0) {
         why = refusal(policy_error_text(policy), peer);

@@ -24,8 +24,8 @@ HCERTSTORE load_ca_file(const std::string &path, std::string &why);
 // "certificate not accepted: ... (name checked [...])".
 bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTSTORE cas, std::string &why);
 
-// true when `name` is an IPv4 address in dotted form (checked as an
-// address, never sent as SNI).
-bool is_ipv4_address(const std::string &name);
+// true when `name` is an IPv4 or IPv6 address (checked as an address,
+// never sent as SNI).
+bool is_address(const std::string &name);
 
 }  // namespace vellor::transport::schannel

@@ -20,7 +20,7 @@ public:
 
     bool load_cas(std::string &why) { return (cas_ = schannel::load_ca_file(peer_.ca_file, why)) != nullptr; }
     bool handshake(Deadline deadline, std::string &why) override {
-        std::string sni = schannel::is_ipv4_address(peer_.name) ? std::string() : peer_.name;
+        std::string sni = schannel::is_address(peer_.name) ? std::string() : peer_.name;
         if (!stream_.handshake(sni, deadline, why)) return false;
         if (schannel::certificate_accepted(stream_.context(), peer_, cas_, why)) return true;
         if (!peer_.enforce) return true;  // opportunistic: the failed check is told (`why`), the session goes on

@@ -102,10 +102,14 @@ int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
 
 int WSAGetLastError() { return t_last_error; }
 
+int address_bytes(const std::string &text, unsigned char out[16]) {
+    if (inet_pton(AF_INET, text.c_str(), out) == 1) return 4;
+    return inet_pton(AF_INET6, text.c_str(), out) == 1 ? 6 : 0;
+}
+
 int address_family(const std::string &text) {
     unsigned char probe[16];
-    if (inet_pton(AF_INET, text.c_str(), probe) == 1) return 4;
-    return inet_pton(AF_INET6, text.c_str(), probe) == 1 ? 6 : 0;
+    return address_bytes(text, probe);
 }
 
 }  // namespace vellor::winsock

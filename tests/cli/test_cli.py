@@ -35,13 +35,16 @@ class Cli(unittest.TestCase):
         cls.port = free_port()
         cls.capture = os.path.join(cls.dir, "capture")
         cls.server = start_capture(cls.capture, cls.port)
+        cls.server6 = start_capture(cls.capture, cls.port, host="::1")  # the same messages, over IPv6
         cls.dns_port = free_port(socket.SOCK_DGRAM)
         cls.closed_port = free_port()
         conf = os.path.join(cls.dir, "dnsmasq.conf")
         with open(conf, "w") as f:
             f.write("no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=%d\nlocal=/test/\n"
                     "mx-host=cli.test,mx.cli.test,10\nhost-record=mx.cli.test,127.0.0.1\n"
-                    "ptr-record=1.0.0.127.in-addr.arpa,mx.cli.test\n" % cls.dns_port)
+                    "ptr-record=1.0.0.127.in-addr.arpa,mx.cli.test\n"
+                    "host-record=six.cli.test,::1\nhost-record=dual.cli.test,127.0.0.2,::1\n"
+                    "mx-host=v6.cli.test,six.cli.test,10\nmx-host=dual.cli.test,dual.cli.test,10\n" % cls.dns_port)
         args = ["/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="]
         if os.getuid() == 0:
             args.append("--user=root")
@@ -64,7 +67,7 @@ class Cli(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.silent.close()
-        for p in (cls.server, cls.dnsmasq, cls.sink):
+        for p in (cls.server, cls.server6, cls.dnsmasq, cls.sink):
             p.terminate()
             p.wait(timeout=10)
         shutil.rmtree(cls.dir, ignore_errors=True)

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # The Python package against the aiosmtpd capture server: a message from
 # memory to a recipient list with a token, options and a DKIM signature
-# (checked by python3-dkim), an exception carrying the library's code,
+# (checked by python3-dkim), IPv6 relays and exchangers (a capture server on
+# ::1, names from dnsmasq), an exception carrying the library's code,
 # values refused before the call, and the README's Python example (a login
 # and the status callback) run as written.
 # Usage: test_python.py SOURCE-DIR LIBRARY-PATH
@@ -14,6 +15,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 SOURCE, LIBRARY = os.path.abspath(sys.argv.pop(1)), os.path.abspath(sys.argv.pop(1))
@@ -21,7 +23,7 @@ sys.path.insert(0, os.path.join(SOURCE, "python"))
 os.environ["VELLORAPI_LIBRARY"] = LIBRARY
 import vellorapi  # noqa: E402
 sys.path.insert(0, os.path.join(SOURCE, "tests", "servers"))
-from launch import free_port, start_capture  # noqa: E402
+from launch import free_port, start, start_capture  # noqa: E402
 
 
 class Python(unittest.TestCase):
@@ -83,6 +85,32 @@ class Python(unittest.TestCase):
         self.assertIn(b"\r\nline\r\n.\r\nend\r\n", text)
         self.assertNotIn(b"e@f.test", text)
         self.assertEqual(json.loads(envelope), {"from": "py@x.test", "to": ["a@b.test", "b@b.test", "c@d.test", "e@f.test"]})
+    def test_ipv6_literal_aaaa_only_relay_and_exchangers(self):
+        """A relay by IPv6 literal and by an AAAA-only name, MX to an AAAA-only exchanger and to one whose IPv4
+        port is closed, under the default family (auto) and under any."""
+        server6 = start_capture(self.capture, self.port, host="::1")
+        dns_port, conf = free_port(socket.SOCK_DGRAM), os.path.join(self.dir, "dnsmasq.conf")
+        with open(conf, "w") as f:
+            f.write("no-resolv\nno-hosts\nbind-interfaces\nlisten-address=127.0.0.1\nport=%d\nlocal=/test/\n"
+                    "host-record=six.py.test,::1\nhost-record=dual.py.test,127.0.0.2,::1\n"
+                    "mx-host=v6.py.test,six.py.test,10\nmx-host=dual.py.test,dual.py.test,10\n" % dns_port)
+        dnsmasq = start(["/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="] +
+                        (["--user=root"] if os.getuid() == 0 else []))
+        os.environ["KORVEXAPI_DNS_SERVERS"] = "127.0.0.1:%d" % dns_port
+        try:
+            time.sleep(0.3)
+            before = len(self.stored())
+            for kw in (dict(server="::1"), dict(server="[::1]", options={"AddressFamily": "6"}),
+                       dict(server="six.py.test"), dict(to="a@v6.py.test"), dict(to="a@dual.py.test"),
+                       dict(to="a@dual.py.test", options={"AddressFamily": "any"})):
+                with self.subTest(**kw):
+                    self.assertEqual(self.send(server_ip="", **kw), 1)
+            self.assertEqual(len(self.stored()), before + 6)
+        finally:
+            del os.environ["KORVEXAPI_DNS_SERVERS"]
+            for p in (server6, dnsmasq):
+                p.terminate()
+                p.wait(timeout=10)
 
     def test_values_refused_before_the_call_never_cut_or_split(self):
         before = len(self.stored())

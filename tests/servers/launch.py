@@ -43,10 +43,12 @@ def start(args):
     return subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
 
 
-def start_capture(root, port, *extra):
-    """The capture server storing under ROOT; extra arguments such as --tls MODE CERT KEY."""
+def start_capture(root, port, *extra, host="127.0.0.1"):
+    """The capture server on HOST storing under ROOT; extra arguments such as --tls MODE CERT KEY."""
     os.makedirs(root, exist_ok=True)
-    server = start(["/usr/bin/python3", CAPTURE, "127.0.0.1", str(port), root, "demo", "s3cret", *extra])
+    if os.path.exists(os.path.join(root, "ready")):  # a second server storing beside the first
+        os.remove(os.path.join(root, "ready"))
+    server = start(["/usr/bin/python3", CAPTURE, host, str(port), root, "demo", "s3cret", *extra])
     if not wait_for(lambda: os.path.exists(os.path.join(root, "ready"))):
         raise RuntimeError("the capture server did not start")
     return server

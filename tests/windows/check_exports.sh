@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Reads the export tables of the built DLLs and compares them with what they
-# must be, name for name: on i686 the ten stdcall-decorated names, the four
+# must be, name for name: on i686 the eleven stdcall-decorated names, the four
 # type-decorated names (derived here by clang from the argument types) and a
 # plain alias of each; on x86_64 the plain names alone. Also checks that neither
 # DLL needs a compiler runtime DLL (they must load on a clean Windows).
@@ -22,11 +22,12 @@ compare() {  # compare WHAT EXPECTED-FILE ACTUAL-FILE
 
 vellor_stdcall="VELLOR_Initialize_Library@12 VELLOR_Closedown_Library@8 VELLOR_Initialize_Structure@8
 VELLOR_Get_Error_Details@4 VELLOR_Send_Message@12 VELLOR_Get_Message_Details@4 VELLOR_Get_Mx_Servers@16
-VELLOR_Perform_DNS_Lookup@8 VELLOR_Get_Default_Dns_Server@4 VELLOR_Set_Request_Option@12"
+VELLOR_Perform_DNS_Lookup@8 VELLOR_Get_Default_Dns_Server@4 VELLOR_Set_Request_Option@12 VELLOR_Get_Host_Addresses@12"
 korvex_stdcall="KorvexAPI_Initialize_Library@16 KorvexAPI_Initialize_Structure@8 KorvexAPI_Library_Version@12
 KorvexAPI_Start_Winsock@8 KorvexAPI_Stop_Winsock@4 KorvexAPI_Closedown_Library@8
 KorvexAPI_Get_IPAddress_From_Hostname@16 KorvexAPI_Get_Host_By_Address@12 KorvexAPI_Make_Connection@12
-KorvexAPI_Close_Socket@12 KorvexAPI_Dns_Get_Mx_Server@20 KorvexAPI_Get_Default_Dns_Server@4"
+KorvexAPI_Close_Socket@12 KorvexAPI_Dns_Get_Mx_Server@20 KorvexAPI_Get_Default_Dns_Server@4
+KorvexAPI_Get_Host_Addresses@12 KorvexAPI_Connect_Addresses@24"
 
 clang++ --target=i686-pc-windows-msvc -w -c "$here/typed_names.cpp" -o "$work/typed.obj"
 i686-w64-mingw32-nm "$work/typed.obj" | awk '$2 == "T" {print $3}' >"$work/typed"
