@@ -13,6 +13,7 @@
 #include "transport/schannel_certificate.h"
 
 #include <schannel.h>
+#include <ws2tcpip.h>
 #include <wincrypt.h>
 
 #include <algorithm>
@@ -21,8 +22,6 @@
 #include <fstream>
 #include <iterator>
 #include <vector>
-
-#include "platform/winsock.h"
 
 namespace vellor::transport::schannel {
 namespace {
@@ -36,8 +35,8 @@ constexpr DWORD kRevocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT
 
 // An address in text as its bytes: their count (4 or 16), 0 for a name.
 std::size_t parse_address(const std::string &name, unsigned char out[16]) {
-    int family = winsock::address_bytes(name, out);
-    return family == 4 ? 4 : family == 6 ? 16 : 0;
+    if (::inet_pton(AF_INET, name.c_str(), out) == 1) return 4;
+    return ::inet_pton(AF_INET6, name.c_str(), out) == 1 ? 16 : 0;
 }
 
 }  // namespace
