@@ -24,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!f) return 0;
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-    vellor::options::msg_extension();
-    vellor::options::log_file();
-    vellor::options::send_percent_sent();
-    vellor::options::message_options();
+    vellor::options::msg_extension({});
+    vellor::options::log_file({});
+    vellor::options::send_percent_sent({});
+    vellor::options::message_options({});
     return 0;
 }

@@ -4,14 +4,15 @@
 // warning (never failing) on a difference. An application name longer than
 // 127 characters is refused: the record is left cleared, the library not
 // initialised, and the log says why. The companion block is left open
-// after start-up: every send initialises it again. Close-down ends every
-// record's own options (VELLOR_Set_Request_Option).
+// after start-up: every send initialises it again. Close-down forgets no
+// record's own options (VELLOR_Set_Request_Option): another thread may be
+// between setting them and its send; they end with
+// VELLOR_Initialize_Structure on their record.
 #include <cstring>
 
 #include "common/export_guard.h"
 #include "platform/message_box.h"
 #include "support/log_file.h"
-#include "support/request_options.h"
 #include "support/text.h"
 #include "transport/companion.h"
 #include "vellorapi.h"
@@ -91,7 +92,6 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
 VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName) {
     vellor::guarded_void([&] {
         if (library) library->bLibraryInitialized = 0;
-        options::forget_all_records();  // every record's own options end with the library's use
         Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", text_or_empty(applicationName).c_str(),
                          address_of(library)));
         Write_Log("<<***>>");

@@ -1,6 +1,6 @@
 // VELLOR_Set_Request_Option: an option for one request record, over the
 // options file or registry, until the next VELLOR_Initialize_Structure on
-// that record or the library's close-down (the store and the checks of
+// that record (the store and the checks of
 // names and values are support/request_options.h). On a refusal the reason
 // goes into szErrorText; one that does not fit whole is replaced by a
 // shorter one that names the option only.

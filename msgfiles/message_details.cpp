@@ -21,9 +21,9 @@
 
 namespace vellor {
 
-std::string ensure_msg_extension(SMTPSEND_STRUCTURE *request) {
+std::string ensure_msg_extension(SMTPSEND_STRUCTURE *request, const options::RequestValues &own) {
     if (empty(request->szMsgExtension)) {
-        std::string opt = options::msg_extension();
+        std::string opt = options::msg_extension(own);
         // An option too long for the field leaves it empty: the caller refuses (910).
         (void)set_field(request->szMsgExtension, opt.empty() ? std::string("TXT") : opt);
     }
@@ -173,7 +173,7 @@ int find_in_directory(SMTPSEND_STRUCTURE *req, const std::string &ext, std::stri
 }  // namespace
 
 int read_message_details(SMTPSEND_STRUCTURE *request, EnvelopeSeen *seen) {
-    std::string ext = ensure_msg_extension(request);
+    std::string ext = ensure_msg_extension(request, {});
     if (ext.empty()) {
         request->nErrorCode = 910;
         return -1;

@@ -14,7 +14,7 @@
 
 #include "platform/global_memory.h"
 #include "msgfiles/recipients.h"
-#include "support/log_file.h"
+#include "support/report.h"
 #include "support/text.h"
 
 namespace vellor {
@@ -87,7 +87,7 @@ std::string read_locked_list(SMTPSEND_STRUCTURE *request) {
     return text;
 }
 
-int parse_recipient_list(const std::string &app, const std::string &listText, int &count) {
+int parse_recipient_list(const std::string &, const std::string &listText, int &count) {
     std::size_t pos = listText.find_first_not_of(' ');
     if (pos == npos) pos = listText.size();
     count = 0;
@@ -99,39 +99,39 @@ int parse_recipient_list(const std::string &app, const std::string &listText, in
         if (s == Step::Bad) result = -1;
         break;
     }
-    if (count >= 1) {
-        Write_Log(format("VellorAPI [%s] - %d valid recipient address(s) received", app.c_str(), count));
-        return result;
-    }
-    Write_Log(format("VellorAPI - NO valid recipient address(s) received from [%s]", app.c_str()));
-    return -1;
+    return count >= 1 ? result : -1;
 }
 
-int validate_recipient_list(SMTPSEND_STRUCTURE *request, const std::string &app) {
+int validate_recipient_list(SMTPSEND_STRUCTURE *request, const Reporter &r) {
+    const char *app = r.app.c_str();
     request->lpRecipients = GlobalLock(request->hRecipients);
     if (!request->lpRecipients) {
-        Write_Log(format("VellorAPI [%s] - Unable to access (lock) recipient address(s) list received", app.c_str()));
-        Write_Log(format("VellorAPI [%s] - Sending aborted...", app.c_str()));
+        r.log(format("VellorAPI [%s] - Unable to access (lock) recipient address(s) list received", app));
+        r.log(format("VellorAPI [%s] - Sending aborted...", app));
         return 0;
     }
     int count = 0;
-    int rc = parse_recipient_list(app, list_text(request->hRecipients, request->lpRecipients), count);
+    int rc = parse_recipient_list(r.app, list_text(request->hRecipients, request->lpRecipients), count);
+    if (count >= 1)
+        r.log(format("VellorAPI [%s] - %d valid recipient address(s) received", app, count));
+    else
+        r.log(format("VellorAPI - NO valid recipient address(s) received from [%s]", app));
     if (rc == -1) {
-        Write_Log(format("VellorAPI [%s] - One or more recipient address(s) in list INVALID", app.c_str()));
-        Write_Log(format("VellorAPI [%s] - Sending aborted...", app.c_str()));
+        r.log(format("VellorAPI [%s] - One or more recipient address(s) in list INVALID", app));
+        r.log(format("VellorAPI [%s] - Sending aborted...", app));
         GlobalUnlock(request->hRecipients);
         request->nErrorCode = 912;
         return 0;
     }
     if (count > kMaxRecipients) {
-        Write_Log(format("VellorAPI [%s] - More than %d recipient address(s) in list: sending aborted, none sent",
-                         app.c_str(), kMaxRecipients));
+        r.log(format("VellorAPI [%s] - More than %d recipient address(s) in list: sending aborted, none sent", app,
+                     kMaxRecipients));
         GlobalUnlock(request->hRecipients);
         request->nErrorCode = 912;
         return 0;
     }
-    Write_Log(count == 1 ? std::string("Identified and validated a single recipient(s)")
-                         : format("Identified and validated %d recipient(s)", count));
+    r.log(count == 1 ? std::string("Identified and validated a single recipient(s)")
+                     : format("Identified and validated %d recipient(s)", count));
     request->nRecipients = static_cast<int16_t>(count);
     GlobalUnlock(request->hRecipients);
     return 1;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/report.h"
 #include "vellorapi.h"
 
 namespace vellor {
@@ -19,8 +20,9 @@ int is_valid_address(const std::string &address, const std::string &applicationN
 // 0 or -1; count receives the number of good entries.
 int parse_recipient_list(const std::string &applicationName, const std::string &listText, int &count);
 
-// 1 success (nRecipients set), 0 failure.
-int validate_recipient_list(SMTPSEND_STRUCTURE *request, const std::string &applicationName);
+// 1 success (nRecipients set), 0 failure; the lines of the check go to the
+// send's log through `r`.
+int validate_recipient_list(SMTPSEND_STRUCTURE *request, const Reporter &r);
 
 // The next address of the list, empty when exhausted; offset moves on.
 void next_recipient(HGLOBAL recipients, std::string &address, uint32_t &offset);

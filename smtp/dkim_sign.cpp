@@ -32,7 +32,7 @@ std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::st
 }
 
 bool prepare_signing(Call &c) {
-    options::DkimOptions o = options::dkim_options();
+    options::DkimOptions o = options::dkim_options(c.own);
     std::string why;
     c.dkim = signer_of(o.domain, o.selector, o.key_file, why);
     if (why.empty()) return true;

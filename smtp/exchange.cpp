@@ -1,6 +1,8 @@
 // Command/reply exchange over the connection object.
 #include "smtp/exchange.h"
 
+#include "smtp/auth_encode.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
@@ -47,14 +49,6 @@ std::size_t fill_format(char *out, std::size_t size, const char *fmt, va_list ap
     return fits ? len : 0;
 }
 
-// The text with every occurrence of each secret replaced by "****".
-std::string without_secrets(std::string text, const std::vector<std::string> &secrets) {
-    for (const std::string &secret : secrets)
-        for (std::size_t at = 0; (at = text.find(secret, at)) != std::string::npos; at += 4)
-            text.replace(at, secret.size(), "****");
-    return text;
-}
-
 // A formatted command holds CR or LF only in its closing line end.
 bool one_line(const char *text, std::size_t len) {
     std::size_t body = len >= 2 && text[len - 2] == '\r' && text[len - 1] == '\n' ? len - 2 : len;
@@ -75,11 +69,6 @@ std::size_t Exchange::format_line(const char *fmt, va_list ap) {
     }
     if (dialogue) dialogue(0, secret ? std::string("****") : std::string(buf_, len >= 2 ? len - 2 : len));
     return len;
-}
-
-void Exchange::add_secret(const std::string &secret) {
-    if (secret.size() >= 4 && std::find(secrets_.begin(), secrets_.end(), secret) == secrets_.end())
-        secrets_.push_back(secret);
 }
 
 int Exchange::secret_line(const std::string &line, const std::string &shown) {
@@ -147,13 +136,18 @@ int Exchange::send_raw(const char *data, std::size_t len, bool more) {
     return len > INT_MAX ? INT_MAX : static_cast<int>(len);
 }
 
-Exchange::Exchange(transport::Connection &connection) : connection_(connection) { buf_[0] = '\0'; }
+Exchange::Exchange(transport::Connection &connection, Secrets &secrets) : connection_(connection), secrets_(secrets) {
+    buf_[0] = '\0';
+}
 
 int Exchange::read_reply() { return read_reply_by(connection_.step_deadline(), true); }
 
 int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::memset(buf_, 0, sizeof buf_);
     reply_ = Reply{};
+    // A credential in Base64 inside a challenge, quoted past the cut, is
+    // still whole in what is kept (4 characters for 3 bytes, and the group).
+    reader_.keep_more(2 * secrets_.longest() + 8);
     reader_.next();
     bool masked = mask_reply_;
     mask_reply_ = false;
@@ -169,9 +163,9 @@ int Exchange::read_reply_by(Deadline deadline, bool first) {
         }
         reader_.feed(chunk, static_cast<std::size_t>(n));
     }
-    std::string text = without_secrets(reader_.text(), secrets_);  // never longer than it was
-    std::memcpy(buf_, text.data(), std::min(text.size(), sizeof buf_ - 1));
-    full_ = without_secrets(reader_.full(), secrets_);
+    std::string text = secrets_.shown(reader_.text(), ReplyReader::kKept);
+    std::memcpy(buf_, text.data(), text.size());
+    full_ = secrets_.shown(reader_.full(), ReplyReader::kFull);
     reply_ = parse_reply(std::string_view(buf_, ::strnlen(buf_, sizeof buf_)), full_);
     if (dialogue) dialogue(std::atoi(buf_), masked ? std::string(buf_, 3) + " ****" : full_);
     return static_cast<int>(reader_.length());
@@ -193,6 +187,12 @@ DataWait Exchange::wait_for_data_reply() {
 std::string Exchange::first_line() const {
     std::string line(buf_, ::strnlen(buf_, sizeof buf_));
     return line.substr(0, line.find_first_of("\r\n"));
+}
+
+std::string Exchange::challenge() const {
+    const std::string &whole = reader_.full();
+    std::string line = whole.substr(0, whole.find_first_of("\r\n"));
+    return secrets_.shown(base64_text(line.size() > 4 ? line.substr(4) : std::string()));
 }
 
 }  // namespace vellor::smtp

@@ -17,6 +17,7 @@
 
 #include "smtp/reply.h"
 #include "smtp/reply_reader.h"
+#include "support/secret_mask.h"
 #include "transport/connection.h"
 
 namespace vellor::smtp {
@@ -30,7 +31,9 @@ class Exchange {
 public:
     using Deadline = transport::Deadline;
 
-    explicit Exchange(transport::Connection &connection);
+    // `secrets` are the call's credentials: every text of a reply is masked
+    // with them before it is cut or shown.
+    Exchange(transport::Connection &connection, Secrets &secrets);
 
     // Formats a command into the buffer (cut to fit) and sends it whole. A
     // command whose arguments hold a CR, LF is never sent. -1 on failure,
@@ -51,6 +54,9 @@ public:
     const Reply &reply() const { return reply_; }
     const std::string &full_reply() const { return full_; }
     std::string first_line() const;
+    // The text a reply's first line carries in Base64 after its code (a
+    // login mechanism's challenge), decoded from the whole line and masked.
+    std::string challenge() const;
 
     // The dialogue, when asked for: each command sent (code 0), each reply
     // (its code), each note (-1). A command marked secret shows as ****,
@@ -62,7 +68,7 @@ public:
     // wherever a later reply quotes it, every reader of the reply (the
     // dialogue, full_reply, first_line, the reports made from them) sees
     // "****" instead. Texts under 4 characters are not taken.
-    void add_secret(const std::string &secret);
+    void add_secret(const std::string &secret) { secrets_.add(secret); }
     // Sends a line of login data whole, however long (a token does not fit
     // the command buffer), shown as `shown`; -1 when the connection failed.
     int secret_line(const std::string &line, const std::string &shown);
@@ -112,7 +118,7 @@ private:
     std::string queued_;
     std::string full_;  // the last reply's full text, credentials masked
     Reply reply_;
-    std::vector<std::string> secrets_;
+    Secrets &secrets_;
 };
 
 }  // namespace vellor::smtp

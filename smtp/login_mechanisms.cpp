@@ -61,25 +61,15 @@ std::string choose(Transaction &t, const std::vector<std::string> &offered) {
     return m;
 }
 
-// A server text with every credential of this call masked.
-std::string masked(const Transaction &t, std::string text) {
-    const LoginState &l = t.call.login;
-    for (const std::string *secret : {&t.opts.oauth2_token, &l.plain_password, &l.encoded_password}) {
-        if (secret->size() < 4) continue;
-        for (std::size_t at; (at = text.find(*secret)) != std::string::npos;) text.replace(at, secret->size(), "****");
-    }
-    return text;
-}
-
 // The server's reason for a refusal: a challenge's decoded JSON, then the
-// final reply's first line; control characters dropped.
+// final reply's first line; control characters dropped, every credential
+// masked before it is cut to a report's length.
 std::string reason(const Transaction &t, const std::string &challenge) {
     std::string why = challenge.empty() ? t.x.first_line() : challenge + "; " + t.x.first_line();
     std::string out;
     for (char c : why)
         if (static_cast<unsigned char>(c) >= 0x20) out += c;
-    if (out.size() > 400) out.resize(400);  // a report line, not a stored value
-    return masked(t, out);
+    return t.call.secrets.shown(out, 400);  // a report line, not a stored value
 }
 
 void refused(Transaction &t, const std::string &m, const std::string &challenge) {
@@ -104,8 +94,7 @@ void login_with_initial_response(Transaction &t, const std::string &m) {
     }
     std::string challenge;
     if (t.x.reply().code == 334 && token_mechanism(m)) {  // the error, as JSON in Base64
-        std::string line = t.x.first_line();
-        challenge = base64_text(line.size() > 4 ? line.substr(4) : std::string());
+        challenge = t.x.challenge();
         t.x.secret_line(m == "XOAUTH2" ? "" : base64_line("\x01"), "");
         t.x.read_reply();
     }

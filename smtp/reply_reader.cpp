@@ -14,8 +14,8 @@ bool continues(std::string_view line) {
 
 // The line is a view into the held bytes: nothing is copied but what is kept.
 void ReplyReader::keep(std::string_view line) {
-    if (text_.size() < kKept) text_.append(line.substr(0, kKept - text_.size()));
-    if (full_.size() < kFull) full_.append(line.substr(0, kFull - full_.size()));
+    if (text_.size() < kKept + margin_) text_.append(line.substr(0, kKept + margin_ - text_.size()));
+    if (full_.size() < kFull + margin_) full_.append(line.substr(0, kFull + margin_ - full_.size()));
     length_ += line.size();
 }
 

@@ -1,7 +1,8 @@
 // The reply assembler: bytes received from the server go in as they come,
 // in pieces of any size, and a reply comes out only when its last line is
 // complete (a line ending in LF whose fourth character is not '-'). The
-// first 511 bytes of a reply are kept for judging; the rest is read and
+// first 511 bytes of a reply are kept for judging (and a margin more, see
+// keep_more); the rest is read and
 // dropped so the next reply starts in step. Bytes after a reply's end wait
 // for the next one. A line longer than 1 KiB is judged by its start and not
 // held whole, so a server that never ends a line cannot grow memory beyond
@@ -28,6 +29,10 @@ public:
     // The reply's first 4 KiB, for reading the lines of a long reply (EHLO).
     const std::string &full() const { return full_; }
     std::size_t length() const { return length_; }
+    // Keeps `margin` bytes more than kKept and kFull of the replies from now
+    // on: room for a credential quoted across the cut to be masked whole
+    // before the text is cut (support/secret_mask.h).
+    void keep_more(std::size_t margin) { margin_ = margin; }
     // Forgets the judged reply; bytes beyond it stay for the next one.
     void next();
     // Forgets everything, held bytes included (a new connection).
@@ -42,6 +47,7 @@ private:
     std::string text_;
     std::string full_;
     std::size_t length_ = 0;
+    std::size_t margin_ = 0;
     bool complete_ = false;
 };
 

@@ -41,8 +41,8 @@ Transaction::Transaction(Call &c, Variant v, int f)
       msg(*c.message),
       variant(v),
       flag(f),
-      x(c),
-      opts(c.pass_options ? *c.pass_options : options::message_options()) {
+      x(c, c.secrets),
+      opts(c.pass_options ? *c.pass_options : options::message_options(c.own)) {
     x.dialogue = dialogue_of(c, opts.transcript != 0);
 }
 
@@ -427,8 +427,8 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
 }
 
 bool SMTP_End_Batch(Call &call) {
-    Exchange x(call);
-    x.dialogue = dialogue_of(call, options::transcript() != 0);
+    Exchange x(call, call.secrets);
+    x.dialogue = dialogue_of(call, options::transcript(call.own) != 0);
     if (call.finals.due.empty()) {
         x.control("QUIT\r\n");
     } else {  // the held end of data and QUIT in one write, its reply read first

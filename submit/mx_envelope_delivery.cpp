@@ -157,7 +157,7 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
 
 int envelope_directory(Call &c) {
     std::string dir = c.hand.file;
-    c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(dir)));
+    c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(c, dir)));
     QueuePass pass;
     pass.envelopes = true;
     pass.send = [](Lane &lane, MessageFile &file) {  // claimed for all of the message's recipients

@@ -16,7 +16,6 @@
 #include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "support/log_file.h"
-#include "support/request_options.h"
 #include "support/status_callback.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -52,7 +51,7 @@ struct LaneStart {
     std::string source;      // the address connections are bound to
     options::Family family = options::Family::Auto;
     SMTPSEND_STRUCTURE record;
-    std::map<std::string, std::string> values;  // the record's own options
+    options::RequestValues own;  // the record's own options, as the send took them
 };
 
 // What the lanes share: the search they take entries from, the pass's
@@ -169,12 +168,13 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
     int accepted = 0;
     SMTPSEND_STRUCTURE record = from.record;
     try {
-        options::RequestScope own(from.values);
-        LogBatch lines;
         TCPLIBRARY_STRUCTURE block;
         std::memset(&block, 0, sizeof block);
         TCPSESSION_STRUCTURE session;
         Call c;
+        c.own = from.own;
+        LogBatch lines(c.own);  // the lane's own lines, on disk before the lane ends
+        c.lines = &lines;
         c.app = from.app;
         c.req = &record;
         c.cb = from.cb;
@@ -261,7 +261,7 @@ LaneStart lane_start(Call &c, const QueuePass &pass) {
         from.record.hRecipients = nullptr;
         from.record.lpRecipients = nullptr;
     }
-    from.values = options::running_values();
+    from.own = c.own;
     return from;
 }
 
@@ -301,7 +301,7 @@ void run_parallel_pass(Call &c, const std::string &dir, const QueuePass &pass, f
         while (s.reports(posted)) {
             for (const Posted &p : posted) {
                 apply_record(*c.req, p, t);
-                if (p.report && Report_Status(c.req, p.status, p.text, p.code, c.cb) != 0)
+                if (p.report && Report_Status(c.req, p.status, p.text, p.code, c.cb, c.own) != 0)
                     s.end();  // the callback's cancel
             }
             posted.clear();

@@ -15,8 +15,10 @@ namespace vellor {
 
 int queue_limit(int32_t maxMessages) { return maxMessages > 0 ? maxMessages : 250; }
 
-int count_queued(const std::string &directory) {
-    return files::count_matches(directory + "*." + options::msg_extension());
+std::string queue_pattern(const Call &c) { return "*." + field_text(c.req->szMsgExtension); }
+
+int count_queued(const Call &c, const std::string &directory) {
+    return files::count_matches(directory + queue_pattern(c));
 }
 
 // The path must fit the record; whether the entry is a regular file is
@@ -69,7 +71,7 @@ namespace {
 // a system call per message for nothing.)
 class PassOptions {
 public:
-    explicit PassOptions(Call &c) : c_(c), read_(options::message_options()) { c.pass_options = &read_; }
+    explicit PassOptions(Call &c) : c_(c), read_(options::message_options(c.own)) { c.pass_options = &read_; }
     ~PassOptions() { c_.pass_options = nullptr; }
     PassOptions(const PassOptions &) = delete;
     PassOptions &operator=(const PassOptions &) = delete;
@@ -147,7 +149,7 @@ void one_lane(Call &c, const std::string &dir, const QueuePass &pass, files::Sea
 PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass) {
     PassCount n;
     files::Search search;
-    n.found = search.first(dir + pass.pattern);
+    n.found = search.first(dir + queue_pattern(c));
     if (n.found && pass.start && !pass.start()) {
         n.aborted = true;
         return n;
@@ -159,7 +161,7 @@ PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass)
         if (pass.finish) pass.finish(lane);
         return n;
     }
-    const int lanes = pass.first_only ? 1 : options::queue_connections();
+    const int lanes = pass.first_only ? 1 : options::queue_connections(c.own);
     if (lanes > 1)
         run_parallel_pass(c, dir, pass, search, lanes, limit, n);
     else

@@ -45,10 +45,9 @@ struct Lane {
 };
 
 struct QueuePass {
-    std::string pattern = "*.txt";  // the entries sent, within the directory
-    bool first_only = false;        // only the first entry found, whatever becomes of it
-    bool envelopes = false;         // each entry's envelope read first; an unusable one is not sent
-    bool read_ahead = false;        // the next entry read while the server answers the current one
+    bool first_only = false;  // only the first entry found, whatever becomes of it
+    bool envelopes = false;   // each entry's envelope read first; an unusable one is not sent
+    bool read_ahead = false;  // the next entry read while the server answers the current one
     // Once the search found an entry, before the first is looked at; false aborts the pass.
     std::function<bool()> start;
     std::function<EntryResult(Lane &, MessageFile &)> send;
@@ -82,7 +81,12 @@ bool hand_entry(Call &call, const QueuePass &pass, const std::string &path, bool
 // a missing or incomplete envelope is refused (911) instead of sending the
 // message to the previous message's addresses.
 bool use_envelope(Call &call, bool queued = true);
-int queue_limit(int32_t maxMessages);            // nMaxMessages above 0, else 250
-int count_queued(const std::string &directory);  // "*." + MsgExtension option
+int queue_limit(int32_t maxMessages);  // nMaxMessages above 0, else 250
+// The queue's entries are the files "*." + szMsgExtension (the request's,
+// else the MsgExtension option, else "TXT", filled in before the send): one
+// value for the count reported beforehand, the choice of a batch and the
+// files the pass sends.
+std::string queue_pattern(const Call &c);
+int count_queued(const Call &c, const std::string &directory);
 
 }  // namespace vellor

@@ -1,8 +1,8 @@
 // Send_Queued_Messages: one message (a file or hMessage), or the queued
-// files of a message directory. The count reported beforehand is taken with
-// "*." and the MsgExtension option and decides between one connection per
-// file (count below 2) and one batch connection for all (2 or more, closed
-// with QUIT); the files sent are those matching "*.txt". A directory pass
+// files of a message directory. The count reported beforehand decides
+// between one connection per file (count below 2) and one batch connection
+// for all (2 or more, closed with QUIT); it counts the files the pass sends
+// ("*." and szMsgExtension, see queue_pattern). A directory pass
 // sends at most nMaxMessages files, 250 when that is 0; 1 or a negative
 // value sends only the first file found.
 //
@@ -31,12 +31,11 @@ bool names_directory(const Call &c) {
     return !r->hMessage && !file.empty() && find_text_nocase(file, field_text(r->szMsgExtension)) == std::string::npos;
 }
 
-// nMaxMessages 1 or negative: only the first file matching "*." and the
-// MsgExtension option, whatever becomes of it.
+// nMaxMessages 1 or negative: only the first queued file, whatever becomes
+// of it.
 int send_first_only(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     QueuePass pass;
-    pass.pattern = "*." + options::msg_extension();
     pass.first_only = true;
     pass.send = [&](Lane &, MessageFile &file) {  // one entry: the calling thread's own lane
         if (r->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
@@ -76,7 +75,7 @@ EntryResult batch_entry(Lane &lane, MessageFile &file) {
 int send_directory(Call &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = c.hand.file;
-    int count = count_queued(dir);
+    int count = count_queued(c, dir);
     c.status(921, 0,
              count == 1 ? c.prefixed("1 message has been identified as waiting to be sent!")
                         : c.prefixed(format("%d messages have been identified as waiting to be sent!", count)));

@@ -106,7 +106,7 @@ int relay_send(Call &c) {
 int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = c.hand.file;
-    c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(dir)));
+    c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(c, dir)));
     bool started = false;  // the search found an entry and the relay is known
     QueuePass pass;
     pass.envelopes = true;

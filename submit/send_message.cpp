@@ -100,10 +100,41 @@ bool refused_line_break(Call &c) {
     return false;
 }
 
+template <std::size_t N>
+bool filled(const char (&field)[N]) {
+    return std::memchr(field, '\0', N) == nullptr;
+}
+
+// A text field filled to its last byte, without a NUL, is read whole
+// within its width; such a value does not fit the field the send writes it
+// back to (an address, a name), so it is refused with the field's code
+// before anything is sent: never an empty or cut value on the wire. True
+// after the refusal.
+bool refused_filled(Call &c) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    struct Field {
+        const char *what;
+        bool full;
+        std::size_t size;
+        int code;
+    } fields[] = {{"The server name", filled(r->szServer), sizeof r->szServer, 905},
+                  {"The server address", filled(r->szServerIP), sizeof r->szServerIP, 905},
+                  {"The HELO domain", filled(r->szHeloDomain), sizeof r->szHeloDomain, 901},
+                  {"The message file", filled(r->szMessageFile), sizeof r->szMessageFile, 910},
+                  {"The sender address", filled(r->szSender), sizeof r->szSender, 902},
+                  {"The recipient address", filled(r->szRecipient), sizeof r->szRecipient, 903},
+                  {"The login user name", filled(r->szAuthUser), sizeof r->szAuthUser, 917},
+                  {"The login password", filled(r->szAuthPassword), sizeof r->szAuthPassword, 917}};
+    for (const Field &f : fields)
+        if (f.full) return c.unfit(f.code, f.what, f.size) == -1;
+    return false;
+}
+
 // Values that would not fit where the send writes them, and a port that
 // is no TCP port (it would wrap: 65561 dials 25). True after the refusal.
 bool refused_unfit(Call &c, bool path_fits) {
     SMTPSEND_STRUCTURE *r = c.req;
+    if (refused_filled(c)) return true;
     if (empty(r->szMsgExtension))
         c.unfit(910, "The MsgExtension option", sizeof r->szMsgExtension);
     else if (!path_fits)
@@ -123,7 +154,7 @@ bool refused_unfit(Call &c, bool path_fits) {
 // So is a TLSCAFile a secure session could not use: missing, a folder, a
 // FIFO or device, over 4 MiB, or without a PEM certificate.
 bool refused_options(Call &c) {
-    options::MessageOptions o = options::message_options();
+    options::MessageOptions o = options::message_options(c.own);
     std::string unusable = o.unusable, pem, why;
     if (unusable.empty() && o.secure_connection != 0 && !o.tls_ca_file.empty()) {
         if (files::read_small_file(o.tls_ca_file, 4u << 20, pem, why) && pem.find("-----BEGIN ") != std::string::npos &&
@@ -132,7 +163,7 @@ bool refused_options(Call &c) {
         unusable =
             "the TLSCAFile [" + o.tls_ca_file + "] cannot be used: " + (why.empty() ? "no PEM certificate in it" : why);
     }
-    options::NetworkOptions net = options::network_options();
+    options::NetworkOptions net = options::network_options(c.own);
     if (unusable.empty()) unusable = net.unusable;
     if (unusable.empty() && !net.source.empty() && !transport::family_of(net.source))
         unusable = "the SourceAddress option holds [" + net.source + "], not an IPv4 or IPv6 address";
@@ -170,7 +201,7 @@ bool refused(Call &c, const Facts &f) {
         return refuse(c, 908, t, c.prefixed(t));
     }
     if (!r->bUseEnvFile && r->hRecipients) {
-        if (!validate_recipient_list(r, c.app)) {
+        if (!validate_recipient_list(r, c)) {
             std::string t = "Unable to validate multiple recipient addresses received in memory buffer";
             return refuse(c, 912, t, c.prefixed(t));
         }
@@ -179,7 +210,7 @@ bool refused(Call &c, const Facts &f) {
             return refuse(c, 912, t, c.prefixed(t));
         }
     }
-    bool token = !options::message_options().oauth2_token.empty();  // a user with a token needs no password
+    bool token = !options::message_options(c.own).oauth2_token.empty();  // a user with a token needs no password
     if (empty(r->szAuthUser) ? !empty(r->szAuthPassword) : (empty(r->szAuthPassword) && !token)) {
         std::string t = "Missing one of the authentication fields";
         return refuse(c, 917, t, c.prefixed(t));
@@ -224,14 +255,15 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
                                                   VELLOR_STATUS_CALLBACK statusCallback) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!request) return -1;
-        options::RequestScope own(request);  // the record's options, copied once, over the file's
-        LogBatch lines;                      // every line of this call is on disk before it returns
         // Each send has its own companion block and session record, so sends
         // on several threads at once share no companion state.
         TCPLIBRARY_STRUCTURE block;
         std::memset(&block, 0, sizeof block);
         TCPSESSION_STRUCTURE session;
         Call c;
+        c.own = options::values_of(request);  // the record's options, taken once, over the file's
+        LogBatch lines(c.own);                // every line of this call is on disk before it returns
+        c.lines = &lines;
         c.app = text_or_empty(applicationName);
         c.req = request;
         c.cb = statusCallback;
@@ -239,7 +271,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         c.session = &session;
 
         Facts f;
-        ensure_msg_extension(request);
+        ensure_msg_extension(request, c.own);
         check_addresses(c, f);
         bool path_fits = classify_message_path(request);
         f.server_given = !empty(request->szServer) || !empty(request->szServerIP);

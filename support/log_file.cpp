@@ -1,5 +1,5 @@
 // Log file lines: "YYYY/MM/DD  hh:mm:ss <text>\r\n", appended with one write
-// per line (or, within a LogBatch, per batch of lines), the file opened and
+// per line (or, for a LogBatch, per batch of lines), the file opened and
 // closed for every write. A text is first cut
 // to the 1024-byte text buffer and then, so that the whole line with its
 // stamp and CR LF fits the 1024-byte line buffer, to its first 1000
@@ -30,12 +30,7 @@ constexpr long long kMiB = 1048576;
 
 std::atomic<int> g_counter{0};
 constexpr std::size_t kHeld = std::size_t{64} * 1024;
-
-struct Held {
-    int depth = 0;
-    std::string lines;
-};
-thread_local Held t_held;
+const options::RequestValues kNone;  // a line outside any send
 
 std::string path_of(const options::LogOptions &o) {
     return o.file.empty() ? platform::system_directory() + files::kSeparator + "vellorlog.txt" : o.file;
@@ -51,37 +46,30 @@ void append(const std::string &lines, const options::LogOptions &o) {
     files::close(fd);
 }
 
-void flush_held(const options::LogOptions &o) {
-    std::string lines;
-    lines.swap(t_held.lines);
-    append(lines, o);
-}
-
-void flush_held() {
-    if (!t_held.lines.empty()) flush_held(options::log_options());
-}
-
 void trim(const std::string &path, const options::LogOptions &o);
 
 }  // namespace
 
-LogBatch::LogBatch() { ++t_held.depth; }
+void LogBatch::flush() {
+    if (lines_.empty()) return;
+    std::string lines;
+    lines.swap(lines_);
+    append(lines, options::log_options(own_));
+}
 
 LogBatch::~LogBatch() {
-    if (--t_held.depth != 0) return;
     try {
-        flush_held();
+        flush();
     } catch (...) {  // out of memory while unwinding: the lines are lost, as any failed log write
-        t_held.lines.clear();
     }
 }
 
 int log_line_counter() { return g_counter.load(std::memory_order_relaxed); }
 void set_log_line_counter(int value) { g_counter.store(value, std::memory_order_relaxed); }
 
-std::string log_file_path() {
+std::string log_file_path(const options::RequestValues &own) {
     options::LogOptions o;
-    o.file = options::log_file();
+    o.file = options::log_file(own);
     return path_of(o);
 }
 
@@ -107,7 +95,7 @@ int64_t first_whole_line(int fd, int64_t from, int64_t size, char *buf) {
 // The newest whole lines of at most "logfilemin" MiB are moved to the start
 // of the file in 64 KiB pieces and the rest is cut off, so trimming costs
 // the same small memory whatever the limits.
-void Trim_Log(const std::string &path) { trim(path, options::log_options()); }
+void Trim_Log(const std::string &path) { trim(path, options::log_options(kNone)); }
 
 namespace {
 
@@ -157,38 +145,52 @@ void put_stamp(char *at, const platform::LocalTime &t) {
     put_digits(at + 18, t.second, 2);
 }
 
-// Every few hundred lines (and before the first) the held lines go out and
-// the log's size is checked.
-void count_line() {
+// Every few hundred lines (and before the first) the log's size is
+// checked: true when it is due now.
+bool trim_due() {
     int counter = g_counter.load(std::memory_order_relaxed);
     if (counter >= 10 && counter <= 250) {
         g_counter.store(counter + 1, std::memory_order_relaxed);
-        return;
+        return false;
     }
     g_counter.store(11, std::memory_order_relaxed);
-    options::LogOptions o = options::log_options();  // one reading for the flush and the size check
-    flush_held(o);                                   // the lines before the trim go first
+    return true;
+}
+
+void trim_now(const options::LogOptions &o) {
     if (o.use != 0) trim(path_of(o), o);
+}
+
+// The text with its stamp and line end: the text ends at its first NUL, and
+// at kMaxText characters.
+void put_line(std::string &out, const std::string &text) {
+    std::size_t length = ::strnlen(text.c_str(), std::min(text.size(), kMaxText));
+    platform::LocalTime t = platform::local_time();
+    char stamp[kStamp];
+    put_stamp(stamp, t);
+    out.append(stamp, kStamp).append(text.data(), length).append("\r\n", 2);
 }
 
 }  // namespace
 
 void Write_Log(const std::string &text) {
-    if (t_held.depth == 0 && options::use_log_file() == 0) return;
-    // The text ends at its first NUL, and at kMaxText characters.
-    std::size_t length = ::strnlen(text.c_str(), std::min(text.size(), kMaxText));
-    platform::LocalTime t = platform::local_time();
-    count_line();
-    char stamp[kStamp];
-    put_stamp(stamp, t);
+    if (options::use_log_file(kNone) == 0) return;
+    if (trim_due()) trim_now(options::log_options(kNone));
     std::string own;
-    std::string &out = t_held.depth == 0 ? own : t_held.lines;
-    if (t_held.depth == 0) own.reserve(kStampAndEnd + length);
-    out.append(stamp, kStamp).append(text.data(), length).append("\r\n", 2);
-    if (t_held.depth == 0)
-        append(own, options::log_options());
-    else if (t_held.lines.size() >= kHeld)
-        flush_held();
+    put_line(own, text);
+    append(own, options::log_options(kNone));
+}
+
+void LogBatch::write(const std::string &text) {
+    if (trim_due()) {
+        options::LogOptions o = options::log_options(own_);  // one reading for the flush and the size check
+        std::string lines;
+        lines.swap(lines_);
+        append(lines, o);  // the lines before the trim go first
+        trim_now(o);
+    }
+    put_line(lines_, text);
+    if (lines_.size() >= kHeld) flush();
 }
 
 }  // namespace vellor

@@ -22,16 +22,16 @@ constexpr const char *kKey = "Software\\orvane\\vellorapi\\Options";
 constexpr uint32_t kTextBuffer = 260;
 
 // The record's value of a number option (checked decimal when it was set).
-bool request_number(const char *name, int32_t &out) {
-    const std::string *v = request_value(name);
+bool request_number(const RequestValues &own, const char *name, int32_t &out) {
+    const std::string *v = request_value(own, name);
     if (!v) return false;
     out = static_cast<int32_t>(std::stol(*v));
     return true;
 }
 
-int32_t query_number(HKEY key, const char *name, int32_t value_missing) {
+int32_t query_number(const RequestValues &own, HKEY key, const char *name, int32_t value_missing) {
     int32_t requested = 0;
-    if (request_number(name, requested)) return requested;
+    if (request_number(own, name, requested)) return requested;
     if (!key) return value_missing;
     uint8_t data[4] = {0, 0, 0, 0};
     uint32_t size = sizeof data;
@@ -40,8 +40,8 @@ int32_t query_number(HKEY key, const char *name, int32_t value_missing) {
     return static_cast<int32_t>(data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t(data[3]) << 24));
 }
 
-std::string query_text(HKEY key, const char *name, uint32_t buffer_size) {
-    if (const std::string *v = request_value(name)) return *v;
+std::string query_text(const RequestValues &own, HKEY key, const char *name, uint32_t buffer_size) {
+    if (const std::string *v = request_value(own, name)) return *v;
     if (!key) return {};
     char buf[kTextBuffer] = {0};
     uint32_t size = buffer_size;
@@ -62,17 +62,17 @@ Options read_together(Options o, Read read) {
     return o;
 }
 
-int32_t read_number(const char *name, int32_t key_missing, int32_t value_missing) {
+int32_t read_number(const RequestValues &own, const char *name, int32_t key_missing, int32_t value_missing) {
     return read_together(key_missing, [&](HKEY key, int32_t &v) {
         if (key)
-            v = query_number(key, name, value_missing);
+            v = query_number(own, key, name, value_missing);
         else
-            request_number(name, v);
+            request_number(own, name, v);
     });
 }
 
-std::string read_text(const char *name, uint32_t buffer_size) {
-    return read_together(std::string(), [&](HKEY key, std::string &v) { v = query_text(key, name, buffer_size); });
+std::string read_text(const RequestValues &own, const char *name, uint32_t buffer_size) {
+    return read_together(std::string(), [&](HKEY key, std::string &v) { v = query_text(own, key, name, buffer_size); });
 }
 
 // A registry value as stored: present or not, its type, its bytes.
@@ -128,10 +128,10 @@ void unparsed(MessageOptions &o, const char *name, const char *wanted) {
 
 // A security number: the record's value, else a dword of 4 bytes from 0 to
 // `most` in the registry; anything else present is unusable.
-int32_t secure_number(HKEY key, const char *name, int32_t missing, int32_t most, MessageOptions &o,
-                      const char *wanted) {
+int32_t secure_number(const RequestValues &own, HKEY key, const char *name, int32_t missing, int32_t most,
+                      MessageOptions &o, const char *wanted) {
     int32_t requested = 0;
-    if (request_number(name, requested)) return requested;
+    if (request_number(own, name, requested)) return requested;
     Stored s = query_stored(key, name);
     if (!s.present) {
         unparsed(o, name, wanted);
@@ -146,28 +146,28 @@ int32_t secure_number(HKEY key, const char *name, int32_t missing, int32_t most,
 
 // A security text: the record's value, else a text of the registry that
 // fits its buffer; anything else present is unusable.
-std::string secure_text(HKEY key, const char *name, MessageOptions &o) {
-    if (const std::string *v = request_value(name)) return *v;
+std::string secure_text(const RequestValues &own, HKEY key, const char *name, MessageOptions &o) {
+    if (const std::string *v = request_value(own, name)) return *v;
     Stored s = query_stored(key, name);
     if (!s.present) {
         unparsed(o, name, "a text of at most 259 characters");
         return {};
     }
     if ((s.type == REG_SZ || s.type == REG_EXPAND_SZ) && s.size <= kTextBuffer)
-        return query_text(key, name, kTextBuffer);
+        return query_text(own, key, name, kTextBuffer);
     note_unusable(o, name, s, "a text of at most 259 characters");
     return {};
 }
 
-std::string request_text(const char *name) {
-    const std::string *v = request_value(name);
+std::string request_text(const RequestValues &own, const char *name) {
+    const std::string *v = request_value(own, name);
     return v ? *v : std::string();
 }
 
-void read_dkim(HKEY key, DkimOptions &d) {
-    d.domain = query_text(key, "DKIMDomain", kTextBuffer);
-    d.selector = query_text(key, "DKIMSelector", kTextBuffer);
-    d.key_file = query_text(key, "DKIMKeyFile", kTextBuffer);
+void read_dkim(const RequestValues &own, HKEY key, DkimOptions &d) {
+    d.domain = query_text(own, key, "DKIMDomain", kTextBuffer);
+    d.selector = query_text(own, key, "DKIMSelector", kTextBuffer);
+    d.key_file = query_text(own, key, "DKIMKeyFile", kTextBuffer);
 }
 
 // The family a text names (empty: the default); false when it names none.
@@ -184,52 +184,54 @@ bool family_named(const std::string &text, Family &f) {
 
 }  // namespace
 
-int32_t use_log_file() { return read_number("UseLogFile", 1, 1); }
-std::string log_file() { return read_text("logfile", kTextBuffer); }
-int32_t log_file_limit(int max) { return max ? read_number("logfilemax", 0, 10) : read_number("logfilemin", 0, 2); }
-int32_t callback_mode() { return read_number("callback", 0, 0); }
-std::string msg_extension() { return read_text("MsgExtension", 12); }
-int32_t send_percent_sent() { return read_number("SendPercentSent", 0, 0); }
-int32_t transcript() { return read_number("Transcript", 0, 0); }
-int32_t queue_connections() {
-    int32_t n = read_number("QueueConnections", 1, 1);
+int32_t use_log_file(const RequestValues &own) { return read_number(own, "UseLogFile", 1, 1); }
+std::string log_file(const RequestValues &own) { return read_text(own, "logfile", kTextBuffer); }
+int32_t log_file_limit(const RequestValues &own, int max) {
+    return max ? read_number(own, "logfilemax", 0, 10) : read_number(own, "logfilemin", 0, 2);
+}
+int32_t callback_mode(const RequestValues &own) { return read_number(own, "callback", 0, 0); }
+std::string msg_extension(const RequestValues &own) { return read_text(own, "MsgExtension", 12); }
+int32_t send_percent_sent(const RequestValues &own) { return read_number(own, "SendPercentSent", 0, 0); }
+int32_t transcript(const RequestValues &own) { return read_number(own, "Transcript", 0, 0); }
+int32_t queue_connections(const RequestValues &own) {
+    int32_t n = read_number(own, "QueueConnections", 1, 1);
     return n < 1 ? 1 : n > kMostConnections ? kMostConnections : n;
 }
 
-LogOptions log_options() {
-    return read_together(LogOptions{}, [](HKEY key, LogOptions &o) {
-        o.use = query_number(key, "UseLogFile", key ? 1 : o.use);
-        o.file = query_text(key, "logfile", kTextBuffer);
-        o.max = query_number(key, "logfilemax", key ? 10 : o.max);
-        o.min = query_number(key, "logfilemin", key ? 2 : o.min);
+LogOptions log_options(const RequestValues &own) {
+    return read_together(LogOptions{}, [&](HKEY key, LogOptions &o) {
+        o.use = query_number(own, key, "UseLogFile", key ? 1 : o.use);
+        o.file = query_text(own, key, "logfile", kTextBuffer);
+        o.max = query_number(own, key, "logfilemax", key ? 10 : o.max);
+        o.min = query_number(own, key, "logfilemin", key ? 2 : o.min);
     });
 }
 
-DkimOptions dkim_options() {
-    return read_together(DkimOptions{}, [](HKEY key, DkimOptions &d) { read_dkim(key, d); });
+DkimOptions dkim_options(const RequestValues &own) {
+    return read_together(DkimOptions{}, [&](HKEY key, DkimOptions &d) { read_dkim(own, key, d); });
 }
 
-MessageOptions message_options() {
-    return read_together(MessageOptions{}, [](HKEY key, MessageOptions &o) {
-        o.send_percent_sent = query_number(key, "SendPercentSent", 0);
-        o.dot_stuffing = query_number(key, "DotStuffing", 0);
-        o.transcript = query_number(key, "Transcript", 0);
-        o.pipelining = query_number(key, "Pipelining", 0);
-        o.chunking = query_number(key, "Chunking", 0);
-        o.secure_connection = secure_number(key, "SecureConnection", 0, 3, o, "a dword of 0 to 3");
-        o.tls_verify_peer = secure_number(key, "TLSVerifyPeer", 1, 1, o, "a dword of 0 or 1");
-        o.tls_ca_file = secure_text(key, "TLSCAFile", o);
-        o.oauth2_token = request_text("OAuth2Token");
-        o.auth_mechanism = request_text("AuthMechanism");
-        read_dkim(key, o.dkim);
+MessageOptions message_options(const RequestValues &own) {
+    return read_together(MessageOptions{}, [&](HKEY key, MessageOptions &o) {
+        o.send_percent_sent = query_number(own, key, "SendPercentSent", 0);
+        o.dot_stuffing = query_number(own, key, "DotStuffing", 0);
+        o.transcript = query_number(own, key, "Transcript", 0);
+        o.pipelining = query_number(own, key, "Pipelining", 0);
+        o.chunking = query_number(own, key, "Chunking", 0);
+        o.secure_connection = secure_number(own, key, "SecureConnection", 0, 3, o, "a dword of 0 to 3");
+        o.tls_verify_peer = secure_number(own, key, "TLSVerifyPeer", 1, 1, o, "a dword of 0 or 1");
+        o.tls_ca_file = secure_text(own, key, "TLSCAFile", o);
+        o.oauth2_token = request_text(own, "OAuth2Token");
+        o.auth_mechanism = request_text(own, "AuthMechanism");
+        read_dkim(own, key, o.dkim);
     });
 }
 
-NetworkOptions network_options() {
-    return read_together(NetworkOptions{}, [](HKEY key, NetworkOptions &o) {
+NetworkOptions network_options(const RequestValues &own) {
+    return read_together(NetworkOptions{}, [&](HKEY key, NetworkOptions &o) {
         MessageOptions checks;
-        std::string family = secure_text(key, "AddressFamily", checks);
-        o.source = secure_text(key, "SourceAddress", checks);
+        std::string family = secure_text(own, key, "AddressFamily", checks);
+        o.source = secure_text(own, key, "SourceAddress", checks);
         o.unusable = checks.unusable;
         if (!family_named(family, o.family) && o.unusable.empty())
             o.unusable = "the AddressFamily option holds text \"" + family + "\", not auto, 4, 6 or any";

@@ -1,27 +1,30 @@
 // The options, each read from the registry (the options file on Linux) by
 // opening the key, querying and closing it again, so a change takes effect
 // at the next use (the registry keeps the parsed file only while one stat
-// shows it unchanged). Inside a send, a value its record carries
-// (VELLOR_Set_Request_Option, see support/request_options.h) is taken
-// before the registry's; request values were checked when they were set.
+// shows it unchanged). Each reader takes the values of the send's record
+// (VELLOR_Set_Request_Option, see support/request_options.h; none outside a
+// send), and a value there is taken before the registry's; request values
+// were checked when they were set.
 #pragma once
 #include <cstdint>
 #include <string>
 
+#include "support/request_options.h"
+
 namespace vellor::options {
 
 // Defaults: missing key / missing value.
-int32_t use_log_file();           // "UseLogFile": 1 / 1
-std::string log_file();           // "logfile": empty / empty
-int32_t log_file_limit(int max);  // 1 "logfilemax": 0 / 10; 0 "logfilemin": 0 / 2
-int32_t callback_mode();          // "callback": 0 / 0
-std::string msg_extension();      // "MsgExtension": empty / empty
-int32_t send_percent_sent();      // "SendPercentSent": 0 / 0
-int32_t transcript();             // "Transcript": 0 / 0 (the dialogue as status 927)
+int32_t use_log_file(const RequestValues &own);             // "UseLogFile": 1 / 1
+std::string log_file(const RequestValues &own);             // "logfile": empty / empty
+int32_t log_file_limit(const RequestValues &own, int max);  // 1 "logfilemax": 0 / 10; 0 "logfilemin": 0 / 2
+int32_t callback_mode(const RequestValues &own);            // "callback": 0 / 0
+std::string msg_extension(const RequestValues &own);        // "MsgExtension": empty / empty
+int32_t send_percent_sent(const RequestValues &own);        // "SendPercentSent": 0 / 0
+int32_t transcript(const RequestValues &own);               // "Transcript": 0 / 0 (the dialogue as status 927)
 // "QueueConnections": 1 / 1, the connections a queue pass sends over at
 // once; 0 or less counts as 1, more than kMostConnections as that many.
 constexpr int32_t kMostConnections = 64;
-int32_t queue_connections();
+int32_t queue_connections(const RequestValues &own);
 
 // The log's options, read with one key opening for a flush of held lines
 // and the size check after it.
@@ -31,18 +34,18 @@ struct LogOptions {
     int32_t max = 0;   // "logfilemax": 0 / 10
     int32_t min = 0;   // "logfilemin": 0 / 2
 };
-LogOptions log_options();
+LogOptions log_options(const RequestValues &own);
 
 // DKIM signing: the three texts, each from the running send's record, else
 // the registry (empty when neither has it). Signing is asked for when all
 // three are set. Read with the message options below (MessageOptions::dkim)
-// or alone, from inside a send, by dkim_options().
+// or alone by dkim_options().
 struct DkimOptions {
     std::string domain;    // "DKIMDomain"
     std::string selector;  // "DKIMSelector"
     std::string key_file;  // "DKIMKeyFile": a PEM private key, RSA (2048 bits or more) or Ed25519
 };
-DkimOptions dkim_options();
+DkimOptions dkim_options(const RequestValues &own);
 
 // Every option one transaction uses, read by type with one key opening,
 // once when the transaction starts (or once per queue pass). The security
@@ -68,7 +71,7 @@ struct MessageOptions {
                (!auth_mechanism.empty() && auth_mechanism != "AUTO");
     }
 };
-MessageOptions message_options();
+MessageOptions message_options(const RequestValues &own);
 
 // How a send reaches its servers, read once per send. "AddressFamily" text:
 // "auto" (the default: IPv4 first as always, a name's IPv6 addresses when
@@ -82,6 +85,6 @@ struct NetworkOptions {
     std::string source;
     std::string unusable;
 };
-NetworkOptions network_options();
+NetworkOptions network_options(const RequestValues &own);
 
 }  // namespace vellor::options

@@ -6,13 +6,18 @@
 
 namespace vellor {
 
-void Reporter::log(const std::string &line) const { Write_Log(line); }
+void Reporter::log(const std::string &line) const {
+    if (lines)
+        lines->write(secrets.shown(line));
+    else
+        Write_Log(secrets.shown(line));
+}
 
 void Reporter::status(int st, int code, const std::string &text) const {
     if (post)
-        post(st, code, text);
+        post(st, code, secrets.shown(text));
     else
-        Report_Status(req, st, text, code, cb);
+        Report_Status(req, st, secrets.shown(text), code, cb, own);
 }
 
 void Reporter::log_and_status(int st, int code, const std::string &text) const {

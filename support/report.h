@@ -6,16 +6,28 @@
 #include <string_view>
 #include <vector>
 
+#include "support/request_options.h"
+#include "support/secret_mask.h"
 #include "vellorapi.h"
 
 namespace vellor {
 
+class LogBatch;
+
 // Who reports, to whom: the application's name for the log lines, the
-// request handed to the callback, and the callback itself.
+// request handed to the callback, and the callback itself; the record's own
+// options, taken as a value when the send began (they decide the log and
+// the callback's trimming, and every option the send reads), the call's
+// batch of log lines (a line goes straight to the log without one), and
+// the call's credentials, masked in every line and report before anything
+// cuts them.
 struct Reporter {
     std::string app;
     SMTPSEND_STRUCTURE *req = nullptr;
     VELLOR_STATUS_CALLBACK cb = nullptr;
+    options::RequestValues own;
+    LogBatch *lines = nullptr;
+    Secrets secrets;
     // While set, a report for the callback goes here instead (a connection
     // of a parallel queue pass hands its reports to the calling thread).
     std::function<void(int st, int code, const std::string &text)> post;

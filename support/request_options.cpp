@@ -114,8 +114,6 @@ Store &store() {
     return *s;
 }
 
-thread_local const std::map<std::string, std::string> *t_current = nullptr;
-
 // The login user a record's token is bound to, kept beside the options under
 // a name no caller can set (no option name holds a blank).
 constexpr const char *kTokenUser = "OAuth2Token user";
@@ -178,36 +176,19 @@ void forget_record(const void *record) {
     s.records.erase(record);
 }
 
-void forget_all_records() {
+RequestValues values_of(const void *record) {
     Store &s = store();
     std::lock_guard<std::mutex> g(s.mu);
-    s.records.clear();
+    auto it = s.records.find(record);
+    if (it == s.records.end()) return {};
+    RequestValues own = it->second;
+    own.erase(kTokenUser);
+    return own;
 }
 
-RequestScope::RequestScope(const void *record) : outer_(t_current) {
-    Store &s = store();
-    {
-        std::lock_guard<std::mutex> g(s.mu);
-        auto it = s.records.find(record);
-        if (it != s.records.end()) values_ = it->second;
-    }
-    t_current = &values_;
-}
-
-RequestScope::RequestScope(std::map<std::string, std::string> values) : values_(std::move(values)), outer_(t_current) {
-    t_current = &values_;
-}
-
-RequestScope::~RequestScope() { t_current = outer_; }
-
-std::map<std::string, std::string> running_values() {
-    return t_current ? *t_current : std::map<std::string, std::string>();
-}
-
-const std::string *request_value(const std::string &canonical_name) {
-    if (!t_current) return nullptr;
-    auto it = t_current->find(canonical_name);
-    return it == t_current->end() ? nullptr : &it->second;
+const std::string *request_value(const RequestValues &own, const std::string &canonical_name) {
+    auto it = own.find(canonical_name);
+    return it == own.end() ? nullptr : &it->second;
 }
 
 }  // namespace vellor::options

@@ -1,20 +1,24 @@
 // Options set on one request record (VELLOR_Set_Request_Option): the names
-// the library knows, a check of each value by its kind, and a process-wide
-// store keyed by the record's address, guarded by one mutex. A record's
-// values last until the next VELLOR_Initialize_Structure on it or the
-// library's close-down: they belong to the record's address, so a new record
-// at the address of a freed one must be prepared with
+// the library knows, a check of each value by its kind, and the store that
+// keeps them for the record, keyed by its address, guarded by one mutex. A
+// record's values last until the next VELLOR_Initialize_Structure on it
+// (the library's close-down forgets none: another thread may be about to
+// send with them); they belong to the record's address, so a new record at
+// the address of a freed one must be prepared with
 // VELLOR_Initialize_Structure before use. An OAuth2Token is moreover bound
-// to one login user (see token_user_agrees). A send copies its record's values once, at its
-// start, into a scope of its own thread (RequestScope); the option readers
-// (support/options.h) take a value of that scope before the options file's
-// or the registry's. Relies on nothing but the standard library.
+// to one login user (see token_user_agrees). A send takes its record's
+// values once, at its start, as a value (values_of) that it carries through
+// the call; the option readers (support/options.h) take a value of it
+// before the options file's or the registry's. Relies on nothing but the
+// standard library.
 #pragma once
 #include <map>
 #include <optional>
 #include <string>
 
 namespace vellor::options {
+
+using RequestValues = std::map<std::string, std::string>;
 
 // The canonical spelling of a known option name (compared without regard
 // to case), or nullopt.
@@ -37,30 +41,13 @@ bool token_user_agrees(const void *record, const std::string &user);
 // record): a token bound to `from` is bound to `to` from now on.
 void token_user_moved(const void *record, const std::string &from, const std::string &to);
 void forget_record(const void *record);
-void forget_all_records();
 
-// While alive, the option readers of this thread see the record's values,
-// copied when the scope began (a later VELLOR_Set_Request_Option does not
-// reach a send already running). Scopes nest: the inner one wins.
-class RequestScope {
-public:
-    explicit RequestScope(const void *record);
-    // The values given, on a thread of the send's own (see running_values).
-    explicit RequestScope(std::map<std::string, std::string> values);
-    ~RequestScope();
-    RequestScope(const RequestScope &) = delete;
-    RequestScope &operator=(const RequestScope &) = delete;
+// The record's values as they are now, by canonical name: a send takes them
+// once when it starts, so a later VELLOR_Set_Request_Option does not reach
+// a send already running.
+RequestValues values_of(const void *record);
 
-private:
-    std::map<std::string, std::string> values_;
-    const std::map<std::string, std::string> *outer_;
-};
-
-// The values of the running send's record (none outside a send), for a
-// thread the send starts.
-std::map<std::string, std::string> running_values();
-
-// The value the running send's record holds for a canonical name, or null.
-const std::string *request_value(const std::string &canonical_name);
+// The value `own` holds for a canonical name, or null.
+const std::string *request_value(const RequestValues &own, const std::string &canonical_name);
 
 }  // namespace vellor::options

@@ -9,10 +9,10 @@
 namespace vellor {
 
 int32_t Report_Status(SMTPSEND_STRUCTURE *request, int32_t status, const std::string &text, int32_t code,
-                      VELLOR_STATUS_CALLBACK callback) {
+                      VELLOR_STATUS_CALLBACK callback, const options::RequestValues &own) {
     if (!callback) return 0;
     std::size_t from = 0, at;
-    switch (options::callback_mode()) {
+    switch (options::callback_mode(own)) {
         case 0:
         case 2:
             break;

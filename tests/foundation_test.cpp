@@ -79,7 +79,7 @@ TEST(Options, AnEditInPlaceIsSeenAtOnce) {
     for (const char *value : {"00000001", "00000002", "00000001"}) {
         env.registry(std::string("\"SendPercentSent\"=dword:") + value + "\r\n");
         ASSERT_EQ(::utimensat(AT_FDCWD, env.path("registry.reg").c_str(), tick, 0), 0);
-        EXPECT_EQ(vellor::options::send_percent_sent(), value[7] - '0');
+        EXPECT_EQ(vellor::options::send_percent_sent({}), value[7] - '0');
     }
 }
 
@@ -91,7 +91,8 @@ TEST(Options, ATokenStaysBoundToItsOwnRecordsUser) {
     EXPECT_TRUE(vellor::options::token_user_agrees(&ann, "ann"));
     EXPECT_FALSE(vellor::options::token_user_agrees(&ann, "bob"));
     EXPECT_TRUE(vellor::options::token_user_agrees(&bob, "bob"));
-    vellor::options::forget_all_records();
+    vellor::options::forget_record(&ann);
+    vellor::options::forget_record(&bob);
 }
 
 // ---- request record and error texts ------------------------------------------------

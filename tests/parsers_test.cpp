@@ -247,8 +247,8 @@ std::string option(const std::string &in) {
         env.registry(body);
     namespace o = vellor::options;
     const std::map<std::string, std::function<std::string()>> read = {
-        {"logfilemax", [] { return std::to_string(o::log_file_limit(1)); }},
-        {"MsgExtension", [] { return o::msg_extension(); }},
+        {"logfilemax", [] { return std::to_string(o::log_file_limit({}, 1)); }},
+        {"MsgExtension", [] { return o::msg_extension({}); }},
     };
     return read.at(name)();
 }
@@ -274,8 +274,7 @@ std::string typed(const std::string &in) {
         else if (VELLOR_Set_Request_Option(&req, pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str()) != 0)
             out += "refused: " + std::string(req.szErrorText) + "; ";
     }
-    vellor::options::RequestScope scope(&req);
-    vellor::options::MessageOptions o = vellor::options::message_options();
+    vellor::options::MessageOptions o = vellor::options::message_options(vellor::options::values_of(&req));
     out += "sc=" + std::to_string(o.secure_connection) + " verify=" + std::to_string(o.tls_verify_peer) +
            " ca=" + o.tls_ca_file + " pipe=" + std::to_string(o.pipelining) + " mech=" + o.auth_mechanism +
            " token=" + o.oauth2_token + " dkim=" + o.dkim.domain + "/" + o.dkim.selector + "/" + o.dkim.key_file;
@@ -358,7 +357,7 @@ std::string callback(const std::string &in) {
     auto [mode, text] = head(in);
     if (mode != "-") env.registry("\"callback\"=" + mode + "\r\n");
     reports().clear();
-    vellor::Report_Status(nullptr, 920, text, 901, record_status);
+    vellor::Report_Status(nullptr, 920, text, 901, record_status, {});
     if (reports().empty()) return "(dropped)";
     const Report &r = reports().at(0);
     return r.status == 920 && r.code == 901 ? r.text : "status or code changed";

@@ -182,7 +182,7 @@ void set_field(SMTPSEND_STRUCTURE &r, const std::string &name, const std::string
     std::memset(p, 0, f.size);
     int32_t number = f.text ? 0 : std::stoi(value);
     if (f.text)
-        std::memcpy(p, value.data(), std::min(value.size(), f.size - 1));
+        std::memcpy(p, value.data(), std::min(value.size(), f.size));  // a value as long as the field: no NUL
     else
         std::memcpy(p, &number, f.size);
 }

@@ -11,6 +11,11 @@ else beside this module (the package ``pip install .`` makes carries it),
 else as ``libvellorapi.so.2`` (installed). On Windows it is ``vellorapi.dll``
 (``__stdcall``, entered by the plain export names), with kernel32's global
 memory.
+
+The library is initialised once per process, at the first send, and never
+closed down by the package: a close-down while another thread sends would
+end that thread's use of the library. Each send has a request record of its
+own, prepared with VELLOR_Initialize_Structure.
 """
 import copy
 import ctypes
@@ -86,6 +91,8 @@ class Sent(int):
 
 
 _lib = None
+_started = threading.Lock()
+_init = None  # the library record of the process, once initialised
 
 
 def _carried(name):
@@ -123,6 +130,19 @@ def library():
     return _lib
 
 
+def _initialised(lib):
+    """The process's library record: the library initialised at the first call, once."""
+    global _init
+    with _started:
+        if _init is None:
+            init = InitRecord()
+            lib.VELLOR_Initialize_Library(ctypes.byref(init), 0, b"python")
+            if not init.bLibraryInitialized:
+                raise VellorError(-1, "the library could not be initialised")
+            _init = init
+    return _init
+
+
 def _bytes(value):
     return value.encode() if isinstance(value, str) else bytes(value)
 
@@ -139,11 +159,13 @@ def _field(value, size, name):
 
 def _address(value, name):
     """One address: never split at a blank, cut or empty; no control
-    character (C0, DEL, C1), no format character and no separator (a blank,
-    U+2028, U+2029) anywhere in it."""
+    character (C0, DEL, C1), no format character, no separator (a blank,
+    U+2028, U+2029) and no angle bracket (it would end or open the path of
+    the command) anywhere in it."""
     data = _field(value, 256, name)
     text = data.decode("utf-8", "replace")
-    if not data or any(c.isspace() or unicodedata.category(c) in ("Cc", "Cf", "Zs", "Zl", "Zp") for c in text):
+    if not data or any(c.isspace() or c in "<>" or unicodedata.category(c) in ("Cc", "Cf", "Zs", "Zl", "Zp")
+                       for c in text):
         raise ValueError("%s: %r is not one address (empty, or holds a blank or control character)" % (name, value))
     return data
 
@@ -164,8 +186,10 @@ def _block(lib, data):
 def _set_options(lib, req, options):
     for name, value in options:
         value = str(int(value)) if isinstance(value, bool) else str(value)
+        shown = "the token" if name.lower() == "oauth2token" else name
+        if "\0" in name or "\0" in value:  # the library reads C strings: it would take the part before it
+            raise ValueError("%s holds a NUL byte, where it would be cut" % shown)
         if lib.VELLOR_Set_Request_Option(ctypes.byref(req), name.encode(), value.encode()) != 0:
-            shown = "the token" if name.lower() == "oauth2token" else name
             raise ValueError("%s: %s" % (shown, req.szErrorText.decode("latin-1")))
 
 
@@ -311,7 +335,7 @@ def send(*, sender=None, to=(), message=None, message_file=None, server="", serv
 def _send(sender, recipients, body, path, server, server_ip, port, user, password, on_status, app, delete, envelope,
           helo, own, options, oauth2_token, dkim, max_messages):
     lib = library()
-    init, req = InitRecord(), SendRecord()
+    req = SendRecord()
     name = _bytes(app)
     if len(name) >= 128:
         raise ValueError("app is longer than 127 bytes")
@@ -323,12 +347,12 @@ def _send(sender, recipients, body, path, server, server_ip, port, user, passwor
         if sorted(dkim) != ["domain", "key_file", "selector"]:
             raise ValueError("dkim takes domain, selector and key_file, not %s" % ", ".join(sorted(dkim)))
         own += [("DKIMDomain", dkim["domain"]), ("DKIMSelector", dkim["selector"]), ("DKIMKeyFile", dkim["key_file"])]
-    lib.VELLOR_Initialize_Library(ctypes.byref(init), 0, name)
+    init = _initialised(lib)
     lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))
     try:
         _set_options(lib, req, own)
     except ValueError:
-        lib.VELLOR_Closedown_Library(ctypes.byref(init), name)
+        lib.VELLOR_Initialize_Structure(ctypes.byref(init), ctypes.byref(req))  # its options end here
         raise
     for field, value in (("szServer", server), ("szServerIP", server_ip), ("szSender", sender),
                          ("szAuthUser", user), ("szAuthPassword", password), ("szHeloDomain", helo),
@@ -377,4 +401,3 @@ def _send(sender, recipients, body, path, server, server_ip, port, user, passwor
         for handle in blocks:
             if lib.memory.GlobalFlags(handle) != 0x8000:  # GMEM_INVALID_HANDLE: already freed
                 lib.memory.GlobalFree(handle)
-        lib.VELLOR_Closedown_Library(ctypes.byref(init), name)

@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import threading
 import unittest
 
 SOURCE, LIBRARY = os.path.abspath(sys.argv.pop(1)), os.path.abspath(sys.argv.pop(1))
@@ -24,6 +25,11 @@ os.environ["VELLORAPI_LIBRARY"] = LIBRARY
 import vellorapi  # noqa: E402
 sys.path.insert(0, os.path.join(SOURCE, "tests", "servers"))
 from launch import free_port, start, start_capture  # noqa: E402
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
 
 
 class Python(unittest.TestCase):
@@ -117,7 +123,9 @@ class Python(unittest.TestCase):
         for bad in (dict(sender="x" * 300), dict(to=["a@b.test", "c@d.test e@f.test"]), dict(to=["a@b.test\0x"]),
                     dict(to=""), dict(message="Subject: x\r\n\r\na\0b\r\n"), dict(port=65536 + self.port),
                     dict(app="a" * 128), dict(to="a\x85@b.test"), dict(sender="p\u2029y@x.test"),
-                    dict(dkim={"domain": "x.test", "key": "k.pem"})):
+                    dict(dkim={"domain": "x.test", "key": "k.pem"}), dict(to=["a@b.test", "c@y.test>d@z.test"]),
+                    dict(options={"logfile": os.path.join(self.dir, "log\0x")}), dict(user="demo", oauth2_token="to\0k"),
+                    dict(dkim={"domain": "x.test", "selector": "s1", "key_file": "k.pem\0x"})):
             with self.subTest(bad=bad), self.assertRaises(ValueError):
                 self.send(**bad)
         self.assertEqual(len(self.stored()), before)
@@ -147,6 +155,36 @@ class Python(unittest.TestCase):
         self.assertRegex(stored, rb"^Subject: q\d\r\n\r\nx\r\n\.\r\n\r\n$")
         with socket.create_server(("127.0.0.1", 0)) as silent, self.assertRaises(vellorapi.VellorError):
             self.send(port=silent.getsockname()[1], timeout=1)
+
+    def test_two_threads_never_send_the_starttls_side_in_the_clear(self):
+        # One thread requires STARTTLS of a server that does not offer it, the
+        # other sends plainly at once: the strict side always fails (907),
+        # never logging in or sending in the clear.
+        before, failures, stop = len(self.stored()), [], threading.Event()
+        logins = lambda: read(os.path.join(self.capture, "events.jsonl")).count('"auth"')
+        logins_before = logins()
+
+        def plain():
+            while not stop.is_set():
+                self.send(sender="plain@x.test")
+
+        other = threading.Thread(target=plain)
+        other.start()
+        try:
+            for _ in range(1500):
+                try:
+                    self.send(sender="strict@x.test", user="demo", password="s3cret",
+                              options={"SecureConnection": 1})
+                    failures.append("sent")
+                except vellorapi.VellorError as e:
+                    if e.code != 907:
+                        failures.append(e.code)
+        finally:
+            stop.set()
+            other.join(timeout=60)
+        new = os.path.join(self.capture, "Maildir", "new")
+        strict = [n for n in self.stored()[before:] if "strict" in read(os.path.join(new, n + ".json"))]
+        self.assertEqual((failures, strict, logins()), ([], [], logins_before))
 
     def test_readme_example_runs_as_written(self):
         readme = open(os.path.join(SOURCE, "README.md")).read()

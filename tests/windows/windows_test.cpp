@@ -36,16 +36,16 @@ struct Folder {
 // (logfilemax: 0 with no key, 10 with the key but not the value).
 TEST(Registry, ValuesAreReadAtEveryUse) {
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
-    EXPECT_EQ(vellor::options::log_file_limit(1), 0);
+    EXPECT_EQ(vellor::options::log_file_limit({}, 1), 0);
     HKEY k;
     ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr), 0);
-    EXPECT_EQ(vellor::options::log_file_limit(1), 10);
+    EXPECT_EQ(vellor::options::log_file_limit({}, 1), 10);
     for (DWORD limit : {7, 3}) {
         ::RegSetValueExA(k, "logfilemax", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&limit), sizeof limit);
-        EXPECT_EQ(vellor::options::log_file_limit(1), static_cast<int32_t>(limit));
+        EXPECT_EQ(vellor::options::log_file_limit({}, 1), static_cast<int32_t>(limit));
     }
     ::RegSetValueExA(k, "MsgExtension", 0, REG_SZ, reinterpret_cast<const BYTE *>("eml"), 4);
-    EXPECT_EQ(vellor::options::msg_extension(), "eml");
+    EXPECT_EQ(vellor::options::msg_extension({}), "eml");
     ::RegCloseKey(k);
     ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
 }
