@@ -260,8 +260,12 @@ std::string relaxed_field(std::string_view text) {
     for (char c : name) out += lower(c);
     out += ':';
     bool space = false;
-    for (char c : value) {
-        if (c == '\r' || c == '\n') continue;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        // Unfolding removes the line ends of folds (CR LF, or a bare LF that
+        // reaches the receiver as one); a CR not followed by LF is an
+        // ordinary byte of the value (RFC 6376, 3.4.2).
+        if (c == '\n' || (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n')) continue;
         if (blank(c)) {
             space = true;
             continue;

@@ -74,8 +74,9 @@ struct HeaderField {
     std::string_view name, text;
 };
 std::vector<HeaderField> header_fields(std::string_view header);
-// "name:value\r\n", relaxed: the name in lower case, the value unfolded,
-// runs of white space as one space, none at either end.
+// "name:value\r\n", relaxed: the name in lower case, the value unfolded
+// (a lone CR kept), runs of spaces and tabs as one space, none at either
+// end.
 std::string relaxed_field(std::string_view field_text);
 
 // The fields signed: From, To, Cc, Subject, Date, Message-ID, MIME-Version,

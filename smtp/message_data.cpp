@@ -14,7 +14,8 @@
 //  - a message file holding a NUL byte would be cut there: refused;
 //  - a line of a single "." would end the data early: refused, unless the
 //    DotStuffing option is on, which sends every line that begins with "."
-//    with one more "." in front (whether or not a lone "." is there).
+//    with one more "." in front (whether or not a lone "." is there); a
+//    message signed with DKIM is always sent so.
 // A body is sent whole or the transaction fails without the end-of-data
 // line. Decisions of this library: an hMessage that cannot be locked fails
 // the transaction without a code; a send block size of 0 or less sends the
@@ -159,8 +160,11 @@ bool prepare_body(Transaction &t) {
     if (found.nul_at != CheckedText::kNone) return refuse_nul(t, found.nul_at);
     b.eight_bit = found.eight_bit;
     // Stuffing is for every line that begins with ".", not only when a lone
-    // "." is there: otherwise the server drops the leading dot of ".NET".
-    b.stuff = t.opts.dot_stuffing != 0;
+    // "." is there: otherwise the server drops the leading dot of ".NET". A
+    // signed message is always stuffed: the receiver removes one leading dot
+    // of every line, so only a stuffed body arrives as the text its hash
+    // covers (docs/dkim.md).
+    b.stuff = t.opts.dot_stuffing != 0 || found.signing;
     if (!b.stuff && found.lone_dot_at != CheckedText::kNone) {
         t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
                            "not sent (the DotStuffing option sends it stuffed)",
