@@ -42,8 +42,8 @@ struct Finals {
 };
 
 // The window of messages in flight with CHUNKING and Pipelining: before a
-// message's commands go, the oldest due replies are read until fewer than
-// this many messages, and fewer bytes, are in flight.
+// message's commands go, every due reply is read once this many messages,
+// or this many bytes, are in flight.
 constexpr std::size_t kWindowMessages = 32;
 constexpr uint64_t kWindowBytes = uint64_t{1} << 20;
 void keep_window(Call &call, Exchange &x);
