@@ -155,6 +155,12 @@ std::optional<std::vector<Account>> read_accounts(const std::string &path, std::
         error = path + " holds commands the tool runs, but others may change it: make it yours, mode 600 or 644";
         return std::nullopt;
     }
+    for (const Account &a : accounts)
+        if (!a.queue.empty() && fs::exists(a.queue, ec) && host::others_can_write(a.queue)) {
+            error = path + " [" + a.name + "]: others may write into the queue folder " + a.queue +
+                    ", and what they put there goes out through this account: make it yours, mode 700 or 755";
+            return std::nullopt;
+        }
     return accounts;
 }
 

@@ -4,7 +4,8 @@
 // /etc/vellor/accounts. One "[NAME]" section per account, "key = value"
 // lines of the known keys, "#" comments and blank lines. It never holds a
 // password: only commands that print one (or a token), and a file holding
-// a command is refused when others than its user (and root) may change it.
+// a command is refused when others than its user (and root) may change it,
+// and so is an account whose queue folder others may write into.
 // Every refusal names the file and, for a line, its number.
 #pragma once
 #include <optional>

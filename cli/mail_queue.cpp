@@ -59,7 +59,10 @@ fs::path envelope_path(const std::string &dir, const std::string &file) {
 
 // Writes one file of a message under a temporary name, then renames it.
 bool put_file(const fs::path &final, const std::string &text, std::string &error) {
-    std::string temporary = (final.parent_path() / ("." + final.filename().string() + ".part")).string();
+    std::string name = ".";  // appended, not "." + a temporary: i686 g++ 12 warns wrongly on that form
+    name += final.filename().string();
+    name += ".part";
+    std::string temporary = (final.parent_path() / name).string();
     if (!host::write_new_synced(temporary, text, error)) return false;
     if (host::rename_synced(temporary, final.string(), error)) return true;
     std::error_code ec;
@@ -128,9 +131,11 @@ std::vector<std::string> expire(const std::string &dir, long long max_age, std::
 }
 
 std::string age_text(long long seconds) {
-    if (seconds >= 86400)
-        return std::to_string(seconds / 86400) + "d" +
-               (seconds % 86400 >= 3600 ? " " + std::to_string(seconds % 86400 / 3600) + "h" : "");
+    if (seconds >= 86400) {
+        std::string text = std::to_string(seconds / 86400) + "d";
+        if (seconds % 86400 >= 3600) text += std::string(" ").append(std::to_string(seconds % 86400 / 3600)) + "h";
+        return text;
+    }
     if (seconds >= 3600) return std::to_string(seconds / 3600) + "h";
     if (seconds >= 60) return std::to_string(seconds / 60) + "m";
     return std::to_string(seconds) + "s";

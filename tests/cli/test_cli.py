@@ -229,7 +229,9 @@ class Cli(unittest.TestCase):
     # ---- a real terminal ---------------------------------------------------------
 
     def tmux(self, *args):
-        return subprocess.run(["tmux", "-L", "vellor-test", *args], capture_output=True, text=True, timeout=20)
+        # a server of this run's own: runs side by side never share one
+        return subprocess.run(["tmux", "-L", "vellor-test-%d" % os.getpid(), *args], capture_output=True, text=True,
+                              timeout=20)
 
     def screen(self):
         return self.tmux("capture-pane", "-p", "-t", "t").stdout
@@ -243,7 +245,7 @@ class Cli(unittest.TestCase):
                 "a@b.test"]
         self.tmux("new-session", "-d", "-s", "t", "-x", "120", "-y", "30", "bash", "--norc", "--noprofile")
         try:
-            cmd = " ".join(env_args + send + ["--message", self.message, "--user", "demo"])
+            cmd = " ".join(shlex.quote(a) for a in env_args + send + ["--message", self.message, "--user", "demo"])
             self.tmux("send-keys", "-t", "t", cmd, "Enter")
             self.assertTrue(wait_for(lambda: "Password:" in self.screen(), 10), self.screen())
             self.tmux("send-keys", "-t", "t", "C-c")
@@ -256,7 +258,8 @@ class Cli(unittest.TestCase):
             with open(big, "w") as f:
                 f.write("Subject: big\r\n\r\n" + ("x" * 78 + "\r\n") * 20000)
             self.tmux("send-keys", "-t", "t", "clear", "Enter")
-            cmd = " ".join(env_args + ["KORVEXAPI_SEND_BLOCK_SIZE=65536"] + send + ["--message", big, "--progress"])
+            cmd = " ".join(shlex.quote(a) for a in
+                           env_args + ["KORVEXAPI_SEND_BLOCK_SIZE=65536"] + send + ["--message", big, "--progress"])
             self.tmux("send-keys", "-t", "t", cmd + " >/dev/null; echo EXIT=$((1000 + $?))", "Enter")
             self.assertTrue(wait_for(lambda: "EXIT=10" in self.screen(), 20), self.screen())
             self.assertIn("] 100%", self.screen())  # the bar, drawn on the terminal's standard error
