@@ -80,7 +80,8 @@ int main(int argc, char **argv) {
     std::vector<Row> rows = {
         {"smtp-source -s 1 -d", 30, src(1, 30), {}},
         {"smtp-source -s 4 -d", 120, src(4, 120), {}},
-        {"python smtplib", 30,
+        {"python smtplib",
+         30,
          "/usr/bin/python3 " + std::string(VELLOR_BENCH_DIR) + "/smtplib_sender.py 127.0.0.1 " + p + " " + q30 +
              "/m0000.txt 30",
          {}},

@@ -44,7 +44,7 @@ void session(int fd) {
     std::vector<char> buf(1 << 20);
     std::string pending;
     bool in_data = false;
-    std::string tail;  // the last bytes of data seen, for a terminator split over reads
+    std::string tail;             // the last bytes of data seen, for a terminator split over reads
     unsigned long long skip = 0;  // bytes of a BDAT chunk still to discard
     const char *chunking = getenv("SINK_CHUNKING");
     for (;;) {

@@ -120,8 +120,7 @@ const std::string *signed_field(Transaction &t) {
     std::string why;
     t.body.dkim_field.make();
     const std::string *field = t.body.dkim_field.text(why);
-    if (!field)
-        t.fail(dkim::kKeyUnusable, format("Message cannot be signed: %s; not sent", why.c_str()));
+    if (!field) t.fail(dkim::kKeyUnusable, format("Message cannot be signed: %s; not sent", why.c_str()));
     return field;
 }
 

@@ -30,9 +30,9 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
     for (const std::string &r : f.rcpts) {
         if (!next()) return -1;
         if (code == 0 && !rcpt_reply_ok(x))
-            code = 903, why = format(f.singular ? "Recipent address [%s] was refused..."
-                                                : "Recipent address [%s] were refused...",
-                                     r.c_str());
+            code = 903,
+            why = format(f.singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...",
+                         r.c_str());
     }
     for (int k = 0; k < f.chunks; ++k) {
         if (!next()) return -1;
@@ -40,8 +40,7 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
             x.abandon();
             return code ? code : 904;
         }
-        if (code == 0 && !data_accepted(x.reply()))
-            code = 904, why = "Data was not accepted by server...";
+        if (code == 0 && !data_accepted(x.reply())) code = 904, why = "Data was not accepted by server...";
     }
     return code;
 }

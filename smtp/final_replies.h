@@ -28,11 +28,11 @@ class Exchange;
 struct DueFinal {
     int attempt = 1;
     std::string sender;
-    std::string accepted_report;      // the end report once accepted
-    std::vector<std::string> rcpts;   // RCPT replies due (MAIL FROM's first, when any is)
+    std::string accepted_report;     // the end report once accepted
+    std::vector<std::string> rcpts;  // RCPT replies due (MAIL FROM's first, when any is)
     bool mail = false, singular = false;
-    int chunks = 1;                   // replies due to the data
-    uint64_t bytes = 0;               // the message's size, for the window
+    int chunks = 1;      // replies due to the data
+    uint64_t bytes = 0;  // the message's size, for the window
 };
 
 struct Finals {

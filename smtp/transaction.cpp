@@ -307,7 +307,6 @@ void step_end_report(Transaction &t) {
     t.call.status_then_log(922, 0, t.numbered(accepted_report(t)));
 }
 
-
 // The sender and the single recipient go into commands: a line break in
 // either would add commands of its own, so the message is refused first.
 bool arguments_safe(Transaction &t) {

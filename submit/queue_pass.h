@@ -25,9 +25,9 @@ namespace vellor {
 enum class EntryResult {
     Sent,      // accepted (by at least one recipient)
     InFlight,  // sent, its final reply due: the lane's FilesInFlight settles it
-    Failed,  // not sent; the pass goes on
-    Stop,    // not sent; the pass ends
-    Abort,   // the pass ends and fails
+    Failed,    // not sent; the pass goes on
+    Stop,      // not sent; the pass ends
+    Abort,     // the pass ends and fails
 };
 
 // One connection of a pass: the call it sends through and the mode's state

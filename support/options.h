@@ -54,7 +54,7 @@ DkimOptions dkim_options(const RequestValues &own);
 // `unusable`, and the send fails before connecting (code 907).
 struct MessageOptions {
     int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
-    int32_t chunking = 0;  // "Chunking": BDAT to a server offering CHUNKING (smtp/chunked_body.cpp)
+    int32_t chunking = 0;           // "Chunking": BDAT to a server offering CHUNKING (smtp/chunked_body.cpp)
     int32_t secure_connection = 0;  // "SecureConnection" dword 0, 1 (STARTTLS), 2 (TLS at once), 3 (opportunistic)
     int32_t tls_verify_peer = 1;    // "TLSVerifyPeer" dword 0 or 1
     std::string tls_ca_file;        // "TLSCAFile" text
