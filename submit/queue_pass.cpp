@@ -15,7 +15,10 @@ namespace vellor {
 
 int queue_limit(int32_t maxMessages) { return maxMessages > 0 ? maxMessages : 250; }
 
-std::string queue_pattern(const Call &c) { return "*." + field_text(c.req->szMsgExtension); }
+std::string queue_pattern(const Call &c) {  // an extension not given yet is the default one, TXT
+    std::string extension = field_text(c.req->szMsgExtension);
+    return "*." + (extension.empty() ? std::string("TXT") : extension);
+}
 
 int count_queued(const Call &c, const std::string &directory) {
     return files::count_matches(directory + queue_pattern(c));
