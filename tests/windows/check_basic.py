@@ -12,6 +12,7 @@ root = sys.argv[1]
 header = open(f"{root}/include/vellorapi.h").read() + open(f"{root}/include/korvexapi.h").read()
 basic = open(f"{root}/packaging/windows/vellorapi.bas").read()
 consts = {"VELLOR_MAX_VALID_MX": 20, "KORVEX_MAX_MX": 20}
+consts.update((m[1], int(m[2])) for m in re.finditer(r"#define (\w+) (\d+)\n", header))
 c_sizes = {"char": 1, "uint8_t": 1, "int16_t": 2, "int32_t": 4, "uint32_t": 4, "DWORD": 4, "HGLOBAL": 4, "void": 4}
 b_sizes = {"Integer": 2, "Long": 4, "Byte": 1}
 
