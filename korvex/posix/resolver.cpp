@@ -159,38 +159,37 @@ Lookup outcome(int ares_status) {
 
 bool network_ready() { return true; }
 
-void on_a(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
+namespace {
+
+// One A or AAAA answer into r's address texts (Ttl: c-ares' record of one
+// address and its TTL, field: the address in it).
+template <typename Ttl, typename Parse, typename Address>
+void keep_addresses(void *arg, int status, unsigned char *abuf, int alen, Parse parse, Address Ttl::*field,
+                    int family) noexcept {
     auto *r = static_cast<HostResult *>(arg);
     r->status = status;
     if (status != ARES_SUCCESS) return;
-    ares_addrttl ttls[8];
+    Ttl ttls[8];
     int n = 8;
-    r->status = ares_parse_a_reply(abuf, alen, nullptr, ttls, &n);
+    r->status = parse(abuf, alen, nullptr, ttls, &n);
     try {
         for (int i = 0; r->status == ARES_SUCCESS && i < n; ++i) {
-            char text[INET_ADDRSTRLEN];
-            if (inet_ntop(AF_INET, &ttls[i].ipaddr, text, sizeof text)) r->addresses.emplace_back(text);
+            char text[INET6_ADDRSTRLEN];
+            if (inet_ntop(family, &(ttls[i].*field), text, sizeof text)) r->addresses.emplace_back(text);
         }
     } catch (...) {
         r->status = ARES_ENOMEM;
     }
 }
 
+}  // namespace
+
+void on_a(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
+    keep_addresses(arg, status, abuf, alen, ares_parse_a_reply, &ares_addrttl::ipaddr, AF_INET);
+}
+
 void on_aaaa(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
-    auto *r = static_cast<HostResult *>(arg);
-    r->status = status;
-    if (status != ARES_SUCCESS) return;
-    ares_addr6ttl ttls[8];
-    int n = 8;
-    r->status = ares_parse_aaaa_reply(abuf, alen, nullptr, ttls, &n);
-    try {
-        for (int i = 0; r->status == ARES_SUCCESS && i < n; ++i) {
-            char text[INET6_ADDRSTRLEN];
-            if (inet_ntop(AF_INET6, &ttls[i].ip6addr, text, sizeof text)) r->addresses.emplace_back(text);
-        }
-    } catch (...) {
-        r->status = ARES_ENOMEM;
-    }
+    keep_addresses(arg, status, abuf, alen, ares_parse_aaaa_reply, &ares_addr6ttl::ip6addr, AF_INET6);
 }
 
 namespace {
