@@ -28,7 +28,7 @@ Reply parse_reply(std::string_view text, std::string_view full) {
     r.text = std::string(text);
     if (text.size() >= 3 && digit(text[0]) && digit(text[1]) && digit(text[2]))
         r.code = (text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0');
-    r.separator = text.size() > 3 ? text[3] : 0;
+    r.separator = text.size() > 3 ? text[3] : '\0';
     if (r.code != 0 && (r.separator == ' ' || r.separator == '-')) r.enhanced = enhanced_of(text.substr(4));
     for (std::size_t at = 0; at < full.size();) {
         std::size_t end = full.find('\n', at);

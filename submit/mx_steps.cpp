@@ -74,9 +74,7 @@ bool resolve_domain(Call &c, const char *abort_line) {
     std::string literal = literal_address(c.hand.server, true), name = idn::to_ascii(c.hand.server), address;
     int family = transport::family_of(literal);
     bool wanted = family == 6 ? c.family != Family::V4 : c.family != Family::V6;
-    if (family && literal != c.hand.server) {  // in brackets: never looked up
-        if (wanted && take_address(c, literal, {})) return true;
-    } else if (family == 6) {
+    if (family == 6 || (family && literal != c.hand.server)) {  // bracketed or IPv6: never looked up
         if (wanted && take_address(c, literal, {})) return true;
     } else if (classic_family(c) && transport::resolve_host(c.block, c.session, name, address)) {
         transport::Route route;
