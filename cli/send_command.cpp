@@ -237,6 +237,10 @@ std::vector<Option> call_options(const SendOptions &o, const Message &m) {
     if (!o.raw) out.push_back({"DotStuffing", "1"});
     if (!o.user.empty()) out.push_back({"AuthMechanism", "ANY"});  // EHLO, and no MAIL FROM without the login
     if (o.progress) out.push_back({"SendPercentSent", "1"});
+    if (!o.no_pipelining) {  // each counts only when the server offers it
+        out.push_back({"Pipelining", "1"});
+        out.push_back({"Chunking", "1"});
+    }
     if (o.parallel > 0) out.push_back({"QueueConnections", std::to_string(o.parallel)});
     if (!o.log.empty()) out.push_back({"logfile", o.log});
     if (o.starttls) out.push_back({"SecureConnection", "1"});
@@ -472,6 +476,8 @@ Action add_send(CLI::App &app) {
     app.add_option("--password-file", o->password_file, "File whose first line is the password");
     app.add_option("--timeout", o->timeout, "Seconds to wait for each connection and reply")
         ->check(CLI::Range(1, 86400));
+    app.add_flag("--no-pipelining", o->no_pipelining,
+                 "Wait for each reply, and send no BDAT, even when the server offers them");
     app.add_flag("--progress", o->progress, "Show a percent bar while the message data goes out");
     app.add_option("--log", o->log, "Log file for this send (default: the options file's, or the system one)");
     app.add_option("--app", o->app, "Application name shown in reports and the log")->capture_default_str();

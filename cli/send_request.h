@@ -22,6 +22,7 @@ struct SendOptions {
     bool from_stdin = false, envelope = false, remove = false, quiet = false, verbose = false, json = false;
     bool starttls = false, tls = false, no_tls = false, no_verify = false, raw = false, progress = false;
     bool ipv4 = false, ipv6 = false;  // one family only (default: both raced)
+    bool no_pipelining = false;       // neither Pipelining nor Chunking (used when the server offers them)
 };
 
 // The whole send: checks, message, login data, one call (and one more after
