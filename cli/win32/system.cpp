@@ -86,7 +86,9 @@ std::optional<std::string> command_output(const std::string &command, long, std:
 
 std::optional<std::string> read_small_file(const std::string &path, std::size_t most, std::string &error) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) > most || ec) {
+    std::uintmax_t size =
+        std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : std::uintmax_t{most} + 1;
+    if (ec || size > most) {
         error = path + " is not a regular file of at most " + std::to_string(most) + " bytes";
         return std::nullopt;
     }
@@ -95,7 +97,7 @@ std::optional<std::string> read_small_file(const std::string &path, std::size_t 
         error = "cannot read " + path;
         return std::nullopt;
     }
-    std::string text(most + 1, '\0');
+    std::string text(static_cast<std::size_t>(size), '\0');  // the file's size: a 32-bit process has no room for most
     text.resize(std::fread(text.data(), 1, text.size(), in));
     std::fclose(in);
     return text;

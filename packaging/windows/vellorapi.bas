@@ -119,3 +119,15 @@ Public Declare Function VELLOR_Get_Default_Dns_Server Lib "vellorapi.dll" Alias 
 ' "SecureConnection", ...); 0 when taken, -1 with the reason in szErrorText.
 Public Declare Function VELLOR_Set_Request_Option Lib "vellorapi.dll" Alias "_VELLOR_Set_Request_Option@12" _
     (request As SMTPSEND_STRUCTURE, ByVal name As String, ByVal value As String) As Long
+' Beyond the classic table: the addresses of a host of either family
+' (familyAsked 4, 6 or 46), IPv4 first; 0 when one was found, else -1.
+Public Const VELLOR_FAMILY_IPV4 As Long = 4
+Public Const VELLOR_FAMILY_IPV6 As Long = 6
+Public Const VELLOR_FAMILY_BOTH As Long = 46
+Public Type VELLOR_HOST_ADDRESSES
+    nAddresses As Long
+    nReserved As Long
+    szAddress(0 To 15) As String * 48
+End Type
+Public Declare Function VELLOR_Get_Host_Addresses Lib "vellorapi.dll" Alias "_VELLOR_Get_Host_Addresses@12" _
+    (ByVal hostName As String, ByVal familyAsked As Long, found As VELLOR_HOST_ADDRESSES) As Long

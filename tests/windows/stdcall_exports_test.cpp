@@ -66,7 +66,8 @@ struct Record {
 std::map<std::string, Record> records{
     {"init", Record(sizeof(SMTPINIT_STRUCTURE))},  {"send", Record(sizeof(SMTPSEND_STRUCTURE))},
     {"lib", Record(sizeof(TCPLIBRARY_STRUCTURE))}, {"session", Record(sizeof(TCPSESSION_STRUCTURE))},
-    {"mx", Record(sizeof(MXQUERY_STRUCTURE))},     {"ips", Record(sizeof(VALIDMXIPS))}};
+    {"mx", Record(sizeof(MXQUERY_STRUCTURE))},     {"ips", Record(sizeof(VALIDMXIPS))},
+    {"addrs", Record(sizeof(KORVEX_ADDRESSES))}};
 // Texts and buffers to fill, 1 KB each, zeroed (each keeps its place as the
 // list grows).
 std::vector<std::vector<char>> buffers;
