@@ -426,6 +426,7 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
 }
 
 bool SMTP_End_Batch(Call &call) {
+    if (call.session->nSocket == 0) return call.close_socket();  // never connected, or closed: no QUIT to nobody
     Exchange x(call, call.secrets);
     x.dialogue = dialogue_of(call, options::transcript(call.own) != 0);
     if (call.finals.due.empty()) {
