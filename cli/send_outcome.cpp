@@ -58,7 +58,9 @@ void note_report(int status, const std::string &text, int code) {
         g_seen.identified = std::atoi(text.c_str() + (digits == std::string::npos ? 0 : digits + 1));
     }
     if (status != VELLOR_STATUS_FAILURE) return;
-    g_seen.failure_reported = true;
+    // A connection that failed (an exchanger's dead IPv4 address) is no failure of a send that then went
+    // over another one: the result and the count say whether the messages went.
+    if (code != VELLOR_ERR_NO_CONNECTION) g_seen.failure_reported = true;
     if (g_seen.first_failure.empty()) {
         g_seen.first_failure = text;
         g_seen.first_failure_code = code;

@@ -11,7 +11,7 @@
 namespace cli {
 
 struct Outcome {
-    bool failure_reported = false;  // a 920 report
+    bool failure_reported = false;  // a 920 report, but of a connection (907) that failed
     bool login_accepted = false;
     bool server_answered = false;
     bool timed_out = false, closed = false;
