@@ -5,7 +5,7 @@
 // read once for all of them. Judging and reporting are the transaction's
 // (message_data.cpp); a queue pass checks the message it read ahead while
 // the server works on the current one.
-// Relies on smtp/message_text.h and smtp/dkim_sign.h.
+// Relies on smtp/message_text.h and dkim/signer.h.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "smtp/dkim_sign.h"
+#include "dkim/signer.h"
 #include "smtp/message_source.h"
 #include "smtp/message_text.h"
 

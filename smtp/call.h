@@ -17,7 +17,7 @@
 #include "transport/connection.h"
 
 namespace vellor {
-namespace smtp::dkim {
+namespace dkim {
 struct Signer;
 }
 
@@ -69,8 +69,8 @@ struct Call : Reporter, transport::Connection {
     options::Family family = options::Family::Auto;
 
     // The DKIM signer of this send, when the options ask for one
-    // (smtp/dkim_sign.h): every message goes out signed.
-    std::shared_ptr<const smtp::dkim::Signer> dkim;
+    // (dkim/signer.h): every message goes out signed.
+    std::shared_ptr<const dkim::Signer> dkim;
 };
 
 }  // namespace vellor

@@ -15,7 +15,7 @@
 // connection is closed and the message stays.
 #include <memory>
 
-#include "smtp/dkim_sign.h"
+#include "dkim/signer.h"
 #include "smtp/final_replies.h"
 #include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "smtp/dkim_field.h"
+#include "dkim/field.h"
 
 namespace vellor::smtp {
 

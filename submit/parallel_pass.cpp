@@ -42,7 +42,7 @@ struct LaneStart {
     std::string app;
     VELLOR_STATUS_CALLBACK cb = nullptr;
     LoginState login;
-    std::shared_ptr<const smtp::dkim::Signer> dkim;
+    std::shared_ptr<const dkim::Signer> dkim;
     const options::MessageOptions *pass_options = nullptr;
     smtp::Message hand;
     std::string host;  // the relay's address, when the mode set it

@@ -17,7 +17,7 @@ void ReadAhead::clear() {
     file_.close();
 }
 
-void ReadAhead::fill(const smtp::dkim::Signer *signer) {
+void ReadAhead::fill(const dkim::Signer *signer) {
     if (next_.empty() || tried_) return;
     tried_ = true;
     path_ = next_;

@@ -15,7 +15,7 @@
 #include "submit/message_file.h"
 
 namespace vellor {
-namespace smtp::dkim {
+namespace dkim {
 struct Signer;
 }
 
@@ -26,7 +26,7 @@ public:
     void name(const std::string &path, bool claim);
     // Opens, claims, reads and checks the named file, once (signing it with
     // `signer` when the send signs).
-    void fill(const smtp::dkim::Signer *signer);
+    void fill(const dkim::Signer *signer);
     // The file read ahead for `path`, moved into `file`; false when there is
     // none or it changed (the file is then opened as usual).
     bool take(const std::string &path, MessageFile &file);

@@ -14,7 +14,7 @@
 #include "submit/delivery.h"
 #include "submit/message_in_hand.h"
 #include "msgfiles/recipients.h"
-#include "smtp/dkim_sign.h"
+#include "dkim/signer.h"
 #include "support/log_file.h"
 #include "support/options.h"
 #include "support/request_options.h"
@@ -28,6 +28,18 @@ struct Facts {
     bool sender_valid = false;
     bool server_given = false;
 };
+
+// Reads the DKIM options and loads the key into the call (nothing when DKIM
+// is not asked for). false after the failure report (status 920, code 930).
+bool prepare_signing(Call &c) {
+    options::DkimOptions o = options::dkim_options(c.own);
+    std::string why;
+    c.dkim = dkim::signer_of(o.domain, o.selector, o.key_file, why);
+    if (why.empty()) return true;
+    c.log_and_status(920, dkim::kKeyUnusable, why + ": nothing sent");
+    c.req->nErrorCode = dkim::kKeyUnusable;
+    return false;
+}
 
 // The sender and single-recipient checks.
 void check_addresses(Call &c, Facts &f) {
@@ -276,7 +288,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         bool path_fits = classify_message_path(request);
         f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
         if (request->nPort < 1) request->nPort = 25;
-        if (refused_unfit(c, path_fits) || refused(c, f) || !smtp::dkim::prepare_signing(c)) return -1;
+        if (refused_unfit(c, path_fits) || refused(c, f) || !prepare_signing(c)) return -1;
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
         if (refused_source(c)) {

@@ -47,7 +47,7 @@
 #include "platform/file_search.h"
 #include "platform/global_memory.h"
 #include "smtp/auth_encode.h"
-#include "smtp/dkim_canon.h"
+#include "dkim/canon.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_text.h"
 #include "support/log_file.h"
@@ -153,14 +153,14 @@ std::string at_every_split(const std::string &text, const std::function<std::str
 }
 
 // A whole message through the DKIM canonicaliser: "header|body" as relaxed.
-struct Collect final : vellor::smtp::dkim::ByteSink {
+struct Collect final : vellor::dkim::ByteSink {
     std::string out;
     void update(const char *d, std::size_t n) override { out.append(d, n); }
 };
 std::string canon(const std::string &text) {
     return at_every_split(text, [&](std::size_t split) {
         Collect body;
-        vellor::smtp::dkim::MessageCanon c(body);
+        vellor::dkim::MessageCanon c(body);
         c.feed(text.data(), split);
         c.feed(text.data() + split, text.size() - split);
         c.finish();
@@ -170,7 +170,7 @@ std::string canon(const std::string &text) {
 
 // The signed fields of a header section: "h= value|their relaxed text".
 std::string signed_fields(const std::string &header) {
-    auto f = vellor::smtp::dkim::signed_fields(header);
+    auto f = vellor::dkim::signed_fields(header);
     return f.names + "|" + f.canonical;
 }
 

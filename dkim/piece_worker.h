@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-namespace vellor::smtp {
+namespace vellor::dkim {
 
 class PieceWorker {
 public:
@@ -40,4 +40,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace vellor::smtp
+}  // namespace vellor::dkim

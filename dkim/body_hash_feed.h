@@ -4,18 +4,18 @@
 // next block, so that the two halves of the work share the processor's
 // cores. The bytes that lie in the block are kept as places in it (the
 // caller keeps a block unchanged until the next block's end); the few the
-// canonicaliser makes itself are copied. Relies on smtp/dkim_canon.h (the
-// sink) and smtp/piece_worker.h (the thread).
+// canonicaliser makes itself are copied. Relies on dkim/canon.h (the
+// sink) and dkim/piece_worker.h (the thread).
 #pragma once
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "smtp/dkim_canon.h"
-#include "smtp/piece_worker.h"
+#include "dkim/canon.h"
+#include "dkim/piece_worker.h"
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 class BodyHashFeed final : public ByteSink {
 public:
@@ -50,4 +50,4 @@ private:
     std::unique_ptr<PieceWorker> worker_;  // last: stopped before the rest goes
 };
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

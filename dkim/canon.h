@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 struct ByteSink {
     virtual void update(const char *data, std::size_t n) = 0;
@@ -108,4 +108,4 @@ std::size_t signed_field_size(std::size_t field_size, std::size_t signature_char
 // A d= or s= value holds only letters, digits, '.', '-' and '_'.
 bool tag_value_ok(std::string_view value);
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

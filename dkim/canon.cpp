@@ -1,5 +1,5 @@
 // The relaxed canonicalisation and the DKIM-Signature field's text.
-#include "smtp/dkim_canon.h"
+#include "dkim/canon.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 namespace {
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
@@ -351,4 +351,4 @@ bool tag_value_ok(std::string_view value) {
     return true;
 }
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

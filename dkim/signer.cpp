@@ -1,11 +1,9 @@
-// The DKIM options to a signer, and one message's DKIM-Signature field.
-#include "smtp/dkim_sign.h"
+// The DKIM options' values to a signer, and one message's DKIM-Signature field.
+#include "dkim/signer.h"
 
-#include "smtp/call.h"
-#include "support/options.h"
 #include "support/text.h"
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::string &selector,
                                         const std::string &key_file, std::string &why) {
@@ -29,16 +27,6 @@ std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::st
         return nullptr;
     }
     return std::make_shared<const Signer>(Signer{key, domain, selector});
-}
-
-bool prepare_signing(Call &c) {
-    options::DkimOptions o = options::dkim_options(c.own);
-    std::string why;
-    c.dkim = signer_of(o.domain, o.selector, o.key_file, why);
-    if (why.empty()) return true;
-    c.log_and_status(920, kKeyUnusable, why + ": nothing sent");
-    c.req->nErrorCode = kKeyUnusable;
-    return false;
 }
 
 void BodySigning::feed(const char *text, std::size_t n) {
@@ -68,4 +56,4 @@ Field BodySigning::field(long long now, std::string &why) {
     return Field(size, std::move(make));
 }
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

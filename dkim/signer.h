@@ -1,25 +1,21 @@
-// DKIM signing of every message of a send: the three options (DKIMDomain,
-// DKIMSelector, DKIMKeyFile) read once per send and the key loaded before
-// any connection; per message, the text fed to a BodySigning as the body
+// DKIM signing of every message of a send: the signer made from the three
+// options' values (DKIMDomain, DKIMSelector, DKIMKeyFile; the send reads
+// them once and makes it before any connection); per message, the text fed to a BodySigning as the body
 // check reads it, and the DKIM-Signature field made from the header section
 // and the body hash (the message itself is never changed); the signature
 // itself is made later, during the envelope's first round trip. Relies on
-// smtp/dkim_canon.h (text), smtp/dkim_key.h (OpenSSL) and smtp/dkim_field.h.
+// dkim/canon.h (text), dkim/key.h (OpenSSL) and dkim/field.h.
 #pragma once
 #include <memory>
 #include <string>
 
-#include "smtp/body_hash_feed.h"
-#include "smtp/dkim_canon.h"
-#include "smtp/dkim_field.h"
-#include "smtp/dkim_key.h"
+#include "dkim/body_hash_feed.h"
+#include "dkim/canon.h"
+#include "dkim/field.h"
+#include "dkim/key.h"
 #include "vellorapi.h"
 
-namespace vellor {
-struct Call;
-}
-
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 // A key unusable, or the options set only in part: the send fails with this
 // code before it connects.
@@ -34,10 +30,6 @@ struct Signer {
 // with the reason when they are set in part or cannot be used.
 std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::string &selector,
                                         const std::string &key_file, std::string &why);
-
-// Reads the options and loads the key into the call (nothing when DKIM is
-// not asked for). false after the failure report (status 920, code 930).
-bool prepare_signing(Call &c);
 
 // One message: its text fed in order, then the field to send ahead of it.
 class BodySigning {
@@ -58,4 +50,4 @@ private:
     MessageCanon canon_;
 };
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

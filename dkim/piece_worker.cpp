@@ -1,10 +1,10 @@
 // The working thread and its hand-over (see piece_worker.h).
-#include "smtp/piece_worker.h"
+#include "dkim/piece_worker.h"
 
 #include <system_error>
 #include <utility>
 
-namespace vellor::smtp {
+namespace vellor::dkim {
 
 PieceWorker::PieceWorker() {
     try {
@@ -67,4 +67,4 @@ void PieceWorker::finish() {
     wait_done(lock);
 }
 
-}  // namespace vellor::smtp
+}  // namespace vellor::dkim

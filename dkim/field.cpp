@@ -1,10 +1,10 @@
-// The late-made DKIM-Signature field (see dkim_field.h).
-#include "smtp/dkim_field.h"
+// The late-made DKIM-Signature field (see field.h).
+#include "dkim/field.h"
 
 #include <exception>
 #include <utility>
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 Field::Field(std::size_t size, std::function<MadeField()> make)
     : size_(size), state_(std::make_shared<State>(State{std::move(make), std::nullopt})) {}
@@ -28,4 +28,4 @@ const std::string *Field::text(std::string &why) {
     return state_->made->text.empty() ? nullptr : &state_->made->text;
 }
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

@@ -13,9 +13,9 @@
 #include <cstring>
 
 #include "platform/small_file.h"
-#include "smtp/dkim_key.h"
+#include "dkim/key.h"
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 namespace {
 
 constexpr DWORD kRsaMinBits = 2048;
@@ -283,4 +283,4 @@ std::string SigningKey::sign(std::string_view input, std::string &why) const {
 
 std::string SigningKey::dns_record() const { return "v=DKIM1; k=rsa; p=" + static_cast<CngKey *>(pkey_)->public_info; }
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

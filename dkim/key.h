@@ -3,7 +3,7 @@
 // the signing input (RSASSA-PKCS1-v1_5 with SHA-256, or Ed25519 over the
 // input's SHA-256 as RFC 8463 has it), the DNS TXT record that publishes
 // the public half, and SHA-256 fed in pieces. The Windows build
-// (dkim_key_cng.cpp) does the same with the system's CNG, RSA only: an
+// (key_cng.cpp) does the same with the system's CNG, RSA only: an
 // Ed25519 key is refused when loaded, saying so.
 #pragma once
 #include <array>
@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "smtp/dkim_canon.h"
+#include "dkim/canon.h"
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 class Sha256 final : public ByteSink {
 public:
@@ -59,4 +59,4 @@ private:
 
 std::string base64(const unsigned char *data, std::size_t n);
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

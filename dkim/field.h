@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 struct MadeField {
     std::string text;  // the whole field, ending with CR LF; empty with the reason
@@ -39,4 +39,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

@@ -1,5 +1,5 @@
 // DKIM keys, signatures and SHA-256 with OpenSSL's EVP calls.
-#include "smtp/dkim_key.h"
+#include "dkim/key.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -9,7 +9,7 @@
 
 #include "platform/small_file.h"
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 namespace {
 
 constexpr int kRsaMinBits = 2048;
@@ -139,4 +139,4 @@ std::string SigningKey::dns_record() const {
     return "v=DKIM1; k=rsa; p=" + p;
 }
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim

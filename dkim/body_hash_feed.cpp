@@ -1,9 +1,9 @@
 // The canonical body gathered for the hashing thread (see body_hash_feed.h).
-#include "smtp/body_hash_feed.h"
+#include "dkim/body_hash_feed.h"
 
 #include <cstdint>
 
-namespace vellor::smtp::dkim {
+namespace vellor::dkim {
 
 BodyHashFeed::BodyHashFeed(ByteSink &hash, bool background) : hash_(hash) {
     if (background) worker_ = std::make_unique<PieceWorker>();
@@ -54,4 +54,4 @@ void BodyHashFeed::finish() {
     worker_->finish();
 }
 
-}  // namespace vellor::smtp::dkim
+}  // namespace vellor::dkim
