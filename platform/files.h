@@ -41,10 +41,11 @@ bool try_lock(int fd);
 // Removes the entry named exactly as written: no namesake differing in
 // letter case.
 bool remove_exact(const std::string &path);
+// POSIX: the log's opens take a regular file only, never through a link, never waiting on a FIFO.
 int open_append_create(const std::string &path);              // OPEN_ALWAYS, writes go to the end; a new file is 0600
 int create_truncate(const std::string &path, bool read_too);  // CREATE_ALWAYS
 bool remove(const std::string &path);                         // DeleteFileA
-int open_read_write(const std::string &path);                 // an existing file, -1 on failure
+int open_read_write(const std::string &path);                 // an existing regular file (as above), -1 on failure
 bool write_at(int fd, const void *buf, std::size_t n, int64_t offset);
 // One positioned read: the bytes read (0 at the end of the file), -1 on error.
 int64_t read_at(int fd, void *buf, std::size_t n, int64_t offset);

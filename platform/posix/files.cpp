@@ -126,10 +126,27 @@ int open_regular(const std::string &path, bool no_links, Stamp &stamp, std::stri
     return fd;
 }
 
+namespace {
+
+// A file opened for writing that is not a regular file (a FIFO, a device) is closed: -1.
+int only_regular(int fd) {
+    struct stat st;
+    if (fd < 0 || (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))) return fd;
+    close(fd);
+    return -1;
+}
+
+// Another user's link or FIFO at the path is not followed or waited on.
+constexpr int kNoLinkNoWait = O_NOFOLLOW | O_NONBLOCK;
+
+}  // namespace
+
 int open_append_create(const std::string &path) {
     if (path.empty()) return -1;
-    int fd = open_nocase(path, O_WRONLY | O_APPEND);
-    return fd >= 0 || errno != ENOENT ? fd : sys::table().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+    constexpr int kAppend = O_WRONLY | O_APPEND | kNoLinkNoWait;
+    int fd = open_nocase(path, kAppend);
+    if (fd < 0 && errno == ENOENT) fd = sys::table().open(path.c_str(), kAppend | O_CREAT, 0600);
+    return only_regular(fd);
 }
 
 int create_truncate(const std::string &path, bool read_too) {
@@ -138,7 +155,9 @@ int create_truncate(const std::string &path, bool read_too) {
     return sys::table().open(resolve_nocase(path).c_str(), mode | O_CREAT | O_TRUNC, 0644);
 }
 
-int open_read_write(const std::string &path) { return path.empty() ? -1 : open_nocase(path, O_RDWR); }
+int open_read_write(const std::string &path) {
+    return path.empty() ? -1 : only_regular(open_nocase(path, O_RDWR | kNoLinkNoWait));
+}
 
 bool write_at(int fd, const void *buf, std::size_t n, int64_t offset) {
     auto *p = static_cast<const char *>(buf);
