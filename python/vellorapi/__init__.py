@@ -224,6 +224,8 @@ def _message_source(message, message_file, raw):
     """The text to send from memory (or None) and the absolute file or queue
     path (or ""); a missing path raises VellorError 910 naming it."""
     body = None if message is None else _bytes(message)
+    if message_file and b"\0" in _bytes(os.fsencode(message_file)):
+        raise ValueError("message_file holds a NUL byte, where it would be cut")
     path = os.path.abspath(message_file) if message_file else ""
     if path and not os.path.exists(path):
         raise VellorError(910, "no such message file or queue directory: %s" % message_file)
