@@ -123,4 +123,24 @@ check "a stalled handshake, SecureConnection 3: sent in the clear on the next co
   test "$status-$(tr '\n' ' ' <"$work/fallback/commands.txt")" = "0-STALLED EHLO MAIL RCPT DATA QUIT "
 check "a stalled handshake, SecureConnection 3: the message arrived" grep -q 'Hello from the Windows build' "$work/fallback/message"
 
+# IPv6 through Winsock and the DNS API, to a server on ::1 only: a relay by
+# its IPv6 literal, a relay name with only an AAAA record, and delivery by MX
+# to an exchanger with only an AAAA record (the tool's family is "any").
+capture_host=::1 start_capture "$work/six"; pids+=("$server_pid"); six=0
+dns6=127.0.0.79
+printf 'no-resolv\nno-hosts\nbind-interfaces\nlisten-address=%s\nport=53\nhost-record=relay6.test,::1\nmx-host=six.test,mx6.test,10\nhost-record=mx6.test,::1\n' \
+  "$dns6" >"$work/dnsmasq6.conf"
+/usr/sbin/dnsmasq --conf-file="$work/dnsmasq6.conf" --keep-in-foreground --pid-file= --user=root >"$work/dnsmasq6.out" 2>&1 &
+pids+=("$!")
+sleep 0.5
+while IFS='|' read -r name how; do
+  # shellcheck disable=SC2086
+  KORVEXAPI_DNS_SERVERS=$dns6 send "$name" --port "$port" $how --message "$(winpath "$work/message.txt")"
+  check "IPv6, $name: delivered to the server on ::1" test "$status-$(delivered "$work/six")" = "0-$((++six))"
+done <<'ROWS'
+literal|--server ::1 --to b@rcpt.test
+aaaa-relay|--server relay6.test --to b@rcpt.test
+aaaa-exchanger|--to b@six.test
+ROWS
+
 finish TLS
