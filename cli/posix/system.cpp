@@ -204,7 +204,7 @@ bool read_all(int fd, std::string &text) {
 }  // namespace
 
 bool rewrite_file(const std::string &path, std::string (*change)(const std::string &), std::string &error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);  // a link put there since: not read
     struct stat st {};
     std::string text;
     bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);

@@ -23,6 +23,7 @@ import email.message
 import email.utils
 import os
 import re
+import stat
 import tempfile
 import threading
 import unicodedata
@@ -259,8 +260,17 @@ def _queue_files(path, options):
 
 def _crlf_in_place(name):
     """A queued file with bare LF line ends gets CR LF: a new file beside it,
-    synced, renamed over it; left alone while another sender holds it claimed."""
-    with open(name, "rb") as f:
+    synced, renamed over it; left alone while another sender holds it claimed,
+    and never read through a link (another user's, naming a private file: its
+    copy would be sent) or from a FIFO."""
+    flags = os.O_RDONLY | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_BINARY", 0)
+    try:
+        fd = os.open(name, flags)
+    except OSError:
+        return  # gone, or a link: the library skips it
+    with os.fdopen(fd, "rb") as f:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            return
         if _fcntl:
             try:
                 _fcntl.flock(f.fileno(), _fcntl.LOCK_EX | _fcntl.LOCK_NB)
@@ -274,7 +284,7 @@ def _crlf_in_place(name):
             out.write(_with_crlf(text))
             out.flush()
             os.fsync(out.fileno())
-        os.chmod(temp, os.stat(name).st_mode & 0o7777)
+        os.chmod(temp, os.fstat(f.fileno()).st_mode & 0o7777)
         os.replace(temp, name)
 
 

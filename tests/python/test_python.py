@@ -157,6 +157,20 @@ class Python(unittest.TestCase):
         with socket.create_server(("127.0.0.1", 0)) as silent, self.assertRaises(vellorapi.VellorError):
             self.send(port=silent.getsockname()[1], timeout=1)
 
+    def test_a_link_in_a_queue_is_not_made_a_copy_of_the_private_file_it_names(self):
+        # Another local user's link in a shared queue, naming a file of the sender's with LF line ends: the
+        # CR LF rewrite replaced the link by a copy of that file, which the library then sent.
+        queue, private = os.path.join(self.dir, "linkq"), os.path.join(self.dir, "private")
+        os.makedirs(queue)
+        for name, text in ((private, "Subject: private\n\nnot for mail\n"), (os.path.join(queue, "b.txt"), "Subject: b\n\nx\n")):
+            with open(name, "w") as f:
+                f.write(text)
+        os.symlink(private, os.path.join(queue, "a.txt"))
+        self.send(message=None, message_file=queue)
+        new = os.path.join(self.capture, "Maildir", "new")
+        self.assertTrue(os.path.islink(os.path.join(queue, "a.txt")))
+        self.assertNotIn("not for mail", "".join(read(os.path.join(new, n)) for n in self.stored()))
+
     def test_two_threads_never_send_the_starttls_side_in_the_clear(self):
         # One thread requires STARTTLS of a server that does not offer it, the
         # other sends plainly at once: the strict side always fails (907),
