@@ -247,12 +247,16 @@ std::vector<Option> call_options(const SendOptions &o, const Message &m) {
     if (o.tls) out.push_back({"SecureConnection", "2"});
     if (o.no_tls) out.push_back({"SecureConnection", "0"});
     bool by_mx = o.server.empty() && o.server_ip.empty();
-    if (by_mx && !o.starttls && !o.tls && !o.no_tls) out.push_back({"SecureConnection", "3"});  // opportunistic
+    // by MX: DANE, else MTA-STS, else opportunistic TLS
+    if (by_mx && !o.starttls && !o.tls && !o.no_tls) out.push_back({"SecureConnection", "4"});
     if (!o.ca_file.empty()) out.push_back({"TLSCAFile", o.ca_file});
     if (o.no_verify) out.push_back({"TLSVerifyPeer", "0"});
     if (!o.dkim_domain.empty()) out.push_back({"DKIMDomain", o.dkim_domain});
     if (!o.dkim_selector.empty()) out.push_back({"DKIMSelector", o.dkim_selector});
     if (!o.dkim_key.empty()) out.push_back({"DKIMKeyFile", o.dkim_key});
+    if (!o.dsn_notify.empty()) out.push_back({"DSNNotify", o.dsn_notify});
+    if (!o.dsn_return.empty()) out.push_back({"DSNReturn", o.dsn_return});
+    if (!o.dsn_envid.empty()) out.push_back({"DSNEnvelopeId", o.dsn_envid});
     for (const std::string &given : o.options) {
         std::size_t eq = given.find('=');
         out.push_back({given.substr(0, eq), eq == std::string::npos ? "" : given.substr(eq + 1)});
@@ -495,6 +499,10 @@ Action add_send(CLI::App &app) {
     app.add_option("--dkim-selector", o->dkim_selector,
                    "The DKIM selector (s=): the key's record is at S._domainkey.D");
     app.add_option("--dkim-key", o->dkim_key, "The DKIM private key (PEM: RSA of 2048 bits or more, or Ed25519)");
+    app.add_option("--dsn-notify", o->dsn_notify,
+                   "Delivery status notifications asked for: NEVER, or SUCCESS,FAILURE,DELAY (any of them)");
+    app.add_option("--dsn-return", o->dsn_return, "What a failure notification returns: FULL or HDRS");
+    app.add_option("--dsn-envid", o->dsn_envid, "The envelope id notifications name (printable ASCII)");
     app.add_option("--option", o->options, "A library option for this send, NAME=VALUE (repeatable)");
     app.add_option("--oauth2-token-file", o->token.file, "File holding the OAuth 2.0 access token for --user");
     app.add_option("--oauth2-token-cmd", o->token.command,

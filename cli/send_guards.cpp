@@ -181,15 +181,16 @@ bool value_line(std::string_view line) {
 }  // namespace
 
 // A security option the library cannot use, which makes it refuse every
-// send (907): SecureConnection or TLSVerifyPeer not a dword it knows, or
-// TLSCAFile not a text. Empty when the line holds none of them or a usable one.
+// send (907): SecureConnection, TLSVerifyPeer or DNSSECTrusted not a dword
+// it knows, or TLSCAFile or MTASTSCacheFile not a text. Empty when the line holds none of them or a usable one.
 std::string unusable_security(const std::string &line) {
     constexpr const char *kHexDigits = "0123456789abcdefABCDEF";
     std::size_t open = line.find_first_not_of(" \t"), close = line.find('"', open + 1);
     if (open == std::string::npos || line[open] != '"' || close == std::string::npos) return "";
     std::string name = line.substr(open + 1, close - open - 1);
+    bool text = equal_nocase(name, "TLSCAFile") || equal_nocase(name, "MTASTSCacheFile");
     if (!equal_nocase(name, "SecureConnection") && !equal_nocase(name, "TLSVerifyPeer") &&
-        !equal_nocase(name, "TLSCAFile"))
+        !equal_nocase(name, "DNSSECTrusted") && !text)
         return "";
     std::size_t eq = line.find_first_not_of(" \t", close + 1);
     if (eq == std::string::npos || line[eq] != '=') return "";
@@ -197,10 +198,10 @@ std::string unusable_security(const std::string &line) {
     std::string value = from == std::string::npos ? "" : line.substr(from, to - from + 1);
     if (value.size() > 40) value = value.substr(0, 40) + "...";  // shown in a warning only
     bool ok;
-    if (equal_nocase(name, "TLSCAFile"))
+    if (text)
         ok = value == "-" || (!value.empty() && value[0] == '"');
     else {
-        unsigned long most = equal_nocase(name, "SecureConnection") ? 3 : 1;
+        unsigned long most = equal_nocase(name, "SecureConnection") ? 4 : 1;
         std::string digits = value.size() > 6 && equal_nocase(value.substr(0, 6), "dword:") ? value.substr(6) : "";
         bool dword = !digits.empty() && digits.size() <= 8 && digits.find_first_not_of(kHexDigits) == std::string::npos;
         ok = value == "-" || (dword && std::strtoul(digits.c_str(), nullptr, 16) <= most);

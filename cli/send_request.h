@@ -13,7 +13,7 @@ namespace cli {
 
 struct SendOptions {
     std::string server, server_ip, from, message, extension, helo, user, password_file, app = "vellor", ca_file, log;
-    std::string dkim_domain, dkim_selector, dkim_key;
+    std::string dkim_domain, dkim_selector, dkim_key, dsn_notify, dsn_return, dsn_envid;
     std::string password_cmd;              // an account's command printing the password
     std::optional<std::string> text;       // the message itself, already read (sendmail)
     std::vector<std::string> to, options;  // --option NAME=VALUE, in order

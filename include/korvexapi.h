@@ -104,6 +104,16 @@ KORVEX_API int32_t KorvexAPI_Make_Connection(TCPLIBRARY_STRUCTURE *block, TCPSES
 KORVEX_API int32_t KorvexAPI_Close_Socket(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session, int32_t flag);
 KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *domain, MXQUERY_STRUCTURE *answer, int32_t *status,
                                                const char *dnsServer, int32_t useDefaultServer);
+/* A query of any record type (TLSA 52, TXT 16, MX 15, A 1, ...) to the
+ * default servers asking for DNSSEC data (the AD bit, and EDNS0 with the DO
+ * bit): the answer's bytes as received, whatever its response code (the
+ * caller reads it, NXDOMAIN included), into answer, which holds size bytes
+ * (a longer answer fails, never cut), and their count into *length.
+ * *loopback is 1 when every server asked is on a loopback address.
+ * 0 with *status KORVEX_MX_OK, or -1 with *status a failure value above
+ * (-1 SERVFAIL, refused or unreachable; -3 time-out; -4 bad name or answer). */
+KORVEX_API int32_t KorvexAPI_Dns_Query(const char *name, int32_t type, uint8_t *answer, int32_t size, int32_t *length,
+                                       int32_t *status, int32_t *loopback);
 /* Writes the first default DNS server ("a.b.c.d", or "a.b.c.d:port" when the
  * port is not 53) into buffer, which holds at least 24 characters.
  * 0 when a server is known, -1 otherwise (buffer then empty). */

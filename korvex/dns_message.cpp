@@ -109,6 +109,20 @@ std::string query(uint16_t id, const std::string &name, uint16_t type) {
     return q;
 }
 
+std::string dnssec_query(uint16_t id, const std::string &name, uint16_t type) {
+    std::string q = query(id, name, type);
+    if (q.empty()) return q;
+    q[3] = static_cast<char>(q[3] | 0x20);  // AD
+    q[11] = 1;                              // one additional record: the OPT below
+    q += '\0';                              // the root name
+    put16(q, 41);                           // OPT
+    put16(q, 1232);                         // the UDP payload size taken
+    put16(q, 0);                            // extended code and version
+    put16(q, 0x8000);                       // DO
+    put16(q, 0);                            // no options
+    return q;
+}
+
 Lookup read_answer(const std::string &packet, uint16_t id, uint16_t type, std::vector<MxHost> &records) {
     Reader r{packet};
     if (r.u16() != id) return Lookup::Failed;

@@ -15,6 +15,10 @@ namespace korvex::dns {
 // name cannot be written (a label over 63 characters, the name over 253).
 std::string query(uint16_t id, const std::string &name, uint16_t type);
 
+// The same query asking for DNSSEC data: the AD bit set (RFC 6840 5.7) and
+// an EDNS0 record (RFC 6891) with the DO bit and a 1232-byte UDP size.
+std::string dnssec_query(uint16_t id, const std::string &name, uint16_t type);
+
 // Reads an answer to the query with `id`: its records of `type`, in the
 // order of the answer (an MX as preference and exchanger, a PTR as the name
 // with preference 0). The outcome: Found, NoData (no such record),

@@ -72,5 +72,11 @@ struct MxHost {
 };
 Lookup query_mx(const std::string &domain, const std::string &server, std::vector<MxHost> &hosts);
 std::vector<std::string> default_servers();
+// A query asking for DNSSEC data (dns::dnssec_query) to the configured
+// servers: Found with the whole answer as received, whatever its response
+// code (NXDOMAIN included); TimedOut, ServerFailed (SERVFAIL, REFUSED, no
+// server reached) or Failed otherwise. `loopback`: every configured server
+// is on a loopback address, so no network lies between it and the caller.
+Lookup query_dnssec(const std::string &name, uint16_t type, std::string &answer, bool &loopback);
 
 }  // namespace korvex

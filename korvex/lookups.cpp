@@ -116,6 +116,28 @@ KORVEX_API int32_t KorvexAPI_Dns_Get_Mx_Server(const char *domain, MXQUERY_STRUC
     });
 }
 
+KORVEX_API int32_t KorvexAPI_Dns_Query(const char *name, int32_t type, uint8_t *answer, int32_t size, int32_t *length,
+                                       int32_t *status, int32_t *loopback) {
+    return vellor::guarded(-1, [&]() -> int32_t {
+        if (!answer || !length || !status || !loopback || size <= 0 || type <= 0 || type > 65535) return -1;
+        *length = 0;
+        *loopback = 0;
+        std::string text = name ? std::string(name, ::strnlen(name, 1024)) : std::string(), got;
+        bool near = false;
+        Lookup rc = text.empty() ? Lookup::BadName : query_dnssec(text, static_cast<uint16_t>(type), got, near);
+        *status = rc == Lookup::Found ? KORVEX_MX_OK : mx_status(rc, 0);
+        if (rc != Lookup::Found) return -1;
+        if (got.size() > static_cast<std::size_t>(size)) {  // never a cut answer
+            *status = KORVEX_MX_BAD_ANSWER;
+            return -1;
+        }
+        std::memcpy(answer, got.data(), got.size());
+        *length = static_cast<int32_t>(got.size());
+        *loopback = near ? 1 : 0;
+        return 0;
+    });
+}
+
 KORVEX_API int32_t KorvexAPI_Get_Default_Dns_Server(char *buffer) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!buffer) return -1;

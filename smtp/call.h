@@ -27,6 +27,10 @@ struct EnvelopeSeen;  // the delivery's (msgfiles/message_details.h)
 struct Call : Reporter, transport::Connection {
     LoginState login;
 
+    // An exchanger failed the TLS that DANE or MTA-STS demand of it (or
+    // was passed over for them): the delivery's last failure is then 907.
+    bool protection_refused = false;
+
     // The connection's server offered PIPELINING in its EHLO reply.
     bool peer_pipelines = false;
     // What the connection's EHLO reply offered (nothing after HELO).

@@ -162,7 +162,8 @@ void chunked_message(Transaction &t, bool pipelined) {
     const bool defer = !t.whole_conversation() && t.call.settled;
     if (defer) keep_window(t.call, t.x);
     bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), mail_parameters(t).c_str());
-    for (const std::string &r : rcpts) ok = ok && t.x.queue("RCPT TO: <%s>\r\n", r.c_str());
+    for (const std::string &r : rcpts)
+        ok = ok && t.x.queue("RCPT TO: <%s>%s\r\n", r.c_str(), rcpt_parameters(t, r).c_str());
     t.mail_sent = true;
     if (ok && rcpts.size() > 1) {  // the envelope answered before any data goes
         ok = t.x.flush() != -1;

@@ -33,6 +33,7 @@ Offers ehlo_offers(const std::string &reply) {
     o.smtputf8 = words.count("SMTPUTF8") != 0;
     o.eight_bit = words.count("8BITMIME") != 0;
     o.size = words.count("SIZE") != 0;
+    o.dsn = words.count("DSN") != 0;
     for (std::size_t at = reply.find('\n'); o.size && at != std::string::npos; at = reply.find('\n', at + 1)) {
         if (reply.size() < at + 10) break;
         std::string word = reply.substr(at + 5, 5);

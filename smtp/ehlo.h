@@ -14,7 +14,7 @@ std::set<std::string> ehlo_extensions(const std::string &reply);
 
 // What one connection's EHLO reply offers (all false after HELO).
 struct Offers {
-    bool pipelining = false, smtputf8 = false, eight_bit = false, size = false, chunking = false;
+    bool pipelining = false, smtputf8 = false, eight_bit = false, size = false, chunking = false, dsn = false;
     uint64_t size_limit = 0;  // "SIZE n" with n > 0; 0: none stated
 };
 Offers ehlo_offers(const std::string &reply);

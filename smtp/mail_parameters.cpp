@@ -7,13 +7,20 @@
 //    before MAIL FROM (902 for the sender, 903 for a recipient). An address
 //    that is not well-formed UTF-8, or holds a C1 control, fails the same
 //    way whatever the server offers;
-//  - 8BITMIME (RFC 6152): a body holding 8-bit bytes goes with BODY=8BITMIME.
+//  - 8BITMIME (RFC 6152): a body holding 8-bit bytes goes with BODY=8BITMIME;
+//  - DSN (RFC 3461), when the DSN options ask for it: MAIL FROM carries RET=
+//    and ENVID= (xtext), each RCPT TO NOTIFY= and ORCPT=rfc822; with its
+//    address in xtext (left out for an address holding UTF-8, which that
+//    type cannot name, and where the line would outgrow a command). A server that does not offer DSN gets none of them:
+//    the message goes on, and the log says so.
 // After HELO nothing is offered and nothing is added.
 #include <cstring>
 
 #include "platform/global_memory.h"
 #include "smtp/transaction.h"
+#include "support/dsn_values.h"
 #include "support/text.h"
+#include "transport/companion.h"
 
 namespace vellor::smtp {
 namespace {
@@ -71,6 +78,26 @@ std::string mail_parameters(Transaction &t) {
     if (o.size) p += " SIZE=" + std::to_string(t.body.size + t.body.dkim_field.size());
     if (o.smtputf8 && needs_smtputf8(t)) p += " SMTPUTF8";
     if (o.eight_bit && t.body.eight_bit) p += " BODY=8BITMIME";
+    const options::DsnOptions &dsn = t.opts.dsn;
+    if (dsn.asked() && !o.dsn)
+        t.call.log(
+            t.numbered(format("Server [%s] does not offer DSN: the delivery status notification parameters "
+                              "are left out",
+                              transport::host_address(t.session()).c_str())));
+    if (!o.dsn) return p;
+    if (!dsn.ret.empty()) p += " RET=" + dsn.ret;
+    if (!dsn.envelope_id.empty()) p += " ENVID=" + dsn::xtext(dsn.envelope_id);
+    return p;
+}
+
+std::string rcpt_parameters(Transaction &t, const std::string &rcpt) {
+    const options::DsnOptions &dsn = t.opts.dsn;
+    if (!t.call.offers.dsn || !dsn.asked()) return {};
+    std::string p;
+    if (!dsn.notify.empty()) p += " NOTIFY=" + dsn.notify;
+    std::string orcpt = " ORCPT=rfc822;" + dsn::xtext(rcpt);
+    // ORCPT is optional: left out where the line would outgrow a command
+    if (!has_8bit(rcpt) && rcpt.size() + p.size() + orcpt.size() + 13 < kExchangeBuffer) p += orcpt;
     return p;
 }
 

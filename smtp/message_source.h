@@ -13,6 +13,7 @@
 #include <string>
 
 #include "dkim/field.h"
+#include "transport/tls_session.h"
 
 namespace vellor::smtp {
 
@@ -57,6 +58,29 @@ struct MessageSource {
     std::function<bool()> current;
 };
 
+// The TLS an exchanger gets under SecureConnection 4, as the delivery chose
+// it before connecting (submit/exchanger_security.h).
+struct Protection {
+    enum class Kind {
+        Opportunistic,  // as SecureConnection 3
+        Dane,           // STARTTLS required, the certificate matching a TLSA record
+        DaneTlsOnly,    // secure TLSA records, none usable: STARTTLS required, not authenticated
+        StsEnforce,     // MTA-STS enforce: STARTTLS required, a certificate valid for the exchanger's name
+        StsTesting,     // MTA-STS testing: as StsEnforce, but a failed check is reported and the message goes
+    };
+    Kind kind = Kind::Opportunistic;
+    std::string exchanger;              // the exchanger's name, which the certificate is checked against
+    std::string domain;                 // the recipient's domain (MTA-STS reports name it)
+    std::vector<transport::Tlsa> tlsa;  // Dane: the usable records
+    bool required() const { return kind == Kind::Dane || kind == Kind::DaneTlsOnly || kind == Kind::StsEnforce; }
+    // "DANE" or "MTA-STS" (empty for opportunistic TLS): what reports name.
+    const char *label() const {
+        return kind == Kind::Opportunistic                            ? ""
+               : kind == Kind::StsEnforce || kind == Kind::StsTesting ? "MTA-STS"
+                                                                      : "DANE";
+    }
+};
+
 // One transaction's message.
 struct Message {
     std::string file;       // the message file's name as the request gives it ("" without one)
@@ -65,6 +89,7 @@ struct Message {
     std::string server;     // the server's name (by MX the recipient's domain)
     std::string server_ip;  // its address, when known
     int attempt = 1;        // the "[n]" of the transaction's reports
+    Protection protection;  // SecureConnection 4: the TLS the exchanger in hand gets
     MessageSource source;   // the file
 };
 

@@ -17,7 +17,8 @@ namespace {
 
 bool queue_envelope(Transaction &t, const std::vector<std::string> &rcpts) {
     bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), mail_parameters(t).c_str());
-    for (const std::string &r : rcpts) ok = ok && t.x.queue("RCPT TO: <%s>\r\n", r.c_str());
+    for (const std::string &r : rcpts)
+        ok = ok && t.x.queue("RCPT TO: <%s>%s\r\n", r.c_str(), rcpt_parameters(t, r).c_str());
     if (!ok || !t.x.queue("DATA\r\n")) return false;  // anything held stays held
     send_held_with(t.call, t.x);
     if (t.x.flush() != -1) return true;

@@ -11,7 +11,13 @@
 //                    The certificate is checked and the log says how it went,
 //                    but a failed check does not stop the message; a failed
 //                    handshake closes the connection and the same server is
-//                    connected again and spoken to in the clear.
+//                    connected again and spoken to in the clear;
+//  4 by MX         - as the delivery chose for the exchanger in hand
+//                    (t.msg.protection): DANE, or MTA-STS enforce, as 1 with
+//                    the certificate checked against the exchanger's name
+//                    (DANE: against its TLSA records), reports and log
+//                    saying which; MTA-STS testing as 3 with that check,
+//                    a failed one reported; otherwise (a relay too) as 3.
 // With the Pipelining option on, or for a sender or recipient holding UTF-8,
 // the plain session greets with EHLO too (HELO when it is refused), to learn
 // whether the server offers PIPELINING or SMTPUTF8; so does a login the
@@ -34,8 +40,39 @@ namespace {
 
 constexpr int kSecureFailed = 907;
 
+using Kind = Protection::Kind;
+
+// The protection the exchanger in hand gets under SecureConnection 4.
+const Protection *protection(const Transaction &t) {
+    return t.opts.secure_connection == 4 && t.msg.protection.kind != Kind::Opportunistic ? &t.msg.protection : nullptr;
+}
+
+// A required secure session failed: 907, named after what demanded it.
+void refuse(Transaction &t, const std::string &text) {
+    const Protection *p = protection(t);
+    if (p && p->required()) t.call.protection_refused = true;
+    t.fail(kSecureFailed, p && p->required() ? std::string(p->label()) + ": " + text : text);
+}
+
+// Under MTA-STS testing, a check that failed is reported; the message goes.
+void testing_failed(Transaction &t, const std::string &why) {
+    const Protection *p = protection(t);
+    if (!p || p->kind != Kind::StsTesting) return;
+    std::string text = format("MTA-STS policy check failed for [%s] of [%s] (testing: delivery goes on): %s",
+                              p->exchanger.c_str(), p->domain.c_str(), why.c_str());
+    t.call.log(t.numbered(text));
+    t.call.status(921, 0, text);
+}
+
 transport::TlsPeer tls_peer(Transaction &t) {
     transport::TlsPeer peer;
+    if (const Protection *p = protection(t)) {  // the exchanger's own name, whatever TLSVerifyPeer says
+        peer.name = p->exchanger;
+        peer.dane = p->tlsa;
+        peer.verify = p->kind != Kind::DaneTlsOnly;
+        peer.ca_file = t.opts.tls_ca_file;
+        return peer;
+    }
     const std::string &server = t.msg.server;
     std::string literal = literal_address(server, true);  // a certificate names an address without brackets
     peer.name = server.empty() ? t.call.connected_address() : literal.empty() ? server : literal;
@@ -48,9 +85,16 @@ bool handshake(Transaction &t) {
     transport::TlsPeer peer = tls_peer(t);
     std::string why;
     if (!t.call.start_tls(peer, why)) {
-        t.fail(kSecureFailed,
-               format("Secure connection to [%s] failed: %s", t.call.connected_address().c_str(), why.c_str()));
+        refuse(t, format("Secure connection to [%s] failed: %s", t.call.connected_address().c_str(), why.c_str()));
         return false;
+    }
+    if (const Protection *p = protection(t)) {
+        std::string text =
+            p->kind == Kind::Dane          ? "DANE: the certificate of [" + peer.name + "] matched its TLSA record"
+            : p->kind == Kind::DaneTlsOnly ? "DANE: TLS with [" + peer.name + "] (no usable TLSA record to check)"
+                                           : "MTA-STS: the certificate of [" + peer.name + "] verified (enforce)";
+        t.call.log(t.numbered(text));
+        t.call.status(921, 0, text);
     }
     if (!peer.verify)
         t.call.log(t.numbered(
@@ -74,15 +118,15 @@ bool greet_ehlo(Transaction &t) {
 bool starttls(Transaction &t) {
     std::string name = hello_name(t);
     if (t.x.command("EHLO %s\r\n", name.c_str()) == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 250) {
-        t.fail(kSecureFailed, "Server refused EHLO: STARTTLS cannot be asked for, nothing sent...");
+        refuse(t, "Server refused EHLO: STARTTLS cannot be asked for, nothing sent...");
         return false;
     }
     if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
-        t.fail(kSecureFailed, "Server does not offer STARTTLS: a secure connection is required, nothing sent...");
+        refuse(t, "Server does not offer STARTTLS: a secure connection is required, nothing sent...");
         return false;
     }
     if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
-        t.fail(kSecureFailed, format("Server refused STARTTLS [%s]: nothing sent...", t.x.first_line().c_str()));
+        refuse(t, format("Server refused STARTTLS [%s]: nothing sent...", t.x.first_line().c_str()));
         return false;
     }
     return handshake(t);
@@ -95,10 +139,12 @@ bool opportunistic_tls(Transaction &t) {
     if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
         t.call.log(
             t.numbered(format("Server [%s] does not offer STARTTLS: the session goes on in the clear", addr.c_str())));
+        testing_failed(t, "no STARTTLS offered");
         return true;
     }
     if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
         t.call.log(t.numbered(format("Server [%s] refused STARTTLS: the session goes on in the clear", addr.c_str())));
+        testing_failed(t, "STARTTLS refused");
         return true;
     }
     transport::TlsPeer peer = tls_peer(t);
@@ -109,6 +155,7 @@ bool opportunistic_tls(Transaction &t) {
     if (!up) {
         t.call.log(t.numbered(format("TLS with [%s] failed (%s): connecting again for a session in the clear",
                                      addr.c_str(), why.c_str())));
+        testing_failed(t, why);
         t.call.close_socket();
         if (!t.call.connect(1)) {
             t.fail(907, format("Unable to connect to [%s] again after the failed TLS handshake", addr.c_str()));
@@ -121,6 +168,7 @@ bool opportunistic_tls(Transaction &t) {
         why.empty()
             ? format("TLS started with [%s]: certificate verified for [%s]", addr.c_str(), peer.name.c_str())
             : format("TLS started with [%s]: %s; delivery goes on (opportunistic TLS)", addr.c_str(), why.c_str())));
+    if (!why.empty()) testing_failed(t, why);
     t.x.note("TLS started with [" + peer.name + "]");
     return greet_ehlo(t);
 }
@@ -159,8 +207,13 @@ void open_session(Transaction &t) {
             ehlo_or_helo(t);
             return;
         case 3:
+        case 4:
             t.x.read_reply();  // greeting, not judged
-            if (greet_ehlo(t) && opportunistic_tls(t) && has_login(t)) login(t);
+            if (protection(t) && protection(t)->required()) {
+                if (starttls(t)) step_helo(t, "EHLO");
+            } else if (greet_ehlo(t) && opportunistic_tls(t) && has_login(t)) {
+                login(t);
+            }
             return;
         default:
             t.x.read_reply();  // greeting, not judged

@@ -227,7 +227,7 @@ void step_rcpt_to(Transaction &t) {
     bool singular = false;
     for (const std::string &rcpt : recipients_of(t, singular)) {
         const char *rcpt_c = rcpt.c_str();
-        if (t.x.command("RCPT TO: <%s>\r\n", rcpt_c) == -1) {
+        if (t.x.command("RCPT TO: <%s>%s\r\n", rcpt_c, rcpt_parameters(t, rcpt).c_str()) == -1) {
             t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
             t.fail(903,
                    format(singular ? "Recipient address [%s] was refused..." : "Recipient address [%s] were refused...",

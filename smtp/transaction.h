@@ -132,10 +132,14 @@ void pipelined_envelope(Transaction &t);
 
 // What MAIL FROM may carry by the server's offers (mail_parameters.cpp):
 // the check before it (SIZE limit, SMTPUTF8 for UTF-8 addresses; false after
-// the failure report), its parameters (" SIZE=n SMTPUTF8 BODY=8BITMIME" as
-// they apply, empty after HELO), and whether an address holds UTF-8.
+// the failure report), its parameters (" SIZE=n SMTPUTF8 BODY=8BITMIME
+// RET=... ENVID=..." as they apply, empty after HELO), and whether an
+// address holds UTF-8.
 bool envelope_allowed(Transaction &t);
 std::string mail_parameters(Transaction &t);
+// What RCPT TO carries for `rcpt` (" NOTIFY=... ORCPT=rfc822;..." when DSN
+// is asked for and offered, else empty).
+std::string rcpt_parameters(Transaction &t, const std::string &rcpt);
 bool needs_smtputf8(Transaction &t);
 
 // From the connection to the end of the greeting (session_open.cpp): the

@@ -15,6 +15,7 @@
 #include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
 #include "submit/delivery.h"
+#include "submit/exchanger_security.h"
 #include "submit/message_in_hand.h"
 #include "submit/mx_steps.h"
 #include "msgfiles/recipients.h"
@@ -53,9 +54,10 @@ std::string aim_at(Call &c, const resolve::Attempt &a) {
 // The MX address loop of a single recipient: true when an address took the
 // message. Once the IPv4 addresses of its MX resolution failed, the
 // exchangers' addresses of the send's other family are tried (looked up
-// then), within kMostTried addresses in all.
+// then), within kMostTried addresses in all. Each attempt gets the TLS
+// `security` chooses for its exchanger, or is passed over.
 bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STRUCTURE &mx,
-                     std::vector<resolve::Attempt> attempts) {
+                     std::vector<resolve::Attempt> attempts, ExchangerSecurity &security) {
     SMTPSEND_STRUCTURE *r = c.req;
     bool more = c.family != options::Family::V4 && mx.nType == 15;
     std::size_t tried = 0;
@@ -68,6 +70,7 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
             if (k == attempts.size()) break;
         }
         tried += attempts[k].addresses.size();
+        if (!security.arm(c, k, attempts[k])) continue;
         std::string target = aim_at(c, attempts[k]);
         if (!c.connect(1)) {
             r->nWinsockError = c.session->nLastError;
@@ -103,12 +106,14 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
     return false;
 }
 
-// Clears the work records and runs the send path's MX resolver on szServer.
-int lookup_mx(Call &c, MXQUERY_STRUCTURE &mx) {
+// Clears the work records and runs the send path's MX resolver on
+// szServer; the exchangers' names, as szMxIPAddress holds their addresses.
+int lookup_mx(Call &c, MXQUERY_STRUCTURE &mx, std::vector<std::string> &exchangers) {
     mx = MXQUERY_STRUCTURE{};
     VALIDMXIPS valid{};
     char dns[24] = {0};
     resolve_recipient_mx(c.req, &mx, &valid, dns);
+    for (int i = 0; i < c.req->nMxIPAddresses; ++i) exchangers.push_back(field_text(valid.szMxHost[i]));
     return valid.nValidIPs;
 }
 
@@ -210,8 +215,9 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
     c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     MXQUERY_STRUCTURE mx{};
     std::vector<resolve::Attempt> attempts;
+    std::vector<std::string> exchangers;
     bool literal = !literal_address(domain, false).empty();
-    if (literal ? !literal_attempt(c, domain, attempts) : lookup_mx(c, mx) < 1) {
+    if (literal ? !literal_attempt(c, domain, attempts) : lookup_mx(c, mx, exchangers) < 1) {
         if (unresolved_code) r->nErrorCode = static_cast<int16_t>(unresolved_code);
         c.log_and_status(920, unresolved_code,
                          format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
@@ -229,10 +235,12 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
         c.log_and_status(
             921, 0,
             format("Trying to connect to SMTP server on [%s] for [%s]", c.hand.server_ip.c_str(), domain.c_str()));
-    if (mx_address_loop(c, close_after_send, mx, attempts)) return 0;
-    r->nErrorCode = 919;
-    c.log_and_status(920, 919, format("Unable to send email to [%s]", c.hand.recipient.c_str()));
-    c.log_and_status(920, 919, format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
+    ExchangerSecurity security(c, literal ? std::string() : domain, exchangers);
+    if (mx_address_loop(c, close_after_send, mx, attempts, security)) return 0;
+    r->nErrorCode = c.protection_refused ? 907 : 919;  // DANE or MTA-STS refused one: the message stays
+    c.log_and_status(920, r->nErrorCode, format("Unable to send email to [%s]", c.hand.recipient.c_str()));
+    c.log_and_status(920, r->nErrorCode,
+                     format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
     return -1;
 }
 

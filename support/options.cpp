@@ -182,6 +182,17 @@ bool family_named(const std::string &text, Family &f) {
     return text.empty();
 }
 
+// A DSN text: the record's value (checked when set), else the registry's,
+// checked as a record's would be; one that fails is unusable.
+std::string dsn_text(const RequestValues &own, HKEY key, const char *name, MessageOptions &o) {
+    if (const std::string *v = request_value(own, name)) return *v;
+    std::string text = secure_text(own, key, name, o), why;
+    if (text.empty()) return text;
+    if (std::optional<std::string> v = usable_value(name, text, why)) return *v;
+    if (o.unusable.empty()) o.unusable = std::string("the ") + name + " option " + why;
+    return {};
+}
+
 }  // namespace
 
 int32_t use_log_file(const RequestValues &own) { return read_number(own, "UseLogFile", 1, 1); }
@@ -218,12 +229,17 @@ MessageOptions message_options(const RequestValues &own) {
         o.transcript = query_number(own, key, "Transcript", 0);
         o.pipelining = query_number(own, key, "Pipelining", 0);
         o.chunking = query_number(own, key, "Chunking", 0);
-        o.secure_connection = secure_number(own, key, "SecureConnection", 0, 3, o, "a dword of 0 to 3");
+        o.secure_connection = secure_number(own, key, "SecureConnection", 0, 4, o, "a dword of 0 to 4");
         o.tls_verify_peer = secure_number(own, key, "TLSVerifyPeer", 1, 1, o, "a dword of 0 or 1");
         o.tls_ca_file = secure_text(own, key, "TLSCAFile", o);
+        o.dnssec_trusted = secure_number(own, key, "DNSSECTrusted", 0, 1, o, "a dword of 0 or 1");
+        o.mta_sts_cache_file = secure_text(own, key, "MTASTSCacheFile", o);
         o.oauth2_token = request_text(own, "OAuth2Token");
         o.auth_mechanism = request_text(own, "AuthMechanism");
         read_dkim(own, key, o.dkim);
+        o.dsn.notify = dsn_text(own, key, "DSNNotify", o);
+        o.dsn.ret = dsn_text(own, key, "DSNReturn", o);
+        o.dsn.envelope_id = dsn_text(own, key, "DSNEnvelopeId", o);
     });
 }
 

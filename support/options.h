@@ -47,6 +47,14 @@ struct DkimOptions {
 };
 DkimOptions dkim_options(const RequestValues &own);
 
+// Delivery status notifications (RFC 3461), each empty when not asked for:
+// "DSNNotify" (NEVER, or SUCCESS, FAILURE, DELAY joined by commas, in upper
+// case), "DSNReturn" (FULL or HDRS), "DSNEnvelopeId" (printable ASCII).
+struct DsnOptions {
+    std::string notify, ret, envelope_id;
+    bool asked() const { return !notify.empty() || !ret.empty() || !envelope_id.empty(); }
+};
+
 // Every option one transaction uses, read by type with one key opening,
 // once when the transaction starts (or once per queue pass). The security
 // options are read strictly: a value present but unusable (text where a
@@ -54,20 +62,25 @@ DkimOptions dkim_options(const RequestValues &own);
 // `unusable`, and the send fails before connecting (code 907).
 struct MessageOptions {
     int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
-    int32_t chunking = 0;           // "Chunking": BDAT to a server offering CHUNKING (smtp/chunked_body.cpp)
-    int32_t secure_connection = 0;  // "SecureConnection" dword 0, 1 (STARTTLS), 2 (TLS at once), 3 (opportunistic)
-    int32_t tls_verify_peer = 1;    // "TLSVerifyPeer" dword 0 or 1
-    std::string tls_ca_file;        // "TLSCAFile" text
+    int32_t chunking = 0;  // "Chunking": BDAT to a server offering CHUNKING (smtp/chunked_body.cpp)
+    // "SecureConnection" dword 0, 1 (STARTTLS), 2 (TLS at once), 3
+    // (opportunistic), 4 (by MX: DANE, else MTA-STS, else opportunistic)
+    int32_t secure_connection = 0;
+    int32_t dnssec_trusted = 0;      // "DNSSECTrusted" dword 0 or 1: the AD bit of any DNS server is trusted
+    std::string mta_sts_cache_file;  // "MTASTSCacheFile" text: where MTA-STS policies are kept
+    int32_t tls_verify_peer = 1;     // "TLSVerifyPeer" dword 0 or 1
+    std::string tls_ca_file;         // "TLSCAFile" text
     // The record's own (never from the registry): an OAuth 2.0 bearer token,
     // and "AUTO" (or empty), "LOGIN", "PLAIN", "XOAUTH2" or "OAUTHBEARER".
     std::string oauth2_token, auth_mechanism;
     DkimOptions dkim;
+    DsnOptions dsn;
     std::string unusable;  // empty, or "the SecureConnection option holds text "1"; ..."
-    // A login that greets with EHLO and chooses its mechanism from the
-    // server's AUTH list: any of SecureConnection, Pipelining, Chunking, a
-    // token or a mechanism set.
+    // A session that greets with EHLO (and a login that chooses its
+    // mechanism from the server's AUTH list): any of SecureConnection,
+    // Pipelining, Chunking, a token, a mechanism or a DSN option set.
     bool extended() const {
-        return secure_connection != 0 || pipelining != 0 || chunking != 0 || !oauth2_token.empty() ||
+        return secure_connection != 0 || pipelining != 0 || chunking != 0 || !oauth2_token.empty() || dsn.asked() ||
                (!auth_mechanism.empty() && auth_mechanism != "AUTO");
     }
 };

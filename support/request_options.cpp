@@ -6,10 +6,12 @@
 #include <charconv>
 #include <mutex>
 
+#include "support/dsn_values.h"
+
 namespace vellor::options {
 namespace {
 
-enum class Kind { Number, Choice, Text, Extension, Token, Mechanism, Family };
+enum class Kind { Number, Choice, Text, Extension, Token, Mechanism, Family, Notify, Return, EnvelopeId };
 
 struct Known {
     const char *name;
@@ -31,9 +33,11 @@ constexpr Known kKnown[] = {
     {"Chunking", Kind::Number},
     {"Transcript", Kind::Number},
     {"QueueConnections", Kind::Choice, 64},  // at most options::kMostConnections
-    {"SecureConnection", Kind::Choice, 3},
+    {"SecureConnection", Kind::Choice, 4},
     {"TLSVerifyPeer", Kind::Choice, 1},
     {"TLSCAFile", Kind::Text},
+    {"DNSSECTrusted", Kind::Choice, 1},
+    {"MTASTSCacheFile", Kind::Text},
     {"DKIMDomain", Kind::Text},
     {"DKIMSelector", Kind::Text},
     {"DKIMKeyFile", Kind::Text},
@@ -41,6 +45,9 @@ constexpr Known kKnown[] = {
     {"AuthMechanism", Kind::Mechanism},
     {"AddressFamily", Kind::Family},
     {"SourceAddress", Kind::Text},
+    {"DSNNotify", Kind::Notify},
+    {"DSNReturn", Kind::Return},
+    {"DSNEnvelopeId", Kind::EnvelopeId},
 };
 
 constexpr const char *kMechanisms[] = {"AUTO", "ANY", "LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER"};
@@ -101,6 +108,18 @@ std::optional<std::string> checked(const Known &k, const std::string &v, std::st
                 if (::strcasecmp(f, v.c_str()) == 0) return std::string(f);
             why = "takes auto, 4, 6 or any, not " + quoted;
             return std::nullopt;
+        case Kind::Notify:
+            if (auto n = dsn::notify_value(v)) return n;
+            why = "takes NEVER, or SUCCESS, FAILURE and DELAY joined by commas, not " + quoted;
+            return std::nullopt;
+        case Kind::Return:
+            if (auto r = dsn::return_value(v)) return r;
+            why = "takes FULL or HDRS, not " + quoted;
+            return std::nullopt;
+        case Kind::EnvelopeId:
+            if (auto e = dsn::envelope_id(v)) return e;
+            why = "takes printable ASCII of at most 100 characters as xtext, not " + quoted;
+            return std::nullopt;
     }
     return std::nullopt;
 }
@@ -123,6 +142,12 @@ constexpr const char *kTokenUser = "OAuth2Token user";
 std::optional<std::string> known_name(const std::string &name) {
     const Known *k = find_known(name);
     return k ? std::optional<std::string>(k->name) : std::nullopt;
+}
+
+std::optional<std::string> usable_value(const std::string &canonical_name, const std::string &value, std::string &why) {
+    const Known *k = find_known(canonical_name);
+    if (!k) return std::nullopt;
+    return checked(*k, value, why);
 }
 
 bool set_request_option(const void *record, const std::string &name, const std::string &value, std::string &why,

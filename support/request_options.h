@@ -24,6 +24,11 @@ using RequestValues = std::map<std::string, std::string>;
 // to case), or nullopt.
 std::optional<std::string> known_name(const std::string &name);
 
+// The value as a send uses it (a choice as its number, a DSN keyword in
+// upper case), or nullopt with the reason in `why`; the same check a
+// record's value passes, for a value read from the options file.
+std::optional<std::string> usable_value(const std::string &canonical_name, const std::string &value, std::string &why);
+
 // Takes the value for the record: true, or false with the reason in `why`
 // (an unknown name, or a value the option cannot use; a token's value is
 // never repeated in the reason). An empty value removes the record's own

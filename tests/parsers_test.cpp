@@ -278,6 +278,7 @@ std::string typed(const std::string &in) {
     out += "sc=" + std::to_string(o.secure_connection) + " verify=" + std::to_string(o.tls_verify_peer) +
            " ca=" + o.tls_ca_file + " pipe=" + std::to_string(o.pipelining) + " mech=" + o.auth_mechanism +
            " token=" + o.oauth2_token + " dkim=" + o.dkim.domain + "/" + o.dkim.selector + "/" + o.dkim.key_file;
+    if (o.dsn.asked()) out += " dsn=" + o.dsn.notify + "/" + o.dsn.ret + "/" + o.dsn.envelope_id;
     if (!o.unusable.empty()) out += " unusable: " + o.unusable;
     VELLOR_Closedown_Library(&lib, "App");
     return out;

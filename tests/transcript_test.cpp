@@ -134,7 +134,7 @@ void add_case(std::vector<Case> &cases, const Case &head, const std::vector<std:
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6"}) {
+    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6", "secure_mx"}) {
         std::string path = std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases";
         std::ifstream in(path);
         Case head;
@@ -427,6 +427,7 @@ protected:
         vellor::gmem::reset_faults();
         EXPECT_EQ(vellor::gmem::live_blocks(), live) << "global-memory blocks left alive";
         ::unsetenv("KORVEXAPI_TIMEOUT_MS");
+        ::unsetenv("VELLOR_MTA_STS_PORT");
         for (const auto &[what, rest] : GetParam().lines)
             if (what == "env") ::unsetenv(words(rest).at(0).c_str());
     }
@@ -464,6 +465,17 @@ protected:
                 ::symlink(env.path(w.at(1)).c_str(), env.path(w.at(0)).c_str());
             else if (what == "dns" && w.at(0) == "a")
                 dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
+            else if (what == "dns" && w.at(0) == "tlsa") {  // NAME USAGE SELECTOR MATCHING PEM-FILE
+                int selector = std::stoi(w.at(3)), matching = std::stoi(w.at(4));
+                std::string data = tlsa_data(expand(w.at(5)), selector, matching);
+                EXPECT_FALSE(data.empty()) << "no TLSA data for " << w[5];
+                dns.tlsa(w[1], std::stoi(w[2]), selector, matching, data);
+            } else if (what == "dns" && w.at(0) == "txt")
+                dns.txt(w.at(1), rest.substr(rest.find(w[1]) + w[1].size() + 1));
+            else if (what == "dns" && w.at(0) == "ad")
+                for (std::size_t i = 1; i < w.size(); ++i) dns.authentic(w[i]);
+            else if (what == "dns" && w.at(0) == "servfail")
+                dns.servfail(w.at(1));
             else if (what == "dns" && (w.at(0) == "garbage" || w.at(0) == "silent"))
                 dns.mode(w[0] == "garbage" ? ScriptedDns::Mode::Garbage : ScriptedDns::Mode::Silent);
             else if (what == "dns" && w.at(0) == "mx") {
@@ -485,6 +497,13 @@ protected:
                                          : TlsServer::Kind::Aiosmtpd;
             tls = std::make_unique<TlsServer>(env.dir(), kind, w[1], expand("{certs}"), w[2], port, w[3], w[4]);
             ASSERT_TRUE(tls->ready()) << "the TLS server did not start";
+        }
+        for (const auto &[what, rest] : GetParam().lines) {
+            if (what != "policy" || rest == "stop") continue;
+            int at = free_port("127.0.0.1");
+            policy = std::make_unique<PolicyServer>(env.dir(), expand("{certs}"), unescape(rest), at);
+            ASSERT_TRUE(policy->ready()) << "the policy server did not start";
+            ::setenv("VELLOR_MTA_STS_PORT", std::to_string(at).c_str(), 1);
         }
     }
 
@@ -593,6 +612,7 @@ protected:
     std::map<std::string, std::unique_ptr<ScriptPeer>> peers;
     std::vector<std::unique_ptr<StalledListener>> stalled;
     std::unique_ptr<TlsServer> tls;
+    std::unique_ptr<PolicyServer> policy;
     SMTPSEND_STRUCTURE req{};
     std::vector<std::string> action;  // a call instead of a send
     Lookups lookups;
@@ -621,6 +641,10 @@ TEST_P(Transcript, Runs) {
             req.hMessage = make_list(unescape(rest));
         else if (what == "send")
             send();
+        else if (what == "dns" && name == "drop")  // in its place: what follows sees the name gone
+            dns.drop(value);
+        else if (what == "policy" && rest == "stop")
+            policy->stop();
         else if (what == "call") {
             action = words(expand(rest));
             sent = false;

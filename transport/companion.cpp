@@ -97,6 +97,16 @@ int32_t mx_query(const char *domain, MXQUERY_STRUCTURE *answer, const char *serv
 
 int32_t default_dns_server(char *buffer) { return KorvexAPI_Get_Default_Dns_Server(buffer); }
 
+int32_t dnssec_query(const std::string &name, uint16_t type, std::string &answer, bool &loopback) {
+    std::string buf(65535, '\0');
+    int32_t length = 0, status = KORVEX_MX_BAD_ANSWER, near = 0;
+    KorvexAPI_Dns_Query(name.c_str(), type, reinterpret_cast<uint8_t *>(buf.data()), static_cast<int32_t>(buf.size()),
+                        &length, &status, &near);
+    answer = status == KORVEX_MX_OK ? buf.substr(0, static_cast<std::size_t>(length)) : std::string();
+    loopback = near != 0;
+    return status;
+}
+
 bool lookup_addresses(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host) {
     char scratch[24] = {0};
     return KorvexAPI_Get_IPAddress_From_Hostname(block, s, host.c_str(), scratch) != -1;

@@ -61,6 +61,10 @@ bool resolve_host(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const st
 // addresses, a reverse lookup of its szHostAddress into name (256 bytes).
 int32_t mx_query(const char *domain, MXQUERY_STRUCTURE *answer, const char *server, int32_t useDefaultServer);
 int32_t default_dns_server(char *buffer);
+// A query asking for DNSSEC data (KorvexAPI_Dns_Query): the companion's
+// status (1: an answer came, its bytes in `answer`), and whether every
+// server asked is on a loopback address.
+int32_t dnssec_query(const std::string &name, uint16_t type, std::string &answer, bool &loopback);
 bool lookup_addresses(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host);
 bool lookup_name(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, char *name);
 

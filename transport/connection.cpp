@@ -77,7 +77,8 @@ bool Connection::close_socket() {
 
 bool Connection::start_tls(const TlsPeer &peer, std::string &why) {
     std::unique_ptr<TlsSession> tls = make_tls_session(wire(), peer, why);
-    bool same = peer.name == peer_.name && peer.verify == peer_.verify && peer.ca_file == peer_.ca_file;
+    bool same = peer.name == peer_.name && peer.verify == peer_.verify && peer.ca_file == peer_.ca_file &&
+                peer.dane == peer_.dane;
     if (tls && resume_ && same) tls->resume(resume_);
     if (!same) resume_.reset();
     peer_ = peer;

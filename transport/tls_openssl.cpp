@@ -2,6 +2,8 @@
 // a BIO of its own whose reads and writes are the connection's Wire with
 // the deadline of the call in progress, so OpenSSL never touches the socket
 // and never waits by itself; a wire failure ends the call it happened in.
+// DANE goes through OpenSSL's own support (SSL_dane_enable): the records
+// replace the trust store, and a DANE-EE match skips the name and dates.
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -75,6 +77,14 @@ SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     SSL_CTX_set_mode(ctx, SSL_MODE_AUTO_RETRY);
     if (!peer.verify) return ctx;
     SSL_CTX_set_verify(ctx, peer.enforce ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+    if (!peer.dane.empty()) {
+        if (SSL_CTX_dane_enable(ctx) <= 0) {
+            why = "DANE could not be set up: " + openssl_error();
+            SSL_CTX_free(ctx);
+            return nullptr;
+        }
+        return ctx;  // the records are the only trust
+    }
     SSL_CTX_set_default_verify_dir(ctx);
     X509_STORE_set_get_issuer(SSL_CTX_get_cert_store(ctx), issuer_from_system_store);
     std::string reason;
@@ -86,8 +96,18 @@ SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     return ctx;
 }
 
-// The name to check and to send as SNI (an address is checked, not sent).
+// The name to check and to send as SNI (an address is checked, not sent);
+// under DANE the name and the records the certificate must match.
 bool set_peer_name(SSL *ssl, const TlsPeer &peer) {
+    if (!peer.dane.empty()) {
+        if (SSL_dane_enable(ssl, peer.name.c_str()) <= 0) return false;
+        SSL_dane_set_flags(ssl, DANE_FLAG_NO_DANE_EE_NAMECHECKS);
+        int usable = 0;
+        for (const Tlsa &t : peer.dane)
+            usable += SSL_dane_tlsa_add(ssl, t.usage, t.selector, t.matching,
+                                        reinterpret_cast<const unsigned char *>(t.data.data()), t.data.size()) > 0;
+        return usable > 0;
+    }
     if (peer.name.empty()) return true;
     if (is_address(peer.name)) {
         return !peer.verify || X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), peer.name.c_str()) == 1;
@@ -211,6 +231,11 @@ bool OpensslSession::handshake(Deadline deadline, std::string &why) {
     if (SSL_connect(ssl_) == 1) {
         ready_ = true;
         result = SSL_get_verify_result(ssl_);
+        if (!peer_.dane.empty() && SSL_get0_dane_authority(ssl_, nullptr, nullptr) < 0) {
+            why = "certificate not accepted: no TLSA record matched (name [" + peer_.name + "])";
+            failed();  // DANE never passes without a record's match
+            return false;
+        }
         if (peer_.verify && result != X509_V_OK)  // only told: an enforced check fails the handshake
             why = std::string("certificate not accepted: ") + X509_verify_cert_error_string(result) +
                   " (name checked [" + peer_.name + "])";

@@ -19,8 +19,10 @@
 //    owns the session (transport/connection.h).
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "transport/wire.h"
 
@@ -29,11 +31,25 @@ namespace vellor::transport {
 // The largest piece a connection hands to TlsSession::send (one TLS record).
 constexpr std::size_t kTlsPiece = 16384;
 
+// A TLSA record (RFC 6698): certificate usage (2 DANE-TA, 3 DANE-EE),
+// selector (0 the whole certificate, 1 its public key), matching type (0
+// the data itself, 1 SHA-256, 2 SHA-512) and the data.
+struct Tlsa {
+    uint8_t usage = 0, selector = 0, matching = 0;
+    std::string data;
+    bool operator==(const Tlsa &) const = default;
+};
+
 struct TlsPeer {
     std::string name;     // checked against the certificate (and sent as SNI); an IPv4 text is checked as an address
     bool verify = true;   // false: no chain or name check
     std::string ca_file;  // extra trust anchors (PEM), may be empty
     bool enforce = true;  // false: the check is made and told, but a failed one does not stop the handshake
+    // DANE (RFC 7672): with records, the certificate must match one of them
+    // instead of the trust store; for DANE-EE neither the name nor the
+    // dates are checked, for DANE-TA the chain must lead to the record's
+    // anchor and the certificate must name `name`.
+    std::vector<Tlsa> dane;
 };
 
 class TlsSession {

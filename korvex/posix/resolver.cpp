@@ -1,5 +1,6 @@
 // DNS for the companion through c-ares: A and AAAA lookups (with /etc/hosts
-// first, as the system does), PTR lookups and MX queries. Each lookup makes its own
+// first, as the system does), PTR lookups, MX queries and raw queries for
+// DNSSEC data. Each lookup makes its own
 // channel (reading /etc/resolv.conf, and /etc/hosts for names; the servers
 // from there or from $KORVEXAPI_DNS_SERVERS), runs
 // it to completion with poll() under an overall deadline of the companion's
@@ -16,6 +17,7 @@
 #include <memory>
 #include <mutex>
 
+#include "korvex/dns_message.h"
 #include "korvex/korvex_internal.h"
 
 namespace korvex {
@@ -257,6 +259,56 @@ Lookup query_mx(const std::string &domain, const std::string &server, std::vecto
     ch.run();
     hosts = r.hosts;
     return outcome(r.status);
+}
+
+namespace {
+
+struct RawResult {
+    int status = ARES_ETIMEOUT;
+    std::string answer;
+};
+
+void on_raw(void *arg, int status, int, unsigned char *abuf, int alen) noexcept {
+    auto *r = static_cast<RawResult *>(arg);
+    r->status = status;
+    if (status != ARES_SUCCESS || !abuf || alen < 4) return;
+    unsigned rcode = abuf[3] & 0x0f;  // c-ares hands over a refusal when every server gave one
+    if (rcode == 2 || rcode == 5) {
+        r->status = rcode == 2 ? ARES_ESERVFAIL : ARES_EREFUSED;
+        return;
+    }
+    try {
+        r->answer.assign(reinterpret_cast<const char *>(abuf), static_cast<std::size_t>(alen));
+    } catch (...) {
+        r->status = ARES_ENOMEM;
+    }
+}
+
+bool all_loopback(ares_channel ch) {
+    ares_addr_port_node *raw = nullptr;
+    if (ares_get_servers_ports(ch, &raw) != ARES_SUCCESS || !raw) return false;
+    std::unique_ptr<ares_addr_port_node, void (*)(void *)> list(raw, ares_free_data);
+    for (ares_addr_port_node *p = list.get(); p; p = p->next) {
+        bool v4 = p->family == AF_INET && (ntohl(p->addr.addr4.s_addr) >> 24) == 127;
+        bool v6 = p->family == AF_INET6 && IN6_IS_ADDR_LOOPBACK(reinterpret_cast<const in6_addr *>(&p->addr.addr6));
+        if (!v4 && !v6) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Lookup query_dnssec(const std::string &name, uint16_t type, std::string &answer, bool &loopback) {
+    std::string q = dns::dnssec_query(0, name, type);  // c-ares gives it an id of its own
+    if (q.empty()) return Lookup::BadName;
+    Channel ch(dns_servers());
+    if (!ch.ok()) return outcome(ch.status());
+    loopback = all_loopback(ch.get());
+    RawResult r;
+    ares_send(ch.get(), reinterpret_cast<const unsigned char *>(q.data()), static_cast<int>(q.size()), on_raw, &r);
+    ch.run();
+    answer = r.answer;
+    return r.status == ARES_SUCCESS && answer.empty() ? Lookup::Failed : outcome(r.status);
 }
 
 std::vector<std::string> default_servers() {

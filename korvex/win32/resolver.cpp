@@ -150,17 +150,14 @@ sockaddr_in first_server(const std::string &named) {
     return sa;
 }
 
-// One question to the server over UDP, waiting at most the companion's time-out.
-Lookup ask_directly(const std::string &name, uint16_t type, const std::string &servers, std::vector<MxHost> &records) {
-    sockaddr_in server = first_server(servers);
-    uint16_t id = static_cast<uint16_t>(::GetTickCount() ^ ::GetCurrentThreadId());
-    std::string q = dns::query(id, name, type);
-    if (server.sin_family != AF_INET || q.empty()) return Lookup::BadName;
+// One question to the server over UDP, waiting at most the companion's
+// time-out: Found with the packet received, TimedOut without one.
+Lookup exchange_udp(const sockaddr_in &server, const std::string &q, std::string &packet) {
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) return Lookup::Failed;
     Lookup outcome = Lookup::TimedOut;
-    if (::sendto(s, q.data(), static_cast<int>(q.size()), 0, reinterpret_cast<sockaddr *>(&server), sizeof server) >
-        0) {
+    if (::sendto(s, q.data(), static_cast<int>(q.size()), 0, reinterpret_cast<const sockaddr *>(&server),
+                 sizeof server) > 0) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(s, &readable);
@@ -168,10 +165,24 @@ Lookup ask_directly(const std::string &name, uint16_t type, const std::string &s
         timeval tv{ms / 1000, (ms % 1000) * 1000};
         char buf[4096];
         int got = ::select(0, &readable, nullptr, nullptr, &tv) > 0 ? ::recv(s, buf, sizeof buf, 0) : -1;
-        if (got > 0) outcome = dns::read_answer(std::string(buf, static_cast<std::size_t>(got)), id, type, records);
+        if (got > 0) {
+            packet.assign(buf, static_cast<std::size_t>(got));
+            outcome = Lookup::Found;
+        }
     }
     ::closesocket(s);
     return outcome;
+}
+
+uint16_t query_id() { return static_cast<uint16_t>(::GetTickCount() ^ ::GetCurrentThreadId()); }
+
+Lookup ask_directly(const std::string &name, uint16_t type, const std::string &servers, std::vector<MxHost> &records) {
+    sockaddr_in server = first_server(servers);
+    uint16_t id = query_id();
+    std::string q = dns::query(id, name, type), packet;
+    if (server.sin_family != AF_INET || q.empty()) return Lookup::BadName;
+    Lookup got = exchange_udp(server, q, packet);
+    return got == Lookup::Found ? dns::read_answer(packet, id, type, records) : got;
 }
 
 }  // namespace
@@ -233,6 +244,23 @@ Lookup query_mx(const std::string &domain, const std::string &server, std::vecto
         },
         &raw);
     return raw == DNS_ERROR_BAD_PACKET ? ask_directly(domain, DNS_TYPE_MX, servers, hosts) : found;
+}
+
+// Asked of the first server alone, with the companion's own query: the
+// system's DNS API does not hand back the AD bit.
+Lookup query_dnssec(const std::string &name, uint16_t type, std::string &answer, bool &loopback) {
+    sockaddr_in server = first_server(dns_servers());
+    uint16_t id = query_id();
+    std::string q = dns::dnssec_query(id, name, type);
+    if (server.sin_family != AF_INET || q.empty()) return Lookup::BadName;
+    loopback = (ntohl(server.sin_addr.s_addr) >> 24) == 127;
+    Lookup got = exchange_udp(server, q, answer);
+    if (got != Lookup::Found) return got;
+    bool ours = answer.size() >= 12 && static_cast<unsigned char>(answer[0]) == (id >> 8) &&
+                static_cast<unsigned char>(answer[1]) == (id & 0xff) && (answer[2] & 0x80);
+    unsigned rcode = answer.size() >= 4 ? answer[3] & 0x0f : 0;
+    if (!ours) return Lookup::Failed;
+    return rcode == 2 || rcode == 5 ? Lookup::ServerFailed : Lookup::Found;
 }
 
 std::vector<std::string> default_servers() {

@@ -290,7 +290,7 @@ def _crlf_in_place(name):
 
 def send(*, sender=None, to=(), message=None, message_file=None, server="", server_ip="", port=25, user="", password="",
          on_status=None, app="python", delete=False, envelope=False, helo="", options=None, oauth2_token=None,
-         dkim=None, raw=False, timeout=None, max_messages=0, parallel=None):
+         dkim=None, raw=False, timeout=None, max_messages=0, parallel=None, dsn=None):
     """Sends one message (text or bytes in ``message``, or a file or queue
     directory in ``message_file``) to ``to`` (an address or a list) and
     returns the number of messages sent (a ``Sent``, whose ``remaining``
@@ -305,7 +305,9 @@ def send(*, sender=None, to=(), message=None, message_file=None, server="", serv
     OAuth 2.0 access token (XOAUTH2 or OAUTHBEARER) instead of a password; a
     login asked for greets with EHLO and fails (917) before MAIL FROM when
     it cannot be made. ``dkim``, a dict of ``domain``, ``selector`` and
-    ``key_file``, signs the message with DKIM. ``timeout`` (seconds) bounds
+    ``key_file``, signs the message with DKIM; ``dsn``, a dict of any of
+    ``notify``, ``return`` and ``envid``, asks for delivery status
+    notifications where the server offers them. ``timeout`` (seconds) bounds
     each wait (it sets the process's KORVEXAPI_TIMEOUT_MS while the send
     runs); ``parallel`` sends a queue over up to that many connections.
     Raises VellorError on failure (a queue that holds messages and sends
@@ -328,6 +330,11 @@ def send(*, sender=None, to=(), message=None, message_file=None, server="", serv
         _crlf_in_place(name)  # a queue's files go CR LF like any message handed over
     own += _login_options(user, password, oauth2_token, options)
     own += [("QueueConnections", parallel)] if parallel is not None else []
+    if dsn is not None:
+        names = {"notify": "DSNNotify", "return": "DSNReturn", "envid": "DSNEnvelopeId"}
+        if not dsn or set(dsn) - set(names):
+            raise ValueError("dsn takes notify, return and envid, not %s" % ", ".join(sorted(dsn)))
+        own += [(names[k], v) for k, v in sorted(dsn.items())]
     if timeout is None:
         return _send(sender, recipients, body, path, server, server_ip, port, user, password, on_status, app, delete,
                      envelope, helo, own, options, oauth2_token, dkim, max_messages)

@@ -66,6 +66,12 @@ KORVEX_API int32_t KorvexAPI_Connect_Addresses(TCPLIBRARY_STRUCTURE *, TCPSESSIO
                                                int32_t, const char *, int32_t *) {
     return call("Connect_Addresses", -1);
 }
+KORVEX_API int32_t KorvexAPI_Dns_Query(const char *, int32_t, uint8_t *, int32_t, int32_t *length, int32_t *status,
+                                       int32_t *loopback) {
+    *length = *loopback = 0;
+    *status = -1;
+    return call("Dns_Query", -1);
+}
 KORVEX_API int32_t KorvexAPI_Get_Default_Dns_Server(char *buffer) {
     std::strcpy(buffer, "127.0.0.53");
     return call("Get_Default_Dns_Server", 0);

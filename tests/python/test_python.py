@@ -126,7 +126,8 @@ class Python(unittest.TestCase):
                     dict(dkim={"domain": "x.test", "key": "k.pem"}), dict(to=["a@b.test", "c@y.test>d@z.test"]),
                     dict(options={"logfile": os.path.join(self.dir, "log\0x")}), dict(user="demo", oauth2_token="to\0k"),
                     dict(dkim={"domain": "x.test", "selector": "s1", "key_file": "k.pem\0x"}),
-                    dict(message=None, message_file=os.path.join(self.dir, "capture\0x"))):
+                    dict(message=None, message_file=os.path.join(self.dir, "capture\0x")),
+                    dict(dsn={"notify": "never,delay"})):
             with self.subTest(bad=bad), self.assertRaises(ValueError):
                 self.send(**bad)
         self.assertEqual(len(self.stored()), before)

@@ -3,7 +3,8 @@
 # and signed by it a server certificate for localhost, 127.0.0.1 and ::1
 # (server.pem/.key), one for another name (wrong.pem/.key), one that expired
 # in 2020 (expired.pem/.key); and a self-signed one for localhost
-# (self.pem/.key). Each further NAME SAN ISSUER triple adds NAME.pem/.key for
+# (self.pem/.key); for delivery by MX, mx.pem/.key for mx.dest.test and
+# mta-sts.pem/.key for mta-sts.dest.test (its policy server). Each further NAME SAN ISSUER triple adds NAME.pem/.key for
 # SAN, signed by ISSUER.pem, with the issuer appended unless it is the CA.
 #
 # Every signature is made again until both its halves (r and s) take the
@@ -42,6 +43,8 @@ echo 1000 >serial
 sign server "DNS:localhost,IP:127.0.0.1,IP:::1" ca
 sign wrong "DNS:wrong.test" ca
 sign expired "DNS:localhost,IP:127.0.0.1" ca -startdate 20200101000000Z -enddate 20200102000000Z
+sign mx "DNS:mx.dest.test" ca
+sign mta-sts "DNS:mta-sts.dest.test" ca
 until openssl req -x509 "${ec[@]}" -keyout self.key -out self.pem -days 30 -subj "/CN=localhost" \
     -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" 2>/dev/null && full_halves self.pem; do :; done
 while [ $# -ge 3 ]; do

@@ -82,6 +82,33 @@ void ScriptedDns::a(const std::string &host, const std::vector<std::string> &add
     for (auto &[type, records] : rdata) set(host, type, std::move(records));
 }
 
+void ScriptedDns::add(const std::string &name, int type, std::string rdata) {
+    std::lock_guard<std::mutex> g(mu_);
+    records_[lower(name)][type].push_back(std::move(rdata));
+}
+
+void ScriptedDns::set_flag(std::set<std::string> &names, const std::string &name) {
+    std::lock_guard<std::mutex> g(mu_);
+    names.insert(lower(name));
+}
+
+void ScriptedDns::tlsa(const std::string &name, int usage, int selector, int matching, const std::string &data) {
+    add(name, 52,
+        std::string{static_cast<char>(usage), static_cast<char>(selector), static_cast<char>(matching)} + data);
+}
+
+void ScriptedDns::txt(const std::string &name, const std::string &text) {
+    std::string rdata;
+    for (std::size_t at = 0; at < text.size(); at += 255)
+        rdata += static_cast<char>(std::min<std::size_t>(255, text.size() - at)) + text.substr(at, 255);
+    add(name, 16, rdata);
+}
+
+void ScriptedDns::drop(const std::string &name) {
+    std::lock_guard<std::mutex> g(mu_);
+    records_.erase(lower(name));
+}
+
 int ScriptedDns::queries(const std::string &name) {
     std::lock_guard<std::mutex> g(mu_);
     return queries_[lower(name)];
@@ -103,6 +130,8 @@ std::string ScriptedDns::answer(const std::string &q) {
     auto known = records_.find(lower(name));
     std::vector<std::string> none, &rdata = known == records_.end() ? none : known->second[type];
     std::string r = id + (known != records_.end() ? "\x81\x80" : "\x81\x83");  // NXDOMAIN when unknown
+    if (ad_.count("all") || ad_.count(lower(name))) r[3] = static_cast<char>(r[3] | 0x20);
+    if (servfail_.count(lower(name))) return id + std::string("\x81\x82", 2) + u16(1) + std::string(6, '\0') + question;
     r += u16(1) + u16(rdata.size()) + std::string(4, '\0') + question;
     for (const std::string &d : rdata)  // each for the question's name, class IN, TTL 60
         r += "\xc0\x0c" + u16(static_cast<std::size_t>(type)) + std::string("\x00\x01\x00\x00\x00\x3c", 6) +

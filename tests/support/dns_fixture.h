@@ -1,11 +1,13 @@
 // DNS for the tests: a scripted responder on 127.0.0.1 (chosen answers in a
-// chosen order, twenty exchangers, garbage, silence) that
+// chosen order, twenty exchangers, TLSA and TXT records, the AD bit on
+// chosen names, SERVFAIL, garbage, silence) that
 // points the companion at itself through KORVEXAPI_DNS_SERVERS. dnsmasq
 // serves the end-to-end and tool tests only.
 #pragma once
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,12 +25,19 @@ public:
     int port() const { return port_; }
     void mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts);
     void a(const std::string &host, const std::vector<std::string> &addresses);  // A and AAAA
+    void tlsa(const std::string &name, int usage, int selector, int matching, const std::string &data);  // one more
+    void txt(const std::string &name, const std::string &text);       // one more record
+    void authentic(const std::string &name) { set_flag(ad_, name); }  // answered with AD; "all": every name
+    void servfail(const std::string &name) { set_flag(servfail_, name); }
+    void drop(const std::string &name);  // the name's records gone
     void mode(Mode m) { mode_ = m; }
     int queries(const std::string &name);
 
 private:
     void run();
     void set(const std::string &name, int type, std::vector<std::string> rdata);
+    void add(const std::string &name, int type, std::string rdata);
+    void set_flag(std::set<std::string> &names, const std::string &name);
     std::string answer(const std::string &query);
 
     int fd_ = -1;
@@ -38,6 +47,7 @@ private:
     std::mutex mu_;
     std::map<std::string, std::map<int, std::vector<std::string>>> records_;  // by name, then type: the rdata
     std::map<std::string, int> queries_;
+    std::set<std::string> ad_, servfail_;
     std::thread thread_;
 };
 

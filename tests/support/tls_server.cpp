@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -57,6 +58,32 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
     proc_ = Process(argv, root_ + "/server.log");
     ready_ = wait_until([&] { return kind == Kind::Sink ? accepts(port) : file_exists(root_ + "/ready"); },
                         std::chrono::milliseconds(15000));
+}
+
+std::string tlsa_data(const std::string &pem, int selector, int matching) {
+    std::string der = selector == 0
+                          ? "openssl x509 -in '" + pem + "' -outform DER"
+                          : "openssl x509 -in '" + pem + "' -pubkey -noout | openssl pkey -pubin -outform DER";
+    std::string digest = matching == 1   ? " | openssl dgst -sha256 -binary"
+                         : matching == 2 ? " | openssl dgst -sha512 -binary"
+                                         : "";
+    std::string out;
+    if (FILE *p = ::popen(("timeout 20 sh -c \"" + der + digest + "\"").c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        if (::pclose(p) != 0) out.clear();
+    }
+    return out;
+}
+
+PolicyServer::PolicyServer(const std::string &dir, const std::string &certs, const std::string &text, int port) {
+    std::string root = dir + "/policy";
+    ::mkdir(root.c_str(), 0755);
+    write_file(root + "/mta-sts.txt", text);
+    proc_ = Process({"/usr/bin/python3", std::string(VELLOR_TEST_SERVERS_DIR) + "/policy_https.py",
+                     std::to_string(port), certs + "/mta-sts.pem", certs + "/mta-sts.key", root + "/mta-sts.txt", root},
+                    root + "/server.log");
+    ready_ = wait_until([&] { return file_exists(root + "/ready"); }, std::chrono::milliseconds(15000));
 }
 
 // The messages of the server's Maildir, in name (arrival) order.

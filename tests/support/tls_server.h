@@ -18,6 +18,25 @@ namespace testenv {
 // the folder, or empty when openssl failed.
 std::string make_certificates(const std::string &dir);
 
+// A TLSA record's data for the certificate in a PEM file, made with the
+// openssl tool: selector 0 the certificate, 1 its public key (DER);
+// matching 0 as is, 1 SHA-256, 2 SHA-512. Empty when openssl failed.
+std::string tlsa_data(const std::string &pem, int selector, int matching);
+
+// An HTTPS server for MTA-STS policies (tests/servers/policy_https.py) on
+// 127.0.0.1, answering the text as /.well-known/mta-sts.txt with the
+// certificate certs/mta-sts.pem, until stopped.
+class PolicyServer {
+public:
+    PolicyServer(const std::string &dir, const std::string &certs, const std::string &text, int port);
+    bool ready() const { return ready_; }
+    void stop() { proc_.stop(); }
+
+private:
+    bool ready_ = false;
+    Process proc_;
+};
+
 class TlsServer {
 public:
     enum class Kind { Aiosmtpd, Node, Sink };

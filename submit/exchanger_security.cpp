@@ -1,0 +1,66 @@
+// The TLS of each exchanger under SecureConnection 4; see
+// exchanger_security.h.
+#include "submit/exchanger_security.h"
+
+#include "resolve/dane_lookup.h"
+#include "support/text.h"
+
+namespace vellor {
+
+using Kind = smtp::Protection::Kind;
+
+ExchangerSecurity::ExchangerSecurity(Call &c, std::string domain, std::vector<std::string> classic)
+    : domain_(std::move(domain)),
+      classic_(std::move(classic)),
+      opts_(c.pass_options ? *c.pass_options : options::message_options(c.own)) {
+    active_ = opts_.secure_connection == 4 && !domain_.empty();
+    trusted_ = opts_.dnssec_trusted == 1;
+}
+
+const sts::Policy *ExchangerSecurity::policy(Call &c) {
+    if (!policy_read_) policy_ = sts::policy_for(c, domain_, opts_);
+    policy_read_ = true;
+    return policy_ ? &*policy_ : nullptr;
+}
+
+bool ExchangerSecurity::arm(Call &c, std::size_t k, const resolve::Attempt &attempt) {
+    smtp::Protection &p = c.hand.protection;
+    p = smtp::Protection{};
+    if (!active_) return true;
+    const std::string exchanger = !attempt.host.empty() ? attempt.host : k < classic_.size() ? classic_[k] : "";
+    p.exchanger = exchanger;
+    p.domain = domain_;
+    resolve::DaneLookup dane = resolve::dane_lookup(domain_, exchanger, attempt.addresses, trusted_);
+    if (dane.kind == resolve::DaneLookup::Kind::Failed) {
+        c.protection_refused = true;
+        c.log_and_status(920, 907, format("DANE: exchanger [%s] passed over: %s", exchanger.c_str(), dane.why.c_str()));
+        return false;
+    }
+    if (dane.kind != resolve::DaneLookup::Kind::None) {
+        p.kind = dane.kind == resolve::DaneLookup::Kind::Usable ? Kind::Dane : Kind::DaneTlsOnly;
+        p.tlsa = std::move(dane.records);
+        c.log_and_status(921, 0,
+                         format("DANE: exchanger [%s] publishes %s TLSA records: TLS required", exchanger.c_str(),
+                                p.kind == Kind::Dane ? "usable" : "only unusable"));
+        return true;
+    }
+    const sts::Policy *sts = policy(c);
+    if (!sts || sts->mode == sts::Mode::None) return true;  // opportunistic TLS
+    bool named = sts::mx_matches(*sts, exchanger);
+    if (sts->mode == sts::Mode::Enforce && !named) {
+        c.protection_refused = true;
+        c.log_and_status(920, 907,
+                         format("MTA-STS: exchanger [%s] passed over: the policy of [%s] does not name it",
+                                exchanger.c_str(), domain_.c_str()));
+        return false;
+    }
+    p.kind = sts->mode == sts::Mode::Enforce ? Kind::StsEnforce : Kind::StsTesting;
+    if (!named)
+        c.log_and_status(921, 0,
+                         format("MTA-STS policy check failed for [%s] of [%s] (testing: delivery goes on): the "
+                                "policy does not name it",
+                                exchanger.c_str(), domain_.c_str()));
+    return true;
+}
+
+}  // namespace vellor
