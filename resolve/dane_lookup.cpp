@@ -32,16 +32,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The address record types of the dialled addresses' families.
-std::vector<uint16_t> address_types(const std::vector<std::string> &dialled) {
-    bool v4 = false, v6 = false;
-    for (const std::string &address : dialled) (transport::family_of(address) == 6 ? v6 : v4) = true;
-    std::vector<uint16_t> types;
-    if (v4 || !v6) types.push_back(kTypeA);
-    if (v6) types.push_back(kTypeAaaa);
-    return types;
-}
-
 DaneLookup none(const std::string &why) { return {DaneLookup::Kind::None, {}, why}; }
 
 }  // namespace
@@ -52,16 +42,22 @@ bool usable_tlsa(const transport::Tlsa &t) {
            (t.matching == 0 || t.data.size() == sizes[t.matching]);
 }
 
-DaneLookup dane_lookup(const std::string &domain, const std::string &exchanger,
-                       const std::vector<std::string> &dialled, bool trusted_servers) {
+int families_of(const std::vector<std::string> &addresses) {
+    int families = 0;
+    for (const std::string &a : addresses) families |= transport::family_of(a) == 6 ? kDialsIpv6 : kDialsIpv4;
+    return families;
+}
+
+DaneLookup dane_lookup(const std::string &domain, const std::string &exchanger, int families, bool trusted_servers) {
     Asked mx = ask(domain, kTypeMx, trusted_servers);
     std::string host = lower(exchanger);
     if (!mx.secure || std::none_of(mx.answer.records.begin(), mx.answer.records.end(),
                                    [&](const std::string &name) { return lower(name) == host; }))
         return none("the MX answer of [" + domain + "] naming it is not secure");
-    for (uint16_t type : address_types(dialled))
-        if (!ask(host, type, trusted_servers).secure)
-            return none(std::string("its ") + (type == kTypeA ? "A" : "AAAA") + " answer is not secure");
+    if ((families & kDialsIpv4 || !families) && !ask(host, kTypeA, trusted_servers).secure)
+        return none("its A answer is not secure");
+    if (families & kDialsIpv6 && !ask(host, kTypeAaaa, trusted_servers).secure)
+        return none("its AAAA answer is not secure");
     Asked tlsa = ask("_25._tcp." + host, kTypeTlsa, trusted_servers);
     if (!tlsa.answered) return {DaneLookup::Kind::Failed, {}, "its TLSA lookup failed"};
     if (!tlsa.secure) return none("its TLSA answer is not secure");

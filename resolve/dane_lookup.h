@@ -25,10 +25,13 @@ struct DaneLookup {
     std::string why;                       // None and Failed: the reason, for the log
 };
 
-// `dialled` are the exchanger's addresses the delivery dials: the address
-// answers that must be secure are those of their families (A, AAAA or both).
-DaneLookup dane_lookup(const std::string &domain, const std::string &exchanger,
-                       const std::vector<std::string> &dialled, bool trusted_servers);
+// The address families a delivery may dial an exchanger on (a mask): the
+// address answers that must be secure are those of these families.
+constexpr int kDialsIpv4 = 1, kDialsIpv6 = 2;
+// The families of addresses as dialled.
+int families_of(const std::vector<std::string> &addresses);
+
+DaneLookup dane_lookup(const std::string &domain, const std::string &exchanger, int families, bool trusted_servers);
 
 // A record is usable for SMTP: DANE-TA (2) or DANE-EE (3), selector 0 or 1,
 // matching type 0 (some data), 1 (32 bytes) or 2 (64 bytes).

@@ -24,13 +24,17 @@ const sts::Policy *ExchangerSecurity::policy(Call &c) {
 }
 
 bool ExchangerSecurity::arm(Call &c, std::size_t k, const resolve::Attempt &attempt) {
+    const std::string exchanger = !attempt.host.empty() ? attempt.host : k < classic_.size() ? classic_[k] : "";
+    return arm(c, exchanger, resolve::families_of(attempt.addresses));
+}
+
+bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families) {
     smtp::Protection &p = c.hand.protection;
     p = smtp::Protection{};
     if (!active_) return true;
-    const std::string exchanger = !attempt.host.empty() ? attempt.host : k < classic_.size() ? classic_[k] : "";
     p.exchanger = exchanger;
     p.domain = domain_;
-    resolve::DaneLookup dane = resolve::dane_lookup(domain_, exchanger, attempt.addresses, trusted_);
+    resolve::DaneLookup dane = resolve::dane_lookup(domain_, exchanger, families, trusted_);
     if (dane.kind == resolve::DaneLookup::Kind::Failed) {
         c.protection_refused = true;
         c.log_and_status(920, 907, format("DANE: exchanger [%s] passed over: %s", exchanger.c_str(), dane.why.c_str()));

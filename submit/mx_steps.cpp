@@ -12,9 +12,11 @@
 #include "msgfiles/message_details.h"
 #include "platform/files.h"
 #include "resolve/address_choice.h"
+#include "resolve/dane_lookup.h"
 #include "resolve/idn.h"
 #include "resolve/resolve_recipient_mx.h"
 #include "smtp/transaction.h"
+#include "submit/exchanger_security.h"
 #include "submit/message_in_hand.h"
 #include "support/address_literal.h"
 #include "support/text.h"
@@ -43,10 +45,12 @@ bool take_address(Call &c, const std::string &address, transport::Route route) {
 }
 
 // The first of the names that has addresses for "6" (IPv6 ones, one after
-// another; "auto" after the IPv4 lookups found none) or "any" (both, raced).
-bool first_named(Call &c, const std::vector<std::string> &names) {
+// another; "auto" after the IPv4 lookups found none) or "any" (both, raced),
+// into `found`.
+bool first_named(Call &c, const std::vector<std::string> &names, std::string &found) {
     for (const std::string &name : names) {
         resolve::Attempt a;
+        found = name;
         if (resolve::name_attempt(name, c.family == Family::Any ? Family::Any : Family::V6, a))
             return take_address(c, a.addresses.front(), {"", a.addresses, a.stagger_ms, {}});
     }
@@ -80,12 +84,28 @@ bool resolve_domain(Call &c, const char *abort_line) {
         transport::Route route;
         if (c.family == Family::Auto) route.fallback_v6 = {name};
         if (take_address(c, address, route)) return true;
-    } else if (c.family != Family::V4 && first_named(c, {name})) {
+    } else if (c.family != Family::V4 && first_named(c, {name}, address)) {
         return true;
     }
     domain_unresolved(c, abort_line);
     return false;
 }
+
+namespace {
+
+// The exchanger's TLS under SecureConnection 4 chosen; false (907 stored)
+// when DANE or MTA-STS refuse it.
+// The families are those of the route the connection was aimed with.
+bool protection_armed(Call &c, ExchangerSecurity &security, const std::string &exchanger) {
+    const transport::Route &r = c.route;
+    int families = resolve::families_of(r.addresses.empty() ? std::vector{c.hand.server_ip} : r.addresses);
+    if (!r.fallback_v6.empty()) families |= resolve::kDialsIpv6;
+    if (security.arm(c, exchanger, families)) return true;
+    c.req->nErrorCode = 907;
+    return false;
+}
+
+}  // namespace
 
 // The exchanger of szServer's domain into szServerIP: the MX answer
 // resolved as a single recipient's is (on a scratch record: the caller's MX
@@ -105,16 +125,20 @@ bool resolve_exchanger(Call &c, const char *abort_line) {
     VALIDMXIPS valid{};
     char dns[24] = {0};
     resolve_recipient_mx(&probe, &mx, &valid, dns);
-    if (valid.nValidIPs < 1) return resolve_domain(c, abort_line);
+    ExchangerSecurity security(c, c.hand.server);
+    if (valid.nValidIPs < 1)  // the domain is its own exchanger
+        return resolve_domain(c, abort_line) && protection_armed(c, security, idn::to_ascii(c.hand.server));
     int best = -1;
     for (int i = 0; i < valid.nValidIPs && i < VELLOR_MAX_VALID_MX; ++i)
         if (!empty(valid.szIPAddress[i]) && (best < 0 || valid.nPreference[i] < valid.nPreference[best])) best = i;
+    std::string named;
     if (classic_family(c) && best >= 0) {
-        transport::Route route;
-        if (c.family == Family::Auto) route.fallback_v6 = by_preference(mx);
-        if (take_address(c, field_text(valid.szIPAddress[best]), route)) return true;
-    } else if (c.family != Family::V4 && first_named(c, by_preference(mx))) {
-        return true;
+        const std::string host = field_text(valid.szMxHost[best]);
+        transport::Route route;  // under DANE or MTA-STS only the chosen exchanger's own IPv6 addresses follow
+        if (c.family == Family::Auto) route.fallback_v6 = security.active() ? std::vector{host} : by_preference(mx);
+        if (take_address(c, field_text(valid.szIPAddress[best]), route)) return protection_armed(c, security, host);
+    } else if (c.family != Family::V4 && first_named(c, by_preference(mx), named)) {
+        return protection_armed(c, security, named);
     }
     domain_unresolved(c, abort_line);
     return false;

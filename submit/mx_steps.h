@@ -22,7 +22,9 @@ bool resolve_domain(Call &c, const char *abort_line);
 // The exchanger of szServer's domain into the address in hand, the
 // connection aimed at it: the MX of lowest preference with an address; the
 // domain's own address only when it has no exchanger (or is an address
-// literal). false after resolve_domain's failure reports.
+// literal). false after resolve_domain's failure reports, or (907 stored)
+// when under SecureConnection 4 DANE or MTA-STS refuse it; the TLS it gets
+// is chosen into the message in hand (submit/exchanger_security.h).
 bool resolve_exchanger(Call &c, const char *abort_line);
 // The failure reports of resolve_domain (906 stored).
 void domain_unresolved(Call &c, const char *abort_line);
