@@ -134,7 +134,7 @@ void add_case(std::vector<Case> &cases, const Case &head, const std::vector<std:
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6", "secure_mx"}) {
+    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6", "mx_tls"}) {
         std::string path = std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases";
         std::ifstream in(path);
         Case head;
