@@ -489,13 +489,14 @@ protected:
 
     void start_tls() {
         for (const auto &[what, rest] : GetParam().lines) {
-            if (what != "tls") continue;
+            if (what != "tls" && what.rfind("tls@", 0) != 0) continue;  // tls@::1: listening there
             std::vector<std::string> w = words(rest);
             w.resize(5);
             auto kind = w[0] == "node"   ? TlsServer::Kind::Node
                         : w[0] == "sink" ? TlsServer::Kind::Sink
                                          : TlsServer::Kind::Aiosmtpd;
-            tls = std::make_unique<TlsServer>(env.dir(), kind, w[1], expand("{certs}"), w[2], port, w[3], w[4]);
+            tls = std::make_unique<TlsServer>(env.dir(), kind, w[1], expand("{certs}"), w[2], port, w[3], w[4],
+                                              address_of(what));
             ASSERT_TRUE(tls->ready()) << "the TLS server did not start";
         }
         for (const auto &[what, rest] : GetParam().lines) {

@@ -36,7 +36,8 @@ bool accepts(int port) {
 }  // namespace
 
 TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode, const std::string &certs,
-                     const std::string &cert_name, int port, const std::string &user, const std::string &password) {
+                     const std::string &cert_name, int port, const std::string &user, const std::string &password,
+                     const std::string &host) {
     static int serial = 0;
     root_ = dir + "/tls" + std::to_string(++serial);
     ::mkdir(root_.c_str(), 0755);
@@ -44,10 +45,10 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
     std::string pem = certs + "/" + cert_name + ".pem", key = certs + "/" + cert_name + ".key";
     std::vector<std::string> argv;
     if (kind == Kind::Aiosmtpd) {
-        argv = {"/usr/bin/python3", servers + "/capture_smtpd.py", "127.0.0.1", at, root_, user, password};
+        argv = {"/usr/bin/python3", servers + "/capture_smtpd.py", host, at, root_, user, password};
         argv.insert(argv.end(), {"--tls", mode, pem, key});
     } else if (kind == Kind::Node) {
-        argv = {"/usr/bin/node", servers + "/node/tls_smtpd.js", "127.0.0.1", at, root_, pem, key, mode, user,
+        argv = {"/usr/bin/node", servers + "/node/tls_smtpd.js", host, at, root_, pem, key, mode, user,
                 password};
     } else {
         const passwd *me = ::getpwuid(::geteuid());  // its user, asked for when it runs as root
