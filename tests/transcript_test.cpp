@@ -134,7 +134,8 @@ void add_case(std::vector<Case> &cases, const Case &head, const std::vector<std:
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const char *file : {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6", "mx_tls"}) {
+    for (const char *file :
+         {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6", "mx_tls"}) {
         std::string path = std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases";
         std::ifstream in(path);
         Case head;
@@ -578,7 +579,11 @@ protected:
             for (const std::string &name : words(arg)) EXPECT_EQ(file_exists(env.path(name)), base == "file") << name;
         else if (base == "files")
             EXPECT_EQ(files_in(env.path(words(arg).at(0))), std::stoi(words(arg).at(1)));
-        else if (base == "reports-of") {
+        else if (base == "mode") {  // mode NAME OCTAL: the file's permission bits
+            struct stat st {};
+            EXPECT_EQ(::stat(env.path(words(arg).at(0)).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, std::stoul(words(arg).at(1), nullptr, 8));
+        } else if (base == "reports-of") {
             std::string status = arg.substr(0, arg.find(' ')), texts;
             for (const auto &r : reports())
                 if (std::to_string(r.status) == status) texts += (texts.empty() ? "" : ", ") + r.text;

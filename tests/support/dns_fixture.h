@@ -24,7 +24,7 @@ public:
     ~ScriptedDns();
     int port() const { return port_; }
     void mx(const std::string &domain, const std::vector<std::pair<std::string, int>> &hosts);
-    void a(const std::string &host, const std::vector<std::string> &addresses);  // A and AAAA
+    void a(const std::string &host, const std::vector<std::string> &addresses);                          // A and AAAA
     void tlsa(const std::string &name, int usage, int selector, int matching, const std::string &data);  // one more
     void txt(const std::string &name, const std::string &text);       // one more record
     void authentic(const std::string &name) { set_flag(ad_, name); }  // answered with AD; "all": every name

@@ -48,8 +48,7 @@ TlsServer::TlsServer(const std::string &dir, Kind kind, const std::string &mode,
         argv = {"/usr/bin/python3", servers + "/capture_smtpd.py", host, at, root_, user, password};
         argv.insert(argv.end(), {"--tls", mode, pem, key});
     } else if (kind == Kind::Node) {
-        argv = {"/usr/bin/node", servers + "/node/tls_smtpd.js", host, at, root_, pem, key, mode, user,
-                password};
+        argv = {"/usr/bin/node", servers + "/node/tls_smtpd.js", host, at, root_, pem, key, mode, user, password};
     } else {
         const passwd *me = ::getpwuid(::geteuid());  // its user, asked for when it runs as root
         argv = {"/usr/sbin/smtp-sink", "-u", me ? me->pw_name : "nobody", "-d", root_ + "/Maildir/new/%Y%m%d%H%M%S."};
