@@ -8,8 +8,9 @@
 //    to the read-and-discard sink offering both (target >= 10x smtp-source
 //    -s 1; smtp-sink has no CHUNKING), and QueueConnections 4
 //    with Pipelining (target >= 3.5x smtp-source -s 4 -d);
-//  - 30 separate calls of one message each (target for the kept
-//    connection: >= 1.4x these, >= 3x with Pipelining).
+//  - 30 separate calls of one message each, as they are, with
+//    KeepConnection (target >= 1.4x them), with KeepConnection and
+//    Pipelining (target >= 3x them), and with Pipelining alone.
 // Targets for a default >= 0.9x smtp-source -s 1.
 // Usage: latency_bench [RTT_MS] [ROUNDS]
 #include <signal.h>
@@ -70,7 +71,10 @@ int main(int argc, char **argv) {
     std::string q30 = make_queue(30), q120 = make_queue(120), q240 = make_queue(240), q480 = make_queue(480);
     std::string lockstep = registry("lockstep.reg", ""),
                 pipelined = registry("pipelined.reg", "\"Pipelining\"=dword:00000001\r\n"),
-                chunked = registry("chunked.reg", "\"Pipelining\"=dword:00000001\r\n\"Chunking\"=dword:00000001\r\n");
+                chunked = registry("chunked.reg", "\"Pipelining\"=dword:00000001\r\n\"Chunking\"=dword:00000001\r\n"),
+                kept = registry("kept.reg", "\"KeepConnection\"=dword:0000001e\r\n"),
+                kept_pipelined =
+                    registry("keptpipe.reg", "\"KeepConnection\"=dword:0000001e\r\n\"Pipelining\"=dword:00000001\r\n");
     const std::string source = "smtp-source -d -m %d -l 1024 -f bench@example.org -t sink@example.org ";
     auto src = [&](int s, int m) {
         char cmd[256];
@@ -90,6 +94,9 @@ int main(int argc, char **argv) {
         {"library Chunking+Pipelining (sink)", 480, library(chunked, q480, port + 3, 480), {}},
         {"library 4 connections, Pipelining", 240, library(pipelined, q240, port + 1, 240, " 4"), {}},
         {"library 30 calls", 30, library(lockstep, q30, port + 1, 30, " 1 calls"), {}},
+        {"library 30 calls, KeepConnection", 30, library(kept, q30, port + 1, 30, " 1 calls"), {}},
+        {"library 30 calls, Keep+Pipelining", 30, library(kept_pipelined, q30, port + 1, 30, " 1 calls"), {}},
+        {"library 30 calls, Pipelining", 30, library(pipelined, q30, port + 1, 30, " 1 calls"), {}},
     };
     for (int r = 0; r < rounds; ++r)
         for (Row &row : rows) row.rates.push_back(row.messages / timed(row.cmd));
@@ -101,6 +108,8 @@ int main(int argc, char **argv) {
     printf("   Pipelining / smtp-source -s 1                  %.2f (target >= 3.50)\n", rate(4) / rate(0));
     printf("   Chunking+Pipelining / smtp-source -s 1         %.2f (target >= 10.0)\n", rate(5) / rate(0));
     printf("   4 connections, Pipelining / smtp-source -s 4   %.2f (target >= 3.50)\n", rate(6) / rate(1));
+    printf("   30 calls: KeepConnection / without             %.2f (target >= 1.40)\n", rate(8) / rate(7));
+    printf("   30 calls: KeepConnection+Pipelining / without  %.2f (target >= 3.00)\n", rate(9) / rate(7));
     stop(proxy);
     stop(cproxy);
     stop(sink);

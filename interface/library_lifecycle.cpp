@@ -7,7 +7,8 @@
 // after start-up: every send initialises it again. Close-down forgets no
 // record's own options (VELLOR_Set_Request_Option): another thread may be
 // between setting them and its send; they end with
-// VELLOR_Initialize_Structure on their record.
+// VELLOR_Initialize_Structure on their record. Relay sessions are kept
+// between calls (KeepConnection) from start-up on; close-down ends them.
 #include <cstring>
 
 #include "common/export_guard.h"
@@ -15,6 +16,7 @@
 #include "support/log_file.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "transport/kept_connections.h"
 #include "vellorapi.h"
 
 namespace {
@@ -84,6 +86,7 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
         check_companion_release(library);
 
         library->bLibraryInitialized = 1;
+        transport::kept::open();  // relay sessions may be kept between calls from now on
         Write_Log(format("VellorAPI [%s] - Winsock Library closed [%ld].", app.c_str(), address_of(block)));
         Write_Log(format("VellorAPI [%s] - SMTP Library initialized [%ld].", app.c_str(), address_of(library)));
     });
@@ -92,6 +95,7 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
 VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName) {
     vellor::guarded_void([&] {
         if (library) library->bLibraryInitialized = 0;
+        transport::kept::close_all();  // every session kept between calls ends here
         Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", text_or_empty(applicationName).c_str(),
                          address_of(library)));
         Write_Log("<<***>>");

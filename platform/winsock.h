@@ -32,6 +32,10 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
 // what fits without waiting further: the count (a partial send is normal).
 // Signals do not end the wait.
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms);
+// Whether anything waits to be read on an idle connection (bytes, or the
+// peer's close), without waiting and without reading: 1 yes, 0 no, -1 the
+// socket cannot be asked.
+int input_waiting(unsigned socket);
 int WSAGetLastError();
 // 4 for an IPv4 dotted address, 6 for an IPv6 address text (no brackets),
 // 0 for anything else (inet_pton's reading); address_bytes also writes the

@@ -33,8 +33,16 @@ struct Call : Reporter, transport::Connection {
 
     // The connection's server offered PIPELINING in its EHLO reply.
     bool peer_pipelines = false;
-    // What the connection's EHLO reply offered (nothing after HELO).
+    // What the connection's EHLO reply offered (nothing after HELO), and
+    // that reply's text (kept with a session kept open).
     smtp::Offers offers;
+    std::string ehlo_text;
+
+    // A relay delivery's connections may be kept open between calls (the
+    // KeepConnection option, smtp/kept_session.cpp); `keep_key` is the key
+    // of the session open now when it is to be kept (empty: it is not).
+    bool relay = false;
+    std::string keep_key;
 
     // While set, the message options of a queue pass, read once when the
     // pass began; each transaction reads them afresh otherwise.

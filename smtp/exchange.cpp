@@ -140,7 +140,12 @@ Exchange::Exchange(transport::Connection &connection, Secrets &secrets) : connec
     buf_[0] = '\0';
 }
 
-int Exchange::read_reply() { return read_reply_by(connection_.step_deadline(), true); }
+int Exchange::read_reply() {
+    int n = read_reply_by(connection_.step_deadline(), true);
+    if (on_kept) stale = n <= 0 || reply_.code == 421;
+    on_kept = false;
+    return n;
+}
 
 int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::memset(buf_, 0, sizeof buf_);

@@ -98,6 +98,12 @@ public:
     // True once a receive or send has failed: the connection is of no
     // further use.
     bool broken() const { return broken_; }
+    // Over a session kept from an earlier call (smtp/kept_session.cpp):
+    // while `on_kept`, the next reply is the first one since; `stale` once
+    // it did not come or was 421 (the server ended the session meanwhile).
+    bool on_kept = false;
+    bool stale = false;
+    bool went_stale() const { return stale || (on_kept && broken_); }
     // A new connection starts with nothing held.
     void restart() {
         reader_.clear();

@@ -96,6 +96,12 @@ void keep_window(Call &call, Exchange &x) {
     if (f.due.size() >= kWindowMessages || f.due_bytes() >= kWindowBytes) read_finals(call, x);
 }
 
+void settle_finals(Call &call, Exchange &x) {
+    send_held_with(call, x);
+    if (x.flush() == -1) drop_finals(call);
+    read_finals(call, x);
+}
+
 void drop_finals(Call &call) {
     call.finals.held.clear();
     while (!call.finals.due.empty()) settle(call, 904, "Data was not accepted by server...");

@@ -55,6 +55,8 @@ void send_held_with(Call &call, Exchange &x);
 // A reply that does not come settles that message and every later one as
 // not accepted.
 void read_finals(Call &call, Exchange &x);
+// The held bytes sent, then every due final reply read (read_finals).
+void settle_finals(Call &call, Exchange &x);
 // The connection is of no further use: every due message is settled as not
 // accepted and the held bytes go nowhere.
 void drop_finals(Call &call);

@@ -54,6 +54,10 @@ std::string Transaction::numbered(const std::string &text) const {
 }
 
 void Transaction::fail(int code, const std::string &text) {
+    if (x.went_stale()) {  // a kept session the server ended meanwhile: replaced, not reported
+        failed = true;
+        return;
+    }
     std::string line = numbered(text);
     call.log(line);
     req()->nErrorCode = static_cast<int16_t>(code);
@@ -133,7 +137,8 @@ void step_helo(Transaction &t, const char *verb) {
 }
 
 void note_extensions(Transaction &t) {
-    t.call.offers = t.x.reply().code == 250 ? ehlo_offers(t.x.full_reply()) : Offers{};
+    t.call.ehlo_text = t.x.reply().code == 250 ? t.x.full_reply() : std::string();
+    t.call.offers = ehlo_offers(t.call.ehlo_text);
     t.call.peer_pipelines = t.call.offers.pipelining;
 }
 
@@ -286,7 +291,7 @@ void step_end_of_data(Transaction &t) {
     if (t.call.awaiting_reply) t.call.awaiting_reply();  // the server is busy with the data
     t.x.read_reply();
     if (data_accepted(t.x.reply())) {
-        if (t.whole_conversation()) t.x.control("QUIT\r\n");
+        if (t.whole_conversation() && !keeps_session(t)) t.x.control("QUIT\r\n");
         return;
     }
     t.failed = true;
@@ -297,7 +302,7 @@ void step_end_of_data(Transaction &t) {
 // The end report, built by appending (it is made for every message; the
 // fields it quotes are far shorter than a report line).
 void step_end_report(Transaction &t) {
-    if (t.in_flight) return;  // made when its final reply is in
+    if (t.in_flight || t.x.went_stale()) return;  // made when its final reply is in; or replaced
     if (t.failed) {
         std::string text;
         text.append("FAILED to send message from [").append(t.msg.sender).append("]...");
@@ -336,9 +341,7 @@ void check_still_current(Transaction &t) {
 void settle_finals_now(Transaction &t) {
     Finals &f = t.call.finals;
     if (f.due.empty() && f.held.empty()) return;
-    send_held_with(t.call, t.x);
-    if (t.x.flush() == -1) drop_finals(t.call);
-    read_finals(t.call, t.x);
+    settle_finals(t.call, t.x);
 }
 
 // MAIL FROM to the end report, shared by both variants.
@@ -350,7 +353,7 @@ void message_steps(Transaction &t) {
         if (!pipelined) step_mail_from(t);
         if (!pipelined && !t.failed) step_rcpt_to(t);
         if (!t.failed) chunked_message(t, pipelined);
-        if (t.whole_conversation() && t.mail_sent && !t.x.broken()) t.x.control("QUIT\r\n");
+        if (t.whole_conversation() && t.mail_sent && !t.x.broken() && !keeps_session(t)) t.x.control("QUIT\r\n");
         step_end_report(t);
         return;
     }
@@ -368,21 +371,39 @@ void message_steps(Transaction &t) {
     step_end_report(t);
 }
 
+// The end of a whole conversation: its session kept for a later call when
+// it is to be, else ended as always.
+int end_conversation(Transaction &t) {
+    Call &call = t.call;
+    bool kept = keeps_session(t) && keep_session(call, t.x, t.opts.keep_connection);
+    if (call.session->nSocket > 0 && !kept) {
+        if (keeps_session(t)) t.x.control("QUIT\r\n");  // not kept after all: ended as always
+        call.close_socket();
+    }
+    return t.failed ? -1 : 0;
+}
+
 }  // namespace
 }  // namespace smtp
 
 using namespace smtp;
 
 int SMTP_Deliver_Message(Call &call, int connectFlag) {
-    Transaction t(call, Variant::Conversation, connectFlag);
-    if (!check_message_source(t)) return -1;
-    if (!arguments_safe(t) || !prepare_body(t)) return -1;
-    encode_login_data(t);
-    if (connectFlag && !step_connect(t)) return -1;
-    open_session(t);
-    message_steps(t);
-    if (call.session->nSocket > 0) call.close_socket();
-    return t.failed ? -1 : 0;
+    for (bool reuse = connectFlag != 0;;) {  // once more on a new connection when a kept one went stale
+        Transaction t(call, Variant::Conversation, connectFlag);
+        if (!check_message_source(t)) return -1;
+        if (!arguments_safe(t) || !prepare_body(t)) return -1;
+        encode_login_data(t);
+        t.x.on_kept = connectFlag && reuse_kept_session(t, reuse);
+        if (!t.x.on_kept) {
+            if (connectFlag && !step_connect(t)) return -1;
+            open_session(t);
+        }
+        message_steps(t);
+        if (!t.x.went_stale()) return end_conversation(t);
+        replace_stale_session(t);
+        reuse = false;
+    }
 }
 
 namespace smtp {
@@ -404,20 +425,29 @@ void reset_after_failure(Transaction &t) {
 }  // namespace
 }  // namespace smtp
 
-BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
+namespace {
+
+BatchResult send_batch_message(Call &call, int firstFlag, bool reuse) {
     Transaction t(call, Variant::Batch, firstFlag);
     if (!check_message_source(t)) return BatchResult::MessageFailed;
     if (firstFlag) {
         drop_finals(call);  // a new connection: nothing of the last one is due
         encode_login_data(t);
-        if (!step_connect(t)) return BatchResult::SessionFailed;
-        open_session(t);
+        t.x.on_kept = reuse_kept_session(t, reuse);
+        if (!t.x.on_kept) {
+            if (!step_connect(t)) return BatchResult::SessionFailed;
+            open_session(t);
+        }
         if (t.failed) {
             step_end_report(t);
             return BatchResult::SessionFailed;
         }
     }
     if (arguments_safe(t) && prepare_body(t)) message_steps(t);
+    if (t.x.went_stale()) {  // the kept session the server ended meanwhile: this message on a new one
+        replace_stale_session(t);
+        return send_batch_message(call, firstFlag, false);
+    }
     if (t.failed) {
         reset_after_failure(t);
         return BatchResult::MessageFailed;
@@ -425,10 +455,19 @@ BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) {
     return t.in_flight ? BatchResult::InFlight : BatchResult::Sent;
 }
 
+}  // namespace
+
+BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) { return send_batch_message(call, firstFlag, true); }
+
 bool SMTP_End_Batch(Call &call) {
     if (call.session->nSocket == 0) return call.close_socket();  // never connected, or closed: no QUIT to nobody
     Exchange x(call, call.secrets);
     x.dialogue = dialogue_of(call, options::transcript(call.own) != 0);
+    if (!call.keep_key.empty() && call.socket() != 0) {  // what is due read first, then kept when sure
+        if (!call.finals.due.empty() || !call.finals.held.empty()) settle_finals(call, x);
+        int seconds = (call.pass_options ? *call.pass_options : options::message_options(call.own)).keep_connection;
+        if (keep_session(call, x, seconds)) return false;  // not closed
+    }
     if (call.finals.due.empty()) {
         x.control("QUIT\r\n");
     } else {  // the held end of data and QUIT in one write, its reply read first

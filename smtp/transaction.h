@@ -130,6 +130,21 @@ void chunked_message(Transaction &t, bool pipelined);
 // server offers PIPELINING.
 void pipelined_envelope(Transaction &t);
 
+// Sessions kept open between calls (kept_session.cpp). Before a relay
+// connects: the key of the session it opens when the KeepConnection option
+// keeps it, and true when a kept session of that key was adopted instead
+// (no connect, greeting or login then). keeps_session: the message went and
+// its session is to be kept (no QUIT). keep_session: after the last message,
+// hands a session in a sure state to the pool for `seconds`; false when it
+// is not kept (the caller ends it as always).
+// `take` false: the key alone (a new connection after a stale one).
+// replace_stale_session: the kept session the server ended meanwhile
+// (Exchange::went_stale) closed and said so; the caller sends again.
+bool reuse_kept_session(Transaction &t, bool take = true);
+void replace_stale_session(Transaction &t);
+bool keeps_session(const Transaction &t);
+bool keep_session(Call &call, Exchange &x, int seconds);
+
 // What MAIL FROM may carry by the server's offers (mail_parameters.cpp):
 // the check before it (SIZE limit, SMTPUTF8 for UTF-8 addresses; false after
 // the failure report), its parameters (" SIZE=n SMTPUTF8 BODY=8BITMIME

@@ -89,6 +89,7 @@ bool resolve_relay(Call &c, transport::Route &route) {
 
 int relay_send(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
+    c.relay = true;  // its sessions may be kept between calls
     if (!copy_single_list(c)) return -1;
     transport::Route route;
     if (c.hand.server_ip.empty() && !resolve_relay(c, route)) return -1;
@@ -105,6 +106,7 @@ int relay_send(Call &c) {
 
 int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
+    c.relay = true;
     std::string dir = c.hand.file;
     c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(c, dir)));
     bool started = false;  // the search found an entry and the relay is known

@@ -7,6 +7,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -229,6 +230,7 @@ MessageOptions message_options(const RequestValues &own) {
         o.transcript = query_number(own, key, "Transcript", 0);
         o.pipelining = query_number(own, key, "Pipelining", 0);
         o.chunking = query_number(own, key, "Chunking", 0);
+        o.keep_connection = std::clamp(query_number(own, key, "KeepConnection", 0), 0, kMostKeptSeconds);
         o.secure_connection = secure_number(own, key, "SecureConnection", 0, 4, o, "a dword of 0 to 4");
         o.tls_verify_peer = secure_number(own, key, "TLSVerifyPeer", 1, 1, o, "a dword of 0 or 1");
         o.tls_ca_file = secure_text(own, key, "TLSCAFile", o);

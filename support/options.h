@@ -24,6 +24,9 @@ int32_t transcript(const RequestValues &own);               // "Transcript": 0 /
 // "QueueConnections": 1 / 1, the connections a queue pass sends over at
 // once; 0 or less counts as 1, more than kMostConnections as that many.
 constexpr int32_t kMostConnections = 64;
+// The KeepConnection option's longest idle limit, in seconds (a larger
+// value in the options file counts as this; a request refuses it).
+constexpr int32_t kMostKeptSeconds = 3600;
 int32_t queue_connections(const RequestValues &own);
 
 // The log's options, read with one key opening for a flush of held lines
@@ -62,7 +65,8 @@ struct DsnOptions {
 // `unusable`, and the send fails before connecting (code 907).
 struct MessageOptions {
     int32_t send_percent_sent = 0, dot_stuffing = 0, transcript = 0, pipelining = 0;
-    int32_t chunking = 0;  // "Chunking": BDAT to a server offering CHUNKING (smtp/chunked_body.cpp)
+    int32_t chunking = 0;         // "Chunking": BDAT to a server offering CHUNKING (smtp/chunked_body.cpp)
+    int32_t keep_connection = 0;  // "KeepConnection": seconds a relay session stays open for a later call
     // "SecureConnection" dword 0, 1 (STARTTLS), 2 (TLS at once), 3
     // (opportunistic), 4 (by MX: DANE, else MTA-STS, else opportunistic)
     int32_t secure_connection = 0;

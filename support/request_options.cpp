@@ -31,6 +31,7 @@ constexpr Known kKnown[] = {
     {"DotStuffing", Kind::Number},
     {"Pipelining", Kind::Number},
     {"Chunking", Kind::Number},
+    {"KeepConnection", Kind::Choice, 3600},  // at most options::kMostKeptSeconds
     {"Transcript", Kind::Number},
     {"QueueConnections", Kind::Choice, 64},  // at most options::kMostConnections
     {"SecureConnection", Kind::Choice, 4},

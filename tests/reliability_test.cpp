@@ -129,6 +129,40 @@ TEST_F(Reliability, TwoThreadsSendAtOnce) {
     }
 }
 
+// Two threads send to one relay with KeepConnection: a kept session serves
+// one call at a time (a call meanwhile connects on its own), so no dialogue
+// is interleaved and the capture server (aiosmtpd) stores every message whole.
+TEST_F(Reliability, TwoThreadsOnOneKeptSessionNeverInterleave) {
+    std::string root = env.path("capture"), body[2];
+    for (int i = 0; i < 100; ++i) body[0] += std::string(60, 'a') + "\r\n", body[1] += std::string(60, 'b') + "\r\n";
+    Process server({"/usr/bin/python3", std::string(VELLOR_TEST_SERVERS_DIR) + "/capture_smtpd.py", "127.0.0.1",
+                    std::to_string(port), root},
+                   root + ".log");
+    ASSERT_TRUE(wait_until([&] { return file_exists(root + "/ready"); }, std::chrono::milliseconds(15000)));
+    req.bSingleRecipient = 1;
+    std::strcpy(req.szRecipient, "r@dest.test");
+    auto send = [&](int which, int times) {
+        SMTPSEND_STRUCTURE r = req;
+        std::string file = env.path("m" + std::to_string(which) + ".txt");
+        write_file(file, "Subject: kept\r\n\r\n" + body[which]);
+        std::strcpy(r.szMessageFile, file.c_str());
+        EXPECT_EQ(VELLOR_Set_Request_Option(&r, "KeepConnection", "30"), 0);
+        for (int i = 0; i < times; ++i) EXPECT_EQ(VELLOR_Send_Message("App", &r, nullptr), 0);
+    };
+    send(0, 1);  // a session kept for both threads to contend for
+    std::thread a(send, 0, 10), b(send, 1, 10);
+    a.join();
+    b.join();
+    int whole = 0;
+    std::error_code none;
+    for (const auto &e : std::filesystem::directory_iterator(root + "/Maildir/new", none))
+        whole += e.path().extension() != ".json" && (read_file(e.path()).find(body[0]) != std::string::npos ||
+                                                     read_file(e.path()).find(body[1]) != std::string::npos);
+    EXPECT_EQ(whole, 21);
+    SMTPINIT_STRUCTURE lib{};
+    VELLOR_Closedown_Library(&lib, "App");
+}
+
 // ---- one queue, several senders ----------------------------------------------------------
 
 // A 300-file queue (Subject: N) and the capture server (aiosmtpd) that stores

@@ -135,7 +135,7 @@ void add_case(std::vector<Case> &cases, const Case &head, const std::vector<std:
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
     for (const char *file :
-         {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6", "mx_tls"}) {
+         {"relay", "delivery", "reliability", "entry", "details", "lookups", "tls", "ipv6", "mx_tls", "kept"}) {
         std::string path = std::string(VELLOR_TEST_DATA_DIR) + "/" + file + ".cases";
         std::ifstream in(path);
         Case head;
@@ -422,6 +422,7 @@ protected:
         req.nPort = port;
     }
     void TearDown() override {
+        closedown();  // ends the sessions a case kept
         if (req.hRecipients) GlobalFree(req.hRecipients);
         if (req.hMessage) GlobalFree(req.hMessage);
         vellor::sys::reset_table();
@@ -507,6 +508,11 @@ protected:
             ASSERT_TRUE(policy->ready()) << "the policy server did not start";
             ::setenv("VELLOR_MTA_STS_PORT", std::to_string(at).c_str(), 1);
         }
+    }
+
+    static void closedown() {
+        SMTPINIT_STRUCTURE lib{};
+        VELLOR_Closedown_Library(&lib, "App");
     }
 
     void send() {
@@ -651,6 +657,8 @@ TEST_P(Transcript, Runs) {
             dns.drop(value);
         else if (what == "policy" && rest == "stop")
             policy->stop();
+        else if (what == "closedown")
+            closedown();
         else if (what == "call") {
             action = words(expand(rest));
             sent = false;

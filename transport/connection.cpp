@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/winsock.h"
 #include "transport/companion.h"
 
 namespace vellor::transport {
@@ -73,6 +74,32 @@ bool Connection::close_socket() {
     tls_.reset();
     wire_.reset();
     return KorvexAPI_Close_Socket(block, session, 1) == 0;
+}
+
+OpenLine Connection::release() {
+    OpenLine line;
+    if (socket() == 0) return line;
+    wire();
+    line.socket = socket();
+    line.wire = std::move(wire_);
+    line.tls = std::move(tls_);
+    line.peer = peer_;
+    line.connected = connected_;
+    session->nSocket = 0;
+    return line;
+}
+
+void Connection::adopt(OpenLine line) {
+    session->nSocket = line.socket;
+    wire_ = std::move(line.wire);
+    tls_ = std::move(line.tls);
+    peer_ = line.peer;
+    connected_ = line.connected;
+    timeout_ms_ = transport::timeout_ms();
+}
+
+bool Connection::idle_open() const {
+    return socket() != 0 && wire_ && !wire_->spent() && winsock::input_waiting(socket()) == 0;
 }
 
 bool Connection::start_tls(const TlsPeer &peer, std::string &why) {

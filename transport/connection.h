@@ -33,6 +33,17 @@ struct Route {
     std::vector<std::string> fallback_v6;  // names whose IPv6 addresses follow, in turn, when the others failed
 };
 
+// An open connection moved out of its connection object whole (its
+// socket, byte path and TLS session), for another one to adopt: a
+// connection kept between calls (transport/kept_connections.h).
+struct OpenLine {
+    unsigned socket = 0;
+    std::unique_ptr<Wire> wire;
+    std::unique_ptr<TlsSession> tls;
+    TlsPeer peer;
+    std::string connected;
+};
+
 class Connection {
 public:
     TCPLIBRARY_STRUCTURE *block = nullptr;    // the companion's block of this send
@@ -82,6 +93,13 @@ public:
     // the clear it is one system call when the reply comes whole.
     int receive(char *buf, std::size_t len, Deadline deadline, bool first = false);
     int last_error() const { return error_; }
+    // The open connection moved out (this one is left without a socket),
+    // and one adopted in its place (this one must have none).
+    OpenLine release();
+    void adopt(OpenLine line);
+    // Open, not spent, and nothing from the peer waiting: no close, no
+    // reply nobody asked for (a server ending an idle session says 421).
+    bool idle_open() const;
     unsigned socket() const { return session ? session->nSocket : 0; }
 
 private:

@@ -81,6 +81,15 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
     }
 }
 
+int input_waiting(unsigned socket) {
+    pollfd p{static_cast<int>(socket), POLLIN, 0};
+    if (socket == 0) return -1;
+    int r;
+    do r = ::poll(&p, 1, 0);
+    while (r < 0 && errno == EINTR);
+    return r < 0 || (p.revents & POLLNVAL) ? -1 : r > 0 ? 1 : 0;
+}
+
 // Tries at once; waits for room (by poll) only when the socket is full.
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
     int fd = static_cast<int>(socket);

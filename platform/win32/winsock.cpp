@@ -59,6 +59,16 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms) {
     return recv(socket, buf, len, 0);
 }
 
+int input_waiting(unsigned socket) {
+    if (refused(socket)) return -1;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(static_cast<SOCKET>(socket), &readable);
+    timeval tv{0, 0};
+    int r = ::select(0, &readable, nullptr, nullptr, &tv);
+    return r == SOCKET_ERROR ? -1 : r > 0 ? 1 : 0;
+}
+
 // The wait for room, then the send (bounded by the socket's own time-out).
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
     if (refused(socket)) return -1;

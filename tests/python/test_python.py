@@ -91,6 +91,14 @@ class Python(unittest.TestCase):
         self.assertIn(b"\r\nline\r\n.\r\nend\r\n", text)
         self.assertNotIn(b"e@f.test", text)
         self.assertEqual(json.loads(envelope), {"from": "py@x.test", "to": ["a@b.test", "b@b.test", "c@d.test", "e@f.test"]})
+
+    def test_keep_connection_works_since_the_package_keeps_the_library_initialised(self):
+        seen = []
+        for _ in range(2):
+            self.assertEqual(self.send(message="Subject: kept\n\nx\n", options={"KeepConnection": 30},
+                                       on_status=lambda *r: seen.append(r)), 1)
+        self.assertTrue(any("kept open by an earlier call reused" in r[2] for r in seen), seen)
+
     def test_ipv6_literal_aaaa_only_relay_and_exchangers(self):
         """A relay by IPv6 literal and by an AAAA-only name, MX to an AAAA-only exchanger and to one whose IPv4
         port is closed, under the default family (auto) and under any."""

@@ -1,0 +1,88 @@
+// Relay sessions kept open between calls (the KeepConnection option, in
+// seconds; 0 is the classic close after each call). What a later call must
+// match to reuse one is its key: the relay's name and address, the port,
+// the local address, the security settings (SecureConnection, TLSVerifyPeer,
+// TLSCAFile), the greeting (EHLO or HELO, the HELO name) and the login (user,
+// password or token, mechanism, as the login would send them), hashed (transport/kept_connections.h: the
+// pool sees only the digest, so no credential is kept). A session is kept
+// only after a message it carried was accepted and every reply due was
+// read, with nothing pending on it; one that failed, broke or heard 421 is
+// ended as always. A kept session found closed by the server (its close or
+// a 421 waiting) is ended and the next one, or a new connection, is taken:
+// the call does not fail for it.
+#include "smtp/ehlo.h"
+#include "smtp/transaction.h"
+#include "support/text.h"
+#include "transport/kept_connections.h"
+
+namespace vellor::smtp {
+namespace {
+
+constexpr const char *kReplaced = "A connection kept open was ended by the server meanwhile: a new one replaces it...";
+
+std::string key_of(Transaction &t) {
+    SMTPSEND_STRUCTURE *r = t.req();
+    const options::MessageOptions &o = t.opts;
+    std::string k;
+    for (const std::string &part :
+         {t.msg.server, t.msg.server_ip, std::to_string(r->nPort), t.call.source, std::to_string(o.secure_connection),
+          std::to_string(o.tls_verify_peer), o.tls_ca_file,
+          std::string(o.extended() || needs_smtputf8(t) ? "EHLO " : "HELO ") + hello_name(t), t.call.login.plain_user,
+          t.call.login.plain_password, o.oauth2_token, o.auth_mechanism})
+        k.append(std::to_string(part.size())).append(":").append(part);  // lengths first: no two tuples alike
+    return transport::kept::digest(k);
+}
+
+void tell(Transaction &t, const std::string &text) {
+    t.x.note(text);
+    t.call.status_then_log(921, 0, t.numbered(text));
+}
+
+}  // namespace
+
+bool reuse_kept_session(Transaction &t, bool take) {
+    t.call.keep_key.clear();
+    if (!t.call.relay || t.opts.keep_connection <= 0 || !transport::kept::accepting()) return false;
+    t.call.keep_key = key_of(t);
+    if (t.call.socket() != 0 || !take) return false;
+    while (std::optional<transport::kept::Kept> k = transport::kept::take(t.call.keep_key)) {
+        std::string note = std::move(k->note);
+        t.call.adopt(std::move(k->line));
+        if (!t.call.idle_open()) {  // closed by the server meanwhile, or a 421 waiting
+            t.call.close_socket();
+            tell(t, kReplaced);
+            continue;
+        }
+        t.call.ehlo_text = std::move(note);
+        t.call.offers = ehlo_offers(t.call.ehlo_text);
+        t.call.peer_pipelines = t.call.offers.pipelining;
+        tell(t,
+             format("Connection to [%s] kept open by an earlier call reused...", t.call.connected_address().c_str()));
+        return true;
+    }
+    return false;
+}
+
+void replace_stale_session(Transaction &t) {
+    t.call.close_socket();
+    t.req()->nErrorCode = 0;
+    t.call.status_then_log(921, 0, t.numbered(kReplaced));
+}
+
+bool keeps_session(const Transaction &t) { return !t.failed && !t.call.keep_key.empty(); }
+
+bool keep_session(Call &call, Exchange &x, int seconds) {
+    bool sure = !call.keep_key.empty() && call.socket() != 0 && !x.broken() && x.reply().code != 421 &&
+                call.finals.due.empty() && call.finals.held.empty();
+    if (!sure) return false;
+    std::string text = format("Connection to [%s] kept open for %d second(s) for a later call...",
+                              call.connected_address().c_str(), seconds);
+    x.note(text);
+    call.status_then_log(921, 0, call.prefixed(text));
+    transport::kept::Kept k{call.release(), call.ehlo_text, "QUIT\r\n"};
+    transport::kept::keep(call.keep_key, std::move(k), std::chrono::seconds(seconds));
+    call.keep_key.clear();
+    return true;
+}
+
+}  // namespace vellor::smtp
