@@ -23,6 +23,7 @@ int open_read(const std::string &path);  // -1 on failure; never waits on a FIFO
 struct Stamp {
     uint64_t device = 0, inode = 0;
     int64_t size = -1, modified = 0, changed = 0;
+    bool shared = false;  // POSIX: a link, another user's, or its group or others may write it
     bool same_file(const Stamp &o) const { return device == o.device && inode == o.inode; }
     bool operator==(const Stamp &) const = default;
 };

@@ -117,8 +117,17 @@ struct Cached {
     long long fetched = 0;
 };
 
-std::optional<Cached> read_cached(const std::string &file, const std::string &domain) {
+// A cache another local user could have written (a link, someone else's
+// file, one its group or others may write) is not read: it could weaken a
+// policy.
+std::optional<Cached> read_cached(Call &c, const std::string &file, const std::string &domain) {
     std::string text, why;
+    files::Stamp stamp;
+    if (!file.empty() && files::stamp_at(file, stamp) && stamp.shared) {
+        c.log(c.prefixed(
+            format("MTA-STS: the cache file [%s] is not read: a link, or others may write it", file.c_str())));
+        return std::nullopt;
+    }
     if (file.empty() || !files::read_small_file(file, 1u << 20, text, why)) return std::nullopt;
     std::stringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -194,7 +203,7 @@ std::optional<Policy> fetch(Call &c, const std::string &domain, const std::strin
 std::optional<Policy> policy_for(Call &c, const std::string &domain, const options::MessageOptions &o) {
     std::string name = lower(domain);
     long long now = now_seconds();
-    std::optional<Cached> cached = read_cached(o.mta_sts_cache_file, name);
+    std::optional<Cached> cached = read_cached(c, o.mta_sts_cache_file, name);
     if (cached && cached->fetched + cached->policy.max_age <= now) cached.reset();  // expired
     std::optional<std::string> id = lookup_id(name);
     if (!id) {

@@ -647,6 +647,8 @@ TEST_P(Transcript, Runs) {
             EXPECT_EQ(VELLOR_Set_Request_Option(&req, name.c_str(), value.c_str()), 0) << req.szErrorText;
         else if (what == "file")
             write_file(env.path(name), value);
+        else if (what == "chmod")
+            ::chmod(env.path(name).c_str(), static_cast<mode_t>(std::stoi(value, nullptr, 8)));
         else if (what == "list")
             req.hRecipients = make_list(expand(unescape(rest)));
         else if (what == "message")

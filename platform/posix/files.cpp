@@ -107,6 +107,7 @@ Stamp stamp_from(const struct stat &st) {
     s.size = static_cast<int64_t>(st.st_size);
     s.modified = nanoseconds(st.st_mtim);
     s.changed = nanoseconds(st.st_ctim);
+    s.shared = S_ISLNK(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     return s;
 }
 }  // namespace
