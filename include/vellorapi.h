@@ -206,7 +206,8 @@ VELLOR_API int32_t VELLOR_Get_Default_Dns_Server(char *buffer);
 /* Beyond the classic table: an option for this record only (names compared
    without regard to case, values as text, numbers in decimal), over the
    options file or registry until the next VELLOR_Initialize_Structure on it
-   or VELLOR_Closedown_Library. 0 when taken; -1 for an unknown name or an
+   (dwReserved2 then holds their mark: a byte copy of the record, which has
+   none of them, is refused by VELLOR_Send_Message with 907). 0 when taken; -1 for an unknown name or an
    unusable value, the reason then in szErrorText. Safe from several threads. */
 VELLOR_API int32_t VELLOR_Set_Request_Option(SMTPSEND_STRUCTURE *request, const char *name, const char *value);
 /* Beyond the classic table: the addresses of hostName of the families asked

@@ -187,6 +187,18 @@ bool refused_options(Call &c) {
 }
 
 // A source address this host does not have: 907 before any connection.
+// The options stay with the record they were set on: a byte copy of such a
+// record (its mark, at another address) would go without them, a record that
+// requires TLS in the clear.
+bool refused_copy(Call &c) {
+    uint32_t mark = c.req->dwReserved2;
+    if (mark == 0 || mark == options::options_mark(c.req)) return false;
+    std::string t =
+        "This record is a copy of one that carries its own options (VELLOR_Set_Request_Option), which stay "
+        "with the record they were set on: send refused before any connection";
+    return refuse(c, 907, t, c.prefixed(t));
+}
+
 bool refused_source(Call &c) {
     int code = c.source.empty() ? 0 : transport::source_check(c.block, c.session, c.source);
     if (code == 0) return false;
@@ -288,7 +300,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         bool path_fits = classify_message_path(request);
         f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
         if (request->nPort < 1) request->nPort = 25;
-        if (refused_unfit(c, path_fits) || refused(c, f) || !prepare_signing(c)) return -1;
+        if (refused_copy(c) || refused_unfit(c, path_fits) || refused(c, f) || !prepare_signing(c)) return -1;
         c.status(921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
         if (refused_source(c)) {

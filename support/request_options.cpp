@@ -128,6 +128,8 @@ std::optional<std::string> checked(const Known &k, const std::string &v, std::st
 struct Store {
     std::mutex mu;
     std::map<const void *, std::map<std::string, std::string>> records;
+    std::map<const void *, uint32_t> marks;
+    uint32_t last_mark = 0;
 };
 Store &store() {
     static Store *s = new Store;  // outlives every thread's last send
@@ -166,6 +168,7 @@ bool set_request_option(const void *record, const std::string &name, const std::
     Store &s = store();
     std::lock_guard<std::mutex> g(s.mu);
     auto &values = s.records[record];
+    if (!s.marks.count(record)) s.marks[record] = ++s.last_mark == 0 ? ++s.last_mark : s.last_mark;
     if (kept)
         values[k->name] = *kept;
     else
@@ -200,6 +203,14 @@ void forget_record(const void *record) {
     Store &s = store();
     std::lock_guard<std::mutex> g(s.mu);
     s.records.erase(record);
+    s.marks.erase(record);
+}
+
+uint32_t options_mark(const void *record) {
+    Store &s = store();
+    std::lock_guard<std::mutex> g(s.mu);
+    auto it = s.marks.find(record);
+    return it == s.marks.end() ? 0 : it->second;
 }
 
 RequestValues values_of(const void *record) {

@@ -12,6 +12,7 @@
 // before the options file's or the registry's. Relies on nothing but the
 // standard library.
 #pragma once
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -46,6 +47,11 @@ bool token_user_agrees(const void *record, const std::string &user);
 // record): a token bound to `from` is bound to `to` from now on.
 void token_user_moved(const void *record, const std::string &from, const std::string &to);
 void forget_record(const void *record);
+// The mark of the record's options: a number other than 0 given when its first
+// option is set and kept until forget_record (0 before). The export writes it
+// into the record's dwReserved2, so a byte copy of the record (which carries
+// the mark to another address, where no options are) can be told.
+uint32_t options_mark(const void *record);
 
 // The record's values as they are now, by canonical name: a send takes them
 // once when it starts, so a later VELLOR_Set_Request_Option does not reach

@@ -163,6 +163,21 @@ TEST_F(Reliability, TwoThreadsOnOneKeptSessionNeverInterleave) {
     VELLOR_Closedown_Library(&lib, "App");
 }
 
+// Options stay with the record they were set on: a byte copy of a record that requires STARTTLS went in
+// the clear, its login too. Such a copy is refused (907) before any connection.
+TEST_F(Reliability, ACopyOfARecordCarryingItsOwnOptionsIsRefusedBeforeConnecting) {
+    ScriptPeer peer(smtp_accepting(), "127.0.0.1", port);
+    write_file(env.path("m.txt"), "Subject: copy\r\n\r\nx\r\n");
+    std::strcpy(req.szMessageFile, env.path("m.txt").c_str());
+    std::strcpy(req.szRecipient, "r@dest.test");
+    req.bSingleRecipient = 1;
+    ASSERT_EQ(VELLOR_Set_Request_Option(&req, "SecureConnection", "1"), 0);
+    SMTPSEND_STRUCTURE copy = req;
+    EXPECT_EQ(VELLOR_Send_Message("App", &copy, nullptr), -1);
+    EXPECT_EQ(copy.nErrorCode, 907);
+    EXPECT_EQ(peer.accepted(), 0);
+}
+
 // ---- one queue, several senders ----------------------------------------------------------
 
 // A 300-file queue (Subject: N) and the capture server (aiosmtpd) that stores
