@@ -12,6 +12,8 @@
 // "*.test" names no host (some systems' policy lets that through).
 #include "transport/schannel_certificate.h"
 
+#include "transport/schannel_dane.h"
+
 #include <schannel.h>
 #include <ws2tcpip.h>
 #include <wincrypt.h>
@@ -250,6 +252,8 @@ std::string refusal(const std::string &reason, const TlsPeer &peer) {
 
 }  // namespace
 
+bool certificate_names_host(PCCERT_CONTEXT cert, const std::string &name) { return names_host(cert, name); }
+
 bool is_address(const std::string &name) {
     unsigned char bytes[16];
     return parse_address(name, bytes) != 0;
@@ -257,6 +261,7 @@ bool is_address(const std::string &name) {
 
 bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTSTORE cas, std::string &why) {
     if (!peer.verify) return true;
+    if (!peer.dane.empty()) return dane_accepted(context, peer, why);
     Held h;
     h.cas = cas;
     if (::QueryContextAttributesA(const_cast<CtxtHandle *>(context), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &h.cert) !=

@@ -24,6 +24,10 @@ HCERTSTORE load_ca_file(const std::string &path, std::string &why);
 // "certificate not accepted: ... (name checked [...])".
 bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTSTORE cas, std::string &why);
 
+// true when one of the certificate's DNS names (its CN when it has none)
+// covers the host name by the library's own wildcard rule.
+bool certificate_names_host(PCCERT_CONTEXT cert, const std::string &name);
+
 // true when `name` is an IPv4 or IPv6 address (checked as an address,
 // never sent as SNI).
 bool is_address(const std::string &name);
