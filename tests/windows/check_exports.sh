@@ -27,7 +27,7 @@ korvex_stdcall="KorvexAPI_Initialize_Library@16 KorvexAPI_Initialize_Structure@8
 KorvexAPI_Start_Winsock@8 KorvexAPI_Stop_Winsock@4 KorvexAPI_Closedown_Library@8
 KorvexAPI_Get_IPAddress_From_Hostname@16 KorvexAPI_Get_Host_By_Address@12 KorvexAPI_Make_Connection@12
 KorvexAPI_Close_Socket@12 KorvexAPI_Dns_Get_Mx_Server@20 KorvexAPI_Get_Default_Dns_Server@4
-KorvexAPI_Get_Host_Addresses@12 KorvexAPI_Connect_Addresses@24"
+KorvexAPI_Get_Host_Addresses@12 KorvexAPI_Connect_Addresses@24 KorvexAPI_Dns_Query@28"
 
 clang++ --target=i686-pc-windows-msvc -w -c "$here/typed_names.cpp" -o "$work/typed.obj"
 i686-w64-mingw32-nm "$work/typed.obj" | awk '$2 == "T" {print $3}' >"$work/typed"
