@@ -439,7 +439,8 @@ protected:
         for (const auto &[name, value] : {std::pair<std::string, std::string>{"{dir}", env.dir()},
                                           {"{port}", std::to_string(port)},
                                           {"{port+65536}", std::to_string(port + 65536)},
-                                          {"{dns}", "127.0.0.1:" + std::to_string(dns.port())}})
+                                          {"{dns}", "127.0.0.1:" + std::to_string(dns.port())},
+                                          {"{dns-port}", std::to_string(dns.port())}})
             for (std::size_t at; (at = s.find(name)) != std::string::npos;) s.replace(at, name.size(), value);
         return s;
     }
