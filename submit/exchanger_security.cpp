@@ -40,7 +40,14 @@ bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families)
         c.log_and_status(920, 907, format("DANE: exchanger [%s] passed over: %s", exchanger.c_str(), dane.why.c_str()));
         return false;
     }
-    if (dane.kind != resolve::DaneLookup::Kind::None) {
+    // Only unusable records ask for TLS without authentication: an enforce
+    // MTA-STS policy asks for more and applies instead.
+    auto enforced = [&] {
+        const sts::Policy *s = policy(c);
+        return s && s->mode == sts::Mode::Enforce;
+    };
+    if (dane.kind == resolve::DaneLookup::Kind::Usable ||
+        (dane.kind != resolve::DaneLookup::Kind::None && !enforced())) {
         p.kind = dane.kind == resolve::DaneLookup::Kind::Usable ? Kind::Dane : Kind::DaneTlsOnly;
         p.tlsa = std::move(dane.records);
         c.log_and_status(921, 0,
