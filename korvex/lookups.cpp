@@ -3,6 +3,7 @@
 // queries into MXQUERY_STRUCTURE, and the default DNS server. MX status values: 1 success; -1 server failure, refusal
 // or unreachable server; -2 no such domain; -3 no answer within the time-out; -4 malformed answer or bad name; -9 the
 // domain has no MX record. A mail-exchanger name longer than 415 characters is cut to fit.
+#include <algorithm>
 #include <cstring>
 
 #include "common/export_guard.h"
@@ -131,7 +132,7 @@ KORVEX_API int32_t KorvexAPI_Dns_Query(const char *name, int32_t type, uint8_t *
             *status = KORVEX_MX_BAD_ANSWER;
             return -1;
         }
-        std::memcpy(answer, got.data(), got.size());
+        std::copy(got.begin(), got.end(), answer);  // bytes, not a text
         *length = static_cast<int32_t>(got.size());
         *loopback = near ? 1 : 0;
         return 0;

@@ -35,7 +35,8 @@ struct Reader {
             if (len == 0) break;
             if (len > 63 || pos + 1 + len > m.size() || out.size() + len > 253) return ok = false, "";
             if (!out.empty()) out += '.';
-            for (std::size_t i = pos + 1; i <= pos + len; ++i) out += static_cast<char>(std::tolower(byte(i)));
+            for (std::size_t i = pos + 1; i <= pos + len; ++i)
+                out += static_cast<char>(std::tolower(static_cast<int>(byte(i))));
             pos += 1 + len;
         }
         at = after ? after : pos + 1;

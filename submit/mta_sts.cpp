@@ -19,7 +19,7 @@
 namespace vellor::sts {
 namespace {
 
-constexpr std::size_t kMostPolicy = 64 * 1024;
+constexpr std::size_t kMostPolicy = std::size_t{64} * 1024;
 constexpr long long kMostAge = 31557600;  // RFC 8461: max_age at most a year
 
 std::string lower(std::string s) {
