@@ -6,6 +6,7 @@
 #include <charconv>
 #include <mutex>
 
+#include "platform/record_table.h"
 #include "support/dsn_values.h"
 
 namespace vellor::options {
@@ -125,17 +126,6 @@ std::optional<std::string> checked(const Known &k, const std::string &v, std::st
     return std::nullopt;
 }
 
-struct Store {
-    std::mutex mu;
-    std::map<const void *, std::map<std::string, std::string>> records;
-    std::map<const void *, uint32_t> marks;
-    uint32_t last_mark = 0;
-};
-Store &store() {
-    static Store *s = new Store;  // outlives every thread's last send
-    return *s;
-}
-
 // The login user a record's token is bound to, kept beside the options under
 // a name no caller can set (no option name holds a blank).
 constexpr const char *kTokenUser = "OAuth2Token user";
@@ -165,7 +155,7 @@ bool set_request_option(const void *record, const std::string &name, const std::
         why = std::string("The option ") + k->name + " " + why;
         return false;
     }
-    Store &s = store();
+    platform::RecordTable &s = platform::record_table();
     std::lock_guard<std::mutex> g(s.mu);
     auto &values = s.records[record];
     if (!s.marks.count(record)) s.marks[record] = ++s.last_mark == 0 ? ++s.last_mark : s.last_mark;
@@ -182,7 +172,7 @@ bool set_request_option(const void *record, const std::string &name, const std::
 }
 
 bool token_user_agrees(const void *record, const std::string &user) {
-    Store &s = store();
+    platform::RecordTable &s = platform::record_table();
     std::lock_guard<std::mutex> g(s.mu);
     auto it = s.records.find(record);
     if (it == s.records.end() || !it->second.count("OAuth2Token") || user.empty()) return true;
@@ -191,7 +181,7 @@ bool token_user_agrees(const void *record, const std::string &user) {
 }
 
 void token_user_moved(const void *record, const std::string &from, const std::string &to) {
-    Store &s = store();
+    platform::RecordTable &s = platform::record_table();
     std::lock_guard<std::mutex> g(s.mu);
     auto it = s.records.find(record);
     if (it == s.records.end()) return;
@@ -200,21 +190,21 @@ void token_user_moved(const void *record, const std::string &from, const std::st
 }
 
 void forget_record(const void *record) {
-    Store &s = store();
+    platform::RecordTable &s = platform::record_table();
     std::lock_guard<std::mutex> g(s.mu);
     s.records.erase(record);
     s.marks.erase(record);
 }
 
 uint32_t options_mark(const void *record) {
-    Store &s = store();
+    platform::RecordTable &s = platform::record_table();
     std::lock_guard<std::mutex> g(s.mu);
     auto it = s.marks.find(record);
     return it == s.marks.end() ? 0 : it->second;
 }
 
 RequestValues values_of(const void *record) {
-    Store &s = store();
+    platform::RecordTable &s = platform::record_table();
     std::lock_guard<std::mutex> g(s.mu);
     auto it = s.records.find(record);
     if (it == s.records.end()) return {};
