@@ -126,6 +126,31 @@ class Python(unittest.TestCase):
                 p.terminate()
                 p.wait(timeout=10)
 
+    def test_dsn_values_reach_a_server_offering_dsn_as_xtext(self):
+        dump, port = tempfile.mkdtemp(prefix="vellor-sink-"), free_port()
+        os.chmod(dump, 0o777)  # smtp-sink drops to nobody when run as root (the class folder is private)
+        sink = start(["/usr/sbin/smtp-sink", "-d", dump + "/%M."] + (["-u", "nobody"] if os.getuid() == 0 else []) +
+                     ["127.0.0.1:%d" % port, "10"])
+        try:
+            for _ in range(100):  # until it listens, at most 10 s
+                with socket.socket() as probe:
+                    if probe.connect_ex(("127.0.0.1", port)) == 0:
+                        break
+                time.sleep(0.1)
+            self.assertEqual(self.send(to="a+b@b.test", port=port,
+                                       dsn={"notify": "success,failure", "return": "hdrs", "envid": "id+1=x"}), 1)
+            for _ in range(100):  # the dump is written as the transaction ends
+                text = "".join(read(os.path.join(dump, n)) for n in os.listdir(dump))
+                if "X-Rcpt-Args" in text:
+                    break
+                time.sleep(0.1)
+            self.assertIn("X-Mail-Args: <py@x.test> RET=HDRS ENVID=id+2B1+3Dx\n", text)
+            self.assertIn("X-Rcpt-Args: <a+b@b.test> NOTIFY=SUCCESS,FAILURE ORCPT=rfc822;a+2Bb@b.test\n", text)
+        finally:
+            sink.terminate()
+            sink.wait(timeout=10)
+            shutil.rmtree(dump, ignore_errors=True)
+
     def test_values_refused_before_the_call_never_cut_or_split(self):
         before = len(self.stored())
         for bad in (dict(sender="x" * 300), dict(to=["a@b.test", "c@d.test e@f.test"]), dict(to=["a@b.test\0x"]),
