@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # An HTTPS server for MTA-STS policies in the tests: GET
-# /.well-known/mta-sts.txt answers the text of FILE as text/plain; any other
-# path 404. Every request's path is appended to DIR/requests.txt. When it
+# /.well-known/mta-sts.txt answers the text of FILE as text/plain (a text
+# "redirect: URL" answers 301 to that URL instead); any other path 404. Every request's path is appended to DIR/requests.txt. When it
 # listens, the file "ready" (holding its process id) appears in DIR.
 # Usage: policy_https.py PORT CERT KEY FILE DIR
 import http.server
@@ -21,6 +21,11 @@ class Policy(http.server.BaseHTTPRequestHandler):
             return
         with open(policy, "rb") as f:
             body = f.read()
+        if body.startswith(b"redirect: "):
+            self.send_response(301)
+            self.send_header("Location", body[10:].decode().strip())
+            self.end_headers()
+            return
         self.send_response(200)
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
