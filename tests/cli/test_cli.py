@@ -44,7 +44,9 @@ class Cli(unittest.TestCase):
                     "mx-host=cli.test,mx.cli.test,10\nhost-record=mx.cli.test,127.0.0.1\n"
                     "ptr-record=1.0.0.127.in-addr.arpa,mx.cli.test\n"
                     "host-record=six.cli.test,::1\nhost-record=dual.cli.test,127.0.0.2,::1\n"
-                    "mx-host=v6.cli.test,six.cli.test,10\nmx-host=dual.cli.test,dual.cli.test,10\n" % cls.dns_port)
+                    "mx-host=v6.cli.test,six.cli.test,10\nmx-host=dual.cli.test,dual.cli.test,10\n"
+                    "mx-host=sts.cli.test,mx.cli.test,10\ntxt-record=_mta-sts.sts.cli.test,\"v=STSv1; id=1;\"\n"
+                    % cls.dns_port)
         args = ["/usr/sbin/dnsmasq", "--conf-file=" + conf, "--keep-in-foreground", "--pid-file="]
         if os.getuid() == 0:
             args.append("--user=root")
