@@ -479,6 +479,8 @@ protected:
                 for (std::size_t i = 1; i < w.size(); ++i) dns.authentic(w[i]);
             else if (what == "dns" && w.at(0) == "servfail")
                 dns.servfail(w.at(1));
+            else if (what == "dns" && w.at(0) == "silent" && w.size() > 1)
+                dns.silent(w[1]);
             else if (what == "dns" && (w.at(0) == "garbage" || w.at(0) == "silent"))
                 dns.mode(w[0] == "garbage" ? ScriptedDns::Mode::Garbage : ScriptedDns::Mode::Silent);
             else if (what == "dns" && w.at(0) == "mx") {

@@ -124,6 +124,7 @@ std::string ScriptedDns::answer(const std::string &q) {
     std::string id = q.substr(0, 2), question = q.substr(12, pos + 5 - 12);
     std::lock_guard<std::mutex> g(mu_);
     queries_[lower(name)]++;
+    if (silent_.count(lower(name))) return {};
     if (mode_ == Mode::Garbage)  // a header and question that match, then answers that do not parse
         return id + std::string("\x81\x80\x00\x01\x00\x05\x00\x00\x00\x00", 10) + question +
                std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37garbage", 21);
@@ -149,7 +150,8 @@ void ScriptedDns::run() {
         ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
         if (n <= 0) continue;
         std::string r = answer(std::string(buf, static_cast<std::size_t>(n)));
-        if (mode_ == Mode::Silent || (mode_ == Mode::Answer && r.size() > 13 && r.compare(13, 6, "silent") == 0))
+        if (r.empty() || mode_ == Mode::Silent ||
+            (mode_ == Mode::Answer && r.size() > 13 && r.compare(13, 6, "silent") == 0))
             continue;  // never answered
         ::sendto(fd_, r.data(), r.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
     }

@@ -29,7 +29,8 @@ public:
     void txt(const std::string &name, const std::string &text);       // one more record
     void authentic(const std::string &name) { set_flag(ad_, name); }  // answered with AD; "all": every name
     void servfail(const std::string &name) { set_flag(servfail_, name); }
-    void drop(const std::string &name);  // the name's records gone
+    void silent(const std::string &name) { set_flag(silent_, name); }  // its questions never answered
+    void drop(const std::string &name);                                // the name's records gone
     void mode(Mode m) { mode_ = m; }
     int queries(const std::string &name);
 
@@ -47,7 +48,7 @@ private:
     std::mutex mu_;
     std::map<std::string, std::map<int, std::vector<std::string>>> records_;  // by name, then type: the rdata
     std::map<std::string, int> queries_;
-    std::set<std::string> ad_, servfail_;
+    std::set<std::string> ad_, servfail_, silent_;
     std::thread thread_;
 };
 
