@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 # An HTTPS server for MTA-STS policies in the tests: GET
 # /.well-known/mta-sts.txt answers the text of FILE as text/plain (a text
-# "redirect: URL" answers 301 to that URL instead); any other path 404. Every request's path is appended to DIR/requests.txt. When it
+# "redirect: URL" answers 301 to that URL instead, and "stall" nothing for
+# a minute); any other path 404. Every request's path is appended to DIR/requests.txt. When it
 # listens, the file "ready" (holding its process id) appears in DIR.
 # Usage: policy_https.py PORT CERT KEY FILE DIR
 import http.server
 import os
 import ssl
 import sys
+import time
 
 port, cert, key, policy, root = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
 
@@ -21,6 +23,9 @@ class Policy(http.server.BaseHTTPRequestHandler):
             return
         with open(policy, "rb") as f:
             body = f.read()
+        if body == b"stall":
+            time.sleep(60)
+            return
         if body.startswith(b"redirect: "):
             self.send_response(301)
             self.send_header("Location", body[10:].decode().strip())
