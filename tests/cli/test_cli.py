@@ -25,7 +25,7 @@ PERL_VERIFY = ("no warnings 'redefine'; *Mail::DKIM::DNS::query = sub { (Net::DN
 HERE = os.path.dirname(os.path.abspath(__file__))
 MAKE_CERTS = os.path.join(HERE, "..", "servers", "make_certs.sh")
 sys.path.insert(0, os.path.join(HERE, "..", "servers"))
-from launch import free_port, start, start_capture, wait_for  # noqa: E402
+from launch import dns_answers, free_port, start, start_capture, wait_for  # noqa: E402
 
 
 class Cli(unittest.TestCase):
@@ -64,7 +64,7 @@ class Cli(unittest.TestCase):
         cls.silent.bind(("127.0.0.1", 0))
         cls.silent.listen(4)
         cls.tls, cls.tls_port, cls.certs = None, 0, ""
-        time.sleep(0.3)
+        assert dns_answers(cls.dns_port), "dnsmasq does not answer"
 
     @classmethod
     def tearDownClass(cls):

@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.join(SOURCE, "python"))
 os.environ["VELLORAPI_LIBRARY"] = LIBRARY
 import vellorapi  # noqa: E402
 sys.path.insert(0, os.path.join(SOURCE, "tests", "servers"))
-from launch import free_port, start, start_capture  # noqa: E402
+from launch import dns_answers, free_port, start, start_capture  # noqa: E402
 
 
 def read(path):
@@ -112,7 +112,7 @@ class Python(unittest.TestCase):
                         (["--user=root"] if os.getuid() == 0 else []))
         os.environ["KORVEXAPI_DNS_SERVERS"] = "127.0.0.1:%d" % dns_port
         try:
-            time.sleep(0.3)
+            self.assertTrue(dns_answers(dns_port), "dnsmasq does not answer")
             before = len(self.stored())
             for kw in (dict(server="::1"), dict(server="[::1]", options={"AddressFamily": "6"}),
                        dict(server="six.py.test"), dict(to="a@v6.py.test"), dict(to="a@dual.py.test"),

@@ -38,6 +38,22 @@ def wait_for(cond, seconds=15):
     return cond()
 
 
+def dns_answers(port, name="ready.test", seconds=15):
+    """True once the DNS server on 127.0.0.1:PORT answers a question (any answer), within SECONDS."""
+    query = b"\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00" + \
+        b"".join(bytes([len(p)]) + p.encode() for p in name.split(".")) + b"\x00\x00\x01\x00\x01"
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.settimeout(0.1)
+
+        def answered():
+            s.sendto(query, ("127.0.0.1", port))
+            try:
+                return len(s.recv(512)) > 0
+            except OSError:
+                return False
+        return wait_for(answered, seconds)
+
+
 def start(args):
     """A server process that ends with this process."""
     return subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
