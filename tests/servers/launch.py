@@ -55,8 +55,11 @@ def dns_answers(port, name="ready.test", seconds=15):
 
 
 def start(args):
-    """A server process that ends with this process."""
-    return subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+    """A server process that ends with this process (without the sanitizer runtimes a
+    sanitized run preloads into Python: dnsmasq does not start under them)."""
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+    return subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent,
+                            env=env)
 
 
 def start_capture(root, port, *extra, host="127.0.0.1"):
