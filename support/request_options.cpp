@@ -54,6 +54,14 @@ constexpr Known kKnown[] = {
 
 constexpr const char *kMechanisms[] = {"AUTO", "ANY", "LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER"};
 constexpr const char *kFamilies[] = {"auto", "4", "6", "any"};
+
+// The name of NAMES that V is, without regard to case, in its listed spelling.
+template <std::size_t N>
+std::optional<std::string> listed(const char *const (&names)[N], const std::string &v) {
+    for (const char *n : names)
+        if (::strcasecmp(n, v.c_str()) == 0) return std::string(n);
+    return std::nullopt;
+}
 constexpr std::size_t kExtensionMost = 11;  // szMsgExtension holds 11 characters
 
 const Known *find_known(const std::string &name) {
@@ -101,13 +109,11 @@ std::optional<std::string> checked(const Known &k, const std::string &v, std::st
             why = "takes visible ASCII characters only (no blank, no line break); the value is not shown";
             return std::nullopt;
         case Kind::Mechanism:
-            for (const char *m : kMechanisms)
-                if (::strcasecmp(m, v.c_str()) == 0) return std::string(m);
+            if (auto m = listed(kMechanisms, v)) return m;
             why = "takes auto, any, LOGIN, PLAIN, XOAUTH2 or OAUTHBEARER, not " + quoted;
             return std::nullopt;
         case Kind::Family:
-            for (const char *f : kFamilies)
-                if (::strcasecmp(f, v.c_str()) == 0) return std::string(f);
+            if (auto f = listed(kFamilies, v)) return f;
             why = "takes auto, 4, 6 or any, not " + quoted;
             return std::nullopt;
         case Kind::Notify:
