@@ -14,11 +14,17 @@
 #   faults-file defaults to tests/mutants.txt, and a smaller list re-checks
 #   a few faults; MUTATE_JOBS sets the tests run at once, 4 by default:
 #   most of them wait on sockets and servers, not on the processor)
+# A fault's catching test is remembered in <work-dir>.hints (a tab-separated
+# line: file, text, test); the next run tries that test alone first and runs
+# the whole set only when it passes, so a run after the first costs about a
+# rebuild a fault. MUTATE_FROM=N skips the list's first N-1 faults.
 set -uo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 work=${1:-/tmp/vellor-mutate}
 faults=$(realpath "${2:-$src/tests/mutants.txt}")
 jobs=${MUTATE_JOBS:-4}
+hints="$work.hints"
+touch "$hints"
 bash "$src/scripts/setup.sh" >/dev/null
 rm -rf "$work" && mkdir -p "$work" && git -C "$src" archive HEAD | tar -x -C "$work"
 cp -r "$src/tests/servers/node/node_modules" "$work/tests/servers/node/" 2>/dev/null || true
@@ -40,6 +46,19 @@ caught_once() {
   ! fast_tests --stop-on-failure &&
     ! (cd "$work/build" && timeout 600 ctest --rerun-failed --timeout 120 </dev/null >/dev/null 2>&1)
 }
+# hinted_test FILE TEXT: the test that caught this fault last time, if any.
+hinted_test() {
+  awk -F'\t' -v f="$1" -v t="$2" '$1 == f && $2 == t { n = $3 } END { if (n != "") print n }' "$hints"
+}
+# caught_by_hint NAME: the named test fails, and fails again.
+caught_by_hint() {
+  local pattern
+  pattern="^$(printf '%s' "$1" | sed 's/[][\\.^$*+?(){}|]/\\&/g')\$"
+  for _ in 1 2; do
+    (cd "$work/build" && timeout 300 ctest -R "$pattern" --timeout 120 </dev/null >/dev/null 2>&1) && return 1
+  done
+  return 0
+}
 if ! fast_tests && ! (cd "$work/build" && ctest --rerun-failed --timeout 120 </dev/null >/dev/null 2>&1); then
   echo "mutate: the unchanged tree fails these tests:"
   sed 's/^/  /' "$work/build/Testing/Temporary/LastTestsFailed.log"
@@ -49,9 +68,12 @@ fi
 caught=0 scored=0 survivors=()
 # The list is read whole first: no step of the loop can move a file offset under it.
 mapfile -t mutants <"$faults"
+index=0
 for line in "${mutants[@]}"; do
   IFS=$'\t' read -r file text replacement <<<"$line"
   case "$file" in '' | '#'*) continue ;; esac
+  index=$((index + 1))
+  [ "$index" -lt "${MUTATE_FROM:-1}" ] && continue
   target="$work/$file"
   cp "$target" "$target.orig"
   if ! python3 - "$target" "$text" "$replacement" <<'PY'; then
@@ -70,12 +92,18 @@ PY
     echo "no build  $file: $text"
   else
     scored=$((scored + 1))
-    if ! caught_once && ! caught_once; then
+    hint=$(hinted_test "$file" "$text")
+    if [ -n "$hint" ] && caught_by_hint "$hint"; then
+      caught=$((caught + 1))
+      echo "caught    $file: $text  ($hint, as before)"
+    elif ! caught_once && ! caught_once; then
       survivors+=("$file: $text")
       echo "SURVIVED  $file: $text"
     else
       caught=$((caught + 1))
-      echo "caught    $file: $text  ($(head -1 "$work/build/Testing/Temporary/LastTestsFailed.log" | cut -c1-80))"
+      by=$(head -1 "$work/build/Testing/Temporary/LastTestsFailed.log" | cut -d: -f2-)
+      printf '%s\t%s\t%s\n' "$file" "$text" "$by" >>"$hints"
+      echo "caught    $file: $text  ($(printf '%s' "$by" | cut -c1-80))"
     fi
   fi
   mv "$target.orig" "$target"
