@@ -68,7 +68,7 @@ std::vector<uint64_t> chunk_sizes(const Transaction &t, uint64_t total) {
 void report_percent(Transaction &t, uint64_t sent, uint64_t total) {
     if (!t.opts.send_percent_sent) return;
     long pct = total ? static_cast<long>(static_cast<double>(sent) / static_cast<double>(total) * 100.0) : 100;
-    if (pct > 1) t.call.status(926, 0, format("%ld", pct > 100 ? 100 : pct));
+    if (pct > 1) t.call.report(Where::callback, 926, 0, format("%ld", pct > 100 ? 100 : pct));
 }
 
 bool chunk_refused(Transaction &t) {

@@ -49,13 +49,14 @@ void settle(Call &call, int code, const std::string &why) {
     DueFinal f = std::move(call.finals.due.front());
     call.finals.due.pop_front();
     if (code == 0) {
-        call.status_then_log(922, 0, numbered(call, f.attempt, f.accepted_report));
+        call.report(Where::callback_then_log, 922, 0, numbered(call, f.attempt, f.accepted_report));
     } else {
         std::string line = numbered(call, f.attempt, why);
-        call.log(line);
+        call.report(Where::log, 0, 0, line);
         call.req->nErrorCode = static_cast<int16_t>(code);
-        call.status(920, code, line);
-        call.log(numbered(call, f.attempt, format("FAILED to send message from [%s]...", f.sender.c_str())));
+        call.report(Where::callback, 920, code, line);
+        call.report(Where::log, 0, 0,
+                    numbered(call, f.attempt, format("FAILED to send message from [%s]...", f.sender.c_str())));
     }
     if (call.settled) call.settled(code == 0);
 }

@@ -35,7 +35,7 @@ std::string key_of(Transaction &t) {
 
 void tell(Transaction &t, const std::string &text) {
     t.x.note(text);
-    t.call.status_then_log(921, 0, t.numbered(text));
+    t.call.report(Where::callback_then_log, 921, 0, t.numbered(text));
 }
 
 }  // namespace
@@ -66,7 +66,7 @@ bool reuse_kept_session(Transaction &t, bool take) {
 void replace_stale_session(Transaction &t) {
     t.call.close_socket();
     t.req()->nErrorCode = 0;
-    t.call.status_then_log(921, 0, t.numbered(kReplaced));
+    t.call.report(Where::callback_then_log, 921, 0, t.numbered(kReplaced));
 }
 
 bool keeps_session(const Transaction &t) { return !t.failed && !t.call.keep_key.empty(); }
@@ -78,7 +78,7 @@ bool keep_session(Call &call, Exchange &x, int seconds) {
     std::string text = format("Connection to [%s] kept open for %d second(s) for a later call...",
                               call.connected_address().c_str(), seconds);
     x.note(text);
-    call.status_then_log(921, 0, call.prefixed(text));
+    call.report(Where::callback_then_log, 921, 0, call.prefixed(text));
     transport::kept::Kept k{call.release(), call.ehlo_text, "QUIT\r\n"};
     transport::kept::keep(call.keep_key, std::move(k), std::chrono::seconds(seconds));
     call.keep_key.clear();

@@ -34,14 +34,14 @@ void encode_login_data(Transaction &t) {
     t.call.login.encoded_user = encoded.user;
     t.call.login.encoded_password = encoded.password;
     t.call.login.encoded = true;
-    t.call.status_then_log(921, 0, t.call.prefixed("Authentication data received and encoded"));
+    t.call.report(Where::callback_then_log, 921, 0, t.call.prefixed("Authentication data received and encoded"));
 }
 
 void login_accepted(Transaction &t) {
     std::string line = t.numbered("Authentication details accepted by server...");
-    t.call.log(line);
+    t.call.report(Where::log, 0, 0, line);
     t.req()->nErrorCode = 0;
-    t.call.status(921, 0, line);
+    t.call.report(Where::callback, 921, 0, line);
 }
 
 namespace {
@@ -83,8 +83,9 @@ void login_conversation(Transaction &t) {
     else if (!login_user_then_password(t))
         return;
     if (t.x.reply().code == 535) {
-        t.call.log(t.numbered(plain ? "SMTP AUTH PLAIN Authentication was refused by server..."
-                                    : "SMTP AUTH LOGIN Authentication was refused by server..."));
+        t.call.report(Where::log, 0, 0,
+                      t.numbered(plain ? "SMTP AUTH PLAIN Authentication was refused by server..."
+                                       : "SMTP AUTH LOGIN Authentication was refused by server..."));
     } else if (t.x.reply().code == 235) {
         login_accepted(t);
     } else {

@@ -45,10 +45,10 @@ constexpr uint64_t kMostPerSend = uint64_t{1} << 30;
 bool check_message_source(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     if (t.msg.file.empty() && !r->hMessage) {
-        t.call.log_and_status_prefixed(920, 910,
-                                       t.whole_conversation()
-                                           ? "Mo mail message file name or global memory buffer received for sending!"
-                                           : "No mail message file name or global memory buffer received for sending!");
+        t.call.report(Where::both_prefixed, 920, 910,
+                      t.whole_conversation()
+                          ? "Mo mail message file name or global memory buffer received for sending!"
+                          : "No mail message file name or global memory buffer received for sending!");
         r->nErrorCode = 910;
         return false;
     }
@@ -56,8 +56,8 @@ bool check_message_source(Transaction &t) {
     if (t.msg.file.empty() || r->bMessageDirectory) return true;
     const MessageSource *s = &t.msg.source;
     if (s->state == FileState::Missing) {
-        t.call.log_and_status_prefixed(920, 910,
-                                       format("Specified mail message of [%s] cannot be found", t.msg.file.c_str()));
+        t.call.report(Where::both_prefixed, 920, 910,
+                      format("Specified mail message of [%s] cannot be found", t.msg.file.c_str()));
         r->nErrorCode = 910;
         return false;
     }
@@ -187,7 +187,7 @@ void report_percent(Transaction &t, uint64_t sent, uint64_t length) {
     float pct = static_cast<float>(sent) / static_cast<float>(length) * 100.0f;
     if (!(pct > 1.0f)) return;
     if (pct > 100.0f) pct = 100.0f;
-    t.call.status(926, 0, format("%ld", static_cast<long>(pct)));
+    t.call.report(Where::callback, 926, 0, format("%ld", static_cast<long>(pct)));
 }
 
 // Sends bytes [at, at + n) of the body, stuffed when asked.
@@ -268,7 +268,7 @@ bool transmit(Transaction &t, const std::string *field) {
     if (field && t.x.send_raw(field->data(), field->size(), true) == -1) return false;  // in the message's segments
     if (!(percent && block > 0 && length > static_cast<uint64_t>(block))) {
         if (!sender.send(0, length, length <= kKeptWhole)) return false;
-        if (percent) t.call.status(926, 0, "100");
+        if (percent) t.call.report(Where::callback, 926, 0, "100");
         return true;
     }
     for (uint64_t sent = 0; sent < length;) {

@@ -60,8 +60,8 @@ void testing_failed(Transaction &t, const std::string &why) {
     if (!p || p->kind != Kind::StsTesting) return;
     std::string text = format("MTA-STS policy check failed for [%s] of [%s] (testing: delivery goes on): %s",
                               p->exchanger.c_str(), p->domain.c_str(), why.c_str());
-    t.call.log(t.numbered(text));
-    t.call.status(921, 0, text);
+    t.call.report(Where::log, 0, 0, t.numbered(text));
+    t.call.report(Where::callback, 921, 0, text);
 }
 
 transport::TlsPeer tls_peer(Transaction &t) {
@@ -93,12 +93,13 @@ bool handshake(Transaction &t) {
             p->kind == Kind::Dane          ? "DANE: the certificate of [" + peer.name + "] matched its TLSA record"
             : p->kind == Kind::DaneTlsOnly ? "DANE: TLS with [" + peer.name + "] (no usable TLSA record to check)"
                                            : "MTA-STS: the certificate of [" + peer.name + "] verified (enforce)";
-        t.call.log(t.numbered(text));
-        t.call.status(921, 0, text);
+        t.call.report(Where::log, 0, 0, t.numbered(text));
+        t.call.report(Where::callback, 921, 0, text);
     }
     if (!peer.verify)
-        t.call.log(t.numbered(
-            format("TLS certificate of [%s] not verified: the TLSVerifyPeer option is 0", peer.name.c_str())));
+        t.call.report(Where::log, 0, 0,
+                      t.numbered(format("TLS certificate of [%s] not verified: the TLSVerifyPeer option is 0",
+                                        peer.name.c_str())));
     t.x.restart();  // nothing read in the clear carries over
     t.x.note("TLS started with [" + peer.name + "]" + (t.call.resumed() ? ", the earlier session resumed" : ""));
     return true;
@@ -137,13 +138,16 @@ bool starttls(Transaction &t) {
 bool opportunistic_tls(Transaction &t) {
     std::string addr = t.call.connected_address();
     if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
-        t.call.log(
+        t.call.report(
+            Where::log, 0, 0,
             t.numbered(format("Server [%s] does not offer STARTTLS: the session goes on in the clear", addr.c_str())));
         testing_failed(t, "no STARTTLS offered");
         return true;
     }
     if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
-        t.call.log(t.numbered(format("Server [%s] refused STARTTLS: the session goes on in the clear", addr.c_str())));
+        t.call.report(
+            Where::log, 0, 0,
+            t.numbered(format("Server [%s] refused STARTTLS: the session goes on in the clear", addr.c_str())));
         testing_failed(t, "STARTTLS refused");
         return true;
     }
@@ -153,8 +157,9 @@ bool opportunistic_tls(Transaction &t) {
     bool up = t.call.start_tls(peer, why);
     t.x.restart();  // nothing read before the handshake carries over
     if (!up) {
-        t.call.log(t.numbered(format("TLS with [%s] failed (%s): connecting again for a session in the clear",
-                                     addr.c_str(), why.c_str())));
+        t.call.report(Where::log, 0, 0,
+                      t.numbered(format("TLS with [%s] failed (%s): connecting again for a session in the clear",
+                                        addr.c_str(), why.c_str())));
         testing_failed(t, why);
         t.call.close_socket();
         if (!t.call.connect(1)) {
@@ -164,10 +169,11 @@ bool opportunistic_tls(Transaction &t) {
         t.x.read_reply();  // greeting, not judged
         return greet_ehlo(t);
     }
-    t.call.log(t.numbered(
-        why.empty()
-            ? format("TLS started with [%s]: certificate verified for [%s]", addr.c_str(), peer.name.c_str())
-            : format("TLS started with [%s]: %s; delivery goes on (opportunistic TLS)", addr.c_str(), why.c_str())));
+    t.call.report(Where::log, 0, 0,
+                  t.numbered(why.empty() ? format("TLS started with [%s]: certificate verified for [%s]", addr.c_str(),
+                                                  peer.name.c_str())
+                                         : format("TLS started with [%s]: %s; delivery goes on (opportunistic TLS)",
+                                                  addr.c_str(), why.c_str())));
     if (!why.empty()) testing_failed(t, why);
     t.x.note("TLS started with [" + peer.name + "]");
     return greet_ehlo(t);

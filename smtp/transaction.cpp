@@ -33,7 +33,9 @@ constexpr const char *kHeloRepeatFallback = "client.localdomain";
 
 std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on) {
     if (!on) return nullptr;
-    return [&call](int code, const std::string &text) { call.status(VELLOR_STATUS_DIALOGUE, code, text); };
+    return [&call](int code, const std::string &text) {
+        call.report(Where::callback, VELLOR_STATUS_DIALOGUE, code, text);
+    };
 }
 
 Transaction::Transaction(Call &c, Variant v, int f)
@@ -59,10 +61,10 @@ void Transaction::fail(int code, const std::string &text) {
         return;
     }
     std::string line = numbered(text);
-    call.log(line);
+    call.report(Where::log, 0, 0, line);
     req()->nErrorCode = static_cast<int16_t>(code);
     failed = true;
-    call.status(920, code, line);
+    call.report(Where::callback, 920, code, line);
 }
 
 namespace {
@@ -77,14 +79,13 @@ bool step_connect(Transaction &t) {
     std::string line =
         named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
               : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
-    t.call.status_then_log(921, 0, line);
+    t.call.report(Where::callback_then_log, 921, 0, line);
     if (t.call.connect(0)) return true;
     std::string at = transport::host_address(t.session());
     std::string unable = t.numbered(
         format("Unable to make a connection to [%s] for [%s]", (at.empty() ? target : at).c_str(), t.call.app.c_str()));
-    t.call.log(unable);
-    t.call.status(920, 907, unable);
-    t.call.status_then_log(920, 907, t.numbered("Unable to connect to SMTP server, send aborted..."));
+    t.call.report(Where::both_as_given, 920, 907, unable);
+    t.call.report(Where::callback_then_log, 920, 907, t.numbered("Unable to connect to SMTP server, send aborted..."));
     r->nErrorCode = 907;
     return false;  // the companion stays started: the send's end step stops it, once
 }
@@ -109,11 +110,11 @@ void step_helo(Transaction &t, const char *verb) {
     for (bool repeated = false;;) {
         if (t.x.command("%s %s\r\n", verb, name) == -1) {
             std::string line = t.call.prefixed("HELO command was refused...");
-            t.call.log(line);
+            t.call.report(Where::log, 0, 0, line);
             t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
             r->nErrorCode = 901;
             t.failed = true;
-            t.call.status(920, 901, line);
+            t.call.report(Where::callback, 920, 901, line);
             return;
         }
         t.x.read_reply();
@@ -176,8 +177,7 @@ void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
 void rcpt_announced(Transaction &t, const std::string &rcpt) {
     if (!t.whole_conversation()) return;
     std::string line = t.numbered(format("Recipient address of [%s] accepted...", rcpt.c_str()));
-    t.call.log(line);
-    t.call.status(921, 0, line);
+    t.call.report(Where::both_as_given, 921, 0, line);
 }
 
 std::string accepted_report(Transaction &t) {
@@ -306,10 +306,10 @@ void step_end_report(Transaction &t) {
     if (t.failed) {
         std::string text;
         text.append("FAILED to send message from [").append(t.msg.sender).append("]...");
-        t.call.log(t.numbered(text));
+        t.call.report(Where::log, 0, 0, t.numbered(text));
         return;
     }
-    t.call.status_then_log(922, 0, t.numbered(accepted_report(t)));
+    t.call.report(Where::callback_then_log, 922, 0, t.numbered(accepted_report(t)));
 }
 
 // The sender and the single recipient go into commands: a line break in
@@ -419,7 +419,8 @@ void reset_after_failure(Transaction &t) {
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
     if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.reply().code == 250) return;
     t.call.close_socket();
-    t.call.log(t.numbered("Connection closed after a failed message: the next message connects again..."));
+    t.call.report(Where::log, 0, 0,
+                  t.numbered("Connection closed after a failed message: the next message connects again..."));
 }
 
 }  // namespace

@@ -37,7 +37,8 @@ bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families)
     resolve::DaneLookup dane = resolve::dane_lookup(domain_, exchanger, families, trusted_);
     if (dane.kind == resolve::DaneLookup::Kind::Failed) {
         c.protection_refused = true;
-        c.log_and_status(920, 907, format("DANE: exchanger [%s] passed over: %s", exchanger.c_str(), dane.why.c_str()));
+        c.report(Where::both, 920, 907,
+                 format("DANE: exchanger [%s] passed over: %s", exchanger.c_str(), dane.why.c_str()));
         return false;
     }
     // Only unusable records ask for TLS without authentication: an enforce
@@ -50,9 +51,9 @@ bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families)
         (dane.kind != resolve::DaneLookup::Kind::None && !enforced())) {
         p.kind = dane.kind == resolve::DaneLookup::Kind::Usable ? Kind::Dane : Kind::DaneTlsOnly;
         p.tlsa = std::move(dane.records);
-        c.log_and_status(921, 0,
-                         format("DANE: exchanger [%s] publishes %s TLSA records: TLS required", exchanger.c_str(),
-                                p.kind == Kind::Dane ? "usable" : "only unusable"));
+        c.report(Where::both, 921, 0,
+                 format("DANE: exchanger [%s] publishes %s TLSA records: TLS required", exchanger.c_str(),
+                        p.kind == Kind::Dane ? "usable" : "only unusable"));
         return true;
     }
     const sts::Policy *sts = policy(c);
@@ -60,17 +61,17 @@ bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families)
     bool named = sts::mx_matches(*sts, exchanger);
     if (sts->mode == sts::Mode::Enforce && !named) {
         c.protection_refused = true;
-        c.log_and_status(920, 907,
-                         format("MTA-STS: exchanger [%s] passed over: the policy of [%s] does not name it",
-                                exchanger.c_str(), domain_.c_str()));
+        c.report(Where::both, 920, 907,
+                 format("MTA-STS: exchanger [%s] passed over: the policy of [%s] does not name it", exchanger.c_str(),
+                        domain_.c_str()));
         return false;
     }
     p.kind = sts->mode == sts::Mode::Enforce ? Kind::StsEnforce : Kind::StsTesting;
     if (!named)
-        c.log_and_status(921, 0,
-                         format("MTA-STS policy check failed for [%s] of [%s] (testing: delivery goes on): the "
-                                "policy does not name it",
-                                exchanger.c_str(), domain_.c_str()));
+        c.report(Where::both, 921, 0,
+                 format("MTA-STS policy check failed for [%s] of [%s] (testing: delivery goes on): the "
+                        "policy does not name it",
+                        exchanger.c_str(), domain_.c_str()));
     return true;
 }
 

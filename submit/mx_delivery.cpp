@@ -74,12 +74,12 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
         std::string target = aim_at(c, attempts[k]);
         if (!c.connect(1)) {
             r->nWinsockError = c.session->nLastError;
-            c.log_and_status(920, 907,
-                             format("Unable to make a connection to [%s] for [%s]", target.c_str(), c.app.c_str()));
+            c.report(Where::both, 920, 907,
+                     format("Unable to make a connection to [%s] for [%s]", target.c_str(), c.app.c_str()));
             if (transport::addresses(c.session) > 1)
-                c.log_and_status(920, 907,
-                                 format("Connection(s) attempted on %d IP Addesses for [%s]",
-                                        transport::addresses(c.session), c.app.c_str()));
+                c.report(Where::both, 920, 907,
+                         format("Connection(s) attempted on %d IP Addesses for [%s]", transport::addresses(c.session),
+                                c.app.c_str()));
             continue;
         }
         if (!attempts[k].host.empty()) {
@@ -89,19 +89,20 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
         report_connected(c, "");
         report_size(c, "");
         if (Send_Queued_Messages(c, 0) == 0) {
-            c.log_and_status(922, 0, format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
+            c.report(Where::both, 922, 0,
+                     format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
             if (close_after_send == CloseAfterSend::Yes) {
                 c.close_socket();
-                c.log("VellorAPI [" + c.app + "]- Connection closed");
-                c.status(921, 0, " - Connection closed");
+                c.report(Where::log, 0, 0, "VellorAPI [" + c.app + "]- Connection closed");
+                c.report(Where::callback, 921, 0, " - Connection closed");
             }
             return true;
         }
-        c.log_and_status(920, 907,
-                         format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
-        c.log_and_status(920, 907, format("Error Code returned = %d", r->nErrorCode));
+        c.report(Where::both, 920, 907,
+                 format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
+        c.report(Where::both, 920, 907, format("Error Code returned = %d", r->nErrorCode));
         c.close_socket();
-        c.log("VellorAPI [" + c.app + "]- Connection closed");
+        c.report(Where::log, 0, 0, "VellorAPI [" + c.app + "]- Connection closed");
     }
     return false;
 }
@@ -131,7 +132,8 @@ bool literal_attempt(const Call &c, const std::string &domain, std::vector<resol
 void note_first_mx(Call &c) {
     c.hand.server_ip = field_text(c.req->szMxIPAddress[0]);
     (void)show_in_record(c);  // fits: a field as large
-    c.log(c.prefixed("Multiple IP addresses identified to send a single mail message to specified recpient..."));
+    c.report(Where::log_prefixed, 0, 0,
+             "Multiple IP addresses identified to send a single mail message to specified recpient...");
 }
 
 }  // namespace
@@ -140,20 +142,20 @@ void mx_opening(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (r->bSingleRecipient && !empty(r->szRecipient) && !empty(r->szSender)) {
         const std::string rcpt = c.hand.recipient;
-        c.log(c.prefixed("Preparing to send a single mail message via MX to specified recpient..."));
-        c.log(c.prefixed(format("Sending message to [%s]", rcpt.c_str())));
-        c.status_then_log(921, 0, format("Sending message to [%s]", rcpt.c_str()));
+        c.report(Where::log_prefixed, 0, 0, "Preparing to send a single mail message via MX to specified recpient...");
+        c.report(Where::log_prefixed, 0, 0, format("Sending message to [%s]", rcpt.c_str()));
+        c.report(Where::callback_then_log, 921, 0, format("Sending message to [%s]", rcpt.c_str()));
         c.hand.server = domain_of(rcpt);
         (void)show_in_record(c);  // part of a field as large: fits
         r->nRecipients = 1;
     } else if (r->bMultipleRecipients && r->hRecipients) {
-        c.log(c.prefixed("Sending a single mail message to one or more specified recipients..."));
+        c.report(Where::log_prefixed, 0, 0, "Sending a single mail message to one or more specified recipients...");
     }
 }
 
 int mx_recipient_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.status_then_log(921, 0, format("Sending via MX to %d recipients", r->nRecipients));
+    c.report(Where::callback_then_log, 921, 0, format("Sending via MX to %d recipients", r->nRecipients));
     HeldFiles held(c);
     int failed = 0;
     for (int i = 1; i <= r->nRecipients; ++i) {
@@ -163,16 +165,13 @@ int mx_recipient_list(Call &c) {
         if (selected == -1 && r->nErrorCode == 912)
             return c.unfit(912, "A recipient list entry", sizeof r->szRecipient);
         std::string t = num + format("Trying to resolve recipients domain of [%s]", c.hand.server.c_str());
-        c.log(t);
-        c.status(921, 0, t);
+        c.report(Where::both_as_given, 921, 0, t);
         if (!resolve_exchanger(c, "Unable to send mail message...")) return -1;
         t = num +
             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str());
-        c.log(t);
-        c.status(921, 0, t);
+        c.report(Where::both_as_given, 921, 0, t);
         t = num + format("Trying to connect to SMTP server [%s]", c.hand.server.c_str());
-        c.log(t);
-        c.status(921, 0, t);
+        c.report(Where::both_as_given, 921, 0, t);
         if (!c.connect(1)) {
             connection_failed(c, num, true);
             return -1;
@@ -181,25 +180,26 @@ int mx_recipient_list(Call &c) {
         report_size(c, num);
         r->bViaMX = 1;
         if (Send_Queued_Messages(c, 0) == 0) {
-            c.log_and_status(922, 0,
-                             num + format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
+            c.report(Where::both, 922, 0,
+                     num + format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
         } else {
             ++failed;
-            c.log(c.prefixed(
-                num + format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str())));
-            c.log_and_status(920, 907, num + format("Error Code returned = %d", r->nErrorCode));
+            c.report(
+                Where::log_prefixed, 0, 0,
+                num + format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
+            c.report(Where::both, 920, 907, num + format("Error Code returned = %d", r->nErrorCode));
         }
         c.close_socket();
-        c.log(c.prefixed(num + "Connection closed"));
-        c.status(921, 0, " - Connection closed");
+        c.report(Where::log_prefixed, 0, 0, num + "Connection closed");
+        c.report(Where::callback, 921, 0, " - Connection closed");
     }
     held.release(r->nRecipients);
     if (failed) {
-        c.log_and_status(920, r->nErrorCode,
-                         format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
+        c.report(Where::both, 920, r->nErrorCode,
+                 format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
         return -1;
     }
-    c.log(c.prefixed("Sending of message completed successfully"));
+    c.report(Where::log_prefixed, 0, 0, "Sending of message completed successfully");
     return 0;
 }
 
@@ -212,15 +212,15 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
     const std::string domain = domain_of(c.hand.recipient);
     c.hand.server = domain;
     (void)show_in_record(c);  // part of a field as large: fits
-    c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    c.report(Where::both, 921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     MXQUERY_STRUCTURE mx{};
     std::vector<resolve::Attempt> attempts;
     std::vector<std::string> exchangers;
     bool literal = !literal_address(domain, false).empty();
     if (literal ? !literal_attempt(c, domain, attempts) : lookup_mx(c, mx, exchangers) < 1) {
         if (unresolved_code) r->nErrorCode = static_cast<int16_t>(unresolved_code);
-        c.log_and_status(920, unresolved_code,
-                         format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
+        c.report(Where::both, 920, unresolved_code,
+                 format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
         return -1;
     }
     if (literal) {
@@ -232,24 +232,23 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
     }
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (close_after_send == CloseAfterSend::Yes)
-        c.log_and_status(
-            921, 0,
-            format("Trying to connect to SMTP server on [%s] for [%s]", c.hand.server_ip.c_str(), domain.c_str()));
+        c.report(Where::both, 921, 0,
+                 format("Trying to connect to SMTP server on [%s] for [%s]", c.hand.server_ip.c_str(), domain.c_str()));
     ExchangerSecurity security(c, literal ? std::string() : domain, exchangers);
     if (mx_address_loop(c, close_after_send, mx, attempts, security)) return 0;
     r->nErrorCode = c.protection_refused ? 907 : 919;  // DANE or MTA-STS refused one: the message stays
-    c.log_and_status(920, r->nErrorCode, format("Unable to send email to [%s]", c.hand.recipient.c_str()));
-    c.log_and_status(920, r->nErrorCode,
-                     format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
+    c.report(Where::both, 920, r->nErrorCode, format("Unable to send email to [%s]", c.hand.recipient.c_str()));
+    c.report(Where::both, 920, r->nErrorCode,
+             format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
     return -1;
 }
 
 }  // namespace
 
 int mx_single_recipient(Call &c) {
-    c.log_and_status(921, 0, "Sending via MX to a single recipient");
+    c.report(Where::both, 921, 0, "Sending via MX to a single recipient");
     if (mx_to_recipient(c, CloseAfterSend::Yes, 906) != 0) return -1;
-    c.log(c.prefixed("Sending of message completed successfully"));
+    c.report(Where::log_prefixed, 0, 0, "Sending of message completed successfully");
     return 0;
 }
 
@@ -258,15 +257,15 @@ int mx_single_recipient(Call &c) {
 // nowhere.
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.log_and_status(921, 0, "Sending message via MX to 1 recipient");
+    c.report(Where::both, 921, 0, "Sending message via MX to 1 recipient");
     c.hand.recipient = bracket_cut(read_locked_list(r));
     if (!show_in_record(c)) return c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
     int result = mx_to_recipient(c, CloseAfterSend::No, 906);
     c.close_socket();
-    c.log_and_status(921, 0, "Socket closed");
+    c.report(Where::both, 921, 0, "Socket closed");
     if (result != 0) return -1;
-    c.log("VellorAPI [" + c.app + "]- Sending of message completed successfully");
-    c.status(921, 0, "Sending of message completed successfully");
+    c.report(Where::log, 0, 0, "VellorAPI [" + c.app + "]- Sending of message completed successfully");
+    c.report(Where::callback, 921, 0, "Sending of message completed successfully");
     return 0;
 }
 

@@ -30,34 +30,35 @@ int envelope_recipients(Call &c) {
         if (addr.empty()) break;
         c.hand.recipient = addr;
         if (!show_in_record(c)) return c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
-        c.status(920, 909, format("Identified recipient address of [%s]", addr.c_str()));
+        c.report(Where::callback, 920, 909, format("Identified recipient address of [%s]", addr.c_str()));
         if (addr.find('@') == std::string::npos) break;
         c.hand.server = domain_of(addr);
         (void)show_in_record(c);  // part of a field as large: fits
         if (!resolve_exchanger(c, "Unable to send message...")) return -1;
         copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
-        c.log_and_status(
-            921, 0,
+        c.report(
+            Where::both, 921, 0,
             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
         c.session->nPort = static_cast<uint32_t>(r->nPort);
         c.hand.attempt = j + 1;
         (void)show_in_record(c);
-        c.log_and_status(921, 0, format("Sending message for [%s] to [%s]...", addr.c_str(), c.hand.server_ip.c_str()));
+        c.report(Where::both, 921, 0,
+                 format("Sending message for [%s] to [%s]...", addr.c_str(), c.hand.server_ip.c_str()));
         if (deliver_message(c, 1) == 0) {
             r->nMessagesSent += 1;
             ++sent;
-            c.log_and_status(921, 0,
-                             format("Message for [%s] sent to [%s] successfully.", c.hand.recipient.c_str(),
-                                    c.hand.server_ip.c_str()));
+            c.report(Where::both, 921, 0,
+                     format("Message for [%s] sent to [%s] successfully.", c.hand.recipient.c_str(),
+                            c.hand.server_ip.c_str()));
         }
     }
     held.release(expected);
     if (sent < expected) {
-        c.log_and_status(920, r->nErrorCode,
-                         format("Message sent to %d of %d recipient(s): file kept", sent, expected));
+        c.report(Where::both, 920, r->nErrorCode,
+                 format("Message sent to %d of %d recipient(s): file kept", sent, expected));
         return -1;
     }
-    c.log_and_status(921, 0, "Message sent to all recipient(s) successfully.");
+    c.report(Where::both, 921, 0, "Message sent to all recipient(s) successfully.");
     return 0;
 }
 
@@ -67,12 +68,12 @@ int envelope_single(Call &c) {
     const std::string domain = domain_of(c.hand.recipient);
     c.hand.server = domain;
     (void)show_in_record(c);  // part of a field as large: fits
-    c.log_and_status(921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    c.report(Where::both, 921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
     if (!resolve_exchanger(c, "Unable to send message...")) return -1;
-    c.log_and_status(921, 0,
-                     format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), c.hand.server_ip.c_str()));
-    c.log_and_status(
-        921, 0, format("Trying to connect to SMTP server [%s - %s]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0,
+             format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0,
+             format("Trying to connect to SMTP server [%s - %s]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
     if (!c.connect(1)) {
         connection_failed(c, "", false);
         return -1;
@@ -80,14 +81,14 @@ int envelope_single(Call &c) {
     report_connected(c, "");
     report_size(c, "");
     if (Send_Queued_Messages(c, 0) == 0) {
-        c.log_and_status(922, 0, format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
+        c.report(Where::both, 922, 0, format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
     } else {
-        c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
-        c.log_and_status(920, 907, format("Error Code returned = %d", r->nErrorCode));
+        c.report(Where::both, 920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
+        c.report(Where::both, 920, 907, format("Error Code returned = %d", r->nErrorCode));
     }
     c.close_socket();
-    c.log(c.prefixed("Connection closed"));
-    c.log_and_status(921, 0, "Sending of message completed successfully");
+    c.report(Where::log_prefixed, 0, 0, "Connection closed");
+    c.report(Where::both, 921, 0, "Sending of message completed successfully");
     return 0;
 }
 
@@ -110,9 +111,8 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
         }
     }
     copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
-    c.log_and_status(
-        921, 0,
-        format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0,
+             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
     c.session->nPort = static_cast<uint32_t>(r->nPort);
     if (deliver_message(c, 1, &file) == 0) {
         r->nMessagesSent += 1;
@@ -147,7 +147,7 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
             c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
             break;
         }
-        c.status(920, 909, format("Identified recipient address of [%s]", addr.c_str()));
+        c.report(Where::callback, 920, 909, format("Identified recipient address of [%s]", addr.c_str()));
         if (addr.find('@') == std::string::npos) break;
         p = pass_recipient(c, addr, sent, file);
     }
@@ -157,7 +157,8 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
 
 int envelope_directory(Call &c) {
     std::string dir = c.hand.file;
-    c.status(921, 0, format("%d messages have been identified as waiting to be sent!", count_queued(c, dir)));
+    c.report(Where::callback, 921, 0,
+             format("%d messages have been identified as waiting to be sent!", count_queued(c, dir)));
     QueuePass pass;
     pass.envelopes = true;
     pass.send = [](Lane &lane, MessageFile &file) {  // claimed for all of the message's recipients
@@ -173,14 +174,14 @@ int envelope_directory(Call &c) {
 
 int mx_envelope(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.log_and_status(921, 0, "Sending message via MX to recipients in ENV file");
+    c.report(Where::both, 921, 0, "Sending message via MX to recipients in ENV file");
     r->bViaMX = 1;
     if (r->bMessageDirectory) return envelope_directory(c);
     int got = read_message_details(r, &envelope_of(c));
     take_from_record(c);  // the envelope's sender and recipient
     if (got == -1 && r->nErrorCode == 902) return c.unfit(902, "The envelope's sender", sizeof r->szSender);
     if (got == -1) {
-        c.status(920, 912, "Failed to resolve recipients in ENV file");
+        c.report(Where::callback, 920, 912, "Failed to resolve recipients in ENV file");
         r->nErrorCode = 912;
         return -1;
     }

@@ -145,36 +145,37 @@ bool resolve_exchanger(Call &c, const char *abort_line) {
 }
 
 void domain_unresolved(Call &c, const char *abort_line) {
-    c.log(c.prefixed("Unable to resolve IP address from Recipient's domain..."));
-    c.log(c.prefixed(abort_line));
-    c.status(920, 909, format("Unable to resolve recipient's domain of [%s] - Send aborted", c.hand.server.c_str()));
+    c.report(Where::log_prefixed, 0, 0, "Unable to resolve IP address from Recipient's domain...");
+    c.report(Where::log_prefixed, 0, 0, abort_line);
+    c.report(Where::callback, 920, 909,
+             format("Unable to resolve recipient's domain of [%s] - Send aborted", c.hand.server.c_str()));
     c.req->nErrorCode = 906;
 }
 
 void report_size(const Call &c, const std::string &num) {
-    c.log_and_status(921, 0,
-                     num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(c),
-                                  c.hand.sender.c_str(), c.hand.recipient.c_str()));
+    c.report(Where::both, 921, 0,
+             num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(c), c.hand.sender.c_str(),
+                          c.hand.recipient.c_str()));
 }
 
 void report_connected(const Call &c, const std::string &num) {
-    c.log_and_status(921, 0, num + format("Connected to [ %s - %s ]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0,
+             num + format("Connected to [ %s - %s ]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
 }
 
 // Reports a failed connection of a list or envelope delivery; stores 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     SMTPSEND_STRUCTURE *r = c.req;
     r->nWinsockError = c.session->nLastError;
-    c.log_and_status(920, 907, num + format("Unable to make a connection to [%s]", connect_target(c).c_str()));
+    c.report(Where::both, 920, 907, num + format("Unable to make a connection to [%s]", connect_target(c).c_str()));
     if (transport::addresses(c.session) > 1)
-        c.log_and_status(920, 907,
-                         num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
+        c.report(Where::both, 920, 907,
+                 num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
     std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", c.hand.server.c_str());
     if (last_unprefixed) {
-        c.log(last);
-        c.status(920, 907, last);
+        c.report(Where::both_as_given, 920, 907, last);
     } else {
-        c.log_and_status(920, 907, last);
+        c.report(Where::both, 920, 907, last);
     }
     r->nErrorCode = 907;
 }
@@ -214,12 +215,11 @@ void HeldFiles::release(int expected) {
     for (const auto &[name, count] : accepted) {
         const Held &f = *first[name];
         if (count < expected)
-            c_.log_and_status_prefixed(
-                920, c_.req->nErrorCode,
-                format("Message [%s] kept: accepted for %d of %d recipient(s)", name.c_str(), count, expected));
+            c_.report(Where::both_prefixed, 920, c_.req->nErrorCode,
+                      format("Message [%s] kept: accepted for %d of %d recipient(s)", name.c_str(), count, expected));
         else if (const char *kept = versions_differ.count(name) ? kChangedWhileSent
                                                                 : remove_held(c_, name, f.path, f.stamp, f.envelope))
-            c_.log_and_status_prefixed(921, 0, format(kept, name.c_str()));
+            c_.report(Where::both_prefixed, 921, 0, format(kept, name.c_str()));
     }
     files_.clear();
 }

@@ -151,7 +151,7 @@ bool start_lane(Call &c, const LaneStart &from) {
     transport::session_start(c.block, c.session);
     if (!transport::network_start(c.block)) {
         transport::library_close(c.block, c.app.c_str());
-        c.log_and_status_prefixed(920, 918, format("Failed to start winsock session for [%s]", c.app.c_str()));
+        c.report(Where::both_prefixed, 920, 918, format("Failed to start winsock session for [%s]", c.app.c_str()));
         c.req->nErrorCode = 918;
         return false;
     }

@@ -62,15 +62,15 @@ bool relay_addresses(Call &c, const std::string &name, std::string &address, tra
 bool resolve_relay(Call &c, transport::Route &route) {
     SMTPSEND_STRUCTURE *r = c.req;
     const std::string server = c.hand.server;
-    c.log_and_status(921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
+    c.report(Where::both, 921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
     std::string literal = literal_address(server, true), address;
     if (transport::family_of(literal) == 6)  // an IPv4 one is looked up as it always was
         address = c.family == options::Family::V4 ? "" : literal;
     else if (!relay_addresses(c, idn::to_ascii(server), address, route))
         address.clear();
     if (address.empty()) {
-        c.log(c.prefixed(format("Unable to resolve server name of [%s]...", server.c_str())));
-        c.log_and_status(920, 909, "Unable to send message...");
+        c.report(Where::log_prefixed, 0, 0, format("Unable to resolve server name of [%s]...", server.c_str()));
+        c.report(Where::both, 920, 909, "Unable to send message...");
         r->nErrorCode = 906;
         return false;
     }
@@ -80,8 +80,8 @@ bool resolve_relay(Call &c, transport::Route &route) {
         return false;
     }
     if (!equal_nocase(server, address) && literal != address)
-        c.log_and_status(921, 0,
-                         format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
+        c.report(Where::both, 921, 0,
+                 format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
     return true;
 }
 
@@ -95,12 +95,13 @@ int relay_send(Call &c) {
     if (c.hand.server_ip.empty() && !resolve_relay(c, route)) return -1;
     c.aim(c.hand.server_ip, r->nPort, route);
     if (Send_Queued_Messages(c, 1) == 0) {
-        c.log_and_status(922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
+        c.report(Where::both, 922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
         return 0;
     }
-    c.log_and_status(920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
+    c.report(Where::both, 920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
     (void)set_field(r->szErrorText, error_text(r->nErrorCode));  // every text fits
-    c.log_and_status(920, 907, format("Error %d, cause = [%s]", r->nErrorCode, field_text(r->szErrorText).c_str()));
+    c.report(Where::both, 920, 907,
+             format("Error %d, cause = [%s]", r->nErrorCode, field_text(r->szErrorText).c_str()));
     return -1;
 }
 
@@ -108,18 +109,18 @@ int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.relay = true;
     std::string dir = c.hand.file;
-    c.status(921, 0, format("%d message(s) have been identified as waiting to be sent!", count_queued(c, dir)));
+    c.report(Where::callback, 921, 0,
+             format("%d message(s) have been identified as waiting to be sent!", count_queued(c, dir)));
     bool started = false;  // the search found an entry and the relay is known
     QueuePass pass;
     pass.envelopes = true;
     pass.start = [&] {
         if (!c.hand.server.empty() && c.hand.server_ip.empty()) {
             const std::string server = c.hand.server;
-            c.log_and_status(921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
+            c.report(Where::both, 921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
             if (!resolve_domain(c, "Unable to send message...")) return false;  // the MX path's lookup step
-            c.log_and_status(
-                921, 0,
-                format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), c.hand.server_ip.c_str()));
+            c.report(Where::both, 921, 0,
+                     format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), c.hand.server_ip.c_str()));
         }
         copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
         return started = true;
@@ -138,7 +139,8 @@ int relay_envelope_directory(Call &c) {
         if (!started) return;
         unsigned sock = lane.call.session->nSocket;
         if (close_batch_connection(lane.call))
-            lane.call.log_and_status(921, 0, format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
+            lane.call.report(Where::both, 921, 0,
+                             format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
     };
     PassCount n = run_queue_pass(c, dir, pass);
     if (!n.found) return 0;

@@ -36,7 +36,7 @@ bool prepare_signing(Call &c) {
     std::string why;
     c.dkim = dkim::signer_of(o.domain, o.selector, o.key_file, why);
     if (why.empty()) return true;
-    c.log_and_status(920, dkim::kKeyUnusable, why + ": nothing sent");
+    c.report(Where::both, 920, dkim::kKeyUnusable, why + ": nothing sent");
     c.req->nErrorCode = dkim::kKeyUnusable;
     return false;
 }
@@ -45,18 +45,18 @@ bool prepare_signing(Call &c) {
 void check_addresses(Call &c, Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!empty(r->szSender)) {
-        c.log_and_status(921, 0, format("Validating senders address of [%s]...", field_text(r->szSender).c_str()));
+        c.report(Where::both, 921, 0, format("Validating senders address of [%s]...", field_text(r->szSender).c_str()));
         if (is_valid_address(field_text(r->szSender), c.app)) {
             f.sender_valid = true;
-            c.log_and_status(921, 0, "Senders address validated successfully...");
+            c.report(Where::both, 921, 0, "Senders address validated successfully...");
         }
     }
     if (!empty(r->szRecipient)) {
-        c.log_and_status(921, 0,
-                         format("Validating single recipients address of [%s]...", field_text(r->szRecipient).c_str()));
+        c.report(Where::both, 921, 0,
+                 format("Validating single recipients address of [%s]...", field_text(r->szRecipient).c_str()));
         if (is_valid_address(field_text(r->szRecipient), c.app)) {
-            c.log(c.prefixed("Single recipients address validated successfully..."));
-            c.status(921, 0, "single recipients address validated successfully...");
+            c.report(Where::log_prefixed, 0, 0, "Single recipients address validated successfully...");
+            c.report(Where::callback, 921, 0, "single recipients address validated successfully...");
         }
     }
 }
@@ -72,8 +72,8 @@ bool classify_message_path(SMTPSEND_STRUCTURE *r) {
 }
 
 bool refuse(Call &c, int code, const std::string &log_text, const std::string &callback_text) {
-    c.log(c.prefixed(log_text));
-    c.status(920, code, callback_text);
+    c.report(Where::log_prefixed, 0, 0, log_text);
+    c.report(Where::callback, 920, code, callback_text);
     c.req->nErrorCode = static_cast<int16_t>(code);
     return true;
 }
@@ -250,24 +250,24 @@ bool refused(Call &c, const Facts &f) {
 
 // Starts the companion; false (918 reported) when it cannot start.
 bool start_companion(Call &c) {
-    c.log(c.prefixed("Initializing Winsock Library ready to send mail..."));
+    c.report(Where::log_prefixed, 0, 0, "Initializing Winsock Library ready to send mail...");
     transport::library_start(c.block, c.app.c_str());
-    c.log(c.prefixed("Initializing Winsock Structure ready to send mail..."));
+    c.report(Where::log_prefixed, 0, 0, "Initializing Winsock Structure ready to send mail...");
     transport::session_start(c.block, c.session);
-    c.log(c.prefixed("Starting a new Winsock session - WSAStartup()..."));
+    c.report(Where::log_prefixed, 0, 0, "Starting a new Winsock session - WSAStartup()...");
     if (transport::network_start(c.block)) return true;
     transport::library_close(c.block, c.app.c_str());
     std::string t = format("Failed to start winsock session for [%s]", c.app.c_str());
-    c.log_and_status_prefixed(920, 918, t);
+    c.report(Where::both_prefixed, 920, 918, t);
     c.req->nErrorCode = 918;
     return false;
 }
 
 void stop_companion(Call &c) {
     transport::network_stop(c.block);
-    c.log(c.prefixed("Winsock session - WSACleanup() - terminated correctly..."));
+    c.report(Where::log_prefixed, 0, 0, "Winsock session - WSACleanup() - terminated correctly...");
     transport::library_close(c.block, c.app.c_str());
-    c.log(c.prefixed("Winsock Library closedown correctly..."));
+    c.report(Where::log_prefixed, 0, 0, "Winsock Library closedown correctly...");
 }
 
 }  // namespace
@@ -301,7 +301,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
         if (request->nPort < 1) request->nPort = 25;
         if (refused_copy(c) || refused_unfit(c, path_fits) || refused(c, f) || !prepare_signing(c)) return -1;
-        c.status(921, 0, "All required data validated successfully...");
+        c.report(Where::callback, 921, 0, "All required data validated successfully...");
         if (!start_companion(c)) return -1;
         if (refused_source(c)) {
             stop_companion(c);

@@ -1,48 +1,68 @@
-// Report pairs over Write_Log and Report_Status.
+// Reporter::report over Write_Log and Report_Status.
 #include "support/report.h"
 
 #include "support/log_file.h"
 #include "support/status_callback.h"
 
 namespace vellor {
+namespace {
 
-void Reporter::log(const std::string &line) const {
-    if (lines)
-        lines->write(secrets.shown(line));
-    else
-        Write_Log(secrets.shown(line));
+// What a Where means: which sides, which is prefixed, which goes first.
+struct Route {
+    bool log, callback, prefix_log, prefix_callback, callback_first;
+};
+
+constexpr Route route(Where w) {
+    switch (w) {
+        case Where::log:
+            return {true, false, false, false, false};
+        case Where::log_prefixed:
+            return {true, false, true, false, false};
+        case Where::callback:
+            return {false, true, false, false, false};
+        case Where::callback_prefixed:
+            return {false, true, false, true, false};
+        case Where::both:
+            return {true, true, true, false, false};
+        case Where::both_prefixed:
+            return {true, true, true, true, false};
+        case Where::both_as_given:
+            return {true, true, false, false, false};
+        case Where::callback_then_log:
+            return {true, true, false, false, true};
+    }
+    return {};
 }
 
-void Reporter::status(int st, int code, const std::string &text) const {
-    if (post)
-        post(st, code, secrets.shown(text));
-    else
-        Report_Status(req, st, secrets.shown(text), code, cb, own);
-}
+}  // namespace
 
-void Reporter::log_and_status(int st, int code, const std::string &text) const {
-    log(prefixed(text));
-    status(st, code, text);
-}
-
-void Reporter::log_and_status_prefixed(int st, int code, const std::string &text) const {
-    std::string line = prefixed(text);
-    log(line);
-    status(st, code, line);
+void Reporter::report(Where where, int st, int code, std::string_view text) const {
+    const Route r = route(where);
+    auto to_log = [&] {
+        std::string line = secrets.shown(r.prefix_log ? prefixed(text) : std::string(text));
+        if (lines)
+            lines->write(line);
+        else
+            Write_Log(line);
+    };
+    auto to_callback = [&] {
+        std::string shown = secrets.shown(r.prefix_callback ? prefixed(text) : std::string(text));
+        if (post)
+            post(st, code, shown);
+        else
+            Report_Status(req, st, shown, code, cb, own);
+    };
+    if (r.callback && r.callback_first) to_callback();
+    if (r.log) to_log();
+    if (r.callback && !r.callback_first) to_callback();
 }
 
 int Reporter::unfit(int code, std::string_view what, std::size_t size) const {
     std::string text = prefixed(what, " is longer than its field of ");
     text.append(std::to_string(size - 1)).append(" characters (or holds a NUL): not sent, never cut");
-    log(text);
-    status(920, code, text);
+    report(Where::both_as_given, 920, code, text);
     if (req) req->nErrorCode = static_cast<int16_t>(code);
     return -1;
-}
-
-void Reporter::status_then_log(int st, int code, const std::string &line) const {
-    status(st, code, line);
-    log(line);
 }
 
 }  // namespace vellor

@@ -1,5 +1,7 @@
-// One call's reports: a log line, a status callback, or both
-// (log_and_status); most texts carry the prefix "VellorAPI [<app>] - ".
+// One call's reports through one entry, Reporter::report: a log line, a
+// status callback, or both, in the order and with the prefix
+// "VellorAPI [<app>] - " that Where names. The texts are in
+// support/report_texts.h.
 #pragma once
 #include <functional>
 #include <string>
@@ -13,6 +15,19 @@
 namespace vellor {
 
 class LogBatch;
+
+// Where a report goes and how its text reads there ("prefixed": with
+// "VellorAPI [app] - " before it).
+enum class Where {
+    log,                // the log only, as given
+    log_prefixed,       // the log only, prefixed
+    callback,           // the callback only, as given
+    callback_prefixed,  // the callback only, prefixed
+    both,               // the log prefixed, then the callback as given
+    both_prefixed,      // the log, then the callback, both prefixed
+    both_as_given,      // the log, then the callback, both as given
+    callback_then_log,  // the callback, then the log, both as given
+};
 
 // Who reports, to whom: the application's name for the log lines, the
 // request handed to the callback, and the callback itself; the record's own
@@ -38,14 +53,10 @@ struct Reporter {
         line.reserve(16 + app.size() + text.size() + more.size());
         return line.append("VellorAPI [").append(app).append("] - ").append(text).append(more);
     }
-    void log(const std::string &line) const;                       // log only
-    void status(int st, int code, const std::string &text) const;  // callback only
-    // Log "VellorAPI [app] - text", callback "text".
-    void log_and_status(int st, int code, const std::string &text) const;
-    // Log and callback both "VellorAPI [app] - text".
-    void log_and_status_prefixed(int st, int code, const std::string &text) const;
-    // Callback first, then the same text to the log.
-    void status_then_log(int st, int code, const std::string &line) const;
+    // The one way a report goes out: to the log, the callback or both (see
+    // Where), with the callback's status `st` and error `code` (both unused
+    // for the log).
+    void report(Where where, int st, int code, std::string_view text) const;
     // A value that does not fit its fixed field of `size` bytes (see
     // set_field): reported (920, code) and stored in nErrorCode; -1.
     int unfit(int code, std::string_view what, std::size_t size) const;
