@@ -75,8 +75,7 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
         transport::library_start(block, "VELLOR_API_DEMO_APP");
         Write_Log(format("VellorAPI [%s] - Winsock Library initialized [%ld].", app.c_str(), address_of(block)));
 
-        TCPSESSION_STRUCTURE session;
-        transport::session_start(block, &session);
+        transport::session_check(block);
         Write_Log(format("VellorAPI [%s] - Winsock Structure initialized.", app.c_str()));
 
         transport::CompanionVersion tcp = transport::companion_version();

@@ -15,7 +15,7 @@ std::string mx_host(const MXQUERY_STRUCTURE &mx, int i) { return field_text(mx.m
 
 void put_entry(VALIDMXIPS &list, int i, const MxEntry &e) {
     // An address is at most 23 characters; a name too long is left empty.
-    static_assert(sizeof list.szIPAddress[0] >= sizeof TCPSESSION_STRUCTURE{}.szAddress[0]);
+    static_assert(sizeof list.szIPAddress[0] >= transport::kLookupAddressChars);
     (void)set_field(list.szIPAddress[i], e.address);
     (void)set_field(list.szMxHost[i], e.host);
     list.nPreference[i] = e.preference;

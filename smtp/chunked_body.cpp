@@ -57,7 +57,7 @@ private:
 
 // The chunk sizes: one, or one a send block when percent reports are asked.
 std::vector<uint64_t> chunk_sizes(const Transaction &t, uint64_t total) {
-    int block = t.session()->nSendBlockSize;
+    int block = t.call.send_block_size();
     if (!(t.opts.send_percent_sent && block > 0 && total > static_cast<uint64_t>(block))) return {total};
     std::vector<uint64_t> sizes;
     for (uint64_t at = 0; at < total; at += static_cast<uint64_t>(block))
@@ -174,7 +174,7 @@ void chunked_message(Transaction &t, bool pipelined) {
     }
     const bool envelope_due = rcpts.size() == 1;
     if (!ok || !send_chunks(t, src, true) || t.x.flush() == -1) {
-        t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+        t.call.note_error(t.x.wsa_error());
         if (!t.failed) mail_refused(t);
         return;
     }

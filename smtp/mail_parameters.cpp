@@ -83,7 +83,7 @@ std::string mail_parameters(Transaction &t) {
         t.call.report(Where::log, 0, 0,
                       t.numbered(format("Server [%s] does not offer DSN: the delivery status notification parameters "
                                         "are left out",
-                                        transport::host_address(t.session()).c_str())));
+                                        t.call.host_address().c_str())));
     if (!o.dsn) return p;
     if (!dsn.ret.empty()) p += " RET=" + dsn.ret;
     if (!dsn.envelope_id.empty()) p += " ENVID=" + dsn::xtext(dsn.envelope_id);

@@ -262,7 +262,7 @@ bool changed_while_sent(const Transaction &t) {
 
 bool transmit(Transaction &t, const std::string *field) {
     uint64_t length = t.body.size;
-    int block = t.session()->nSendBlockSize;
+    int block = t.call.send_block_size();
     bool percent = t.opts.send_percent_sent != 0;
     BodySender sender(t);
     if (field && t.x.send_raw(field->data(), field->size(), true) == -1) return false;  // in the message's segments
@@ -302,7 +302,7 @@ void send_body(Transaction &t) {
         t.call.close_socket();  // in the data phase: only a close ends it without the message
         return;
     }
-    t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+    t.call.note_error(t.x.wsa_error());
     t.fail(904, "Message data could not be sent whole: the transaction ends without the end-of-data line...");
 }
 

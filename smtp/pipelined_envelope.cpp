@@ -54,7 +54,7 @@ void pipelined_envelope(Transaction &t) {
     bool singular = false;
     std::vector<std::string> rcpts = recipients_of(t, singular);
     if (!queue_envelope(t, rcpts)) {
-        t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+        t.call.note_error(t.x.wsa_error());
         mail_refused(t);
         return;
     }

@@ -73,7 +73,7 @@ namespace {
 bool step_connect(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     const std::string &server = t.msg.server, &ip = t.msg.server_ip;
-    std::string target = (t.whole_conversation() && !ip.empty()) ? ip : transport::first_address(t.session());
+    std::string target = (t.whole_conversation() && !ip.empty()) ? ip : t.call.first_address();
     if (target.empty()) target = ip;  // an IPv6 relay: the record's IPv4 fields stay empty
     bool named = (t.whole_conversation() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
     std::string line =
@@ -81,7 +81,7 @@ bool step_connect(Transaction &t) {
               : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
     t.call.report(Where::callback_then_log, 921, 0, line);
     if (t.call.connect(0)) return true;
-    std::string at = transport::host_address(t.session());
+    std::string at = t.call.host_address();
     std::string unable = t.numbered(
         format("Unable to make a connection to [%s] for [%s]", (at.empty() ? target : at).c_str(), t.call.app.c_str()));
     t.call.report(Where::both_as_given, 920, 907, unable);
@@ -111,7 +111,7 @@ void step_helo(Transaction &t, const char *verb) {
         if (t.x.command("%s %s\r\n", verb, name) == -1) {
             std::string line = t.call.prefixed("HELO command was refused...");
             t.call.report(Where::log, 0, 0, line);
-            t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+            t.call.note_error(t.x.wsa_error());
             r->nErrorCode = 901;
             t.failed = true;
             t.call.report(Where::callback, 920, 901, line);
@@ -158,7 +158,7 @@ void step_mail_from(Transaction &t) {
     t.body.dkim_field.make();  // while MAIL FROM travels
     if (sent != -1) t.x.read_reply();
     if (sent != -1 && mail_reply_ok(t.x)) return;
-    if (sent == -1) t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+    if (sent == -1) t.call.note_error(t.x.wsa_error());
     mail_refused(t);
 }
 
@@ -233,7 +233,7 @@ void step_rcpt_to(Transaction &t) {
     for (const std::string &rcpt : recipients_of(t, singular)) {
         const char *rcpt_c = rcpt.c_str();
         if (t.x.command("RCPT TO: <%s>%s\r\n", rcpt_c, rcpt_parameters(t, rcpt).c_str()) == -1) {
-            t.session()->nLastError = static_cast<int16_t>(t.x.wsa_error());
+            t.call.note_error(t.x.wsa_error());
             t.fail(903,
                    format(singular ? "Recipient address [%s] was refused..." : "Recipient address [%s] were refused...",
                           rcpt_c));
@@ -376,7 +376,7 @@ void message_steps(Transaction &t) {
 int end_conversation(Transaction &t) {
     Call &call = t.call;
     bool kept = keeps_session(t) && keep_session(call, t.x, t.opts.keep_connection);
-    if (call.session->nSocket > 0 && !kept) {
+    if (call.socket() > 0 && !kept) {
         if (keeps_session(t)) t.x.control("QUIT\r\n");  // not kept after all: ended as always
         call.close_socket();
     }
@@ -413,7 +413,7 @@ namespace {
 // one: the replies left unread, then RSET answered "250". A connection that
 // broke, or does not answer so, is closed.
 void reset_after_failure(Transaction &t) {
-    if (t.call.session->nSocket == 0 || !t.mail_sent) return;
+    if (t.call.socket() == 0 || !t.mail_sent) return;
     read_finals(t.call, t.x);  // what is due comes before the RSET's reply
     bool ok = !t.x.broken();
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
@@ -461,7 +461,7 @@ BatchResult send_batch_message(Call &call, int firstFlag, bool reuse) {
 BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) { return send_batch_message(call, firstFlag, true); }
 
 bool SMTP_End_Batch(Call &call) {
-    if (call.session->nSocket == 0) return call.close_socket();  // never connected, or closed: no QUIT to nobody
+    if (call.socket() == 0) return call.close_socket();  // never connected, or closed: no QUIT to nobody
     Exchange x(call, call.secrets);
     x.dialogue = dialogue_of(call, options::transcript(call.own) != 0);
     if (!call.keep_key.empty() && call.socket() != 0) {  // what is due read first, then kept when sure

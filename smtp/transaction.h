@@ -73,7 +73,6 @@ struct Transaction {
 
     Transaction(Call &c, Variant v, int f);  // the dialogue shown when the Transcript option asks
     SMTPSEND_STRUCTURE *req() const { return call.req; }
-    TCPSESSION_STRUCTURE *session() const { return call.session; }
     bool whole_conversation() const { return variant == Variant::Conversation; }
     // "VellorAPI [app] - [n] - text"
     std::string numbered(const std::string &text) const;

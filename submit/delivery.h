@@ -10,6 +10,10 @@ namespace vellor {
 
 int Send_Queued_Messages(Call &call, int connectFlag);
 
+// Starts the call's companion (transport::Connection::start_companion);
+// false after the report (918) when it cannot start.
+bool start_companion(Call &call);
+
 // Through a relay server.
 int relay_envelope_directory(Call &call);  // a directory of messages with envelopes
 int relay_send(Call &call);                // one message, or a directory without envelopes

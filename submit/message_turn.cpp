@@ -83,7 +83,7 @@ BatchResult deliver_batch_message(Lane &lane, MessageFile &file) {
     }
     if (result == BatchResult::Sent) after_acceptance(c, file, false);
     if (result == BatchResult::InFlight) lane.flight->hold(std::move(file));
-    lane.first = c.session->nSocket == 0 ? 1 : 0;
+    lane.first = c.socket() == 0 ? 1 : 0;
     return result;
 }
 

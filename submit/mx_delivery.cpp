@@ -43,7 +43,7 @@ std::vector<resolve::Attempt> classic_attempts(const Call &c) {
 std::string aim_at(Call &c, const resolve::Attempt &a) {
     if (a.host.empty()) {  // an address of the MX resolution, dialled as it always was
         c.aim(a.addresses.front(), c.req->nPort);
-        return transport::host_address(c.session);
+        return c.host_address();
     }
     c.aim(a.addresses.front(), c.req->nPort, {"", a.addresses, a.stagger_ms, {}});
     std::string shown = a.addresses.front();
@@ -73,12 +73,12 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
         if (!security.arm(c, k, attempts[k])) continue;
         std::string target = aim_at(c, attempts[k]);
         if (!c.connect(1)) {
-            r->nWinsockError = c.session->nLastError;
+            r->nWinsockError = c.noted_error();
             c.report(Where::both, 920, 907,
                      format("Unable to make a connection to [%s] for [%s]", target.c_str(), c.app.c_str()));
-            if (transport::addresses(c.session) > 1)
+            if (c.address_count() > 1)
                 c.report(Where::both, 920, 907,
-                         format("Connection(s) attempted on %d IP Addesses for [%s]", transport::addresses(c.session),
+                         format("Connection(s) attempted on %d IP Addesses for [%s]", c.address_count(),
                                 c.app.c_str()));
             continue;
         }
@@ -230,7 +230,7 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
         note_first_mx(c);
         attempts = classic_attempts(c);
     }
-    c.session->nPort = static_cast<uint32_t>(r->nPort);
+    c.set_port(r->nPort);
     if (close_after_send == CloseAfterSend::Yes)
         c.report(Where::both, 921, 0,
                  format("Trying to connect to SMTP server on [%s] for [%s]", c.hand.server_ip.c_str(), domain.c_str()));

@@ -35,11 +35,11 @@ int envelope_recipients(Call &c) {
         c.hand.server = domain_of(addr);
         (void)show_in_record(c);  // part of a field as large: fits
         if (!resolve_exchanger(c, "Unable to send message...")) return -1;
-        copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
+        c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
         c.report(
             Where::both, 921, 0,
             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
-        c.session->nPort = static_cast<uint32_t>(r->nPort);
+        c.set_port(r->nPort);
         c.hand.attempt = j + 1;
         (void)show_in_record(c);
         c.report(Where::both, 921, 0,
@@ -110,10 +110,10 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
             return Pass::Abort;
         }
     }
-    copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
+    c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
     c.report(Where::both, 921, 0,
              format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
-    c.session->nPort = static_cast<uint32_t>(r->nPort);
+    c.set_port(r->nPort);
     if (deliver_message(c, 1, &file) == 0) {
         r->nMessagesSent += 1;
         ++sent;

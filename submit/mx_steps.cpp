@@ -80,7 +80,7 @@ bool resolve_domain(Call &c, const char *abort_line) {
     bool wanted = family == 6 ? c.family != Family::V4 : c.family != Family::V6;
     if (family == 6 || (family && literal != c.hand.server)) {  // bracketed or IPv6: never looked up
         if (wanted && take_address(c, literal, {})) return true;
-    } else if (classic_family(c) && transport::resolve_host(c.block, c.session, name, address)) {
+    } else if (classic_family(c) && c.resolve_host(name, address)) {
         transport::Route route;
         if (c.family == Family::Auto) route.fallback_v6 = {name};
         if (take_address(c, address, route)) return true;
@@ -166,11 +166,11 @@ void report_connected(const Call &c, const std::string &num) {
 // Reports a failed connection of a list or envelope delivery; stores 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     SMTPSEND_STRUCTURE *r = c.req;
-    r->nWinsockError = c.session->nLastError;
+    r->nWinsockError = c.noted_error();
     c.report(Where::both, 920, 907, num + format("Unable to make a connection to [%s]", connect_target(c).c_str()));
-    if (transport::addresses(c.session) > 1)
+    if (c.address_count() > 1)
         c.report(Where::both, 920, 907,
-                 num + format("Connection(s) attempted on %d IP Addesses", transport::addresses(c.session)));
+                 num + format("Connection(s) attempted on %d IP Addesses", c.address_count()));
     std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", c.hand.server.c_str());
     if (last_unprefixed) {
         c.report(Where::both_as_given, 920, 907, last);

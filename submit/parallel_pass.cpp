@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/global_memory.h"
+#include "submit/delivery.h"
 #include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "support/log_file.h"
@@ -147,15 +148,8 @@ private:
 // The lane's companion started and pointed at the relay the pass set; false
 // after the report (918) when it cannot start.
 bool start_lane(Call &c, const LaneStart &from) {
-    transport::library_start(c.block, c.app.c_str());
-    transport::session_start(c.block, c.session);
-    if (!transport::network_start(c.block)) {
-        transport::library_close(c.block, c.app.c_str());
-        c.report(Where::both_prefixed, 920, 918, format("Failed to start winsock session for [%s]", c.app.c_str()));
-        c.req->nErrorCode = 918;
-        return false;
-    }
-    (void)transport::set_target(c.session, from.host, from.port);  // it fitted the caller's record
+    if (!start_companion(c)) return false;
+    (void)c.set_target(from.host, from.port);  // it fitted the caller's record
     c.route = from.route;
     c.source = from.source;
     c.family = from.family;
@@ -168,10 +162,7 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
     int accepted = 0;
     SMTPSEND_STRUCTURE record = from.record;
     try {
-        TCPLIBRARY_STRUCTURE block;
-        std::memset(&block, 0, sizeof block);
-        TCPSESSION_STRUCTURE session;
-        Call c;
+        Call c;  // the lane's connection, with its own companion block and record
         c.own = from.own;
         LogBatch lines(c.own);  // the lane's own lines, on disk before the lane ends
         c.lines = &lines;
@@ -179,8 +170,6 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
         c.req = &record;
         c.cb = from.cb;
         c.post = [&](int st, int code, const std::string &text) { s.post({number, st, code, text, record}); };
-        c.block = &block;
-        c.session = &session;
         c.login = from.login;
         c.dkim = from.dkim;
         c.pass_options = from.pass_options;
@@ -198,8 +187,7 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
             }
             if (took && s.pass.finish) s.pass.finish(lane);
             accepted = lane.accepted;
-            transport::network_stop(&block);
-            transport::library_close(&block, c.app.c_str());
+            c.stop_companion(c.app);
         }
     } catch (...) {  // out of memory: this lane ends, its files stay for the next pass
         s.end();
@@ -250,8 +238,8 @@ LaneStart lane_start(Call &c, const QueuePass &pass) {
     from.dkim = c.dkim;
     from.pass_options = c.pass_options;
     from.hand = c.hand;
-    from.host = transport::host_address(c.session);
-    from.port = static_cast<int32_t>(c.session->nPort);
+    from.host = c.host_address();
+    from.port = c.port();
     from.route = c.route;
     from.source = c.source;
     from.family = c.family;

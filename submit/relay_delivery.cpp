@@ -42,7 +42,7 @@ bool copy_single_list(Call &c) {
 // through the lookup of both families. False when none was found.
 bool relay_addresses(Call &c, const std::string &name, std::string &address, transport::Route &route) {
     if (c.family == options::Family::V4 || c.family == options::Family::Auto) {
-        if (transport::resolve_host(c.block, c.session, name, address)) {
+        if (c.resolve_host(name, address)) {
             if (c.family == options::Family::Auto) route.fallback_v6 = {name};
             return true;
         }
@@ -122,12 +122,12 @@ int relay_envelope_directory(Call &c) {
             c.report(Where::both, 921, 0,
                      format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), c.hand.server_ip.c_str()));
         }
-        copy_field(c.session->szHostAddress, r->szServerIP);  // the record shows the address in hand
+        c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
         return started = true;
     };
     pass.send = [](Lane &lane, MessageFile &file) {
         Call &l = lane.call;
-        l.session->nPort = static_cast<uint32_t>(l.req->nPort);
+        l.set_port(l.req->nPort);
         BatchResult result = deliver_batch_message(lane, file);
         if (result == BatchResult::SessionFailed) return EntryResult::Stop;
         if (result == BatchResult::InFlight) return EntryResult::InFlight;  // counted once accepted
@@ -137,7 +137,7 @@ int relay_envelope_directory(Call &c) {
     };
     pass.finish = [&started](Lane &lane) {
         if (!started) return;
-        unsigned sock = lane.call.session->nSocket;
+        unsigned sock = lane.call.socket();
         if (close_batch_connection(lane.call))
             lane.call.report(Where::both, 921, 0,
                              format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));

@@ -200,7 +200,7 @@ bool refused_copy(Call &c) {
 }
 
 bool refused_source(Call &c) {
-    int code = c.source.empty() ? 0 : transport::source_check(c.block, c.session, c.source);
+    int code = c.source.empty() ? 0 : c.source_check(c.source);
     if (code == 0) return false;
     std::string t = format(
         "The source address [%s] cannot be bound on this host (Winsock error %d): "
@@ -248,29 +248,29 @@ bool refused(Call &c, const Facts &f) {
     return refused_line_break(c) || refused_options(c);
 }
 
-// Starts the companion; false (918 reported) when it cannot start.
-bool start_companion(Call &c) {
+// The send's companion started, its steps logged; false (918 reported)
+// when it cannot start.
+bool start_send_companion(Call &c) {
     c.report(Where::log_prefixed, 0, 0, "Initializing Winsock Library ready to send mail...");
-    transport::library_start(c.block, c.app.c_str());
     c.report(Where::log_prefixed, 0, 0, "Initializing Winsock Structure ready to send mail...");
-    transport::session_start(c.block, c.session);
     c.report(Where::log_prefixed, 0, 0, "Starting a new Winsock session - WSAStartup()...");
-    if (transport::network_start(c.block)) return true;
-    transport::library_close(c.block, c.app.c_str());
-    std::string t = format("Failed to start winsock session for [%s]", c.app.c_str());
-    c.report(Where::both_prefixed, 920, 918, t);
-    c.req->nErrorCode = 918;
-    return false;
+    return start_companion(c);
 }
 
 void stop_companion(Call &c) {
-    transport::network_stop(c.block);
+    c.stop_companion(c.app);
     c.report(Where::log_prefixed, 0, 0, "Winsock session - WSACleanup() - terminated correctly...");
-    transport::library_close(c.block, c.app.c_str());
     c.report(Where::log_prefixed, 0, 0, "Winsock Library closedown correctly...");
 }
 
 }  // namespace
+
+bool start_companion(Call &c) {
+    if (c.start_companion(c.app)) return true;
+    c.report(Where::both_prefixed, 920, 918, format("Failed to start winsock session for [%s]", c.app.c_str()));
+    c.req->nErrorCode = 918;
+    return false;
+}
 }  // namespace vellor
 
 using namespace vellor;
@@ -279,11 +279,9 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
                                                   VELLOR_STATUS_CALLBACK statusCallback) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!request) return -1;
-        // Each send has its own companion block and session record, so sends
-        // on several threads at once share no companion state.
-        TCPLIBRARY_STRUCTURE block;
-        std::memset(&block, 0, sizeof block);
-        TCPSESSION_STRUCTURE session;
+        // Each send has its own connection, with its own companion block and
+        // session record, so sends on several threads at once share no
+        // companion state.
         Call c;
         c.own = options::values_of(request);  // the record's options, taken once, over the file's
         LogBatch lines(c.own);                // every line of this call is on disk before it returns
@@ -291,8 +289,6 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         c.app = text_or_empty(applicationName);
         c.req = request;
         c.cb = statusCallback;
-        c.block = &block;
-        c.session = &session;
 
         Facts f;
         ensure_msg_extension(request, c.own);
@@ -302,7 +298,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         if (request->nPort < 1) request->nPort = 25;
         if (refused_copy(c) || refused_unfit(c, path_fits) || refused(c, f) || !prepare_signing(c)) return -1;
         c.report(Where::callback, 921, 0, "All required data validated successfully...");
-        if (!start_companion(c)) return -1;
+        if (!start_send_companion(c)) return -1;
         if (refused_source(c)) {
             stop_companion(c);
             return -1;

@@ -186,16 +186,11 @@ TEST(BadInput, FieldsWithoutNulAndNullPointersAreRefused) {
 TEST(Connections, ATimedOutWaitSpendsTheConnection) {
     TempEnv env;
     ::setenv("KORVEXAPI_TIMEOUT_MS", "300", 1);
-    TCPLIBRARY_STRUCTURE block{};
-    TCPSESSION_STRUCTURE s{};
-    KorvexAPI_Initialize_Structure(&block, &s);
     int port = 0, listener = bind_loopback(SOCK_STREAM, "127.0.0.1", 0, port);
     ::listen(listener, 4);
-    std::strcpy(s.szHostAddress, "127.0.0.1");
-    s.nPort = static_cast<uint32_t>(port);
     vellor::transport::Connection c;
-    c.block = &block;
-    c.session = &s;
+    ASSERT_TRUE(c.start_companion("spent"));
+    ASSERT_TRUE(c.set_target("127.0.0.1", port));
     ASSERT_TRUE(c.connect(0));
     int peer = ::accept(listener, nullptr, nullptr);
     char buf[16];
@@ -205,6 +200,7 @@ TEST(Connections, ATimedOutWaitSpendsTheConnection) {
     EXPECT_EQ(c.receive(buf, sizeof buf, c.step_deadline(), true), -1);
     EXPECT_EQ(c.last_error(), 10060);
     c.close_socket();
+    c.stop_companion("spent");
     ::close(peer);
     ::close(listener);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");

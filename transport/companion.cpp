@@ -116,6 +116,11 @@ bool lookup_name(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, char *nam
     return KorvexAPI_Get_Host_By_Address(block, s, name) != -1;
 }
 
+void session_check(TCPLIBRARY_STRUCTURE *block) {
+    TCPSESSION_STRUCTURE session;
+    session_start(block, &session);
+}
+
 HostLookup::HostLookup(const char *name) {
     std::memset(&block_, 0, sizeof block_);
     library_start(&block_, name);
@@ -130,6 +135,16 @@ int HostLookup::lookup(const std::string &host) {
 
 std::string HostLookup::address(int i) const {
     return i >= 0 && i < 8 ? text_of(session_.szAddress[i]) : std::string();
+}
+
+bool HostLookup::start_network(int32_t mode) { return network_start(&block_, mode); }
+void HostLookup::stop_network() { network_stop(&block_); }
+void HostLookup::close(const char *name) { library_close(&block_, name); }
+bool HostLookup::found(const std::string &host) { return lookup_addresses(&block_, &session_, host); }
+
+bool HostLookup::name_of(const std::string &address, char *name) {
+    (void)set_target(&session_, address, 0);
+    return lookup_name(&block_, &session_, name);
 }
 
 }  // namespace vellor::transport

@@ -25,6 +25,9 @@ int timeout_ms();
 // (false when it cannot start) and stopped, the block closed down.
 void library_start(TCPLIBRARY_STRUCTURE *block, const char *name);
 void session_start(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *session);
+// The library start-up's check that a session record can be initialised in
+// `block` (the record is dropped).
+void session_check(TCPLIBRARY_STRUCTURE *block);
 bool network_start(TCPLIBRARY_STRUCTURE *block, int32_t mode = 2);
 void network_stop(TCPLIBRARY_STRUCTURE *block);
 void library_close(TCPLIBRARY_STRUCTURE *block, const char *name);
@@ -68,7 +71,11 @@ int32_t dnssec_query(const std::string &name, uint16_t type, std::string &answer
 bool lookup_addresses(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, const std::string &host);
 bool lookup_name(TCPLIBRARY_STRUCTURE *block, TCPSESSION_STRUCTURE *s, char *name);
 
-// Lookups of many host names over one companion block of their own.
+// The most characters of an address a lookup reports (its NUL included).
+constexpr std::size_t kLookupAddressChars = sizeof TCPSESSION_STRUCTURE{}.szAddress[0];
+
+// Lookups of many host names over one companion block of their own and its
+// session record, its library started for the access name `name`.
 class HostLookup {
 public:
     explicit HostLookup(const char *name);
@@ -76,6 +83,16 @@ public:
     // the companion found; address(i) for i below 8).
     int lookup(const std::string &host);
     std::string address(int i) const;
+    // The exported lookups' steps: the companion's network started in
+    // `mode` and stopped, the library closed for `name`; `host` looked up
+    // (false when it failed; count() and address(i) then tell), or the name
+    // of `address` into `name` (256 bytes).
+    bool start_network(int32_t mode);
+    void stop_network();
+    void close(const char *name);
+    bool found(const std::string &host);
+    int count() const { return session_.nAddresses; }
+    bool name_of(const std::string &address, char *name);
 
 private:
     TCPLIBRARY_STRUCTURE block_;

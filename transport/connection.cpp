@@ -13,10 +13,46 @@ Connection::Connection() : timeout_ms_(transport::timeout_ms()) {}
 
 Connection::~Connection() = default;
 
+bool Connection::start_companion(const std::string &app) {
+    library_start(&block_, app.c_str());
+    session_start(&block_, &session_);
+    if (network_start(&block_)) return true;
+    library_close(&block_, app.c_str());
+    return false;
+}
+
+void Connection::stop_companion(const std::string &app) {
+    network_stop(&block_);
+    library_close(&block_, app.c_str());
+}
+
+bool Connection::set_target(const std::string &address, int32_t port) {
+    return transport::set_target(&session_, address, port);
+}
+
+void Connection::set_host_address(const std::string &address) {
+    (void)transport::set_target(&session_, address, port());
+}
+
+void Connection::set_port(int32_t port) { session_.nPort = static_cast<uint32_t>(port); }
+std::string Connection::host_address() const { return transport::host_address(&session_); }
+int32_t Connection::port() const { return static_cast<int32_t>(session_.nPort); }
+
+bool Connection::resolve_host(const std::string &host, std::string &address) {
+    return transport::resolve_host(&block_, &session_, host, address);
+}
+
+int Connection::source_check(const std::string &source) { return transport::source_check(&block_, &session_, source); }
+std::string Connection::first_address() const { return transport::first_address(&session_); }
+int Connection::address_count() const { return transport::addresses(&session_); }
+int Connection::noted_error() const { return session_.nLastError; }
+void Connection::note_error(int code) { session_.nLastError = static_cast<int16_t>(code); }
+int Connection::send_block_size() const { return session_.nSendBlockSize; }
+
 void Connection::aim(const std::string &address, int32_t port, Route with) {
-    bool classic = family_of(address) == 4 && set_target(session, address, port);
-    if (!classic) set_target(session, "", port);
-    with.anchor = host_address(session);
+    bool classic = family_of(address) == 4 && transport::set_target(&session_, address, port);
+    if (!classic) transport::set_target(&session_, "", port);
+    with.anchor = host_address();
     if (!classic && with.addresses.empty()) with.addresses = {address};
     route = std::move(with);
 }
@@ -27,11 +63,11 @@ bool Connection::connect(int flag) {
     timeout_ms_ = transport::timeout_ms();
     connected_.clear();
     source_refused_ = false;
-    bool routed = route.anchor == host_address(session);
+    bool routed = route.anchor == host_address();
     if (routed && !route.addresses.empty()) return connect_to(route.addresses, route.stagger_ms) || connect_fallback();
-    if (!source.empty()) return connect_to({host_address(session)}, 0) || (routed && connect_fallback());
-    if (KorvexAPI_Make_Connection(block, session, flag) != -1) {
-        connected_ = host_address(session);
+    if (!source.empty()) return connect_to({host_address()}, 0) || (routed && connect_fallback());
+    if (KorvexAPI_Make_Connection(&block_, &session_, flag) != -1) {
+        connected_ = host_address();
         return true;
     }
     return routed && connect_fallback();
@@ -44,7 +80,7 @@ bool Connection::connect_to(const std::vector<std::string> &addresses, int stagg
         a.copy(targets.szAddress[targets.nAddresses++], a.size());
     }
     int32_t winner = -1;
-    int32_t rc = KorvexAPI_Connect_Addresses(block, session, &targets, stagger_ms, source.c_str(), &winner);
+    int32_t rc = KorvexAPI_Connect_Addresses(&block_, &session_, &targets, stagger_ms, source.c_str(), &winner);
     source_refused_ = rc == -2;
     if (rc != 0) return false;
     connected_ = targets.szAddress[winner];
@@ -73,24 +109,24 @@ bool Connection::close_socket() {
         if (std::shared_ptr<void> kept = tls_->resumption()) resume_ = std::move(kept);
     tls_.reset();
     wire_.reset();
-    return KorvexAPI_Close_Socket(block, session, 1) == 0;
+    return KorvexAPI_Close_Socket(&block_, &session_, 1) == 0;
 }
 
 OpenLine Connection::release() {
     OpenLine line;
     if (socket() == 0) return line;
     wire();
-    line.socket = socket();
+    line.record = session_;
     line.wire = std::move(wire_);
     line.tls = std::move(tls_);
     line.peer = peer_;
     line.connected = connected_;
-    session->nSocket = 0;
+    session_.nSocket = 0;
     return line;
 }
 
 void Connection::adopt(OpenLine line) {
-    session->nSocket = line.socket;
+    session_ = line.record;
     wire_ = std::move(line.wire);
     tls_ = std::move(line.tls);
     peer_ = line.peer;

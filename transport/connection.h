@@ -1,6 +1,7 @@
 // One connection to a server, the library's only way to talk over the
-// network. It owns its socket (opened and closed through the companion: its
-// record `session` in the companion's block `block`), its TLS session once
+// network. It owns its socket (opened and closed through the companion: the
+// companion's block and session record are this object's own values, which
+// nothing outside transport/ touches), its TLS session once
 // one is started (transport/tls_session.h) and its time-out, read when it
 // connects. Every wait, in the clear or inside TLS, the handshake included,
 // goes through it and is bounded: a receive by the deadline its caller
@@ -33,11 +34,12 @@ struct Route {
     std::vector<std::string> fallback_v6;  // names whose IPv6 addresses follow, in turn, when the others failed
 };
 
-// An open connection moved out of its connection object whole (its
-// socket, byte path and TLS session), for another one to adopt: a
-// connection kept between calls (transport/kept_connections.h).
+// An open connection moved out of its connection object whole (the
+// companion's session record with its socket, the byte path and TLS
+// session), for another one to adopt: a connection kept between calls
+// (transport/kept_connections.h).
 struct OpenLine {
-    unsigned socket = 0;
+    TCPSESSION_STRUCTURE record{};
     std::unique_ptr<Wire> wire;
     std::unique_ptr<TlsSession> tls;
     TlsPeer peer;
@@ -46,8 +48,6 @@ struct OpenLine {
 
 class Connection {
 public:
-    TCPLIBRARY_STRUCTURE *block = nullptr;    // the companion's block of this send
-    TCPSESSION_STRUCTURE *session = nullptr;  // the companion's connection record
     Route route;
     std::string source;  // the local address connections are bound to ("" none)
 
@@ -60,6 +60,37 @@ public:
     // The last connect failed before any connect because `source` is not
     // an address of this host.
     bool source_refused() const { return source_refused_; }
+
+    // The companion of this connection, its block and session record its own:
+    // started for the application `app` (false when its network cannot
+    // start; the block is then closed again), and stopped.
+    bool start_companion(const std::string &app);
+    void stop_companion(const std::string &app);
+
+    // The target as the companion dials it: the whole target (the address
+    // left empty, and false, when it does not fit), its address alone, its
+    // port alone.
+    bool set_target(const std::string &address, int32_t port);
+    void set_host_address(const std::string &address);
+    void set_port(int32_t port);
+    std::string host_address() const;
+    int32_t port() const;
+
+    // The companion's lookups through this connection's record: `host`'s
+    // first IPv4 address; whether connections can be bound to `source` (0,
+    // else the Winsock code, see transport::source_check).
+    bool resolve_host(const std::string &host, std::string &address);
+    int source_check(const std::string &source);
+    // The addresses the last lookup or connect went through.
+    std::string first_address() const;
+    int address_count() const;
+
+    // The Winsock code of the last failure as the companion's record keeps
+    // it: the companion's own connect failure, or one the session noted.
+    int noted_error() const;
+    void note_error(int code);
+    // The companion's bytes per send when sending in pieces with progress.
+    int send_block_size() const;
 
     Connection();
     ~Connection();
@@ -94,13 +125,14 @@ public:
     int receive(char *buf, std::size_t len, Deadline deadline, bool first = false);
     int last_error() const { return error_; }
     // The open connection moved out (this one is left without a socket),
-    // and one adopted in its place (this one must have none).
+    // and one adopted in its place, its session record whole (this one
+    // must have none).
     OpenLine release();
     void adopt(OpenLine line);
     // Open, not spent, and nothing from the peer waiting: no close, no
     // reply nobody asked for (a server ending an idle session says 421).
     bool idle_open() const;
-    unsigned socket() const { return session ? session->nSocket : 0; }
+    unsigned socket() const { return session_.nSocket; }
 
 private:
     int plain_receive(char *buf, std::size_t len, Deadline deadline, bool first);
@@ -108,6 +140,8 @@ private:
     bool connect_to(const std::vector<std::string> &addresses, int stagger_ms);
     bool connect_fallback();
 
+    TCPLIBRARY_STRUCTURE block_{};    // the companion's block of this connection
+    TCPSESSION_STRUCTURE session_{};  // the companion's connection record
     std::string connected_;
     bool source_refused_ = false;
 

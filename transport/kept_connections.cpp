@@ -127,9 +127,7 @@ std::optional<Kept> take(const std::string &key) {
 }
 
 void end(Kept kept) {
-    TCPSESSION_STRUCTURE record{};
     Connection c;
-    c.session = &record;
     c.adopt(std::move(kept.line));
     for (std::size_t sent = 0; sent < kept.farewell.size();) {
         int n = c.send(kept.farewell.data() + sent, kept.farewell.size() - sent, false);
