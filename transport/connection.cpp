@@ -45,7 +45,7 @@ bool Connection::resolve_host(const std::string &host, std::string &address) {
 int Connection::source_check(const std::string &source) { return transport::source_check(&block_, &session_, source); }
 std::string Connection::first_address() const { return transport::first_address(&session_); }
 int Connection::address_count() const { return transport::addresses(&session_); }
-int Connection::noted_error() const { return session_.nLastError; }
+int16_t Connection::noted_error() const { return session_.nLastError; }
 void Connection::note_error(int code) { session_.nLastError = static_cast<int16_t>(code); }
 int Connection::send_block_size() const { return session_.nSendBlockSize; }
 

@@ -87,7 +87,7 @@ public:
 
     // The Winsock code of the last failure as the companion's record keeps
     // it: the companion's own connect failure, or one the session noted.
-    int noted_error() const;
+    int16_t noted_error() const;
     void note_error(int code);
     // The companion's bytes per send when sending in pieces with progress.
     int send_block_size() const;
