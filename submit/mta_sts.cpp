@@ -183,8 +183,8 @@ int policy_port() {
 }
 
 std::optional<Policy> fetch(Call &c, const std::string &domain, const std::string &ca_file, std::string &why) {
-    transport::HttpsAnswer a = transport::https_get(c.block, "mta-sts." + domain, policy_port(),
-                                                    "/.well-known/mta-sts.txt", ca_file, kMostPolicy);
+    transport::HttpsAnswer a =
+        transport::https_get(c, "mta-sts." + domain, policy_port(), "/.well-known/mta-sts.txt", ca_file, kMostPolicy);
     if (!a.ok) {
         why = a.why;
         return std::nullopt;

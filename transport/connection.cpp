@@ -14,16 +14,21 @@ Connection::Connection() : timeout_ms_(transport::timeout_ms()) {}
 Connection::~Connection() = default;
 
 bool Connection::start_companion(const std::string &app) {
-    library_start(&block_, app.c_str());
-    session_start(&block_, &session_);
-    if (network_start(&block_)) return true;
-    library_close(&block_, app.c_str());
+    library_start(block_, app.c_str());
+    session_start(block_, &session_);
+    if (network_start(block_)) return true;
+    library_close(block_, app.c_str());
     return false;
 }
 
 void Connection::stop_companion(const std::string &app) {
-    network_stop(&block_);
-    library_close(&block_, app.c_str());
+    network_stop(block_);
+    library_close(block_, app.c_str());
+}
+
+void Connection::share_companion(Connection &other) {
+    block_ = other.block_;
+    session_start(block_, &session_);
 }
 
 bool Connection::set_target(const std::string &address, int32_t port) {
@@ -39,10 +44,10 @@ std::string Connection::host_address() const { return transport::host_address(&s
 int32_t Connection::port() const { return static_cast<int32_t>(session_.nPort); }
 
 bool Connection::resolve_host(const std::string &host, std::string &address) {
-    return transport::resolve_host(&block_, &session_, host, address);
+    return transport::resolve_host(block_, &session_, host, address);
 }
 
-int Connection::source_check(const std::string &source) { return transport::source_check(&block_, &session_, source); }
+int Connection::source_check(const std::string &source) { return transport::source_check(block_, &session_, source); }
 std::string Connection::first_address() const { return transport::first_address(&session_); }
 int Connection::address_count() const { return transport::addresses(&session_); }
 int16_t Connection::noted_error() const { return session_.nLastError; }
@@ -66,7 +71,7 @@ bool Connection::connect(int flag) {
     bool routed = route.anchor == host_address();
     if (routed && !route.addresses.empty()) return connect_to(route.addresses, route.stagger_ms) || connect_fallback();
     if (!source.empty()) return connect_to({host_address()}, 0) || (routed && connect_fallback());
-    if (KorvexAPI_Make_Connection(&block_, &session_, flag) != -1) {
+    if (KorvexAPI_Make_Connection(block_, &session_, flag) != -1) {
         connected_ = host_address();
         return true;
     }
@@ -80,7 +85,7 @@ bool Connection::connect_to(const std::vector<std::string> &addresses, int stagg
         a.copy(targets.szAddress[targets.nAddresses++], a.size());
     }
     int32_t winner = -1;
-    int32_t rc = KorvexAPI_Connect_Addresses(&block_, &session_, &targets, stagger_ms, source.c_str(), &winner);
+    int32_t rc = KorvexAPI_Connect_Addresses(block_, &session_, &targets, stagger_ms, source.c_str(), &winner);
     source_refused_ = rc == -2;
     if (rc != 0) return false;
     connected_ = targets.szAddress[winner];
@@ -109,7 +114,7 @@ bool Connection::close_socket() {
         if (std::shared_ptr<void> kept = tls_->resumption()) resume_ = std::move(kept);
     tls_.reset();
     wire_.reset();
-    return KorvexAPI_Close_Socket(&block_, &session_, 1) == 0;
+    return KorvexAPI_Close_Socket(block_, &session_, 1) == 0;
 }
 
 OpenLine Connection::release() {

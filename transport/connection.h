@@ -66,6 +66,10 @@ public:
     // start; the block is then closed again), and stopped.
     bool start_companion(const std::string &app);
     void stop_companion(const std::string &app);
+    // A second connection over the companion `other` started (its block; a
+    // session record of this connection's own, initialised now), which
+    // must outlive this one: a fetch made during a send.
+    void share_companion(Connection &other);
 
     // The target as the companion dials it: the whole target (the address
     // left empty, and false, when it does not fit), its address alone, its
@@ -140,8 +144,9 @@ private:
     bool connect_to(const std::vector<std::string> &addresses, int stagger_ms);
     bool connect_fallback();
 
-    TCPLIBRARY_STRUCTURE block_{};    // the companion's block of this connection
-    TCPSESSION_STRUCTURE session_{};  // the companion's connection record
+    TCPLIBRARY_STRUCTURE own_block_{};           // the companion's block this connection starts
+    TCPLIBRARY_STRUCTURE *block_ = &own_block_;  // the block it goes through (another's when shared)
+    TCPSESSION_STRUCTURE session_{};             // the companion's connection record
     std::string connected_;
     bool source_refused_ = false;
 

@@ -66,16 +66,13 @@ HttpsAnswer parse(const std::string &raw, std::size_t most) {
 
 }  // namespace
 
-HttpsAnswer https_get(TCPLIBRARY_STRUCTURE *block, const std::string &host, int port, const std::string &path,
+HttpsAnswer https_get(Connection &via, const std::string &host, int port, const std::string &path,
                       const std::string &ca_file, std::size_t most) {
-    TCPSESSION_STRUCTURE session{};
-    session_start(block, &session);
     Connection conn;
-    conn.block = block;
-    conn.session = &session;
+    conn.share_companion(via);
     std::string address;
-    if (!resolve_host(block, &session, host, address)) return failure("[" + host + "] has no address");
-    if (!set_target(&session, address, port) || !conn.connect(0))
+    if (!conn.resolve_host(host, address)) return failure("[" + host + "] has no address");
+    if (!conn.set_target(address, port) || !conn.connect(0))
         return failure("no connection to [" + address + "]:" + std::to_string(port));
     TlsPeer peer;
     peer.name = host;

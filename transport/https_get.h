@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "korvexapi.h"
+#include "transport/connection.h"
 
 namespace vellor::transport {
 
@@ -22,8 +22,8 @@ struct HttpsAnswer {
 
 // GET https://host:port/path, the certificate checked against `host` with
 // the trust store and the extra anchors of `ca_file` (may be empty), over a
-// connection of the companion's block `block`.
-HttpsAnswer https_get(TCPLIBRARY_STRUCTURE *block, const std::string &host, int port, const std::string &path,
+// connection of its own over the companion of `via` (the send's).
+HttpsAnswer https_get(Connection &via, const std::string &host, int port, const std::string &path,
                       const std::string &ca_file, std::size_t most);
 
 }  // namespace vellor::transport
