@@ -4,8 +4,8 @@
 // read ahead already, or streamed in blocks from the page cache, never held
 // whole),
 // sent exactly as stored: no dot-stuffing, no line-end conversion. With the
-// SendPercentSent option on it goes out in blocks of the session's
-// nSendBlockSize with percent reports (status 926).
+// SendPercentSent option on it goes out in blocks of the connection's
+// send block size with percent reports (status 926).
 //
 // The body is checked before MAIL FROM, so a message that cannot go out
 // whole is refused before the server hears of it, and its file stays:

@@ -21,7 +21,7 @@ int SMTP_Deliver_Message(Call &call, int connectFlag);
 
 // One message of a batch, telling a failed message from a failed session.
 // After a failed message the connection is ready for the next one (RSET
-// answered) or closed (nSocket 0) when it broke; the next message then
+// answered) or closed (no socket) when it broke; the next message then
 // connects again. A failed session (no connection, greeting, HELO or login)
 // ends the batch. InFlight: the message went, its final reply is due
 // (smtp/final_replies.h).
