@@ -77,9 +77,9 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
             c.report(Where::both, 920, 907,
                      format("Unable to make a connection to [%s] for [%s]", target.c_str(), c.app.c_str()));
             if (c.address_count() > 1)
-                c.report(Where::both, 920, 907,
-                         format("Connection(s) attempted on %d IP Addesses for [%s]", c.address_count(),
-                                c.app.c_str()));
+                c.report(
+                    Where::both, 920, 907,
+                    format("Connection(s) attempted on %d IP Addesses for [%s]", c.address_count(), c.app.c_str()));
             continue;
         }
         if (!attempts[k].host.empty()) {
