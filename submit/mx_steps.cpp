@@ -169,8 +169,7 @@ void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     r->nWinsockError = c.noted_error();
     c.report(Where::both, 920, 907, num + format("Unable to make a connection to [%s]", connect_target(c).c_str()));
     if (c.address_count() > 1)
-        c.report(Where::both, 920, 907,
-                 num + format("Connection(s) attempted on %d IP Addesses", c.address_count()));
+        c.report(Where::both, 920, 907, num + format("Connection(s) attempted on %d IP Addesses", c.address_count()));
     std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", c.hand.server.c_str());
     if (last_unprefixed) {
         c.report(Where::both_as_given, 920, 907, last);
