@@ -156,12 +156,12 @@ void chunked_message(Transaction &t, bool pipelined) {
         send_chunks(t, src, false);
         return;
     }
-    bool singular = false;
-    std::vector<std::string> rcpts = recipients_of(t, singular);
+    const bool singular = t.env.singular;
+    std::vector<std::string> rcpts = recipients_of(t);
     if (t.failed) return;
     const bool defer = !t.whole_conversation() && t.call.settled;
     if (defer) keep_window(t.call, t.x);
-    bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), mail_parameters(t).c_str());
+    bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.env.sender.c_str(), mail_parameters(t).c_str());
     for (const std::string &r : rcpts)
         ok = ok && t.x.queue("RCPT TO: <%s>%s\r\n", r.c_str(), rcpt_parameters(t, r).c_str());
     t.mail_sent = true;
@@ -184,7 +184,7 @@ void chunked_message(Transaction &t, bool pipelined) {
         if (!envelope_due) judge_now(t, {}, singular, false, chunks);
         return;
     }
-    DueFinal due{t.msg.attempt, t.msg.sender, accepted_report(t), rcpts, envelope_due, singular, chunks, src.size()};
+    DueFinal due{t.msg.attempt, t.env.sender, accepted_report(t), rcpts, envelope_due, singular, chunks, src.size()};
     t.call.finals.due.push_back(std::move(due));
     t.in_flight = true;
 }

@@ -14,38 +14,14 @@
 //    type cannot name, and where the line would outgrow a command). A server that does not offer DSN gets none of them:
 //    the message goes on, and the log says so.
 // After HELO nothing is offered and nothing is added.
-#include <cstring>
-
-#include "platform/global_memory.h"
 #include "smtp/transaction.h"
 #include "support/dsn_values.h"
 #include "support/text.h"
 #include "transport/companion.h"
 
 namespace vellor::smtp {
-namespace {
 
-bool has_8bit(std::string_view s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80) return true;
-    return false;
-}
-
-// The recipient holding UTF-8 ("[address]", or a list's "in the list"),
-// or empty.
-std::string utf8_recipient(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    if (has_8bit(t.msg.recipient)) return std::string("[").append(t.msg.recipient).append("]");
-    if (r->nRecipients <= 1 || !r->hRecipients) return {};
-    const char *p = static_cast<const char *>(GlobalLock(r->hRecipients));
-    bool found = p && has_8bit(std::string_view(p, ::strnlen(p, GlobalSize(r->hRecipients))));
-    GlobalUnlock(r->hRecipients);
-    return found ? "in the recipient list" : std::string();
-}
-
-}  // namespace
-
-bool needs_smtputf8(Transaction &t) { return has_8bit(t.msg.sender) || !utf8_recipient(t).empty(); }
+bool needs_smtputf8(Transaction &t) { return holds_8bit(t.env.sender) || !t.env.utf8_recipient.empty(); }
 
 bool envelope_allowed(Transaction &t) {
     const Offers &o = t.call.offers;
@@ -56,7 +32,7 @@ bool envelope_allowed(Transaction &t) {
         return false;
     }
     for (auto [field, code] :
-         {std::pair{std::string_view(t.msg.sender), 902}, std::pair{std::string_view(t.msg.recipient), 903}}) {
+         {std::pair{std::string_view(t.env.sender), 902}, std::pair{std::string_view(t.env.recipient), 903}}) {
         if (clean_utf8(field)) continue;
         std::string who(field);
         t.fail(code,
@@ -64,8 +40,8 @@ bool envelope_allowed(Transaction &t) {
         return false;
     }
     if (o.smtputf8) return true;
-    bool sender = has_8bit(t.msg.sender);
-    std::string who = sender ? std::string("[").append(t.msg.sender).append("]") : utf8_recipient(t);
+    bool sender = holds_8bit(t.env.sender);
+    std::string who = sender ? std::string("[").append(t.env.sender).append("]") : t.env.utf8_recipient;
     if (who.empty()) return true;
     t.fail(sender ? 902 : 903,
            format("Address %s holds UTF-8 and the server does not offer SMTPUTF8: not sent", who.c_str()));
@@ -97,7 +73,7 @@ std::string rcpt_parameters(Transaction &t, const std::string &rcpt) {
     if (!dsn.notify.empty()) p += " NOTIFY=" + dsn.notify;
     std::string orcpt = " ORCPT=rfc822;" + dsn::xtext(rcpt);
     // ORCPT is optional: left out where the line would outgrow a command
-    if (!has_8bit(rcpt) && rcpt.size() + p.size() + orcpt.size() + 13 < kExchangeBuffer) p += orcpt;
+    if (!holds_8bit(rcpt) && rcpt.size() + p.size() + orcpt.size() + 13 < kExchangeBuffer) p += orcpt;
     return p;
 }
 

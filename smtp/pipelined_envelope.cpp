@@ -16,7 +16,7 @@ namespace vellor::smtp {
 namespace {
 
 bool queue_envelope(Transaction &t, const std::vector<std::string> &rcpts) {
-    bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), mail_parameters(t).c_str());
+    bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.env.sender.c_str(), mail_parameters(t).c_str());
     for (const std::string &r : rcpts)
         ok = ok && t.x.queue("RCPT TO: <%s>%s\r\n", r.c_str(), rcpt_parameters(t, r).c_str());
     if (!ok || !t.x.queue("DATA\r\n")) return false;  // anything held stays held
@@ -51,8 +51,8 @@ void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool s
 }  // namespace
 
 void pipelined_envelope(Transaction &t) {
-    bool singular = false;
-    std::vector<std::string> rcpts = recipients_of(t, singular);
+    const bool singular = t.env.singular;
+    std::vector<std::string> rcpts = recipients_of(t);
     if (!queue_envelope(t, rcpts)) {
         t.call.note_error(t.x.wsa_error());
         mail_refused(t);

@@ -20,7 +20,6 @@
 #include "smtp/final_replies.h"
 #include "smtp/reply_quirks.h"
 #include "smtp/auth_encode.h"
-#include "msgfiles/recipients.h"
 #include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -38,9 +37,10 @@ std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on) {
     };
 }
 
-Transaction::Transaction(Call &c, Variant v, int f)
+Transaction::Transaction(Call &c, const Envelope &e, Variant v, int f)
     : call(c),
       msg(*c.message),
+      env(e),
       variant(v),
       flag(f),
       x(c, c.secrets),
@@ -93,8 +93,9 @@ bool step_connect(Transaction &t) {
 // The HELO domain: szHeloDomain, else the sender's domain (kept there).
 std::string helo_domain(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (empty(r->szHeloDomain) && t.msg.sender.find('@') != std::string::npos)
-        (void)set_field(r->szHeloDomain, domain_of(t.msg.sender));  // fits: part of the sender
+    std::size_t at = t.env.sender.find('@');
+    if (empty(r->szHeloDomain) && at != std::string::npos)
+        (void)set_field(r->szHeloDomain, t.env.sender.substr(at + 1));  // fits: part of the sender
     return field_text(r->szHeloDomain);
 }
 
@@ -153,7 +154,7 @@ namespace {
 // MAIL FROM. Expects "250" (and not "550").
 void step_mail_from(Transaction &t) {
     std::string params = mail_parameters(t);
-    int sent = t.x.command("MAIL FROM: <%s>%s\r\n", t.msg.sender.c_str(), params.c_str());
+    int sent = t.x.command("MAIL FROM: <%s>%s\r\n", t.env.sender.c_str(), params.c_str());
     t.mail_sent = sent != -1;
     t.body.dkim_field.make();  // while MAIL FROM travels
     if (sent != -1) t.x.read_reply();
@@ -167,7 +168,7 @@ void step_mail_from(Transaction &t) {
 bool mail_reply_ok(const Exchange &x) { return x.reply().code == 250; }
 bool rcpt_reply_ok(const Exchange &x) { return x.reply().code == 250; }
 
-void mail_refused(Transaction &t) { t.fail(902, format("Senders details [%s] were refused...", t.msg.sender.c_str())); }
+void mail_refused(Transaction &t) { t.fail(902, format("Senders details [%s] were refused...", t.env.sender.c_str())); }
 
 void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
     t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...",
@@ -181,46 +182,16 @@ void rcpt_announced(Transaction &t, const std::string &rcpt) {
 }
 
 std::string accepted_report(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
     std::string text;
-    text.append("Message from [").append(t.msg.sender).append("] sent to ");
-    const std::string count = std::to_string(r->nRecipients);
-    if (t.whole_conversation() && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
-        text.append("[").append(t.msg.recipient).append("]");
-    else if (!t.whole_conversation() && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
-        text.append(count).append(" recipient sent");
-    else
-        text.append(count).append(" recipient(s)");
-    text.append(" sucessfully...");
-    return text;
+    text.append("Message from [").append(t.env.sender).append("] sent to ").append(t.env.accepted_to);
+    return text.append(" sucessfully...");
 }
 
-// The addresses to name in RCPT TO, by mode.
-std::vector<std::string> recipients_of(Transaction &t, bool &singular) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    singular = false;
-    if (!t.whole_conversation()) {
-        if (r->nRecipients == 0) r->nRecipients = 1;
-    } else if (r->bViaMX) {
-        singular = true;
-        return {t.msg.recipient};
-    } else if (r->bSingleRecipient) {
-        return {t.msg.recipient};
-    } else if (r->nRecipients == 1 && r->hRecipients) {
-        void *p = GlobalLock(r->hRecipients);
-        bool fits = !p || set_field(r->szRecipient, list_text(r->hRecipients, p));  // shown in the record
-        GlobalUnlock(r->hRecipients);
-        if (fits) t.msg.recipient = field_text(r->szRecipient);
-        if (fits) return {t.msg.recipient};
-        t.call.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
-        t.failed = true;
-        return {};
-    }
-    if (r->nRecipients == 1) return {t.msg.recipient};
-    if (r->nRecipients <= 0) return {};
-    // The list stays locked: the record's re-initialisation releases it.
-    r->lpRecipients = GlobalLock(r->hRecipients);
-    return rcpt_entries(list_text(r->hRecipients, r->lpRecipients), r->nRecipients);
+std::vector<std::string> recipients_of(Transaction &t) {
+    if (t.env.unfit_field == 0) return t.env.recipients;
+    t.call.unfit(912, "The recipient list's entry", t.env.unfit_field);
+    t.failed = true;
+    return {};
 }
 
 namespace {
@@ -229,8 +200,8 @@ namespace {
 // After a refusal the remaining commands are still sent, their replies
 // counted as unread so a batch can read them before its RSET.
 void step_rcpt_to(Transaction &t) {
-    bool singular = false;
-    for (const std::string &rcpt : recipients_of(t, singular)) {
+    const bool singular = t.env.singular;
+    for (const std::string &rcpt : recipients_of(t)) {
         const char *rcpt_c = rcpt.c_str();
         if (t.x.command("RCPT TO: <%s>%s\r\n", rcpt_c, rcpt_parameters(t, rcpt).c_str()) == -1) {
             t.call.note_error(t.x.wsa_error());
@@ -276,7 +247,7 @@ void hold_end_of_data(Transaction &t) {
     t.x.note_sent(".");
     DueFinal due;
     due.attempt = t.msg.attempt;
-    due.sender = t.msg.sender;
+    due.sender = t.env.sender;
     due.accepted_report = accepted_report(t);
     t.call.finals.due.push_back(std::move(due));
     t.in_flight = true;
@@ -305,7 +276,7 @@ void step_end_report(Transaction &t) {
     if (t.in_flight || t.x.went_stale()) return;  // made when its final reply is in; or replaced
     if (t.failed) {
         std::string text;
-        text.append("FAILED to send message from [").append(t.msg.sender).append("]...");
+        text.append("FAILED to send message from [").append(t.env.sender).append("]...");
         t.call.report(Where::log, 0, 0, t.numbered(text));
         return;
     }
@@ -315,11 +286,11 @@ void step_end_report(Transaction &t) {
 // The sender and the single recipient go into commands: a line break in
 // either would add commands of its own, so the message is refused first.
 bool arguments_safe(Transaction &t) {
-    if (!one_line_text(t.msg.sender)) {
+    if (!one_line_text(t.env.sender)) {
         t.fail(902, "Sender address holds a carriage return or line feed: message refused before sending...");
         return false;
     }
-    if (!one_line_text(t.msg.recipient)) {
+    if (!one_line_text(t.env.recipient)) {
         t.fail(903, "Recipient address holds a carriage return or line feed: message refused before sending...");
         return false;
     }
@@ -388,9 +359,9 @@ int end_conversation(Transaction &t) {
 
 using namespace smtp;
 
-int SMTP_Deliver_Message(Call &call, int connectFlag) {
+int SMTP_Deliver_Message(Call &call, const Envelope &envelope, int connectFlag) {
     for (bool reuse = connectFlag != 0;;) {  // once more on a new connection when a kept one went stale
-        Transaction t(call, Variant::Conversation, connectFlag);
+        Transaction t(call, envelope, Variant::Conversation, connectFlag);
         if (!check_message_source(t)) return -1;
         if (!arguments_safe(t) || !prepare_body(t)) return -1;
         encode_login_data(t);
@@ -428,8 +399,8 @@ void reset_after_failure(Transaction &t) {
 
 namespace {
 
-BatchResult send_batch_message(Call &call, int firstFlag, bool reuse) {
-    Transaction t(call, Variant::Batch, firstFlag);
+BatchResult send_batch_message(Call &call, const Envelope &envelope, int firstFlag, bool reuse) {
+    Transaction t(call, envelope, Variant::Batch, firstFlag);
     if (!check_message_source(t)) return BatchResult::MessageFailed;
     if (firstFlag) {
         drop_finals(call);  // a new connection: nothing of the last one is due
@@ -447,7 +418,7 @@ BatchResult send_batch_message(Call &call, int firstFlag, bool reuse) {
     if (arguments_safe(t) && prepare_body(t)) message_steps(t);
     if (t.x.went_stale()) {  // the kept session the server ended meanwhile: this message on a new one
         replace_stale_session(t);
-        return send_batch_message(call, firstFlag, false);
+        return send_batch_message(call, envelope, firstFlag, false);
     }
     if (t.failed) {
         reset_after_failure(t);
@@ -458,7 +429,9 @@ BatchResult send_batch_message(Call &call, int firstFlag, bool reuse) {
 
 }  // namespace
 
-BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag) { return send_batch_message(call, firstFlag, true); }
+BatchResult SMTP_Send_Batch_Message(Call &call, const Envelope &envelope, int firstFlag) {
+    return send_batch_message(call, envelope, firstFlag, true);
+}
 
 bool SMTP_End_Batch(Call &call) {
     if (call.socket() == 0) return call.close_socket();  // never connected, or closed: no QUIT to nobody

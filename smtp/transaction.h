@@ -11,13 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "smtp/envelope.h"
 #include "smtp/exchange.h"
 #include "support/options.h"
 #include "smtp/call.h"
 
 namespace vellor {
 
-int SMTP_Deliver_Message(Call &call, int connectFlag);
+// The envelope is the delivery's, built for this transaction (smtp/envelope.h).
+int SMTP_Deliver_Message(Call &call, const smtp::Envelope &envelope, int connectFlag);
 
 // One message of a batch, telling a failed message from a failed session.
 // After a failed message the connection is ready for the next one (RSET
@@ -26,7 +28,7 @@ int SMTP_Deliver_Message(Call &call, int connectFlag);
 // ends the batch. InFlight: the message went, its final reply is due
 // (smtp/final_replies.h).
 enum class BatchResult { Sent, MessageFailed, SessionFailed, InFlight };
-BatchResult SMTP_Send_Batch_Message(Call &call, int firstFlag);
+BatchResult SMTP_Send_Batch_Message(Call &call, const smtp::Envelope &envelope, int firstFlag);
 // Ends a batch connection: QUIT, one read of the reply (neither judged),
 // then the companion closes the socket. True when the close succeeded.
 bool SMTP_End_Batch(Call &call);
@@ -58,7 +60,8 @@ public:
 // State of one transaction; `failed` is the one thread of control.
 struct Transaction {
     Call &call;
-    Message &msg;  // the message handed over (its file, envelope and server)
+    Message &msg;         // the message handed over (its file and server)
+    const Envelope &env;  // its envelope, as the delivery built it
     Variant variant;
     int flag;
     Exchange x;
@@ -71,7 +74,7 @@ struct Transaction {
     bool hold_end = false;   // the end-of-data line waits for the next commands (smtp/final_replies.h)
     bool in_flight = false;  // its final reply is due: the delivery hears of it through Call::settled
 
-    Transaction(Call &c, Variant v, int f);  // the dialogue shown when the Transcript option asks
+    Transaction(Call &c, const Envelope &e, Variant v, int f);  // the dialogue shown when the Transcript option asks
     SMTPSEND_STRUCTURE *req() const { return call.req; }
     bool whole_conversation() const { return variant == Variant::Conversation; }
     // "VellorAPI [app] - [n] - text"
@@ -116,7 +119,9 @@ bool rcpt_reply_ok(const Exchange &x);
 void mail_refused(Transaction &t);
 void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular);
 void rcpt_announced(Transaction &t, const std::string &rcpt);
-std::vector<std::string> recipients_of(Transaction &t, bool &singular);
+// The envelope's recipients; none, after the 912 report, when the list's
+// one entry did not fit its field.
+std::vector<std::string> recipients_of(Transaction &t);
 // The end report of an accepted message (transaction.cpp).
 std::string accepted_report(Transaction &t);
 // With the Chunking option and a server offering CHUNKING, the message goes

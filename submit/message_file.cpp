@@ -2,6 +2,8 @@
 // message_file.h).
 #include "submit/message_file.h"
 
+#include "submit/transaction_envelope.h"
+
 #include <utility>
 
 namespace vellor {
@@ -65,7 +67,8 @@ void MessageFile::close() {
     checked.reset();
 }
 
-Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
+Handover::Handover(Call &c, MessageFile &file, bool conversation)
+    : c_(c), envelope_(envelope_for(c, conversation)), message_(c.hand) {
     smtp::MessageSource &source = message_.source;
     source.state = file.state();
     source.read_at = [fd = file.fd()](char *buf, std::size_t n, uint64_t at) {
@@ -82,9 +85,6 @@ Handover::Handover(Call &c, MessageFile &file) : c_(c), message_(c.hand) {
     c.message = &message_;
 }
 
-Handover::~Handover() {
-    c_.message = nullptr;
-    c_.hand.recipient = message_.recipient;
-}
+Handover::~Handover() { c_.message = nullptr; }
 
 }  // namespace vellor

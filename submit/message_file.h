@@ -22,6 +22,7 @@
 
 #include "platform/files.h"
 #include "smtp/call.h"
+#include "smtp/envelope.h"
 #include "smtp/message_source.h"
 
 namespace vellor {
@@ -79,18 +80,20 @@ private:
     files::Stamp stamp_;
 };
 
-// Hands the message in hand (Call::hand), with its file, to the session
-// while it lives (one transaction); the session may settle its recipient
-// (a list of one), which the delivery then takes back.
+// Hands the message in hand (Call::hand), with its file and the
+// transaction's envelope (submit/transaction_envelope.h), to the session
+// while it lives (one transaction).
 class Handover {
 public:
-    Handover(Call &c, MessageFile &file);
+    Handover(Call &c, MessageFile &file, bool conversation);
     ~Handover();
     Handover(const Handover &) = delete;
     Handover &operator=(const Handover &) = delete;
+    const smtp::Envelope &envelope() const { return envelope_; }
 
 private:
     Call &c_;
+    smtp::Envelope envelope_;
     smtp::Message message_;
 };
 

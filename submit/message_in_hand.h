@@ -6,8 +6,9 @@
 // here only, each time the value changes, so that the application sees the
 // message in hand during the call (its callback) and the last one after it,
 // as documented. The steps whose documented result is the record itself (an
-// envelope read, a list entry selected, a list of one settled by the
-// session) write it on their own; the value is then taken back from it.
+// envelope read, a list entry selected, a list of one settled for a
+// transaction, submit/transaction_envelope.h) write it on their own; the
+// value is then taken back from it.
 #pragma once
 #include "smtp/call.h"
 

@@ -67,8 +67,8 @@ int deliver_message(Call &c, int connectFlag, MessageFile *file) {
         file = &own;
         if (!c.hand.file.empty()) own.open(c.hand.file, c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
     }
-    Handover handed(c, *file);
-    if (SMTP_Deliver_Message(c, connectFlag) != 0) return -1;
+    Handover handed(c, *file, true);
+    if (SMTP_Deliver_Message(c, handed.envelope(), connectFlag) != 0) return -1;
     after_acceptance(c, *file, true);
     return 0;
 }
@@ -78,8 +78,8 @@ BatchResult deliver_batch_message(Lane &lane, MessageFile &file) {
     if (!lane.flight) lane.flight = std::make_shared<FilesInFlight>(c);
     BatchResult result;
     {
-        Handover handed(c, file);
-        result = SMTP_Send_Batch_Message(c, lane.first);
+        Handover handed(c, file, false);
+        result = SMTP_Send_Batch_Message(c, handed.envelope(), lane.first);
     }
     if (result == BatchResult::Sent) after_acceptance(c, file, false);
     if (result == BatchResult::InFlight) lane.flight->hold(std::move(file));

@@ -58,6 +58,12 @@ inline bool one_line_text(std::string_view s) {
     return s.empty() || (!std::memchr(s.data(), '\r', s.size()) && !std::memchr(s.data(), '\n', s.size()));
 }
 bool equal_nocase(const std::string &a, const std::string &b);
+// True when the text holds a byte of 8 bits.
+inline bool holds_8bit(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    return false;
+}
 // True when the text is well-formed UTF-8 (RFC 3629: no stray or truncated
 // sequence, no overlong form, no surrogate, nothing above U+10FFFF) and
 // holds no C1 control (U+0080 to U+009F).
