@@ -171,7 +171,7 @@ int Exchange::read_reply_by(Deadline deadline, bool first) {
     std::string text = secrets_.shown(reader_.text(), ReplyReader::kKept);
     std::memcpy(buf_, text.data(), text.size());
     full_ = secrets_.shown(reader_.full(), ReplyReader::kFull);
-    reply_ = parse_reply(std::string_view(buf_, ::strnlen(buf_, sizeof buf_)), full_);
+    reply_ = parse_reply(std::string_view(buf_, ::strnlen(buf_, sizeof buf_)), full_, reader_.last_line_head());
     if (dialogue) dialogue(std::atoi(buf_), masked ? std::string(buf_, 3) + " ****" : full_);
     return static_cast<int>(reader_.length());
 }

@@ -1,7 +1,7 @@
 // One server reply, parsed once when the reply reader has it whole: its
 // three-digit code, the character after the code on its first line, the
-// enhanced status code (RFC 3463) when the first line carries one, and the
-// text of each line after its code. The session decides on `code`; the few
+// enhanced status code (RFC 3463) when the last line carries one after its
+// code, and the text of each line after its code. The session decides on `code`; the few
 // classic judgements that read more than the code are named in
 // smtp/reply_quirks.h. Pure text work: no I/O.
 #pragma once
@@ -14,13 +14,14 @@ namespace vellor::smtp {
 struct Reply {
     int code = 0;                    // 0: no reply, or a first line not starting with three digits
     char separator = 0;              // ' ' (the last line), '-' (more follow), or what came instead
-    std::string enhanced;            // "2.1.0", or empty
+    std::string enhanced;            // "2.1.0" (its class the code's first digit), or empty
     std::vector<std::string> lines;  // each line's text after its code and separator
     std::string text;                // the reply's kept first bytes (at most 511), credentials masked
 };
 
-// Parses `text` (the kept first bytes) and `full` (the first 4 KiB, for the
-// lines) of one whole reply.
-Reply parse_reply(std::string_view text, std::string_view full);
+// Parses `text` (the kept first bytes), `full` (the first 4 KiB, for the
+// lines) and `last` (the start of the last line, for the enhanced code) of
+// one whole reply.
+Reply parse_reply(std::string_view text, std::string_view full, std::string_view last);
 
 }  // namespace vellor::smtp

@@ -26,7 +26,7 @@ bool ReplyReader::take_reply() {
         std::size_t nl = pending_.find('\n');
         if (nl == std::string::npos) {
             if (pending_.size() > kLongLine) {  // hold only the line's start
-                if (long_head_.empty()) long_head_ = pending_.substr(0, 4);
+                if (long_head_.empty()) long_head_ = pending_.substr(0, kHead);
                 keep(pending_);
                 pending_.clear();
             }
@@ -34,10 +34,13 @@ bool ReplyReader::take_reply() {
         }
         std::string_view line(pending_.data(), nl + 1);
         keep(line);
-        bool more = continues(long_head_.empty() ? line : std::string_view(long_head_));
+        std::string_view line_head = long_head_.empty() ? line.substr(0, kHead) : std::string_view(long_head_);
+        if (!continues(line_head)) {
+            last_head_ = line_head;
+            complete_ = true;
+        }
         pending_.erase(0, nl + 1);
         long_head_.clear();
-        if (!more) complete_ = true;
     }
     return true;
 }
@@ -50,6 +53,7 @@ bool ReplyReader::feed(const char *data, std::size_t n) {
 void ReplyReader::next() {
     text_.clear();
     full_.clear();
+    last_head_.clear();
     length_ = 0;
     complete_ = false;
 }

@@ -1,6 +1,7 @@
 // The reply assembler: bytes received from the server go in as they come,
 // in pieces of any size, and a reply comes out only when its last line is
-// complete (a line ending in LF whose fourth character is not '-'). The
+// complete (a line ending in LF whose fourth character is not '-'), the
+// start of that last line kept apart for its enhanced code. The
 // first 511 bytes of a reply are kept for judging (and a margin more, see
 // keep_more); the rest is read and
 // dropped so the next reply starts in step. Bytes after a reply's end wait
@@ -28,6 +29,10 @@ public:
     const std::string &text() const { return text_; }
     // The reply's first 4 KiB, for reading the lines of a long reply (EHLO).
     const std::string &full() const { return full_; }
+    // The first kHead bytes of the reply's last line, however long the reply
+    // (its code, and the enhanced code after it, are read there).
+    const std::string &last_line_head() const { return last_head_; }
+    static constexpr std::size_t kHead = 24;
     std::size_t length() const { return length_; }
     // Keeps `margin` bytes more than kKept and kFull of the replies from now
     // on: room for a credential quoted across the cut to be masked whole
@@ -44,6 +49,7 @@ private:
 
     std::string pending_;    // bytes not yet part of a finished line
     std::string long_head_;  // start of a line too long to hold whole
+    std::string last_head_;  // start of the reply's last line
     std::string text_;
     std::string full_;
     std::size_t length_ = 0;

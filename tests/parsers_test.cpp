@@ -15,6 +15,7 @@
 //   wildcard PAT NAME   1 when the directory search's pattern takes the name
 //   ehlo REPLY          what an EHLO reply offers, [its login mechanisms], its extensions
 //   dots TEXT           "lone:" or "none:", then the text dot-stuffed; checked at every split
+//   reply BYTES         a reply through the reader (cut at every place): its code, enhanced code
 //   dns FLAGS N TAIL    a DNS answer (the question echoed, FLAGS in hex, N answers) read back
 //   query NAME          the MX query written for NAME, in hex from its question on
 //   error CODE          the error text of the code
@@ -50,6 +51,8 @@
 #include "dkim/canon.h"
 #include "smtp/ehlo.h"
 #include "smtp/message_text.h"
+#include "smtp/reply.h"
+#include "smtp/reply_reader.h"
 #include "support/log_file.h"
 #include "support/options.h"
 #include "support/request_options.h"
@@ -183,6 +186,15 @@ std::string ehlo(const std::string &reply) {
            (o.size ? "S=" + std::to_string(o.size_limit) : "-") + " [" +
            join(vellor::smtp::ehlo_auth_mechanisms(reply), " ") + "] " +
            join({extensions.begin(), extensions.end()}, " ");
+}
+
+std::string reply(const std::string &bytes) {
+    return at_every_split(bytes, [&](std::size_t split) {
+        vellor::smtp::ReplyReader reader;
+        if (!reader.feed(bytes.data(), split)) reader.feed(bytes.data() + split, bytes.size() - split);
+        auto r = vellor::smtp::parse_reply(reader.text(), reader.full(), reader.last_line_head());
+        return std::to_string(r.code) + " " + (r.enhanced.empty() ? "-" : r.enhanced);
+    });
 }
 
 std::string dots(const std::string &text) {
@@ -404,6 +416,7 @@ const std::map<std::string, std::function<std::string(const std::string &)>> &pr
          }},
         {"ehlo", ehlo},
         {"dots", dots},
+        {"reply", reply},
         {"canon", canon},
         {"signed", signed_fields},
         {"dns", dns},
