@@ -20,6 +20,7 @@
 #include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 namespace {
@@ -68,14 +69,14 @@ std::vector<uint64_t> chunk_sizes(const Transaction &t, uint64_t total) {
 void report_percent(Transaction &t, uint64_t sent, uint64_t total) {
     if (!t.opts.send_percent_sent) return;
     long pct = total ? static_cast<long>(static_cast<double>(sent) / static_cast<double>(total) * 100.0) : 100;
-    if (pct > 1) t.call.report(Where::callback, 926, 0, format("%ld", pct > 100 ? 100 : pct));
+    if (pct > 1) t.call.report(Where::callback, 926, 0, format(texts::kPercent, pct > 100 ? 100 : pct));
 }
 
 bool chunk_refused(Transaction &t) {
     const int code = t.x.reply().code;
     if (code == 500 || code == 502) t.x.abandon();  // the chunk may have been read as commands
     if (data_accepted(t.x.reply())) return false;
-    t.fail(904, "Data was not accepted by server...");
+    t.fail(904, texts::kDataNotAccepted);
     return true;
 }
 
@@ -95,7 +96,7 @@ bool send_chunks(Transaction &t, ChunkSource &src, bool pipelined) {
             uint64_t piece = std::min<uint64_t>(sizes[k] - done, kPiece);
             out.clear();
             if (!src.append(at + done, piece, out)) {
-                t.fail(910, format("Message file [%s] could not be read whole: not sent", t.msg.file.c_str()));
+                t.fail(910, format(texts::kFileNotReadWhole, t.msg.file.c_str()));
                 t.call.close_socket();  // inside a chunk: only a close ends it
                 return false;
             }
@@ -108,7 +109,7 @@ bool send_chunks(Transaction &t, ChunkSource &src, bool pipelined) {
         report_percent(t, at, total);
         if (pipelined) continue;
         if (t.x.read_reply() <= 0 || chunk_refused(t)) {
-            if (!t.failed) t.fail(904, "Data was not accepted by server...");
+            if (!t.failed) t.fail(904, texts::kDataNotAccepted);
             return false;
         }
     }
@@ -120,7 +121,7 @@ const std::string *signed_field(Transaction &t) {
     std::string why;
     t.body.dkim_field.make();
     const std::string *field = t.body.dkim_field.text(why);
-    if (!field) t.fail(dkim::kKeyUnusable, format("Message cannot be signed: %s; not sent", why.c_str()));
+    if (!field) t.fail(dkim::kKeyUnusable, format(texts::kCannotSign, why.c_str()));
     return field;
 }
 
@@ -136,7 +137,7 @@ void judge_now(Transaction &t, const std::vector<std::string> &rcpts, bool singu
     for (int k = 0; k < chunks; ++k) {
         int got = t.x.read_reply();
         if (got <= 0) {
-            if (!t.failed) t.fail(904, "Data was not accepted by server...");
+            if (!t.failed) t.fail(904, texts::kDataNotAccepted);
             return;
         }
         if (!t.failed) chunk_refused(t);

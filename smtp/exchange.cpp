@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "smtp/reply_quirks.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 
@@ -163,7 +164,7 @@ int Exchange::read_reply_by(Deadline deadline, bool first) {
         if (n <= 0) {
             if (n == -1) wsa_error_ = connection_.last_error();
             broken_ = true;
-            note(n == 0 ? "connection closed by the server" : "no whole reply within the time-out");
+            note(n == 0 ? texts::kPeerClosed : texts::kNoWholeReply);
             return n;
         }
         reader_.feed(chunk, static_cast<std::size_t>(n));

@@ -6,6 +6,7 @@
 #include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 namespace {
@@ -25,14 +26,12 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
     auto next = [&]() { return !x.broken() && x.read_reply() > 0; };
     if (f.mail) {
         if (!next()) return -1;
-        if (!mail_reply_ok(x)) code = 902, why = format("Senders details [%s] were refused...", f.sender.c_str());
+        if (!mail_reply_ok(x)) code = 902, why = format(texts::kSenderRefused, f.sender.c_str());
     }
     for (const std::string &r : f.rcpts) {
         if (!next()) return -1;
         if (code == 0 && !rcpt_reply_ok(x))
-            code = 903,
-            why = format(f.singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...",
-                         r.c_str());
+            code = 903, why = format(f.singular ? texts::kRecipentRefused : texts::kRecipentsRefused, r.c_str());
     }
     for (int k = 0; k < f.chunks; ++k) {
         if (!next()) return -1;
@@ -40,7 +39,7 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
             x.abandon();
             return code ? code : 904;
         }
-        if (code == 0 && !data_accepted(x.reply())) code = 904, why = "Data was not accepted by server...";
+        if (code == 0 && !data_accepted(x.reply())) code = 904, why = texts::kDataNotAccepted;
     }
     return code;
 }
@@ -55,8 +54,7 @@ void settle(Call &call, int code, const std::string &why) {
         call.report(Where::log, 0, 0, line);
         call.req->nErrorCode = static_cast<int16_t>(code);
         call.report(Where::callback, 920, code, line);
-        call.report(Where::log, 0, 0,
-                    numbered(call, f.attempt, format("FAILED to send message from [%s]...", f.sender.c_str())));
+        call.report(Where::log, 0, 0, numbered(call, f.attempt, format(texts::kFailedFrom, f.sender.c_str())));
     }
     if (call.settled) call.settled(code == 0);
 }
@@ -64,7 +62,7 @@ void settle(Call &call, int code, const std::string &why) {
 // Reads the oldest due message's replies; false when the connection is
 // of no further use (every due message then settled as not accepted).
 bool read_oldest(Call &call, Exchange &x) {
-    std::string why = "Data was not accepted by server...";
+    std::string why = texts::kDataNotAccepted;
     int code = judge(x, call.finals.due.front(), why);
     settle(call, code < 0 ? 904 : code, why);
     if (code >= 0 && !x.broken()) return true;
@@ -105,7 +103,7 @@ void settle_finals(Call &call, Exchange &x) {
 
 void drop_finals(Call &call) {
     call.finals.held.clear();
-    while (!call.finals.due.empty()) settle(call, 904, "Data was not accepted by server...");
+    while (!call.finals.due.empty()) settle(call, 904, texts::kDataNotAccepted);
 }
 
 }  // namespace vellor::smtp

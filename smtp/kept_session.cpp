@@ -14,11 +14,10 @@
 #include "smtp/transaction.h"
 #include "support/text.h"
 #include "transport/kept_connections.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 namespace {
-
-constexpr const char *kReplaced = "A connection kept open was ended by the server meanwhile: a new one replaces it...";
 
 std::string key_of(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
@@ -50,14 +49,13 @@ bool reuse_kept_session(Transaction &t, bool take) {
         t.call.adopt(std::move(k->line));
         if (!t.call.idle_open()) {  // closed by the server meanwhile, or a 421 waiting
             t.call.close_socket();
-            tell(t, kReplaced);
+            tell(t, texts::kKeptReplaced);
             continue;
         }
         t.call.ehlo_text = std::move(note);
         t.call.offers = ehlo_offers(t.call.ehlo_text);
         t.call.peer_pipelines = t.call.offers.pipelining;
-        tell(t,
-             format("Connection to [%s] kept open by an earlier call reused...", t.call.connected_address().c_str()));
+        tell(t, format(texts::kKeptReused, t.call.connected_address().c_str()));
         return true;
     }
     return false;
@@ -66,7 +64,7 @@ bool reuse_kept_session(Transaction &t, bool take) {
 void replace_stale_session(Transaction &t) {
     t.call.close_socket();
     t.req()->nErrorCode = 0;
-    t.call.report(Where::callback_then_log, 921, 0, t.numbered(kReplaced));
+    t.call.report(Where::callback_then_log, 921, 0, t.numbered(texts::kKeptReplaced));
 }
 
 bool keeps_session(const Transaction &t) { return !t.failed && !t.call.keep_key.empty(); }
@@ -75,8 +73,7 @@ bool keep_session(Call &call, Exchange &x, int seconds) {
     bool sure = !call.keep_key.empty() && call.socket() != 0 && !x.broken() && x.reply().code != 421 &&
                 call.finals.due.empty() && call.finals.held.empty();
     if (!sure) return false;
-    std::string text = format("Connection to [%s] kept open for %d second(s) for a later call...",
-                              call.connected_address().c_str(), seconds);
+    std::string text = format(texts::kKeptFor, call.connected_address().c_str(), seconds);
     x.note(text);
     call.report(Where::callback_then_log, 921, 0, call.prefixed(text));
     transport::kept::Kept k{call.release(), call.ehlo_text, "QUIT\r\n"};

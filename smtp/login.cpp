@@ -17,6 +17,7 @@
 #include "smtp/auth_encode.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 
@@ -34,11 +35,11 @@ void encode_login_data(Transaction &t) {
     t.call.login.encoded_user = encoded.user;
     t.call.login.encoded_password = encoded.password;
     t.call.login.encoded = true;
-    t.call.report(Where::callback_then_log, 921, 0, t.call.prefixed("Authentication data received and encoded"));
+    t.call.report(Where::callback_then_log, 921, 0, t.call.prefixed(texts::kLoginEncoded));
 }
 
 void login_accepted(Transaction &t) {
-    std::string line = t.numbered("Authentication details accepted by server...");
+    std::string line = t.numbered(texts::kLoginAccepted);
     t.call.report(Where::log, 0, 0, line);
     t.req()->nErrorCode = 0;
     t.call.report(Where::callback, 921, 0, line);
@@ -64,7 +65,7 @@ void credential(Transaction &t, const std::string &line) {
 bool login_user_then_password(Transaction &t) {
     credential(t, t.call.login.encoded_user);
     if (t.x.reply().code != 334) {
-        t.fail(917, "Authentication user name was refused by server...");
+        t.fail(917, texts::kLoginUserRefused);
         return false;
     }
     credential(t, t.call.login.encoded_password);
@@ -83,13 +84,11 @@ void login_conversation(Transaction &t) {
     else if (!login_user_then_password(t))
         return;
     if (t.x.reply().code == 535) {
-        t.call.report(Where::log, 0, 0,
-                      t.numbered(plain ? "SMTP AUTH PLAIN Authentication was refused by server..."
-                                       : "SMTP AUTH LOGIN Authentication was refused by server..."));
+        t.call.report(Where::log, 0, 0, t.numbered(plain ? texts::kPlainRefused : texts::kLoginRefused));
     } else if (t.x.reply().code == 235) {
         login_accepted(t);
     } else {
-        t.fail(917, "Authentication user name was refused by server...");
+        t.fail(917, texts::kLoginUserRefused);
     }
 }
 
@@ -99,7 +98,7 @@ void login_batch(Transaction &t) {
     if (t.x.reply().code != 334) return;
     if (!login_user_then_password(t)) return;
     if (t.x.reply().code == 535)
-        t.fail(917, "Authentication password was refused by server...");
+        t.fail(917, texts::kLoginPasswordRefused);
     else if (t.x.reply().code == 235)
         login_accepted(t);
 }

@@ -18,6 +18,7 @@
 #include "smtp/ehlo.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 namespace {
@@ -31,7 +32,7 @@ bool listed(const std::vector<std::string> &offered, const std::string &m) {
 std::string joined(const std::vector<std::string> &words) {
     std::string out;
     for (const auto &w : words) out += (out.empty() ? "" : " ") + w;
-    return out.empty() ? "none" : out;
+    return out.empty() ? texts::kNoneOffered : out;
 }
 
 bool token_mechanism(const std::string &m) { return m == "XOAUTH2" || m == "OAUTHBEARER"; }
@@ -40,8 +41,8 @@ bool token_mechanism(const std::string &m) { return m == "XOAUTH2" || m == "OAUT
 std::pair<std::string, std::string> wanted_mechanism(const std::string &forced, bool token,
                                                      const std::vector<std::string> &offered) {
     if (!forced.empty() && forced != "AUTO" && forced != "ANY") return {forced, forced};
-    if (token) return {listed(offered, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER", "XOAUTH2 or OAUTHBEARER"};
-    return {listed(offered, "PLAIN") ? "PLAIN" : "LOGIN", "PLAIN or LOGIN"};
+    if (token) return {listed(offered, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER", texts::kEitherToken};
+    return {listed(offered, "PLAIN") ? "PLAIN" : "LOGIN", texts::kEitherPassword};
 }
 
 // The mechanism to use, or empty after the failure report.
@@ -49,13 +50,12 @@ std::string choose(Transaction &t, const std::vector<std::string> &offered) {
     bool token = !t.opts.oauth2_token.empty();
     const auto [m, wanted] = wanted_mechanism(t.opts.auth_mechanism, token, offered);
     if (!listed(offered, m)) {
-        t.fail(kLoginFailed, "Server does not offer the login AUTH " + wanted + " (it offers: " + joined(offered) +
-                                 "): nothing sent...");
+        t.fail(kLoginFailed, fill(texts::kNoOfferedLogin, {wanted, joined(offered)}));
         return {};
     }
     if (token_mechanism(m) ? !token : t.call.login.plain_password.empty()) {
         t.fail(kLoginFailed,
-               "AUTH " + m + " needs " + (token_mechanism(m) ? "an OAuth2Token" : "a password") + ": nothing sent...");
+               fill(texts::kLoginNeeds, {m, token_mechanism(m) ? texts::kNeedsToken : texts::kNeedsPassword}));
         return {};
     }
     return m;
@@ -73,8 +73,8 @@ std::string reason(const Transaction &t, const std::string &challenge) {
 }
 
 void refused(Transaction &t, const std::string &m, const std::string &challenge) {
-    std::string what = token_mechanism(m) ? "OAuth 2.0 token" : "login";
-    t.fail(kLoginFailed, "SMTP AUTH " + m + " " + what + " was refused by server: " + reason(t, challenge));
+    const char *what = token_mechanism(m) ? texts::kWhatToken : texts::kWhatLogin;
+    t.fail(kLoginFailed, fill(texts::kMechanismRefused, {m, what, reason(t, challenge)}));
 }
 
 std::string initial_response(Transaction &t, const std::string &m) {

@@ -18,6 +18,7 @@
 #include "support/dsn_values.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 
@@ -27,24 +28,22 @@ bool envelope_allowed(Transaction &t) {
     const Offers &o = t.call.offers;
     uint64_t size = t.body.size + t.body.dkim_field.size();
     if (o.size_limit > 0 && size > o.size_limit) {
-        t.fail(904, format("Message of %llu bytes is larger than the server's limit of %llu bytes (SIZE): not sent",
-                           static_cast<unsigned long long>(size), static_cast<unsigned long long>(o.size_limit)));
+        t.fail(904, format(texts::kOverServerSize, static_cast<unsigned long long>(size),
+                           static_cast<unsigned long long>(o.size_limit)));
         return false;
     }
     for (auto [field, code] :
          {std::pair{std::string_view(t.env.sender), 902}, std::pair{std::string_view(t.env.recipient), 903}}) {
         if (clean_utf8(field)) continue;
         std::string who(field);
-        t.fail(code,
-               format("Address [%s] is not well-formed UTF-8 or holds a control character: not sent", who.c_str()));
+        t.fail(code, format(texts::kAddressNotUtf8, who.c_str()));
         return false;
     }
     if (o.smtputf8) return true;
     bool sender = holds_8bit(t.env.sender);
     std::string who = sender ? std::string("[").append(t.env.sender).append("]") : t.env.utf8_recipient;
     if (who.empty()) return true;
-    t.fail(sender ? 902 : 903,
-           format("Address %s holds UTF-8 and the server does not offer SMTPUTF8: not sent", who.c_str()));
+    t.fail(sender ? 902 : 903, format(texts::kNoSmtputf8, who.c_str()));
     return false;
 }
 
@@ -56,10 +55,7 @@ std::string mail_parameters(Transaction &t) {
     if (o.eight_bit && t.body.eight_bit) p += " BODY=8BITMIME";
     const options::DsnOptions &dsn = t.opts.dsn;
     if (dsn.asked() && !o.dsn)
-        t.call.report(Where::log, 0, 0,
-                      t.numbered(format("Server [%s] does not offer DSN: the delivery status notification parameters "
-                                        "are left out",
-                                        t.call.host_address().c_str())));
+        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kNoDsn, t.call.host_address().c_str())));
     if (!o.dsn) return p;
     if (!dsn.ret.empty()) p += " RET=" + dsn.ret;
     if (!dsn.envelope_id.empty()) p += " ENVID=" + dsn::xtext(dsn.envelope_id);

@@ -32,6 +32,7 @@
 #include "smtp/transaction.h"
 #include "support/options.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 
@@ -46,9 +47,7 @@ bool check_message_source(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     if (t.msg.file.empty() && !r->hMessage) {
         t.call.report(Where::both_prefixed, 920, 910,
-                      t.whole_conversation()
-                          ? "Mo mail message file name or global memory buffer received for sending!"
-                          : "No mail message file name or global memory buffer received for sending!");
+                      t.whole_conversation() ? texts::kNoMessageConversation : texts::kNoMessage);
         r->nErrorCode = 910;
         return false;
     }
@@ -56,13 +55,12 @@ bool check_message_source(Transaction &t) {
     if (t.msg.file.empty() || r->bMessageDirectory) return true;
     const MessageSource *s = &t.msg.source;
     if (s->state == FileState::Missing) {
-        t.call.report(Where::both_prefixed, 920, 910,
-                      format("Specified mail message of [%s] cannot be found", t.msg.file.c_str()));
+        t.call.report(Where::both_prefixed, 920, 910, format(texts::kMessageNotFound, t.msg.file.c_str()));
         r->nErrorCode = 910;
         return false;
     }
     if (s->state == FileState::Claimed && !r->hMessage) {
-        t.fail(910, format("Message file [%s] is being sent by another sender: not sent", t.msg.file.c_str()));
+        t.fail(910, format(texts::kFileClaimed, t.msg.file.c_str()));
         return false;
     }
     return true;
@@ -76,8 +74,7 @@ namespace {
 
 // The report on a text holding a NUL byte; false.
 bool refuse_nul(Transaction &t, uint64_t at) {
-    t.fail(910, format("Message file [%s] holds a NUL byte at offset %llu and would be cut there: not sent",
-                       t.msg.file.c_str(), static_cast<unsigned long long>(at)));
+    t.fail(910, format(texts::kFileHoldsNul, t.msg.file.c_str(), static_cast<unsigned long long>(at)));
     return false;
 }
 
@@ -95,7 +92,7 @@ bool scan_file(Transaction &t, MessageBody &b, const dkim::Signer *signer, Check
         char *buf = bufs[turn].get();
         int64_t got = b.read_at(buf, block, at);
         if (got <= 0) {
-            t.fail(910, format("Message file [%s] could not be read whole: not sent", t.msg.file.c_str()));
+            t.fail(910, format(texts::kFileNotReadWhole, t.msg.file.c_str()));
             return false;
         }
         if (!check.feed(buf, static_cast<std::size_t>(got))) break;  // a NUL byte: judged by the caller
@@ -136,10 +133,8 @@ bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
         return true;
     }
     if (s->state != FileState::Ready) {
-        t.fail(910,
-               r->bMessageDirectory
-                   ? format("Queued entry [%s] skipped: it is not a regular file that can be read", t.msg.file.c_str())
-                   : format("Message file [%s] is not a regular file that can be read: not sent", t.msg.file.c_str()));
+        t.fail(910, r->bMessageDirectory ? format(texts::kEntryNotRegular, t.msg.file.c_str())
+                                         : format(texts::kFileNotRegular, t.msg.file.c_str()));
         return false;
     }
     b.read_at = s->read_at;
@@ -148,7 +143,7 @@ bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
 }
 
 std::string message_name(Transaction &t) {
-    return t.req()->hMessage ? std::string("in global memory") : format("[%s]", t.msg.file.c_str());
+    return t.req()->hMessage ? std::string(texts::kInGlobalMemory) : format("[%s]", t.msg.file.c_str());
 }
 
 }  // namespace
@@ -166,9 +161,8 @@ bool prepare_body(Transaction &t) {
     // covers (docs/dkim.md).
     b.stuff = t.opts.dot_stuffing != 0 || found.signing;
     if (!b.stuff && found.lone_dot_at != CheckedText::kNone) {
-        t.fail(910, format("Message %s holds a line of a single \".\" at offset %llu, which would end the data early: "
-                           "not sent (the DotStuffing option sends it stuffed)",
-                           message_name(t).c_str(), static_cast<unsigned long long>(found.lone_dot_at)));
+        t.fail(910,
+               format(texts::kLoneDot, message_name(t).c_str(), static_cast<unsigned long long>(found.lone_dot_at)));
         return false;
     }
     if (!found.signing) return true;
@@ -176,8 +170,7 @@ bool prepare_body(Transaction &t) {
         b.dkim_field = std::move(found.dkim_field);
         return true;
     }
-    t.fail(dkim::kKeyUnusable,
-           format("Message %s cannot be signed: %s; not sent", message_name(t).c_str(), found.dkim_why.c_str()));
+    t.fail(dkim::kKeyUnusable, format(texts::kMessageCannotSign, message_name(t).c_str(), found.dkim_why.c_str()));
     return false;
 }
 
@@ -187,7 +180,7 @@ void report_percent(Transaction &t, uint64_t sent, uint64_t length) {
     float pct = static_cast<float>(sent) / static_cast<float>(length) * 100.0f;
     if (!(pct > 1.0f)) return;
     if (pct > 100.0f) pct = 100.0f;
-    t.call.report(Where::callback, 926, 0, format("%ld", static_cast<long>(pct)));
+    t.call.report(Where::callback, 926, 0, format(texts::kPercent, static_cast<long>(pct)));
 }
 
 // Sends bytes [at, at + n) of the body, stuffed when asked.
@@ -268,7 +261,7 @@ bool transmit(Transaction &t, const std::string *field) {
     if (field && t.x.send_raw(field->data(), field->size(), true) == -1) return false;  // in the message's segments
     if (!(percent && block > 0 && length > static_cast<uint64_t>(block))) {
         if (!sender.send(0, length, length <= kKeptWhole)) return false;
-        if (percent) t.call.report(Where::callback, 926, 0, "100");
+        if (percent) t.call.report(Where::callback, 926, 0, texts::kPercentDone);
         return true;
     }
     for (uint64_t sent = 0; sent < length;) {
@@ -288,22 +281,19 @@ void send_body(Transaction &t) {
         std::string why;
         field = t.body.dkim_field.text(why);  // made while the envelope went
         if (!field) {
-            t.fail(dkim::kKeyUnusable,
-                   format("Message %s cannot be signed: %s; not sent", message_name(t).c_str(), why.c_str()));
+            t.fail(dkim::kKeyUnusable, format(texts::kMessageCannotSign, message_name(t).c_str(), why.c_str()));
             t.call.close_socket();  // the server waits for data that will not come
             return;
         }
     }
     if (transmit(t, field)) {
         if (!changed_while_sent(t)) return;
-        t.fail(910, format("Message file [%s] was changed while it was sent: the end-of-data line is not sent, so the "
-                           "message does not go; the file is left for the next pass",
-                           t.msg.file.c_str()));
+        t.fail(910, format(texts::kFileChangedWhileSent, t.msg.file.c_str()));
         t.call.close_socket();  // in the data phase: only a close ends it without the message
         return;
     }
     t.call.note_error(t.x.wsa_error());
-    t.fail(904, "Message data could not be sent whole: the transaction ends without the end-of-data line...");
+    t.fail(904, texts::kDataNotWhole);
 }
 
 }  // namespace vellor::smtp

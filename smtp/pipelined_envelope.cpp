@@ -11,6 +11,7 @@
 #include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 namespace {
@@ -45,7 +46,7 @@ void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool s
     }
     // The reply to DATA is known here (replies come in order), so a refusal
     // fails at once with its code, where the lockstep dialogue waits on.
-    if (!ready && !t.failed) t.fail(904, "Server refused to accept data...");
+    if (!ready && !t.failed) t.fail(904, texts::kDataRefused);
 }
 
 }  // namespace

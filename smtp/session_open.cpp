@@ -34,6 +34,7 @@
 #include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor::smtp {
 namespace {
@@ -58,8 +59,7 @@ void refuse(Transaction &t, const std::string &text) {
 void testing_failed(Transaction &t, const std::string &why) {
     const Protection *p = protection(t);
     if (!p || p->kind != Kind::StsTesting) return;
-    std::string text = format("MTA-STS policy check failed for [%s] of [%s] (testing: delivery goes on): %s",
-                              p->exchanger.c_str(), p->domain.c_str(), why.c_str());
+    std::string text = format(texts::kStsTestingFailed, p->exchanger.c_str(), p->domain.c_str(), why.c_str());
     t.call.report(Where::log, 0, 0, t.numbered(text));
     t.call.report(Where::callback, 921, 0, text);
 }
@@ -85,23 +85,20 @@ bool handshake(Transaction &t) {
     transport::TlsPeer peer = tls_peer(t);
     std::string why;
     if (!t.call.start_tls(peer, why)) {
-        refuse(t, format("Secure connection to [%s] failed: %s", t.call.connected_address().c_str(), why.c_str()));
+        refuse(t, format(texts::kSecureConnectionFailed, t.call.connected_address().c_str(), why.c_str()));
         return false;
     }
     if (const Protection *p = protection(t)) {
-        std::string text =
-            p->kind == Kind::Dane          ? "DANE: the certificate of [" + peer.name + "] matched its TLSA record"
-            : p->kind == Kind::DaneTlsOnly ? "DANE: TLS with [" + peer.name + "] (no usable TLSA record to check)"
-                                           : "MTA-STS: the certificate of [" + peer.name + "] verified (enforce)";
+        std::string text = fill(p->kind == Kind::Dane          ? texts::kDaneMatched
+                                : p->kind == Kind::DaneTlsOnly ? texts::kDaneTlsOnly
+                                                               : texts::kStsVerified,
+                                {peer.name});
         t.call.report(Where::log, 0, 0, t.numbered(text));
         t.call.report(Where::callback, 921, 0, text);
     }
-    if (!peer.verify)
-        t.call.report(Where::log, 0, 0,
-                      t.numbered(format("TLS certificate of [%s] not verified: the TLSVerifyPeer option is 0",
-                                        peer.name.c_str())));
+    if (!peer.verify) t.call.report(Where::log, 0, 0, t.numbered(format(texts::kNotVerified, peer.name.c_str())));
     t.x.restart();  // nothing read in the clear carries over
-    t.x.note("TLS started with [" + peer.name + "]" + (t.call.resumed() ? ", the earlier session resumed" : ""));
+    t.x.note(fill(t.call.resumed() ? texts::kTlsResumed : texts::kTlsStarted, {peer.name}));
     return true;
 }
 
@@ -119,15 +116,15 @@ bool greet_ehlo(Transaction &t) {
 bool starttls(Transaction &t) {
     std::string name = hello_name(t);
     if (t.x.command("EHLO %s\r\n", name.c_str()) == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 250) {
-        refuse(t, "Server refused EHLO: STARTTLS cannot be asked for, nothing sent...");
+        refuse(t, texts::kEhloRefusedNoStarttls);
         return false;
     }
     if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
-        refuse(t, "Server does not offer STARTTLS: a secure connection is required, nothing sent...");
+        refuse(t, texts::kStarttlsRequired);
         return false;
     }
     if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
-        refuse(t, format("Server refused STARTTLS [%s]: nothing sent...", t.x.first_line().c_str()));
+        refuse(t, format(texts::kStarttlsRefusedNothingSent, t.x.first_line().c_str()));
         return false;
     }
     return handshake(t);
@@ -138,17 +135,13 @@ bool starttls(Transaction &t) {
 bool opportunistic_tls(Transaction &t) {
     std::string addr = t.call.connected_address();
     if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
-        t.call.report(
-            Where::log, 0, 0,
-            t.numbered(format("Server [%s] does not offer STARTTLS: the session goes on in the clear", addr.c_str())));
-        testing_failed(t, "no STARTTLS offered");
+        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kNoStarttlsInClear, addr.c_str())));
+        testing_failed(t, texts::kNoStarttlsOffered);
         return true;
     }
     if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
-        t.call.report(
-            Where::log, 0, 0,
-            t.numbered(format("Server [%s] refused STARTTLS: the session goes on in the clear", addr.c_str())));
-        testing_failed(t, "STARTTLS refused");
+        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kStarttlsRefusedInClear, addr.c_str())));
+        testing_failed(t, texts::kStarttlsRefused);
         return true;
     }
     transport::TlsPeer peer = tls_peer(t);
@@ -157,25 +150,21 @@ bool opportunistic_tls(Transaction &t) {
     bool up = t.call.start_tls(peer, why);
     t.x.restart();  // nothing read before the handshake carries over
     if (!up) {
-        t.call.report(Where::log, 0, 0,
-                      t.numbered(format("TLS with [%s] failed (%s): connecting again for a session in the clear",
-                                        addr.c_str(), why.c_str())));
+        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kTlsFailedInClear, addr.c_str(), why.c_str())));
         testing_failed(t, why);
         t.call.close_socket();
         if (!t.call.connect(1)) {
-            t.fail(907, format("Unable to connect to [%s] again after the failed TLS handshake", addr.c_str()));
+            t.fail(907, format(texts::kNoReconnectAfterTls, addr.c_str()));
             return false;
         }
         t.x.read_reply();  // greeting, not judged
         return greet_ehlo(t);
     }
     t.call.report(Where::log, 0, 0,
-                  t.numbered(why.empty() ? format("TLS started with [%s]: certificate verified for [%s]", addr.c_str(),
-                                                  peer.name.c_str())
-                                         : format("TLS started with [%s]: %s; delivery goes on (opportunistic TLS)",
-                                                  addr.c_str(), why.c_str())));
+                  t.numbered(why.empty() ? format(texts::kTlsVerified, addr.c_str(), peer.name.c_str())
+                                         : format(texts::kTlsOpportunistic, addr.c_str(), why.c_str())));
     if (!why.empty()) testing_failed(t, why);
-    t.x.note("TLS started with [" + peer.name + "]");
+    t.x.note(fill(texts::kTlsStarted, {peer.name}));
     return greet_ehlo(t);
 }
 
@@ -199,7 +188,7 @@ void ehlo_or_helo(Transaction &t) {
 void open_session(Transaction &t) {
     t.call.offers = Offers{};
     if (!t.opts.unusable.empty()) {  // read again since the send's check: the file changed meanwhile
-        t.fail(kSecureFailed, "Send refused: " + t.opts.unusable);
+        t.fail(kSecureFailed, texts::kSendRefused + t.opts.unusable);
         return;
     }
     switch (t.opts.secure_connection) {

@@ -23,6 +23,7 @@
 #include "support/options.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace smtp {
@@ -76,16 +77,15 @@ bool step_connect(Transaction &t) {
     std::string target = (t.whole_conversation() && !ip.empty()) ? ip : t.call.first_address();
     if (target.empty()) target = ip;  // an IPv6 relay: the record's IPv4 fields stay empty
     bool named = (t.whole_conversation() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
-    std::string line =
-        named ? t.numbered(format("Trying to connect to SMTP server [%s - %s]", server.c_str(), target.c_str()))
-              : t.numbered(format("Trying to connect to SMTP server address [%s]", target.c_str()));
+    std::string line = named ? t.numbered(format(texts::kTryingServer, server.c_str(), target.c_str()))
+                             : t.numbered(format(texts::kTryingAddress, target.c_str()));
     t.call.report(Where::callback_then_log, 921, 0, line);
     if (t.call.connect(0)) return true;
     std::string at = t.call.host_address();
-    std::string unable = t.numbered(
-        format("Unable to make a connection to [%s] for [%s]", (at.empty() ? target : at).c_str(), t.call.app.c_str()));
+    std::string unable =
+        t.numbered(format(texts::kNoConnectionFor, (at.empty() ? target : at).c_str(), t.call.app.c_str()));
     t.call.report(Where::both_as_given, 920, 907, unable);
-    t.call.report(Where::callback_then_log, 920, 907, t.numbered("Unable to connect to SMTP server, send aborted..."));
+    t.call.report(Where::callback_then_log, 920, 907, t.numbered(texts::kNoConnectionAborted));
     r->nErrorCode = 907;
     return false;  // the companion stays started: the send's end step stops it, once
 }
@@ -110,7 +110,7 @@ void step_helo(Transaction &t, const char *verb) {
     const char *name = domain.empty() ? kHeloFallback : domain.c_str();
     for (bool repeated = false;;) {
         if (t.x.command("%s %s\r\n", verb, name) == -1) {
-            std::string line = t.call.prefixed("HELO command was refused...");
+            std::string line = t.call.prefixed(texts::kHeloRefused);
             t.call.report(Where::log, 0, 0, line);
             t.call.note_error(t.x.wsa_error());
             r->nErrorCode = 901;
@@ -135,7 +135,7 @@ void step_helo(Transaction &t, const char *verb) {
         repeated = true;
         name = domain.empty() ? kHeloRepeatFallback : domain.c_str();
     }
-    t.fail(901, "HELO command was refused...");
+    t.fail(901, texts::kHeloRefused);
 }
 
 void note_extensions(Transaction &t) {
@@ -168,28 +168,23 @@ void step_mail_from(Transaction &t) {
 bool mail_reply_ok(const Exchange &x) { return x.reply().code == 250; }
 bool rcpt_reply_ok(const Exchange &x) { return x.reply().code == 250; }
 
-void mail_refused(Transaction &t) { t.fail(902, format("Senders details [%s] were refused...", t.env.sender.c_str())); }
+void mail_refused(Transaction &t) { t.fail(902, format(texts::kSenderRefused, t.env.sender.c_str())); }
 
 void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
-    t.fail(903, format(singular ? "Recipent address [%s] was refused..." : "Recipent address [%s] were refused...",
-                       rcpt.c_str()));
+    t.fail(903, format(singular ? texts::kRecipentRefused : texts::kRecipentsRefused, rcpt.c_str()));
 }
 
 void rcpt_announced(Transaction &t, const std::string &rcpt) {
     if (!t.whole_conversation()) return;
-    std::string line = t.numbered(format("Recipient address of [%s] accepted...", rcpt.c_str()));
+    std::string line = t.numbered(format(texts::kRecipientAccepted, rcpt.c_str()));
     t.call.report(Where::both_as_given, 921, 0, line);
 }
 
-std::string accepted_report(Transaction &t) {
-    std::string text;
-    text.append("Message from [").append(t.env.sender).append("] sent to ").append(t.env.accepted_to);
-    return text.append(" sucessfully...");
-}
+std::string accepted_report(Transaction &t) { return fill(texts::kSentTo, {t.env.sender, t.env.accepted_to}); }
 
 std::vector<std::string> recipients_of(Transaction &t) {
     if (t.env.unfit_field == 0) return t.env.recipients;
-    t.call.unfit(912, "The recipient list's entry", t.env.unfit_field);
+    t.call.unfit(912, texts::kListEntryField, t.env.unfit_field);
     t.failed = true;
     return {};
 }
@@ -205,9 +200,7 @@ void step_rcpt_to(Transaction &t) {
         const char *rcpt_c = rcpt.c_str();
         if (t.x.command("RCPT TO: <%s>%s\r\n", rcpt_c, rcpt_parameters(t, rcpt).c_str()) == -1) {
             t.call.note_error(t.x.wsa_error());
-            t.fail(903,
-                   format(singular ? "Recipient address [%s] was refused..." : "Recipient address [%s] were refused...",
-                          rcpt_c));
+            t.fail(903, format(singular ? texts::kRecipientRefused : texts::kRecipientsRefused, rcpt_c));
             continue;
         }
         rcpt_announced(t, rcpt);
@@ -234,7 +227,7 @@ void step_data(Transaction &t) {
             t.failed = true;
             return;
         case DataWait::GaveUp:
-            t.fail(904, "Server refused to accept data...");
+            t.fail(904, texts::kDataRefused);
             return;
     }
 }
@@ -267,17 +260,15 @@ void step_end_of_data(Transaction &t) {
     }
     t.failed = true;
     if (t.whole_conversation()) t.x.control("QUIT\r\n");
-    t.fail(904, "Data was not accepted by server...");
+    t.fail(904, texts::kDataNotAccepted);
 }
 
-// The end report, built by appending (it is made for every message; the
-// fields it quotes are far shorter than a report line).
+// The end report (made for every message; the fields it quotes are far
+// shorter than a report line).
 void step_end_report(Transaction &t) {
     if (t.in_flight || t.x.went_stale()) return;  // made when its final reply is in; or replaced
     if (t.failed) {
-        std::string text;
-        text.append("FAILED to send message from [").append(t.env.sender).append("]...");
-        t.call.report(Where::log, 0, 0, t.numbered(text));
+        t.call.report(Where::log, 0, 0, t.numbered(fill(texts::kFailedFrom, {t.env.sender})));
         return;
     }
     t.call.report(Where::callback_then_log, 922, 0, t.numbered(accepted_report(t)));
@@ -287,11 +278,11 @@ void step_end_report(Transaction &t) {
 // either would add commands of its own, so the message is refused first.
 bool arguments_safe(Transaction &t) {
     if (!one_line_text(t.env.sender)) {
-        t.fail(902, "Sender address holds a carriage return or line feed: message refused before sending...");
+        t.fail(902, texts::kSenderLineBreak);
         return false;
     }
     if (!one_line_text(t.env.recipient)) {
-        t.fail(903, "Recipient address holds a carriage return or line feed: message refused before sending...");
+        t.fail(903, texts::kRecipientLineBreak);
         return false;
     }
     return true;
@@ -302,9 +293,7 @@ bool arguments_safe(Transaction &t) {
 void check_still_current(Transaction &t) {
     const MessageSource &s = t.msg.source;
     if (t.failed || t.req()->hMessage || t.body.current || !s.current || s.current()) return;
-    t.fail(910, format("Message file [%s] was removed, replaced or changed after it was read: not sent, the file is "
-                       "left for the next pass",
-                       t.msg.file.c_str()));
+    t.fail(910, format(texts::kFileChangedAfterRead, t.msg.file.c_str()));
 }
 
 // A lockstep message after held ones: the held bytes go and their final
@@ -390,8 +379,7 @@ void reset_after_failure(Transaction &t) {
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
     if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.reply().code == 250) return;
     t.call.close_socket();
-    t.call.report(Where::log, 0, 0,
-                  t.numbered("Connection closed after a failed message: the next message connects again..."));
+    t.call.report(Where::log, 0, 0, t.numbered(texts::kClosedAfterFailure));
 }
 
 }  // namespace

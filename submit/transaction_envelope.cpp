@@ -6,6 +6,7 @@
 #include "msgfiles/recipients.h"
 #include "platform/global_memory.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace {
@@ -40,9 +41,10 @@ std::string accepted_to(const Call &c, bool conversation) {
     const SMTPSEND_STRUCTURE *r = c.req;
     const std::string count = std::to_string(r->nRecipients);
     if (conversation && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
-        return "[" + c.hand.recipient + "]";
-    if (!conversation && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory))) return count + " recipient sent";
-    return count + " recipient(s)";
+        return fill(texts::kToRecipient, {c.hand.recipient});
+    if (!conversation && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
+        return fill(texts::kToOneSent, {count});
+    return fill(texts::kToCount, {count});
 }
 
 // The recipient holding UTF-8 ("[address]", or a list's "in the recipient
@@ -54,7 +56,7 @@ std::string utf8_recipient(const Call &c) {
     const char *p = static_cast<const char *>(GlobalLock(r->hRecipients));
     bool found = p && holds_8bit(std::string_view(p, ::strnlen(p, GlobalSize(r->hRecipients))));
     GlobalUnlock(r->hRecipients);
-    return found ? "in the recipient list" : std::string();
+    return found ? texts::kInRecipientList : std::string();
 }
 
 }  // namespace

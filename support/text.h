@@ -6,6 +6,7 @@
 #pragma once
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,11 @@ void copy_field(char (&to)[D], const char (&from)[S]) {
 // printf into a std::string, cut at 1023 characters like the library's
 // 1024-byte text buffers.
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The pattern with each "%s" replaced by the next value in order, never cut
+// (format cuts): for report texts quoting what a server or option may make
+// long.
+std::string fill(std::string_view pattern, std::initializer_list<std::string_view> values);
 
 // Case-insensitive substring search: position of pattern in text, or npos.
 std::size_t find_text_nocase(const std::string &text, const std::string &pattern);
