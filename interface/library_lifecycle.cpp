@@ -17,6 +17,7 @@
 #include "support/text.h"
 #include "transport/companion.h"
 #include "transport/kept_connections.h"
+#include "transport/tls_resumption.h"
 #include "vellorapi.h"
 
 namespace {
@@ -94,7 +95,8 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
 VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char *applicationName) {
     vellor::guarded_void([&] {
         if (library) library->bLibraryInitialized = 0;
-        transport::kept::close_all();  // every session kept between calls ends here
+        transport::kept::close_all();         // every session kept between calls ends here
+        transport::resumption::forget_all();  // and no TLS session is resumed any more
         Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", text_or_empty(applicationName).c_str(),
                          address_of(library)));
         Write_Log("<<***>>");

@@ -224,7 +224,7 @@ void add_peer_step(Script &s, int &connections, const std::string &rest, const s
     else if (word == "drip")  // drip MS TEXT
         s.drip(unescape(then), std::stoi(arg));
     else if (word == "tls")
-        s.tls(certificates_folder(), arg.empty() ? 0 : std::stoi(arg));
+        s.tls(certificates_folder(), arg.empty() || arg == "fresh" ? 0 : std::stoi(arg), arg == "fresh");
     else if (word == "short")
         s.short_record(unescape(arg));
     else if (word == "accepts")  // accepts [N]: N messages over one connection, then QUIT read

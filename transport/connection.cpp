@@ -6,6 +6,8 @@
 
 #include "platform/winsock.h"
 #include "transport/companion.h"
+#include "transport/kept_connections.h"
+#include "transport/tls_resumption.h"
 
 namespace vellor::transport {
 
@@ -110,8 +112,7 @@ Wire &Connection::wire() {
 
 bool Connection::close_socket() {
     if (tls_ && socket() != 0) tls_->close_notify(step_deadline());
-    if (tls_)
-        if (std::shared_ptr<void> kept = tls_->resumption()) resume_ = std::move(kept);
+    if (tls_) resumption::keep(resume_key_, tls_->resumption());
     tls_.reset();
     wire_.reset();
     return KorvexAPI_Close_Socket(block_, &session_, 1) == 0;
@@ -135,6 +136,7 @@ void Connection::adopt(OpenLine line) {
     wire_ = std::move(line.wire);
     tls_ = std::move(line.tls);
     peer_ = line.peer;
+    resume_key_ = resumption_key(peer_);
     connected_ = line.connected;
     timeout_ms_ = transport::timeout_ms();
 }
@@ -143,13 +145,24 @@ bool Connection::idle_open() const {
     return socket() != 0 && wire_ && !wire_->spent() && winsock::input_waiting(socket()) == 0;
 }
 
+// Every setting a session's verification depended on, and the port:
+// a session is offered again only where all of them are the same.
+std::string Connection::resumption_key(const TlsPeer &peer) const {
+    std::string text = peer.name;
+    text.append(1, '\0').append(peer.verify ? "v" : "-").append(peer.enforce ? "e" : "-");
+    text.append(1, '\0').append(peer.ca_file).append(1, '\0').append(std::to_string(port()));
+    for (const Tlsa &t : peer.dane)
+        text.append(1, '\0').append({char(t.usage), char(t.selector), char(t.matching)}).append(t.data);
+    return kept::digest(text);
+}
+
 bool Connection::start_tls(const TlsPeer &peer, std::string &why) {
     std::unique_ptr<TlsSession> tls = make_tls_session(wire(), peer, why);
-    bool same = peer.name == peer_.name && peer.verify == peer_.verify && peer.ca_file == peer_.ca_file &&
-                peer.dane == peer_.dane;
-    if (tls && resume_ && same) tls->resume(resume_);
-    if (!same) resume_.reset();
+    std::string key = resumption_key(peer);
+    std::shared_ptr<void> earlier = resumption::take(key);
+    if (tls && earlier) tls->resume(earlier);
     peer_ = peer;
+    resume_key_ = std::move(key);
     if (!tls || !tls->handshake(step_deadline(), why)) {
         error_ = tls ? tls->error() : kInvalid;
         return false;

@@ -10,7 +10,8 @@
 // the connection (its Wire): every later send or receive on it fails at
 // once, in the clear or in TLS, close_notify included. A TLS
 // session is kept when its connection closes, and a later handshake with
-// the same peer (name, check and trust anchors) offers to resume it.
+// the same peer, port and verification settings offers to resume it, on
+// this connection or any other one (transport/tls_resumption.h).
 #pragma once
 #include <cstddef>
 #include <memory>
@@ -152,8 +153,10 @@ private:
 
     std::unique_ptr<Wire> wire_;
     std::unique_ptr<TlsSession> tls_;
-    TlsPeer peer_;                  // whom tls_ (or the kept session) is with
-    std::shared_ptr<void> resume_;  // a closed connection's session, for the next handshake with peer_
+    std::string resumption_key(const TlsPeer &peer) const;
+
+    TlsPeer peer_;            // whom tls_ (or the kept session) is with
+    std::string resume_key_;  // peer_'s resumption key (transport/tls_resumption.h)
     int timeout_ms_;
     int error_ = 0;
 };

@@ -8,6 +8,9 @@
 #include "transport/schannel_stream.h"
 #include "transport/tls_session.h"
 
+// After windows.h (through schannel_stream.h), which it needs first.
+#include <schannel.h>
+
 namespace vellor::transport {
 namespace {
 
@@ -22,9 +25,11 @@ public:
     bool handshake(Deadline deadline, std::string &why) override {
         std::string sni = schannel::is_address(peer_.name) ? std::string() : peer_.name;
         if (!stream_.handshake(sni, deadline, why)) return false;
+        ready_ = true;
         if (schannel::certificate_accepted(stream_.context(), peer_, cas_, why)) return true;
         if (!peer_.enforce) return true;  // opportunistic: the failed check is told (`why`), the session goes on
-        stream_.close_notify(deadline);   // the refusal, as an alert would say it
+        ready_ = false;
+        stream_.close_notify(deadline);  // the refusal, as an alert would say it
         stream_.fail(kConnAborted);
         return false;
     }
@@ -34,11 +39,21 @@ public:
     int receive(char *buf, std::size_t len, Deadline deadline) override { return stream_.recv(buf, len, deadline); }
     void close_notify(Deadline deadline) override { stream_.close_notify(deadline); }
     int error() const override { return stream_.error(); }
+    // SChannel resumes from its own cache of the process's sessions, by the
+    // target name; the certificate is judged by the library on every
+    // handshake all the same, so a resumed session keeps the peer's checks.
+    bool resumed() const override {
+        SecPkgContext_SessionInfo info{};
+        auto *context = const_cast<CtxtHandle *>(stream_.context());
+        return ready_ && ::QueryContextAttributesA(context, SECPKG_ATTR_SESSION_INFO, &info) == SEC_E_OK &&
+               (info.dwFlags & SSL_SESSION_RECONNECT) != 0;
+    }
 
 private:
     schannel::Stream stream_;
     TlsPeer peer_;
     HCERTSTORE cas_ = nullptr;
+    bool ready_ = false;  // the handshake finished and the session is in use
 };
 
 }  // namespace

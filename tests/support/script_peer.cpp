@@ -179,6 +179,10 @@ bool ScriptPeer::step(Conn &c, const Script::Step &s) {
             write_file(s.text, s.body);
             return true;
         case Script::Tls: {
+            if (s.body == "fresh") {
+                SSL_CTX_free(static_cast<SSL_CTX *>(tls_context_));
+                tls_context_ = nullptr;
+            }
             if (!start_tls(s.text, tls_context_, c.ssl, c.in, c.out)) return false;
             auto deadline = Clock::now() + kWait;
             for (int rc; (rc = SSL_do_handshake(c.ssl)) != 1;) {

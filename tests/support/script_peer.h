@@ -34,7 +34,11 @@ public:
     Script &remove(const std::string &path) { return add(Remove, path); }  // a file, as another program might
     // The server side of a TLS handshake with certs/server.pem, its bytes one
     // every `ms` milliseconds (0: at once); what follows is inside TLS.
-    Script &tls(const std::string &certs, int ms = 0) { return add(Tls, certs, ms); }
+    // `fresh`: with a server context of its own, so a session an earlier
+    // connection gave is unknown and resuming it is refused.
+    Script &tls(const std::string &certs, int ms = 0, bool fresh = false) {
+        return add(Tls, certs, ms, fresh ? "fresh" : "");
+    }
     // The text's bytes (inside TLS, its records' bytes) one every `ms`.
     Script &drip(const std::string &text, int ms) { return add(Drip, text, ms); }
     // Inside TLS: the text sealed in one record, sent without its last byte.
