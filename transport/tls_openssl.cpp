@@ -181,8 +181,10 @@ public:
     void close_notify(Deadline deadline) override;
     int error() const override { return error_; }
     std::shared_ptr<void> resumption() override;
+    // Not under DANE: a resumed session carries no record's match (OpenSSL
+    // checks nothing on resumption), so DANE always takes a full handshake.
     void resume(const std::shared_ptr<void> &state) override {
-        if (state) SSL_set_session(ssl_, static_cast<SSL_SESSION *>(state.get()));
+        if (state && peer_.dane.empty()) SSL_set_session(ssl_, static_cast<SSL_SESSION *>(state.get()));
     }
     bool resumed() const override { return ready_ && SSL_session_reused(ssl_) == 1; }
 
