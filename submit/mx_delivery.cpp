@@ -18,6 +18,7 @@
 #include "submit/exchanger_security.h"
 #include "submit/message_in_hand.h"
 #include "submit/mx_steps.h"
+#include "submit/recipient_loop.h"
 #include "msgfiles/recipients.h"
 #include "support/address_literal.h"
 #include "support/text.h"
@@ -153,47 +154,55 @@ void mx_opening(Call &c) {
     }
 }
 
+namespace {
+
+// Recipient `i` (from 1) of the list: its domain's exchanger resolved and
+// dialled, the message sent; a failed send counts in `failed`.
+Turn list_recipient(Call &c, int i, int &failed) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string num = format("[%d] - ", i);
+    int selected = select_recipient(r, i);
+    take_from_record(c);  // the entry and its domain
+    if (selected == -1 && r->nErrorCode == 912) {
+        c.unfit(912, "A recipient list entry", sizeof r->szRecipient);
+        return Turn::Leave;
+    }
+    std::string t = num + format("Trying to resolve recipients domain of [%s]", c.hand.server.c_str());
+    c.report(Where::both_as_given, 921, 0, t);
+    if (!resolve_exchanger(c, "Unable to send mail message...")) return Turn::Leave;
+    t = num + format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str());
+    c.report(Where::both_as_given, 921, 0, t);
+    t = num + format("Trying to connect to SMTP server [%s]", c.hand.server.c_str());
+    c.report(Where::both_as_given, 921, 0, t);
+    if (!c.connect(1)) {
+        connection_failed(c, num, true);
+        return Turn::Leave;
+    }
+    report_connected(c, num);
+    report_size(c, num);
+    r->bViaMX = 1;
+    if (Send_Queued_Messages(c, 0) == 0) {
+        c.report(Where::both, 922, 0,
+                 num + format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
+    } else {
+        ++failed;
+        c.report(Where::log_prefixed, 0, 0,
+                 num + format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
+        c.report(Where::both, 920, 907, num + format("Error Code returned = %d", r->nErrorCode));
+    }
+    c.close_socket();
+    c.report(Where::log_prefixed, 0, 0, num + "Connection closed");
+    c.report(Where::callback, 921, 0, " - Connection closed");
+    return Turn::Next;
+}
+
+}  // namespace
+
 int mx_recipient_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.report(Where::callback_then_log, 921, 0, format("Sending via MX to %d recipients", r->nRecipients));
-    HeldFiles held(c);
     int failed = 0;
-    for (int i = 1; i <= r->nRecipients; ++i) {
-        std::string num = format("[%d] - ", i);
-        int selected = select_recipient(r, i);
-        take_from_record(c);  // the entry and its domain
-        if (selected == -1 && r->nErrorCode == 912)
-            return c.unfit(912, "A recipient list entry", sizeof r->szRecipient);
-        std::string t = num + format("Trying to resolve recipients domain of [%s]", c.hand.server.c_str());
-        c.report(Where::both_as_given, 921, 0, t);
-        if (!resolve_exchanger(c, "Unable to send mail message...")) return -1;
-        t = num +
-            format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str());
-        c.report(Where::both_as_given, 921, 0, t);
-        t = num + format("Trying to connect to SMTP server [%s]", c.hand.server.c_str());
-        c.report(Where::both_as_given, 921, 0, t);
-        if (!c.connect(1)) {
-            connection_failed(c, num, true);
-            return -1;
-        }
-        report_connected(c, num);
-        report_size(c, num);
-        r->bViaMX = 1;
-        if (Send_Queued_Messages(c, 0) == 0) {
-            c.report(Where::both, 922, 0,
-                     num + format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
-        } else {
-            ++failed;
-            c.report(
-                Where::log_prefixed, 0, 0,
-                num + format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
-            c.report(Where::both, 920, 907, num + format("Error Code returned = %d", r->nErrorCode));
-        }
-        c.close_socket();
-        c.report(Where::log_prefixed, 0, 0, num + "Connection closed");
-        c.report(Where::callback, 921, 0, " - Connection closed");
-    }
-    held.release(r->nRecipients);
+    if (each_recipient(c, [&](int k) { return list_recipient(c, k + 1, failed); }) == Turn::Leave) return -1;
     if (failed) {
         c.report(Where::both, 920, r->nErrorCode,
                  format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));

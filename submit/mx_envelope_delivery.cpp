@@ -11,6 +11,7 @@
 #include "submit/message_turn.h"
 #include "submit/queue_pass.h"
 #include "submit/mx_steps.h"
+#include "submit/recipient_loop.h"
 #include "msgfiles/recipients.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -18,41 +19,42 @@
 namespace vellor {
 namespace {
 
+// One recipient of an envelope with several (its number `j`, from 0): its
+// domain resolved, then the message by a connection of its own; counted in
+// `sent` when it took it.
+Turn envelope_recipient(Call &c, int j, uint32_t &offset, int &sent) {
+    SMTPSEND_STRUCTURE *r = c.req;
+    std::string addr;
+    EnvelopeRecipient got = next_envelope_recipient(c, offset, addr);
+    if (got != EnvelopeRecipient::Found) return got == EnvelopeRecipient::Unfit ? Turn::Leave : Turn::Stop;
+    c.hand.server = domain_of(addr);
+    (void)show_in_record(c);  // part of a field as large: fits
+    if (!resolve_exchanger(c, "Unable to send message...")) return Turn::Leave;
+    c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
+    c.report(Where::both, 921, 0,
+             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.set_port(r->nPort);
+    c.hand.attempt = j + 1;
+    (void)show_in_record(c);
+    c.report(Where::both, 921, 0,
+             format("Sending message for [%s] to [%s]...", addr.c_str(), c.hand.server_ip.c_str()));
+    if (deliver_message(c, 1) == 0) {
+        r->nMessagesSent += 1;
+        ++sent;
+        c.report(
+            Where::both, 921, 0,
+            format("Message for [%s] sent to [%s] successfully.", c.hand.recipient.c_str(), c.hand.server_ip.c_str()));
+    }
+    return Turn::Next;
+}
+
 // Envelope with several recipients: each by its own connection.
 int envelope_recipients(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    HeldFiles held(c);
-    int sent = 0, expected = r->nRecipients;
+    int sent = 0;
+    const int expected = r->nRecipients;
     uint32_t offset = 0;
-    for (int j = 0; j < r->nRecipients; ++j) {
-        std::string addr;
-        next_recipient(r->hRecipients, addr, offset);
-        if (addr.empty()) break;
-        c.hand.recipient = addr;
-        if (!show_in_record(c)) return c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
-        c.report(Where::callback, 920, 909, format("Identified recipient address of [%s]", addr.c_str()));
-        if (addr.find('@') == std::string::npos) break;
-        c.hand.server = domain_of(addr);
-        (void)show_in_record(c);  // part of a field as large: fits
-        if (!resolve_exchanger(c, "Unable to send message...")) return -1;
-        c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
-        c.report(
-            Where::both, 921, 0,
-            format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
-        c.set_port(r->nPort);
-        c.hand.attempt = j + 1;
-        (void)show_in_record(c);
-        c.report(Where::both, 921, 0,
-                 format("Sending message for [%s] to [%s]...", addr.c_str(), c.hand.server_ip.c_str()));
-        if (deliver_message(c, 1) == 0) {
-            r->nMessagesSent += 1;
-            ++sent;
-            c.report(Where::both, 921, 0,
-                     format("Message for [%s] sent to [%s] successfully.", c.hand.recipient.c_str(),
-                            c.hand.server_ip.c_str()));
-        }
-    }
-    held.release(expected);
+    if (each_recipient(c, [&](int j) { return envelope_recipient(c, j, offset, sent); }) == Turn::Leave) return -1;
     if (sent < expected) {
         c.report(Where::both, 920, r->nErrorCode,
                  format("Message sent to %d of %d recipient(s): file kept", sent, expected));
@@ -131,27 +133,16 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
         (void)show_in_record(c);
         return pass_recipient(c, rcpt, sent, file);
     }
-    HeldFiles held(c);
-    int expected = r->nRecipients;
     uint32_t offset = 0;
     Pass p = Pass::Next;
-    for (int k = 0; k < r->nRecipients && p == Pass::Next; ++k) {
+    each_recipient(c, [&](int) {
         std::string addr;
-        next_recipient(r->hRecipients, addr, offset);
-        if (addr.empty()) {
-            p = Pass::End;
-            break;
-        }
-        c.hand.recipient = addr;
-        if (!show_in_record(c)) {  // the message stays: one recipient did not take it
-            c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
-            break;
-        }
-        c.report(Where::callback, 920, 909, format("Identified recipient address of [%s]", addr.c_str()));
-        if (addr.find('@') == std::string::npos) break;
+        EnvelopeRecipient got = next_envelope_recipient(c, offset, addr);
+        if (got == EnvelopeRecipient::Ended) p = Pass::End;
+        if (got != EnvelopeRecipient::Found) return Turn::Stop;  // an unfit one: the message stays
         p = pass_recipient(c, addr, sent, file);
-    }
-    if (p != Pass::Abort) held.release(expected);
+        return p == Pass::Abort ? Turn::Leave : p == Pass::Next ? Turn::Next : Turn::Stop;
+    });
     return p;
 }
 

@@ -14,6 +14,7 @@
 
 #include "platform/global_memory.h"
 #include "submit/delivery.h"
+#include "submit/entry_loop.h"
 #include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "support/log_file.h"
@@ -57,7 +58,7 @@ struct LaneStart {
 
 // What the lanes share: the search they take entries from, the pass's
 // counts, and the reports waiting for the calling thread.
-class Shared {
+class Shared : public EntrySource {
 public:
     Shared(const std::string &dir, const QueuePass &pass, files::Search &search, int limit, PassCount &n)
         : dir(dir), pass(pass), search_(search), limit_(limit), n_(n) {}
@@ -66,19 +67,19 @@ public:
     // claimed; false when the pass has none left for it. Only the name is
     // taken under the lock: the file is opened and claimed outside it, an
     // entry being claimed counting against the limit meanwhile.
-    bool take(Call &c, std::string &path, bool &usable, int &number, MessageFile &file) {
+    bool take(Call &c, TakenEntry &e) override {
         for (;;) {
             {
                 std::lock_guard<std::mutex> g(take_mu_);
                 if (!more_ || n_.seen + claiming_ >= limit_ || ended_) return false;
-                path = dir + search_.name();
-                number = ++index_;
+                e.path = dir + search_.name();
+                e.number = ++index_;
                 more_ = search_.next();
                 ++claiming_;
             }
-            usable = usable_entry(c, path);
-            file = MessageFile();
-            bool mine = !usable || claim_entry(c, nullptr, path, file);  // else another sender holds it
+            e.usable = usable_entry(c, e.path);
+            e.file = MessageFile();
+            bool mine = !e.usable || claim_entry(c, nullptr, e.path, e.file);  // else another sender holds it
             std::lock_guard<std::mutex> g(take_mu_);
             --claiming_;
             if (!mine) continue;
@@ -86,7 +87,7 @@ public:
             return true;
         }
     }
-    void done(EntryResult e) {
+    void done(EntryResult e) override {
         std::lock_guard<std::mutex> g(take_mu_);
         n_.sent += e == EntryResult::Sent;
         n_.aborted = n_.aborted || e == EntryResult::Abort;
@@ -176,16 +177,7 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
         c.hand = from.hand;
         if (start_lane(c, from)) {
             Lane lane{c};
-            bool took = false;
-            std::string path;
-            bool usable = false;
-            int entry = 0;
-            for (MessageFile file; s.take(c, path, usable, entry, file);) {
-                took = true;
-                if (hand_entry(c, s.pass, path, usable, entry)) s.done(s.pass.send(lane, file));
-                file.close();
-            }
-            if (took && s.pass.finish) s.pass.finish(lane);
+            if (send_entries(lane, s.pass, s) && s.pass.finish) s.pass.finish(lane);
             accepted = lane.accepted;
             c.stop_companion(c.app);
         }

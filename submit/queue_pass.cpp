@@ -5,6 +5,7 @@
 #include "msgfiles/message_details.h"
 #include "platform/file_search.h"
 #include "platform/files.h"
+#include "submit/entry_loop.h"
 #include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "submit/parallel_pass.h"
@@ -116,29 +117,64 @@ bool hand_entry(Call &c, const QueuePass &pass, const std::string &path, bool us
 
 namespace {
 
-// The entries over the calling thread's own connection, in name order.
+// The entries of the calling thread's own search, in name order, each
+// claimed as it comes (or taken from the read-ahead); one another sender
+// holds is passed over and counts for nothing, and ends a pass of the first
+// entry only.
+class SearchEntries : public EntrySource {
+public:
+    SearchEntries(const std::string &dir, const QueuePass &pass, files::Search &search, ReadAhead *ahead, int limit,
+                  PassCount &n)
+        : dir_(dir), pass_(pass), search_(search), ahead_(ahead), limit_(limit), n_(n) {}
+
+    bool take(Call &c, TakenEntry &e) override {
+        if (begun_) step();
+        begun_ = true;
+        for (; more_ && n_.seen < limit_; step()) {
+            e.path = dir_ + search_.name();
+            e.number = index_ + 1;
+            e.usable = usable_entry(c, e.path);
+            e.file = MessageFile();
+            if (!e.usable || claim_entry(c, ahead_, e.path, e.file)) {
+                ++n_.seen;
+                return true;
+            }
+            if (pass_.first_only) return false;
+        }
+        return false;
+    }
+    void sending(Call &c) override {
+        if (ahead_) name_next(c, *ahead_, search_, dir_, n_.seen < limit_);
+    }
+    void done(EntryResult e) override {
+        n_.sent += e == EntryResult::Sent;
+        n_.aborted = n_.aborted || e == EntryResult::Abort;
+    }
+
+private:
+    void step() {
+        ++index_;
+        more_ = search_.next();
+    }
+    const std::string &dir_;
+    const QueuePass &pass_;
+    files::Search &search_;
+    ReadAhead *ahead_;
+    const int limit_;
+    PassCount &n_;
+    bool begun_ = false, more_ = true;
+    int index_ = 0;  // entries looked at, those another sender held included
+};
+
+// The entries over the calling thread's own connection.
 void one_lane(Call &c, const std::string &dir, const QueuePass &pass, files::Search &search, int limit, PassCount &n) {
     ReadAhead ahead;
     ReadAhead *next = pass.read_ahead ? &ahead : nullptr;
     AheadHook hook(c, next);
     Lane lane{c};
-    // Entries another sender holds are passed over and count for nothing.
-    bool more = true;
-    for (int i = 0; more && n.seen < limit; ++i, more = search.next()) {
-        const std::string path = dir + search.name();
-        const bool usable = usable_entry(c, path);
-        MessageFile file;  // claimed until the entry is done with
-        if (usable && !claim_entry(c, next, path, file)) {
-            if (pass.first_only) break;
-            continue;
-        }
-        ++n.seen;
-        if (!hand_entry(c, pass, path, usable, i + 1)) continue;
-        if (next) name_next(c, *next, search, dir, n.seen < limit);
-        EntryResult e = pass.send(lane, file);
-        n.sent += e == EntryResult::Sent;
-        n.aborted = e == EntryResult::Abort;
-        if (e == EntryResult::Stop || e == EntryResult::Abort) break;
+    {
+        SearchEntries from(dir, pass, search, next, limit, n);
+        (void)send_entries(lane, pass, from);
     }
     search.close();
     ahead.clear();
