@@ -68,12 +68,17 @@ inline pid_t start_smtp_sink(int port, bool offer_pipelining) {
 
 // The loopback read-and-discard sink (smtp_discard_sink) on the port, for
 // the given number of sessions.
-inline pid_t start_discard_sink(int port, int sessions) {
+inline pid_t start_discard_sink(int port, int sessions, const std::string &certs = "") {
     pid_t pid = fork();
     if (pid == 0) {
         std::string p = std::to_string(port), n = std::to_string(sessions);
-        execl((g_bin + "/smtp_discard_sink").c_str(), "smtp_discard_sink", p.c_str(), n.c_str(),
-              static_cast<char *>(nullptr));
+        std::string cert = certs + "/server.pem", key = certs + "/server.key";
+        if (certs.empty())
+            execl((g_bin + "/smtp_discard_sink").c_str(), "smtp_discard_sink", p.c_str(), n.c_str(),
+                  static_cast<char *>(nullptr));
+        else
+            execl((g_bin + "/smtp_discard_sink").c_str(), "smtp_discard_sink", p.c_str(), n.c_str(), cert.c_str(),
+                  key.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
     usleep(200000);

@@ -10,10 +10,15 @@
 //    with Pipelining (target >= 3.5x smtp-source -s 4 -d);
 //  - 30 separate calls of one message each, as they are, with
 //    KeepConnection (target >= 1.4x them), with KeepConnection and
-//    Pipelining (target >= 3x them), and with Pipelining alone.
+//    Pipelining (target >= 3x them), and with Pipelining alone;
+//  - 30 separate calls with STARTTLS and a login, to the discard sink
+//    offering both: without resumption (the sink gives no session to
+//    resume), with resumption (each call resumes the last one's TLS
+//    session), and with KeepConnection (one session for all): figures only.
 // Targets for a default >= 0.9x smtp-source -s 1.
 // Usage: latency_bench [RTT_MS] [ROUNDS]
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +72,15 @@ int main(int argc, char **argv) {
     pid_t csink = start_discard_sink(port + 2, rounds);
     unsetenv("SINK_CHUNKING");
     pid_t cproxy = start_proxy(port + 3, port + 2, rtt);
+    std::string certs = g_dir + "/certs";
+    if (mkdir(certs.c_str(), 0700) != 0 || system(("bash " VELLOR_CERTS_SCRIPT " " + certs).c_str()) != 0) return 1;
+    setenv("SINK_STARTTLS", "1", 1);
+    pid_t tsink = start_discard_sink(port + 4, 1000, certs);
+    setenv("SINK_NO_TICKETS", "1", 1);
+    pid_t nsink = start_discard_sink(port + 6, 1000, certs);
+    unsetenv("SINK_NO_TICKETS");
+    unsetenv("SINK_STARTTLS");
+    pid_t tproxy = start_proxy(port + 5, port + 4, rtt), nproxy = start_proxy(port + 7, port + 6, rtt);
     const std::string p = std::to_string(port + 1);
     std::string q30 = make_queue(30), q120 = make_queue(120), q240 = make_queue(240), q480 = make_queue(480);
     std::string lockstep = registry("lockstep.reg", ""),
@@ -75,6 +89,10 @@ int main(int argc, char **argv) {
                 kept = registry("kept.reg", "\"KeepConnection\"=dword:0000001e\r\n"),
                 kept_pipelined =
                     registry("keptpipe.reg", "\"KeepConnection\"=dword:0000001e\r\n\"Pipelining\"=dword:00000001\r\n");
+    const std::string tls = "\"SecureConnection\"=dword:00000001\r\n\"TLSCAFile\"=\"" + certs + "/ca.pem\"\r\n";
+    std::string secure = registry("secure.reg", tls),
+                secure_kept = registry("securekept.reg", tls + "\"KeepConnection\"=dword:0000001e\r\n");
+    const std::string login = "env BENCH_LOGIN=bench:secret ";
     const std::string source = "smtp-source -d -m %d -l 1024 -f bench@example.org -t sink@example.org ";
     auto src = [&](int s, int m) {
         char cmd[256];
@@ -97,6 +115,10 @@ int main(int argc, char **argv) {
         {"library 30 calls, KeepConnection", 30, library(kept, q30, port + 1, 30, " 1 calls"), {}},
         {"library 30 calls, Keep+Pipelining", 30, library(kept_pipelined, q30, port + 1, 30, " 1 calls"), {}},
         {"library 30 calls, Pipelining", 30, library(pipelined, q30, port + 1, 30, " 1 calls"), {}},
+        {"30 calls, STARTTLS+login", 30, login + library(secure, q30, port + 7, 30, " 1 calls"), {}},
+        {"30 calls, STARTTLS+login, resumed", 30, login + library(secure, q30, port + 5, 30, " 1 calls"), {}},
+        {"30 calls, STARTTLS+login, KeepConnection", 30, login + library(secure_kept, q30, port + 5, 30, " 1 calls"),
+         {}},
     };
     for (int r = 0; r < rounds; ++r)
         for (Row &row : rows) row.rates.push_back(row.messages / timed(row.cmd));
@@ -110,6 +132,9 @@ int main(int argc, char **argv) {
     printf("   4 connections, Pipelining / smtp-source -s 4   %.2f (target >= 3.50)\n", rate(6) / rate(1));
     printf("   30 calls: KeepConnection / without             %.2f (target >= 1.40)\n", rate(8) / rate(7));
     printf("   30 calls: KeepConnection+Pipelining / without  %.2f (target >= 3.00)\n", rate(9) / rate(7));
+    printf("   30 TLS calls: resumed / without resumption      %.2f\n", rate(12) / rate(11));
+    printf("   30 TLS calls: KeepConnection / without          %.2f\n", rate(13) / rate(11));
+    for (pid_t pid : {tproxy, nproxy, tsink, nsink}) stop(pid);
     stop(proxy);
     stop(cproxy);
     stop(sink);

@@ -3,11 +3,15 @@
 // QUIT. One connection at a time; exits after the given number of sessions.
 // With SINK_CHUNKING=1 in its environment its EHLO reply offers PIPELINING
 // and CHUNKING, and a BDAT chunk is read and discarded, then answered "250".
-// With a certificate and key it speaks TLS from the first byte (OpenSSL).
+// With a certificate and key it speaks TLS from the first byte (OpenSSL),
+// or with SINK_STARTTLS=1 offers STARTTLS and AUTH PLAIN (any login is
+// taken) and starts TLS when asked; SINK_NO_TICKETS=1 gives no session to
+// resume (no tickets, no session cache), as a server without resumption.
 // Usage: smtp_discard_sink PORT SESSIONS [CERT KEY]
 #include <arpa/inet.h>
 #include <openssl/ssl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,7 +27,8 @@
 
 namespace {
 
-SSL *g_ssl = nullptr;  // the session's TLS, when the sink speaks TLS
+SSL *g_ssl = nullptr;      // the session's TLS, when the sink speaks TLS
+SSL_CTX *g_ctx = nullptr;  // its context, when the sink has a certificate
 
 void say(int fd, const char *text) {
     if (g_ssl) {
@@ -47,6 +52,7 @@ void session(int fd) {
     std::string tail;             // the last bytes of data seen, for a terminator split over reads
     unsigned long long skip = 0;  // bytes of a BDAT chunk still to discard
     const char *chunking = getenv("SINK_CHUNKING");
+    const bool starttls = g_ctx && getenv("SINK_STARTTLS");
     for (;;) {
         ssize_t got = take(fd, buf.data(), buf.size());
         if (got <= 0) return;
@@ -84,7 +90,17 @@ void session(int fd) {
             if (in_data || (nl = pending.find("\r\n")) == std::string::npos) break;
             std::string line = pending.substr(0, nl);
             pending.erase(0, nl + 2);
-            if (chunking && strncasecmp(line.c_str(), "EHLO", 4) == 0) {
+            if (starttls && strncasecmp(line.c_str(), "EHLO", 4) == 0) {
+                say(fd, g_ssl ? "250-sink\r\n250 AUTH PLAIN\r\n" : "250-sink\r\n250 STARTTLS\r\n");
+            } else if (starttls && !g_ssl && strncasecmp(line.c_str(), "STARTTLS", 8) == 0) {
+                say(fd, "220 go ahead\r\n");
+                g_ssl = SSL_new(g_ctx);
+                SSL_set_fd(g_ssl, fd);
+                if (SSL_accept(g_ssl) != 1) return;
+                pending.clear();
+            } else if (starttls && strncasecmp(line.c_str(), "AUTH", 4) == 0) {
+                say(fd, "235 2.7.0 Authentication successful\r\n");
+            } else if (chunking && strncasecmp(line.c_str(), "EHLO", 4) == 0) {
                 say(fd, "250-sink\r\n250-PIPELINING\r\n250 CHUNKING\r\n");
             } else if (chunking && strncasecmp(line.c_str(), "BDAT ", 5) == 0) {
                 skip = strtoull(line.c_str() + 5, nullptr, 10);
@@ -114,25 +130,34 @@ int main(int argc, char **argv) {
     setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sa = loopback_address(port);
     if (bind(ls, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(ls, 16) != 0) return 1;
-    SSL_CTX *ctx = nullptr;
+    SSL_CTX *&ctx = g_ctx;
     if (argc >= 5) {
         ctx = SSL_CTX_new(TLS_server_method());
         if (SSL_CTX_use_certificate_chain_file(ctx, argv[3]) != 1 ||
             SSL_CTX_use_PrivateKey_file(ctx, argv[4], SSL_FILETYPE_PEM) != 1)
             return 1;
+        if (getenv("SINK_NO_TICKETS")) {
+            SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET);
+            SSL_CTX_set_num_tickets(ctx, 0);
+            SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+        }
     }
+    const bool implicit = ctx && !getenv("SINK_STARTTLS");
     for (int i = 0; i < sessions; ++i) {
         int fd = accept(ls, nullptr, nullptr);
         if (fd < 0) continue;
-        if (ctx) {
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // a TLS ticket's small write waits for no ACK
+        if (implicit) {
             g_ssl = SSL_new(ctx);
             SSL_set_fd(g_ssl, fd);
             if (SSL_accept(g_ssl) == 1) session(fd);
+        } else {
+            session(fd);
+        }
+        if (g_ssl) {
             SSL_shutdown(g_ssl);
             SSL_free(g_ssl);
             g_ssl = nullptr;
-        } else {
-            session(fd);
         }
         close(fd);
     }

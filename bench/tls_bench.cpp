@@ -31,18 +31,6 @@ double seconds_of(const std::function<int()> &fn, int &status) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-pid_t start_sink(const std::string &sink, int port, int sessions, const std::string &certs) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::string cert = certs + "/server.pem", key = certs + "/server.key";
-        execl(sink.c_str(), sink.c_str(), std::to_string(port).c_str(), std::to_string(sessions).c_str(), cert.c_str(),
-              key.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    usleep(200000);
-    return pid;
-}
-
 void write_file(const std::string &path, const std::string &text) {
     FILE *f = fopen(path.c_str(), "wb");
     fwrite(text.data(), 1, text.size(), f);
@@ -63,8 +51,8 @@ int curl(const std::string &args) { return system(("curl -s " + args + " >/dev/n
 
 // The queue through queue_send against the bare TLS client, interleaved,
 // each timing its own send; prints the medians.
-bool floor_rounds(const std::string &queue, const std::string &certs, int port, const std::string &sink, int rounds) {
-    pid_t pid = start_sink(sink, port, 2 * rounds, certs);
+bool floor_rounds(const std::string &queue, const std::string &certs, int port, int rounds) {
+    pid_t pid = bench::start_discard_sink(port, 2 * rounds, certs);
     std::string p = " " + std::to_string(port) + " 1000";
     std::vector<double> lib, bare;
     for (int r = 0; r < rounds; ++r) {
@@ -85,7 +73,7 @@ bool floor_rounds(const std::string &queue, const std::string &certs, int port, 
 
 int main(int argc, char **argv) {
     std::string self = argv[0];
-    std::string sink = self.substr(0, self.rfind('/') + 1) + "smtp_discard_sink";
+    bench::g_bin = self.substr(0, self.rfind('/'));
     char tmpl[] = "/tmp/vellor-tlsbench-XXXXXX";
     std::string dir = mkdtemp(tmpl);
     std::string certs = dir + "/certs";
@@ -124,7 +112,7 @@ int main(int argc, char **argv) {
     for (std::size_t at; (at = config.find("PORT")) != std::string::npos;) config.replace(at, 4, p1);
     write_file(dir + "/curl.cfg", config);
 
-    pid_t a = start_sink(sink, port, 2, certs), b = start_sink(sink, port + 1, 2, certs);
+    pid_t a = bench::start_discard_sink(port, 2, certs), b = bench::start_discard_sink(port + 1, 2, certs);
     int s1, s2, s3, s4;
     double lib_big = seconds_of([&] { return library_send(port, big, 0); }, s1);
     double curl_big = seconds_of(
@@ -148,7 +136,6 @@ int main(int argc, char **argv) {
         "(target >= 1.00)\n",
         lib_queue, 1000 / lib_queue, s3, curl_queue, 1000 / curl_queue, s4, curl_queue / lib_queue);
     bench::g_dir = dir;
-    bench::g_bin = self.substr(0, self.rfind('/'));
-    bool floor_ok = floor_rounds(queue, certs, port + 2, sink, argc > 2 ? atoi(argv[2]) : 9);
+    bool floor_ok = floor_rounds(queue, certs, port + 2, argc > 2 ? atoi(argv[2]) : 9);
     return system(("rm -rf " + dir).c_str()) == 0 && !s1 && !s3 && floor_ok ? 0 : 1;
 }
