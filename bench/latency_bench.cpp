@@ -117,7 +117,9 @@ int main(int argc, char **argv) {
         {"library 30 calls, Pipelining", 30, library(pipelined, q30, port + 1, 30, " 1 calls"), {}},
         {"30 calls, STARTTLS+login", 30, login + library(secure, q30, port + 7, 30, " 1 calls"), {}},
         {"30 calls, STARTTLS+login, resumed", 30, login + library(secure, q30, port + 5, 30, " 1 calls"), {}},
-        {"30 calls, STARTTLS+login, KeepConnection", 30, login + library(secure_kept, q30, port + 5, 30, " 1 calls"),
+        {"30 calls, STARTTLS+login, KeepConnection",
+         30,
+         login + library(secure_kept, q30, port + 5, 30, " 1 calls"),
          {}},
     };
     for (int r = 0; r < rounds; ++r)
