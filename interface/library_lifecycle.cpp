@@ -13,7 +13,8 @@
 
 #include "common/export_guard.h"
 #include "platform/message_box.h"
-#include "support/log_file.h"
+#include "support/report.h"
+#include "support/report_texts.h"
 #include "support/text.h"
 #include "transport/companion.h"
 #include "transport/kept_connections.h"
@@ -62,8 +63,10 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
         if (!library) return;
         std::string app = text_or_empty(applicationName);
         std::memset(library, 0, sizeof *library);
+        Reporter rep;
+        rep.app = app;
         if (!set_field(library->szApplication, app)) {  // never kept under a cut name
-            Write_Log("VellorAPI - An application name longer than 127 characters: the library is not initialized");
+            rep.report(Where::log, 0, 0, texts::kAppNameTooLong);
             return;
         }
         library->nLibraryCode = kLibraryCode;
@@ -74,10 +77,10 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
         TCPLIBRARY_STRUCTURE *block = transport::send_block();
         std::memset(block, 0, sizeof *block);
         transport::library_start(block, "VELLOR_API_DEMO_APP");
-        Write_Log(format("VellorAPI [%s] - Winsock Library initialized [%ld].", app.c_str(), address_of(block)));
+        rep.report(Where::log_prefixed, 0, 0, format(texts::kLibraryStarted, address_of(block)));
 
         transport::session_check(block);
-        Write_Log(format("VellorAPI [%s] - Winsock Structure initialized.", app.c_str()));
+        rep.report(Where::log_prefixed, 0, 0, texts::kStructureStarted);
 
         transport::CompanionVersion tcp = transport::companion_version();
         (void)set_field(library->szTcpVersion, tcp.version);  // read from fields as large
@@ -87,8 +90,8 @@ VELLOR_API void VELLOR_Initialize_Library(SMTPINIT_STRUCTURE *library, uint32_t,
 
         library->bLibraryInitialized = 1;
         transport::kept::open();  // relay sessions may be kept between calls from now on
-        Write_Log(format("VellorAPI [%s] - Winsock Library closed [%ld].", app.c_str(), address_of(block)));
-        Write_Log(format("VellorAPI [%s] - SMTP Library initialized [%ld].", app.c_str(), address_of(library)));
+        rep.report(Where::log_prefixed, 0, 0, format(texts::kLibraryClosed, address_of(block)));
+        rep.report(Where::log_prefixed, 0, 0, format(texts::kSmtpStarted, address_of(library)));
     });
 }
 
@@ -97,10 +100,11 @@ VELLOR_API void VELLOR_Closedown_Library(SMTPINIT_STRUCTURE *library, const char
         if (library) library->bLibraryInitialized = 0;
         transport::kept::close_all();         // every session kept between calls ends here
         transport::resumption::forget_all();  // and no TLS session is resumed any more
-        Write_Log(format("VellorAPI [%s] - SMTP Library/Session CLOSED [%ld].", text_or_empty(applicationName).c_str(),
-                         address_of(library)));
-        Write_Log("<<***>>");
-        Write_Log("      ");
+        Reporter rep;
+        rep.app = text_or_empty(applicationName);
+        rep.report(Where::log_prefixed, 0, 0, format(texts::kSmtpClosed, address_of(library)));
+        rep.report(Where::log, 0, 0, texts::kClosedMark);
+        rep.report(Where::log, 0, 0, texts::kClosedBlank);
     });
 }
 

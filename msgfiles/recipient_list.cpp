@@ -16,6 +16,7 @@
 #include "msgfiles/recipients.h"
 #include "support/report.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace {
@@ -106,35 +107,30 @@ int validate_recipient_list(SMTPSEND_STRUCTURE *request, const Reporter &r) {
     const char *app = r.app.c_str();
     request->lpRecipients = GlobalLock(request->hRecipients);
     if (!request->lpRecipients) {
-        r.report(Where::log, 0, 0,
-                 format("VellorAPI [%s] - Unable to access (lock) recipient address(s) list received", app));
-        r.report(Where::log, 0, 0, format("VellorAPI [%s] - Sending aborted...", app));
+        r.report(Where::log, 0, 0, format(texts::kListUnlocked, app));
+        r.report(Where::log, 0, 0, format(texts::kListAborted, app));
         return 0;
     }
     int count = 0;
     int rc = parse_recipient_list(r.app, list_text(request->hRecipients, request->lpRecipients), count);
     if (count >= 1)
-        r.report(Where::log, 0, 0, format("VellorAPI [%s] - %d valid recipient address(s) received", app, count));
+        r.report(Where::log, 0, 0, format(texts::kListValid, app, count));
     else
-        r.report(Where::log, 0, 0, format("VellorAPI - NO valid recipient address(s) received from [%s]", app));
+        r.report(Where::log, 0, 0, format(texts::kListNoneValid, app));
     if (rc == -1) {
-        r.report(Where::log, 0, 0, format("VellorAPI [%s] - One or more recipient address(s) in list INVALID", app));
-        r.report(Where::log, 0, 0, format("VellorAPI [%s] - Sending aborted...", app));
+        r.report(Where::log, 0, 0, format(texts::kListInvalid, app));
+        r.report(Where::log, 0, 0, format(texts::kListAborted, app));
         GlobalUnlock(request->hRecipients);
         request->nErrorCode = 912;
         return 0;
     }
     if (count > kMaxRecipients) {
-        r.report(Where::log, 0, 0,
-                 format("VellorAPI [%s] - More than %d recipient address(s) in list: sending aborted, none sent", app,
-                        kMaxRecipients));
+        r.report(Where::log, 0, 0, format(texts::kListTooMany, app, kMaxRecipients));
         GlobalUnlock(request->hRecipients);
         request->nErrorCode = 912;
         return 0;
     }
-    r.report(Where::log, 0, 0,
-             count == 1 ? std::string("Identified and validated a single recipient(s)")
-                        : format("Identified and validated %d recipient(s)", count));
+    r.report(Where::log, 0, 0, count == 1 ? std::string(texts::kValidatedOne) : format(texts::kValidatedCount, count));
     request->nRecipients = static_cast<int16_t>(count);
     GlobalUnlock(request->hRecipients);
     return 1;

@@ -4,6 +4,7 @@
 
 #include "resolve/dane_lookup.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 
@@ -37,8 +38,7 @@ bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families)
     resolve::DaneLookup dane = resolve::dane_lookup(domain_, exchanger, families, trusted_);
     if (dane.kind == resolve::DaneLookup::Kind::Failed) {
         c.protection_refused = true;
-        c.report(Where::both, 920, 907,
-                 format("DANE: exchanger [%s] passed over: %s", exchanger.c_str(), dane.why.c_str()));
+        c.report(Where::both, 920, 907, format(texts::kDanePassedOver, exchanger.c_str(), dane.why.c_str()));
         return false;
     }
     // Only unusable records ask for TLS without authentication: an enforce
@@ -52,8 +52,8 @@ bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families)
         p.kind = dane.kind == resolve::DaneLookup::Kind::Usable ? Kind::Dane : Kind::DaneTlsOnly;
         p.tlsa = std::move(dane.records);
         c.report(Where::both, 921, 0,
-                 format("DANE: exchanger [%s] publishes %s TLSA records: TLS required", exchanger.c_str(),
-                        p.kind == Kind::Dane ? "usable" : "only unusable"));
+                 format(texts::kDaneRequired, exchanger.c_str(),
+                        p.kind == Kind::Dane ? texts::kDaneUsable : texts::kDaneOnlyUnusable));
         return true;
     }
     const sts::Policy *sts = policy(c);
@@ -61,17 +61,11 @@ bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families)
     bool named = sts::mx_matches(*sts, exchanger);
     if (sts->mode == sts::Mode::Enforce && !named) {
         c.protection_refused = true;
-        c.report(Where::both, 920, 907,
-                 format("MTA-STS: exchanger [%s] passed over: the policy of [%s] does not name it", exchanger.c_str(),
-                        domain_.c_str()));
+        c.report(Where::both, 920, 907, format(texts::kStsPassedOver, exchanger.c_str(), domain_.c_str()));
         return false;
     }
     p.kind = sts->mode == sts::Mode::Enforce ? Kind::StsEnforce : Kind::StsTesting;
-    if (!named)
-        c.report(Where::both, 921, 0,
-                 format("MTA-STS policy check failed for [%s] of [%s] (testing: delivery goes on): the "
-                        "policy does not name it",
-                        exchanger.c_str(), domain_.c_str()));
+    if (!named) c.report(Where::both, 921, 0, format(texts::kStsTestingNotNamed, exchanger.c_str(), domain_.c_str()));
     return true;
 }
 

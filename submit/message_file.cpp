@@ -3,10 +3,15 @@
 #include "submit/message_file.h"
 
 #include "submit/transaction_envelope.h"
+#include "support/report_texts.h"
 
 #include <utility>
 
 namespace vellor {
+
+const char *left_report(FileLeft why) {
+    return why == FileLeft::Refused ? texts::kLeftNotRemoved : texts::kLeftChanged;
+}
 
 MessageFile::MessageFile(MessageFile &&other) noexcept { *this = std::move(other); }
 

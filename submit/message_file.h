@@ -27,17 +27,13 @@
 
 namespace vellor {
 
-// The report on an accepted message whose file could not be removed because
-// it is no longer the one that went out.
-inline constexpr const char *kChangedWhileSent =
-    "Message file [%s] was removed, replaced or changed while it was sent: the text as read went out, the file is "
-    "left for the next pass";
+// Why the file of an accepted message stays: it is no longer the one that
+// went out (Changed), or, still that one, the system refused to remove it
+// (Refused: no permission to remove entries there).
+enum class FileLeft { No, Changed, Refused };
 
-// The report on an accepted message whose file, still the one that went out,
-// the system refused to remove (no permission to remove entries there).
-inline constexpr const char *kNotRemoved =
-    "Message file [%s] went out but the system refused to delete it (no permission?): the file is left for the next "
-    "pass";
+// The report's text for a file left (a pattern taking its name).
+const char *left_report(FileLeft why);
 
 class MessageFile {
 public:

@@ -9,6 +9,7 @@
 #include "submit/message_in_hand.h"
 #include "submit/mx_steps.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace {
@@ -24,8 +25,7 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
         if (!conversation && c.cb)
-            c.report(Where::callback_prefixed, 921, 0,
-                     format("Message has been left in [%s]", directory_part(c.hand.file).c_str()));
+            c.report(Where::callback_prefixed, 921, 0, format(texts::kLeftIn, directory_part(c.hand.file).c_str()));
         return;
     }
     std::string name = c.hand.file;
@@ -36,19 +36,18 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
     }
     if (!envelope_as_seen(envelope_of(c), name) || !file.remove()) {
         bool refused = envelope_as_seen(envelope_of(c), name) && file.current();  // still there, unchanged
-        c.report(Where::both_prefixed, 921, 0, format(refused ? kNotRemoved : kChangedWhileSent, name.c_str()));
+        FileLeft left = refused ? FileLeft::Refused : FileLeft::Changed;
+        c.report(Where::both_prefixed, 921, 0, format(left_report(left), name.c_str()));
         return;
     }
-    if (!conversation)
-        c.report(Where::callback_prefixed, 921, 0, format("Message has been deleted from [%s]", dir.c_str()));
+    if (!conversation) c.report(Where::callback_prefixed, 921, 0, format(texts::kDeletedFrom, dir.c_str()));
     if (!r->bUseEnvFile) return;
     std::string env = envelope_path_of(name);
     c.hand.file = env;
     (void)show_in_record(c);  // left empty when it does not fit
     if (!files::exists(env)) return;
     files::remove(env);
-    if (!conversation)
-        c.report(Where::callback_prefixed, 921, 0, format("ENV file has been deleted from [%s]", dir.c_str()));
+    if (!conversation) c.report(Where::callback_prefixed, 921, 0, format(texts::kEnvDeletedFrom, dir.c_str()));
 }
 
 }  // namespace
@@ -56,8 +55,7 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
 bool claim_entry(Call &c, ReadAhead *ahead, const std::string &path, MessageFile &file) {
     if (!ahead || !ahead->take(path, file)) file.open(path, true, c.req->bDeleteMessage != 0);
     if (file.state() != smtp::FileState::Claimed) return true;
-    c.report(Where::both_prefixed, 921, 0,
-             format("Queued message [%s] is being sent by another sender: passed over", path.c_str()));
+    c.report(Where::both_prefixed, 921, 0, format(texts::kQueuedClaimed, path.c_str()));
     return false;
 }
 

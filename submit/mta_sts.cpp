@@ -15,6 +15,7 @@
 #include "support/text.h"
 #include "transport/companion.h"
 #include "transport/https_get.h"
+#include "support/report_texts.h"
 
 namespace vellor::sts {
 namespace {
@@ -124,8 +125,7 @@ std::optional<Cached> read_cached(Call &c, const std::string &file, const std::s
     std::string text, why;
     files::Stamp stamp;
     if (!file.empty() && files::stamp_at(file, stamp) && stamp.shared) {
-        c.report(Where::log_prefixed, 0, 0,
-                 format("MTA-STS: the cache file [%s] is not read: a link, or others may write it", file.c_str()));
+        c.report(Where::log_prefixed, 0, 0, format(texts::kStsCacheNotRead, file.c_str()));
         return std::nullopt;
     }
     if (file.empty() || !files::read_small_file(file, 1u << 20, text, why)) return std::nullopt;
@@ -190,11 +190,11 @@ std::optional<Policy> fetch(Call &c, const std::string &domain, const std::strin
         return std::nullopt;
     }
     if (a.content_type.compare(0, 10, "text/plain") != 0) {
-        why = "the policy is not text/plain";
+        why = texts::kStsNotPlain;
         return std::nullopt;
     }
     std::optional<Policy> p = parse_policy(a.body);
-    if (!p) why = "the policy cannot be read";
+    if (!p) why = texts::kStsUnreadable;
     return p;
 }
 
@@ -208,9 +208,8 @@ std::optional<Policy> policy_for(Call &c, const std::string &domain, const optio
     std::optional<std::string> id = lookup_id(name);
     if (!id) {
         if (cached)
-            c.report(
-                Where::log_prefixed, 0, 0,
-                format("MTA-STS: the cached %s policy of [%s] applies", mode_name(cached->policy.mode), name.c_str()));
+            c.report(Where::log_prefixed, 0, 0,
+                     format(texts::kStsCachedApplies, mode_name(cached->policy.mode), name.c_str()));
         return cached ? std::optional<Policy>(cached->policy) : std::nullopt;
     }
     if (cached && cached->policy.id == *id) return cached->policy;
@@ -218,15 +217,13 @@ std::optional<Policy> policy_for(Call &c, const std::string &domain, const optio
     std::optional<Policy> fetched = fetch(c, name, o.tls_ca_file, why);
     if (!fetched) {
         c.report(Where::both, 921, 0,
-                 format("MTA-STS: the policy of [%s] could not be fetched: %s%s", name.c_str(), why.c_str(),
-                        cached ? "; the cached one applies" : ""));
+                 format(texts::kStsNotFetched, name.c_str(), why.c_str(), cached ? texts::kStsCachedOneApplies : ""));
         return cached ? std::optional<Policy>(cached->policy) : std::nullopt;
     }
     fetched->id = *id;
     if (!o.mta_sts_cache_file.empty() && !write_cached(o.mta_sts_cache_file, name, *fetched, now))
-        c.report(Where::log_prefixed, 0, 0,
-                 format("MTA-STS: the cache file [%s] could not be written", o.mta_sts_cache_file.c_str()));
-    c.report(Where::both, 921, 0, format("MTA-STS: policy of [%s] in %s mode", name.c_str(), mode_name(fetched->mode)));
+        c.report(Where::log_prefixed, 0, 0, format(texts::kStsCacheNotWritten, o.mta_sts_cache_file.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kStsPolicy, name.c_str(), mode_name(fetched->mode)));
     return fetched;
 }
 

@@ -23,6 +23,7 @@
 #include "support/address_literal.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace {
@@ -75,12 +76,9 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
         std::string target = aim_at(c, attempts[k]);
         if (!c.connect(1)) {
             r->nWinsockError = c.noted_error();
-            c.report(Where::both, 920, 907,
-                     format("Unable to make a connection to [%s] for [%s]", target.c_str(), c.app.c_str()));
+            c.report(Where::both, 920, 907, format(texts::kNoConnectionFor, target.c_str(), c.app.c_str()));
             if (c.address_count() > 1)
-                c.report(
-                    Where::both, 920, 907,
-                    format("Connection(s) attempted on %d IP Addesses for [%s]", c.address_count(), c.app.c_str()));
+                c.report(Where::both, 920, 907, format(texts::kAttemptedFor, c.address_count(), c.app.c_str()));
             continue;
         }
         if (!attempts[k].host.empty()) {
@@ -90,20 +88,18 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
         report_connected(c, "");
         report_size(c, "");
         if (Send_Queued_Messages(c, 0) == 0) {
-            c.report(Where::both, 922, 0,
-                     format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
+            c.report(Where::both, 922, 0, format(texts::kMxSentTo, c.hand.recipient.c_str()));
             if (close_after_send == CloseAfterSend::Yes) {
                 c.close_socket();
-                c.report(Where::log, 0, 0, "VellorAPI [" + c.app + "]- Connection closed");
-                c.report(Where::callback, 921, 0, " - Connection closed");
+                c.report(Where::log, 0, 0, fill(texts::kClosedUnspaced, {c.app}));
+                c.report(Where::callback, 921, 0, texts::kDashClosed);
             }
             return true;
         }
-        c.report(Where::both, 920, 907,
-                 format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
-        c.report(Where::both, 920, 907, format("Error Code returned = %d", r->nErrorCode));
+        c.report(Where::both, 920, 907, format(texts::kFailedToFor, c.hand.recipient.c_str(), c.app.c_str()));
+        c.report(Where::both, 920, 907, format(texts::kErrorReturned, r->nErrorCode));
         c.close_socket();
-        c.report(Where::log, 0, 0, "VellorAPI [" + c.app + "]- Connection closed");
+        c.report(Where::log, 0, 0, fill(texts::kClosedUnspaced, {c.app}));
     }
     return false;
 }
@@ -133,8 +129,7 @@ bool literal_attempt(const Call &c, const std::string &domain, std::vector<resol
 void note_first_mx(Call &c) {
     c.hand.server_ip = field_text(c.req->szMxIPAddress[0]);
     (void)show_in_record(c);  // fits: a field as large
-    c.report(Where::log_prefixed, 0, 0,
-             "Multiple IP addresses identified to send a single mail message to specified recpient...");
+    c.report(Where::log_prefixed, 0, 0, texts::kMultipleAddresses);
 }
 
 }  // namespace
@@ -143,14 +138,14 @@ void mx_opening(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (r->bSingleRecipient && !empty(r->szRecipient) && !empty(r->szSender)) {
         const std::string rcpt = c.hand.recipient;
-        c.report(Where::log_prefixed, 0, 0, "Preparing to send a single mail message via MX to specified recpient...");
-        c.report(Where::log_prefixed, 0, 0, format("Sending message to [%s]", rcpt.c_str()));
-        c.report(Where::callback_then_log, 921, 0, format("Sending message to [%s]", rcpt.c_str()));
+        c.report(Where::log_prefixed, 0, 0, texts::kPreparingViaMx);
+        c.report(Where::log_prefixed, 0, 0, format(texts::kSendingTo, rcpt.c_str()));
+        c.report(Where::callback_then_log, 921, 0, format(texts::kSendingTo, rcpt.c_str()));
         c.hand.server = domain_of(rcpt);
         (void)show_in_record(c);  // part of a field as large: fits
         r->nRecipients = 1;
     } else if (r->bMultipleRecipients && r->hRecipients) {
-        c.report(Where::log_prefixed, 0, 0, "Sending a single mail message to one or more specified recipients...");
+        c.report(Where::log_prefixed, 0, 0, texts::kSendingToRecipients);
     }
 }
 
@@ -164,15 +159,15 @@ Turn list_recipient(Call &c, int i, int &failed) {
     int selected = select_recipient(r, i);
     take_from_record(c);  // the entry and its domain
     if (selected == -1 && r->nErrorCode == 912) {
-        c.unfit(912, "A recipient list entry", sizeof r->szRecipient);
+        c.unfit(912, texts::kListEntryShort, sizeof r->szRecipient);
         return Turn::Leave;
     }
-    std::string t = num + format("Trying to resolve recipients domain of [%s]", c.hand.server.c_str());
+    std::string t = num + format(texts::kResolvingRecipientsDomain, c.hand.server.c_str());
     c.report(Where::both_as_given, 921, 0, t);
-    if (!resolve_exchanger(c, "Unable to send mail message...")) return Turn::Leave;
-    t = num + format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str());
+    if (!resolve_exchanger(c, texts::kUnableToSendMail)) return Turn::Leave;
+    t = num + format(texts::kResolved, c.hand.server.c_str(), c.hand.server_ip.c_str());
     c.report(Where::both_as_given, 921, 0, t);
-    t = num + format("Trying to connect to SMTP server [%s]", c.hand.server.c_str());
+    t = num + format(texts::kTryingServerName, c.hand.server.c_str());
     c.report(Where::both_as_given, 921, 0, t);
     if (!c.connect(1)) {
         connection_failed(c, num, true);
@@ -182,17 +177,15 @@ Turn list_recipient(Call &c, int i, int &failed) {
     report_size(c, num);
     r->bViaMX = 1;
     if (Send_Queued_Messages(c, 0) == 0) {
-        c.report(Where::both, 922, 0,
-                 num + format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
+        c.report(Where::both, 922, 0, num + format(texts::kMxSentTo, c.hand.recipient.c_str()));
     } else {
         ++failed;
-        c.report(Where::log_prefixed, 0, 0,
-                 num + format("Message FAILED to be sent to [%s] for [%s]", c.hand.recipient.c_str(), c.app.c_str()));
-        c.report(Where::both, 920, 907, num + format("Error Code returned = %d", r->nErrorCode));
+        c.report(Where::log_prefixed, 0, 0, num + format(texts::kFailedToFor, c.hand.recipient.c_str(), c.app.c_str()));
+        c.report(Where::both, 920, 907, num + format(texts::kErrorReturned, r->nErrorCode));
     }
     c.close_socket();
-    c.report(Where::log_prefixed, 0, 0, num + "Connection closed");
-    c.report(Where::callback, 921, 0, " - Connection closed");
+    c.report(Where::log_prefixed, 0, 0, num + texts::kClosed);
+    c.report(Where::callback, 921, 0, texts::kDashClosed);
     return Turn::Next;
 }
 
@@ -200,15 +193,14 @@ Turn list_recipient(Call &c, int i, int &failed) {
 
 int mx_recipient_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.report(Where::callback_then_log, 921, 0, format("Sending via MX to %d recipients", r->nRecipients));
+    c.report(Where::callback_then_log, 921, 0, format(texts::kViaMxTo, r->nRecipients));
     int failed = 0;
     if (each_recipient(c, [&](int k) { return list_recipient(c, k + 1, failed); }) == Turn::Leave) return -1;
     if (failed) {
-        c.report(Where::both, 920, r->nErrorCode,
-                 format("Sending of message completed: %d of %d recipient(s) failed", failed, r->nRecipients));
+        c.report(Where::both, 920, r->nErrorCode, format(texts::kCompletedFailed, failed, r->nRecipients));
         return -1;
     }
-    c.report(Where::log_prefixed, 0, 0, "Sending of message completed successfully");
+    c.report(Where::log_prefixed, 0, 0, texts::kCompleted);
     return 0;
 }
 
@@ -221,15 +213,14 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
     const std::string domain = domain_of(c.hand.recipient);
     c.hand.server = domain;
     (void)show_in_record(c);  // part of a field as large: fits
-    c.report(Where::both, 921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kResolvingSingleDomain, domain.c_str()));
     MXQUERY_STRUCTURE mx{};
     std::vector<resolve::Attempt> attempts;
     std::vector<std::string> exchangers;
     bool literal = !literal_address(domain, false).empty();
     if (literal ? !literal_attempt(c, domain, attempts) : lookup_mx(c, mx, exchangers) < 1) {
         if (unresolved_code) r->nErrorCode = static_cast<int16_t>(unresolved_code);
-        c.report(Where::both, 920, unresolved_code,
-                 format("Unable to resolve domain [%s] to an IP address...", domain.c_str()));
+        c.report(Where::both, 920, unresolved_code, format(texts::kDomainUnresolved, domain.c_str()));
         return -1;
     }
     if (literal) {
@@ -241,23 +232,21 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
     }
     c.set_port(r->nPort);
     if (close_after_send == CloseAfterSend::Yes)
-        c.report(Where::both, 921, 0,
-                 format("Trying to connect to SMTP server on [%s] for [%s]", c.hand.server_ip.c_str(), domain.c_str()));
+        c.report(Where::both, 921, 0, format(texts::kTryingOnFor, c.hand.server_ip.c_str(), domain.c_str()));
     ExchangerSecurity security(c, literal ? std::string() : domain, exchangers);
     if (mx_address_loop(c, close_after_send, mx, attempts, security)) return 0;
     r->nErrorCode = c.protection_refused ? 907 : 919;  // DANE or MTA-STS refused one: the message stays
-    c.report(Where::both, 920, r->nErrorCode, format("Unable to send email to [%s]", c.hand.recipient.c_str()));
-    c.report(Where::both, 920, r->nErrorCode,
-             format("Error Code returned = %d, email refused by all servers", r->nErrorCode));
+    c.report(Where::both, 920, r->nErrorCode, format(texts::kUnableToSendEmail, c.hand.recipient.c_str()));
+    c.report(Where::both, 920, r->nErrorCode, format(texts::kRefusedByAll, r->nErrorCode));
     return -1;
 }
 
 }  // namespace
 
 int mx_single_recipient(Call &c) {
-    c.report(Where::both, 921, 0, "Sending via MX to a single recipient");
+    c.report(Where::both, 921, 0, texts::kViaMxSingle);
     if (mx_to_recipient(c, CloseAfterSend::Yes, 906) != 0) return -1;
-    c.report(Where::log_prefixed, 0, 0, "Sending of message completed successfully");
+    c.report(Where::log_prefixed, 0, 0, texts::kCompleted);
     return 0;
 }
 
@@ -266,15 +255,15 @@ int mx_single_recipient(Call &c) {
 // nowhere.
 int mx_single_from_list(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.report(Where::both, 921, 0, "Sending message via MX to 1 recipient");
+    c.report(Where::both, 921, 0, texts::kViaMxOne);
     c.hand.recipient = bracket_cut(read_locked_list(r));
-    if (!show_in_record(c)) return c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
+    if (!show_in_record(c)) return c.unfit(912, texts::kListEntryField, sizeof r->szRecipient);
     int result = mx_to_recipient(c, CloseAfterSend::No, 906);
     c.close_socket();
-    c.report(Where::both, 921, 0, "Socket closed");
+    c.report(Where::both, 921, 0, texts::kSocketClosed);
     if (result != 0) return -1;
-    c.report(Where::log, 0, 0, "VellorAPI [" + c.app + "]- Sending of message completed successfully");
-    c.report(Where::callback, 921, 0, "Sending of message completed successfully");
+    c.report(Where::log, 0, 0, fill(texts::kCompletedUnspaced, {c.app}));
+    c.report(Where::callback, 921, 0, texts::kCompleted);
     return 0;
 }
 

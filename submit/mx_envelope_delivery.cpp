@@ -15,6 +15,7 @@
 #include "msgfiles/recipients.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace {
@@ -29,21 +30,17 @@ Turn envelope_recipient(Call &c, int j, uint32_t &offset, int &sent) {
     if (got != EnvelopeRecipient::Found) return got == EnvelopeRecipient::Unfit ? Turn::Leave : Turn::Stop;
     c.hand.server = domain_of(addr);
     (void)show_in_record(c);  // part of a field as large: fits
-    if (!resolve_exchanger(c, "Unable to send message...")) return Turn::Leave;
+    if (!resolve_exchanger(c, texts::kUnableToSend)) return Turn::Leave;
     c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
-    c.report(Where::both, 921, 0,
-             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kResolved, c.hand.server.c_str(), c.hand.server_ip.c_str()));
     c.set_port(r->nPort);
     c.hand.attempt = j + 1;
     (void)show_in_record(c);
-    c.report(Where::both, 921, 0,
-             format("Sending message for [%s] to [%s]...", addr.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kSendingFor, addr.c_str(), c.hand.server_ip.c_str()));
     if (deliver_message(c, 1) == 0) {
         r->nMessagesSent += 1;
         ++sent;
-        c.report(
-            Where::both, 921, 0,
-            format("Message for [%s] sent to [%s] successfully.", c.hand.recipient.c_str(), c.hand.server_ip.c_str()));
+        c.report(Where::both, 921, 0, format(texts::kSentForTo, c.hand.recipient.c_str(), c.hand.server_ip.c_str()));
     }
     return Turn::Next;
 }
@@ -56,11 +53,10 @@ int envelope_recipients(Call &c) {
     uint32_t offset = 0;
     if (each_recipient(c, [&](int j) { return envelope_recipient(c, j, offset, sent); }) == Turn::Leave) return -1;
     if (sent < expected) {
-        c.report(Where::both, 920, r->nErrorCode,
-                 format("Message sent to %d of %d recipient(s): file kept", sent, expected));
+        c.report(Where::both, 920, r->nErrorCode, format(texts::kSentToSomeKept, sent, expected));
         return -1;
     }
-    c.report(Where::both, 921, 0, "Message sent to all recipient(s) successfully.");
+    c.report(Where::both, 921, 0, texts::kSentToAll);
     return 0;
 }
 
@@ -70,12 +66,10 @@ int envelope_single(Call &c) {
     const std::string domain = domain_of(c.hand.recipient);
     c.hand.server = domain;
     (void)show_in_record(c);  // part of a field as large: fits
-    c.report(Where::both, 921, 0, format("Trying to resolve single recipient domain of [%s]", domain.c_str()));
-    if (!resolve_exchanger(c, "Unable to send message...")) return -1;
-    c.report(Where::both, 921, 0,
-             format("Resolved SMTP server [%s] to [%s] successful.", domain.c_str(), c.hand.server_ip.c_str()));
-    c.report(Where::both, 921, 0,
-             format("Trying to connect to SMTP server [%s - %s]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kResolvingSingleDomain, domain.c_str()));
+    if (!resolve_exchanger(c, texts::kUnableToSend)) return -1;
+    c.report(Where::both, 921, 0, format(texts::kResolved, domain.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kTryingServer, c.hand.server.c_str(), c.hand.server_ip.c_str()));
     if (!c.connect(1)) {
         connection_failed(c, "", false);
         return -1;
@@ -83,14 +77,14 @@ int envelope_single(Call &c) {
     report_connected(c, "");
     report_size(c, "");
     if (Send_Queued_Messages(c, 0) == 0) {
-        c.report(Where::both, 922, 0, format("Message sent using MX successfully to [%s]", c.hand.recipient.c_str()));
+        c.report(Where::both, 922, 0, format(texts::kMxSentTo, c.hand.recipient.c_str()));
     } else {
-        c.report(Where::both, 920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
-        c.report(Where::both, 920, 907, format("Error Code returned = %d", r->nErrorCode));
+        c.report(Where::both, 920, 907, format(texts::kFailedTo, c.hand.recipient.c_str()));
+        c.report(Where::both, 920, 907, format(texts::kErrorReturned, r->nErrorCode));
     }
     c.close_socket();
-    c.report(Where::log_prefixed, 0, 0, "Connection closed");
-    c.report(Where::both, 921, 0, "Sending of message completed successfully");
+    c.report(Where::log_prefixed, 0, 0, texts::kClosed);
+    c.report(Where::both, 921, 0, texts::kCompleted);
     return 0;
 }
 
@@ -104,17 +98,16 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
     if (!equal_nocase(domain, c.hand.server) || c.hand.server_ip.empty()) {
         c.hand.server = domain;
         if (!show_in_record(c)) {  // from an envelope line, which may be longer
-            c.unfit(912, "An envelope recipient's domain", sizeof r->szServer);
+            c.unfit(912, texts::kEnvelopeDomainField, sizeof r->szServer);
             return Pass::Next;
         }
-        if (!resolve_exchanger(c, "Unable to send message...")) {
+        if (!resolve_exchanger(c, texts::kUnableToSend)) {
             c.close_socket();
             return Pass::Abort;
         }
     }
     c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
-    c.report(Where::both, 921, 0,
-             format("Resolved SMTP server [%s] to [%s] successful.", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kResolved, c.hand.server.c_str(), c.hand.server_ip.c_str()));
     c.set_port(r->nPort);
     if (deliver_message(c, 1, &file) == 0) {
         r->nMessagesSent += 1;
@@ -148,8 +141,7 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
 
 int envelope_directory(Call &c) {
     std::string dir = c.hand.file;
-    c.report(Where::callback, 921, 0,
-             format("%d messages have been identified as waiting to be sent!", count_queued(c, dir)));
+    c.report(Where::callback, 921, 0, format(texts::kWaitingCount, count_queued(c, dir)));
     QueuePass pass;
     pass.envelopes = true;
     pass.send = [](Lane &lane, MessageFile &file) {  // claimed for all of the message's recipients
@@ -165,14 +157,14 @@ int envelope_directory(Call &c) {
 
 int mx_envelope(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
-    c.report(Where::both, 921, 0, "Sending message via MX to recipients in ENV file");
+    c.report(Where::both, 921, 0, texts::kViaMxEnvelope);
     r->bViaMX = 1;
     if (r->bMessageDirectory) return envelope_directory(c);
     int got = read_message_details(r, &envelope_of(c));
     take_from_record(c);  // the envelope's sender and recipient
-    if (got == -1 && r->nErrorCode == 902) return c.unfit(902, "The envelope's sender", sizeof r->szSender);
+    if (got == -1 && r->nErrorCode == 902) return c.unfit(902, texts::kEnvelopeSenderField, sizeof r->szSender);
     if (got == -1) {
-        c.report(Where::callback, 920, 912, "Failed to resolve recipients in ENV file");
+        c.report(Where::callback, 920, 912, texts::kEnvelopeUnresolved);
         r->nErrorCode = 912;
         return -1;
     }

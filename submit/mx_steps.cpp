@@ -21,6 +21,7 @@
 #include "support/address_literal.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 
@@ -145,32 +146,28 @@ bool resolve_exchanger(Call &c, const char *abort_line) {
 }
 
 void domain_unresolved(Call &c, const char *abort_line) {
-    c.report(Where::log_prefixed, 0, 0, "Unable to resolve IP address from Recipient's domain...");
+    c.report(Where::log_prefixed, 0, 0, texts::kNoIpFromDomain);
     c.report(Where::log_prefixed, 0, 0, abort_line);
-    c.report(Where::callback, 920, 909,
-             format("Unable to resolve recipient's domain of [%s] - Send aborted", c.hand.server.c_str()));
+    c.report(Where::callback, 920, 909, format(texts::kDomainAborted, c.hand.server.c_str()));
     c.req->nErrorCode = 906;
 }
 
 void report_size(const Call &c, const std::string &num) {
     c.report(Where::both, 921, 0,
-             num + format("Sending message of [%ld bytes] from [%s] to [%s]", message_size(c), c.hand.sender.c_str(),
-                          c.hand.recipient.c_str()));
+             num + format(texts::kSendingOf, message_size(c), c.hand.sender.c_str(), c.hand.recipient.c_str()));
 }
 
 void report_connected(const Call &c, const std::string &num) {
-    c.report(Where::both, 921, 0,
-             num + format("Connected to [ %s - %s ]", c.hand.server.c_str(), c.hand.server_ip.c_str()));
+    c.report(Where::both, 921, 0, num + format(texts::kConnectedTo, c.hand.server.c_str(), c.hand.server_ip.c_str()));
 }
 
 // Reports a failed connection of a list or envelope delivery; stores 907.
 void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
     SMTPSEND_STRUCTURE *r = c.req;
     r->nWinsockError = c.noted_error();
-    c.report(Where::both, 920, 907, num + format("Unable to make a connection to [%s]", connect_target(c).c_str()));
-    if (c.address_count() > 1)
-        c.report(Where::both, 920, 907, num + format("Connection(s) attempted on %d IP Addesses", c.address_count()));
-    std::string last = num + format("Unable to connect to SMTP server [%s], send aborted...", c.hand.server.c_str());
+    c.report(Where::both, 920, 907, num + format(texts::kNoConnection, connect_target(c).c_str()));
+    if (c.address_count() > 1) c.report(Where::both, 920, 907, num + format(texts::kAttempted, c.address_count()));
+    std::string last = num + format(texts::kNoConnectionServerAborted, c.hand.server.c_str());
     if (last_unprefixed) {
         c.report(Where::both_as_given, 920, 907, last);
     } else {
@@ -186,17 +183,17 @@ void HeldFiles::hold(const std::string &name, const MessageFile &file) {
 namespace {
 
 // The file every recipient took, removed when it and its envelope are still
-// the versions that were read, with its envelope; otherwise the report on
-// why it stays (nullptr when removed).
-const char *remove_held(Call &c, const std::string &name, const std::string &path, const files::Stamp &sent,
-                        const EnvelopeSeen &envelope) {
+// the versions that were read, with its envelope; otherwise why it stays.
+FileLeft remove_held(Call &c, const std::string &name, const std::string &path, const files::Stamp &sent,
+                     const EnvelopeSeen &envelope) {
     files::Stamp at;
-    if (!envelope_as_seen(envelope, name) || !files::stamp_at(path, at) || !(at == sent)) return kChangedWhileSent;
-    if (!files::remove_exact(path)) return files::stamp_at(path, at) && at == sent ? kNotRemoved : kChangedWhileSent;
-    if (!c.req->bUseEnvFile) return nullptr;
+    if (!envelope_as_seen(envelope, name) || !files::stamp_at(path, at) || !(at == sent)) return FileLeft::Changed;
+    if (!files::remove_exact(path))
+        return files::stamp_at(path, at) && at == sent ? FileLeft::Refused : FileLeft::Changed;
+    if (!c.req->bUseEnvFile) return FileLeft::No;
     std::string env = envelope_path_of(name);
     if (files::exists(env)) files::remove(env);
-    return nullptr;
+    return FileLeft::No;
 }
 
 }  // namespace
@@ -213,12 +210,14 @@ void HeldFiles::release(int expected) {
     }
     for (const auto &[name, count] : accepted) {
         const Held &f = *first[name];
-        if (count < expected)
+        if (count < expected) {
             c_.report(Where::both_prefixed, 920, c_.req->nErrorCode,
-                      format("Message [%s] kept: accepted for %d of %d recipient(s)", name.c_str(), count, expected));
-        else if (const char *kept = versions_differ.count(name) ? kChangedWhileSent
-                                                                : remove_held(c_, name, f.path, f.stamp, f.envelope))
-            c_.report(Where::both_prefixed, 921, 0, format(kept, name.c_str()));
+                      format(texts::kMessageKeptFor, name.c_str(), count, expected));
+            continue;
+        }
+        FileLeft left =
+            versions_differ.count(name) ? FileLeft::Changed : remove_held(c_, name, f.path, f.stamp, f.envelope);
+        if (left != FileLeft::No) c_.report(Where::both_prefixed, 921, 0, format(left_report(left), name.c_str()));
     }
     files_.clear();
 }

@@ -11,6 +11,7 @@
 #include "submit/parallel_pass.h"
 #include "support/options.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 
@@ -30,9 +31,7 @@ int count_queued(const Call &c, const std::string &directory) {
 bool usable_entry(Call &c, const std::string &path) {
     if (path.size() < sizeof c.req->szMessageFile) return true;
     c.req->nErrorCode = 910;
-    c.report(
-        Where::both_prefixed, 920, 910,
-        format("Queued entry [%s] skipped: its path is longer than the record's message file field", path.c_str()));
+    c.report(Where::both_prefixed, 920, 910, format(texts::kEntryPathTooLong, path.c_str()));
     return false;
 }
 
@@ -47,22 +46,15 @@ bool use_envelope(Call &c, bool queued) {
     const std::string &file = c.hand.file;
     if (queued && envelope_of(c).stamp.size < 0) {  // none read: no stamp
         r->nErrorCode = 911;
-        c.report(Where::both_prefixed, 920, 911,
-                 format("Envelope of [%s] is missing: message not sent, file kept (a queued message "
-                        "goes only to the recipients its own envelope names)",
-                        file.c_str()));
+        c.report(Where::both_prefixed, 920, 911, format(texts::kEnvelopeMissing, file.c_str()));
         return false;
     }
     if (got == 0) return true;
     if (r->nErrorCode == kEnvelopeTooLarge)
-        c.report(Where::both_prefixed, 920, r->nErrorCode,
-                 format("Envelope of [%s] names more than 32767 recipients or an address longer than its field: "
-                        "message not sent, file kept",
-                        file.c_str()));
+        c.report(Where::both_prefixed, 920, r->nErrorCode, format(texts::kEnvelopeTooLarge, file.c_str()));
     else
         c.report(Where::both_prefixed, 920, r->nErrorCode,
-                 format("Envelope of [%s] cannot be used (error %d): message not sent, file kept", file.c_str(),
-                        r->nErrorCode));
+                 format(texts::kEnvelopeUnusable, file.c_str(), r->nErrorCode));
     return false;
 }
 

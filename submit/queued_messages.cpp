@@ -18,6 +18,7 @@
 #include "submit/queue_pass.h"
 #include "support/options.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 
@@ -39,7 +40,7 @@ int send_first_only(Call &c, int connectFlag) {
     pass.first_only = true;
     pass.send = [&](Lane &, MessageFile &file) {  // one entry: the calling thread's own lane
         if (r->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
-        c.report(Where::both_prefixed, 921, 0, "Sending message to relay server.");
+        c.report(Where::both_prefixed, 921, 0, texts::kToRelay);
         if (deliver_message(c, connectFlag, &file) != 0) return EntryResult::Failed;
         r->nMessagesSent = 1;
         return EntryResult::Sent;
@@ -50,15 +51,15 @@ int send_first_only(Call &c, int connectFlag) {
 
 void close_batch(Call &c) {
     if (!close_batch_connection(c)) return;
-    c.report(Where::log_prefixed, 0, 0, "Socket closed correctly...");
-    c.report(Where::log_prefixed, 0, 0, "Winsock session terminated correctly...");
+    c.report(Where::log_prefixed, 0, 0, texts::kSocketClosedCorrectly);
+    c.report(Where::log_prefixed, 0, 0, texts::kWinsockTerminated);
 }
 
 // One file of a batch over the lane's connection.
 EntryResult batch_entry(Lane &lane, MessageFile &file) {
     Call &c = lane.call;
     if (c.req->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
-    c.report(Where::both_prefixed, 921, 0, "Sending message to all recipents - to relay server.");
+    c.report(Where::both_prefixed, 921, 0, texts::kToRelayAll);
     switch (deliver_batch_message(lane, file)) {
         case BatchResult::SessionFailed:
             return EntryResult::Stop;
@@ -77,8 +78,7 @@ int send_directory(Call &c, int connectFlag) {
     std::string dir = c.hand.file;
     int count = count_queued(c, dir);
     c.report(Where::callback, 921, 0,
-             count == 1 ? c.prefixed("1 message has been identified as waiting to be sent!")
-                        : c.prefixed(format("%d messages have been identified as waiting to be sent!", count)));
+             count == 1 ? c.prefixed(texts::kWaitingOne) : c.prefixed(format(texts::kWaitingCount, count)));
     bool batch = count >= 2;
     QueuePass pass;
     pass.read_ahead = batch;
@@ -106,7 +106,7 @@ int Send_Queued_Messages(Call &c, int connectFlag) {
     c.hand.attempt = 1;
     (void)show_in_record(c);                                   // every text as the record holds it
     if (r->bUseEnvFile && !use_envelope(c, false)) return -1;  // one message: the record's own addresses
-    c.report(Where::both_prefixed, 921, 0, "Sending message to relay server.");
+    c.report(Where::both_prefixed, 921, 0, texts::kToRelay);
     if (deliver_message(c, connectFlag) == -1) return -1;
     r->nMessagesSent = 1;
     return 0;

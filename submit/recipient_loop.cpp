@@ -6,6 +6,7 @@
 #include "submit/message_in_hand.h"
 #include "submit/mx_steps.h"
 #include "support/text.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 
@@ -24,10 +25,10 @@ EnvelopeRecipient next_envelope_recipient(Call &c, uint32_t &offset, std::string
     if (addr.empty()) return EnvelopeRecipient::Ended;
     c.hand.recipient = addr;
     if (!show_in_record(c)) {  // the message stays: this recipient does not take it
-        c.unfit(912, "An envelope recipient", sizeof r->szRecipient);
+        c.unfit(912, texts::kEnvelopeRecipientField, sizeof r->szRecipient);
         return EnvelopeRecipient::Unfit;
     }
-    c.report(Where::callback, 920, 909, format("Identified recipient address of [%s]", addr.c_str()));
+    c.report(Where::callback, 920, 909, format(texts::kIdentified, addr.c_str()));
     return addr.find('@') == std::string::npos ? EnvelopeRecipient::NoDomain : EnvelopeRecipient::Found;
 }
 

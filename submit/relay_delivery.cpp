@@ -19,6 +19,7 @@
 #include "support/error_text.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace {
@@ -32,7 +33,7 @@ bool copy_single_list(Call &c) {
     if (!r->lpRecipients) return true;
     c.hand.recipient = text;
     if (show_in_record(c)) return true;
-    c.unfit(912, "The recipient list's entry", sizeof r->szRecipient);
+    c.unfit(912, texts::kListEntryField, sizeof r->szRecipient);
     return false;
 }
 
@@ -62,26 +63,25 @@ bool relay_addresses(Call &c, const std::string &name, std::string &address, tra
 bool resolve_relay(Call &c, transport::Route &route) {
     SMTPSEND_STRUCTURE *r = c.req;
     const std::string server = c.hand.server;
-    c.report(Where::both, 921, 0, format("Trying to resolve server name of [%s]", server.c_str()));
+    c.report(Where::both, 921, 0, format(texts::kResolvingServer, server.c_str()));
     std::string literal = literal_address(server, true), address;
     if (transport::family_of(literal) == 6)  // an IPv4 one is looked up as it always was
         address = c.family == options::Family::V4 ? "" : literal;
     else if (!relay_addresses(c, idn::to_ascii(server), address, route))
         address.clear();
     if (address.empty()) {
-        c.report(Where::log_prefixed, 0, 0, format("Unable to resolve server name of [%s]...", server.c_str()));
-        c.report(Where::both, 920, 909, "Unable to send message...");
+        c.report(Where::log_prefixed, 0, 0, format(texts::kServerUnresolved, server.c_str()));
+        c.report(Where::both, 920, 909, texts::kUnableToSend);
         r->nErrorCode = 906;
         return false;
     }
     c.hand.server_ip = address;
     if (!show_in_record(c)) {
-        c.unfit(907, "The relay's address", sizeof r->szServerIP);
+        c.unfit(907, texts::kRelayAddressField, sizeof r->szServerIP);
         return false;
     }
     if (!equal_nocase(server, address) && literal != address)
-        c.report(Where::both, 921, 0,
-                 format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), address.c_str()));
+        c.report(Where::both, 921, 0, format(texts::kResolved, server.c_str(), address.c_str()));
     return true;
 }
 
@@ -95,13 +95,12 @@ int relay_send(Call &c) {
     if (c.hand.server_ip.empty() && !resolve_relay(c, route)) return -1;
     c.aim(c.hand.server_ip, r->nPort, route);
     if (Send_Queued_Messages(c, 1) == 0) {
-        c.report(Where::both, 922, 0, format("Send of %d message(s) completed", r->nMessagesSent));
+        c.report(Where::both, 922, 0, format(texts::kSendOfCompleted, r->nMessagesSent));
         return 0;
     }
-    c.report(Where::both, 920, 907, format("Message FAILED to be sent to [%s]", c.hand.recipient.c_str()));
+    c.report(Where::both, 920, 907, format(texts::kFailedTo, c.hand.recipient.c_str()));
     (void)set_field(r->szErrorText, error_text(r->nErrorCode));  // every text fits
-    c.report(Where::both, 920, 907,
-             format("Error %d, cause = [%s]", r->nErrorCode, field_text(r->szErrorText).c_str()));
+    c.report(Where::both, 920, 907, format(texts::kErrorCause, r->nErrorCode, field_text(r->szErrorText).c_str()));
     return -1;
 }
 
@@ -109,18 +108,16 @@ int relay_envelope_directory(Call &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.relay = true;
     std::string dir = c.hand.file;
-    c.report(Where::callback, 921, 0,
-             format("%d message(s) have been identified as waiting to be sent!", count_queued(c, dir)));
+    c.report(Where::callback, 921, 0, format(texts::kWaitingCountMaybe, count_queued(c, dir)));
     bool started = false;  // the search found an entry and the relay is known
     QueuePass pass;
     pass.envelopes = true;
     pass.start = [&] {
         if (!c.hand.server.empty() && c.hand.server_ip.empty()) {
             const std::string server = c.hand.server;
-            c.report(Where::both, 921, 0, format("Trying to resolve domain of [%s]", server.c_str()));
-            if (!resolve_domain(c, "Unable to send message...")) return false;  // the MX path's lookup step
-            c.report(Where::both, 921, 0,
-                     format("Resolved SMTP server [%s] to [%s] successful.", server.c_str(), c.hand.server_ip.c_str()));
+            c.report(Where::both, 921, 0, format(texts::kResolvingDomain, server.c_str()));
+            if (!resolve_domain(c, texts::kUnableToSend)) return false;  // the MX path's lookup step
+            c.report(Where::both, 921, 0, format(texts::kResolved, server.c_str(), c.hand.server_ip.c_str()));
         }
         c.set_host_address(field_text(r->szServerIP));  // the record shows the address in hand
         return started = true;
@@ -139,8 +136,7 @@ int relay_envelope_directory(Call &c) {
         if (!started) return;
         unsigned sock = lane.call.socket();
         if (close_batch_connection(lane.call))
-            lane.call.report(Where::both, 921, 0,
-                             format("TCP Socket [%ld] closed correctly...", static_cast<long>(sock)));
+            lane.call.report(Where::both, 921, 0, format(texts::kTcpSocketClosed, static_cast<long>(sock)));
     };
     PassCount n = run_queue_pass(c, dir, pass);
     if (!n.found) return 0;

@@ -20,6 +20,7 @@
 #include "support/request_options.h"
 #include "support/text.h"
 #include "transport/companion.h"
+#include "support/report_texts.h"
 
 namespace vellor {
 namespace {
@@ -36,7 +37,7 @@ bool prepare_signing(Call &c) {
     std::string why;
     c.dkim = dkim::signer_of(o.domain, o.selector, o.key_file, why);
     if (why.empty()) return true;
-    c.report(Where::both, 920, dkim::kKeyUnusable, why + ": nothing sent");
+    c.report(Where::both, 920, dkim::kKeyUnusable, why + texts::kNothingSent);
     c.req->nErrorCode = dkim::kKeyUnusable;
     return false;
 }
@@ -45,18 +46,17 @@ bool prepare_signing(Call &c) {
 void check_addresses(Call &c, Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!empty(r->szSender)) {
-        c.report(Where::both, 921, 0, format("Validating senders address of [%s]...", field_text(r->szSender).c_str()));
+        c.report(Where::both, 921, 0, format(texts::kValidatingSender, field_text(r->szSender).c_str()));
         if (is_valid_address(field_text(r->szSender), c.app)) {
             f.sender_valid = true;
-            c.report(Where::both, 921, 0, "Senders address validated successfully...");
+            c.report(Where::both, 921, 0, texts::kSenderValidated);
         }
     }
     if (!empty(r->szRecipient)) {
-        c.report(Where::both, 921, 0,
-                 format("Validating single recipients address of [%s]...", field_text(r->szRecipient).c_str()));
+        c.report(Where::both, 921, 0, format(texts::kValidatingRecipient, field_text(r->szRecipient).c_str()));
         if (is_valid_address(field_text(r->szRecipient), c.app)) {
-            c.report(Where::log_prefixed, 0, 0, "Single recipients address validated successfully...");
-            c.report(Where::callback, 921, 0, "single recipients address validated successfully...");
+            c.report(Where::log_prefixed, 0, 0, texts::kRecipientValidated);
+            c.report(Where::callback, 921, 0, texts::kRecipientValidatedLower);
         }
     }
 }
@@ -97,16 +97,15 @@ bool refused_line_break(Call &c) {
         const char *name;
         std::string text;
         int code;
-    } fields[] = {{"HELO domain", field_text(r->szHeloDomain), 901},
-                  {"sender address", field_text(r->szSender), 902},
-                  {"recipient address", field_text(r->szRecipient), 903},
-                  {"recipient list", r->bUseEnvFile ? std::string() : list_text_of(r), 912},
-                  {"login user name", field_text(r->szAuthUser), 917},
-                  {"login password", field_text(r->szAuthPassword), 917}};
+    } fields[] = {{texts::kHeloDomain, field_text(r->szHeloDomain), 901},
+                  {texts::kSenderAddress, field_text(r->szSender), 902},
+                  {texts::kRecipientAddress, field_text(r->szRecipient), 903},
+                  {texts::kRecipientList, r->bUseEnvFile ? std::string() : list_text_of(r), 912},
+                  {texts::kLoginUser, field_text(r->szAuthUser), 917},
+                  {texts::kLoginPassword, field_text(r->szAuthPassword), 917}};
     for (const Field &f : fields) {
         if (one_line_text(f.text)) continue;
-        std::string t =
-            format("The %s holds a carriage return or line feed: send refused before any connection", f.name);
+        std::string t = format(texts::kFieldLineBreak, f.name);
         return refuse(c, f.code, t, c.prefixed(t));
     }
     return false;
@@ -129,14 +128,14 @@ bool refused_filled(Call &c) {
         bool full;
         std::size_t size;
         int code;
-    } fields[] = {{"The server name", filled(r->szServer), sizeof r->szServer, 905},
-                  {"The server address", filled(r->szServerIP), sizeof r->szServerIP, 905},
-                  {"The HELO domain", filled(r->szHeloDomain), sizeof r->szHeloDomain, 901},
-                  {"The message file", filled(r->szMessageFile), sizeof r->szMessageFile, 910},
-                  {"The sender address", filled(r->szSender), sizeof r->szSender, 902},
-                  {"The recipient address", filled(r->szRecipient), sizeof r->szRecipient, 903},
-                  {"The login user name", filled(r->szAuthUser), sizeof r->szAuthUser, 917},
-                  {"The login password", filled(r->szAuthPassword), sizeof r->szAuthPassword, 917}};
+    } fields[] = {{texts::kServerField, filled(r->szServer), sizeof r->szServer, 905},
+                  {texts::kServerAddressField, filled(r->szServerIP), sizeof r->szServerIP, 905},
+                  {texts::kHeloField, filled(r->szHeloDomain), sizeof r->szHeloDomain, 901},
+                  {texts::kMessageFileField, filled(r->szMessageFile), sizeof r->szMessageFile, 910},
+                  {texts::kSenderField, filled(r->szSender), sizeof r->szSender, 902},
+                  {texts::kRecipientField, filled(r->szRecipient), sizeof r->szRecipient, 903},
+                  {texts::kLoginUserField, filled(r->szAuthUser), sizeof r->szAuthUser, 917},
+                  {texts::kLoginPasswordField, filled(r->szAuthPassword), sizeof r->szAuthPassword, 917}};
     for (const Field &f : fields)
         if (f.full) return c.unfit(f.code, f.what, f.size) == -1;
     return false;
@@ -148,14 +147,13 @@ bool refused_unfit(Call &c, bool path_fits) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (refused_filled(c)) return true;
     if (empty(r->szMsgExtension))
-        c.unfit(910, "The MsgExtension option", sizeof r->szMsgExtension);
+        c.unfit(910, texts::kMsgExtensionField, sizeof r->szMsgExtension);
     else if (!path_fits)
-        c.unfit(910, "The message directory's path with its separator", sizeof r->szMessageFile);
+        c.unfit(910, texts::kDirectoryField, sizeof r->szMessageFile);
     else if (r->nPort <= 65535)
         return false;
     else {
-        std::string t = format("The port %d is not a TCP port (1 to 65535): send refused before any connection",
-                               static_cast<int>(r->nPort));
+        std::string t = format(texts::kNotTcpPort, static_cast<int>(r->nPort));
         refuse(c, 907, t, c.prefixed(t));
     }
     return true;
@@ -172,17 +170,16 @@ bool refused_options(Call &c) {
         if (files::read_small_file(o.tls_ca_file, 4u << 20, pem, why) && pem.find("-----BEGIN ") != std::string::npos &&
             pem.find("CERTIFICATE-----") != std::string::npos)
             return false;
-        unusable =
-            "the TLSCAFile [" + o.tls_ca_file + "] cannot be used: " + (why.empty() ? "no PEM certificate in it" : why);
+        unusable = fill(texts::kCaFileUnusable, {o.tls_ca_file, why.empty() ? texts::kNoPem : why});
     }
     options::NetworkOptions net = options::network_options(c.own);
     if (unusable.empty()) unusable = net.unusable;
     if (unusable.empty() && !net.source.empty() && !transport::family_of(net.source))
-        unusable = "the SourceAddress option holds [" + net.source + "], not an IPv4 or IPv6 address";
+        unusable = fill(texts::kSourceNotAddress, {net.source});
     c.family = net.family;
     c.source = net.source;
     if (unusable.empty()) return false;
-    std::string t = "Send refused before any connection: " + unusable;
+    std::string t = texts::kRefusedBeforeConnection + unusable;
     return refuse(c, 907, t, c.prefixed(t));
 }
 
@@ -193,19 +190,14 @@ bool refused_options(Call &c) {
 bool refused_copy(Call &c) {
     uint32_t mark = c.req->dwReserved2;
     if (mark == 0 || mark == options::options_mark(c.req)) return false;
-    std::string t =
-        "This record is a copy of one that carries its own options (VELLOR_Set_Request_Option), which stay "
-        "with the record they were set on: send refused before any connection";
+    std::string t = texts::kRecordCopy;
     return refuse(c, 907, t, c.prefixed(t));
 }
 
 bool refused_source(Call &c) {
     int code = c.source.empty() ? 0 : c.source_check(c.source);
     if (code == 0) return false;
-    std::string t = format(
-        "The source address [%s] cannot be bound on this host (Winsock error %d): "
-        "send refused before any connection",
-        c.source.c_str(), code);
+    std::string t = format(texts::kSourceNotBound, c.source.c_str(), code);
     return refuse(c, 907, t, c.prefixed(t));
 }
 
@@ -213,36 +205,34 @@ bool refused_source(Call &c) {
 bool refused(Call &c, const Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!f.sender_valid && !r->bUseEnvFile) {
-        std::string t = format("No sender address [%s] received", field_text(r->szSender).c_str());
+        std::string t = format(texts::kNoSender, field_text(r->szSender).c_str());
         return refuse(c, 902, t, t);
     }
     if (r->bSingleRecipient && empty(r->szRecipient) && !r->hRecipients && !r->bUseEnvFile) {
-        std::string t = "An empty recipient address received: send refused before any connection";
+        std::string t = texts::kEmptyRecipient;
         return refuse(c, 911, t, c.prefixed(t));
     }
     if (r->bMultipleRecipients && !r->hRecipients) {
-        std::string t = "No recipient addresses received in memory buffer";
+        std::string t = texts::kNoListInMemory;
         return refuse(c, 908, t, c.prefixed(t));
     }
     if (!r->bUseEnvFile && r->hRecipients) {
         if (!validate_recipient_list(r, c)) {
-            std::string t = "Unable to validate multiple recipient addresses received in memory buffer";
+            std::string t = texts::kListNotValidated;
             return refuse(c, 912, t, c.prefixed(t));
         }
         if (r->nRecipients == 0) {
-            std::string t = "No valid recipient address identified in memory buffer";
+            std::string t = texts::kNoValidInList;
             return refuse(c, 912, t, c.prefixed(t));
         }
     }
     bool token = !options::message_options(c.own).oauth2_token.empty();  // a user with a token needs no password
     if (empty(r->szAuthUser) ? !empty(r->szAuthPassword) : (empty(r->szAuthPassword) && !token)) {
-        std::string t = "Missing one of the authentication fields";
+        std::string t = texts::kLoginFieldMissing;
         return refuse(c, 917, t, c.prefixed(t));
     }
     if (token && !options::token_user_agrees(r, field_text(r->szAuthUser))) {
-        std::string t = "The OAuth2Token was given for another login user than [" + field_text(r->szAuthUser) +
-                        "]: send refused before any connection (prepare every new record with "
-                        "VELLOR_Initialize_Structure, then set its options)";
+        std::string t = fill(texts::kTokenOtherUser, {field_text(r->szAuthUser)});
         return refuse(c, 917, t, c.prefixed(t));
     }
     return refused_line_break(c) || refused_options(c);
@@ -251,23 +241,23 @@ bool refused(Call &c, const Facts &f) {
 // The send's companion started, its steps logged; false (918 reported)
 // when it cannot start.
 bool start_send_companion(Call &c) {
-    c.report(Where::log_prefixed, 0, 0, "Initializing Winsock Library ready to send mail...");
-    c.report(Where::log_prefixed, 0, 0, "Initializing Winsock Structure ready to send mail...");
-    c.report(Where::log_prefixed, 0, 0, "Starting a new Winsock session - WSAStartup()...");
+    c.report(Where::log_prefixed, 0, 0, texts::kWinsockInit);
+    c.report(Where::log_prefixed, 0, 0, texts::kWinsockStructure);
+    c.report(Where::log_prefixed, 0, 0, texts::kWinsockStart);
     return start_companion(c);
 }
 
 void stop_companion(Call &c) {
     c.stop_companion(c.app);
-    c.report(Where::log_prefixed, 0, 0, "Winsock session - WSACleanup() - terminated correctly...");
-    c.report(Where::log_prefixed, 0, 0, "Winsock Library closedown correctly...");
+    c.report(Where::log_prefixed, 0, 0, texts::kWinsockCleanup);
+    c.report(Where::log_prefixed, 0, 0, texts::kWinsockClosedown);
 }
 
 }  // namespace
 
 bool start_companion(Call &c) {
     if (c.start_companion(c.app)) return true;
-    c.report(Where::both_prefixed, 920, 918, format("Failed to start winsock session for [%s]", c.app.c_str()));
+    c.report(Where::both_prefixed, 920, 918, format(texts::kNoWinsockFor, c.app.c_str()));
     c.req->nErrorCode = 918;
     return false;
 }
@@ -297,7 +287,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         f.server_given = !empty(request->szServer) || !empty(request->szServerIP);
         if (request->nPort < 1) request->nPort = 25;
         if (refused_copy(c) || refused_unfit(c, path_fits) || refused(c, f) || !prepare_signing(c)) return -1;
-        c.report(Where::callback, 921, 0, "All required data validated successfully...");
+        c.report(Where::callback, 921, 0, texts::kAllValidated);
         if (!start_send_companion(c)) return -1;
         if (refused_source(c)) {
             stop_companion(c);
