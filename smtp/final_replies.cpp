@@ -1,7 +1,7 @@
 // The final replies read after the next commands went (see final_replies.h).
 #include "smtp/final_replies.h"
 
-#include "smtp/call.h"
+#include "smtp/session.h"
 #include "smtp/exchange.h"
 #include "smtp/reply_quirks.h"
 #include "smtp/transaction.h"
@@ -11,7 +11,7 @@
 namespace vellor::smtp {
 namespace {
 
-std::string numbered(const Call &call, int attempt, const std::string &text) {
+std::string numbered(const Session &call, int attempt, const std::string &text) {
     return call.prefixed(format("[%d] - ", attempt), text);
 }
 
@@ -44,7 +44,7 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
     return code;
 }
 
-void settle(Call &call, int code, const std::string &why) {
+void settle(Session &call, int code, const std::string &why) {
     DueFinal f = std::move(call.finals.due.front());
     call.finals.due.pop_front();
     if (code == 0) {
@@ -61,7 +61,7 @@ void settle(Call &call, int code, const std::string &why) {
 
 // Reads the oldest due message's replies; false when the connection is
 // of no further use (every due message then settled as not accepted).
-bool read_oldest(Call &call, Exchange &x) {
+bool read_oldest(Session &call, Exchange &x) {
     std::string why = texts::kDataNotAccepted;
     int code = judge(x, call.finals.due.front(), why);
     settle(call, code < 0 ? 904 : code, why);
@@ -78,30 +78,30 @@ uint64_t Finals::due_bytes() const {
     return n;
 }
 
-void send_held_with(Call &call, Exchange &x) {
+void send_held_with(Session &call, Exchange &x) {
     x.queue_front(call.finals.held);
     call.finals.held.clear();
 }
 
-void read_finals(Call &call, Exchange &x) {
+void read_finals(Session &call, Exchange &x) {
     while (!call.finals.due.empty() && read_oldest(call, x)) {
     }
 }
 
 // Every due reply is read, not only the oldest: the reply reader belongs to
 // one transaction, so replies it read ahead for a later one would be lost.
-void keep_window(Call &call, Exchange &x) {
+void keep_window(Session &call, Exchange &x) {
     Finals &f = call.finals;
     if (f.due.size() >= kWindowMessages || f.due_bytes() >= kWindowBytes) read_finals(call, x);
 }
 
-void settle_finals(Call &call, Exchange &x) {
+void settle_finals(Session &call, Exchange &x) {
     send_held_with(call, x);
     if (x.flush() == -1) drop_finals(call);
     read_finals(call, x);
 }
 
-void drop_finals(Call &call) {
+void drop_finals(Session &call) {
     call.finals.held.clear();
     while (!call.finals.due.empty()) settle(call, 904, texts::kDataNotAccepted);
 }

@@ -1,12 +1,12 @@
 // The batch messages whose end-of-data line has gone, or waits to go with
 // the next commands, and whose final reply is still to be read. With the
 // Pipelining option, a server offering PIPELINING and a delivery that can
-// wait for the outcome (Call::settled set), a batch message's end-of-data
+// wait for the outcome (Session::settled set), a batch message's end-of-data
 // line is held and leaves in one write with the next message's MAIL, RCPT
 // and DATA, or with the closing QUIT: one round trip per message. The
 // replies come in order, so the held messages' final replies are read first,
 // each judged as the lockstep dialogue judges it, reported, and handed to
-// the delivery through Call::settled, in order, exactly once; only then may
+// the delivery through Session::settled, in order, exactly once; only then may
 // the delivery remove the message's file. A message whose reply never comes
 // (the connection broke or closed first) is settled as not accepted: its
 // file stays for the next pass.
@@ -17,9 +17,9 @@
 #include <vector>
 
 namespace vellor {
-struct Call;
 namespace smtp {
 class Exchange;
+struct Session;
 
 // With CHUNKING a message's whole dialogue may be due: the replies to
 // MAIL FROM and each RCPT TO, then one to each BDAT chunk, judged as the
@@ -46,20 +46,20 @@ struct Finals {
 // or this many bytes, are in flight.
 constexpr std::size_t kWindowMessages = 32;
 constexpr uint64_t kWindowBytes = uint64_t{1} << 20;
-void keep_window(Call &call, Exchange &x);
+void keep_window(Session &call, Exchange &x);
 
 // The held bytes put ahead of what the exchange has queued (a command
 // group, or QUIT), so that they leave in the same write.
-void send_held_with(Call &call, Exchange &x);
+void send_held_with(Session &call, Exchange &x);
 // Reads each due final reply in order, reports it and settles its message.
 // A reply that does not come settles that message and every later one as
 // not accepted.
-void read_finals(Call &call, Exchange &x);
+void read_finals(Session &call, Exchange &x);
 // The held bytes sent, then every due final reply read (read_finals).
-void settle_finals(Call &call, Exchange &x);
+void settle_finals(Session &call, Exchange &x);
 // The connection is of no further use: every due message is settled as not
 // accepted and the held bytes go nowhere.
-void drop_finals(Call &call);
+void drop_finals(Session &call);
 
 }  // namespace smtp
 }  // namespace vellor

@@ -69,7 +69,7 @@ void replace_stale_session(Transaction &t) {
 
 bool keeps_session(const Transaction &t) { return !t.failed && !t.call.keep_key.empty(); }
 
-bool keep_session(Call &call, Exchange &x, int seconds) {
+bool keep_session(Session &call, Exchange &x, int seconds) {
     bool sure = !call.keep_key.empty() && call.socket() != 0 && !x.broken() && x.reply().code != 421 &&
                 call.finals.due.empty() && call.finals.held.empty();
     if (!sure) return false;

@@ -108,7 +108,7 @@ bool scan_file(Transaction &t, MessageBody &b, const dkim::Signer *signer, Check
 // once) and what its check found. false after the failure report.
 bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
     SMTPSEND_STRUCTURE *r = t.req();
-    const dkim::Signer *signer = t.call.dkim.get();
+    const dkim::Signer *signer = t.signer;
     if (r->hMessage) {
         b.data = static_cast<const char *>(GlobalLock(r->hMessage));
         if (!b.data) {

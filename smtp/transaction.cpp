@@ -31,22 +31,23 @@ namespace smtp {
 constexpr const char *kHeloFallback = "localhost.localdomain";
 constexpr const char *kHeloRepeatFallback = "client.localdomain";
 
-std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on) {
+std::function<void(int, const std::string &)> dialogue_of(Session &call, bool on) {
     if (!on) return nullptr;
     return [&call](int code, const std::string &text) {
         call.report(Where::callback, VELLOR_STATUS_DIALOGUE, code, text);
     };
 }
 
-Transaction::Transaction(Call &c, const Envelope &e, Variant v, int f)
-    : call(c),
-      msg(*c.message),
-      env(e),
+Transaction::Transaction(Session &s, const Handoff &h, Variant v, int f)
+    : call(s),
+      msg(h.message),
+      env(h.envelope),
+      opts(h.options),
+      signer(h.signer),
       variant(v),
       flag(f),
-      x(c, c.secrets),
-      opts(c.pass_options ? *c.pass_options : options::message_options(c.own)) {
-    x.dialogue = dialogue_of(c, opts.transcript != 0);
+      x(s, s.secrets) {
+    x.dialogue = dialogue_of(s, opts.transcript != 0);
 }
 
 std::string Transaction::numbered(const std::string &text) const {
@@ -334,7 +335,7 @@ void message_steps(Transaction &t) {
 // The end of a whole conversation: its session kept for a later call when
 // it is to be, else ended as always.
 int end_conversation(Transaction &t) {
-    Call &call = t.call;
+    Session &call = t.call;
     bool kept = keeps_session(t) && keep_session(call, t.x, t.opts.keep_connection);
     if (call.socket() > 0 && !kept) {
         if (keeps_session(t)) t.x.control("QUIT\r\n");  // not kept after all: ended as always
@@ -348,9 +349,9 @@ int end_conversation(Transaction &t) {
 
 using namespace smtp;
 
-int SMTP_Deliver_Message(Call &call, const Envelope &envelope, int connectFlag) {
+int SMTP_Deliver_Message(Session &session, const Handoff &handed, int connectFlag) {
     for (bool reuse = connectFlag != 0;;) {  // once more on a new connection when a kept one went stale
-        Transaction t(call, envelope, Variant::Conversation, connectFlag);
+        Transaction t(session, handed, Variant::Conversation, connectFlag);
         if (!check_message_source(t)) return -1;
         if (!arguments_safe(t) || !prepare_body(t)) return -1;
         encode_login_data(t);
@@ -387,8 +388,8 @@ void reset_after_failure(Transaction &t) {
 
 namespace {
 
-BatchResult send_batch_message(Call &call, const Envelope &envelope, int firstFlag, bool reuse) {
-    Transaction t(call, envelope, Variant::Batch, firstFlag);
+BatchResult send_batch_message(Session &call, const Handoff &handed, int firstFlag, bool reuse) {
+    Transaction t(call, handed, Variant::Batch, firstFlag);
     if (!check_message_source(t)) return BatchResult::MessageFailed;
     if (firstFlag) {
         drop_finals(call);  // a new connection: nothing of the last one is due
@@ -406,7 +407,7 @@ BatchResult send_batch_message(Call &call, const Envelope &envelope, int firstFl
     if (arguments_safe(t) && prepare_body(t)) message_steps(t);
     if (t.x.went_stale()) {  // the kept session the server ended meanwhile: this message on a new one
         replace_stale_session(t);
-        return send_batch_message(call, envelope, firstFlag, false);
+        return send_batch_message(call, handed, firstFlag, false);
     }
     if (t.failed) {
         reset_after_failure(t);
@@ -417,18 +418,17 @@ BatchResult send_batch_message(Call &call, const Envelope &envelope, int firstFl
 
 }  // namespace
 
-BatchResult SMTP_Send_Batch_Message(Call &call, const Envelope &envelope, int firstFlag) {
-    return send_batch_message(call, envelope, firstFlag, true);
+BatchResult SMTP_Send_Batch_Message(Session &session, const Handoff &handed, int firstFlag) {
+    return send_batch_message(session, handed, firstFlag, true);
 }
 
-bool SMTP_End_Batch(Call &call) {
+bool SMTP_End_Batch(Session &call, const options::MessageOptions &o) {
     if (call.socket() == 0) return call.close_socket();  // never connected, or closed: no QUIT to nobody
     Exchange x(call, call.secrets);
-    x.dialogue = dialogue_of(call, options::transcript(call.own) != 0);
+    x.dialogue = dialogue_of(call, o.transcript != 0);
     if (!call.keep_key.empty() && call.socket() != 0) {  // what is due read first, then kept when sure
         if (!call.finals.due.empty() || !call.finals.held.empty()) settle_finals(call, x);
-        int seconds = (call.pass_options ? *call.pass_options : options::message_options(call.own)).keep_connection;
-        if (keep_session(call, x, seconds)) return false;  // not closed
+        if (keep_session(call, x, o.keep_connection)) return false;  // not closed
     }
     if (call.finals.due.empty()) {
         x.control("QUIT\r\n");

@@ -13,13 +13,30 @@
 
 #include "smtp/envelope.h"
 #include "smtp/exchange.h"
+#include "smtp/message_source.h"
+#include "smtp/session.h"
 #include "support/options.h"
-#include "smtp/call.h"
 
 namespace vellor {
+namespace dkim {
+struct Signer;
+}
+namespace smtp {
 
-// The envelope is the delivery's, built for this transaction (smtp/envelope.h).
-int SMTP_Deliver_Message(Call &call, const smtp::Envelope &envelope, int connectFlag);
+// What the delivery hands the session for one transaction: the message (its
+// file and server), its envelope (smtp/envelope.h), the message options read
+// for it (once for a queue pass, else once for the message), and the signer
+// when the send signs (every message then goes out signed).
+struct Handoff {
+    Message &message;  // its text read ahead is taken from it, once
+    const Envelope &envelope;
+    const options::MessageOptions &options;
+    const dkim::Signer *signer = nullptr;
+};
+
+}  // namespace smtp
+
+int SMTP_Deliver_Message(smtp::Session &session, const smtp::Handoff &handed, int connectFlag);
 
 // One message of a batch, telling a failed message from a failed session.
 // After a failed message the connection is ready for the next one (RSET
@@ -28,10 +45,12 @@ int SMTP_Deliver_Message(Call &call, const smtp::Envelope &envelope, int connect
 // ends the batch. InFlight: the message went, its final reply is due
 // (smtp/final_replies.h).
 enum class BatchResult { Sent, MessageFailed, SessionFailed, InFlight };
-BatchResult SMTP_Send_Batch_Message(Call &call, const smtp::Envelope &envelope, int firstFlag);
+BatchResult SMTP_Send_Batch_Message(smtp::Session &session, const smtp::Handoff &handed, int firstFlag);
 // Ends a batch connection: QUIT, one read of the reply (neither judged),
 // then the companion closes the socket. True when the close succeeded.
-bool SMTP_End_Batch(Call &call);
+// `o`: the options of the batch's last message (its transcript, how long a
+// session is kept).
+bool SMTP_End_Batch(smtp::Session &session, const options::MessageOptions &o);
 
 namespace smtp {
 
@@ -59,22 +78,23 @@ public:
 
 // State of one transaction; `failed` is the one thread of control.
 struct Transaction {
-    Call &call;
-    Message &msg;         // the message handed over (its file and server)
-    const Envelope &env;  // its envelope, as the delivery built it
+    Session &call;                        // the session it goes over
+    Message &msg;                         // the message handed over (its file and server)
+    const Envelope &env;                  // its envelope, as the delivery built it
+    const options::MessageOptions &opts;  // the options the delivery read for it
+    const dkim::Signer *signer;           // the send's signer, or none
     Variant variant;
     int flag;
     Exchange x;
-    options::MessageOptions opts;  // read once, when the transaction starts
     MessageBody body;
     bool failed = false;
     int unread_replies = 0;  // RCPT replies left unread after a refusal
     bool mail_sent = false;  // MAIL FROM went out: a batch must reset
     bool end_sent = false;   // the end-of-data line left with the body
     bool hold_end = false;   // the end-of-data line waits for the next commands (smtp/final_replies.h)
-    bool in_flight = false;  // its final reply is due: the delivery hears of it through Call::settled
+    bool in_flight = false;  // its final reply is due: the delivery hears of it through Session::settled
 
-    Transaction(Call &c, const Envelope &e, Variant v, int f);  // the dialogue shown when the Transcript option asks
+    Transaction(Session &s, const Handoff &h, Variant v, int f);  // the dialogue shown when the Transcript option asks
     SMTPSEND_STRUCTURE *req() const { return call.req; }
     bool whole_conversation() const { return variant == Variant::Conversation; }
     // "VellorAPI [app] - [n] - text"
@@ -84,7 +104,7 @@ struct Transaction {
 };
 
 // The dialogue reporter when the Transcript option is on, else nothing.
-std::function<void(int, const std::string &)> dialogue_of(Call &call, bool on);
+std::function<void(int, const std::string &)> dialogue_of(Session &call, bool on);
 
 // Message data (message_data.cpp).
 bool check_message_source(Transaction &t);  // false: -1 with 910
@@ -147,7 +167,7 @@ void pipelined_envelope(Transaction &t);
 bool reuse_kept_session(Transaction &t, bool take = true);
 void replace_stale_session(Transaction &t);
 bool keeps_session(const Transaction &t);
-bool keep_session(Call &call, Exchange &x, int seconds);
+bool keep_session(Session &call, Exchange &x, int seconds);
 
 // What MAIL FROM may carry by the server's offers (mail_parameters.cpp):
 // the check before it (SIZE limit, SMTPUTF8 for UTF-8 addresses; false after

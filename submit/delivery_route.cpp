@@ -20,7 +20,7 @@ Route route_of(const SMTPSEND_STRUCTURE &r, bool server_given) {
     return Route::MxNothing;
 }
 
-int deliver_by(Call &c, Route route) {
+int deliver_by(Delivery &c, Route route) {
     switch (route) {
         case Route::RelayEnvelopeDirectory:
             return relay_envelope_directory(c);

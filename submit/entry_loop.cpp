@@ -4,7 +4,7 @@
 namespace vellor {
 
 bool send_entries(Lane &lane, const QueuePass &pass, EntrySource &from) {
-    Call &c = lane.call;
+    Delivery &c = lane.call;
     bool took = false;
     for (TakenEntry e; from.take(c, e); e.file.close()) {
         took = true;

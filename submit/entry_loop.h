@@ -28,9 +28,9 @@ class EntrySource {
 public:
     virtual ~EntrySource() = default;
     // The next entry for `c`'s lane; false when the pass has none left for it.
-    virtual bool take(Call &c, TakenEntry &entry) = 0;
+    virtual bool take(Delivery &c, TakenEntry &entry) = 0;
     // The entry in hand, made the message in hand, goes to the send now.
-    virtual void sending(Call &) {}
+    virtual void sending(Delivery &) {}
     // What its send came to.
     virtual void done(EntryResult result) = 0;
 };

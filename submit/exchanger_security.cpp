@@ -10,26 +10,24 @@ namespace vellor {
 
 using Kind = smtp::Protection::Kind;
 
-ExchangerSecurity::ExchangerSecurity(Call &c, std::string domain, std::vector<std::string> classic)
-    : domain_(std::move(domain)),
-      classic_(std::move(classic)),
-      opts_(c.pass_options ? *c.pass_options : options::message_options(c.own)) {
+ExchangerSecurity::ExchangerSecurity(Delivery &c, std::string domain, std::vector<std::string> classic)
+    : domain_(std::move(domain)), classic_(std::move(classic)), opts_(c.message_options()) {
     active_ = opts_.secure_connection == 4 && !domain_.empty();
     trusted_ = opts_.dnssec_trusted == 1;
 }
 
-const sts::Policy *ExchangerSecurity::policy(Call &c) {
+const sts::Policy *ExchangerSecurity::policy(Delivery &c) {
     if (!policy_read_) policy_ = sts::policy_for(c, domain_, opts_);
     policy_read_ = true;
     return policy_ ? &*policy_ : nullptr;
 }
 
-bool ExchangerSecurity::arm(Call &c, std::size_t k, const resolve::Attempt &attempt) {
+bool ExchangerSecurity::arm(Delivery &c, std::size_t k, const resolve::Attempt &attempt) {
     const std::string exchanger = !attempt.host.empty() ? attempt.host : k < classic_.size() ? classic_[k] : "";
     return arm(c, exchanger, resolve::families_of(attempt.addresses));
 }
 
-bool ExchangerSecurity::arm(Call &c, const std::string &exchanger, int families) {
+bool ExchangerSecurity::arm(Delivery &c, const std::string &exchanger, int families) {
     smtp::Protection &p = c.hand.protection;
     p = smtp::Protection{};
     if (!active_) return true;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "resolve/address_choice.h"
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 #include "submit/mta_sts.h"
 
 namespace vellor {
@@ -21,20 +21,20 @@ public:
     // The options are read here; nothing is looked up until arm(). An empty
     // domain (an address literal) has neither DANE nor MTA-STS. `classic`
     // names the exchanger of each address of the MX resolution, in order.
-    ExchangerSecurity(Call &c, std::string domain, std::vector<std::string> classic = {});
+    ExchangerSecurity(Delivery &c, std::string domain, std::vector<std::string> classic = {});
     bool active() const { return active_; }
     // Chooses the exchanger's TLS into c.hand.protection; `families` are
     // those it may be dialled on (resolve::kDialsIpv4, kDialsIpv6), whose
     // address answers DANE needs secure. False after the reports when the
     // exchanger must not be used (its TLSA lookup failed, or an enforced
     // MTA-STS policy does not name it).
-    bool arm(Call &c, const std::string &exchanger, int families);
+    bool arm(Delivery &c, const std::string &exchanger, int families);
     // The same for attempt number `k` of a single recipient: its exchanger
     // is the attempt's host, else classic[k]; its families its addresses'.
-    bool arm(Call &c, std::size_t k, const resolve::Attempt &attempt);
+    bool arm(Delivery &c, std::size_t k, const resolve::Attempt &attempt);
 
 private:
-    const sts::Policy *policy(Call &c);
+    const sts::Policy *policy(Delivery &c);
 
     bool active_ = false;   // SecureConnection 4
     bool trusted_ = false;  // DNSSECTrusted 1

@@ -72,8 +72,11 @@ void MessageFile::close() {
     checked.reset();
 }
 
-Handover::Handover(Call &c, MessageFile &file, bool conversation)
-    : c_(c), envelope_(envelope_for(c, conversation)), message_(c.hand) {
+Handover::Handover(Delivery &c, MessageFile &file, bool conversation)
+    : envelope_(envelope_for(c, conversation)),
+      message_(c.hand),
+      options_(c.message_options()),
+      handoff_{message_, envelope_, options_, c.dkim.get()} {
     smtp::MessageSource &source = message_.source;
     source.state = file.state();
     source.read_at = [fd = file.fd()](char *buf, std::size_t n, uint64_t at) {
@@ -87,9 +90,6 @@ Handover::Handover(Call &c, MessageFile &file, bool conversation)
         source.checked = std::exchange(file.checked, std::nullopt);
     }
     source.current = [&file] { return file.current(); };
-    c.message = &message_;
 }
-
-Handover::~Handover() { c_.message = nullptr; }
 
 }  // namespace vellor

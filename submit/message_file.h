@@ -21,8 +21,9 @@
 #include <string>
 
 #include "platform/files.h"
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 #include "smtp/envelope.h"
+#include "smtp/transaction.h"
 #include "smtp/message_source.h"
 
 namespace vellor {
@@ -76,21 +77,22 @@ private:
     files::Stamp stamp_;
 };
 
-// Hands the message in hand (Call::hand), with its file and the
-// transaction's envelope (submit/transaction_envelope.h), to the session
-// while it lives (one transaction).
+// What the delivery hands the session for one transaction
+// (smtp/transaction.h's Handoff): the message in hand (Delivery::hand) with
+// its file, the transaction's envelope (submit/transaction_envelope.h), the
+// message options (the pass's, else read now) and the send's signer.
 class Handover {
 public:
-    Handover(Call &c, MessageFile &file, bool conversation);
-    ~Handover();
+    Handover(Delivery &c, MessageFile &file, bool conversation);
     Handover(const Handover &) = delete;
     Handover &operator=(const Handover &) = delete;
-    const smtp::Envelope &envelope() const { return envelope_; }
+    const smtp::Handoff &handoff() const { return handoff_; }
 
 private:
-    Call &c_;
     smtp::Envelope envelope_;
     smtp::Message message_;
+    options::MessageOptions options_;
+    smtp::Handoff handoff_;
 };
 
 }  // namespace vellor

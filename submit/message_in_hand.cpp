@@ -11,11 +11,11 @@ namespace {
 // szServerIP holds IPv4 addresses only: an IPv6 address in hand leaves it
 // empty (never a cut or foreign text there), and the record's empty field
 // then stands for it.
-bool ipv6_in_hand(const Call &c) { return transport::family_of(c.hand.server_ip) == 6; }
+bool ipv6_in_hand(const Delivery &c) { return transport::family_of(c.hand.server_ip) == 6; }
 
 }  // namespace
 
-void take_from_record(Call &c) {
+void take_from_record(Delivery &c) {
     const SMTPSEND_STRUCTURE &r = *c.req;
     std::string kept = ipv6_in_hand(c) && empty(r.szServerIP) && c.hand.server == field_text(r.szServer)
                            ? c.hand.server_ip
@@ -28,7 +28,7 @@ void take_from_record(Call &c) {
     c.hand.attempt = r.nAttempt;
 }
 
-bool show_in_record(Call &c) {
+bool show_in_record(Delivery &c) {
     SMTPSEND_STRUCTURE &r = *c.req;
     const smtp::Message &m = c.hand;
     bool fits = set_field(r.szMessageFile, m.file);

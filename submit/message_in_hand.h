@@ -1,4 +1,4 @@
-// The message in hand (Call::hand: file, sender, recipient, server and its
+// The message in hand (Delivery::hand: file, sender, recipient, server and its
 // address, attempt) and the request record. The delivery walks its files,
 // recipients and servers in this value, never in the record, and hands it
 // to the session with each transaction. The delivery writes the record's
@@ -10,15 +10,15 @@
 // transaction, submit/transaction_envelope.h) write it on their own; the
 // value is then taken back from it.
 #pragma once
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 
 namespace vellor {
 
 // The value taken from the record: when the delivery starts, and after a
 // step that writes the record itself.
-void take_from_record(Call &c);
+void take_from_record(Delivery &c);
 // The value written into the record; false when one of its texts does not
 // fit its field (that field is left empty, in the value too: never cut).
-[[nodiscard]] bool show_in_record(Call &c);
+[[nodiscard]] bool show_in_record(Delivery &c);
 
 }  // namespace vellor

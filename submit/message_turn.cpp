@@ -21,7 +21,7 @@ std::string directory_part(const std::string &path) {
 
 // After an accepted message; `conversation`: a whole conversation, which
 // reports less than a batch does.
-void after_acceptance(Call &c, MessageFile &file, bool conversation) {
+void after_acceptance(Delivery &c, MessageFile &file, bool conversation) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->bDeleteMessage) {  // (a report nobody receives is not written out)
         if (!conversation && c.cb)
@@ -52,32 +52,32 @@ void after_acceptance(Call &c, MessageFile &file, bool conversation) {
 
 }  // namespace
 
-bool claim_entry(Call &c, ReadAhead *ahead, const std::string &path, MessageFile &file) {
+bool claim_entry(Delivery &c, ReadAhead *ahead, const std::string &path, MessageFile &file) {
     if (!ahead || !ahead->take(path, file)) file.open(path, true, c.req->bDeleteMessage != 0);
     if (file.state() != smtp::FileState::Claimed) return true;
     c.report(Where::both_prefixed, 921, 0, format(texts::kQueuedClaimed, path.c_str()));
     return false;
 }
 
-int deliver_message(Call &c, int connectFlag, MessageFile *file) {
+int deliver_message(Delivery &c, int connectFlag, MessageFile *file) {
     MessageFile own;
     if (!file) {
         file = &own;
         if (!c.hand.file.empty()) own.open(c.hand.file, c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
     }
     Handover handed(c, *file, true);
-    if (SMTP_Deliver_Message(c, handed.envelope(), connectFlag) != 0) return -1;
+    if (SMTP_Deliver_Message(c, handed.handoff(), connectFlag) != 0) return -1;
     after_acceptance(c, *file, true);
     return 0;
 }
 
 BatchResult deliver_batch_message(Lane &lane, MessageFile &file) {
-    Call &c = lane.call;
+    Delivery &c = lane.call;
     if (!lane.flight) lane.flight = std::make_shared<FilesInFlight>(c);
     BatchResult result;
     {
         Handover handed(c, file, false);
-        result = SMTP_Send_Batch_Message(c, handed.envelope(), lane.first);
+        result = SMTP_Send_Batch_Message(c, handed.handoff(), lane.first);
     }
     if (result == BatchResult::Sent) after_acceptance(c, file, false);
     if (result == BatchResult::InFlight) lane.flight->hold(std::move(file));
@@ -85,7 +85,7 @@ BatchResult deliver_batch_message(Lane &lane, MessageFile &file) {
     return result;
 }
 
-FilesInFlight::FilesInFlight(Call &c) : c_(c) {
+FilesInFlight::FilesInFlight(Delivery &c) : c_(c) {
     c.settled = [this](bool accepted) { settle(accepted); };
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "msgfiles/message_details.h"
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 #include "smtp/transaction.h"
 #include "submit/message_file.h"
 #include "submit/queue_pass.h"
@@ -19,7 +19,7 @@ namespace vellor {
 
 // The envelope of the message in hand as the delivery read it, made on first
 // use: checked before the message and its envelope are removed.
-inline EnvelopeSeen &envelope_of(Call &c) {
+inline EnvelopeSeen &envelope_of(Delivery &c) {
     if (!c.envelope) c.envelope = std::make_shared<EnvelopeSeen>();
     return *c.envelope;
 }
@@ -27,13 +27,13 @@ inline EnvelopeSeen &envelope_of(Call &c) {
 // A queue entry's file, from the read-ahead when it holds it, else opened
 // and claimed here. False, after a report, when another sender holds it:
 // the entry is passed over and counts for nothing.
-bool claim_entry(Call &c, ReadAhead *ahead, const std::string &path, MessageFile &file);
+bool claim_entry(Delivery &c, ReadAhead *ahead, const std::string &path, MessageFile &file);
 
-// The message in hand (Call::hand) as a whole conversation (connecting when asked):
+// The message in hand (Delivery::hand) as a whole conversation (connecting when asked):
 // `file` when the caller holds it, else the message's file opened here. 0
 // when the server accepted it (its file then removed, held or left), -1 if
 // not.
-int deliver_message(Call &c, int connectFlag, MessageFile *file = nullptr);
+int deliver_message(Delivery &c, int connectFlag, MessageFile *file = nullptr);
 // The same as one message of a batch, over the lane's connection (its
 // `first` connects). InFlight: the file went to the lane's FilesInFlight,
 // which settles it once its final reply is in.
@@ -47,7 +47,7 @@ BatchResult deliver_batch_message(Lane &lane, MessageFile &file);
 // shows the message settled; the message in hand is then shown again.
 class FilesInFlight {
 public:
-    explicit FilesInFlight(Call &c);
+    explicit FilesInFlight(Delivery &c);
     ~FilesInFlight();  // the files not settled stay
     FilesInFlight(const FilesInFlight &) = delete;
     FilesInFlight &operator=(const FilesInFlight &) = delete;
@@ -60,7 +60,7 @@ private:
         std::shared_ptr<EnvelopeSeen> envelope;
     };
     void settle(bool accepted);
-    Call &c_;
+    Delivery &c_;
     std::deque<Held> held_;
 };
 

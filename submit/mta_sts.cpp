@@ -121,7 +121,7 @@ struct Cached {
 // A cache another local user could have written (a link, someone else's
 // file, one its group or others may write) is not read: it could weaken a
 // policy.
-std::optional<Cached> read_cached(Call &c, const std::string &file, const std::string &domain) {
+std::optional<Cached> read_cached(Delivery &c, const std::string &file, const std::string &domain) {
     std::string text, why;
     files::Stamp stamp;
     if (!file.empty() && files::stamp_at(file, stamp) && stamp.shared) {
@@ -182,7 +182,7 @@ int policy_port() {
     return port > 0 && port < 65536 ? port : 443;
 }
 
-std::optional<Policy> fetch(Call &c, const std::string &domain, const std::string &ca_file, std::string &why) {
+std::optional<Policy> fetch(Delivery &c, const std::string &domain, const std::string &ca_file, std::string &why) {
     transport::HttpsAnswer a =
         transport::https_get(c, "mta-sts." + domain, policy_port(), "/.well-known/mta-sts.txt", ca_file, kMostPolicy);
     if (!a.ok) {
@@ -200,7 +200,7 @@ std::optional<Policy> fetch(Call &c, const std::string &domain, const std::strin
 
 }  // namespace
 
-std::optional<Policy> policy_for(Call &c, const std::string &domain, const options::MessageOptions &o) {
+std::optional<Policy> policy_for(Delivery &c, const std::string &domain, const options::MessageOptions &o) {
     std::string name = lower(domain);
     long long now = now_seconds();
     std::optional<Cached> cached = read_cached(c, o.mta_sts_cache_file, name);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 #include "support/options.h"
 
 namespace vellor::sts {
@@ -34,7 +34,7 @@ std::optional<Policy> parse_policy(const std::string &text);
 
 // The domain's policy for this delivery, or nullopt when it has none (or
 // none could be had: reported).
-std::optional<Policy> policy_for(Call &c, const std::string &domain, const options::MessageOptions &o);
+std::optional<Policy> policy_for(Delivery &c, const std::string &domain, const options::MessageOptions &o);
 
 // The policy names the exchanger: an mx pattern equal to it, or "*." and a
 // suffix that leaves exactly one label before it.

@@ -33,7 +33,7 @@ enum class CloseAfterSend { Yes, No };
 // The attempts of a single recipient: the IPv4 addresses of the MX
 // resolution, each alone, unless the family is "6" or "any" (an exchanger
 // attempt has its host set).
-std::vector<resolve::Attempt> classic_attempts(const Call &c) {
+std::vector<resolve::Attempt> classic_attempts(const Delivery &c) {
     std::vector<resolve::Attempt> out;
     if (c.family == options::Family::V6 || c.family == options::Family::Any) return out;
     for (int k = 0; k < std::min<int>(c.req->nMxIPAddresses, 8); ++k)
@@ -42,7 +42,7 @@ std::vector<resolve::Attempt> classic_attempts(const Call &c) {
 }
 
 // Aims the connection at an attempt's addresses; the text its reports name.
-std::string aim_at(Call &c, const resolve::Attempt &a) {
+std::string aim_at(Delivery &c, const resolve::Attempt &a) {
     if (a.host.empty()) {  // an address of the MX resolution, dialled as it always was
         c.aim(a.addresses.front(), c.req->nPort);
         return c.host_address();
@@ -58,7 +58,7 @@ std::string aim_at(Call &c, const resolve::Attempt &a) {
 // exchangers' addresses of the send's other family are tried (looked up
 // then), within kMostTried addresses in all. Each attempt gets the TLS
 // `security` chooses for its exchanger, or is passed over.
-bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STRUCTURE &mx,
+bool mx_address_loop(Delivery &c, CloseAfterSend close_after_send, const MXQUERY_STRUCTURE &mx,
                      std::vector<resolve::Attempt> attempts, ExchangerSecurity &security) {
     SMTPSEND_STRUCTURE *r = c.req;
     bool more = c.family != options::Family::V4 && mx.nType == 15;
@@ -106,7 +106,7 @@ bool mx_address_loop(Call &c, CloseAfterSend close_after_send, const MXQUERY_STR
 
 // Clears the work records and runs the send path's MX resolver on
 // szServer; the exchangers' names, as szMxIPAddress holds their addresses.
-int lookup_mx(Call &c, MXQUERY_STRUCTURE &mx, std::vector<std::string> &exchangers) {
+int lookup_mx(Delivery &c, MXQUERY_STRUCTURE &mx, std::vector<std::string> &exchangers) {
     mx = MXQUERY_STRUCTURE{};
     VALIDMXIPS valid{};
     char dns[24] = {0};
@@ -117,7 +117,7 @@ int lookup_mx(Call &c, MXQUERY_STRUCTURE &mx, std::vector<std::string> &exchange
 
 // A domain that is an address literal of the send's families: its one
 // attempt, no MX lookup.
-bool literal_attempt(const Call &c, const std::string &domain, std::vector<resolve::Attempt> &out) {
+bool literal_attempt(const Delivery &c, const std::string &domain, std::vector<resolve::Attempt> &out) {
     std::string literal = literal_address(domain, false);
     int family = transport::family_of(literal);
     if (!family || (family == 6 && c.family == options::Family::V4) || (family == 4 && c.family == options::Family::V6))
@@ -126,7 +126,7 @@ bool literal_attempt(const Call &c, const std::string &domain, std::vector<resol
     return true;
 }
 
-void note_first_mx(Call &c) {
+void note_first_mx(Delivery &c) {
     c.hand.server_ip = field_text(c.req->szMxIPAddress[0]);
     (void)show_in_record(c);  // fits: a field as large
     c.report(Where::log_prefixed, 0, 0, texts::kMultipleAddresses);
@@ -134,7 +134,7 @@ void note_first_mx(Call &c) {
 
 }  // namespace
 
-void mx_opening(Call &c) {
+void mx_opening(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (r->bSingleRecipient && !empty(r->szRecipient) && !empty(r->szSender)) {
         const std::string rcpt = c.hand.recipient;
@@ -153,7 +153,7 @@ namespace {
 
 // Recipient `i` (from 1) of the list: its domain's exchanger resolved and
 // dialled, the message sent; a failed send counts in `failed`.
-Turn list_recipient(Call &c, int i, int &failed) {
+Turn list_recipient(Delivery &c, int i, int &failed) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string num = format("[%d] - ", i);
     int selected = select_recipient(r, i);
@@ -191,7 +191,7 @@ Turn list_recipient(Call &c, int i, int &failed) {
 
 }  // namespace
 
-int mx_recipient_list(Call &c) {
+int mx_recipient_list(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.report(Where::callback_then_log, 921, 0, format(texts::kViaMxTo, r->nRecipients));
     int failed = 0;
@@ -208,7 +208,7 @@ namespace {
 
 // The exchangers of szRecipient's domain tried in turn: 0 when one took the
 // message; otherwise -1 with the failure's code and reports.
-int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_code) {
+int mx_to_recipient(Delivery &c, CloseAfterSend close_after_send, int unresolved_code) {
     SMTPSEND_STRUCTURE *r = c.req;
     const std::string domain = domain_of(c.hand.recipient);
     c.hand.server = domain;
@@ -243,7 +243,7 @@ int mx_to_recipient(Call &c, CloseAfterSend close_after_send, int unresolved_cod
 
 }  // namespace
 
-int mx_single_recipient(Call &c) {
+int mx_single_recipient(Delivery &c) {
     c.report(Where::both, 921, 0, texts::kViaMxSingle);
     if (mx_to_recipient(c, CloseAfterSend::Yes, 906) != 0) return -1;
     c.report(Where::log_prefixed, 0, 0, texts::kCompleted);
@@ -253,7 +253,7 @@ int mx_single_recipient(Call &c) {
 // A list of one fails as a single recipient does, the unresolved domain
 // with code 906 (never 0): it never reports success for a message that went
 // nowhere.
-int mx_single_from_list(Call &c) {
+int mx_single_from_list(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.report(Where::both, 921, 0, texts::kViaMxOne);
     c.hand.recipient = bracket_cut(read_locked_list(r));

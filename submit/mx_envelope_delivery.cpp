@@ -23,7 +23,7 @@ namespace {
 // One recipient of an envelope with several (its number `j`, from 0): its
 // domain resolved, then the message by a connection of its own; counted in
 // `sent` when it took it.
-Turn envelope_recipient(Call &c, int j, uint32_t &offset, int &sent) {
+Turn envelope_recipient(Delivery &c, int j, uint32_t &offset, int &sent) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string addr;
     EnvelopeRecipient got = next_envelope_recipient(c, offset, addr);
@@ -46,7 +46,7 @@ Turn envelope_recipient(Call &c, int j, uint32_t &offset, int &sent) {
 }
 
 // Envelope with several recipients: each by its own connection.
-int envelope_recipients(Call &c) {
+int envelope_recipients(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     int sent = 0;
     const int expected = r->nRecipients;
@@ -61,7 +61,7 @@ int envelope_recipients(Call &c) {
 }
 
 // Envelope with one recipient: one connection made here.
-int envelope_single(Call &c) {
+int envelope_single(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     const std::string domain = domain_of(c.hand.recipient);
     c.hand.server = domain;
@@ -92,7 +92,7 @@ enum class Pass { Next, End, Abort };
 
 // One recipient of the directory pass: resolve when the domain changed,
 // then one transaction with its own connection.
-Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &file) {
+Pass pass_recipient(Delivery &c, const std::string &addr, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string domain = domain_of(addr);
     if (!equal_nocase(domain, c.hand.server) || c.hand.server_ip.empty()) {
@@ -117,7 +117,7 @@ Pass pass_recipient(Call &c, const std::string &addr, int &sent, MessageFile &fi
 }
 
 // One message of the pass; its file goes only when every recipient took it.
-Pass pass_message(Call &c, int &sent, MessageFile &file) {
+Pass pass_message(Delivery &c, int &sent, MessageFile &file) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!r->hRecipients) {
         const std::string rcpt = c.hand.recipient;
@@ -139,7 +139,7 @@ Pass pass_message(Call &c, int &sent, MessageFile &file) {
     return p;
 }
 
-int envelope_directory(Call &c) {
+int envelope_directory(Delivery &c) {
     std::string dir = c.hand.file;
     c.report(Where::callback, 921, 0, format(texts::kWaitingCount, count_queued(c, dir)));
     QueuePass pass;
@@ -155,7 +155,7 @@ int envelope_directory(Call &c) {
 
 }  // namespace
 
-int mx_envelope(Call &c) {
+int mx_envelope(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.report(Where::both, 921, 0, texts::kViaMxEnvelope);
     r->bViaMX = 1;

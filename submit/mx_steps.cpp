@@ -25,12 +25,12 @@
 
 namespace vellor {
 
-long message_size(const Call &c) {
+long message_size(const Delivery &c) {
     int64_t size = 0;
     return files::file_size(c.hand.file, size) ? static_cast<long>(size) : 0;
 }
 
-std::string connect_target(const Call &c) { return c.hand.server_ip.empty() ? c.hand.server : c.hand.server_ip; }
+std::string connect_target(const Delivery &c) { return c.hand.server_ip.empty() ? c.hand.server : c.hand.server_ip; }
 
 namespace {
 
@@ -38,7 +38,7 @@ using options::Family;
 
 // The address in hand (the record shows it), the connection aimed at it
 // with its route; false when it does not fit the record.
-bool take_address(Call &c, const std::string &address, transport::Route route) {
+bool take_address(Delivery &c, const std::string &address, transport::Route route) {
     c.hand.server_ip = address;
     if (!show_in_record(c)) return false;
     c.aim(address, c.req->nPort, std::move(route));
@@ -48,7 +48,7 @@ bool take_address(Call &c, const std::string &address, transport::Route route) {
 // The first of the names that has addresses for "6" (IPv6 ones, one after
 // another; "auto" after the IPv4 lookups found none) or "any" (both, raced),
 // into `found`.
-bool first_named(Call &c, const std::vector<std::string> &names, std::string &found) {
+bool first_named(Delivery &c, const std::vector<std::string> &names, std::string &found) {
     for (const std::string &name : names) {
         resolve::Attempt a;
         found = name;
@@ -68,14 +68,14 @@ std::vector<std::string> by_preference(const MXQUERY_STRUCTURE &mx) {
     return names;
 }
 
-bool classic_family(const Call &c) { return c.family == Family::V4 || c.family == Family::Auto; }
+bool classic_family(const Delivery &c) { return c.family == Family::V4 || c.family == Family::Auto; }
 
 }  // namespace
 
 // Host-name lookup of the server in hand into its address (an address
 // literal stands for itself, of the families the send uses); false after
 // the failure reports (906 stored).
-bool resolve_domain(Call &c, const char *abort_line) {
+bool resolve_domain(Delivery &c, const char *abort_line) {
     std::string literal = literal_address(c.hand.server, true), name = idn::to_ascii(c.hand.server), address;
     int family = transport::family_of(literal);
     bool wanted = family == 6 ? c.family != Family::V4 : c.family != Family::V6;
@@ -97,7 +97,7 @@ namespace {
 // The exchanger's TLS under SecureConnection 4 chosen; false (907 stored)
 // when DANE or MTA-STS refuse it.
 // The families are those of the route the connection was aimed with.
-bool protection_armed(Call &c, ExchangerSecurity &security, const std::string &exchanger) {
+bool protection_armed(Delivery &c, ExchangerSecurity &security, const std::string &exchanger) {
     const transport::Route &r = c.route;
     int families = resolve::families_of(r.addresses.empty() ? std::vector{c.hand.server_ip} : r.addresses);
     if (!r.fallback_v6.empty()) families |= resolve::kDialsIpv6;
@@ -118,7 +118,7 @@ bool protection_armed(Call &c, ExchangerSecurity &security, const std::string &e
 // exchangers' IPv6 addresses by preference; "6" and "any" (and "auto"
 // when no exchanger has an IPv4 address) the first exchanger by preference
 // with addresses of their families.
-bool resolve_exchanger(Call &c, const char *abort_line) {
+bool resolve_exchanger(Delivery &c, const char *abort_line) {
     if (!literal_address(c.hand.server, false).empty()) return resolve_domain(c, abort_line);
     SMTPSEND_STRUCTURE probe{};
     copy_field(probe.szServer, c.req->szServer);  // the server in hand
@@ -145,24 +145,24 @@ bool resolve_exchanger(Call &c, const char *abort_line) {
     return false;
 }
 
-void domain_unresolved(Call &c, const char *abort_line) {
+void domain_unresolved(Delivery &c, const char *abort_line) {
     c.report(Where::log_prefixed, 0, 0, texts::kNoIpFromDomain);
     c.report(Where::log_prefixed, 0, 0, abort_line);
     c.report(Where::callback, 920, 909, format(texts::kDomainAborted, c.hand.server.c_str()));
     c.req->nErrorCode = 906;
 }
 
-void report_size(const Call &c, const std::string &num) {
+void report_size(const Delivery &c, const std::string &num) {
     c.report(Where::both, 921, 0,
              num + format(texts::kSendingOf, message_size(c), c.hand.sender.c_str(), c.hand.recipient.c_str()));
 }
 
-void report_connected(const Call &c, const std::string &num) {
+void report_connected(const Delivery &c, const std::string &num) {
     c.report(Where::both, 921, 0, num + format(texts::kConnectedTo, c.hand.server.c_str(), c.hand.server_ip.c_str()));
 }
 
 // Reports a failed connection of a list or envelope delivery; stores 907.
-void connection_failed(Call &c, const std::string &num, bool last_unprefixed) {
+void connection_failed(Delivery &c, const std::string &num, bool last_unprefixed) {
     SMTPSEND_STRUCTURE *r = c.req;
     r->nWinsockError = c.noted_error();
     c.report(Where::both, 920, 907, num + format(texts::kNoConnection, connect_target(c).c_str()));
@@ -184,7 +184,7 @@ namespace {
 
 // The file every recipient took, removed when it and its envelope are still
 // the versions that were read, with its envelope; otherwise why it stays.
-FileLeft remove_held(Call &c, const std::string &name, const std::string &path, const files::Stamp &sent,
+FileLeft remove_held(Delivery &c, const std::string &name, const std::string &path, const files::Stamp &sent,
                      const EnvelopeSeen &envelope) {
     files::Stamp at;
     if (!envelope_as_seen(envelope, name) || !files::stamp_at(path, at) || !(at == sent)) return FileLeft::Changed;

@@ -67,7 +67,7 @@ public:
     // claimed; false when the pass has none left for it. Only the name is
     // taken under the lock: the file is opened and claimed outside it, an
     // entry being claimed counting against the limit meanwhile.
-    bool take(Call &c, TakenEntry &e) override {
+    bool take(Delivery &c, TakenEntry &e) override {
         for (;;) {
             {
                 std::lock_guard<std::mutex> g(take_mu_);
@@ -148,7 +148,7 @@ private:
 
 // The lane's companion started and pointed at the relay the pass set; false
 // after the report (918) when it cannot start.
-bool start_lane(Call &c, const LaneStart &from) {
+bool start_lane(Delivery &c, const LaneStart &from) {
     if (!start_companion(c)) return false;
     (void)c.set_target(from.host, from.port);  // it fitted the caller's record
     c.route = from.route;
@@ -163,7 +163,7 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
     int accepted = 0;
     SMTPSEND_STRUCTURE record = from.record;
     try {
-        Call c;  // the lane's connection, with its own companion block and record
+        Delivery c;  // the lane's connection, with its own companion block and record
         c.own = from.own;
         LogBatch lines(c.own);  // the lane's own lines, on disk before the lane ends
         c.lines = &lines;
@@ -222,7 +222,7 @@ void apply_record(SMTPSEND_STRUCTURE &r, const Posted &p, Tally &t) {
     t.winsock[k] = from.nWinsockError;
 }
 
-LaneStart lane_start(Call &c, const QueuePass &pass) {
+LaneStart lane_start(Delivery &c, const QueuePass &pass) {
     LaneStart from;
     from.app = c.app;
     from.cb = c.cb;
@@ -257,7 +257,7 @@ struct Lanes {
 
 }  // namespace
 
-void run_parallel_pass(Call &c, const std::string &dir, const QueuePass &pass, files::Search &search, int lanes,
+void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pass, files::Search &search, int lanes,
                        int limit, PassCount &n) {
     Shared s(dir, pass, search, limit, n);
     const LaneStart from = lane_start(c, pass);

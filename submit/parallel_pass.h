@@ -33,7 +33,7 @@ namespace vellor {
 // Sends the entries of `search` (standing at its first) over up to `lanes`
 // connections; the counts go into `n`. Afterwards the message in hand is the
 // one the record shows: the last one reported.
-void run_parallel_pass(Call &c, const std::string &dir, const QueuePass &pass, files::Search &search, int lanes,
+void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pass, files::Search &search, int lanes,
                        int limit, PassCount &n);
 
 }  // namespace vellor

@@ -17,25 +17,25 @@ namespace vellor {
 
 int queue_limit(int32_t maxMessages) { return maxMessages > 0 ? maxMessages : 250; }
 
-std::string queue_pattern(const Call &c) {  // an extension not given yet is the default one, TXT
+std::string queue_pattern(const Delivery &c) {  // an extension not given yet is the default one, TXT
     std::string extension = field_text(c.req->szMsgExtension);
     return "*." + (extension.empty() ? std::string("TXT") : extension);
 }
 
-int count_queued(const Call &c, const std::string &directory) {
+int count_queued(const Delivery &c, const std::string &directory) {
     return files::count_matches(directory + queue_pattern(c));
 }
 
 // The path must fit the record; whether the entry is a regular file is
 // checked where it is opened (the message body), without a link followed.
-bool usable_entry(Call &c, const std::string &path) {
+bool usable_entry(Delivery &c, const std::string &path) {
     if (path.size() < sizeof c.req->szMessageFile) return true;
     c.req->nErrorCode = 910;
     c.report(Where::both_prefixed, 920, 910, format(texts::kEntryPathTooLong, path.c_str()));
     return false;
 }
 
-bool use_envelope(Call &c, bool queued) {
+bool use_envelope(Delivery &c, bool queued) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (queued) {  // the sender and recipient must be this envelope's, never the previous message's
         r->szSender[0] = '\0';
@@ -66,13 +66,13 @@ namespace {
 // a system call per message for nothing.)
 class PassOptions {
 public:
-    explicit PassOptions(Call &c) : c_(c), read_(options::message_options(c.own)) { c.pass_options = &read_; }
+    explicit PassOptions(Delivery &c) : c_(c), read_(options::message_options(c.own)) { c.pass_options = &read_; }
     ~PassOptions() { c_.pass_options = nullptr; }
     PassOptions(const PassOptions &) = delete;
     PassOptions &operator=(const PassOptions &) = delete;
 
 private:
-    Call &c_;
+    Delivery &c_;
     options::MessageOptions read_;
 };
 
@@ -80,7 +80,7 @@ private:
 // there is one.
 class AheadHook {
 public:
-    AheadHook(Call &c, ReadAhead *ahead) : c_(c) {
+    AheadHook(Delivery &c, ReadAhead *ahead) : c_(c) {
         if (ahead) c.awaiting_reply = [ahead, &c] { ahead->fill(c.dkim.get()); };
     }
     ~AheadHook() { c_.awaiting_reply = nullptr; }
@@ -88,19 +88,19 @@ public:
     AheadHook &operator=(const AheadHook &) = delete;
 
 private:
-    Call &c_;
+    Delivery &c_;
 };
 
 // The read-ahead names the entry after the current one when the search
 // holds that name already and the pass may send it.
-void name_next(Call &c, ReadAhead &ahead, const files::Search &search, const std::string &dir, bool allowed) {
+void name_next(Delivery &c, ReadAhead &ahead, const files::Search &search, const std::string &dir, bool allowed) {
     std::string after = allowed ? search.name_after() : std::string();
     ahead.name(after.empty() ? after : dir + after, c.req->bDeleteMessage != 0);
 }
 
 }  // namespace
 
-bool hand_entry(Call &c, const QueuePass &pass, const std::string &path, bool usable, int number) {
+bool hand_entry(Delivery &c, const QueuePass &pass, const std::string &path, bool usable, int number) {
     if (usable || !pass.first_only) c.hand.attempt = number;
     if (usable) c.hand.file = path;
     if (!show_in_record(c) || !usable) return false;
@@ -119,7 +119,7 @@ public:
                   PassCount &n)
         : dir_(dir), pass_(pass), search_(search), ahead_(ahead), limit_(limit), n_(n) {}
 
-    bool take(Call &c, TakenEntry &e) override {
+    bool take(Delivery &c, TakenEntry &e) override {
         if (begun_) step();
         begun_ = true;
         for (; more_ && n_.seen < limit_; step()) {
@@ -135,7 +135,7 @@ public:
         }
         return false;
     }
-    void sending(Call &c) override {
+    void sending(Delivery &c) override {
         if (ahead_) name_next(c, *ahead_, search_, dir_, n_.seen < limit_);
     }
     void done(EntryResult e) override {
@@ -159,7 +159,8 @@ private:
 };
 
 // The entries over the calling thread's own connection.
-void one_lane(Call &c, const std::string &dir, const QueuePass &pass, files::Search &search, int limit, PassCount &n) {
+void one_lane(Delivery &c, const std::string &dir, const QueuePass &pass, files::Search &search, int limit,
+              PassCount &n) {
     ReadAhead ahead;
     ReadAhead *next = pass.read_ahead ? &ahead : nullptr;
     AheadHook hook(c, next);
@@ -176,7 +177,7 @@ void one_lane(Call &c, const std::string &dir, const QueuePass &pass, files::Sea
 
 }  // namespace
 
-PassCount run_queue_pass(Call &c, const std::string &dir, const QueuePass &pass) {
+PassCount run_queue_pass(Delivery &c, const std::string &dir, const QueuePass &pass) {
     PassCount n;
     files::Search search;
     n.found = search.first(dir + queue_pattern(c));

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 #include "submit/message_file.h"
 #include "submit/read_ahead.h"
 
@@ -35,8 +35,8 @@ enum class EntryResult {
 class FilesInFlight;  // submit/message_turn.h
 
 struct Lane {
-    explicit Lane(Call &c) : call(c) {}
-    Call &call;
+    explicit Lane(Delivery &c) : call(c) {}
+    Delivery &call;
     int first = 1;     // the next message connects first (a batch)
     int accepted = 0;  // transactions the servers accepted
     // The files of the batch messages whose final reply is due, made by the
@@ -62,31 +62,31 @@ struct PassCount {
     bool found = false, aborted = false;
 };
 
-PassCount run_queue_pass(Call &call, const std::string &directory, const QueuePass &pass);
+PassCount run_queue_pass(Delivery &call, const std::string &directory, const QueuePass &pass);
 
 // The steps of a pass that a single message shares.
 // A queued entry is sent only when its path fits the record (and, checked
 // when it is opened, it is a regular file itself); false after a report
 // saying why it was skipped.
-bool usable_entry(Call &call, const std::string &path);
+bool usable_entry(Delivery &call, const std::string &path);
 // An entry taken by the pass (its path `usable`, its file claimed) as the
 // message in hand: its number (from 1) in nAttempt, its path in
 // szMessageFile, its envelope read when the pass asks; false when it is not
 // to be sent.
-bool hand_entry(Call &call, const QueuePass &pass, const std::string &path, bool usable, int number);
+bool hand_entry(Delivery &call, const QueuePass &pass, const std::string &path, bool usable, int number);
 // Reads the message's envelope into the request; false after a report
 // saying why the message cannot go (the file stays). A queued message
 // (`queued`) must have an envelope of its own naming its sender and a
 // recipient: the request's sender and recipient are emptied first, so that
 // a missing or incomplete envelope is refused (911) instead of sending the
 // message to the previous message's addresses.
-bool use_envelope(Call &call, bool queued = true);
+bool use_envelope(Delivery &call, bool queued = true);
 int queue_limit(int32_t maxMessages);  // nMaxMessages above 0, else 250
 // The queue's entries are the files "*." + szMsgExtension (the request's,
 // else the MsgExtension option, else "TXT", filled in before the send): one
 // value for the count reported beforehand, the choice of a batch and the
 // files the pass sends.
-std::string queue_pattern(const Call &c);
-int count_queued(const Call &c, const std::string &directory);
+std::string queue_pattern(const Delivery &c);
+int count_queued(const Delivery &c, const std::string &directory);
 
 }  // namespace vellor

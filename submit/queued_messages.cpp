@@ -22,11 +22,11 @@
 
 namespace vellor {
 
-bool close_batch_connection(Call &c) { return SMTP_End_Batch(c); }
+bool close_batch_connection(Delivery &c) { return SMTP_End_Batch(c, c.message_options()); }
 
 namespace {
 
-bool names_directory(const Call &c) {
+bool names_directory(const Delivery &c) {
     const SMTPSEND_STRUCTURE *r = c.req;
     const std::string &file = c.hand.file;
     return !r->hMessage && !file.empty() && find_text_nocase(file, field_text(r->szMsgExtension)) == std::string::npos;
@@ -34,7 +34,7 @@ bool names_directory(const Call &c) {
 
 // nMaxMessages 1 or negative: only the first queued file, whatever becomes
 // of it.
-int send_first_only(Call &c, int connectFlag) {
+int send_first_only(Delivery &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     QueuePass pass;
     pass.first_only = true;
@@ -49,7 +49,7 @@ int send_first_only(Call &c, int connectFlag) {
     return n.seen > 0 && n.sent == 0 ? -1 : 0;
 }
 
-void close_batch(Call &c) {
+void close_batch(Delivery &c) {
     if (!close_batch_connection(c)) return;
     c.report(Where::log_prefixed, 0, 0, texts::kSocketClosedCorrectly);
     c.report(Where::log_prefixed, 0, 0, texts::kWinsockTerminated);
@@ -57,7 +57,7 @@ void close_batch(Call &c) {
 
 // One file of a batch over the lane's connection.
 EntryResult batch_entry(Lane &lane, MessageFile &file) {
-    Call &c = lane.call;
+    Delivery &c = lane.call;
     if (c.req->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
     c.report(Where::both_prefixed, 921, 0, texts::kToRelayAll);
     switch (deliver_batch_message(lane, file)) {
@@ -73,7 +73,7 @@ EntryResult batch_entry(Lane &lane, MessageFile &file) {
     return EntryResult::Failed;
 }
 
-int send_directory(Call &c, int connectFlag) {
+int send_directory(Delivery &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = c.hand.file;
     int count = count_queued(c, dir);
@@ -96,7 +96,7 @@ int send_directory(Call &c, int connectFlag) {
 
 }  // namespace
 
-int Send_Queued_Messages(Call &c, int connectFlag) {
+int Send_Queued_Messages(Delivery &c, int connectFlag) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (empty(r->szMsgExtension)) (void)set_field(r->szMsgExtension, "TXT");
     if (names_directory(c)) {

@@ -10,7 +10,7 @@
 
 namespace vellor {
 
-Turn each_recipient(Call &c, const std::function<Turn(int)> &each) {
+Turn each_recipient(Delivery &c, const std::function<Turn(int)> &each) {
     HeldFiles held(c);
     const int expected = c.req->nRecipients;
     Turn turn = Turn::Next;
@@ -19,7 +19,7 @@ Turn each_recipient(Call &c, const std::function<Turn(int)> &each) {
     return turn;
 }
 
-EnvelopeRecipient next_envelope_recipient(Call &c, uint32_t &offset, std::string &addr) {
+EnvelopeRecipient next_envelope_recipient(Delivery &c, uint32_t &offset, std::string &addr) {
     SMTPSEND_STRUCTURE *r = c.req;
     next_recipient(r->hRecipients, addr, offset);
     if (addr.empty()) return EnvelopeRecipient::Ended;

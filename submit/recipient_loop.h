@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 
 namespace vellor {
 
@@ -25,11 +25,11 @@ enum class Turn {
 // `each(k)` for the recipients k = 0, 1, ... below nRecipients until one
 // says Stop or Leave; the files held are then settled for the count of
 // recipients when the loop began, unless a turn said Leave. The last turn.
-Turn each_recipient(Call &c, const std::function<Turn(int)> &each);
+Turn each_recipient(Delivery &c, const std::function<Turn(int)> &each);
 
 // The next recipient of the envelope's list after `offset`, made the
 // recipient in hand (the record shows it, 909 reported) into `addr`.
 enum class EnvelopeRecipient { Found, Ended, Unfit, NoDomain };
-EnvelopeRecipient next_envelope_recipient(Call &c, uint32_t &offset, std::string &addr);
+EnvelopeRecipient next_envelope_recipient(Delivery &c, uint32_t &offset, std::string &addr);
 
 }  // namespace vellor

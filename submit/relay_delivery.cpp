@@ -26,7 +26,7 @@ namespace {
 
 // A list of one recipient, with szRecipient empty, is copied into it;
 // false after the report when it does not fit.
-bool copy_single_list(Call &c) {
+bool copy_single_list(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (r->nRecipients != 1 || !r->hRecipients || !c.hand.recipient.empty() || r->bUseEnvFile) return true;
     std::string text = read_locked_list(r);
@@ -41,7 +41,7 @@ bool copy_single_list(Call &c) {
 // lookup (the address shown in szServerIP), "auto" with the name's IPv6
 // addresses after it failed or when it has no IPv4 one; "6" and "any"
 // through the lookup of both families. False when none was found.
-bool relay_addresses(Call &c, const std::string &name, std::string &address, transport::Route &route) {
+bool relay_addresses(Delivery &c, const std::string &name, std::string &address, transport::Route &route) {
     if (c.family == options::Family::V4 || c.family == options::Family::Auto) {
         if (c.resolve_host(name, address)) {
             if (c.family == options::Family::Auto) route.fallback_v6 = {name};
@@ -60,7 +60,7 @@ bool relay_addresses(Call &c, const std::string &name, std::string &address, tra
 
 // Resolves szServer into szServerIP for the relay send (an address literal
 // stands for itself); false on failure.
-bool resolve_relay(Call &c, transport::Route &route) {
+bool resolve_relay(Delivery &c, transport::Route &route) {
     SMTPSEND_STRUCTURE *r = c.req;
     const std::string server = c.hand.server;
     c.report(Where::both, 921, 0, format(texts::kResolvingServer, server.c_str()));
@@ -87,7 +87,7 @@ bool resolve_relay(Call &c, transport::Route &route) {
 
 }  // namespace
 
-int relay_send(Call &c) {
+int relay_send(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.relay = true;  // its sessions may be kept between calls
     if (!copy_single_list(c)) return -1;
@@ -104,7 +104,7 @@ int relay_send(Call &c) {
     return -1;
 }
 
-int relay_envelope_directory(Call &c) {
+int relay_envelope_directory(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.relay = true;
     std::string dir = c.hand.file;
@@ -123,7 +123,7 @@ int relay_envelope_directory(Call &c) {
         return started = true;
     };
     pass.send = [](Lane &lane, MessageFile &file) {
-        Call &l = lane.call;
+        Delivery &l = lane.call;
         l.set_port(l.req->nPort);
         BatchResult result = deliver_batch_message(lane, file);
         if (result == BatchResult::SessionFailed) return EntryResult::Stop;

@@ -32,7 +32,7 @@ struct Facts {
 
 // Reads the DKIM options and loads the key into the call (nothing when DKIM
 // is not asked for). false after the failure report (status 920, code 930).
-bool prepare_signing(Call &c) {
+bool prepare_signing(Delivery &c) {
     options::DkimOptions o = options::dkim_options(c.own);
     std::string why;
     c.dkim = dkim::signer_of(o.domain, o.selector, o.key_file, why);
@@ -43,7 +43,7 @@ bool prepare_signing(Call &c) {
 }
 
 // The sender and single-recipient checks.
-void check_addresses(Call &c, Facts &f) {
+void check_addresses(Delivery &c, Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!empty(r->szSender)) {
         c.report(Where::both, 921, 0, format(texts::kValidatingSender, field_text(r->szSender).c_str()));
@@ -71,7 +71,7 @@ bool classify_message_path(SMTPSEND_STRUCTURE *r) {
     return path.back() == files::kSeparator || set_field(r->szMessageFile, path + files::kSeparator);
 }
 
-bool refuse(Call &c, int code, const std::string &log_text, const std::string &callback_text) {
+bool refuse(Delivery &c, int code, const std::string &log_text, const std::string &callback_text) {
     c.report(Where::log_prefixed, 0, 0, log_text);
     c.report(Where::callback, 920, code, callback_text);
     c.req->nErrorCode = static_cast<int16_t>(code);
@@ -91,7 +91,7 @@ std::string list_text_of(SMTPSEND_STRUCTURE *r) {
 // Every text that goes into an SMTP command stays on one line: a CR or LF
 // inside one would add commands of its own (a second recipient, a forged
 // sender). True, after the refusal, when one does not.
-bool refused_line_break(Call &c) {
+bool refused_line_break(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     struct Field {
         const char *name;
@@ -121,7 +121,7 @@ bool filled(const char (&field)[N]) {
 // back to (an address, a name), so it is refused with the field's code
 // before anything is sent: never an empty or cut value on the wire. True
 // after the refusal.
-bool refused_filled(Call &c) {
+bool refused_filled(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     struct Field {
         const char *what;
@@ -143,7 +143,7 @@ bool refused_filled(Call &c) {
 
 // Values that would not fit where the send writes them, and a port that
 // is no TCP port (it would wrap: 65561 dials 25). True after the refusal.
-bool refused_unfit(Call &c, bool path_fits) {
+bool refused_unfit(Delivery &c, bool path_fits) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (refused_filled(c)) return true;
     if (empty(r->szMsgExtension))
@@ -163,7 +163,7 @@ bool refused_unfit(Call &c, bool path_fits) {
 // number out of range, a wrong length) never falls back to a plain session.
 // So is a TLSCAFile a secure session could not use: missing, a folder, a
 // FIFO or device, over 4 MiB, or without a PEM certificate.
-bool refused_options(Call &c) {
+bool refused_options(Delivery &c) {
     options::MessageOptions o = options::message_options(c.own);
     std::string unusable = o.unusable, pem, why;
     if (unusable.empty() && o.secure_connection != 0 && !o.tls_ca_file.empty()) {
@@ -187,14 +187,14 @@ bool refused_options(Call &c) {
 // The options stay with the record they were set on: a byte copy of such a
 // record (its mark, at another address) would go without them, a record that
 // requires TLS in the clear.
-bool refused_copy(Call &c) {
+bool refused_copy(Delivery &c) {
     uint32_t mark = c.req->dwReserved2;
     if (mark == 0 || mark == options::options_mark(c.req)) return false;
     std::string t = texts::kRecordCopy;
     return refuse(c, 907, t, c.prefixed(t));
 }
 
-bool refused_source(Call &c) {
+bool refused_source(Delivery &c) {
     int code = c.source.empty() ? 0 : c.source_check(c.source);
     if (code == 0) return false;
     std::string t = format(texts::kSourceNotBound, c.source.c_str(), code);
@@ -202,7 +202,7 @@ bool refused_source(Call &c) {
 }
 
 // The refusals, in order; true when the request is refused.
-bool refused(Call &c, const Facts &f) {
+bool refused(Delivery &c, const Facts &f) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!f.sender_valid && !r->bUseEnvFile) {
         std::string t = format(texts::kNoSender, field_text(r->szSender).c_str());
@@ -240,14 +240,14 @@ bool refused(Call &c, const Facts &f) {
 
 // The send's companion started, its steps logged; false (918 reported)
 // when it cannot start.
-bool start_send_companion(Call &c) {
+bool start_send_companion(Delivery &c) {
     c.report(Where::log_prefixed, 0, 0, texts::kWinsockInit);
     c.report(Where::log_prefixed, 0, 0, texts::kWinsockStructure);
     c.report(Where::log_prefixed, 0, 0, texts::kWinsockStart);
     return start_companion(c);
 }
 
-void stop_companion(Call &c) {
+void stop_companion(Delivery &c) {
     c.stop_companion(c.app);
     c.report(Where::log_prefixed, 0, 0, texts::kWinsockCleanup);
     c.report(Where::log_prefixed, 0, 0, texts::kWinsockClosedown);
@@ -255,7 +255,7 @@ void stop_companion(Call &c) {
 
 }  // namespace
 
-bool start_companion(Call &c) {
+bool start_companion(Delivery &c) {
     if (c.start_companion(c.app)) return true;
     c.report(Where::both_prefixed, 920, 918, format(texts::kNoWinsockFor, c.app.c_str()));
     c.req->nErrorCode = 918;
@@ -272,7 +272,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         // Each send has its own connection, with its own companion block and
         // session record, so sends on several threads at once share no
         // companion state.
-        Call c;
+        Delivery c;
         c.own = options::values_of(request);  // the record's options, taken once, over the file's
         LogBatch lines(c.own);                // every line of this call is on disk before it returns
         c.lines = &lines;

@@ -12,7 +12,7 @@ namespace vellor {
 namespace {
 
 // The addresses to name in RCPT TO, by the request's recipient form.
-void name_recipients(Call &c, bool conversation, smtp::Envelope &e) {
+void name_recipients(Delivery &c, bool conversation, smtp::Envelope &e) {
     SMTPSEND_STRUCTURE *r = c.req;
     if (!conversation) {
         if (r->nRecipients == 0) r->nRecipients = 1;
@@ -37,7 +37,7 @@ void name_recipients(Call &c, bool conversation, smtp::Envelope &e) {
 }
 
 // How the end report of an accepted message names its recipients.
-std::string accepted_to(const Call &c, bool conversation) {
+std::string accepted_to(const Delivery &c, bool conversation) {
     const SMTPSEND_STRUCTURE *r = c.req;
     const std::string count = std::to_string(r->nRecipients);
     if (conversation && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
@@ -49,7 +49,7 @@ std::string accepted_to(const Call &c, bool conversation) {
 
 // The recipient holding UTF-8 ("[address]", or a list's "in the recipient
 // list"), or empty.
-std::string utf8_recipient(const Call &c) {
+std::string utf8_recipient(const Delivery &c) {
     const SMTPSEND_STRUCTURE *r = c.req;
     if (holds_8bit(c.hand.recipient)) return "[" + c.hand.recipient + "]";
     if (r->nRecipients <= 1 || !r->hRecipients) return {};
@@ -61,7 +61,7 @@ std::string utf8_recipient(const Call &c) {
 
 }  // namespace
 
-smtp::Envelope envelope_for(Call &c, bool conversation) {
+smtp::Envelope envelope_for(Delivery &c, bool conversation) {
     smtp::Envelope e;
     e.sender = c.hand.sender;
     e.recipient = c.hand.recipient;  // as handed over, before a list of one settles it

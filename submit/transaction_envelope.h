@@ -6,12 +6,12 @@
 // message counts one recipient when the request names none; a longer list
 // stays locked (lpRecipients) until the record is prepared again.
 #pragma once
-#include "smtp/call.h"
+#include "submit/delivery_context.h"
 #include "smtp/envelope.h"
 
 namespace vellor {
 
 // `conversation`: a whole conversation, else one message of a batch.
-smtp::Envelope envelope_for(Call &c, bool conversation);
+smtp::Envelope envelope_for(Delivery &c, bool conversation);
 
 }  // namespace vellor
