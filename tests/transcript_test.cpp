@@ -464,8 +464,10 @@ protected:
                 ::mkdir(env.path(rest).c_str(), 0755);
             else if (what == "fifo")
                 ::mkfifo(env.path(rest).c_str(), 0600);
-            else if (what == "link")
-                ::symlink(env.path(w.at(1)).c_str(), env.path(w.at(0)).c_str());
+            else if (what == "link") {  // a target in the case's folder, or a path such as {certs}/ca.pem
+                std::string target = expand(w.at(1));
+                ::symlink((target[0] == '/' ? target : env.path(target)).c_str(), env.path(w.at(0)).c_str());
+            }
             else if (what == "dns" && w.at(0) == "a")
                 dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
             else if (what == "dns" && w.at(0) == "tlsa") {  // NAME USAGE SELECTOR MATCHING PEM-FILE

@@ -3,6 +3,8 @@
 #include "transport/connection.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "platform/winsock.h"
 #include "transport/companion.h"
@@ -145,12 +147,21 @@ bool Connection::idle_open() const {
     return socket() != 0 && wire_ && !wire_->spent() && winsock::input_waiting(socket()) == 0;
 }
 
+// The trust anchors a TLSCAFile holds now: the same path rewritten with
+// other certificates is another check.
+static std::string file_text(const std::string &path) {
+    if (path.empty()) return {};
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // Every setting a session's verification depended on, and the port:
 // a session is offered again only where all of them are the same.
 std::string Connection::resumption_key(const TlsPeer &peer) const {
     std::string text = peer.name;
     text.append(1, '\0').append(peer.verify ? "v" : "-").append(peer.enforce ? "e" : "-");
-    text.append(1, '\0').append(peer.ca_file).append(1, '\0').append(std::to_string(port()));
+    text.append(1, '\0').append(peer.ca_file).append(1, '\0').append(file_text(peer.ca_file));
+    text.append(1, '\0').append(std::to_string(port()));
     for (const Tlsa &t : peer.dane)
         text.append(1, '\0').append({char(t.usage), char(t.selector), char(t.matching)}).append(t.data);
     return kept::digest(text);
