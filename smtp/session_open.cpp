@@ -164,7 +164,7 @@ bool opportunistic_tls(Transaction &t) {
                   t.numbered(why.empty() ? format(texts::kTlsVerified, addr.c_str(), peer.name.c_str())
                                          : format(texts::kTlsOpportunistic, addr.c_str(), why.c_str())));
     if (!why.empty()) testing_failed(t, why);
-    t.x.note(fill(texts::kTlsStarted, {peer.name}));
+    t.x.note(fill(t.call.resumed() ? texts::kTlsResumed : texts::kTlsStarted, {peer.name}));
     return greet_ehlo(t);
 }
 
