@@ -17,6 +17,7 @@ struct Envelope {
     bool singular = false;                // a refusal reads "was": the one recipient of an MX delivery
     std::string accepted_to;              // the end report's recipients: "[a@b]", "2 recipient sent", "2 recipient(s)"
     std::string utf8_recipient;           // a recipient holding UTF-8 as reports name it, or empty
+    std::string helo_domain;              // the name HELO/EHLO gives (empty: the fall-back names)
     // The list's one entry did not fit the recipient field of this size:
     // the transaction fails with 912 at RCPT TO (0: it fitted).
     std::size_t unfit_field = 0;

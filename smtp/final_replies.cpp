@@ -52,7 +52,7 @@ void settle(Session &call, int code, const std::string &why) {
     } else {
         std::string line = numbered(call, f.attempt, why);
         call.report(Where::log, 0, 0, line);
-        call.req->nErrorCode = static_cast<int16_t>(code);
+        call.show_error(code);
         call.report(Where::callback, 920, code, line);
         call.report(Where::log, 0, 0, numbered(call, f.attempt, format(texts::kFailedFrom, f.sender.c_str())));
     }

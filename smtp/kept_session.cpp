@@ -63,7 +63,7 @@ bool reuse_kept_session(Transaction &t, bool take) {
 
 void replace_stale_session(Transaction &t) {
     t.call.close_socket();
-    t.req()->nErrorCode = 0;
+    t.call.show_error(0);
     t.call.report(Where::callback_then_log, 921, 0, t.numbered(texts::kKeptReplaced));
 }
 

@@ -41,7 +41,7 @@ void encode_login_data(Transaction &t) {
 void login_accepted(Transaction &t) {
     std::string line = t.numbered(texts::kLoginAccepted);
     t.call.report(Where::log, 0, 0, line);
-    t.req()->nErrorCode = 0;
+    t.call.show_error(0);
     t.call.report(Where::callback, 921, 0, line);
 }
 

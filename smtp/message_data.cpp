@@ -48,7 +48,7 @@ bool check_message_source(Transaction &t) {
     if (t.msg.file.empty() && !r->hMessage) {
         t.call.report(Where::both_prefixed, 920, 910,
                       t.whole_conversation() ? texts::kNoMessageConversation : texts::kNoMessage);
-        r->nErrorCode = 910;
+        t.call.show_error(910);
         return false;
     }
     // A queue pass has just found its entry: the open of the body checks it.
@@ -56,7 +56,7 @@ bool check_message_source(Transaction &t) {
     const MessageSource *s = &t.msg.source;
     if (s->state == FileState::Missing) {
         t.call.report(Where::both_prefixed, 920, 910, format(texts::kMessageNotFound, t.msg.file.c_str()));
-        r->nErrorCode = 910;
+        t.call.show_error(910);
         return false;
     }
     if (s->state == FileState::Claimed && !r->hMessage) {

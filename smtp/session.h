@@ -48,6 +48,13 @@ struct Session : Reporter, transport::Connection {
     // Called while the server works on a message's data, before its final
     // reply is read (a queue pass reads its next message meanwhile).
     std::function<void()> awaiting_reply;
+
+    // The session's error code as it happens (0 when a later step makes
+    // good an earlier failure): the delivery shows it to the application
+    // (submit/message_in_hand.cpp), the session never writes the record.
+    virtual void show_error(int code) = 0;
+    // The HELO domain the session greets (or keys a kept session) with.
+    virtual void show_helo_domain(const std::string &domain) = 0;
 };
 
 }  // namespace vellor::smtp

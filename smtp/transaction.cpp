@@ -64,7 +64,7 @@ void Transaction::fail(int code, const std::string &text) {
     }
     std::string line = numbered(text);
     call.report(Where::log, 0, 0, line);
-    req()->nErrorCode = static_cast<int16_t>(code);
+    call.show_error(code);
     failed = true;
     call.report(Where::callback, 920, code, line);
 }
@@ -73,7 +73,6 @@ namespace {
 
 // Connect (connect flag set). Expects: a connected socket.
 bool step_connect(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
     const std::string &server = t.msg.server, &ip = t.msg.server_ip;
     std::string target = (t.whole_conversation() && !ip.empty()) ? ip : t.call.first_address();
     if (target.empty()) target = ip;  // an IPv6 relay: the record's IPv4 fields stay empty
@@ -87,17 +86,14 @@ bool step_connect(Transaction &t) {
         t.numbered(format(texts::kNoConnectionFor, (at.empty() ? target : at).c_str(), t.call.app.c_str()));
     t.call.report(Where::both_as_given, 920, 907, unable);
     t.call.report(Where::callback_then_log, 920, 907, t.numbered(texts::kNoConnectionAborted));
-    r->nErrorCode = 907;
+    t.call.show_error(907);
     return false;  // the companion stays started: the send's end step stops it, once
 }
 
-// The HELO domain: szHeloDomain, else the sender's domain (kept there).
+// The HELO domain the delivery chose (empty: the fall-back names).
 std::string helo_domain(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    std::size_t at = t.env.sender.find('@');
-    if (empty(r->szHeloDomain) && at != std::string::npos)
-        (void)set_field(r->szHeloDomain, t.env.sender.substr(at + 1));  // fits: part of the sender
-    return field_text(r->szHeloDomain);
+    if (!t.env.helo_domain.empty()) t.call.show_helo_domain(t.env.helo_domain);
+    return t.env.helo_domain;
 }
 
 }  // namespace
@@ -106,7 +102,6 @@ std::string helo_domain(Transaction &t) {
 // containing "250" that begins "220"/"250"; "501" earns one repeat; with
 // login data the login replaces the test.
 void step_helo(Transaction &t, const char *verb) {
-    SMTPSEND_STRUCTURE *r = t.req();
     std::string domain = helo_domain(t);
     const char *name = domain.empty() ? kHeloFallback : domain.c_str();
     for (bool repeated = false;;) {
@@ -114,7 +109,7 @@ void step_helo(Transaction &t, const char *verb) {
             std::string line = t.call.prefixed(texts::kHeloRefused);
             t.call.report(Where::log, 0, 0, line);
             t.call.note_error(t.x.wsa_error());
-            r->nErrorCode = 901;
+            t.call.show_error(901);
             t.failed = true;
             t.call.report(Where::callback, 920, 901, line);
             return;
@@ -122,7 +117,7 @@ void step_helo(Transaction &t, const char *verb) {
         t.x.read_reply();
         if (std::strcmp(verb, "EHLO") == 0) note_extensions(t);
         if (!helo_passes(t.x.reply())) {
-            r->nErrorCode = 901;
+            t.call.show_error(901);
             t.failed = true;
             return;
         }

@@ -47,6 +47,11 @@ struct Delivery : smtp::Session {
     // (dkim/signer.h): every message goes out signed.
     std::shared_ptr<const dkim::Signer> dkim;
 
+    // The session's error code, shown in nErrorCode (message_in_hand.cpp).
+    void show_error(int code) override;
+    // The sender's domain the session greets with, kept in an empty szHeloDomain.
+    void show_helo_domain(const std::string &domain) override;
+
     // The message options for the next transaction: the pass's, else read now.
     options::MessageOptions message_options() const {
         return pass_options ? *pass_options : options::message_options(own);

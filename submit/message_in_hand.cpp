@@ -28,6 +28,18 @@ void take_from_record(Delivery &c) {
     c.hand.attempt = r.nAttempt;
 }
 
+std::string helo_domain_of(const Delivery &c, const std::string &sender) {
+    std::size_t at = sender.find('@');
+    return !empty(c.req->szHeloDomain) || at == std::string::npos ? field_text(c.req->szHeloDomain)
+                                                                  : sender.substr(at + 1);
+}
+
+void Delivery::show_helo_domain(const std::string &domain) {
+    if (empty(req->szHeloDomain)) (void)set_field(req->szHeloDomain, domain);  // fits: part of the sender
+}
+
+void Delivery::show_error(int code) { req->nErrorCode = static_cast<int16_t>(code); }
+
 bool show_in_record(Delivery &c) {
     SMTPSEND_STRUCTURE &r = *c.req;
     const smtp::Message &m = c.hand;

@@ -5,6 +5,7 @@
 
 #include "msgfiles/recipients.h"
 #include "platform/global_memory.h"
+#include "submit/message_in_hand.h"
 #include "support/text.h"
 #include "support/report_texts.h"
 
@@ -66,6 +67,7 @@ smtp::Envelope envelope_for(Delivery &c, bool conversation) {
     e.sender = c.hand.sender;
     e.recipient = c.hand.recipient;  // as handed over, before a list of one settles it
     e.utf8_recipient = utf8_recipient(c);
+    e.helo_domain = helo_domain_of(c, e.sender);
     name_recipients(c, conversation, e);
     e.accepted_to = accepted_to(c, conversation);
     return e;
