@@ -467,8 +467,7 @@ protected:
             else if (what == "link") {  // a target in the case's folder, or a path such as {certs}/ca.pem
                 std::string target = expand(w.at(1));
                 ::symlink((target[0] == '/' ? target : env.path(target)).c_str(), env.path(w.at(0)).c_str());
-            }
-            else if (what == "dns" && w.at(0) == "a")
+            } else if (what == "dns" && w.at(0) == "a")
                 dns.a(w.at(1), std::vector<std::string>(w.begin() + 2, w.end()));
             else if (what == "dns" && w.at(0) == "tlsa") {  // NAME USAGE SELECTOR MATCHING PEM-FILE
                 int selector = std::stoi(w.at(3)), matching = std::stoi(w.at(4));
