@@ -12,32 +12,23 @@ struct Route {
     bool log, callback, prefix_log, prefix_callback, callback_first;
 };
 
-constexpr Route route(Where w) {
-    switch (w) {
-        case Where::log:
-            return {true, false, false, false, false};
-        case Where::log_prefixed:
-            return {true, false, true, false, false};
-        case Where::callback:
-            return {false, true, false, false, false};
-        case Where::callback_prefixed:
-            return {false, true, false, true, false};
-        case Where::both:
-            return {true, true, true, false, false};
-        case Where::both_prefixed:
-            return {true, true, true, true, false};
-        case Where::both_as_given:
-            return {true, true, false, false, false};
-        case Where::callback_then_log:
-            return {true, true, false, false, true};
-    }
-    return {};
-}
+// Each Where's route, in the order Where lists them.
+constexpr Route kRoutes[] = {
+    {true, false, false, false, false},  // log
+    {true, false, true, false, false},   // log_prefixed
+    {false, true, false, false, false},  // callback
+    {false, true, false, true, false},   // callback_prefixed
+    {true, true, true, false, false},    // both
+    {true, true, true, true, false},     // both_prefixed
+    {true, true, false, false, false},   // both_as_given
+    {true, true, false, false, true},    // callback_then_log
+};
+static_assert(sizeof kRoutes / sizeof kRoutes[0] == static_cast<std::size_t>(Where::callback_then_log) + 1);
 
 }  // namespace
 
 void Reporter::report(Where where, int st, int code, std::string_view text) const {
-    const Route r = route(where);
+    const Route &r = kRoutes[static_cast<std::size_t>(where)];
     auto to_log = [&] {
         std::string line = secrets.shown(r.prefix_log ? prefixed(text) : std::string(text));
         if (lines)
