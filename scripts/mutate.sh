@@ -17,7 +17,8 @@
 # A fault's catching test is remembered in <work-dir>.hints (a tab-separated
 # line: file, text, test); the next run tries that test alone first and runs
 # the whole set only when it passes, so a run after the first costs about a
-# rebuild a fault. MUTATE_FROM=N skips the list's first N-1 faults.
+# rebuild a fault. A fault with no hint of its own first tries the tests that
+# caught faults in the same file. MUTATE_FROM=N skips the list's first N-1 faults.
 set -uo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 work=${1:-/tmp/vellor-mutate}
@@ -46,9 +47,13 @@ caught_once() {
   ! fast_tests --stop-on-failure &&
     ! (cd "$work/build" && timeout 600 ctest --rerun-failed --timeout 120 </dev/null >/dev/null 2>&1)
 }
-# hinted_test FILE TEXT: the test that caught this fault last time, if any.
-hinted_test() {
-  awk -F'\t' -v f="$1" -v t="$2" '$1 == f && $2 == t { n = $3 } END { if (n != "") print n }' "$hints"
+# hinted_tests FILE TEXT: the test that caught this fault last time, if
+# any, then up to three others that caught faults in the same file.
+hinted_tests() {
+  awk -F'\t' -v f="$1" -v t="$2" '
+    $1 == f && $2 == t { own = $3 }
+    $1 == f && $2 != t && !seen[$3]++ { near[++n] = $3 }
+    END { if (own != "") print own; for (i = n; i > 0 && i > n - 3; i--) if (near[i] != own) print near[i] }' "$hints"
 }
 # caught_by_hint NAME: the named test fails, and fails again.
 caught_by_hint() {
@@ -92,10 +97,14 @@ PY
     echo "no build  $file: $text"
   else
     scored=$((scored + 1))
-    hint=$(hinted_test "$file" "$text")
-    if [ -n "$hint" ] && caught_by_hint "$hint"; then
+    hint=""
+    while IFS= read -r candidate; do
+      [ -n "$candidate" ] && caught_by_hint "$candidate" && { hint=$candidate; break; }
+    done < <(hinted_tests "$file" "$text")
+    if [ -n "$hint" ]; then
       caught=$((caught + 1))
-      echo "caught    $file: $text  ($hint, as before)"
+      grep -qF "$file"$'\t'"$text"$'\t'"$hint" "$hints" || printf '%s\t%s\t%s\n' "$file" "$text" "$hint" >>"$hints"
+      echo "caught    $file: $text  ($(printf '%s' "$hint" | cut -c1-80), hinted)"
     elif ! caught_once && ! caught_once; then
       survivors+=("$file: $text")
       echo "SURVIVED  $file: $text"
