@@ -8,9 +8,15 @@ bash scripts/setup.sh
 build=${1:-build}
 shift || true
 echo "test: configuring $build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+# The benchmarks build apart (bench/run.sh): the suite does not run them.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_BENCH=OFF "$@" >/dev/null
 echo "test: building the libraries, the tool and the tests (a few minutes the first time)"
+began=$SECONDS
 cmake --build "$build" -j2 >/dev/null
-echo "test: running the suite (ctest -j2)"
+echo "test: built in $((SECONDS - began)) s; running the suite (ctest -j2)"
+began=$SECONDS
 # VELLOR_CTEST_ARGS: more ctest arguments (CI's sanitizer run leaves labels out).
-cd "$build" && ctest -j2 --output-on-failure ${VELLOR_CTEST_ARGS:-}
+status=0
+(cd "$build" && ctest -j2 --output-on-failure ${VELLOR_CTEST_ARGS:-}) || status=$?
+echo "test: the suite ran in $((SECONDS - began)) s"
+exit "$status"
