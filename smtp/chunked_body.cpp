@@ -58,7 +58,7 @@ private:
 
 // The chunk sizes: one, or one a send block when percent reports are asked.
 std::vector<uint64_t> chunk_sizes(const Transaction &t, uint64_t total) {
-    int block = t.call.send_block_size();
+    int block = t.session.send_block_size();
     if (!(t.opts.send_percent_sent && block > 0 && total > static_cast<uint64_t>(block))) return {total};
     std::vector<uint64_t> sizes;
     for (uint64_t at = 0; at < total; at += static_cast<uint64_t>(block))
@@ -69,7 +69,7 @@ std::vector<uint64_t> chunk_sizes(const Transaction &t, uint64_t total) {
 void report_percent(Transaction &t, uint64_t sent, uint64_t total) {
     if (!t.opts.send_percent_sent) return;
     long pct = total ? static_cast<long>(static_cast<double>(sent) / static_cast<double>(total) * 100.0) : 100;
-    if (pct > 1) t.call.report(Where::callback, 926, 0, format(texts::kPercent, pct > 100 ? 100 : pct));
+    if (pct > 1) t.session.report(Where::callback, 926, 0, format(texts::kPercent, pct > 100 ? 100 : pct));
 }
 
 bool chunk_refused(Transaction &t) {
@@ -97,7 +97,7 @@ bool send_chunks(Transaction &t, ChunkSource &src, bool pipelined) {
             out.clear();
             if (!src.append(at + done, piece, out)) {
                 t.fail(910, format(texts::kFileNotReadWhole, t.msg.file.c_str()));
-                t.call.close_socket();  // inside a chunk: only a close ends it
+                t.session.close_socket();  // inside a chunk: only a close ends it
                 return false;
             }
             t.x.queue_raw(out);
@@ -147,7 +147,7 @@ void judge_now(Transaction &t, const std::vector<std::string> &rcpts, bool singu
 
 }  // namespace
 
-bool chunking(const Transaction &t) { return t.opts.chunking && t.call.offers.chunking; }
+bool chunking(const Transaction &t) { return t.opts.chunking && t.session.offers.chunking; }
 
 void chunked_message(Transaction &t, bool pipelined) {
     const std::string *field = signed_field(t);
@@ -160,22 +160,22 @@ void chunked_message(Transaction &t, bool pipelined) {
     const bool singular = t.env.singular;
     std::vector<std::string> rcpts = recipients_of(t);
     if (t.failed) return;
-    const bool defer = !t.whole_conversation() && t.call.settled;
-    if (defer) keep_window(t.call, t.x);
+    const bool defer = !t.whole_conversation() && t.session.settled;
+    if (defer) keep_window(t.session, t.x);
     bool ok = t.x.queue("MAIL FROM: <%s>%s\r\n", t.env.sender.c_str(), mail_parameters(t).c_str());
     for (const std::string &r : rcpts)
         ok = ok && t.x.queue("RCPT TO: <%s>%s\r\n", r.c_str(), rcpt_parameters(t, r).c_str());
     t.mail_sent = true;
     if (ok && rcpts.size() > 1) {  // the envelope answered before any data goes
         ok = t.x.flush() != -1;
-        if (ok) read_finals(t.call, t.x);
+        if (ok) read_finals(t.session, t.x);
         if (ok) judge_now(t, rcpts, singular, true, 0);
         if (t.failed) return;
         rcpts.clear();
     }
     const bool envelope_due = rcpts.size() == 1;
     if (!ok || !send_chunks(t, src, true) || t.x.flush() == -1) {
-        t.call.note_error(t.x.wsa_error());
+        t.session.note_error(t.x.wsa_error());
         if (!t.failed) mail_refused(t);
         return;
     }
@@ -186,7 +186,7 @@ void chunked_message(Transaction &t, bool pipelined) {
         return;
     }
     DueFinal due{t.msg.attempt, t.env.sender, accepted_report(t), rcpts, envelope_due, singular, chunks, src.size()};
-    t.call.finals.due.push_back(std::move(due));
+    t.session.finals.due.push_back(std::move(due));
     t.in_flight = true;
 }
 

@@ -11,8 +11,8 @@
 namespace vellor::smtp {
 namespace {
 
-std::string numbered(const Session &call, int attempt, const std::string &text) {
-    return call.prefixed(format("[%d] - ", attempt), text);
+std::string numbered(const Session &session, int attempt, const std::string &text) {
+    return session.prefixed(format("[%d] - ", attempt), text);
 }
 
 // A BDAT the server did not know: it may have read the chunk as commands,
@@ -44,29 +44,29 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
     return code;
 }
 
-void settle(Session &call, int code, const std::string &why) {
-    DueFinal f = std::move(call.finals.due.front());
-    call.finals.due.pop_front();
+void settle(Session &session, int code, const std::string &why) {
+    DueFinal f = std::move(session.finals.due.front());
+    session.finals.due.pop_front();
     if (code == 0) {
-        call.report(Where::callback_then_log, 922, 0, numbered(call, f.attempt, f.accepted_report));
+        session.report(Where::callback_then_log, 922, 0, numbered(session, f.attempt, f.accepted_report));
     } else {
-        std::string line = numbered(call, f.attempt, why);
-        call.report(Where::log, 0, 0, line);
-        call.show_error(code);
-        call.report(Where::callback, 920, code, line);
-        call.report(Where::log, 0, 0, numbered(call, f.attempt, format(texts::kFailedFrom, f.sender.c_str())));
+        std::string line = numbered(session, f.attempt, why);
+        session.report(Where::log, 0, 0, line);
+        session.show_error(code);
+        session.report(Where::callback, 920, code, line);
+        session.report(Where::log, 0, 0, numbered(session, f.attempt, format(texts::kFailedFrom, f.sender.c_str())));
     }
-    if (call.settled) call.settled(code == 0);
+    if (session.settled) session.settled(code == 0);
 }
 
 // Reads the oldest due message's replies; false when the connection is
 // of no further use (every due message then settled as not accepted).
-bool read_oldest(Session &call, Exchange &x) {
+bool read_oldest(Session &session, Exchange &x) {
     std::string why = texts::kDataNotAccepted;
-    int code = judge(x, call.finals.due.front(), why);
-    settle(call, code < 0 ? 904 : code, why);
+    int code = judge(x, session.finals.due.front(), why);
+    settle(session, code < 0 ? 904 : code, why);
     if (code >= 0 && !x.broken()) return true;
-    drop_finals(call);
+    drop_finals(session);
     return false;
 }
 
@@ -78,32 +78,32 @@ uint64_t Finals::due_bytes() const {
     return n;
 }
 
-void send_held_with(Session &call, Exchange &x) {
-    x.queue_front(call.finals.held);
-    call.finals.held.clear();
+void send_held_with(Session &session, Exchange &x) {
+    x.queue_front(session.finals.held);
+    session.finals.held.clear();
 }
 
-void read_finals(Session &call, Exchange &x) {
-    while (!call.finals.due.empty() && read_oldest(call, x)) {
+void read_finals(Session &session, Exchange &x) {
+    while (!session.finals.due.empty() && read_oldest(session, x)) {
     }
 }
 
 // Every due reply is read, not only the oldest: the reply reader belongs to
 // one transaction, so replies it read ahead for a later one would be lost.
-void keep_window(Session &call, Exchange &x) {
-    Finals &f = call.finals;
-    if (f.due.size() >= kWindowMessages || f.due_bytes() >= kWindowBytes) read_finals(call, x);
+void keep_window(Session &session, Exchange &x) {
+    Finals &f = session.finals;
+    if (f.due.size() >= kWindowMessages || f.due_bytes() >= kWindowBytes) read_finals(session, x);
 }
 
-void settle_finals(Session &call, Exchange &x) {
-    send_held_with(call, x);
-    if (x.flush() == -1) drop_finals(call);
-    read_finals(call, x);
+void settle_finals(Session &session, Exchange &x) {
+    send_held_with(session, x);
+    if (x.flush() == -1) drop_finals(session);
+    read_finals(session, x);
 }
 
-void drop_finals(Session &call) {
-    call.finals.held.clear();
-    while (!call.finals.due.empty()) settle(call, 904, texts::kDataNotAccepted);
+void drop_finals(Session &session) {
+    session.finals.held.clear();
+    while (!session.finals.due.empty()) settle(session, 904, texts::kDataNotAccepted);
 }
 
 }  // namespace vellor::smtp

@@ -46,20 +46,20 @@ struct Finals {
 // or this many bytes, are in flight.
 constexpr std::size_t kWindowMessages = 32;
 constexpr uint64_t kWindowBytes = uint64_t{1} << 20;
-void keep_window(Session &call, Exchange &x);
+void keep_window(Session &session, Exchange &x);
 
 // The held bytes put ahead of what the exchange has queued (a command
 // group, or QUIT), so that they leave in the same write.
-void send_held_with(Session &call, Exchange &x);
+void send_held_with(Session &session, Exchange &x);
 // Reads each due final reply in order, reports it and settles its message.
 // A reply that does not come settles that message and every later one as
 // not accepted.
-void read_finals(Session &call, Exchange &x);
+void read_finals(Session &session, Exchange &x);
 // The held bytes sent, then every due final reply read (read_finals).
-void settle_finals(Session &call, Exchange &x);
+void settle_finals(Session &session, Exchange &x);
 // The connection is of no further use: every due message is settled as not
 // accepted and the held bytes go nowhere.
-void drop_finals(Session &call);
+void drop_finals(Session &session);
 
 }  // namespace smtp
 }  // namespace vellor

@@ -24,61 +24,61 @@ std::string key_of(Transaction &t) {
     const options::MessageOptions &o = t.opts;
     std::string k;
     for (const std::string &part :
-         {t.msg.server, t.msg.server_ip, std::to_string(r->nPort), t.call.source, std::to_string(o.secure_connection),
-          std::to_string(o.tls_verify_peer), o.tls_ca_file,
-          std::string(o.extended() || needs_smtputf8(t) ? "EHLO " : "HELO ") + hello_name(t), t.call.login.plain_user,
-          t.call.login.plain_password, o.oauth2_token, o.auth_mechanism})
+         {t.msg.server, t.msg.server_ip, std::to_string(r->nPort), t.session.source,
+          std::to_string(o.secure_connection), std::to_string(o.tls_verify_peer), o.tls_ca_file,
+          std::string(o.extended() || needs_smtputf8(t) ? "EHLO " : "HELO ") + hello_name(t),
+          t.session.login.plain_user, t.session.login.plain_password, o.oauth2_token, o.auth_mechanism})
         k.append(std::to_string(part.size())).append(":").append(part);  // lengths first: no two tuples alike
     return transport::kept::digest(k);
 }
 
 void tell(Transaction &t, const std::string &text) {
     t.x.note(text);
-    t.call.report(Where::callback_then_log, 921, 0, t.numbered(text));
+    t.session.report(Where::callback_then_log, 921, 0, t.numbered(text));
 }
 
 }  // namespace
 
 bool reuse_kept_session(Transaction &t, bool take) {
-    t.call.keep_key.clear();
-    if (!t.call.relay || t.opts.keep_connection <= 0 || !transport::kept::accepting()) return false;
-    t.call.keep_key = key_of(t);
-    if (t.call.socket() != 0 || !take) return false;
-    while (std::optional<transport::kept::Kept> k = transport::kept::take(t.call.keep_key)) {
+    t.session.keep_key.clear();
+    if (!t.session.relay || t.opts.keep_connection <= 0 || !transport::kept::accepting()) return false;
+    t.session.keep_key = key_of(t);
+    if (t.session.socket() != 0 || !take) return false;
+    while (std::optional<transport::kept::Kept> k = transport::kept::take(t.session.keep_key)) {
         std::string note = std::move(k->note);
-        t.call.adopt(std::move(k->line));
-        if (!t.call.idle_open()) {  // closed by the server meanwhile, or a 421 waiting
-            t.call.close_socket();
+        t.session.adopt(std::move(k->line));
+        if (!t.session.idle_open()) {  // closed by the server meanwhile, or a 421 waiting
+            t.session.close_socket();
             tell(t, texts::kKeptReplaced);
             continue;
         }
-        t.call.ehlo_text = std::move(note);
-        t.call.offers = ehlo_offers(t.call.ehlo_text);
-        t.call.peer_pipelines = t.call.offers.pipelining;
-        tell(t, format(texts::kKeptReused, t.call.connected_address().c_str()));
+        t.session.ehlo_text = std::move(note);
+        t.session.offers = ehlo_offers(t.session.ehlo_text);
+        t.session.peer_pipelines = t.session.offers.pipelining;
+        tell(t, format(texts::kKeptReused, t.session.connected_address().c_str()));
         return true;
     }
     return false;
 }
 
 void replace_stale_session(Transaction &t) {
-    t.call.close_socket();
-    t.call.show_error(0);
-    t.call.report(Where::callback_then_log, 921, 0, t.numbered(texts::kKeptReplaced));
+    t.session.close_socket();
+    t.session.show_error(0);
+    t.session.report(Where::callback_then_log, 921, 0, t.numbered(texts::kKeptReplaced));
 }
 
-bool keeps_session(const Transaction &t) { return !t.failed && !t.call.keep_key.empty(); }
+bool keeps_session(const Transaction &t) { return !t.failed && !t.session.keep_key.empty(); }
 
-bool keep_session(Session &call, Exchange &x, int seconds) {
-    bool sure = !call.keep_key.empty() && call.socket() != 0 && !x.broken() && x.reply().code != 421 &&
-                call.finals.due.empty() && call.finals.held.empty();
+bool keep_session(Session &session, Exchange &x, int seconds) {
+    bool sure = !session.keep_key.empty() && session.socket() != 0 && !x.broken() && x.reply().code != 421 &&
+                session.finals.due.empty() && session.finals.held.empty();
     if (!sure) return false;
-    std::string text = format(texts::kKeptFor, call.connected_address().c_str(), seconds);
+    std::string text = format(texts::kKeptFor, session.connected_address().c_str(), seconds);
     x.note(text);
-    call.report(Where::callback_then_log, 921, 0, call.prefixed(text));
-    transport::kept::Kept k{call.release(), call.ehlo_text, "QUIT\r\n"};
-    transport::kept::keep(call.keep_key, std::move(k), std::chrono::seconds(seconds));
-    call.keep_key.clear();
+    session.report(Where::callback_then_log, 921, 0, session.prefixed(text));
+    transport::kept::Kept k{session.release(), session.ehlo_text, "QUIT\r\n"};
+    transport::kept::keep(session.keep_key, std::move(k), std::chrono::seconds(seconds));
+    session.keep_key.clear();
     return true;
 }
 

@@ -28,21 +28,21 @@ bool has_login(const Transaction &t) {
 
 void encode_login_data(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
-    if (t.call.login.encoded || !has_login(t)) return;
-    t.call.login.plain_user = field_text(r->szAuthUser);
-    t.call.login.plain_password = field_text(r->szAuthPassword);
+    if (t.session.login.encoded || !has_login(t)) return;
+    t.session.login.plain_user = field_text(r->szAuthUser);
+    t.session.login.plain_password = field_text(r->szAuthPassword);
     EncodedLogin encoded = SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
-    t.call.login.encoded_user = encoded.user;
-    t.call.login.encoded_password = encoded.password;
-    t.call.login.encoded = true;
-    t.call.report(Where::callback_then_log, 921, 0, t.call.prefixed(texts::kLoginEncoded));
+    t.session.login.encoded_user = encoded.user;
+    t.session.login.encoded_password = encoded.password;
+    t.session.login.encoded = true;
+    t.session.report(Where::callback_then_log, 921, 0, t.session.prefixed(texts::kLoginEncoded));
 }
 
 void login_accepted(Transaction &t) {
     std::string line = t.numbered(texts::kLoginAccepted);
-    t.call.report(Where::log, 0, 0, line);
-    t.call.show_error(0);
-    t.call.report(Where::callback, 921, 0, line);
+    t.session.report(Where::log, 0, 0, line);
+    t.session.show_error(0);
+    t.session.report(Where::callback, 921, 0, line);
 }
 
 namespace {
@@ -63,12 +63,12 @@ void credential(Transaction &t, const std::string &line) {
 }  // namespace
 
 bool login_user_then_password(Transaction &t) {
-    credential(t, t.call.login.encoded_user);
+    credential(t, t.session.login.encoded_user);
     if (t.x.reply().code != 334) {
         t.fail(917, texts::kLoginUserRefused);
         return false;
     }
-    credential(t, t.call.login.encoded_password);
+    credential(t, t.session.login.encoded_password);
     return true;
 }
 
@@ -80,11 +80,11 @@ void login_conversation(Transaction &t) {
         plain = true;
     }
     if (plain)
-        credential(t, sasl_plain(t.call.login.plain_user, t.call.login.plain_password));
+        credential(t, sasl_plain(t.session.login.plain_user, t.session.login.plain_password));
     else if (!login_user_then_password(t))
         return;
     if (t.x.reply().code == 535) {
-        t.call.report(Where::log, 0, 0, t.numbered(plain ? texts::kPlainRefused : texts::kLoginRefused));
+        t.session.report(Where::log, 0, 0, t.numbered(plain ? texts::kPlainRefused : texts::kLoginRefused));
     } else if (t.x.reply().code == 235) {
         login_accepted(t);
     } else {
@@ -106,7 +106,7 @@ void login_batch(Transaction &t) {
 // Every credential of the call, and every line of login data it may send
 // with them, is masked wherever a later reply quotes it.
 static void hide_credentials(Transaction &t) {
-    const LoginState &l = t.call.login;
+    const LoginState &l = t.session.login;
     const std::string &token = t.opts.oauth2_token;
     if (!l.plain_password.empty())
         for (const std::string &s : {l.plain_password, l.encoded_password, sasl_plain(l.plain_user, l.plain_password)})

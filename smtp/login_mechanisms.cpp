@@ -53,7 +53,7 @@ std::string choose(Transaction &t, const std::vector<std::string> &offered) {
         t.fail(kLoginFailed, fill(texts::kNoOfferedLogin, {wanted, joined(offered)}));
         return {};
     }
-    if (token_mechanism(m) ? !token : t.call.login.plain_password.empty()) {
+    if (token_mechanism(m) ? !token : t.session.login.plain_password.empty()) {
         t.fail(kLoginFailed,
                fill(texts::kLoginNeeds, {m, token_mechanism(m) ? texts::kNeedsToken : texts::kNeedsPassword}));
         return {};
@@ -69,7 +69,7 @@ std::string reason(const Transaction &t, const std::string &challenge) {
     std::string out;
     for (char c : why)
         if (static_cast<unsigned char>(c) >= 0x20) out += c;
-    return t.call.secrets.shown(out, 400);  // a report line, not a stored value
+    return t.session.secrets.shown(out, 400);  // a report line, not a stored value
 }
 
 void refused(Transaction &t, const std::string &m, const std::string &challenge) {
@@ -78,7 +78,7 @@ void refused(Transaction &t, const std::string &m, const std::string &challenge)
 }
 
 std::string initial_response(Transaction &t, const std::string &m) {
-    const LoginState &l = t.call.login;
+    const LoginState &l = t.session.login;
     if (m == "PLAIN") return sasl_plain(l.plain_user, l.plain_password);
     if (m == "XOAUTH2") return sasl_xoauth2(l.plain_user, t.opts.oauth2_token);
     return sasl_oauthbearer(l.plain_user, t.opts.oauth2_token);

@@ -25,7 +25,7 @@ namespace vellor::smtp {
 bool needs_smtputf8(Transaction &t) { return holds_8bit(t.env.sender) || !t.env.utf8_recipient.empty(); }
 
 bool envelope_allowed(Transaction &t) {
-    const Offers &o = t.call.offers;
+    const Offers &o = t.session.offers;
     uint64_t size = t.body.size + t.body.dkim_field.size();
     if (o.size_limit > 0 && size > o.size_limit) {
         t.fail(904, format(texts::kOverServerSize, static_cast<unsigned long long>(size),
@@ -48,14 +48,14 @@ bool envelope_allowed(Transaction &t) {
 }
 
 std::string mail_parameters(Transaction &t) {
-    const Offers &o = t.call.offers;
+    const Offers &o = t.session.offers;
     std::string p;
     if (o.size) p += " SIZE=" + std::to_string(t.body.size + t.body.dkim_field.size());
     if (o.smtputf8 && needs_smtputf8(t)) p += " SMTPUTF8";
     if (o.eight_bit && t.body.eight_bit) p += " BODY=8BITMIME";
     const options::DsnOptions &dsn = t.opts.dsn;
     if (dsn.asked() && !o.dsn)
-        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kNoDsn, t.call.host_address().c_str())));
+        t.session.report(Where::log, 0, 0, t.numbered(format(texts::kNoDsn, t.session.host_address().c_str())));
     if (!o.dsn) return p;
     if (!dsn.ret.empty()) p += " RET=" + dsn.ret;
     if (!dsn.envelope_id.empty()) p += " ENVID=" + dsn::xtext(dsn.envelope_id);
@@ -64,7 +64,7 @@ std::string mail_parameters(Transaction &t) {
 
 std::string rcpt_parameters(Transaction &t, const std::string &rcpt) {
     const options::DsnOptions &dsn = t.opts.dsn;
-    if (!t.call.offers.dsn || !dsn.asked()) return {};
+    if (!t.session.offers.dsn || !dsn.asked()) return {};
     std::string p;
     if (!dsn.notify.empty()) p += " NOTIFY=" + dsn.notify;
     std::string orcpt = " ORCPT=rfc822;" + dsn::xtext(rcpt);

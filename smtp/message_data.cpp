@@ -46,17 +46,17 @@ constexpr uint64_t kMostPerSend = uint64_t{1} << 30;
 bool check_message_source(Transaction &t) {
     SMTPSEND_STRUCTURE *r = t.req();
     if (t.msg.file.empty() && !r->hMessage) {
-        t.call.report(Where::both_prefixed, 920, 910,
-                      t.whole_conversation() ? texts::kNoMessageConversation : texts::kNoMessage);
-        t.call.show_error(910);
+        t.session.report(Where::both_prefixed, 920, 910,
+                         t.whole_conversation() ? texts::kNoMessageConversation : texts::kNoMessage);
+        t.session.show_error(910);
         return false;
     }
     // A queue pass has just found its entry: the open of the body checks it.
     if (t.msg.file.empty() || r->bMessageDirectory) return true;
     const MessageSource *s = &t.msg.source;
     if (s->state == FileState::Missing) {
-        t.call.report(Where::both_prefixed, 920, 910, format(texts::kMessageNotFound, t.msg.file.c_str()));
-        t.call.show_error(910);
+        t.session.report(Where::both_prefixed, 920, 910, format(texts::kMessageNotFound, t.msg.file.c_str()));
+        t.session.show_error(910);
         return false;
     }
     if (s->state == FileState::Claimed && !r->hMessage) {
@@ -180,7 +180,7 @@ void report_percent(Transaction &t, uint64_t sent, uint64_t length) {
     float pct = static_cast<float>(sent) / static_cast<float>(length) * 100.0f;
     if (!(pct > 1.0f)) return;
     if (pct > 100.0f) pct = 100.0f;
-    t.call.report(Where::callback, 926, 0, format(texts::kPercent, static_cast<long>(pct)));
+    t.session.report(Where::callback, 926, 0, format(texts::kPercent, static_cast<long>(pct)));
 }
 
 // Sends bytes [at, at + n) of the body, stuffed when asked.
@@ -225,7 +225,7 @@ private:
         out->append("\r\n.\r\n");
         if (out == &b_.kept) b_.data = b_.kept.data();  // the text may have moved to make room
         if (t_.hold_end)
-            t_.call.finals.held.append(*out);  // leaves with the next commands
+            t_.session.finals.held.append(*out);  // leaves with the next commands
         else if (t_.x.send_raw(out->data(), out->size()) == -1)
             return false;
         t_.end_sent = true;
@@ -255,13 +255,13 @@ bool changed_while_sent(const Transaction &t) {
 
 bool transmit(Transaction &t, const std::string *field) {
     uint64_t length = t.body.size;
-    int block = t.call.send_block_size();
+    int block = t.session.send_block_size();
     bool percent = t.opts.send_percent_sent != 0;
     BodySender sender(t);
     if (field && t.x.send_raw(field->data(), field->size(), true) == -1) return false;  // in the message's segments
     if (!(percent && block > 0 && length > static_cast<uint64_t>(block))) {
         if (!sender.send(0, length, length <= kKeptWhole)) return false;
-        if (percent) t.call.report(Where::callback, 926, 0, texts::kPercentDone);
+        if (percent) t.session.report(Where::callback, 926, 0, texts::kPercentDone);
         return true;
     }
     for (uint64_t sent = 0; sent < length;) {
@@ -282,17 +282,17 @@ void send_body(Transaction &t) {
         field = t.body.dkim_field.text(why);  // made while the envelope went
         if (!field) {
             t.fail(dkim::kKeyUnusable, format(texts::kMessageCannotSign, message_name(t).c_str(), why.c_str()));
-            t.call.close_socket();  // the server waits for data that will not come
+            t.session.close_socket();  // the server waits for data that will not come
             return;
         }
     }
     if (transmit(t, field)) {
         if (!changed_while_sent(t)) return;
         t.fail(910, format(texts::kFileChangedWhileSent, t.msg.file.c_str()));
-        t.call.close_socket();  // in the data phase: only a close ends it without the message
+        t.session.close_socket();  // in the data phase: only a close ends it without the message
         return;
     }
-    t.call.note_error(t.x.wsa_error());
+    t.session.note_error(t.x.wsa_error());
     t.fail(904, texts::kDataNotWhole);
 }
 

@@ -21,16 +21,16 @@ bool queue_envelope(Transaction &t, const std::vector<std::string> &rcpts) {
     for (const std::string &r : rcpts)
         ok = ok && t.x.queue("RCPT TO: <%s>%s\r\n", r.c_str(), rcpt_parameters(t, r).c_str());
     if (!ok || !t.x.queue("DATA\r\n")) return false;  // anything held stays held
-    send_held_with(t.call, t.x);
+    send_held_with(t.session, t.x);
     if (t.x.flush() != -1) return true;
-    drop_finals(t.call);
+    drop_finals(t.session);
     return false;
 }
 
 void judge_replies(Transaction &t, const std::vector<std::string> &rcpts, bool singular) {
     t.body.dkim_field.make();  // while the envelope travels
-    if (!t.call.finals.due.empty() && t.call.awaiting_reply) t.call.awaiting_reply();
-    read_finals(t.call, t.x);
+    if (!t.session.finals.due.empty() && t.session.awaiting_reply) t.session.awaiting_reply();
+    read_finals(t.session, t.x);
     t.x.read_reply();
     if (!mail_reply_ok(t.x)) mail_refused(t);
     for (const std::string &r : rcpts) {
@@ -55,7 +55,7 @@ void pipelined_envelope(Transaction &t) {
     const bool singular = t.env.singular;
     std::vector<std::string> rcpts = recipients_of(t);
     if (!queue_envelope(t, rcpts)) {
-        t.call.note_error(t.x.wsa_error());
+        t.session.note_error(t.x.wsa_error());
         mail_refused(t);
         return;
     }

@@ -51,7 +51,7 @@ const Protection *protection(const Transaction &t) {
 // A required secure session failed: 907, named after what demanded it.
 void refuse(Transaction &t, const std::string &text) {
     const Protection *p = protection(t);
-    if (p && p->required()) t.call.protection_refused = true;
+    if (p && p->required()) t.session.protection_refused = true;
     t.fail(kSecureFailed, p && p->required() ? std::string(p->label()) + ": " + text : text);
 }
 
@@ -60,8 +60,8 @@ void testing_failed(Transaction &t, const std::string &why) {
     const Protection *p = protection(t);
     if (!p || p->kind != Kind::StsTesting) return;
     std::string text = format(texts::kStsTestingFailed, p->exchanger.c_str(), p->domain.c_str(), why.c_str());
-    t.call.report(Where::log, 0, 0, t.numbered(text));
-    t.call.report(Where::callback, 921, 0, text);
+    t.session.report(Where::log, 0, 0, t.numbered(text));
+    t.session.report(Where::callback, 921, 0, text);
 }
 
 transport::TlsPeer tls_peer(Transaction &t) {
@@ -75,7 +75,7 @@ transport::TlsPeer tls_peer(Transaction &t) {
     }
     const std::string &server = t.msg.server;
     std::string literal = literal_address(server, true);  // a certificate names an address without brackets
-    peer.name = server.empty() ? t.call.connected_address() : literal.empty() ? server : literal;
+    peer.name = server.empty() ? t.session.connected_address() : literal.empty() ? server : literal;
     peer.verify = t.opts.tls_verify_peer != 0;
     peer.ca_file = t.opts.tls_ca_file;
     return peer;
@@ -84,8 +84,8 @@ transport::TlsPeer tls_peer(Transaction &t) {
 bool handshake(Transaction &t) {
     transport::TlsPeer peer = tls_peer(t);
     std::string why;
-    if (!t.call.start_tls(peer, why)) {
-        refuse(t, format(texts::kSecureConnectionFailed, t.call.connected_address().c_str(), why.c_str()));
+    if (!t.session.start_tls(peer, why)) {
+        refuse(t, format(texts::kSecureConnectionFailed, t.session.connected_address().c_str(), why.c_str()));
         return false;
     }
     if (const Protection *p = protection(t)) {
@@ -93,12 +93,12 @@ bool handshake(Transaction &t) {
                                 : p->kind == Kind::DaneTlsOnly ? texts::kDaneTlsOnly
                                                                : texts::kStsVerified,
                                 {peer.name});
-        t.call.report(Where::log, 0, 0, t.numbered(text));
-        t.call.report(Where::callback, 921, 0, text);
+        t.session.report(Where::log, 0, 0, t.numbered(text));
+        t.session.report(Where::callback, 921, 0, text);
     }
-    if (!peer.verify) t.call.report(Where::log, 0, 0, t.numbered(format(texts::kNotVerified, peer.name.c_str())));
+    if (!peer.verify) t.session.report(Where::log, 0, 0, t.numbered(format(texts::kNotVerified, peer.name.c_str())));
     t.x.restart();  // nothing read in the clear carries over
-    t.x.note(fill(t.call.resumed() ? texts::kTlsResumed : texts::kTlsStarted, {peer.name}));
+    t.x.note(fill(t.session.resumed() ? texts::kTlsResumed : texts::kTlsStarted, {peer.name}));
     return true;
 }
 
@@ -133,38 +133,38 @@ bool starttls(Transaction &t) {
 // Opportunistic TLS: the greeting was read and EHLO answered "250". True
 // when the session stands after an EHLO (the login is still to come).
 bool opportunistic_tls(Transaction &t) {
-    std::string addr = t.call.connected_address();
+    std::string addr = t.session.connected_address();
     if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
-        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kNoStarttlsInClear, addr.c_str())));
+        t.session.report(Where::log, 0, 0, t.numbered(format(texts::kNoStarttlsInClear, addr.c_str())));
         testing_failed(t, texts::kNoStarttlsOffered);
         return true;
     }
     if (t.x.command("STARTTLS\r\n") == -1 || t.x.read_reply() <= 0 || t.x.reply().code != 220) {
-        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kStarttlsRefusedInClear, addr.c_str())));
+        t.session.report(Where::log, 0, 0, t.numbered(format(texts::kStarttlsRefusedInClear, addr.c_str())));
         testing_failed(t, texts::kStarttlsRefused);
         return true;
     }
     transport::TlsPeer peer = tls_peer(t);
     peer.enforce = false;
     std::string why;
-    bool up = t.call.start_tls(peer, why);
+    bool up = t.session.start_tls(peer, why);
     t.x.restart();  // nothing read before the handshake carries over
     if (!up) {
-        t.call.report(Where::log, 0, 0, t.numbered(format(texts::kTlsFailedInClear, addr.c_str(), why.c_str())));
+        t.session.report(Where::log, 0, 0, t.numbered(format(texts::kTlsFailedInClear, addr.c_str(), why.c_str())));
         testing_failed(t, why);
-        t.call.close_socket();
-        if (!t.call.connect(1)) {
+        t.session.close_socket();
+        if (!t.session.connect(1)) {
             t.fail(907, format(texts::kNoReconnectAfterTls, addr.c_str()));
             return false;
         }
         t.x.read_reply();  // greeting, not judged
         return greet_ehlo(t);
     }
-    t.call.report(Where::log, 0, 0,
-                  t.numbered(why.empty() ? format(texts::kTlsVerified, addr.c_str(), peer.name.c_str())
-                                         : format(texts::kTlsOpportunistic, addr.c_str(), why.c_str())));
+    t.session.report(Where::log, 0, 0,
+                     t.numbered(why.empty() ? format(texts::kTlsVerified, addr.c_str(), peer.name.c_str())
+                                            : format(texts::kTlsOpportunistic, addr.c_str(), why.c_str())));
     if (!why.empty()) testing_failed(t, why);
-    t.x.note(fill(t.call.resumed() ? texts::kTlsResumed : texts::kTlsStarted, {peer.name}));
+    t.x.note(fill(t.session.resumed() ? texts::kTlsResumed : texts::kTlsStarted, {peer.name}));
     return greet_ehlo(t);
 }
 
@@ -186,7 +186,7 @@ void ehlo_or_helo(Transaction &t) {
 }  // namespace
 
 void open_session(Transaction &t) {
-    t.call.offers = Offers{};
+    t.session.offers = Offers{};
     if (!t.opts.unusable.empty()) {  // read again since the send's check: the file changed meanwhile
         t.fail(kSecureFailed, texts::kSendRefused + t.opts.unusable);
         return;

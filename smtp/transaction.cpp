@@ -31,15 +31,15 @@ namespace smtp {
 constexpr const char *kHeloFallback = "localhost.localdomain";
 constexpr const char *kHeloRepeatFallback = "client.localdomain";
 
-std::function<void(int, const std::string &)> dialogue_of(Session &call, bool on) {
+std::function<void(int, const std::string &)> dialogue_of(Session &session, bool on) {
     if (!on) return nullptr;
-    return [&call](int code, const std::string &text) {
-        call.report(Where::callback, VELLOR_STATUS_DIALOGUE, code, text);
+    return [&session](int code, const std::string &text) {
+        session.report(Where::callback, VELLOR_STATUS_DIALOGUE, code, text);
     };
 }
 
 Transaction::Transaction(Session &s, const Handoff &h, Variant v, int f)
-    : call(s),
+    : session(s),
       msg(h.message),
       env(h.envelope),
       opts(h.options),
@@ -54,7 +54,7 @@ std::string Transaction::numbered(const std::string &text) const {
     char head[24] = "[";
     char *end = std::to_chars(head + 1, head + 16, msg.attempt).ptr;
     std::memcpy(end, "] - ", 4);
-    return call.prefixed(std::string_view(head, static_cast<std::size_t>(end + 4 - head)), text);
+    return session.prefixed(std::string_view(head, static_cast<std::size_t>(end + 4 - head)), text);
 }
 
 void Transaction::fail(int code, const std::string &text) {
@@ -63,10 +63,10 @@ void Transaction::fail(int code, const std::string &text) {
         return;
     }
     std::string line = numbered(text);
-    call.report(Where::log, 0, 0, line);
-    call.show_error(code);
+    session.report(Where::log, 0, 0, line);
+    session.show_error(code);
     failed = true;
-    call.report(Where::callback, 920, code, line);
+    session.report(Where::callback, 920, code, line);
 }
 
 namespace {
@@ -74,25 +74,25 @@ namespace {
 // Connect (connect flag set). Expects: a connected socket.
 bool step_connect(Transaction &t) {
     const std::string &server = t.msg.server, &ip = t.msg.server_ip;
-    std::string target = (t.whole_conversation() && !ip.empty()) ? ip : t.call.first_address();
+    std::string target = (t.whole_conversation() && !ip.empty()) ? ip : t.session.first_address();
     if (target.empty()) target = ip;  // an IPv6 relay: the record's IPv4 fields stay empty
     bool named = (t.whole_conversation() && !ip.empty()) ? !server.empty() : !equal_nocase(server, target);
     std::string line = named ? t.numbered(format(texts::kTryingServer, server.c_str(), target.c_str()))
                              : t.numbered(format(texts::kTryingAddress, target.c_str()));
-    t.call.report(Where::callback_then_log, 921, 0, line);
-    if (t.call.connect(0)) return true;
-    std::string at = t.call.host_address();
+    t.session.report(Where::callback_then_log, 921, 0, line);
+    if (t.session.connect(0)) return true;
+    std::string at = t.session.host_address();
     std::string unable =
-        t.numbered(format(texts::kNoConnectionFor, (at.empty() ? target : at).c_str(), t.call.app.c_str()));
-    t.call.report(Where::both_as_given, 920, 907, unable);
-    t.call.report(Where::callback_then_log, 920, 907, t.numbered(texts::kNoConnectionAborted));
-    t.call.show_error(907);
+        t.numbered(format(texts::kNoConnectionFor, (at.empty() ? target : at).c_str(), t.session.app.c_str()));
+    t.session.report(Where::both_as_given, 920, 907, unable);
+    t.session.report(Where::callback_then_log, 920, 907, t.numbered(texts::kNoConnectionAborted));
+    t.session.show_error(907);
     return false;  // the companion stays started: the send's end step stops it, once
 }
 
 // The HELO domain the delivery chose (empty: the fall-back names).
 std::string helo_domain(Transaction &t) {
-    if (!t.env.helo_domain.empty()) t.call.show_helo_domain(t.env.helo_domain);
+    if (!t.env.helo_domain.empty()) t.session.show_helo_domain(t.env.helo_domain);
     return t.env.helo_domain;
 }
 
@@ -106,18 +106,18 @@ void step_helo(Transaction &t, const char *verb) {
     const char *name = domain.empty() ? kHeloFallback : domain.c_str();
     for (bool repeated = false;;) {
         if (t.x.command("%s %s\r\n", verb, name) == -1) {
-            std::string line = t.call.prefixed(texts::kHeloRefused);
-            t.call.report(Where::log, 0, 0, line);
-            t.call.note_error(t.x.wsa_error());
-            t.call.show_error(901);
+            std::string line = t.session.prefixed(texts::kHeloRefused);
+            t.session.report(Where::log, 0, 0, line);
+            t.session.note_error(t.x.wsa_error());
+            t.session.show_error(901);
             t.failed = true;
-            t.call.report(Where::callback, 920, 901, line);
+            t.session.report(Where::callback, 920, 901, line);
             return;
         }
         t.x.read_reply();
         if (std::strcmp(verb, "EHLO") == 0) note_extensions(t);
         if (!helo_passes(t.x.reply())) {
-            t.call.show_error(901);
+            t.session.show_error(901);
             t.failed = true;
             return;
         }
@@ -135,9 +135,9 @@ void step_helo(Transaction &t, const char *verb) {
 }
 
 void note_extensions(Transaction &t) {
-    t.call.ehlo_text = t.x.reply().code == 250 ? t.x.full_reply() : std::string();
-    t.call.offers = ehlo_offers(t.call.ehlo_text);
-    t.call.peer_pipelines = t.call.offers.pipelining;
+    t.session.ehlo_text = t.x.reply().code == 250 ? t.x.full_reply() : std::string();
+    t.session.offers = ehlo_offers(t.session.ehlo_text);
+    t.session.peer_pipelines = t.session.offers.pipelining;
 }
 
 std::string hello_name(Transaction &t) {
@@ -155,7 +155,7 @@ void step_mail_from(Transaction &t) {
     t.body.dkim_field.make();  // while MAIL FROM travels
     if (sent != -1) t.x.read_reply();
     if (sent != -1 && mail_reply_ok(t.x)) return;
-    if (sent == -1) t.call.note_error(t.x.wsa_error());
+    if (sent == -1) t.session.note_error(t.x.wsa_error());
     mail_refused(t);
 }
 
@@ -173,14 +173,14 @@ void rcpt_refused(Transaction &t, const std::string &rcpt, bool singular) {
 void rcpt_announced(Transaction &t, const std::string &rcpt) {
     if (!t.whole_conversation()) return;
     std::string line = t.numbered(format(texts::kRecipientAccepted, rcpt.c_str()));
-    t.call.report(Where::both_as_given, 921, 0, line);
+    t.session.report(Where::both_as_given, 921, 0, line);
 }
 
 std::string accepted_report(Transaction &t) { return fill(texts::kSentTo, {t.env.sender, t.env.accepted_to}); }
 
 std::vector<std::string> recipients_of(Transaction &t) {
     if (t.env.unfit_field == 0) return t.env.recipients;
-    t.call.unfit(912, texts::kListEntryField, t.env.unfit_field);
+    t.session.unfit(912, texts::kListEntryField, t.env.unfit_field);
     t.failed = true;
     return {};
 }
@@ -195,7 +195,7 @@ void step_rcpt_to(Transaction &t) {
     for (const std::string &rcpt : recipients_of(t)) {
         const char *rcpt_c = rcpt.c_str();
         if (t.x.command("RCPT TO: <%s>%s\r\n", rcpt_c, rcpt_parameters(t, rcpt).c_str()) == -1) {
-            t.call.note_error(t.x.wsa_error());
+            t.session.note_error(t.x.wsa_error());
             t.fail(903, format(singular ? texts::kRecipientRefused : texts::kRecipientsRefused, rcpt_c));
             continue;
         }
@@ -232,13 +232,13 @@ void step_data(Transaction &t) {
 // a whole conversation with QUIT; a batch goes on with RSET instead.
 // The end-of-data line held for the next commands, its reply due.
 void hold_end_of_data(Transaction &t) {
-    if (!t.end_sent) t.call.finals.held.append("\r\n.\r\n");
+    if (!t.end_sent) t.session.finals.held.append("\r\n.\r\n");
     t.x.note_sent(".");
     DueFinal due;
     due.attempt = t.msg.attempt;
     due.sender = t.env.sender;
     due.accepted_report = accepted_report(t);
-    t.call.finals.due.push_back(std::move(due));
+    t.session.finals.due.push_back(std::move(due));
     t.in_flight = true;
 }
 
@@ -248,7 +248,7 @@ void step_end_of_data(Transaction &t) {
         t.x.note_sent(".");  // it left with the body
     else
         t.x.control("\r\n.\r\n");
-    if (t.call.awaiting_reply) t.call.awaiting_reply();  // the server is busy with the data
+    if (t.session.awaiting_reply) t.session.awaiting_reply();  // the server is busy with the data
     t.x.read_reply();
     if (data_accepted(t.x.reply())) {
         if (t.whole_conversation() && !keeps_session(t)) t.x.control("QUIT\r\n");
@@ -264,10 +264,10 @@ void step_end_of_data(Transaction &t) {
 void step_end_report(Transaction &t) {
     if (t.in_flight || t.x.went_stale()) return;  // made when its final reply is in; or replaced
     if (t.failed) {
-        t.call.report(Where::log, 0, 0, t.numbered(fill(texts::kFailedFrom, {t.env.sender})));
+        t.session.report(Where::log, 0, 0, t.numbered(fill(texts::kFailedFrom, {t.env.sender})));
         return;
     }
-    t.call.report(Where::callback_then_log, 922, 0, t.numbered(accepted_report(t)));
+    t.session.report(Where::callback_then_log, 922, 0, t.numbered(accepted_report(t)));
 }
 
 // The sender and the single recipient go into commands: a line break in
@@ -295,16 +295,16 @@ void check_still_current(Transaction &t) {
 // A lockstep message after held ones: the held bytes go and their final
 // replies are read first.
 void settle_finals_now(Transaction &t) {
-    Finals &f = t.call.finals;
+    Finals &f = t.session.finals;
     if (f.due.empty() && f.held.empty()) return;
-    settle_finals(t.call, t.x);
+    settle_finals(t.session, t.x);
 }
 
 // MAIL FROM to the end report, shared by both variants.
 void message_steps(Transaction &t) {
     check_still_current(t);
     if (!t.failed) envelope_allowed(t);
-    const bool pipelined = t.opts.pipelining && t.call.peer_pipelines;
+    const bool pipelined = t.opts.pipelining && t.session.peer_pipelines;
     if (!t.failed && chunking(t)) {
         if (!pipelined) step_mail_from(t);
         if (!pipelined && !t.failed) step_rcpt_to(t);
@@ -321,7 +321,7 @@ void message_steps(Transaction &t) {
         if (!t.failed) step_rcpt_to(t);
         if (!t.failed) step_data(t);
     }
-    t.hold_end = pipelined && !t.whole_conversation() && t.call.settled;
+    t.hold_end = pipelined && !t.whole_conversation() && t.session.settled;
     if (!t.failed) send_body(t);
     if (!t.failed) step_end_of_data(t);
     step_end_report(t);
@@ -330,11 +330,11 @@ void message_steps(Transaction &t) {
 // The end of a whole conversation: its session kept for a later call when
 // it is to be, else ended as always.
 int end_conversation(Transaction &t) {
-    Session &call = t.call;
-    bool kept = keeps_session(t) && keep_session(call, t.x, t.opts.keep_connection);
-    if (call.socket() > 0 && !kept) {
+    Session &session = t.session;
+    bool kept = keeps_session(t) && keep_session(session, t.x, t.opts.keep_connection);
+    if (session.socket() > 0 && !kept) {
         if (keeps_session(t)) t.x.control("QUIT\r\n");  // not kept after all: ended as always
-        call.close_socket();
+        session.close_socket();
     }
     return t.failed ? -1 : 0;
 }
@@ -369,13 +369,13 @@ namespace {
 // one: the replies left unread, then RSET answered "250". A connection that
 // broke, or does not answer so, is closed.
 void reset_after_failure(Transaction &t) {
-    if (t.call.socket() == 0 || !t.mail_sent) return;
-    read_finals(t.call, t.x);  // what is due comes before the RSET's reply
+    if (t.session.socket() == 0 || !t.mail_sent) return;
+    read_finals(t.session, t.x);  // what is due comes before the RSET's reply
     bool ok = !t.x.broken();
     for (; ok && t.unread_replies > 0; --t.unread_replies) ok = t.x.read_reply() > 0;
     if (ok && t.x.command("RSET\r\n") != -1 && t.x.read_reply() > 0 && t.x.reply().code == 250) return;
-    t.call.close_socket();
-    t.call.report(Where::log, 0, 0, t.numbered(texts::kClosedAfterFailure));
+    t.session.close_socket();
+    t.session.report(Where::log, 0, 0, t.numbered(texts::kClosedAfterFailure));
 }
 
 }  // namespace
@@ -383,11 +383,11 @@ void reset_after_failure(Transaction &t) {
 
 namespace {
 
-BatchResult send_batch_message(Session &call, const Handoff &handed, int firstFlag, bool reuse) {
-    Transaction t(call, handed, Variant::Batch, firstFlag);
+BatchResult send_batch_message(Session &session, const Handoff &handed, int firstFlag, bool reuse) {
+    Transaction t(session, handed, Variant::Batch, firstFlag);
     if (!check_message_source(t)) return BatchResult::MessageFailed;
     if (firstFlag) {
-        drop_finals(call);  // a new connection: nothing of the last one is due
+        drop_finals(session);  // a new connection: nothing of the last one is due
         encode_login_data(t);
         t.x.on_kept = reuse_kept_session(t, reuse);
         if (!t.x.on_kept) {
@@ -402,7 +402,7 @@ BatchResult send_batch_message(Session &call, const Handoff &handed, int firstFl
     if (arguments_safe(t) && prepare_body(t)) message_steps(t);
     if (t.x.went_stale()) {  // the kept session the server ended meanwhile: this message on a new one
         replace_stale_session(t);
-        return send_batch_message(call, handed, firstFlag, false);
+        return send_batch_message(session, handed, firstFlag, false);
     }
     if (t.failed) {
         reset_after_failure(t);
@@ -417,23 +417,23 @@ BatchResult SMTP_Send_Batch_Message(Session &session, const Handoff &handed, int
     return send_batch_message(session, handed, firstFlag, true);
 }
 
-bool SMTP_End_Batch(Session &call, const options::MessageOptions &o) {
-    if (call.socket() == 0) return call.close_socket();  // never connected, or closed: no QUIT to nobody
-    Exchange x(call, call.secrets);
-    x.dialogue = dialogue_of(call, o.transcript != 0);
-    if (!call.keep_key.empty() && call.socket() != 0) {  // what is due read first, then kept when sure
-        if (!call.finals.due.empty() || !call.finals.held.empty()) settle_finals(call, x);
-        if (keep_session(call, x, o.keep_connection)) return false;  // not closed
+bool SMTP_End_Batch(Session &session, const options::MessageOptions &o) {
+    if (session.socket() == 0) return session.close_socket();  // never connected, or closed: no QUIT to nobody
+    Exchange x(session, session.secrets);
+    x.dialogue = dialogue_of(session, o.transcript != 0);
+    if (!session.keep_key.empty() && session.socket() != 0) {  // what is due read first, then kept when sure
+        if (!session.finals.due.empty() || !session.finals.held.empty()) settle_finals(session, x);
+        if (keep_session(session, x, o.keep_connection)) return false;  // not closed
     }
-    if (call.finals.due.empty()) {
+    if (session.finals.due.empty()) {
         x.control("QUIT\r\n");
     } else {  // the held end of data and QUIT in one write, its reply read first
-        send_held_with(call, x);
-        if (x.queue("QUIT\r\n") && x.flush() == -1) drop_finals(call);
-        read_finals(call, x);
+        send_held_with(session, x);
+        if (x.queue("QUIT\r\n") && x.flush() == -1) drop_finals(session);
+        read_finals(session, x);
     }
     x.read_reply();
-    return call.close_socket();
+    return session.close_socket();
 }
 
 }  // namespace vellor

@@ -78,7 +78,7 @@ public:
 
 // State of one transaction; `failed` is the one thread of control.
 struct Transaction {
-    Session &call;                        // the session it goes over
+    Session &session;                     // the session it goes over
     Message &msg;                         // the message handed over (its file and server)
     const Envelope &env;                  // its envelope, as the delivery built it
     const options::MessageOptions &opts;  // the options the delivery read for it
@@ -95,7 +95,7 @@ struct Transaction {
     bool in_flight = false;  // its final reply is due: the delivery hears of it through Session::settled
 
     Transaction(Session &s, const Handoff &h, Variant v, int f);  // the dialogue shown when the Transcript option asks
-    SMTPSEND_STRUCTURE *req() const { return call.req; }
+    SMTPSEND_STRUCTURE *req() const { return session.req; }
     bool whole_conversation() const { return variant == Variant::Conversation; }
     // "VellorAPI [app] - [n] - text"
     std::string numbered(const std::string &text) const;
@@ -104,7 +104,7 @@ struct Transaction {
 };
 
 // The dialogue reporter when the Transcript option is on, else nothing.
-std::function<void(int, const std::string &)> dialogue_of(Session &call, bool on);
+std::function<void(int, const std::string &)> dialogue_of(Session &session, bool on);
 
 // Message data (message_data.cpp).
 bool check_message_source(Transaction &t);  // false: -1 with 910
@@ -167,7 +167,7 @@ void pipelined_envelope(Transaction &t);
 bool reuse_kept_session(Transaction &t, bool take = true);
 void replace_stale_session(Transaction &t);
 bool keeps_session(const Transaction &t);
-bool keep_session(Session &call, Exchange &x, int seconds);
+bool keep_session(Session &session, Exchange &x, int seconds);
 
 // What MAIL FROM may carry by the server's offers (mail_parameters.cpp):
 // the check before it (SIZE limit, SMTPUTF8 for UTF-8 addresses; false after
