@@ -18,7 +18,8 @@
 # line: file, text, test); the next run tries that test alone first and runs
 # the whole set only when it passes, so a run after the first costs about a
 # rebuild a fault. A fault with no hint of its own first tries the tests that
-# caught faults in the same file. MUTATE_FROM=N skips the list's first N-1 faults.
+# caught faults in the same file, then the tests named with the words of the
+# file's name, then the whole set. MUTATE_FROM=N skips the list's first N-1 faults.
 set -uo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 work=${1:-/tmp/vellor-mutate}
@@ -38,14 +39,30 @@ cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLOR_BEN
   "${launcher[@]}" >/dev/null
 cmake --build "$work/build" -j2 >/dev/null 2>&1 || { echo "mutate: the unchanged tree does not build"; exit 1; }
 
-fast_tests() {  # fast_tests [--stop-on-failure]: the fast tests of the build
-  (cd "$work/build" && timeout 900 ctest -j"$jobs" -LE 'slow|docs' --timeout 120 "$@" </dev/null >/dev/null 2>&1)
+fast_tests() {  # fast_tests [ctest arguments...]: the fast tests of the build
+  (cd "$work/build" && timeout 900 ctest -j"$jobs" -LE 'slow|docs' --timeout 60 "$@" </dev/null >/dev/null 2>&1)
 }
 # A fault is caught when a test fails and fails again run alone: a test
 # that only failed beside others on a loaded machine is tried once more.
-caught_once() {
-  ! fast_tests --stop-on-failure &&
-    ! (cd "$work/build" && timeout 600 ctest --rerun-failed --timeout 120 </dev/null >/dev/null 2>&1)
+# Only the first three failures are run again, one at a time (`by` names
+# the one that failed again).
+caught_once() {  # caught_once [ctest arguments...]
+  fast_tests --stop-on-failure "$@" && return 1
+  local failed name n=0
+  failed=$(cut -d: -f2- "$work/build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null)
+  while IFS= read -r name; do
+    [ -z "$name" ] && continue
+    n=$((n + 1))
+    [ "$n" -gt 3 ] && break
+    caught_by_hint "$name" && { by=$name; return 0; }
+  done <<<"$failed"
+  return 1
+}
+# keywords FILE: a ctest pattern of the words of the file's name (those of
+# three letters or more, also capitalised), the tests most likely to reach it named so.
+keywords() {
+  basename "$1" | sed 's/\.[a-z]*$//' | tr '_' '\n' |
+    awk 'length($0) >= 3 { print; print toupper(substr($0, 1, 1)) substr($0, 2) }' | paste -sd'|'
 }
 # hinted_tests FILE TEXT: the test that caught this fault last time, if
 # any, then up to three others that caught faults in the same file.
@@ -64,7 +81,7 @@ caught_by_hint() {
   done
   return 0
 }
-if ! fast_tests && ! (cd "$work/build" && ctest --rerun-failed --timeout 120 </dev/null >/dev/null 2>&1); then
+if ! fast_tests && ! (cd "$work/build" && ctest --rerun-failed --timeout 60 </dev/null >/dev/null 2>&1); then
   echo "mutate: the unchanged tree fails these tests:"
   sed 's/^/  /' "$work/build/Testing/Temporary/LastTestsFailed.log"
   exit 1
@@ -105,14 +122,16 @@ PY
       caught=$((caught + 1))
       grep -qF "$file"$'\t'"$text"$'\t'"$hint" "$hints" || printf '%s\t%s\t%s\n' "$file" "$text" "$hint" >>"$hints"
       echo "caught    $file: $text  ($(printf '%s' "$hint" | cut -c1-80), hinted)"
-    elif ! caught_once && ! caught_once; then
-      survivors+=("$file: $text")
-      echo "SURVIVED  $file: $text"
     else
-      caught=$((caught + 1))
-      by=$(head -1 "$work/build/Testing/Temporary/LastTestsFailed.log" | cut -d: -f2-)
-      printf '%s\t%s\t%s\n' "$file" "$text" "$by" >>"$hints"
-      echo "caught    $file: $text  ($(printf '%s' "$by" | cut -c1-80))"
+      by="" words=$(keywords "$file")
+      if { [ -n "$words" ] && caught_once -R "$words"; } || caught_once || caught_once; then
+        caught=$((caught + 1))
+        printf '%s\t%s\t%s\n' "$file" "$text" "$by" >>"$hints"
+        echo "caught    $file: $text  ($(printf '%s' "$by" | cut -c1-80))"
+      else
+        survivors+=("$file: $text")
+        echo "SURVIVED  $file: $text"
+      fi
     fi
   fi
   mv "$target.orig" "$target"
