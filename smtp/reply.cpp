@@ -48,4 +48,8 @@ Reply parse_reply(std::string_view text, std::string_view full, std::string_view
     return r;
 }
 
+bool limits_connections(const Reply &r) {
+    return r.code == 421 || r.enhanced.rfind("4.7.", 0) == 0 || r.enhanced == "4.3.2";
+}
+
 }  // namespace vellor::smtp

@@ -19,6 +19,11 @@ struct Reply {
     std::string text;                // the reply's kept first bytes (at most 511), credentials masked
 };
 
+// A reply by which a server limits its connections (a provider's limits):
+// 421, or an enhanced code 4.7.x (policy, rate) or 4.3.2 (not accepting
+// messages now).
+bool limits_connections(const Reply &r);
+
 // Parses `text` (the kept first bytes), `full` (the first 4 KiB, for the
 // lines) and `last` (the start of the last line, for the enhanced code) of
 // one whole reply.

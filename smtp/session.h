@@ -38,6 +38,12 @@ struct Session : Reporter, transport::Connection {
     bool relay = false;
     std::string keep_key;
 
+    // Set when the last transaction failed because the server limits its
+    // connections (refused at connect, or smtp::limits_connections): what
+    // it said. A pass over several connections then ends this one and
+    // leaves its message to the others (submit/parallel_pass.cpp).
+    std::string limit_reason;
+
     // While set, a batch message's final reply may be read after the next
     // commands went (smtp/final_replies.h): called in order, once for each
     // such message, with whether the server accepted it.

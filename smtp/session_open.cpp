@@ -81,6 +81,13 @@ transport::TlsPeer tls_peer(Transaction &t) {
     return peer;
 }
 
+// The greeting, not judged; one by which the server limits its connections
+// is noted (Session::limit_reason) for a pass over several connections.
+void read_greeting(Transaction &t) {
+    t.x.read_reply();
+    if (limits_connections(t.x.reply())) t.session.limit_reason = t.x.first_line();
+}
+
 bool handshake(Transaction &t) {
     transport::TlsPeer peer = tls_peer(t);
     std::string why;
@@ -157,7 +164,7 @@ bool opportunistic_tls(Transaction &t) {
             t.fail(907, format(texts::kNoReconnectAfterTls, addr.c_str()));
             return false;
         }
-        t.x.read_reply();  // greeting, not judged
+        read_greeting(t);
         return greet_ehlo(t);
     }
     t.session.report(Where::log, 0, 0,
@@ -193,17 +200,17 @@ void open_session(Transaction &t) {
     }
     switch (t.opts.secure_connection) {
         case 1:
-            t.x.read_reply();  // greeting, not judged
+            read_greeting(t);
             if (starttls(t)) step_helo(t, "EHLO");
             return;
         case 2:
             if (!handshake(t)) return;
-            t.x.read_reply();  // greeting, not judged
+            read_greeting(t);
             ehlo_or_helo(t);
             return;
         case 3:
         case 4:
-            t.x.read_reply();  // greeting, not judged
+            read_greeting(t);
             if (protection(t) && protection(t)->required()) {
                 if (starttls(t)) step_helo(t, "EHLO");
             } else if (greet_ehlo(t) && opportunistic_tls(t) && has_login(t)) {
@@ -211,7 +218,7 @@ void open_session(Transaction &t) {
             }
             return;
         default:
-            t.x.read_reply();  // greeting, not judged
+            read_greeting(t);
             if (t.opts.extended() || needs_smtputf8(t))
                 ehlo_or_helo(t);  // EHLO tells whether the server pipelines, takes UTF-8, which logins
             else

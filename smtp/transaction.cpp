@@ -365,6 +365,15 @@ int SMTP_Deliver_Message(Session &session, const Handoff &handed, int connectFla
 namespace smtp {
 namespace {
 
+// A failed transaction the server's connection limits explain, noted in
+// the session for a pass over several connections.
+void note_limit(Transaction &t, bool refused_at_connect) {
+    if (refused_at_connect)
+        t.session.limit_reason = "the connection was refused";
+    else if (t.failed && t.session.limit_reason.empty() && limits_connections(t.x.reply()))
+        t.session.limit_reason = t.x.first_line();
+}
+
 // Brings a batch connection back to the start of a message after a failed
 // one: the replies left unread, then RSET answered "250". A connection that
 // broke, or does not answer so, is closed.
@@ -385,21 +394,27 @@ namespace {
 
 BatchResult send_batch_message(Session &session, const Handoff &handed, int firstFlag, bool reuse) {
     Transaction t(session, handed, Variant::Batch, firstFlag);
+    session.limit_reason.clear();
     if (!check_message_source(t)) return BatchResult::MessageFailed;
     if (firstFlag) {
         drop_finals(session);  // a new connection: nothing of the last one is due
         encode_login_data(t);
         t.x.on_kept = reuse_kept_session(t, reuse);
         if (!t.x.on_kept) {
-            if (!step_connect(t)) return BatchResult::SessionFailed;
+            if (!step_connect(t)) {
+                note_limit(t, true);
+                return BatchResult::SessionFailed;
+            }
             open_session(t);
         }
         if (t.failed) {
+            note_limit(t, false);
             step_end_report(t);
             return BatchResult::SessionFailed;
         }
     }
     if (arguments_safe(t) && prepare_body(t)) message_steps(t);
+    note_limit(t, false);
     if (t.x.went_stale()) {  // the kept session the server ended meanwhile: this message on a new one
         replace_stale_session(t);
         return send_batch_message(session, handed, firstFlag, false);

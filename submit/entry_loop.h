@@ -33,6 +33,11 @@ public:
     virtual void sending(Delivery &) {}
     // What its send came to.
     virtual void done(EntryResult result) = 0;
+    // The entry's send failed because the server limits its connections
+    // (the session's `limit_reason`): true when the source took the entry
+    // back, its file closed, for its other lanes, and this lane ends; false
+    // when it fails as on any connection.
+    virtual bool take_back(Delivery &, TakenEntry &) { return false; }
 };
 
 // Sends what `from` hands over through `lane`; true when it handed anything.

@@ -1,7 +1,6 @@
 // The queue pass over several connections (see parallel_pass.h).
 #include "submit/parallel_pass.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <mutex>
 #include <numeric>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/global_memory.h"
@@ -18,6 +18,7 @@
 #include "submit/message_in_hand.h"
 #include "submit/message_turn.h"
 #include "support/log_file.h"
+#include "support/report_texts.h"
 #include "support/status_callback.h"
 #include "support/text.h"
 #include "transport/companion.h"
@@ -66,15 +67,17 @@ public:
     // The next entry for the lane's call, its path checked and its file
     // claimed; false when the pass has none left for it. Only the name is
     // taken under the lock: the file is opened and claimed outside it, an
-    // entry being claimed counting against the limit meanwhile.
+    // entry being claimed counting against the limit meanwhile. Through a
+    // relay, a lane that finds no entry waits while another lane still has
+    // one in hand, which that lane may give back (take_back).
     bool take(Delivery &c, TakenEntry &e) override {
         for (;;) {
             {
-                std::lock_guard<std::mutex> g(take_mu_);
-                if (!more_ || n_.seen + claiming_ >= limit_ || ended_) return false;
-                e.path = dir + search_.name();
-                e.number = ++index_;
-                more_ = search_.next();
+                std::unique_lock<std::mutex> lk(take_mu_);
+                if (!next_name(lk, e)) {
+                    --taking_;  // this lane takes no more
+                    return false;
+                }
                 ++claiming_;
             }
             e.usable = usable_entry(c, e.path);
@@ -82,18 +85,52 @@ public:
             bool mine = !e.usable || claim_entry(c, nullptr, e.path, e.file);  // else another sender holds it
             std::lock_guard<std::mutex> g(take_mu_);
             --claiming_;
+            in_hand_ += mine;
+            took_.notify_all();
             if (!mine) continue;
             ++n_.seen;
             return true;
         }
+    }
+    // The entry a lane took is out of its hand: sent, failed, or passed over.
+    void release() {
+        std::lock_guard<std::mutex> g(take_mu_);
+        --in_hand_;
+        took_.notify_all();
     }
     void done(EntryResult e) override {
         std::lock_guard<std::mutex> g(take_mu_);
         n_.sent += e == EntryResult::Sent;
         n_.aborted = n_.aborted || e == EntryResult::Abort;
         if (e == EntryResult::Stop || e == EntryResult::Abort) ended_ = true;
+        took_.notify_all();
     }
-    void end() { ended_ = true; }
+    void end() {
+        std::lock_guard<std::mutex> g(take_mu_);
+        ended_ = true;
+        took_.notify_all();
+    }
+    // A lane the server's connection limits ended hands its entry back for
+    // the lanes still taking entries; refused to the last of them (the
+    // message then fails as on one connection).
+    bool take_back(Delivery &, TakenEntry &e) override {
+        std::lock_guard<std::mutex> g(take_mu_);
+        if (!relay || taking_ <= 1 || ended_) return false;
+        e.file.close();  // before another lane claims it
+        --taking_;
+        --n_.seen;
+        ++n_.limited;
+        given_back_.emplace_back(e.path, e.number);
+        took_.notify_all();
+        return true;
+    }
+    // A lane that ends without take() or take_back() saying so (it could
+    // not start, it failed, or the pass ended).
+    void stop_taking() {
+        std::lock_guard<std::mutex> g(take_mu_);
+        --taking_;
+        took_.notify_all();
+    }
 
     // Queued for the calling thread's next collection: a connection never
     // wakes it for a report (a wake-up per report would cost more than the
@@ -101,6 +138,12 @@ public:
     void post(Posted p) {
         std::lock_guard<std::mutex> g(mu_);
         posted_.push_back(std::move(p));
+    }
+    // Before the first lane starts: every lane counts among those taking
+    // entries, so the first to end at the server's limits can give back.
+    void planned(int lanes) {
+        std::lock_guard<std::mutex> g(take_mu_);
+        taking_ = lanes;
     }
     void lane_started() {
         std::lock_guard<std::mutex> g(mu_);
@@ -129,21 +172,89 @@ public:
 
     const std::string &dir;
     const QueuePass &pass;
+    bool relay = false;  // one relay: its connection limits end a lane, not its message
 
 private:
-    std::mutex take_mu_;  // the search, the counts
+    // Under take_mu_: the next entry's path and number, an entry a limited
+    // lane gave back first; false when the pass has none left.
+    bool next_name(std::unique_lock<std::mutex> &lk, TakenEntry &e) {
+        for (;;) {
+            if (ended_) return false;
+            if (!given_back_.empty()) {
+                e.path = given_back_.front().first;
+                e.number = given_back_.front().second;
+                given_back_.pop_front();
+                return true;
+            }
+            if (more_ && n_.seen + claiming_ < limit_) {
+                e.path = dir + search_.name();
+                e.number = ++index_;
+                more_ = search_.next();
+                return true;
+            }
+            // None left, unless a lane with one in hand gives it back; each
+            // lane's send is bounded by its steps' deadlines.
+            if (!relay || in_hand_ + claiming_ == 0 || taking_ <= 1) return false;
+            took_.wait(lk);
+        }
+    }
+
+    std::mutex take_mu_;                                  // the search, the counts, the entries given back
+    std::condition_variable took_;                        // an entry left a lane's hand, or a lane left
+    std::deque<std::pair<std::string, int>> given_back_;  // entries (path, number) of limited lanes
+    int taking_ = 0;                                      // lanes that may still take entries
+    int in_hand_ = 0;                                     // entries lanes took and still hold
     files::Search &search_;
     bool more_ = true;
     int index_ = 0;     // entries looked at, those another sender held included
     int claiming_ = 0;  // entries taken whose file is being claimed
     const int limit_;
     PassCount &n_;
-    std::atomic<bool> ended_{false};  // no lane takes another entry
+    bool ended_ = false;  // no lane takes another entry
 
     std::mutex mu_;  // the reports, the lanes running
     std::condition_variable cv_;
     std::deque<Posted> posted_;
     int running_ = 0;
+};
+
+// One lane's view of the entries the lanes share: it knows whether its lane
+// still counts among those taking entries, and leaves their count when the
+// lane ends, however it ends.
+class LaneEntries : public EntrySource {
+public:
+    explicit LaneEntries(Shared &s) : s_(s) {}
+    LaneEntries(const LaneEntries &) = delete;
+    LaneEntries &operator=(const LaneEntries &) = delete;
+    ~LaneEntries() override {
+        if (holding_) s_.release();
+        if (taking_) s_.stop_taking();
+    }
+    bool take(Delivery &c, TakenEntry &e) override {
+        if (holding_) s_.release();  // passed over: it never reached the send
+        holding_ = taking_ = s_.take(c, e);
+        return taking_;
+    }
+    void sending(Delivery &c) override { s_.sending(c); }
+    void done(EntryResult result) override {
+        s_.done(result);
+        holding_ = false;
+        s_.release();
+    }
+    bool take_back(Delivery &c, TakenEntry &e) override {
+        if (!s_.take_back(c, e)) return false;
+        holding_ = taking_ = false;
+        s_.release();
+        c.report(Where::both_prefixed, 921, 0,
+                 fill(texts::kLimitedConnectionEnds, {c.limit_reason, std::to_string(e.number)}));
+        c.show_error(0);  // the message has not failed: it waits for another connection
+        return true;
+    }
+
+private:
+    Shared &s_;
+    bool taking_ = true;    // counted among the lanes that may take entries
+    bool holding_ = false;  // an entry of this lane's is in hand
 };
 
 // The lane's companion started and pointed at the relay the pass set; false
@@ -163,6 +274,7 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
     int accepted = 0;
     SMTPSEND_STRUCTURE record = from.record;
     try {
+        LaneEntries entries(s);
         Delivery c;  // the lane's connection, with its own companion block and record
         c.own = from.own;
         LogBatch lines(c.own);  // the lane's own lines, on disk before the lane ends
@@ -177,7 +289,7 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
         c.hand = from.hand;
         if (start_lane(c, from)) {
             Lane lane{c};
-            if (send_entries(lane, s.pass, s) && s.pass.finish) s.pass.finish(lane);
+            if (send_entries(lane, s.pass, entries) && s.pass.finish) s.pass.finish(lane);
             accepted = lane.accepted;
             c.stop_companion(c.app);
         }
@@ -260,6 +372,7 @@ struct Lanes {
 void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pass, files::Search &search, int lanes,
                        int limit, PassCount &n) {
     Shared s(dir, pass, search, limit, n);
+    s.relay = c.relay;
     const LaneStart from = lane_start(c, pass);
     Tally t;
     t.base = c.req->nMessagesSent;
@@ -268,11 +381,13 @@ void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pas
     t.winsock.assign(static_cast<std::size_t>(lanes), from.record.nWinsockError);
     {
         Lanes running{s, {}};
+        s.planned(lanes);
         for (int k = 0; k < lanes; ++k) {
             s.lane_started();
             try {
                 running.threads.emplace_back(run_lane, std::ref(s), k, std::cref(from));
             } catch (const std::system_error &) {  // no more threads: the lanes running do the work
+                for (int never = k; never < lanes; ++never) s.stop_taking();
                 s.lane_ended(0);
                 break;
             }
@@ -289,6 +404,7 @@ void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pas
     }
     search.close();
     take_from_record(c);
+    if (n.limited > 0) c.report(Where::both_prefixed, 921, 0, format(texts::kLimitedConnections, n.limited, lanes));
 }
 
 }  // namespace vellor

@@ -59,6 +59,7 @@ struct PassCount {
     int seen = 0;      // entries looked at (those another sender held not counted)
     int sent = 0;      // entries sent
     int accepted = 0;  // transactions accepted, over every lane
+    int limited = 0;   // connections the server's connection limits ended (several at once)
     bool found = false, aborted = false;
 };
 
