@@ -14,6 +14,8 @@ check cannot disagree:
 - a header under a posix/ or win32/ folder is included only from a file
   of the same platform;
 - a KorvexAPI_ call appears only in the folders the map names for it;
+- the request record's type, SMTPSEND_STRUCTURE, is not named in the
+  folders the map keeps it out of (the session, for one, never sees it);
 - every top-level folder git knows is named in the map as `folder/`, and
   every backquoted path of the map under a top-level folder exists (a `*`
   matches as in a shell pattern).
@@ -32,6 +34,8 @@ ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.pat
 SOURCE = re.compile(r"\.(c|cc|cpp|h|hpp)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 CALL = re.compile(r"\bKorvexAPI_\w+\s*\(")
+RECORD = re.compile(r"\bSMTPSEND_STRUCTURE\b")
+LISTED = r"((?:`[^`]+`(?:\s|,|and|or)*)+)"
 TICKED = re.compile(r"`([^`]+)`")
 
 # Known breaks whose fix is under way; each is a (source, what it uses)
@@ -76,11 +80,15 @@ def rules(path):
         users = [t.rstrip("/") for t in TICKED.findall(cells[-1])]
         for header in TICKED.findall(cells[0]):
             narrow[header] = users
-    callers = re.search(r"`KorvexAPI_\*`.*?called only from ((?:`[^`]+`[\s,and]*)+)", section, re.S)
+    callers = re.search(r"`KorvexAPI_\*`.*?called only from " + LISTED, section, re.S)
     if not callers:
         sys.exit("check_layers: the Layout section does not say where the companion is called from")
     companion_callers = [t.rstrip("/") for t in TICKED.findall(callers.group(1))]
-    return allowed, narrow, companion_callers
+    kept_out = re.search(r"`SMTPSEND_STRUCTURE`.*?named nowhere in " + LISTED, section, re.S)
+    if not kept_out:
+        sys.exit("check_layers: the Layout section does not say where the request record is not named")
+    record_free = [t.rstrip("/") for t in TICKED.findall(kept_out.group(1))]
+    return allowed, narrow, companion_callers, record_free
 
 
 def resolve(source, name):
@@ -146,7 +154,7 @@ def map_breaks():
 
 
 def main():
-    allowed, narrow, companion_callers = rules(os.path.join(ROOT, MAP))
+    allowed, narrow, companion_callers, record_free = rules(os.path.join(ROOT, MAP))
     breaks, excused = map_breaks(), set()
     for source in sorted(sources(allowed)):
         text = open(os.path.join(ROOT, source), encoding="utf-8", errors="replace").read()
@@ -165,6 +173,9 @@ def main():
             else:
                 breaks.append("%s: calls KorvexAPI_ directly: the companion is called only from %s"
                               % (source, ", ".join(x + "/" for x in companion_callers)))
+        if source.split("/")[0] in record_free and RECORD.search(text):
+            breaks.append("%s: names SMTPSEND_STRUCTURE: the request record stays out of %s"
+                          % (source, ", ".join(x + "/" for x in record_free)))
     for source, target in sorted(EXCEPTIONS - excused):
         print("check_layers: the known break %s -> %s is gone: remove it from the list" % (source, target))
     for source, target in sorted(excused):

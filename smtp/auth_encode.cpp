@@ -1,25 +1,7 @@
-// Login data encoding, in memory only.
+// Login data encoding, in memory only: pure functions of their texts.
 #include "smtp/auth_encode.h"
 
-#include <cstring>
-
-#include "support/text.h"
-
 namespace vellor {
-namespace {
-
-constexpr std::size_t kField = 128;
-
-std::string encode_field(char *field) {
-    std::size_t n = ::strnlen(field, kField);
-    std::string encoded = base64_line(reinterpret_cast<const unsigned char *>(field), n);
-    // The record keeps the encoded value when it fits; a longer one is never
-    // written cut: the field keeps the caller's text (the login goes out whole).
-    if (encoded.size() < kField) (void)set_field(field, kField, encoded);
-    return encoded;
-}
-
-}  // namespace
 
 std::string base64_line(const unsigned char *d, std::size_t n) {
     static const char *a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -79,14 +61,11 @@ std::string sasl_oauthbearer(const std::string &user, const std::string &token) 
                        token + "\x01\x01");
 }
 
-EncodedLogin SMTP_Encode_Auth_Data(char *user, char *password) {
+EncodedLogin SMTP_Encode_Auth_Data(const std::string &user, const std::string &password) {
     EncodedLogin out;
-    if (user[0] == '\0') {
-        password[0] = '\0';
-        return out;
-    }
-    out.user = encode_field(user);
-    if (password[0] != '\0') out.password = encode_field(password);
+    if (user.empty()) return out;
+    out.user = base64_line(user);
+    if (!password.empty()) out.password = base64_line(password);
     return out;
 }
 

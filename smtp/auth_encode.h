@@ -1,8 +1,10 @@
 // Base64 of the login data, made in memory: the whole value is encoded,
 // however long, and nothing of it is ever written to a file. The encoded
-// texts are written back over the record's fields (cut to fit their 128
-// bytes) and handed out whole for the login exchange.
+// texts are handed out whole for the login exchange; the delivery shows
+// them in the request (submit/message_in_hand.h: show_login_forms, never
+// a cut value).
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace vellor {
@@ -11,16 +13,20 @@ struct EncodedLogin {
     std::string user, password;
 };
 
-// The login data of one send call: encoded once per call, the caller's own
-// texts kept for AUTH PLAIN and the token logins.
+// The login data of one send call: the user and password as the request
+// gave them when the send began (the delivery takes them once), encoded
+// once per call when the first login is due, the caller's own texts then
+// kept for AUTH PLAIN and the token logins.
 struct LoginState {
+    std::string user, password;  // as given
     bool encoded = false;
     std::string plain_user, plain_password;
     std::string encoded_user, encoded_password;
 };
 
-// An empty user name clears both fields and gives nothing to send.
-EncodedLogin SMTP_Encode_Auth_Data(char *user /* [128] */, char *password /* [128] */);
+// Both values in Base64, a password only with a user name: an empty user
+// name gives nothing to send (and the request then shows no password).
+EncodedLogin SMTP_Encode_Auth_Data(const std::string &user, const std::string &password);
 std::string base64_line(const unsigned char *data, std::size_t n);
 std::string base64_line(const std::string &text);
 // Base64 back to bytes; what is not Base64 ends the text.

@@ -20,11 +20,10 @@ namespace vellor::smtp {
 namespace {
 
 std::string key_of(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
     const options::MessageOptions &o = t.opts;
     std::string k;
     for (const std::string &part :
-         {t.msg.server, t.msg.server_ip, std::to_string(r->nPort), t.session.source,
+         {t.msg.server, t.msg.server_ip, std::to_string(t.session.port()), t.session.source,
           std::to_string(o.secure_connection), std::to_string(o.tls_verify_peer), o.tls_ca_file,
           std::string(o.extended() || needs_smtputf8(t) ? "EHLO " : "HELO ") + hello_name(t),
           t.session.login.plain_user, t.session.login.plain_password, o.oauth2_token, o.auth_mechanism})

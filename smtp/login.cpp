@@ -1,5 +1,8 @@
-// The login: encoding of the login data once per send call (in memory; the
-// whole values, see auth_encode.h), and the login exchanges that run right
+// The login: encoding of the login data once per send call, when the first
+// login is due (in memory, the whole values, see auth_encode.h; the user and
+// password are the ones the delivery took from the request when the send
+// began, and the encoded forms go back to it, Session::show_login_forms),
+// and the login exchanges that run right
 // after a greeting reply containing "250". Every line of login data goes
 // only after a "334" asking for it (or as the initial response of the AUTH
 // command itself); the reply that follows it is masked in the dialogue.
@@ -22,19 +25,20 @@
 namespace vellor::smtp {
 
 bool has_login(const Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    return !empty(r->szAuthUser) && (!empty(r->szAuthPassword) || !t.opts.oauth2_token.empty());
+    const LoginState &l = t.session.login;
+    return !l.user.empty() && (!l.password.empty() || !t.opts.oauth2_token.empty());
 }
 
 void encode_login_data(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    if (t.session.login.encoded || !has_login(t)) return;
-    t.session.login.plain_user = field_text(r->szAuthUser);
-    t.session.login.plain_password = field_text(r->szAuthPassword);
-    EncodedLogin encoded = SMTP_Encode_Auth_Data(r->szAuthUser, r->szAuthPassword);
-    t.session.login.encoded_user = encoded.user;
-    t.session.login.encoded_password = encoded.password;
-    t.session.login.encoded = true;
+    LoginState &l = t.session.login;
+    if (l.encoded || !has_login(t)) return;
+    l.plain_user = l.user;
+    l.plain_password = l.password;
+    EncodedLogin encoded = SMTP_Encode_Auth_Data(l.user, l.password);
+    l.encoded_user = encoded.user;
+    l.encoded_password = encoded.password;
+    l.encoded = true;
+    t.session.show_login_forms(encoded);
     t.session.report(Where::callback_then_log, 921, 0, t.session.prefixed(texts::kLoginEncoded));
 }
 

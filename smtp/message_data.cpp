@@ -1,5 +1,6 @@
 // The message body: the source check at the start of a transaction, and the
-// body from hMessage (used in place, up to its first NUL) or from the
+// body from the request's message block (hMessage, handed over in the
+// message source; used in place, up to its first NUL) or from the
 // message file the delivery opened and handed over (smtp/message_source.h:
 // read ahead already, or streamed in blocks from the page cache, never held
 // whole),
@@ -44,22 +45,21 @@ constexpr uint64_t kMostPerSend = uint64_t{1} << 30;
 }  // namespace
 
 bool check_message_source(Transaction &t) {
-    SMTPSEND_STRUCTURE *r = t.req();
-    if (t.msg.file.empty() && !r->hMessage) {
+    const MessageSource *s = &t.msg.source;
+    if (t.msg.file.empty() && !s->block) {
         t.session.report(Where::both_prefixed, 920, 910,
                          t.whole_conversation() ? texts::kNoMessageConversation : texts::kNoMessage);
         t.session.show_error(910);
         return false;
     }
     // A queue pass has just found its entry: the open of the body checks it.
-    if (t.msg.file.empty() || r->bMessageDirectory) return true;
-    const MessageSource *s = &t.msg.source;
+    if (t.msg.file.empty() || s->queued) return true;
     if (s->state == FileState::Missing) {
         t.session.report(Where::both_prefixed, 920, 910, format(texts::kMessageNotFound, t.msg.file.c_str()));
         t.session.show_error(910);
         return false;
     }
-    if (s->state == FileState::Claimed && !r->hMessage) {
+    if (s->state == FileState::Claimed && !s->block) {
         t.fail(910, format(texts::kFileClaimed, t.msg.file.c_str()));
         return false;
     }
@@ -107,20 +107,19 @@ bool scan_file(Transaction &t, MessageBody &b, const dkim::Signer *signer, Check
 // The text in hand (a block, a text read ahead, or the file read through
 // once) and what its check found. false after the failure report.
 bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
-    SMTPSEND_STRUCTURE *r = t.req();
     const dkim::Signer *signer = t.signer;
-    if (r->hMessage) {
-        b.data = static_cast<const char *>(GlobalLock(r->hMessage));
+    MessageSource *s = &t.msg.source;
+    if (s->block) {
+        b.data = static_cast<const char *>(GlobalLock(s->block));
         if (!b.data) {
             t.failed = true;
             return false;
         }
-        b.locked = r->hMessage;
-        b.size = ::strnlen(b.data, GlobalSize(r->hMessage));
+        b.locked = s->block;
+        b.size = ::strnlen(b.data, GlobalSize(s->block));
         found = check_text(b.data, b.size, signer);
         return true;
     }
-    MessageSource *s = &t.msg.source;
     if (s->state == FileState::Ready && s->has_text) {
         b.kept = std::move(s->text);
         s->has_text = false;  // a later transaction reads the file itself
@@ -133,8 +132,8 @@ bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
         return true;
     }
     if (s->state != FileState::Ready) {
-        t.fail(910, r->bMessageDirectory ? format(texts::kEntryNotRegular, t.msg.file.c_str())
-                                         : format(texts::kFileNotRegular, t.msg.file.c_str()));
+        t.fail(910, s->queued ? format(texts::kEntryNotRegular, t.msg.file.c_str())
+                              : format(texts::kFileNotRegular, t.msg.file.c_str()));
         return false;
     }
     b.read_at = s->read_at;
@@ -143,7 +142,7 @@ bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
 }
 
 std::string message_name(Transaction &t) {
-    return t.req()->hMessage ? std::string(texts::kInGlobalMemory) : format("[%s]", t.msg.file.c_str());
+    return t.msg.source.block ? std::string(texts::kInGlobalMemory) : format("[%s]", t.msg.file.c_str());
 }
 
 }  // namespace
@@ -250,7 +249,7 @@ private:
 // follow.
 bool changed_while_sent(const Transaction &t) {
     const MessageSource &s = t.msg.source;
-    return !t.body.data && !t.req()->hMessage && s.current && !s.current();
+    return !t.body.data && !s.block && s.current && !s.current();
 }
 
 bool transmit(Transaction &t, const std::string *field) {

@@ -14,6 +14,7 @@
 
 #include "dkim/field.h"
 #include "transport/tls_session.h"
+#include "vellorapi.h"
 
 namespace vellor::smtp {
 
@@ -42,6 +43,12 @@ struct CheckedText {
 };
 
 struct MessageSource {
+    // The caller's message in global memory (the request's hMessage), sent
+    // in place instead of any file; null without one.
+    HGLOBAL block = nullptr;
+    // The file is an entry a directory pass found (the request named a
+    // message directory): its open checked it, and reports name it so.
+    bool queued = false;
     FileState state = FileState::Missing;
     // Ready: reads the open file (the delivery's, which closes it): up to n
     // bytes at an offset into buf, their count, 0 at its end, < 0 on an error.

@@ -1,11 +1,13 @@
 // One connection's SMTP session as its transactions see it: the reports
 // (support/report.h), the connection to the server with the companion's
 // block and record (transport/connection.h), the login state
-// (smtp/auth_encode.h), what the server's EHLO reply offered, the key it is
-// kept under between calls, and the final replies still due. It holds
-// nothing of the delivery: the message, its envelope, the options read for
-// it and the signer come with each transaction (smtp/transaction.h's
-// Handoff).
+// (smtp/auth_encode.h: the user and password the delivery took from the
+// request), what the server's EHLO reply offered, the key it is kept under
+// between calls, and the final replies still due. It holds nothing of the
+// delivery and never the request record: the message, its envelope, the
+// options read for it and the signer come with each transaction
+// (smtp/transaction.h's Handoff), and what the application is shown of the
+// session goes back through the show_ calls the delivery implements.
 #pragma once
 #include <functional>
 #include <string>
@@ -61,6 +63,8 @@ struct Session : Reporter, transport::Connection {
     virtual void show_error(int code) = 0;
     // The HELO domain the session greets (or keys a kept session) with.
     virtual void show_helo_domain(const std::string &domain) = 0;
+    // The login data's Base64 forms, once per call when they are made.
+    virtual void show_login_forms(const EncodedLogin &forms) = 0;
 };
 
 }  // namespace vellor::smtp

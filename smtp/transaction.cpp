@@ -288,7 +288,7 @@ bool arguments_safe(Transaction &t) {
 // it is not sent: it stays for the next pass.
 void check_still_current(Transaction &t) {
     const MessageSource &s = t.msg.source;
-    if (t.failed || t.req()->hMessage || t.body.current || !s.current || s.current()) return;
+    if (t.failed || s.block || t.body.current || !s.current || s.current()) return;
     t.fail(910, format(texts::kFileChangedAfterRead, t.msg.file.c_str()));
 }
 

@@ -95,7 +95,6 @@ struct Transaction {
     bool in_flight = false;  // its final reply is due: the delivery hears of it through Session::settled
 
     Transaction(Session &s, const Handoff &h, Variant v, int f);  // the dialogue shown when the Transcript option asks
-    SMTPSEND_STRUCTURE *req() const { return session.req; }
     bool whole_conversation() const { return variant == Variant::Conversation; }
     // "VellorAPI [app] - [n] - text"
     std::string numbered(const std::string &text) const;

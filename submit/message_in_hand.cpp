@@ -15,6 +15,16 @@ bool ipv6_in_hand(const Delivery &c) { return transport::family_of(c.hand.server
 
 }  // namespace
 
+void take_request(Delivery &c) {
+    const SMTPSEND_STRUCTURE &r = *c.req;
+    c.login.user = field_text(r.szAuthUser);
+    c.login.password = field_text(r.szAuthPassword);
+    c.hand.source.block = r.hMessage;
+    c.hand.source.queued = r.bMessageDirectory != 0;
+    c.helo_domain = field_text(r.szHeloDomain);
+    c.messages_sent = r.nMessagesSent;
+}
+
 void take_from_record(Delivery &c) {
     const SMTPSEND_STRUCTURE &r = *c.req;
     std::string kept = ipv6_in_hand(c) && empty(r.szServerIP) && c.hand.server == field_text(r.szServer)
@@ -30,13 +40,29 @@ void take_from_record(Delivery &c) {
 
 std::string helo_domain_of(const Delivery &c, const std::string &sender) {
     std::size_t at = sender.find('@');
-    return !empty(c.req->szHeloDomain) || at == std::string::npos ? field_text(c.req->szHeloDomain)
-                                                                  : sender.substr(at + 1);
+    return !c.helo_domain.empty() || at == std::string::npos ? c.helo_domain : sender.substr(at + 1);
 }
 
 void Delivery::show_helo_domain(const std::string &domain) {
-    if (empty(req->szHeloDomain)) (void)set_field(req->szHeloDomain, domain);  // fits: part of the sender
+    if (helo_domain.empty() && set_field(req->szHeloDomain, domain)) helo_domain = domain;  // fits: part of the sender
 }
+
+void show_messages_sent(Delivery &c, int32_t count) {
+    c.messages_sent = count;
+    c.req->nMessagesSent = count;
+}
+
+void show_login_forms(SMTPSEND_STRUCTURE &r, const EncodedLogin &forms) {
+    if (forms.user.empty()) {
+        r.szAuthPassword[0] = '\0';
+        return;
+    }
+    if (forms.user.size() < sizeof r.szAuthUser) (void)set_field(r.szAuthUser, forms.user);
+    if (!forms.password.empty() && forms.password.size() < sizeof r.szAuthPassword)
+        (void)set_field(r.szAuthPassword, forms.password);
+}
+
+void Delivery::show_login_forms(const EncodedLogin &forms) { vellor::show_login_forms(*req, forms); }
 
 void Delivery::show_error(int code) { req->nErrorCode = static_cast<int16_t>(code); }
 

@@ -63,7 +63,7 @@ int deliver_message(Delivery &c, int connectFlag, MessageFile *file) {
     MessageFile own;
     if (!file) {
         file = &own;
-        if (!c.hand.file.empty()) own.open(c.hand.file, c.req->bMessageDirectory != 0, c.req->bDeleteMessage != 0);
+        if (!c.hand.file.empty()) own.open(c.hand.file, c.hand.source.queued, c.req->bDeleteMessage != 0);
     }
     Handover handed(c, *file, true);
     if (SMTP_Deliver_Message(c, handed.handoff(), connectFlag) != 0) return -1;
@@ -105,7 +105,7 @@ void FilesInFlight::settle(bool accepted) {
     std::swap(c_.envelope, h.envelope);
     (void)show_in_record(c_);  // it fitted when it was handed over
     after_acceptance(c_, h.file, false);
-    c_.req->nMessagesSent += 1;
+    show_messages_sent(c_, c_.messages_sent + 1);
     std::swap(c_.hand, h.hand);
     std::swap(c_.envelope, h.envelope);
     (void)show_in_record(c_);

@@ -38,7 +38,7 @@ Turn envelope_recipient(Delivery &c, int j, uint32_t &offset, int &sent) {
     (void)show_in_record(c);
     c.report(Where::both, 921, 0, format(texts::kSendingFor, addr.c_str(), c.hand.server_ip.c_str()));
     if (deliver_message(c, 1) == 0) {
-        r->nMessagesSent += 1;
+        show_messages_sent(c, c.messages_sent + 1);
         ++sent;
         c.report(Where::both, 921, 0, format(texts::kSentForTo, c.hand.recipient.c_str(), c.hand.server_ip.c_str()));
     }
@@ -110,7 +110,7 @@ Pass pass_recipient(Delivery &c, const std::string &addr, int &sent, MessageFile
     c.report(Where::both, 921, 0, format(texts::kResolved, c.hand.server.c_str(), c.hand.server_ip.c_str()));
     c.set_port(r->nPort);
     if (deliver_message(c, 1, &file) == 0) {
-        r->nMessagesSent += 1;
+        show_messages_sent(c, c.messages_sent + 1);
         ++sent;
     }
     return Pass::Next;
@@ -159,7 +159,7 @@ int mx_envelope(Delivery &c) {
     SMTPSEND_STRUCTURE *r = c.req;
     c.report(Where::both, 921, 0, texts::kViaMxEnvelope);
     r->bViaMX = 1;
-    if (r->bMessageDirectory) return envelope_directory(c);
+    if (c.hand.source.queued) return envelope_directory(c);
     int got = read_message_details(r, &envelope_of(c));
     take_from_record(c);  // the envelope's sender and recipient
     if (got == -1 && r->nErrorCode == 902) return c.unfit(902, texts::kEnvelopeSenderField, sizeof r->szSender);

@@ -48,6 +48,7 @@ struct LaneStart {
     std::shared_ptr<const dkim::Signer> dkim;
     const options::MessageOptions *pass_options = nullptr;
     smtp::Message hand;
+    std::string helo_domain;
     std::string host;  // the relay's address, when the mode set it
     int32_t port = 25;
     transport::Route route;  // and its route (an IPv6 relay's address is there)
@@ -280,13 +281,14 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
         LogBatch lines(c.own);  // the lane's own lines, on disk before the lane ends
         c.lines = &lines;
         c.app = from.app;
-        c.req = &record;
+        c.take_record(&record);
         c.cb = from.cb;
         c.post = [&](int st, int code, const std::string &text) { s.post({number, st, code, text, record}); };
         c.login = from.login;
         c.dkim = from.dkim;
         c.pass_options = from.pass_options;
         c.hand = from.hand;
+        c.helo_domain = from.helo_domain;
         if (start_lane(c, from)) {
             Lane lane{c};
             if (send_entries(lane, s.pass, entries) && s.pass.finish) s.pass.finish(lane);
@@ -315,7 +317,8 @@ struct Tally {
     std::vector<int16_t> error, winsock;
 };
 
-void apply_record(SMTPSEND_STRUCTURE &r, const Posted &p, Tally &t) {
+void apply_record(Delivery &c, const Posted &p, Tally &t) {
+    SMTPSEND_STRUCTURE &r = *c.req;
     const SMTPSEND_STRUCTURE &from = p.record;
     const std::size_t k = static_cast<std::size_t>(p.lane);
     HGLOBAL list = r.hRecipients, message = r.hMessage;
@@ -327,7 +330,7 @@ void apply_record(SMTPSEND_STRUCTURE &r, const Posted &p, Tally &t) {
     r.nRecipients = count;
     r.hMessage = message;
     t.sent[k] = from.nMessagesSent;
-    r.nMessagesSent = std::accumulate(t.sent.begin(), t.sent.end(), t.base);
+    show_messages_sent(c, std::accumulate(t.sent.begin(), t.sent.end(), t.base));
     r.nErrorCode = from.nErrorCode != t.error[k] ? from.nErrorCode : error;
     r.nWinsockError = from.nWinsockError != t.winsock[k] ? from.nWinsockError : winsock;
     t.error[k] = from.nErrorCode;
@@ -342,6 +345,7 @@ LaneStart lane_start(Delivery &c, const QueuePass &pass) {
     from.dkim = c.dkim;
     from.pass_options = c.pass_options;
     from.hand = c.hand;
+    from.helo_domain = c.helo_domain;
     from.host = c.host_address();
     from.port = c.port();
     from.route = c.route;
@@ -375,7 +379,7 @@ void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pas
     s.relay = c.relay;
     const LaneStart from = lane_start(c, pass);
     Tally t;
-    t.base = c.req->nMessagesSent;
+    t.base = c.messages_sent;
     t.sent.assign(static_cast<std::size_t>(lanes), 0);
     t.error.assign(static_cast<std::size_t>(lanes), from.record.nErrorCode);
     t.winsock.assign(static_cast<std::size_t>(lanes), from.record.nWinsockError);
@@ -395,7 +399,7 @@ void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pas
         std::deque<Posted> posted;
         while (s.reports(posted)) {
             for (const Posted &p : posted) {
-                apply_record(*c.req, p, t);
+                apply_record(c, p, t);
                 if (p.report && Report_Status(c.req, p.status, p.text, p.code, c.cb, c.own) != 0)
                     s.end();  // the callback's cancel
             }

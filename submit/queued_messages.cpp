@@ -29,7 +29,8 @@ namespace {
 bool names_directory(const Delivery &c) {
     const SMTPSEND_STRUCTURE *r = c.req;
     const std::string &file = c.hand.file;
-    return !r->hMessage && !file.empty() && find_text_nocase(file, field_text(r->szMsgExtension)) == std::string::npos;
+    return !c.hand.source.block && !file.empty() &&
+           find_text_nocase(file, field_text(r->szMsgExtension)) == std::string::npos;
 }
 
 // nMaxMessages 1 or negative: only the first queued file, whatever becomes
@@ -42,7 +43,7 @@ int send_first_only(Delivery &c, int connectFlag) {
         if (r->bUseEnvFile && !use_envelope(c)) return EntryResult::Failed;
         c.report(Where::both_prefixed, 921, 0, texts::kToRelay);
         if (deliver_message(c, connectFlag, &file) != 0) return EntryResult::Failed;
-        r->nMessagesSent = 1;
+        show_messages_sent(c, 1);
         return EntryResult::Sent;
     };
     PassCount n = run_queue_pass(c, c.hand.file, pass);
@@ -74,7 +75,6 @@ EntryResult batch_entry(Lane &lane, MessageFile &file) {
 }
 
 int send_directory(Delivery &c, int connectFlag) {
-    SMTPSEND_STRUCTURE *r = c.req;
     std::string dir = c.hand.file;
     int count = count_queued(c, dir);
     c.report(Where::callback, 921, 0,
@@ -86,12 +86,12 @@ int send_directory(Delivery &c, int connectFlag) {
         EntryResult e =
             batch ? batch_entry(lane, file)
                   : (deliver_message(lane.call, connectFlag, &file) == 0 ? EntryResult::Sent : EntryResult::Failed);
-        if (e == EntryResult::Sent) lane.call.req->nMessagesSent += 1;
+        if (e == EntryResult::Sent) show_messages_sent(lane.call, lane.call.messages_sent + 1);
         return e;
     };
     if (batch) pass.finish = [](Lane &lane) { close_batch(lane.call); };
     PassCount n = run_queue_pass(c, dir, pass);
-    return n.seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
+    return n.seen > 0 && c.messages_sent == 0 ? -1 : 0;
 }
 
 }  // namespace
@@ -108,7 +108,7 @@ int Send_Queued_Messages(Delivery &c, int connectFlag) {
     if (r->bUseEnvFile && !use_envelope(c, false)) return -1;  // one message: the record's own addresses
     c.report(Where::both_prefixed, 921, 0, texts::kToRelay);
     if (deliver_message(c, connectFlag) == -1) return -1;
-    r->nMessagesSent = 1;
+    show_messages_sent(c, 1);
     return 0;
 }
 

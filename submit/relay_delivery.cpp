@@ -95,7 +95,7 @@ int relay_send(Delivery &c) {
     if (c.hand.server_ip.empty() && !resolve_relay(c, route)) return -1;
     c.aim(c.hand.server_ip, r->nPort, route);
     if (Send_Queued_Messages(c, 1) == 0) {
-        c.report(Where::both, 922, 0, format(texts::kSendOfCompleted, r->nMessagesSent));
+        c.report(Where::both, 922, 0, format(texts::kSendOfCompleted, c.messages_sent));
         return 0;
     }
     c.report(Where::both, 920, 907, format(texts::kFailedTo, c.hand.recipient.c_str()));
@@ -129,7 +129,7 @@ int relay_envelope_directory(Delivery &c) {
         if (result == BatchResult::SessionFailed) return EntryResult::Stop;
         if (result == BatchResult::InFlight) return EntryResult::InFlight;  // counted once accepted
         if (result != BatchResult::Sent) return EntryResult::Failed;
-        l.req->nMessagesSent += 1;
+        show_messages_sent(l, l.messages_sent + 1);
         return EntryResult::Sent;
     };
     pass.finish = [&started](Lane &lane) {
@@ -141,7 +141,7 @@ int relay_envelope_directory(Delivery &c) {
     PassCount n = run_queue_pass(c, dir, pass);
     if (!n.found) return 0;
     if (n.aborted) return -1;
-    return n.seen > 0 && r->nMessagesSent == 0 ? -1 : 0;
+    return n.seen > 0 && c.messages_sent == 0 ? -1 : 0;
 }
 
 }  // namespace vellor

@@ -277,7 +277,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
         LogBatch lines(c.own);                // every line of this call is on disk before it returns
         c.lines = &lines;
         c.app = text_or_empty(applicationName);
-        c.req = request;
+        c.take_record(request);
         c.cb = statusCallback;
 
         Facts f;
@@ -293,6 +293,7 @@ extern "C" VELLOR_API int32_t VELLOR_Send_Message(const char *applicationName, S
             stop_companion(c);
             return -1;
         }
+        take_request(c);
         take_from_record(c);
         std::string user = field_text(request->szAuthUser);
         int result = deliver_by(c, route_of(*request, f.server_given));

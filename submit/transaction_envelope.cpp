@@ -41,9 +41,9 @@ void name_recipients(Delivery &c, bool conversation, smtp::Envelope &e) {
 std::string accepted_to(const Delivery &c, bool conversation) {
     const SMTPSEND_STRUCTURE *r = c.req;
     const std::string count = std::to_string(r->nRecipients);
-    if (conversation && (r->nRecipients == 1 || r->bSingleRecipient || r->bMessageDirectory))
+    if (conversation && (r->nRecipients == 1 || r->bSingleRecipient || c.hand.source.queued))
         return fill(texts::kToRecipient, {c.hand.recipient});
-    if (!conversation && (r->nRecipients == 1 || (r->bViaMX && r->bMessageDirectory)))
+    if (!conversation && (r->nRecipients == 1 || (r->bViaMX && c.hand.source.queued)))
         return fill(texts::kToOneSent, {count});
     return fill(texts::kToCount, {count});
 }

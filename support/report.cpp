@@ -41,7 +41,7 @@ void Reporter::report(Where where, int st, int code, std::string_view text) cons
         if (post)
             post(st, code, shown);
         else
-            Report_Status(req, st, shown, code, cb, own);
+            Report_Status(record_, st, shown, code, cb, own);
     };
     if (r.callback && r.callback_first) to_callback();
     if (r.log) to_log();
@@ -52,7 +52,7 @@ int Reporter::unfit(int code, std::string_view what, std::size_t size) const {
     std::string text = prefixed(what, " is longer than its field of ");
     text.append(std::to_string(size - 1)).append(" characters (or holds a NUL): not sent, never cut");
     report(Where::both_as_given, 920, code, text);
-    if (req) req->nErrorCode = static_cast<int16_t>(code);
+    if (record_) record_->nErrorCode = static_cast<int16_t>(code);
     return -1;
 }
 

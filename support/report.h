@@ -30,7 +30,9 @@ enum class Where {
 };
 
 // Who reports, to whom: the application's name for the log lines, the
-// request handed to the callback, and the callback itself; the record's own
+// request handed to the callback (set once by its owner, `address`, and
+// never read back here: the record is the callback's, and `unfit`'s error
+// code is shown in it), and the callback itself; the record's own
 // options, taken as a value when the send began (they decide the log and
 // the callback's trimming, and every option the send reads), the call's
 // batch of log lines (a line goes straight to the log without one), and
@@ -38,7 +40,6 @@ enum class Where {
 // cuts them.
 struct Reporter {
     std::string app;
-    SMTPSEND_STRUCTURE *req = nullptr;
     VELLOR_STATUS_CALLBACK cb = nullptr;
     options::RequestValues own;
     LogBatch *lines = nullptr;
@@ -60,6 +61,11 @@ struct Reporter {
     // A value that does not fit its fixed field of `size` bytes (see
     // set_field): reported (920, code) and stored in nErrorCode; -1.
     int unfit(int code, std::string_view what, std::size_t size) const;
+    // The record the callback is handed.
+    void address(SMTPSEND_STRUCTURE *record) { record_ = record; }
+
+private:
+    SMTPSEND_STRUCTURE *record_ = nullptr;
 };
 
 }  // namespace vellor

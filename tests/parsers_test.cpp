@@ -53,6 +53,7 @@
 #include "smtp/message_text.h"
 #include "smtp/reply.h"
 #include "smtp/reply_reader.h"
+#include "submit/message_in_hand.h"
 #include "support/log_file.h"
 #include "support/options.h"
 #include "support/request_options.h"
@@ -133,14 +134,16 @@ std::string select(const std::string &in) {
 }
 
 // The login's two values base64-encoded as AUTH LOGIN sends them; the
-// record's fields must hold the encoded values when they fit, else the
+// record's fields must then show the encoded values when they fit, else the
 // caller's own texts (never a cut value).
 std::string login(const std::string &in) {
     auto [user, password] = head(in);
-    char u[128] = {0}, p[128] = {0};
+    SMTPSEND_STRUCTURE r{};
+    char *u = r.szAuthUser, *p = r.szAuthPassword;
     std::memcpy(u, user.data(), std::min<std::size_t>(user.size(), 127));
     std::memcpy(p, password.data(), std::min<std::size_t>(password.size(), 127));
     vellor::EncodedLogin e = vellor::SMTP_Encode_Auth_Data(u, p);
+    vellor::show_login_forms(r, e);
     auto kept = [](const std::string &s, const std::string &own) { return s.size() < 128 ? s : own.substr(0, 127); };
     bool held = kept(e.user, user) == u && kept(e.password, password) == p;
     return e.user + "|" + e.password + (held ? "" : " but the fields hold " + std::string(u) + "|" + p);
