@@ -19,7 +19,7 @@
 # the whole set only when it passes, so a run after the first costs about a
 # rebuild a fault. A fault with no hint of its own first tries the tests that
 # caught faults in the same file, then the tests named with the words of the
-# file's name, then the whole set. MUTATE_FROM=N skips the list's first N-1 faults.
+# file's name, then the whole set (the two longest tests last). MUTATE_FROM=N skips the list's first N-1 faults.
 set -uo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 work=${1:-/tmp/vellor-mutate}
@@ -58,6 +58,9 @@ caught_once() {  # caught_once [ctest arguments...]
   done <<<"$failed"
   return 1
 }
+# The tests that take half a minute (the tool and the Python package, run
+# as their users do): tried last, when no other test caught the fault.
+long_tests='^(vellor_cli|python_package)$'
 # keywords FILE: a ctest pattern of the words of the file's name (those of
 # three letters or more, also capitalised), the tests most likely to reach it named so.
 keywords() {
@@ -124,7 +127,8 @@ PY
       echo "caught    $file: $text  ($(printf '%s' "$hint" | cut -c1-80), hinted)"
     else
       by="" words=$(keywords "$file")
-      if { [ -n "$words" ] && caught_once -R "$words"; } || caught_once || caught_once; then
+      if { [ -n "$words" ] && caught_once -R "$words"; } || caught_once -E "$long_tests" ||
+        caught_once -R "$long_tests"; then
         caught=$((caught + 1))
         printf '%s\t%s\t%s\n' "$file" "$text" "$by" >>"$hints"
         echo "caught    $file: $text  ($(printf '%s' "$by" | cut -c1-80))"
