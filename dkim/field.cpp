@@ -4,6 +4,9 @@
 #include <exception>
 #include <utility>
 
+#include "support/report_texts.h"
+#include "support/text.h"
+
 namespace vellor::dkim {
 
 Field::Field(std::size_t size, std::function<MadeField()> make)
@@ -15,9 +18,9 @@ void Field::make() {
     try {
         got = state_->make();
     } catch (const std::exception &e) {
-        got = MadeField{{}, std::string("the signature was not made (") + e.what() + ")"};
+        got = MadeField{{}, fill(texts::kSignatureNotMade, {e.what()})};
     }
-    if (got.why.empty() && got.text.size() != size_) got = MadeField{{}, "the signature's length is not the key's"};
+    if (got.why.empty() && got.text.size() != size_) got = MadeField{{}, texts::kSignatureLength};
     state_->made = std::move(got);
 }
 

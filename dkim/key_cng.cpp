@@ -14,6 +14,8 @@
 
 #include "platform/small_file.h"
 #include "dkim/key.h"
+#include "support/report_texts.h"
+#include "support/text.h"
 
 namespace vellor::dkim {
 namespace {
@@ -150,13 +152,13 @@ std::unique_ptr<CngKey> import_rsa(const BYTE *der, DWORD n, std::string &why) {
     Local legacy;
     DWORD size = 0;
     if (!decode(PKCS_RSA_PRIVATE_KEY, der, n, legacy, size) || size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) {
-        why = "no private key in it (the RSA key cannot be decoded)";
+        why = fill(texts::kNoPrivateKey, {texts::kRsaUndecoded});
         return nullptr;
     }
     const BYTE *blob = static_cast<const BYTE *>(legacy.p);
     DWORD bits = reinterpret_cast<const RSAPUBKEY *>(blob + sizeof(BLOBHEADER))->bitlen;
     if (bits < kRsaMinBits) {
-        why = "an RSA key of " + std::to_string(bits) + " bits, fewer than 2048";
+        why = fill(texts::kRsaBits, {std::to_string(bits)});
         return nullptr;
     }
     auto key = std::make_unique<CngKey>();
@@ -165,7 +167,7 @@ std::unique_ptr<CngKey> import_rsa(const BYTE *der, DWORD n, std::string &why) {
     if (::BCryptOpenAlgorithmProvider(&key->alg, BCRYPT_RSA_ALGORITHM, nullptr, 0) != 0 ||
         ::BCryptImportKeyPair(key->alg, nullptr, BCRYPT_RSAPRIVATE_BLOB, &key->key, reinterpret_cast<PUCHAR>(&cng[0]),
                               static_cast<ULONG>(cng.size()), 0) != 0) {
-        why = "the system's CNG does not take the RSA key";
+        why = texts::kCngNoRsa;
         return nullptr;
     }
     return key;
@@ -177,7 +179,7 @@ bool rsa_der(const std::string &pem, std::string &rsa, std::string &why) {
     std::string der, oid;
     bool pkcs8 = false;
     if (!pem_key(pem, der, pkcs8)) {
-        why = "no private key in it (not a PEM private key)";
+        why = fill(texts::kNoPrivateKey, {texts::kNotPemKey});
         return false;
     }
     if (!pkcs8) {
@@ -185,17 +187,15 @@ bool rsa_der(const std::string &pem, std::string &rsa, std::string &why) {
         return true;
     }
     if (!pkcs8_parts(der, oid, rsa)) {
-        why = "no private key in it (the PKCS #8 structure cannot be read)";
+        why = fill(texts::kNoPrivateKey, {texts::kPkcs8Unread});
         return false;
     }
     if (oid == kEd25519Oid) {
-        why =
-            "an Ed25519 key, which the Windows build cannot sign with (the system's CNG has no Ed25519): use an "
-            "RSA key of 2048 bits or more";
+        why = texts::kCngNoEd25519;
         return false;
     }
     if (oid != kRsaOid) {
-        why = "a key of another type than RSA (the Windows build signs with RSA only)";
+        why = texts::kCngRsaOnly;
         return false;
     }
     return true;
@@ -255,7 +255,7 @@ std::shared_ptr<const SigningKey> SigningKey::load(const std::string &file, std:
     unsigned char digest[32] = {};
     ULONG len = 0;  // the signature's size, asked without signing
     if (::BCryptSignHash(key->key, &padding, digest, 32, nullptr, 0, &len, BCRYPT_PAD_PKCS1) != 0 || len == 0) {
-        why = "the key cannot sign (the system's CNG refused)";
+        why = fill(texts::kKeyCannotSign, {texts::kCngRefused});
         return nullptr;
     }
     return std::shared_ptr<const SigningKey>(new SigningKey(key.release(), nullptr, false, len));
@@ -275,7 +275,7 @@ std::string SigningKey::sign(std::string_view input, std::string &why) const {
                          static_cast<ULONG>(sig.size()), &len, BCRYPT_PAD_PKCS1) != 0)
         sig.clear();
     if (sig.empty()) {
-        why = "the key cannot sign (the system's CNG refused)";
+        why = fill(texts::kKeyCannotSign, {texts::kCngRefused});
         return {};
     }
     return base64(reinterpret_cast<const unsigned char *>(sig.data()), len);

@@ -8,6 +8,8 @@
 #include <openssl/x509.h>
 
 #include "platform/small_file.h"
+#include "support/report_texts.h"
+#include "support/text.h"
 
 namespace vellor::dkim {
 namespace {
@@ -20,7 +22,7 @@ EVP_PKEY *key_of(void *p) { return static_cast<EVP_PKEY *>(p); }
 std::string openssl_reason() {
     unsigned long e = ERR_get_error();
     ERR_clear_error();
-    if (!e) return "not a PEM private key";
+    if (!e) return texts::kNotPemKey;
     char buf[256];
     ERR_error_string_n(e, buf, sizeof buf);
     return buf;
@@ -59,30 +61,30 @@ std::shared_ptr<const SigningKey> SigningKey::load(const std::string &file, std:
     if (!files::read_small_file(file, kKeyFileMost, pem, why)) return nullptr;
     BIO *bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
     if (!bio) {
-        why = "the file cannot be read";
+        why = texts::kKeyFileUnread;
         ERR_clear_error();
         return nullptr;
     }
     EVP_PKEY *pkey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char *>(""));
     BIO_free(bio);
     if (!pkey) {
-        why = "no private key in it (" + openssl_reason() + ")";
+        why = fill(texts::kNoPrivateKey, {openssl_reason()});
         return nullptr;
     }
     bool ed = EVP_PKEY_is_a(pkey, "ED25519") == 1;
     if (!ed && EVP_PKEY_is_a(pkey, "RSA") != 1) {
-        why = std::string("a key of type ") + EVP_PKEY_get0_type_name(pkey) + ", not RSA or Ed25519";
+        why = fill(texts::kKeyOfType, {EVP_PKEY_get0_type_name(pkey)});
         EVP_PKEY_free(pkey);
         return nullptr;
     }
     if (!ed && EVP_PKEY_get_bits(pkey) < kRsaMinBits) {
-        why = "an RSA key of " + std::to_string(EVP_PKEY_get_bits(pkey)) + " bits, fewer than 2048";
+        why = fill(texts::kRsaBits, {std::to_string(EVP_PKEY_get_bits(pkey))});
         EVP_PKEY_free(pkey);
         return nullptr;
     }
     EVP_MD_CTX *ready = EVP_MD_CTX_new();  // set up once, copied for each signature
     if (!ready || EVP_DigestSignInit(ready, nullptr, ed ? nullptr : EVP_sha256(), nullptr, pkey) != 1) {
-        why = "the key cannot sign (" + openssl_reason() + ")";
+        why = fill(texts::kKeyCannotSign, {openssl_reason()});
         EVP_MD_CTX_free(ready);
         EVP_PKEY_free(pkey);
         return nullptr;
@@ -120,7 +122,7 @@ std::string SigningKey::sign(std::string_view input, std::string &why) const {
         EVP_DigestSign(ctx, reinterpret_cast<unsigned char *>(sig.data()), &len, data, n) == 1)
         out = base64(reinterpret_cast<const unsigned char *>(sig.data()), len);
     EVP_MD_CTX_free(ctx);
-    if (out.empty()) why = "the key cannot sign (" + openssl_reason() + ")";
+    if (out.empty()) why = fill(texts::kKeyCannotSign, {openssl_reason()});
     return out;
 }
 

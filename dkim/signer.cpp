@@ -1,6 +1,7 @@
 // The DKIM options' values to a signer, and one message's DKIM-Signature field.
 #include "dkim/signer.h"
 
+#include "support/report_texts.h"
 #include "support/text.h"
 
 namespace vellor::dkim {
@@ -10,20 +11,19 @@ std::shared_ptr<const Signer> signer_of(const std::string &domain, const std::st
     why.clear();
     if (domain.empty() && selector.empty() && key_file.empty()) return nullptr;
     if (domain.empty() || selector.empty() || key_file.empty()) {
-        why = "DKIM signing needs DKIMDomain, DKIMSelector and DKIMKeyFile, and ";
-        why += domain.empty() ? "DKIMDomain" : selector.empty() ? "DKIMSelector" : "DKIMKeyFile";
-        why += " is not set";
+        why = fill(texts::kDkimNeeds, {domain.empty()     ? "DKIMDomain"
+                                       : selector.empty() ? "DKIMSelector"
+                                                          : "DKIMKeyFile"});
         return nullptr;
     }
     if (!tag_value_ok(domain) || !tag_value_ok(selector)) {
-        why = format("DKIM domain [%s] or selector [%s] holds characters other than letters, digits, '.', '-', '_'",
-                     domain.c_str(), selector.c_str());
+        why = fill(texts::kDkimTagChars, {domain, selector});
         return nullptr;
     }
     std::string reason;
     auto key = SigningKey::load(key_file, reason);
     if (!key) {
-        why = format("DKIM key file [%s] cannot be used: %s", key_file.c_str(), reason.c_str());
+        why = fill(texts::kDkimKeyUnusable, {key_file, reason});
         return nullptr;
     }
     return std::make_shared<const Signer>(Signer{key, domain, selector});
@@ -39,7 +39,7 @@ Field BodySigning::field(long long now, std::string &why) {
     canon_.finish();
     feed_.finish();
     if (canon_.header_too_long()) {
-        why = "the message's header section is larger than 1 MiB and cannot be signed";
+        why = texts::kDkimHeaderTooLarge;
         return {};
     }
     std::array<unsigned char, 32> bh = hash_.finish();

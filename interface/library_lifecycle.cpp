@@ -30,28 +30,15 @@ constexpr const char *kBuild = "060125";
 constexpr const char *kBuildDate = "Jan 25, 2006";
 constexpr int32_t kLibraryCode = 2111;
 
-constexpr const char *kWarningCaption = "Vellor_API Developers library - *** WARNING ***";
-constexpr const char *kReleaseWarning =
-    "Orvane products use a set of specially designed libraries (DLL files)\r\n"
-    "that provide low level TCP/IP, SMTP, POP3 and other protocol support to them.\r\n\r\n"
-    "The versions of the Vellor_API library and the Korvex_API library\r\n"
-    "you are running are not the same, which may cause problems.\r\n\r\n"
-    "We recommend that you check the DLL's and ensure that\r\n"
-    "you have the same releases\r\n\r\n"
-    "Updated copies should be available from Orvane (www.orvane.com)";
-constexpr const char *kRevisionWarning =
-    "The structures in the TCP and SMTP libraries are using a different strucutre revision.\r\n"
-    "This may cause significant problems or possibly failures when used together.\r\n\r\n"
-    "We recommend that you check to ensure that you have the same library releases...";
-
 long address_of(const void *p) { return static_cast<long>(reinterpret_cast<intptr_t>(p)); }
 
 void check_companion_release(SMTPINIT_STRUCTURE *library) {
     bool same_release = equal_nocase(field_text(library->szVersion), field_text(library->szTcpVersion)) &&
                         equal_nocase(field_text(library->szBuild), field_text(library->szTcpBuild));
-    if (!same_release) ui::MessageBoxA(nullptr, kReleaseWarning, kWarningCaption, ui::MB_OK | ui::MB_SYSTEMMODAL);
+    if (!same_release)
+        ui::MessageBoxA(nullptr, texts::kReleaseWarning, texts::kWarningTitle, ui::MB_OK | ui::MB_SYSTEMMODAL);
     if (library->dwTcpStructRevision != library->dwStructRevision)
-        ui::MessageBoxA(nullptr, kRevisionWarning, kWarningCaption, ui::MB_OK | ui::MB_SYSTEMMODAL);
+        ui::MessageBoxA(nullptr, texts::kRevisionWarning, texts::kWarningTitle, ui::MB_OK | ui::MB_SYSTEMMODAL);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // goes into szErrorText; one that does not fit whole is replaced by a
 // shorter one that names the option only.
 #include "common/export_guard.h"
+#include "support/report_texts.h"
 #include "support/request_options.h"
 #include "support/text.h"
 #include "vellorapi.h"
@@ -17,7 +18,7 @@ namespace {
 void put_reason(SMTPSEND_STRUCTURE *request, const std::string &name, const std::string &why) {
     if (set_field(request->szErrorText, why)) return;
     auto known = options::known_name(name);
-    std::string shorter = known ? "The option " + *known + " cannot take this value" : "Unknown option name";
+    std::string shorter = known ? fill(texts::kOptionCannotTake, {*known}) : std::string(texts::kUnknownOptionShort);
     (void)set_field(request->szErrorText, shorter);  // short enough for any name the table holds
 }
 

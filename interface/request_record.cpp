@@ -9,7 +9,8 @@
 #include "platform/global_memory.h"
 #include "common/export_guard.h"
 #include "platform/message_box.h"
-#include "support/log_file.h"
+#include "support/report.h"
+#include "support/report_texts.h"
 #include "support/request_options.h"
 #include "support/text.h"
 #include "vellorapi.h"
@@ -19,30 +20,29 @@ using namespace vellor;
 extern "C" VELLOR_API int32_t VELLOR_Initialize_Structure(SMTPINIT_STRUCTURE *library, SMTPSEND_STRUCTURE *request) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!library || library->bLibraryInitialized == 0) {
-            ui::MessageBoxA(nullptr,
-                            "You do not appear to have called the VellorAPI_Initialize_Library() startup call.\r\n"
-                            "You must call this before calling any other VellorAPI functions...",
-                            "Orvane VellorAPI Library", ui::MB_OK | ui::MB_ICONQUESTION | ui::MB_SYSTEMMODAL);
+            ui::MessageBoxA(nullptr, texts::kNotInitialized, texts::kNotInitializedTitle,
+                            ui::MB_OK | ui::MB_ICONQUESTION | ui::MB_SYSTEMMODAL);
             return 1;
         }
         if (!request) return 1;
         options::forget_record(request);  // the options it carried end here
-        std::string app = field_text(library->szApplication);
+        Reporter rep;
+        rep.app = field_text(library->szApplication);
         if (request->nInitialized != 1) {
             std::memset(request, 0, sizeof *request);
             request->nInitialized = 1;
-            Write_Log(format("VellorAPI [%s] - SMTPSEND_STRUCTURE first initialized successfully", app.c_str()));
+            rep.report(Where::log_prefixed, 0, 0, texts::kRecordFirstInitialized);
             return 0;
         }
         HGLOBAL list = request->hRecipients;
         if (list && (GlobalFlags(list) & GMEM_LOCKCOUNT) != 0) {
             GlobalUnlock(list);
             GlobalFree(list);
-            Write_Log("VellorAPI - **WARNING** - VELLOR_SEND hRecipients global memory pointer freed.");
+            rep.report(Where::log, 0, 0, texts::kListBlockFreed);
         }
         std::memset(request, 0, sizeof *request);
         request->nInitialized = 1;
-        Write_Log(format("VellorAPI [%s] - SMTPSEND_STRUCTURE re-initialized successfully.", app.c_str()));
+        rep.report(Where::log_prefixed, 0, 0, texts::kRecordReinitialized);
         return 0;
     });
 }

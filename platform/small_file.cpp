@@ -3,7 +3,9 @@
 // them without waiting) and never more than a bound set by the caller.
 #include "platform/small_file.h"
 
+#include "common/text_fill.h"
 #include "platform/files.h"
+#include "platform/platform_texts.h"
 
 namespace vellor::files {
 
@@ -12,12 +14,12 @@ bool read_small_file(const std::string &path, std::size_t most, std::string &tex
     int fd = open_regular(path, false, stamp);
     int64_t size = stamp.size;
     if (fd < 0) {
-        why = exists(path) ? "not a regular file" : "the file cannot be read";
+        why = exists(path) ? platform::texts::kNotRegularFile : platform::texts::kFileUnreadable;
         return false;
     }
     if (size < 0 || static_cast<uint64_t>(size) > most) {
         close(fd);
-        why = "a file of " + std::to_string(size) + " bytes, more than " + std::to_string(most);
+        why = fill(platform::texts::kFileTooLarge, {std::to_string(size), std::to_string(most)});
         return false;
     }
     text.assign(static_cast<std::size_t>(size), '\0');
@@ -25,7 +27,7 @@ bool read_small_file(const std::string &path, std::size_t most, std::string &tex
     bool ok = read_all(fd, text.data(), text.size(), got);
     close(fd);
     text.resize(got);
-    if (!ok) why = "the file cannot be read";
+    if (!ok) why = platform::texts::kFileUnreadable;
     return ok;
 }
 

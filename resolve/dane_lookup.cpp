@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "resolve/dns_answer.h"
+#include "support/report_texts.h"
+#include "support/text.h"
 #include "transport/companion.h"
 
 namespace vellor::resolve {
@@ -53,15 +55,14 @@ DaneLookup dane_lookup(const std::string &domain, const std::string &exchanger, 
     std::string host = lower(exchanger);
     if (!mx.secure || std::none_of(mx.answer.records.begin(), mx.answer.records.end(),
                                    [&](const std::string &name) { return lower(name) == host; }))
-        return none("the MX answer of [" + domain + "] naming it is not secure");
+        return none(fill(texts::kMxNotSecure, {domain}));
     if ((families & kDialsIpv4 || !families) && !ask(host, kTypeA, trusted_servers).secure)
-        return none("its A answer is not secure");
-    if (families & kDialsIpv6 && !ask(host, kTypeAaaa, trusted_servers).secure)
-        return none("its AAAA answer is not secure");
+        return none(texts::kANotSecure);
+    if (families & kDialsIpv6 && !ask(host, kTypeAaaa, trusted_servers).secure) return none(texts::kAaaaNotSecure);
     Asked tlsa = ask("_25._tcp." + host, kTypeTlsa, trusted_servers);
-    if (!tlsa.answered) return {DaneLookup::Kind::Failed, {}, "its TLSA lookup failed"};
-    if (!tlsa.secure) return none("its TLSA answer is not secure");
-    if (tlsa.answer.records.empty()) return none("it publishes no TLSA record");
+    if (!tlsa.answered) return {DaneLookup::Kind::Failed, {}, texts::kTlsaLookupFailed};
+    if (!tlsa.secure) return none(texts::kTlsaNotSecure);
+    if (tlsa.answer.records.empty()) return none(texts::kNoTlsa);
     DaneLookup found{DaneLookup::Kind::Unusable, {}, {}};
     for (const std::string &rdata : tlsa.answer.records) {
         if (rdata.size() < 3) continue;

@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "common/export_guard.h"
-#include "support/log_file.h"
+#include "support/report.h"
+#include "support/report_texts.h"
 #include "support/text.h"
 #include "transport/companion.h"
 #include "vellorapi.h"
@@ -17,19 +18,18 @@ namespace {
 
 constexpr const char *kAccess = "VELLOR_WINSOCK_ACCESS";
 
-void close_down(transport::HostLookup &lookup, const std::string &app, const char *stopLine, const char *closeLine) {
+void close_down(transport::HostLookup &lookup, const Reporter &rep, const char *stopLine, const char *closeLine) {
     lookup.stop_network();
-    Write_Log(format(stopLine, app.c_str()));
+    rep.report(Where::log_prefixed, 0, 0, stopLine);
     lookup.close(kAccess);
-    Write_Log(format(closeLine, app.c_str()));
+    rep.report(Where::log_prefixed, 0, 0, closeLine);
 }
 
-bool forward(transport::HostLookup &lookup, SMTPSEND_STRUCTURE *req, const std::string &app) {
+bool forward(transport::HostLookup &lookup, SMTPSEND_STRUCTURE *req, const Reporter &rep) {
     std::string server = field_text(req->szServer);
-    Write_Log(format("VellorAPI [%s] - Calling gethostbyname() for [%s].", app.c_str(), server.c_str()));
+    rep.report(Where::log_prefixed, 0, 0, fill(texts::kCallingGethostbyname, {server}));
     if (!lookup.found(server)) {
-        close_down(lookup, app, "VellorAPI [%s] - Winsock for DNS lookup closed successfully.",
-                   "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
+        close_down(lookup, rep, texts::kDnsWinsockClosed, texts::kDnsLibraryClosedLower);
         return false;
     }
     int n = 0;  // a dotted address always fits; anything longer is not copied
@@ -39,13 +39,11 @@ bool forward(transport::HostLookup &lookup, SMTPSEND_STRUCTURE *req, const std::
     return true;
 }
 
-bool reverse(transport::HostLookup &lookup, SMTPSEND_STRUCTURE *req, const std::string &app) {
+bool reverse(transport::HostLookup &lookup, SMTPSEND_STRUCTURE *req, const Reporter &rep) {
     std::string ip = field_text(req->szServerIP);
-    Write_Log(format("VellorAPI [%s] - Calling gethostbyaddr() for [%s].", app.c_str(), ip.c_str()));
+    rep.report(Where::log_prefixed, 0, 0, fill(texts::kCallingGethostbyaddr, {ip}));
     if (!lookup.name_of(ip, req->szServer)) {
-        close_down(lookup, app,
-                   "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
-                   "VellorAPI [%s] - Winsock Library for DNS lookup closed successfully.");
+        close_down(lookup, rep, texts::kDnsSessionCleanup, texts::kDnsLibraryClosed);
         return false;
     }
     return true;
@@ -56,25 +54,23 @@ bool reverse(transport::HostLookup &lookup, SMTPSEND_STRUCTURE *req, const std::
 extern "C" VELLOR_API int32_t VELLOR_Perform_DNS_Lookup(const char *applicationName, SMTPSEND_STRUCTURE *request) {
     return vellor::guarded(-1, [&]() -> int32_t {
         if (!request) return -1;
-        std::string app = text_or_empty(applicationName);
+        Reporter rep;
+        rep.app = text_or_empty(applicationName);
         if (empty(request->szServer) && empty(request->szServerIP)) {
-            Write_Log(format("VellorAPI [%s] - No Server name or IP address received.", app.c_str()));
+            rep.report(Where::log_prefixed, 0, 0, texts::kNoServerOrAddress);
             request->nErrorCode = 905;
             return -1;
         }
         transport::HostLookup lookup(kAccess);
-        Write_Log(format("VellorAPI [%s] - Winsock library initialized - WSAStartup() - for DNS lookup successfully.",
-                         app.c_str()));
+        rep.report(Where::log_prefixed, 0, 0, texts::kDnsWinsockStarted);
         lookup.start_network(0);
-        Write_Log(format("VellorAPI [%s] - Winsock Session for DNS lookup started successfully.", app.c_str()));
-        bool ok = empty(request->szServer) ? reverse(lookup, request, app) : forward(lookup, request, app);
+        rep.report(Where::log_prefixed, 0, 0, texts::kDnsSessionStarted);
+        bool ok = empty(request->szServer) ? reverse(lookup, request, rep) : forward(lookup, request, rep);
         if (!ok) {
             request->nErrorCode = 915;
             return -1;
         }
-        close_down(lookup, app,
-                   "VellorAPI [%s] - Winsock Session for DNS lookup - WSACleanup() - terminated successfully.",
-                   "VellorAPI [%s] - Winsock library for DNS lookup closed successfully.");
+        close_down(lookup, rep, texts::kDnsSessionCleanup, texts::kDnsLibraryClosedLower);
         return 0;
     });
 }

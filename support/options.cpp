@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "support/report_texts.h"
 #include "support/request_options.h"
+#include "support/text.h"
 
 namespace vellor::options {
 namespace {
@@ -103,18 +105,18 @@ std::string shown(const Stored &s) {
     if (s.type == REG_SZ || s.type == REG_EXPAND_SZ) {
         std::string text(s.bytes.begin(), s.bytes.end());
         text.resize(::strnlen(text.c_str(), text.size()));
-        if (text.size() > 64) return "a text of " + std::to_string(text.size()) + " characters";
-        return "text \"" + text + "\"";
+        if (text.size() > 64) return fill(texts::kHoldsLongText, {std::to_string(text.size())});
+        return fill(texts::kHoldsText, {text});
     }
     if (s.type == REG_DWORD && s.bytes.size() == 4)
-        return "dword " +
-               std::to_string(s.bytes[0] | (s.bytes[1] << 8) | (s.bytes[2] << 16) | (uint32_t(s.bytes[3]) << 24));
-    return std::to_string(s.size) + " bytes of type " + std::to_string(s.type);
+        return fill(texts::kHoldsDword, {std::to_string(s.bytes[0] | (s.bytes[1] << 8) | (s.bytes[2] << 16) |
+                                                        (uint32_t(s.bytes[3]) << 24))});
+    return fill(texts::kHoldsBytes, {std::to_string(s.size), std::to_string(s.type)});
 }
 
 void note_unusable(MessageOptions &o, const char *name, const Stored &s, const char *wanted) {
     if (!o.unusable.empty()) return;  // the first one is named
-    o.unusable = std::string("the ") + name + " option holds " + shown(s) + ", not " + wanted;
+    o.unusable = fill(texts::kOptionHolds, {name, shown(s), wanted});
 }
 
 // A security option whose line in the options file cannot be parsed (the
@@ -122,9 +124,8 @@ void note_unusable(MessageOptions &o, const char *name, const Stored &s, const c
 void unparsed(MessageOptions &o, const char *name, const char *wanted) {
     std::string written = RegUnparsedValue(kKey, name);
     if (written.empty()) return;
-    if (written.size() > 64) written = "a line of " + std::to_string(written.size()) + " characters";
-    if (o.unusable.empty())
-        o.unusable = std::string("the ") + name + " option holds " + written + ", which cannot be read, not " + wanted;
+    if (written.size() > 64) written = fill(texts::kHoldsLongLine, {std::to_string(written.size())});
+    if (o.unusable.empty()) o.unusable = fill(texts::kOptionHoldsUnread, {name, written, wanted});
 }
 
 // A security number: the record's value, else a dword of 4 bytes from 0 to
@@ -151,12 +152,12 @@ std::string secure_text(const RequestValues &own, HKEY key, const char *name, Me
     if (const std::string *v = request_value(own, name)) return *v;
     Stored s = query_stored(key, name);
     if (!s.present) {
-        unparsed(o, name, "a text of at most 259 characters");
+        unparsed(o, name, texts::kWantedText);
         return {};
     }
     if ((s.type == REG_SZ || s.type == REG_EXPAND_SZ) && s.size <= kTextBuffer)
         return query_text(own, key, name, kTextBuffer);
-    note_unusable(o, name, s, "a text of at most 259 characters");
+    note_unusable(o, name, s, texts::kWantedText);
     return {};
 }
 
@@ -190,7 +191,7 @@ std::string dsn_text(const RequestValues &own, HKEY key, const char *name, Messa
     std::string text = secure_text(own, key, name, o), why;
     if (text.empty()) return text;
     if (std::optional<std::string> v = usable_value(name, text, why)) return *v;
-    if (o.unusable.empty()) o.unusable = std::string("the ") + name + " option " + why;
+    if (o.unusable.empty()) o.unusable = fill(texts::kOptionWhy, {name, why});
     return {};
 }
 
@@ -231,10 +232,10 @@ MessageOptions message_options(const RequestValues &own) {
         o.pipelining = query_number(own, key, "Pipelining", 0);
         o.chunking = query_number(own, key, "Chunking", 0);
         o.keep_connection = std::clamp(query_number(own, key, "KeepConnection", 0), 0, kMostKeptSeconds);
-        o.secure_connection = secure_number(own, key, "SecureConnection", 0, 4, o, "a dword of 0 to 4");
-        o.tls_verify_peer = secure_number(own, key, "TLSVerifyPeer", 1, 1, o, "a dword of 0 or 1");
+        o.secure_connection = secure_number(own, key, "SecureConnection", 0, 4, o, texts::kWantedUpTo4);
+        o.tls_verify_peer = secure_number(own, key, "TLSVerifyPeer", 1, 1, o, texts::kWantedFlag);
         o.tls_ca_file = secure_text(own, key, "TLSCAFile", o);
-        o.dnssec_trusted = secure_number(own, key, "DNSSECTrusted", 0, 1, o, "a dword of 0 or 1");
+        o.dnssec_trusted = secure_number(own, key, "DNSSECTrusted", 0, 1, o, texts::kWantedFlag);
         o.mta_sts_cache_file = secure_text(own, key, "MTASTSCacheFile", o);
         o.oauth2_token = request_text(own, "OAuth2Token");
         o.auth_mechanism = request_text(own, "AuthMechanism");
@@ -251,8 +252,7 @@ NetworkOptions network_options(const RequestValues &own) {
         std::string family = secure_text(own, key, "AddressFamily", checks);
         o.source = secure_text(own, key, "SourceAddress", checks);
         o.unusable = checks.unusable;
-        if (!family_named(family, o.family) && o.unusable.empty())
-            o.unusable = "the AddressFamily option holds text \"" + family + "\", not auto, 4, 6 or any";
+        if (!family_named(family, o.family) && o.unusable.empty()) o.unusable = fill(texts::kFamilyHolds, {family});
     });
 }
 

@@ -2,7 +2,9 @@
 #include "support/report.h"
 
 #include "support/log_file.h"
+#include "support/report_texts.h"
 #include "support/status_callback.h"
+#include "support/text.h"
 
 namespace vellor {
 namespace {
@@ -49,9 +51,7 @@ void Reporter::report(Where where, int st, int code, std::string_view text) cons
 }
 
 int Reporter::unfit(int code, std::string_view what, std::size_t size) const {
-    std::string text = prefixed(what, " is longer than its field of ");
-    text.append(std::to_string(size - 1)).append(" characters (or holds a NUL): not sent, never cut");
-    report(Where::both_as_given, 920, code, text);
+    report(Where::both_as_given, 920, code, prefixed(fill(texts::kLongerThanField, {what, std::to_string(size - 1)})));
     if (record_) record_->nErrorCode = static_cast<int16_t>(code);
     return -1;
 }

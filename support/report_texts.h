@@ -8,8 +8,11 @@
 
 namespace vellor::texts {
 
+#pragma push_macro("TEXT")  // windows.h defines a TEXT of its own
+#undef TEXT
 #define TEXT(name, text) inline constexpr char name[] = text;
 #include "support/report_texts.def"
 #undef TEXT
+#pragma pop_macro("TEXT")
 
 }  // namespace vellor::texts

@@ -8,6 +8,8 @@
 
 #include "platform/record_table.h"
 #include "support/dsn_values.h"
+#include "support/report_texts.h"
+#include "support/text.h"
 
 namespace vellor::options {
 namespace {
@@ -86,47 +88,46 @@ bool visible_ascii(const std::string &v) {
 
 // The value as the store keeps it, or nullopt with the reason.
 std::optional<std::string> checked(const Known &k, const std::string &v, std::string &why) {
-    std::string quoted = "[" + v + "]";
     switch (k.kind) {
         case Kind::Number:
             if (decimal(v, 0, 2147483647)) return v;
-            why = "takes a decimal number from 0 to 2147483647, not " + quoted;
+            why = fill(texts::kTakesNumber, {v});
             return std::nullopt;
         case Kind::Choice:
             if (decimal(v, 0, k.most)) return std::to_string(std::stoi(v));
-            why = "takes 0 to " + std::to_string(k.most) + ", not " + quoted;
+            why = fill(texts::kTakesUpTo, {std::to_string(k.most), v});
             return std::nullopt;
         case Kind::Text:
             if (one_line(v)) return v;
-            why = "takes text without a line break";
+            why = texts::kTakesOneLine;
             return std::nullopt;
         case Kind::Extension:
             if (one_line(v) && v.size() <= kExtensionMost) return v;
-            why = "takes at most 11 characters without a line break";
+            why = texts::kTakesExtension;
             return std::nullopt;
         case Kind::Token:
             if (visible_ascii(v)) return v;
-            why = "takes visible ASCII characters only (no blank, no line break); the value is not shown";
+            why = texts::kTakesToken;
             return std::nullopt;
         case Kind::Mechanism:
             if (auto m = listed(kMechanisms, v)) return m;
-            why = "takes auto, any, LOGIN, PLAIN, XOAUTH2 or OAUTHBEARER, not " + quoted;
+            why = fill(texts::kTakesMechanism, {v});
             return std::nullopt;
         case Kind::Family:
             if (auto f = listed(kFamilies, v)) return f;
-            why = "takes auto, 4, 6 or any, not " + quoted;
+            why = fill(texts::kTakesFamily, {v});
             return std::nullopt;
         case Kind::Notify:
             if (auto n = dsn::notify_value(v)) return n;
-            why = "takes NEVER, or SUCCESS, FAILURE and DELAY joined by commas, not " + quoted;
+            why = fill(texts::kTakesNotify, {v});
             return std::nullopt;
         case Kind::Return:
             if (auto r = dsn::return_value(v)) return r;
-            why = "takes FULL or HDRS, not " + quoted;
+            why = fill(texts::kTakesReturn, {v});
             return std::nullopt;
         case Kind::EnvelopeId:
             if (auto e = dsn::envelope_id(v)) return e;
-            why = "takes printable ASCII of at most 100 characters as xtext, not " + quoted;
+            why = fill(texts::kTakesEnvelopeId, {v});
             return std::nullopt;
     }
     return std::nullopt;
@@ -153,12 +154,12 @@ bool set_request_option(const void *record, const std::string &name, const std::
                         const std::string &login_user) {
     const Known *k = find_known(name);
     if (!k) {
-        why = "Unknown option name [" + name + "]";
+        why = fill(texts::kUnknownOption, {name});
         return false;
     }
     std::optional<std::string> kept;
     if (!value.empty() && !(kept = checked(*k, value, why))) {
-        why = std::string("The option ") + k->name + " " + why;
+        why = fill(texts::kOptionTakes, {k->name, why});
         return false;
     }
     platform::RecordTable &s = platform::record_table();

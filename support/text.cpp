@@ -30,17 +30,6 @@ std::string format(const char *fmt, ...) {
     return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
 }
 
-std::string fill(std::string_view pattern, std::initializer_list<std::string_view> values) {
-    std::string out;
-    auto value = values.begin();
-    for (std::size_t at = 0;;) {
-        std::size_t mark = pattern.find("%s", at);
-        if (mark == std::string_view::npos || value == values.end()) return out.append(pattern.substr(at));
-        out.append(pattern.substr(at, mark - at)).append(*value++);
-        at = mark + 2;
-    }
-}
-
 std::string upper(std::string s) {
     for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;

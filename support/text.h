@@ -6,9 +6,10 @@
 #pragma once
 #include <cstddef>
 #include <cstring>
-#include <initializer_list>
 #include <string>
 #include <string_view>
+
+#include "common/text_fill.h"
 
 namespace vellor {
 
@@ -50,10 +51,9 @@ void copy_field(char (&to)[D], const char (&from)[S]) {
 // 1024-byte text buffers.
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// The pattern with each "%s" replaced by the next value in order, never cut
-// (format cuts): for report texts quoting what a server or option may make
-// long.
-std::string fill(std::string_view pattern, std::initializer_list<std::string_view> values);
+// fill (common/text_fill.h): the pattern with each "%s" replaced by the next
+// value in order, never cut (format cuts): for report texts quoting what a
+// server or option may make long.
 
 // Case-insensitive substring search: position of pattern in text, or npos.
 std::size_t find_text_nocase(const std::string &text, const std::string &pattern);

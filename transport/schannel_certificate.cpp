@@ -25,6 +25,9 @@
 #include <iterator>
 #include <vector>
 
+#include "common/text_fill.h"
+#include "transport/transport_texts.h"
+
 namespace vellor::transport::schannel {
 namespace {
 
@@ -66,8 +69,7 @@ HCERTSTORE load_ca_file(const std::string &path, std::string &why) {
     }
     if (added > 0) return store;
     if (store) ::CertCloseStore(store, 0);
-    why = "TLS trust anchors in [" + path +
-          "] could not be read: " + (in.is_open() ? "no certificate found in it" : "the file cannot be opened");
+    why = fill(texts::kTrustAnchorsUnread, {path, in.is_open() ? texts::kNoCertificateFound : texts::kFileNotOpened});
     return nullptr;
 }
 
@@ -115,48 +117,45 @@ bool in_store(HCERTSTORE store, PCCERT_CONTEXT cert) {
 std::string chain_error_text(DWORD errors, const Held &h) {
     if (errors & CERT_TRUST_IS_NOT_TIME_VALID) {
         LONG when = ::CertVerifyTimeValidity(nullptr, h.cert->pCertInfo);
-        return when > 0   ? "certificate has expired"
-               : when < 0 ? "certificate is not yet valid"
-                          : "a certificate in the chain has expired";
+        return when > 0 ? texts::kExpired : when < 0 ? texts::kNotYetValid : texts::kChainExpired;
     }
-    if (errors & CERT_TRUST_IS_REVOKED) return "certificate revoked";
-    if (errors & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return "certificate signature failure";
+    if (errors & CERT_TRUST_IS_REVOKED) return texts::kRevoked;
+    if (errors & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return texts::kBadSignature;
     if (errors & CERT_TRUST_IS_UNTRUSTED_ROOT)
-        return h.chain->rgpChain[0]->cElement == 1 ? "self-signed certificate"
-                                                   : "the chain ends at a root that is not trusted";
-    if (errors & CERT_TRUST_IS_PARTIAL_CHAIN) return "unable to get local issuer certificate";
-    if (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return "certificate not meant for a server";
-    if (errors & CERT_TRUST_INVALID_BASIC_CONSTRAINTS) return "invalid CA certificate";
-    if (errors & CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT) return "permitted subtree violation";
-    if (errors & CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT) return "excluded subtree violation";
+        return h.chain->rgpChain[0]->cElement == 1 ? texts::kSelfSigned : texts::kUntrustedRoot;
+    if (errors & CERT_TRUST_IS_PARTIAL_CHAIN) return texts::kNoLocalIssuer;
+    if (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return texts::kNotForServer;
+    if (errors & CERT_TRUST_INVALID_BASIC_CONSTRAINTS) return texts::kInvalidCa;
+    if (errors & CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT) return texts::kPermittedSubtree;
+    if (errors & CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT) return texts::kExcludedSubtree;
     if (errors & (CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT |
                   CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT))
-        return "unsupported name constraint type";
-    if (errors & CERT_TRUST_INVALID_EXTENSION) return "unhandled critical extension";
+        return texts::kNameConstraintType;
+    if (errors & CERT_TRUST_INVALID_EXTENSION) return texts::kCriticalExtension;
     char text[48];
-    std::snprintf(text, sizeof text, "chain error status 0x%08lX", static_cast<unsigned long>(errors));
+    std::snprintf(text, sizeof text, texts::kChainErrorStatus, static_cast<unsigned long>(errors));
     return text;
 }
 
 std::string policy_error_text(DWORD error) {
     switch (error) {
         case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
-            return "hostname mismatch";
+            return texts::kHostnameMismatch;
         case static_cast<DWORD>(CERT_E_EXPIRED):
-            return "certificate has expired";
+            return texts::kExpired;
         case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
-            return "the chain ends at a root that is not trusted";
+            return texts::kUntrustedRoot;
         case static_cast<DWORD>(CERT_E_CHAINING):
-            return "unable to get local issuer certificate";
+            return texts::kNoLocalIssuer;
         case static_cast<DWORD>(CERT_E_WRONG_USAGE):
-            return "certificate not meant for a server";
+            return texts::kNotForServer;
         case static_cast<DWORD>(CERT_E_REVOKED):
-            return "certificate revoked";
+            return texts::kRevoked;
         default:
             break;
     }
     char text[48];
-    std::snprintf(text, sizeof text, "SSL policy error 0x%08lX", static_cast<unsigned long>(error));
+    std::snprintf(text, sizeof text, texts::kPolicyError, static_cast<unsigned long>(error));
     return text;
 }
 
@@ -247,7 +246,7 @@ bool names_host(PCCERT_CONTEXT cert, const std::string &name) {
 }
 
 std::string refusal(const std::string &reason, const TlsPeer &peer) {
-    return "certificate not accepted: " + reason + " (name checked [" + peer.name + "])";
+    return fill(texts::kNotAcceptedChecked, {reason, peer.name});
 }
 
 }  // namespace
@@ -267,11 +266,11 @@ bool certificate_accepted(const CtxtHandle *context, const TlsPeer &peer, HCERTS
     if (::QueryContextAttributesA(const_cast<CtxtHandle *>(context), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &h.cert) !=
             SEC_E_OK ||
         !h.cert) {
-        why = refusal("the server sent no certificate", peer);
+        why = refusal(texts::kNoCertificateSent, peer);
         return false;
     }
     if (!build_chain(h)) {
-        why = refusal("no chain could be built", peer);
+        why = refusal(texts::kNoChain, peer);
         return false;
     }
     DWORD errors = h.chain->TrustStatus.dwErrorStatus & ~kRevocationUnknown;

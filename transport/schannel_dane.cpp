@@ -5,7 +5,9 @@
 #include <schannel.h>
 #include <wincrypt.h>
 
+#include "common/text_fill.h"
 #include "transport/schannel_certificate.h"
+#include "transport/transport_texts.h"
 
 namespace vellor::transport::schannel {
 namespace {
@@ -54,7 +56,7 @@ bool matches(const Tlsa &t, PCCERT_CONTEXT cert) {
 }
 
 std::string refusal(const std::string &reason, const TlsPeer &peer) {
-    return "certificate not accepted: " + reason + " (name [" + peer.name + "])";
+    return fill(texts::kNotAcceptedName, {reason, peer.name});
 }
 
 // Handles closed at the end of the check, whatever its outcome.
@@ -103,13 +105,13 @@ bool dane_accepted(const CtxtHandle *context, const TlsPeer &peer, std::string &
     if (::QueryContextAttributesA(const_cast<CtxtHandle *>(context), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &h.cert) !=
             SEC_E_OK ||
         !h.cert) {
-        why = refusal("the server sent no certificate", peer);
+        why = refusal(texts::kNoCertificateSent, peer);
         return false;
     }
     for (const Tlsa &t : peer.dane)
         if (t.usage == 3 && matches(t, h.cert)) return true;
     if (anchored(h, peer) && certificate_names_host(h.cert, peer.name)) return true;
-    why = refusal("no TLSA record matched", peer);
+    why = refusal(texts::kNoTlsaMatched, peer);
     return false;
 }
 

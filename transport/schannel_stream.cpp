@@ -14,6 +14,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text_fill.h"
+#include "transport/transport_texts.h"
+
 namespace vellor::transport::schannel {
 namespace {
 
@@ -27,30 +30,30 @@ constexpr std::size_t kMostBuffered = 1 << 20;  // far beyond any record: a serv
 std::string status_text(SECURITY_STATUS st) {
     switch (st) {
         case SEC_E_ILLEGAL_MESSAGE:
-            return "the server sent a message that is not TLS";
+            return texts::kNotTls;
         case SEC_E_ALGORITHM_MISMATCH:
-            return "no protocol version or cipher in common with the server";
+            return texts::kNothingInCommon;
         case SEC_E_UNSUPPORTED_FUNCTION:
-            return "the protocol version is not supported";
+            return texts::kVersionUnsupported;
         case SEC_E_MESSAGE_ALTERED:
-            return "a record failed its integrity check";
+            return texts::kRecordAltered;
         case SEC_E_DECRYPT_FAILURE:
-            return "a record could not be decrypted";
+            return texts::kRecordNotDecrypted;
         case SEC_E_INVALID_TOKEN:
-            return "the server's handshake message is not valid";
+            return texts::kHandshakeInvalid;
         default:
             break;
     }
     char text[48];
-    std::snprintf(text, sizeof text, "SSPI status 0x%08lX", static_cast<unsigned long>(st));
+    std::snprintf(text, sizeof text, texts::kSspiStatus, static_cast<unsigned long>(st));
     return text;
 }
 
 const char *protocol_name(DWORD protocol) {
-    if (protocol & SP_PROT_TLS1_1) return "TLS 1.1";
-    if (protocol & SP_PROT_TLS1_0) return "TLS 1.0";
-    if (protocol & SP_PROT_SSL3) return "SSL 3";
-    return "an unknown protocol";
+    if (protocol & SP_PROT_TLS1_1) return texts::kTls11;
+    if (protocol & SP_PROT_TLS1_0) return texts::kTls10;
+    if (protocol & SP_PROT_SSL3) return texts::kSsl3;
+    return texts::kUnknownProtocol;
 }
 
 // in_ keeps only the bytes SSPI reported as not yet used.
@@ -90,7 +93,7 @@ bool Stream::acquire_credentials(std::string &why) {
                                          &credentials_, nullptr);
     }
     if (st != SEC_E_OK) {
-        why = "TLS could not be set up: " + status_text(st);
+        why = fill(texts::kTlsNotSetUp, {status_text(st)});
         return false;
     }
     have_credentials_ = true;
@@ -113,12 +116,12 @@ bool Stream::first_message(Deadline deadline, std::string &why) {
     SECURITY_STATUS st = ::InitializeSecurityContextA(&credentials_, nullptr, target_.empty() ? nullptr : &target_[0],
                                                       kRequest, 0, 0, nullptr, 0, &context_, &outs, &attrs, nullptr);
     if (st != SEC_I_CONTINUE_NEEDED) {
-        why = "handshake failed: " + status_text(st);
+        why = fill(texts::kHandshakeFailed, {status_text(st)});
         return false;
     }
     have_context_ = true;
     if (!send_token(out, deadline)) {
-        why = "handshake failed: the first message could not be sent";
+        why = fill(texts::kHandshakeFailed, {texts::kFirstMessageNotSent});
         return false;
     }
     return true;
@@ -133,9 +136,9 @@ bool Stream::handshake_loop(Deadline deadline, bool read_first, std::string &why
             int n = read_more(deadline);
             if (n <= 0) {
                 if (n == 0) fail(kConnAborted);
-                why = n == 0                ? "handshake failed: the server closed the connection"
-                      : error_ == kTimedOut ? "handshake failed: no answer within the time-out"
-                                            : "handshake failed: the connection broke";
+                why = fill(texts::kHandshakeFailed, {n == 0                ? texts::kServerClosed
+                                                     : error_ == kTimedOut ? texts::kNoAnswerInTime
+                                                                           : texts::kConnectionBroke});
                 return false;
             }
         }
@@ -154,11 +157,11 @@ bool Stream::handshake_loop(Deadline deadline, bool read_first, std::string &why
         }
         bool sent = send_token(out, deadline);  // an alert on failure
         if (st == SEC_I_INCOMPLETE_CREDENTIALS) {
-            why = "handshake failed: the server asks for a client certificate";
+            why = fill(texts::kHandshakeFailed, {texts::kClientCertificateAsked});
             return false;
         }
         if (FAILED(st) || !sent) {
-            why = "handshake failed: " + (FAILED(st) ? status_text(st) : std::string("a message could not be sent"));
+            why = fill(texts::kHandshakeFailed, {FAILED(st) ? status_text(st) : std::string(texts::kMessageNotSent)});
             return false;
         }
         keep_extra(in_, in[1]);
@@ -171,12 +174,11 @@ bool Stream::check_protocol(std::string &why) {
     SecPkgContext_ConnectionInfo info{};
     if (::QueryContextAttributesA(&context_, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK ||
         ::QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
-        why = "handshake failed: the session's parameters could not be read";
+        why = fill(texts::kHandshakeFailed, {texts::kParametersUnread});
         return false;
     }
     if ((info.dwProtocol & kOlderThan12) || info.dwProtocol == 0) {
-        why = std::string("handshake failed: the server settled on ") + protocol_name(info.dwProtocol) +
-              ", older than TLS 1.2";
+        why = fill(texts::kHandshakeFailed, {fill(texts::kSettledOn, {protocol_name(info.dwProtocol)})});
         return false;
     }
     return true;

@@ -12,18 +12,21 @@
 
 #include <algorithm>
 
+#include "common/text_fill.h"
 #include "platform/small_file.h"
 #include "platform/winsock.h"
 #include "transport/tls_session.h"
+#include "transport/transport_texts.h"
 
 namespace vellor::transport {
 namespace {
 
 std::string openssl_error() {
     unsigned long e = ERR_get_error();
-    char text[256] = "no further detail";
-    if (e) ERR_error_string_n(e, text, sizeof text);
     ERR_clear_error();
+    if (!e) return texts::kNoFurtherDetail;
+    char text[256];
+    ERR_error_string_n(e, text, sizeof text);
     return text;
 }
 
@@ -43,7 +46,7 @@ bool add_trust_anchors(SSL_CTX *ctx, const std::string &ca_file, std::string &wh
     }
     BIO_free(bio);
     ERR_clear_error();
-    if (added == 0) why = "no PEM certificate in it";
+    if (added == 0) why = texts::kNoPemCertificate;
     return added > 0;
 }
 
@@ -70,7 +73,7 @@ int issuer_from_system_store(X509 **issuer, X509_STORE_CTX *ctx, X509 *cert) {
 SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
     if (!ctx) {
-        why = "TLS could not be set up: " + openssl_error();
+        why = fill(texts::kTlsNotSetUp, {openssl_error()});
         return nullptr;
     }
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
@@ -79,7 +82,7 @@ SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     SSL_CTX_set_verify(ctx, peer.enforce ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     if (!peer.dane.empty()) {
         if (SSL_CTX_dane_enable(ctx) <= 0) {
-            why = "DANE could not be set up: " + openssl_error();
+            why = fill(texts::kDaneNotSetUp, {openssl_error()});
             SSL_CTX_free(ctx);
             return nullptr;
         }
@@ -89,7 +92,7 @@ SSL_CTX *make_context(const TlsPeer &peer, std::string &why) {
     X509_STORE_set_get_issuer(SSL_CTX_get_cert_store(ctx), issuer_from_system_store);
     std::string reason;
     if (!peer.ca_file.empty() && !add_trust_anchors(ctx, peer.ca_file, reason)) {
-        why = "TLS trust anchors in [" + peer.ca_file + "] could not be read: " + reason;
+        why = fill(texts::kTrustAnchorsUnread, {peer.ca_file, reason});
         SSL_CTX_free(ctx);
         return nullptr;
     }
@@ -218,7 +221,7 @@ bool OpensslSession::set_up(std::string &why) {
     BIO *bio = ssl_ && wire_method() ? BIO_new(wire_method()) : nullptr;
     if (!bio || !set_peer_name(ssl_, peer_)) {
         BIO_free(bio);
-        why = "TLS could not be set up: " + openssl_error();
+        why = fill(texts::kTlsNotSetUp, {openssl_error()});
         return false;
     }
     BIO_set_data(bio, &use_);
@@ -234,25 +237,23 @@ bool OpensslSession::handshake(Deadline deadline, std::string &why) {
         ready_ = true;
         result = SSL_get_verify_result(ssl_);
         if (!peer_.dane.empty() && SSL_get0_dane_authority(ssl_, nullptr, nullptr) < 0) {
-            why = "certificate not accepted: no TLSA record matched (name [" + peer_.name + "])";
+            why = fill(texts::kNotAcceptedName, {texts::kNoTlsaMatched, peer_.name});
             failed();  // DANE never passes without a record's match
             return false;
         }
         if (peer_.verify && result != X509_V_OK)  // only told: an enforced check fails the handshake
-            why = std::string("certificate not accepted: ") + X509_verify_cert_error_string(result) +
-                  " (name checked [" + peer_.name + "])";
+            why = fill(texts::kNotAcceptedChecked, {X509_verify_cert_error_string(result), peer_.name});
         return true;
     }
     result = SSL_get_verify_result(ssl_);
     if (use_.failed && use_.wire->error() == kTimedOut)
-        why = "handshake not finished within the time-out";
+        why = texts::kHandshakeTimedOut;
     else if (use_.closed)
-        why = "the server closed the connection during the handshake";
+        why = texts::kClosedInHandshake;
     else if (peer_.verify && result != X509_V_OK)
-        why = std::string("certificate not accepted: ") + X509_verify_cert_error_string(result) + " (name checked [" +
-              peer_.name + "])";
+        why = fill(texts::kNotAcceptedChecked, {X509_verify_cert_error_string(result), peer_.name});
     else
-        why = "handshake failed: " + openssl_error();
+        why = fill(texts::kHandshakeFailed, {openssl_error()});
     failed();
     return false;
 }
