@@ -1,31 +1,36 @@
-// EHLO reply lines to extension keywords.
+// EHLO reply lines to extension keywords, the SIZE limit and the AUTH list.
 #include "smtp/ehlo.h"
 
 #include <cctype>
 #include <cstdlib>
 
-namespace vellor::smtp {
+#include "support/text.h"
 
-std::set<std::string> ehlo_extensions(const std::string &reply) {
+namespace vellor::smtp {
+namespace {
+
+// A line after the greeting line that lists an extension: "ddd-" or "ddd ".
+bool listing(const ReplyLine &l) { return l.separator == '-' || l.separator == ' '; }
+
+bool word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; }
+
+// The first five characters of the text in upper case: "SIZE ", "AUTH=".
+std::string head_of(const std::string &text) { return upper(text.substr(0, 5)); }
+
+}  // namespace
+
+std::set<std::string> ehlo_extensions(const Reply &reply) {
     std::set<std::string> out;
-    std::size_t pos = reply.find('\n');
-    while (pos != std::string::npos && pos + 1 < reply.size()) {
-        std::size_t start = pos + 1, end = reply.find('\n', start);
-        std::string line = reply.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        pos = end;
-        if (line.size() < 5 || (line[3] != '-' && line[3] != ' ')) continue;
-        std::string word;
-        for (std::size_t i = 4; i < line.size(); ++i) {
-            unsigned char c = static_cast<unsigned char>(line[i]);
-            if (!std::isalnum(c) && c != '-') break;
-            word += static_cast<char>(std::toupper(c));
-        }
-        if (!word.empty()) out.insert(word);
+    for (std::size_t i = 1; i < reply.lines.size(); ++i) {
+        const ReplyLine &l = reply.lines[i];
+        std::size_t n = 0;
+        while (n < l.text.size() && word_char(l.text[n])) ++n;
+        if (listing(l) && n > 0) out.insert(upper(l.text.substr(0, n)));
     }
     return out;
 }
 
-Offers ehlo_offers(const std::string &reply) {
+Offers ehlo_offers(const Reply &reply) {
     std::set<std::string> words = ehlo_extensions(reply);
     Offers o;
     o.pipelining = words.count("PIPELINING") != 0;
@@ -34,40 +39,28 @@ Offers ehlo_offers(const std::string &reply) {
     o.eight_bit = words.count("8BITMIME") != 0;
     o.size = words.count("SIZE") != 0;
     o.dsn = words.count("DSN") != 0;
-    for (std::size_t at = reply.find('\n'); o.size && at != std::string::npos; at = reply.find('\n', at + 1)) {
-        if (reply.size() < at + 10) break;
-        std::string word = reply.substr(at + 5, 5);
-        for (char &c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (word != "SIZE ") continue;
-        const char *digits = reply.c_str() + at + 10;
-        if (*digits >= '0' && *digits <= '9') o.size_limit = std::strtoull(digits, nullptr, 10);
+    for (std::size_t at = 1; o.size && at < reply.lines.size(); ++at) {  // the last stated limit counts
+        const std::string &t = reply.lines[at].text;
+        if (head_of(t) == "SIZE " && t.size() > 5 && std::isdigit(static_cast<unsigned char>(t[5])))
+            o.size_limit = std::strtoull(t.c_str() + 5, nullptr, 10);
     }
     return o;
 }
 
-}  // namespace vellor::smtp
-
-namespace vellor::smtp {
-
-std::vector<std::string> ehlo_auth_mechanisms(const std::string &reply) {
+std::vector<std::string> ehlo_auth_mechanisms(const Reply &reply) {
     std::vector<std::string> out;
-    std::size_t start = reply.find('\n');
-    while (start != std::string::npos && start + 1 < reply.size()) {
-        std::size_t end = reply.find('\n', start + 1);
-        std::string line = reply.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
-        start = end;
-        if (line.size() < 9 || (line[3] != '-' && line[3] != ' ')) continue;
-        std::string head = line.substr(4, 5);
-        for (char &c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (head != "AUTH " && head != "AUTH=") continue;
+    for (std::size_t i = 1; i < reply.lines.size(); ++i) {
+        const ReplyLine &l = reply.lines[i];
+        std::string head = head_of(l.text);
+        if (!listing(l) || (head != "AUTH " && head != "AUTH=")) continue;
         std::string word;
-        for (std::size_t i = 9; i <= line.size(); ++i) {
-            unsigned char c = i < line.size() ? static_cast<unsigned char>(line[i]) : ' ';
-            if (std::isalnum(c) || c == '-' || c == '_') {
-                word += static_cast<char>(std::toupper(c));
+        for (std::size_t k = 5; k <= l.text.size(); ++k) {
+            char c = k < l.text.size() ? l.text[k] : ' ';
+            if (word_char(c) || c == '_') {
+                word += c;
                 continue;
             }
-            if (!word.empty()) out.push_back(word);
+            if (!word.empty()) out.push_back(upper(word));
             word.clear();
         }
     }

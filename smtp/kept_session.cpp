@@ -52,7 +52,7 @@ bool reuse_kept_session(Transaction &t, bool take) {
             continue;
         }
         t.session.ehlo_text = std::move(note);
-        t.session.offers = ehlo_offers(t.session.ehlo_text);
+        t.session.offers = ehlo_offers(parse_reply({}, t.session.ehlo_text, {}));  // its lines, as when read
         t.session.peer_pipelines = t.session.offers.pipelining;
         tell(t, format(texts::kKeptReused, t.session.connected_address().c_str()));
         return true;

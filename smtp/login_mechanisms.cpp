@@ -115,7 +115,7 @@ void login_user_password(Transaction &t) {
 }  // namespace
 
 bool login_by_server_list(Transaction &t) {
-    std::vector<std::string> offered = ehlo_auth_mechanisms(t.x.full_reply());
+    std::vector<std::string> offered = ehlo_auth_mechanisms(t.x.reply());
     bool shaped = !t.opts.oauth2_token.empty() || (!t.opts.auth_mechanism.empty() && t.opts.auth_mechanism != "AUTO");
     if (offered.empty() && !shaped) return false;
     std::string m = choose(t, offered);

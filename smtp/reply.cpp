@@ -41,7 +41,7 @@ Reply parse_reply(std::string_view text, std::string_view full, std::string_view
         std::size_t end = full.find('\n', at);
         std::string_view line = full.substr(at, end == std::string_view::npos ? end : end - at);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        r.lines.emplace_back(line.size() > 4 ? line.substr(4) : std::string_view());
+        r.lines.push_back({line.size() > 3 ? line[3] : '\0', std::string(line.size() > 4 ? line.substr(4) : "")});
         if (end == std::string_view::npos) break;
         at = end + 1;
     }

@@ -11,12 +11,18 @@
 
 namespace vellor::smtp {
 
+// One line of a reply, without its line end.
+struct ReplyLine {
+    char separator = 0;  // the character after its code (' ', '-', or what came instead); 0: none
+    std::string text;    // what follows the code and separator
+};
+
 struct Reply {
-    int code = 0;                    // 0: no reply, or a first line not starting with three digits
-    char separator = 0;              // ' ' (the last line), '-' (more follow), or what came instead
-    std::string enhanced;            // "2.1.0" (its class the code's first digit), or empty
-    std::vector<std::string> lines;  // each line's text after its code and separator
-    std::string text;                // the reply's kept first bytes (at most 511), credentials masked
+    int code = 0;                  // 0: no reply, or a first line not starting with three digits
+    char separator = 0;            // ' ' (the last line), '-' (more follow), or what came instead
+    std::string enhanced;          // "2.1.0" (its class the code's first digit), or empty
+    std::vector<ReplyLine> lines;  // the lines of its first 4 KiB, credentials masked
+    std::string text;              // the reply's kept first bytes (at most 511), credentials masked
 };
 
 // A reply by which a server limits its connections (a provider's limits):

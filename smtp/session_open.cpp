@@ -126,7 +126,7 @@ bool starttls(Transaction &t) {
         refuse(t, texts::kEhloRefusedNoStarttls);
         return false;
     }
-    if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
+    if (!ehlo_extensions(t.x.reply()).count("STARTTLS")) {
         refuse(t, texts::kStarttlsRequired);
         return false;
     }
@@ -141,7 +141,7 @@ bool starttls(Transaction &t) {
 // when the session stands after an EHLO (the login is still to come).
 bool opportunistic_tls(Transaction &t) {
     std::string addr = t.session.connected_address();
-    if (!ehlo_extensions(t.x.full_reply()).count("STARTTLS")) {
+    if (!ehlo_extensions(t.x.reply()).count("STARTTLS")) {
         t.session.report(Where::log, 0, 0, t.numbered(format(texts::kNoStarttlsInClear, addr.c_str())));
         testing_failed(t, texts::kNoStarttlsOffered);
         return true;

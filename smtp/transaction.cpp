@@ -135,8 +135,9 @@ void step_helo(Transaction &t, const char *verb) {
 }
 
 void note_extensions(Transaction &t) {
-    t.session.ehlo_text = t.x.reply().code == 250 ? t.x.full_reply() : std::string();
-    t.session.offers = ehlo_offers(t.session.ehlo_text);
+    bool offered = t.x.reply().code == 250;
+    t.session.ehlo_text = offered ? t.x.full_reply() : std::string();  // kept with a session kept open
+    t.session.offers = offered ? ehlo_offers(t.x.reply()) : Offers{};
     t.session.peer_pipelines = t.session.offers.pipelining;
 }
 

@@ -182,20 +182,28 @@ std::string signed_fields(const std::string &header) {
 
 // What an EHLO reply offers (P(ipelining) U(TF8) 8(BITMIME) S(IZE)=limit),
 // its login mechanisms in order, then its extensions in name order.
-std::string ehlo(const std::string &reply) {
-    auto o = vellor::smtp::ehlo_offers(reply);
-    auto extensions = vellor::smtp::ehlo_extensions(reply);
-    return std::string(o.pipelining ? "P" : "-") + (o.smtputf8 ? "U" : "-") + (o.eight_bit ? "8" : "-") +
-           (o.size ? "S=" + std::to_string(o.size_limit) : "-") + " [" +
-           join(vellor::smtp::ehlo_auth_mechanisms(reply), " ") + "] " +
-           join({extensions.begin(), extensions.end()}, " ");
+// The reply the reply reader makes of the bytes, fed in two pieces.
+vellor::smtp::Reply read_reply(const std::string &bytes, std::size_t split) {
+    vellor::smtp::ReplyReader reader;
+    if (!reader.feed(bytes.data(), split)) reader.feed(bytes.data() + split, bytes.size() - split);
+    return vellor::smtp::parse_reply(reader.text(), reader.full(), reader.last_line_head());
+}
+
+std::string ehlo(const std::string &bytes) {
+    return at_every_split(bytes, [&](std::size_t split) {
+        auto r = read_reply(bytes, split);
+        auto o = vellor::smtp::ehlo_offers(r);
+        auto extensions = vellor::smtp::ehlo_extensions(r);
+        return std::string(o.pipelining ? "P" : "-") + (o.smtputf8 ? "U" : "-") + (o.eight_bit ? "8" : "-") +
+               (o.size ? "S=" + std::to_string(o.size_limit) : "-") + " [" +
+               join(vellor::smtp::ehlo_auth_mechanisms(r), " ") + "] " +
+               join({extensions.begin(), extensions.end()}, " ");
+    });
 }
 
 std::string reply(const std::string &bytes) {
     return at_every_split(bytes, [&](std::size_t split) {
-        vellor::smtp::ReplyReader reader;
-        if (!reader.feed(bytes.data(), split)) reader.feed(bytes.data() + split, bytes.size() - split);
-        auto r = vellor::smtp::parse_reply(reader.text(), reader.full(), reader.last_line_head());
+        auto r = read_reply(bytes, split);
         return std::to_string(r.code) + " " + (r.enhanced.empty() ? "-" : r.enhanced);
     });
 }
