@@ -2,9 +2,10 @@
 // envelope and server. The delivery (submit/) opens message files, claims
 // them against other senders, reads them ahead and removes them, and walks
 // its recipients and servers; the session reads only the message it is
-// handed (never the request record's file, sender, recipient or server
-// fields, which are the caller's and show the message in hand), and says
-// whether the server accepted.
+// handed (never the request record, whose file, sender, recipient and
+// server fields are the caller's and show the message in hand; the
+// record's message block comes here as `block`), and says whether the
+// server accepted.
 #pragma once
 #include <cstddef>
 #include <cstdint>

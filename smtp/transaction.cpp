@@ -181,7 +181,8 @@ std::string accepted_report(Transaction &t) { return fill(texts::kSentTo, {t.env
 
 std::vector<std::string> recipients_of(Transaction &t) {
     if (t.env.unfit_field == 0) return t.env.recipients;
-    t.session.unfit(912, texts::kListEntryField, t.env.unfit_field);
+    t.session.report_unfit(912, texts::kListEntryField, t.env.unfit_field);
+    t.session.show_error(912);
     t.failed = true;
     return {};
 }

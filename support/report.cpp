@@ -50,8 +50,12 @@ void Reporter::report(Where where, int st, int code, std::string_view text) cons
     if (r.callback && !r.callback_first) to_callback();
 }
 
-int Reporter::unfit(int code, std::string_view what, std::size_t size) const {
+void Reporter::report_unfit(int code, std::string_view what, std::size_t size) const {
     report(Where::both_as_given, 920, code, prefixed(fill(texts::kLongerThanField, {what, std::to_string(size - 1)})));
+}
+
+int Reporter::unfit(int code, std::string_view what, std::size_t size) const {
+    report_unfit(code, what, size);
     if (record_) record_->nErrorCode = static_cast<int16_t>(code);
     return -1;
 }

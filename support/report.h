@@ -61,6 +61,8 @@ struct Reporter {
     // A value that does not fit its fixed field of `size` bytes (see
     // set_field): reported (920, code) and stored in nErrorCode; -1.
     int unfit(int code, std::string_view what, std::size_t size) const;
+    // The same report alone, for a reporter whose owner shows the code.
+    void report_unfit(int code, std::string_view what, std::size_t size) const;
     // The record the callback is handed.
     void address(SMTPSEND_STRUCTURE *record) { record_ = record; }
 
