@@ -315,7 +315,27 @@ struct Tally {
     int32_t base = 0;  // nMessagesSent when the pass began
     std::vector<int32_t> sent;
     std::vector<int16_t> error, winsock;
+    struct CodeOwner {
+        int owner = -1;
+        int16_t before = 0;
+    } error_owner, winsock_owner;
 };
+
+// A lane's code as the record's: a change of the lane's code is the
+// record's, except that a lane clearing its code (a limited lane's message
+// has not failed) gives back the code it replaced, and only while no other
+// lane has set one since; `owner` is the lane that set the record's code.
+int16_t lane_code(int16_t record, int16_t lane_was, int16_t lane_now, int k, Tally::CodeOwner &o) {
+    if (lane_now == lane_was) return record;
+    if (lane_now != 0) {
+        o = {k, o.owner == k ? o.before : record};
+        return lane_now;
+    }
+    if (o.owner != k) return record;
+    int16_t back = o.before;
+    o = {};
+    return back;
+}
 
 void apply_record(Delivery &c, const Posted &p, Tally &t) {
     SMTPSEND_STRUCTURE &r = *c.req;
@@ -331,8 +351,8 @@ void apply_record(Delivery &c, const Posted &p, Tally &t) {
     r.hMessage = message;
     t.sent[k] = from.nMessagesSent;
     show_messages_sent(c, std::accumulate(t.sent.begin(), t.sent.end(), t.base));
-    r.nErrorCode = from.nErrorCode != t.error[k] ? from.nErrorCode : error;
-    r.nWinsockError = from.nWinsockError != t.winsock[k] ? from.nWinsockError : winsock;
+    r.nErrorCode = lane_code(error, t.error[k], from.nErrorCode, p.lane, t.error_owner);
+    r.nWinsockError = lane_code(winsock, t.winsock[k], from.nWinsockError, p.lane, t.winsock_owner);
     t.error[k] = from.nErrorCode;
     t.winsock[k] = from.nWinsockError;
 }

@@ -235,6 +235,47 @@ class Python(unittest.TestCase):
         strict = [n for n in self.stored()[before:] if "strict" in read(os.path.join(new, n + ".json"))]
         self.assertEqual((failures, strict, logins()), ([], [], logins_before))
 
+    def test_the_last_connection_keeps_its_code_when_a_limited_one_ends_later(self):
+        # Every MAIL FROM answered 451 4.7.1; the first connection refused gives its message back and ends,
+        # its QUIT answered late, after the last connection failed its messages: the pass keeps 902, not the
+        # limited connection's cleared 0.
+        queue, mails, lock = os.path.join(self.dir, "limitq"), [], threading.Lock()
+        os.makedirs(queue)
+        for n in range(2):
+            with open(os.path.join(queue, "m%d.txt" % n), "wb") as f:
+                f.write(b"Subject: m\r\n\r\nx\r\n")
+
+        def serve(conn):
+            first = False
+            with conn, conn.makefile("rb") as lines:
+                conn.sendall(b"220 hi\r\n")
+                for line in lines:
+                    reply = b"250 ok"
+                    if line.startswith(b"MAIL"):
+                        with lock:
+                            mails.append(line)
+                            first = first or len(mails) == 1
+                            time.sleep(0 if first or len(mails) > 2 else 0.2)
+                        reply = b"451 4.7.1 slow down"
+                    elif line.startswith(b"QUIT"):
+                        time.sleep(0.6 if first else 0)
+                        reply = b"221 bye"
+                    conn.sendall(reply + b"\r\n")
+
+        with socket.create_server(("127.0.0.1", 0)) as listener:
+            threading.Thread(target=lambda: [threading.Thread(target=serve, args=(listener.accept()[0],)).start()
+                                             for _ in range(2)], daemon=True).start()
+            lib, byref = vellorapi.library(), vellorapi.ctypes.byref
+            req = vellorapi.SendRecord()
+            lib.VELLOR_Initialize_Structure(byref(vellorapi._initialised(lib)), byref(req))
+            req.szServerIP, req.nPort, req.szSender = b"127.0.0.1", listener.getsockname()[1], b"py@x.test"
+            req.szRecipient, req.bSingleRecipient, req.bDeleteMessage = b"a@b.test", 1, 1
+            req.szMessageFile = queue.encode()
+            for name, value in ((b"MsgExtension", b"txt"), (b"QueueConnections", b"2")):
+                lib.VELLOR_Set_Request_Option(byref(req), name, value)
+            result = lib.VELLOR_Send_Message(b"py", byref(req), vellorapi.STATUS_CALLBACK(lambda *a: 0))
+        self.assertEqual((result, req.nMessagesSent, req.nErrorCode, len(os.listdir(queue))), (-1, 0, 902, 2))
+
     def test_readme_example_runs_as_written(self):
         readme = open(os.path.join(SOURCE, "README.md")).read()
         example = re.search(r"```python\n(.*?)```", readme, re.S).group(1)
