@@ -12,7 +12,7 @@ namespace vellor::smtp {
 namespace {
 
 std::string numbered(const Session &session, int attempt, const std::string &text) {
-    return session.prefixed(format("[%d] - ", attempt), text);
+    return session.prefixed(fill(texts::kNumbered, {std::to_string(attempt)}), text);
 }
 
 // A BDAT the server did not know: it may have read the chunk as commands,

@@ -65,7 +65,8 @@ std::string choose(Transaction &t, const std::vector<std::string> &offered) {
 // final reply's first line; control characters dropped, every credential
 // masked before it is cut to a report's length.
 std::string reason(const Transaction &t, const std::string &challenge) {
-    std::string why = challenge.empty() ? t.x.first_line() : challenge + "; " + t.x.first_line();
+    std::string why =
+        challenge.empty() ? t.x.first_line() : fill(texts::kChallengeThenReply, {challenge, t.x.first_line()});
     std::string out;
     for (char c : why)
         if (static_cast<unsigned char>(c) >= 0x20) out += c;

@@ -41,7 +41,7 @@ bool envelope_allowed(Transaction &t) {
     }
     if (o.smtputf8) return true;
     bool sender = holds_8bit(t.env.sender);
-    std::string who = sender ? std::string("[").append(t.env.sender).append("]") : t.env.utf8_recipient;
+    std::string who = sender ? fill(texts::kQuoted, {t.env.sender}) : t.env.utf8_recipient;
     if (who.empty()) return true;
     t.fail(sender ? 902 : 903, format(texts::kNoSmtputf8, who.c_str()));
     return false;

@@ -142,7 +142,7 @@ bool open_source(Transaction &t, MessageBody &b, CheckedText &found) {
 }
 
 std::string message_name(Transaction &t) {
-    return t.msg.source.block ? std::string(texts::kInGlobalMemory) : format("[%s]", t.msg.file.c_str());
+    return t.msg.source.block ? std::string(texts::kInGlobalMemory) : fill(texts::kQuoted, {t.msg.file});
 }
 
 }  // namespace

@@ -81,12 +81,6 @@ struct Protection {
     std::string domain;                 // the recipient's domain (MTA-STS reports name it)
     std::vector<transport::Tlsa> tlsa;  // Dane: the usable records
     bool required() const { return kind == Kind::Dane || kind == Kind::DaneTlsOnly || kind == Kind::StsEnforce; }
-    // "DANE" or "MTA-STS" (empty for opportunistic TLS): what reports name.
-    const char *label() const {
-        return kind == Kind::Opportunistic                            ? ""
-               : kind == Kind::StsEnforce || kind == Kind::StsTesting ? "MTA-STS"
-                                                                      : "DANE";
-    }
 };
 
 // One transaction's message.

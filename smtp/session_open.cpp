@@ -48,11 +48,16 @@ const Protection *protection(const Transaction &t) {
     return t.opts.secure_connection == 4 && t.msg.protection.kind != Kind::Opportunistic ? &t.msg.protection : nullptr;
 }
 
+// What demanded a secure session, as its failure's report names it.
+const char *demanded_by(const Protection &p) {
+    return p.kind == Kind::StsEnforce || p.kind == Kind::StsTesting ? texts::kByMtaSts : texts::kByDane;
+}
+
 // A required secure session failed: 907, named after what demanded it.
 void refuse(Transaction &t, const std::string &text) {
     const Protection *p = protection(t);
     if (p && p->required()) t.session.protection_refused = true;
-    t.fail(kSecureFailed, p && p->required() ? std::string(p->label()) + ": " + text : text);
+    t.fail(kSecureFailed, p && p->required() ? fill(texts::kDemandedBy, {demanded_by(*p), text}) : text);
 }
 
 // Under MTA-STS testing, a check that failed is reported; the message goes.

@@ -51,10 +51,14 @@ Transaction::Transaction(Session &s, const Handoff &h, Variant v, int f)
 }
 
 std::string Transaction::numbered(const std::string &text) const {
-    char head[24] = "[";
-    char *end = std::to_chars(head + 1, head + 16, msg.attempt).ptr;
-    std::memcpy(end, "] - ", 4);
-    return session.prefixed(std::string_view(head, static_cast<std::size_t>(end + 4 - head)), text);
+    constexpr std::string_view pattern(texts::kNumbered);  // built here in one allocation with the text
+    constexpr std::size_t mark = pattern.find("%s");
+    static_assert(mark != std::string_view::npos && pattern.size() < 12);
+    char head[24];
+    char *end = std::copy(pattern.begin(), pattern.begin() + mark, head);
+    end = std::to_chars(end, end + 11, msg.attempt).ptr;
+    end = std::copy(pattern.begin() + mark + 2, pattern.end(), end);
+    return session.prefixed(std::string_view(head, static_cast<std::size_t>(end - head)), text);
 }
 
 void Transaction::fail(int code, const std::string &text) {
@@ -371,7 +375,7 @@ namespace {
 // the session for a pass over several connections.
 void note_limit(Transaction &t, bool refused_at_connect) {
     if (refused_at_connect)
-        t.session.limit_reason = "the connection was refused";
+        t.session.limit_reason = texts::kConnectionRefusedWhy;
     else if (t.failed && t.session.limit_reason.empty() && limits_connections(t.x.reply()))
         t.session.limit_reason = t.x.first_line();
 }

@@ -49,7 +49,7 @@ std::string aim_at(Delivery &c, const resolve::Attempt &a) {
     }
     c.aim(a.addresses.front(), c.req->nPort, {"", a.addresses, a.stagger_ms, {}});
     std::string shown = a.addresses.front();
-    for (std::size_t i = 1; i < a.addresses.size(); ++i) shown += ", " + a.addresses[i];
+    for (std::size_t i = 1; i < a.addresses.size(); ++i) shown.append(texts::kListSeparator).append(a.addresses[i]);
     return shown;
 }
 
@@ -155,7 +155,7 @@ namespace {
 // dialled, the message sent; a failed send counts in `failed`.
 Turn list_recipient(Delivery &c, int i, int &failed) {
     SMTPSEND_STRUCTURE *r = c.req;
-    std::string num = format("[%d] - ", i);
+    std::string num = fill(texts::kNumbered, {std::to_string(i)});
     int selected = select_recipient(r, i);
     take_from_record(c);  // the entry and its domain
     if (selected == -1 && r->nErrorCode == 912) {

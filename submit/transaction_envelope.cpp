@@ -52,7 +52,7 @@ std::string accepted_to(const Delivery &c, bool conversation) {
 // list"), or empty.
 std::string utf8_recipient(const Delivery &c) {
     const SMTPSEND_STRUCTURE *r = c.req;
-    if (holds_8bit(c.hand.recipient)) return "[" + c.hand.recipient + "]";
+    if (holds_8bit(c.hand.recipient)) return fill(texts::kQuoted, {c.hand.recipient});
     if (r->nRecipients <= 1 || !r->hRecipients) return {};
     const char *p = static_cast<const char *>(GlobalLock(r->hRecipients));
     bool found = p && holds_8bit(std::string_view(p, ::strnlen(p, GlobalSize(r->hRecipients))));
