@@ -69,6 +69,7 @@ void Transaction::fail(int code, const std::string &text) {
     std::string line = numbered(text);
     session.report(Where::log, 0, 0, line);
     session.show_error(code);
+    if (!failed && limits_connections(x.reply())) limit_line = x.first_line();  // read on past it when pipelined
     failed = true;
     session.report(Where::callback, 920, code, line);
 }
@@ -376,6 +377,8 @@ namespace {
 void note_limit(Transaction &t, bool refused_at_connect) {
     if (refused_at_connect)
         t.session.limit_reason = texts::kConnectionRefusedWhy;
+    else if (t.failed && t.session.limit_reason.empty() && !t.limit_line.empty())
+        t.session.limit_reason = t.limit_line;  // a pipelined refusal, replies read past it
     else if (t.failed && t.session.limit_reason.empty() && limits_connections(t.x.reply()))
         t.session.limit_reason = t.x.first_line();
 }

@@ -93,6 +93,7 @@ struct Transaction {
     bool end_sent = false;   // the end-of-data line left with the body
     bool hold_end = false;   // the end-of-data line waits for the next commands (smtp/final_replies.h)
     bool in_flight = false;  // its final reply is due: the delivery hears of it through Session::settled
+    std::string limit_line;  // the reply that failed it, when the server's connection limits explain it
 
     Transaction(Session &s, const Handoff &h, Variant v, int f);  // the dialogue shown when the Transcript option asks
     bool whole_conversation() const { return variant == Variant::Conversation; }
