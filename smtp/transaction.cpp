@@ -12,7 +12,6 @@
 #include "platform/global_memory.h"
 #include "smtp/transaction.h"
 
-#include <charconv>
 #include <cstring>
 #include <vector>
 
@@ -51,14 +50,7 @@ Transaction::Transaction(Session &s, const Handoff &h, Variant v, int f)
 }
 
 std::string Transaction::numbered(const std::string &text) const {
-    constexpr std::string_view pattern(texts::kNumbered);  // built here in one allocation with the text
-    constexpr std::size_t mark = pattern.find("%s");
-    static_assert(mark != std::string_view::npos && pattern.size() < 12);
-    char head[24];
-    char *end = std::copy(pattern.begin(), pattern.begin() + mark, head);
-    end = std::to_chars(end, end + 11, msg.attempt).ptr;
-    end = std::copy(pattern.begin() + mark + 2, pattern.end(), end);
-    return session.prefixed(std::string_view(head, static_cast<std::size_t>(end - head)), text);
+    return session.prefixed(fill(texts::kNumbered, {std::to_string(msg.attempt)}), text);
 }
 
 void Transaction::fail(int code, const std::string &text) {
