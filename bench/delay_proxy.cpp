@@ -2,7 +2,12 @@
 // for the latency benchmark: a relay 20-100 ms away, on loopback. Each
 // connection accepted on LISTEN_PORT is joined to 127.0.0.1:TARGET_PORT;
 // what one side sends reaches the other RTT_MS / 2 later, in the order it
-// was sent, an end of stream too. One poll() loop, no thread.
+// was sent, an end of stream too. The TCP handshake is a round trip and a
+// half on a real link, and the kernel here completes it at once: so the
+// client's bytes leave no earlier than a round trip after it connected and
+// the server's no earlier than one and a half, and a greeting arrives two
+// round trips after the connect, as over the link modelled. One poll()
+// loop, no thread.
 // Usage: delay_proxy LISTEN_PORT TARGET_PORT RTT_MS
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +38,7 @@ struct Piece {
 // One direction: bytes read from `from`, written to `to` once due.
 struct Direction {
     int from = -1, to = -1;
+    Clock::time_point open;  // when this side may first send: its end of the handshake
     std::deque<Piece> queue;
     bool read_done = false, write_done = false;
 };
@@ -128,6 +135,8 @@ int main(int argc, char **argv) {
                 auto p = std::make_unique<Pair>();
                 p->way[0].from = p->way[1].to = c;
                 p->way[0].to = p->way[1].from = s;
+                p->way[0].open = now + 2 * half;
+                p->way[1].open = now + 3 * half;
                 pairs.push_back(std::move(p));
             } else if (c >= 0) {
                 close(c);
@@ -139,7 +148,8 @@ int main(int argc, char **argv) {
             char buf[65536];
             ssize_t n = recv(d.from, buf, sizeof buf, 0);
             if (n <= 0) d.read_done = true;
-            d.queue.push_back({now + half, n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string()});
+            d.queue.push_back(
+                {std::max(now, d.open) + half, n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string()});
         }
         for (auto it = pairs.begin(); it != pairs.end();) {
             Pair &p = **it;

@@ -10,7 +10,8 @@
 //    with Pipelining (target >= 3.5x smtp-source -s 4 -d);
 //  - 30 separate calls of one message each, as they are, with
 //    KeepConnection (target >= 1.4x them), with KeepConnection and
-//    Pipelining (target >= 3x them), and with Pipelining alone;
+//    Pipelining (target >= 3x them), and with Pipelining alone (each new
+//    connection pays the TCP handshake the proxy models);
 //  - 30 separate calls with STARTTLS and a login, to the discard sink
 //    offering both: without resumption (the sink gives no session to
 //    resume), with resumption (each call resumes the last one's TLS
