@@ -17,7 +17,8 @@
 # A fault's catching test is remembered in <work-dir>.hints (a tab-separated
 # line: file, text, test); the next run tries that test alone first and runs
 # the whole set only when it passes, so a run after the first costs about a
-# rebuild a fault. A fault with no hint of its own first tries the tests that
+# rebuild a fault (of the hinted tests' own executables only: the whole
+# build comes when they pass). A fault with no hint of its own first tries the tests that
 # caught faults in the same file, then the tests named with the words of the
 # file's name, then the whole set (the two longest tests last). MUTATE_FROM=N skips the list's first N-1 faults.
 set -uo pipefail
@@ -84,6 +85,24 @@ caught_by_hint() {
   done
   return 0
 }
+# The executable behind each test (its CMake target), so that a fault's
+# hinted tests need only their own targets rebuilt, with the shared library
+# and the tool (no binary is run stale); a test run by a script has none,
+# and a full build comes first.
+(cd "$work/build" && ctest -N --show-only=json-v1 2>/dev/null) |
+  python3 -c 'import json, sys
+for t in json.load(sys.stdin)["tests"]:
+    print(t["name"] + "\t" + t.get("command", [""])[0].rsplit("/", 1)[-1])' >"$work/targets"
+# targets_of TESTS...: the targets of the named tests, none when one has none.
+targets_of() {
+  local name target all=()
+  for name; do
+    target=$(awk -F'\t' -v n="$name" '$1 == n { print $2; exit }' "$work/targets")
+    case "$target" in *_test) all+=("$target") ;; *) return 0 ;; esac
+  done
+  # the library and the tool as well: cases may load or run them
+  printf '%s\n' "${all[@]}" vellorapi vellor | sort -u
+}
 if ! fast_tests && ! (cd "$work/build" && ctest --rerun-failed --timeout 60 </dev/null >/dev/null 2>&1); then
   echo "mutate: the unchanged tree fails these tests:"
   sed 's/^/  /' "$work/build/Testing/Temporary/LastTestsFailed.log"
@@ -113,15 +132,27 @@ PY
     mv "$target.orig" "$target"
     continue
   fi
-  if ! cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; then
+  mapfile -t hinted < <(hinted_tests "$file" "$text")
+  mapfile -t targets < <([ "${#hinted[@]}" -gt 0 ] && targets_of "${hinted[@]}")
+  whole=no
+  if [ "${#targets[@]}" -eq 0 ] || ! cmake --build "$work/build" -j2 --target "${targets[@]}" </dev/null >/dev/null 2>&1; then
+    whole=yes
+  fi
+  if [ "$whole" = yes ] && ! cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; then
     echo "no build  $file: $text"
   else
     scored=$((scored + 1))
     hint=""
-    while IFS= read -r candidate; do
+    for candidate in "${hinted[@]}"; do
       [ -n "$candidate" ] && caught_by_hint "$candidate" && { hint=$candidate; break; }
-    done < <(hinted_tests "$file" "$text")
-    if [ -n "$hint" ]; then
+    done
+    if [ -z "$hint" ] && [ "$whole" = no ] && ! cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; then
+      hint=none  # builds for the hinted tests' targets only: not scored
+    fi
+    if [ "$hint" = none ]; then
+      scored=$((scored - 1))
+      echo "no build  $file: $text"
+    elif [ -n "$hint" ]; then
       caught=$((caught + 1))
       grep -qF "$file"$'\t'"$text"$'\t'"$hint" "$hints" || printf '%s\t%s\t%s\n' "$file" "$text" "$hint" >>"$hints"
       echo "caught    $file: $text  ($(printf '%s' "$hint" | cut -c1-80), hinted)"
