@@ -5,6 +5,7 @@
 // record's fields, the reports, the log and the files left. Each case says
 // all it uses; tests/data/README.md gives the grammar of every directive.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -296,10 +297,29 @@ ssize_t seam_pread(int fd, void *buf, size_t n, off_t off) {
     return got;
 }
 
+// "fault swap NAME OTHER": the first open of a path ending in /NAME renames
+// OTHER, of the same folder, over it at once: the name then stands for
+// another file than the one opened, as when another sender replaces it.
+std::string g_swap_name, g_swap_other;
+int seam_open_swap(const char *path, int flags, mode_t mode) {
+    int fd = ::open(path, flags, mode);
+    std::string p(path), end = "/" + g_swap_name;
+    if (fd >= 0 && !g_swap_name.empty() && p.size() > end.size() && p.compare(p.size() - end.size(), end.size(), end) == 0) {
+        g_swap_name.clear();
+        (void)::rename((p.substr(0, p.size() - end.size() + 1) + g_swap_other).c_str(), path);
+    }
+    return fd;
+}
+
 void add_fault(const std::vector<std::string> &w) {
     using vellor::gmem::Op;
     if (w.at(0) == "send")
         g_fail_prefix = w.at(1);
+    else if (w.at(0) == "swap") {
+        g_swap_name = w.at(1);
+        g_swap_other = w.at(2);
+        vellor::sys::table().open = seam_open_swap;
+    }
     else if (w.at(0) == "unlink")  // the system refuses every removal
         vellor::sys::table().unlink = [](const char *) { return errno = EACCES, -1; };
     else
