@@ -304,7 +304,8 @@ std::string g_swap_name, g_swap_other;
 int seam_open_swap(const char *path, int flags, mode_t mode) {
     int fd = ::open(path, flags, mode);
     std::string p(path), end = "/" + g_swap_name;
-    if (fd >= 0 && !g_swap_name.empty() && p.size() > end.size() && p.compare(p.size() - end.size(), end.size(), end) == 0) {
+    if (fd >= 0 && !g_swap_name.empty() && p.size() > end.size() &&
+        p.compare(p.size() - end.size(), end.size(), end) == 0) {
         g_swap_name.clear();
         (void)::rename((p.substr(0, p.size() - end.size() + 1) + g_swap_other).c_str(), path);
     }
@@ -319,8 +320,7 @@ void add_fault(const std::vector<std::string> &w) {
         g_swap_name = w.at(1);
         g_swap_other = w.at(2);
         vellor::sys::table().open = seam_open_swap;
-    }
-    else if (w.at(0) == "unlink")  // the system refuses every removal
+    } else if (w.at(0) == "unlink")  // the system refuses every removal
         vellor::sys::table().unlink = [](const char *) { return errno = EACCES, -1; };
     else
         vellor::gmem::fail_nth(w.at(1) == "Alloc" ? Op::Alloc
