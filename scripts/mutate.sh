@@ -109,6 +109,15 @@ if ! fast_tests && ! (cd "$work/build" && ctest --rerun-failed --timeout 60 </de
   exit 1
 fi
 
+# try_hints: sets `hint` to the first hinted test that catches the fault.
+try_hints() {
+  local candidate
+  for candidate in "${hinted[@]}"; do
+    [ -n "$candidate" ] && caught_by_hint "$candidate" && { hint=$candidate; return 0; }
+  done
+  return 1
+}
+
 caught=0 scored=0 survivors=()
 # The list is read whole first: no step of the loop can move a file offset under it.
 mapfile -t mutants <"$faults"
@@ -134,25 +143,15 @@ PY
   fi
   mapfile -t hinted < <(hinted_tests "$file" "$text")
   mapfile -t targets < <([ "${#hinted[@]}" -gt 0 ] && targets_of "${hinted[@]}")
-  whole=no
-  if [ "${#targets[@]}" -eq 0 ] || ! cmake --build "$work/build" -j2 --target "${targets[@]}" </dev/null >/dev/null 2>&1; then
-    whole=yes
-  fi
-  if [ "$whole" = yes ] && ! cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; then
+  hint="" built=no
+  [ "${#targets[@]}" -gt 0 ] &&
+    cmake --build "$work/build" -j2 --target "${targets[@]}" </dev/null >/dev/null 2>&1 && built=yes && try_hints
+  if [ -z "$hint" ] && ! cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; then
     echo "no build  $file: $text"
   else
     scored=$((scored + 1))
-    hint=""
-    for candidate in "${hinted[@]}"; do
-      [ -n "$candidate" ] && caught_by_hint "$candidate" && { hint=$candidate; break; }
-    done
-    if [ -z "$hint" ] && [ "$whole" = no ] && ! cmake --build "$work/build" -j2 </dev/null >/dev/null 2>&1; then
-      hint=none  # builds for the hinted tests' targets only: not scored
-    fi
-    if [ "$hint" = none ]; then
-      scored=$((scored - 1))
-      echo "no build  $file: $text"
-    elif [ -n "$hint" ]; then
+    [ -z "$hint" ] && [ "$built" = no ] && try_hints
+    if [ -n "$hint" ]; then
       caught=$((caught + 1))
       grep -qF "$file"$'\t'"$text"$'\t'"$hint" "$hints" || printf '%s\t%s\t%s\n' "$file" "$text" "$hint" >>"$hints"
       echo "caught    $file: $text  ($(printf '%s' "$hint" | cut -c1-80), hinted)"
