@@ -32,6 +32,20 @@ int recv_within(unsigned socket, char *buf, std::size_t len, int ms);
 // what fits without waiting further: the count (a partial send is normal).
 // Signals do not end the wait.
 int send_within(unsigned socket, const char *buf, std::size_t len, int ms);
+// A send or receive that never waits: what moved, or -1 with
+// WSAEWOULDBLOCK when the socket has no room or no bytes yet (a loop's
+// task then waits for it: platform/task_loop.h).
+int send_now(unsigned socket, const char *buf, std::size_t len, int flags);
+int recv_now(unsigned socket, char *buf, std::size_t len);
+// Waits up to `ms` milliseconds until one of `waits` is ready (readable, or
+// writable when `write`), marking each ready one; the count ready (0 when
+// the time ran out or a signal came first), or -1.
+struct SocketWait {
+    unsigned socket = 0;
+    bool write = false;
+    bool ready = false;
+};
+int wait_sockets(SocketWait *waits, std::size_t count, int ms);
 // Whether anything waits to be read on an idle connection (bytes, or the
 // peer's close), without waiting and without reading: 1 yes, 0 no, -1 the
 // socket cannot be asked.

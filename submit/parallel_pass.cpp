@@ -1,18 +1,14 @@
 // The queue pass over several connections (see parallel_pass.h).
 #include "submit/parallel_pass.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <map>
-#include <mutex>
 #include <numeric>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/global_memory.h"
+#include "platform/task_loop.h"
 #include "submit/delivery.h"
 #include "submit/entry_loop.h"
 #include "submit/message_in_hand.h"
@@ -25,11 +21,6 @@
 
 namespace vellor {
 namespace {
-
-// How often the calling thread collects the connections' reports: soon
-// enough for a progress display and for the callback's stop, seldom enough
-// to cost nothing beside the messages.
-constexpr int kCollectMs = 2;
 
 // One report of a lane, with the lane's record as it was when it reported
 // (`report` false: the record as the lane left it, after its last report).
@@ -59,126 +50,86 @@ struct LaneStart {
 };
 
 // What the lanes share: the search they take entries from, the pass's
-// counts, and the reports waiting for the calling thread.
+// counts, and the reports waiting for the loop's next turn. The lanes are
+// tasks of one loop on the calling thread, so none of it needs a lock: a
+// lane gives the thread up only where it waits on the network or for an
+// entry another lane may give back.
 class Shared : public EntrySource {
 public:
-    Shared(const std::string &dir, const QueuePass &pass, files::Search &search, int limit, PassCount &n)
-        : dir(dir), pass(pass), search_(search), limit_(limit), n_(n) {}
+    Shared(const std::string &dir, const QueuePass &pass, files::Search &search, int limit, PassCount &n,
+           platform::TaskLoop &loop)
+        : dir(dir), pass(pass), search_(search), limit_(limit), n_(n), loop_(loop) {}
 
     // The next entry for the lane's call, its path checked and its file
-    // claimed; false when the pass has none left for it. Only the name is
-    // taken under the lock: the file is opened and claimed outside it, an
-    // entry being claimed counting against the limit meanwhile. Through a
-    // relay, a lane that finds no entry waits while another lane still has
-    // one in hand, which that lane may give back (take_back).
+    // claimed; false when the pass has none left for it. Through a relay,
+    // a lane that finds no entry waits while another lane still has one in
+    // hand, which that lane may give back (take_back).
     bool take(Delivery &c, TakenEntry &e) override {
         for (;;) {
-            {
-                std::unique_lock<std::mutex> lk(take_mu_);
-                if (!next_name(lk, e)) {
-                    --taking_;  // this lane takes no more
-                    return false;
-                }
-                ++claiming_;
+            if (!next_name(e)) {
+                --taking_;  // this lane takes no more
+                loop_.wake();
+                return false;
             }
             e.usable = usable_entry(c, e.path);
             e.file = MessageFile();
-            bool mine = !e.usable || claim_entry(c, nullptr, e.path, e.file);  // else another sender holds it
-            std::lock_guard<std::mutex> g(take_mu_);
-            --claiming_;
-            in_hand_ += mine;
-            took_.notify_all();
-            if (!mine) continue;
+            if (e.usable && !claim_entry(c, nullptr, e.path, e.file)) continue;  // another sender holds it
+            ++in_hand_;
             ++n_.seen;
             return true;
         }
     }
     // The entry a lane took is out of its hand: sent, failed, or passed over.
     void release() {
-        std::lock_guard<std::mutex> g(take_mu_);
         --in_hand_;
-        took_.notify_all();
+        loop_.wake();
     }
     void done(EntryResult e) override {
-        std::lock_guard<std::mutex> g(take_mu_);
         n_.sent += e == EntryResult::Sent;
         n_.aborted = n_.aborted || e == EntryResult::Abort;
-        if (e == EntryResult::Stop || e == EntryResult::Abort) ended_ = true;
-        took_.notify_all();
+        if (e == EntryResult::Stop || e == EntryResult::Abort) end();
     }
     void end() {
-        std::lock_guard<std::mutex> g(take_mu_);
         ended_ = true;
-        took_.notify_all();
+        loop_.wake();
     }
     // A lane the server's connection limits ended hands its entry back for
     // the lanes still taking entries; refused to the last of them (the
     // message then fails as on one connection).
     bool take_back(Delivery &, TakenEntry &e) override {
-        std::lock_guard<std::mutex> g(take_mu_);
         if (!relay || taking_ <= 1 || ended_) return false;
         e.file.close();  // before another lane claims it
         --taking_;
         --n_.seen;
         ++n_.limited;
         given_back_.emplace_back(e.path, e.number);
-        took_.notify_all();
+        loop_.wake();
         return true;
     }
     // A lane that ends without take() or take_back() saying so (it could
     // not start, it failed, or the pass ended).
     void stop_taking() {
-        std::lock_guard<std::mutex> g(take_mu_);
         --taking_;
-        took_.notify_all();
+        loop_.wake();
     }
 
-    // Queued for the calling thread's next collection: a connection never
-    // wakes it for a report (a wake-up per report would cost more than the
-    // report), only when it ends.
-    void post(Posted p) {
-        std::lock_guard<std::mutex> g(mu_);
-        posted_.push_back(std::move(p));
-    }
+    // Handed to the application at the loop's next turn.
+    void post(Posted p) { posted_.push_back(std::move(p)); }
     // Before the first lane starts: every lane counts among those taking
     // entries, so the first to end at the server's limits can give back.
-    void planned(int lanes) {
-        std::lock_guard<std::mutex> g(take_mu_);
-        taking_ = lanes;
-    }
-    void lane_started() {
-        std::lock_guard<std::mutex> g(mu_);
-        ++running_;
-    }
-    void lane_ended(int accepted) {
-        {
-            std::lock_guard<std::mutex> g(take_mu_);
-            n_.accepted += accepted;
-        }
-        {
-            std::lock_guard<std::mutex> g(mu_);
-            --running_;
-        }
-        cv_.notify_one();
-    }
-    // The calling thread: the reports posted meanwhile, collected every
-    // kCollectMs (at once when every lane has ended); false once every lane
-    // has ended and every report was handed out.
-    bool reports(std::deque<Posted> &out) {
-        std::unique_lock<std::mutex> lk(mu_);
-        cv_.wait_for(lk, std::chrono::milliseconds(kCollectMs), [&] { return running_ == 0; });
-        out.swap(posted_);
-        return !out.empty() || running_ > 0;
-    }
+    void planned(int lanes) { taking_ = lanes; }
+    void lane_ended(int accepted) { n_.accepted += accepted; }
+    // The reports posted since the last turn.
+    void reports(std::deque<Posted> &out) { out.swap(posted_); }
 
     const std::string &dir;
     const QueuePass &pass;
     bool relay = false;  // one relay: its connection limits end a lane, not its message
 
 private:
-    // Under take_mu_: the next entry's path and number, an entry a limited
-    // lane gave back first; false when the pass has none left.
-    bool next_name(std::unique_lock<std::mutex> &lk, TakenEntry &e) {
+    // The next entry's path and number, an entry a limited lane gave back
+    // first; false when the pass has none left.
+    bool next_name(TakenEntry &e) {
         for (;;) {
             if (ended_) return false;
             if (!given_back_.empty()) {
@@ -187,7 +138,7 @@ private:
                 given_back_.pop_front();
                 return true;
             }
-            if (more_ && n_.seen + claiming_ < limit_) {
+            if (more_ && n_.seen < limit_) {
                 e.path = dir + search_.name();
                 e.number = ++index_;
                 more_ = search_.next();
@@ -195,28 +146,22 @@ private:
             }
             // None left, unless a lane with one in hand gives it back; each
             // lane's send is bounded by its steps' deadlines.
-            if (!relay || in_hand_ + claiming_ == 0 || taking_ <= 1) return false;
-            took_.wait(lk);
+            if (!relay || in_hand_ == 0 || taking_ <= 1) return false;
+            loop_.wait_wake();
         }
     }
 
-    std::mutex take_mu_;                                  // the search, the counts, the entries given back
-    std::condition_variable took_;                        // an entry left a lane's hand, or a lane left
     std::deque<std::pair<std::string, int>> given_back_;  // entries (path, number) of limited lanes
     int taking_ = 0;                                      // lanes that may still take entries
     int in_hand_ = 0;                                     // entries lanes took and still hold
     files::Search &search_;
     bool more_ = true;
-    int index_ = 0;     // entries looked at, those another sender held included
-    int claiming_ = 0;  // entries taken whose file is being claimed
+    int index_ = 0;  // entries looked at, those another sender held included
     const int limit_;
     PassCount &n_;
+    platform::TaskLoop &loop_;
     bool ended_ = false;  // no lane takes another entry
-
-    std::mutex mu_;  // the reports, the lanes running
-    std::condition_variable cv_;
     std::deque<Posted> posted_;
-    int running_ = 0;
 };
 
 // One lane's view of the entries the lanes share: it knows whether its lane
@@ -269,9 +214,10 @@ bool start_lane(Delivery &c, const LaneStart &from) {
     return true;
 }
 
-// One lane, on its own thread: entries taken and sent until the pass has
-// none left for it, then its connection closed.
-void run_lane(Shared &s, int number, const LaneStart &from) {
+// One lane, a task of the pass's loop (none: on the calling thread alone):
+// entries taken and sent until the pass has none left for it, then its
+// connection closed.
+void run_lane(Shared &s, int number, const LaneStart &from, platform::TaskLoop *loop) {
     int accepted = 0;
     SMTPSEND_STRUCTURE record = from.record;
     try {
@@ -290,6 +236,7 @@ void run_lane(Shared &s, int number, const LaneStart &from) {
         c.hand = from.hand;
         c.helo_domain = from.helo_domain;
         if (start_lane(c, from)) {
+            c.run_on(loop);
             Lane lane{c};
             if (send_entries(lane, s.pass, entries) && s.pass.finish) s.pass.finish(lane);
             accepted = lane.accepted;
@@ -381,21 +328,12 @@ LaneStart lane_start(Delivery &c, const QueuePass &pass) {
     return from;
 }
 
-// Ends the pass and waits for every lane, however the calling thread leaves.
-struct Lanes {
-    Shared &s;
-    std::vector<std::thread> threads;
-    ~Lanes() {
-        s.end();
-        for (std::thread &t : threads) t.join();
-    }
-};
-
 }  // namespace
 
 void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pass, files::Search &search, int lanes,
                        int limit, PassCount &n) {
-    Shared s(dir, pass, search, limit, n);
+    platform::TaskLoop loop;
+    Shared s(dir, pass, search, limit, n, loop);
     s.relay = c.relay;
     const LaneStart from = lane_start(c, pass);
     Tally t;
@@ -403,27 +341,28 @@ void run_parallel_pass(Delivery &c, const std::string &dir, const QueuePass &pas
     t.sent.assign(static_cast<std::size_t>(lanes), 0);
     t.error.assign(static_cast<std::size_t>(lanes), from.record.nErrorCode);
     t.winsock.assign(static_cast<std::size_t>(lanes), from.record.nWinsockError);
-    {
-        Lanes running{s, {}};
-        s.planned(lanes);
-        for (int k = 0; k < lanes; ++k) {
-            s.lane_started();
-            try {
-                running.threads.emplace_back(run_lane, std::ref(s), k, std::cref(from));
-            } catch (const std::system_error &) {  // no more threads: the lanes running do the work
-                for (int never = k; never < lanes; ++never) s.stop_taking();
-                s.lane_ended(0);
-                break;
-            }
-        }
-        std::deque<Posted> posted;
-        while (s.reports(posted)) {
+    s.planned(lanes);
+    int added = 0;
+    while (added < lanes && loop.add([&s, k = added, &from, &loop] { run_lane(s, k, from, &loop); })) ++added;
+    for (int never = added; never < lanes; ++never) s.stop_taking();  // no stack for it: the others do the work
+    std::deque<Posted> posted;
+    auto hand_out = [&] {
+        try {
+            s.reports(posted);
             for (const Posted &p : posted) {
                 apply_record(c, p, t);
                 if (p.report && Report_Status(c.req, p.status, p.text, p.code, c.cb, c.own) != 0)
                     s.end();  // the callback's cancel
             }
-            posted.clear();
+        } catch (...) {  // out of memory: the lanes finish what they have in hand
+            s.end();
+        }
+        posted.clear();
+    };
+    if (!loop.run(hand_out)) {  // this thread cannot run fibers: the lanes one after another
+        for (int k = 0; k < added; ++k) {
+            run_lane(s, k, from, nullptr);
+            hand_out();
         }
     }
     search.close();

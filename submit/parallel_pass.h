@@ -1,27 +1,31 @@
 // A queue pass over several connections at once (the QueueConnections
-// option above 1). Each connection, a lane, runs on a thread of its own with
-// its own companion block, session record, connection and copy of the
-// request record (made when the pass begins), and takes the directory's
-// entries one at a time, in name order, from the one search the lanes share
-// under a lock: each entry's path is checked and its file claimed there, so
+// option above 1). Each connection, a lane, is a task of one loop the pass
+// runs on the calling thread (platform/task_loop.h): a lane is written as
+// plain blocking code, and where it would wait on the network it gives the
+// thread to the other lanes, the loop waiting on every lane's socket at
+// once. Each lane has its own companion block, session record, connection
+// and copy of the request record (made when the pass begins), and takes the
+// directory's entries one at a time, in name order, from the one search the
+// lanes share: each entry's path is checked and its file claimed there, so
 // every message goes over one connection only, and the pass sends at most
 // nMaxMessages of them as a single connection would.
 //
 // The lanes never call the application. Each report is posted, with a copy
-// of the lane's record as it was then, to the calling thread, which writes
-// the request record's fields from it and then calls the status callback:
-// the callback runs on the thread that called VELLOR_Send_Message, and each
-// message's reports reach it in their order. A callback that returns a
-// value other than 0 ends the pass: no lane takes another entry, each
-// finishes the message it has in hand and closes its connection. A lane's
-// Stop or Abort ends the pass the same way. No message is read ahead: the
-// connections overlap each other instead.
+// of the lane's record as it was then, and handed out after the loop's turn:
+// the pass writes the request record's fields from it and then calls the
+// status callback, on the thread that called VELLOR_Send_Message, each
+// message's reports in their order. A callback that returns a value other
+// than 0 ends the pass: no lane takes another entry, each finishes the
+// message it has in hand and closes its connection. A lane's Stop or Abort
+// ends the pass the same way. No message is read ahead: the connections
+// overlap each other instead.
 //
-// Waits: a lane waits only on the network, each wait bounded by its step's
-// deadline (transport/connection.h), and never on the calling thread (its
-// reports are queued); the calling thread waits for reports one time-out at
-// a time until every lane has ended. Relies on the queue pass
-// (submit/queue_pass.h) and the message turn (submit/message_turn.h).
+// Waits: a lane's sends and receives wait through the loop, each bounded by
+// its step's deadline (transport/connection.h); its connect runs aside on a
+// thread of its own. Its DNS lookups, an MTA-STS policy fetch and its file
+// work hold the thread while they last, each bounded as on one connection.
+// Relies on the queue pass (submit/queue_pass.h) and the message turn
+// (submit/message_turn.h).
 #pragma once
 #include <string>
 

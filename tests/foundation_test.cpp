@@ -9,11 +9,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstring>
 
 #include "platform/file_search.h"
 #include "platform/files.h"
 #include "platform/global_memory.h"
+#include "platform/task_loop.h"
 #include "platform/winsock.h"
 #include "support/options.h"
 #include "support/request_options.h"
@@ -204,6 +208,81 @@ TEST(Connections, ATimedOutWaitSpendsTheConnection) {
     ::close(peer);
     ::close(listener);
     ::unsetenv("KORVEXAPI_TIMEOUT_MS");
+}
+
+// ---- a loop of tasks -------------------------------------------------------------
+
+// A connection that is a loop's task gives the thread to the other tasks
+// while it connects and while it waits for a reply: here the reply comes
+// only from another task of the same thread. A wait that runs out still
+// spends the connection.
+TEST(Connections, OnALoopAConnectionWaitsWithoutHoldingTheThreadAndATimeOutStillSpendsIt) {
+    TempEnv env;
+    ::setenv("KORVEXAPI_TIMEOUT_MS", "300", 1);
+    int port = 0, listener = bind_loopback(SOCK_STREAM, "127.0.0.1", 0, port);
+    ::listen(listener, 4);
+    int idle[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, idle), 0);
+    vellor::platform::TaskLoop loop;
+    int peer = -1, got = 0, late = 0, code = 0;
+    std::string greeting;
+    ASSERT_TRUE(loop.add([&] {
+        vellor::transport::Connection c;
+        c.run_on(&loop);
+        ASSERT_TRUE(c.start_companion("loop"));
+        ASSERT_TRUE(c.set_target("127.0.0.1", port));
+        ASSERT_TRUE(c.connect(0));
+        char buf[16];
+        got = c.receive(buf, sizeof buf, c.step_deadline() + std::chrono::seconds(5), true);
+        greeting.assign(buf, got > 0 ? got : 0);
+        EXPECT_EQ(c.receive(buf, sizeof buf, c.step_deadline()), -1);  // nothing more: the wait runs out
+        ASSERT_EQ(::send(peer, "250 late\r\n", 10, 0), 10);
+        late = c.receive(buf, sizeof buf, c.step_deadline());
+        code = c.last_error();
+        c.close_socket();
+        c.stop_companion("loop");
+    }));
+    ASSERT_TRUE(loop.add([&] {
+        peer = ::accept(listener, nullptr, nullptr);
+        EXPECT_FALSE(loop.wait_socket(idle[0], false, 50));  // the other task is waiting meanwhile
+        ASSERT_EQ(::send(peer, "220 hi\r\n", 8, 0), 8);
+    }));
+    ASSERT_TRUE(loop.run([] {}));
+    EXPECT_EQ(greeting, "220 hi\r\n");
+    EXPECT_EQ(late, -1);
+    EXPECT_EQ(code, 10060);
+    for (int fd : {peer, listener, idle[0], idle[1]}) ::close(fd);
+    ::unsetenv("KORVEXAPI_TIMEOUT_MS");
+}
+
+// A task waiting for a wake goes on at another task's wake(), and one that
+// nothing can wake any more is let go rather than left waiting; a call run
+// aside runs while the other tasks go on; the caller's hook runs between
+// turns, outside every task.
+TEST(TaskLoop, WakesGoOnAtAWakeOrWhenNothingCanWakeAndACallAsideLeavesTheOthersRunning) {
+    vellor::platform::TaskLoop loop;
+    std::string order;
+    std::atomic<bool> flag{false};
+    bool seen_aside = false, hook_outside = true;
+    ASSERT_TRUE(loop.add([&] {
+        loop.wait_wake();
+        order += "a";
+        loop.wait_wake();  // no task is left to wake it
+        order += "A";
+    }));
+    ASSERT_TRUE(loop.add([&] {
+        loop.aside([&] {
+            for (int i = 0; i < 5000 && !flag.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            seen_aside = flag.load();
+        });
+        order += "b";
+        loop.wake();
+    }));
+    ASSERT_TRUE(loop.add([&] { flag = true; }));
+    ASSERT_TRUE(loop.run([&] { hook_outside = hook_outside && !loop.in_task(); }));
+    EXPECT_EQ(order, "baA");
+    EXPECT_TRUE(seen_aside);
+    EXPECT_TRUE(hook_outside);
 }
 
 TEST(Companion, StartAndStopAreCounted) {

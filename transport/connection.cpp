@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/task_loop.h"
 #include "platform/winsock.h"
 #include "transport/companion.h"
 #include "transport/kept_connections.h"
@@ -66,10 +67,23 @@ void Connection::aim(const std::string &address, int32_t port, Route with) {
     route = std::move(with);
 }
 
+void Connection::run_on(platform::TaskLoop *loop) {
+    loop_ = loop;
+    if (wire_) wire_->run_on(loop, timeout_ms_);
+}
+
 bool Connection::connect(int flag) {
     tls_.reset();
     wire_.reset();
     timeout_ms_ = transport::timeout_ms();
+    if (!loop_ || !loop_->in_task()) return connect_here(flag);
+    bool done = false;
+    loop_->aside([&] { done = connect_here(flag); });
+    return done;
+}
+
+// The connect itself, on the calling thread.
+bool Connection::connect_here(int flag) {
     connected_.clear();
     source_refused_ = false;
     bool routed = route.anchor == host_address();
@@ -108,7 +122,10 @@ bool Connection::connect_fallback() {
 
 // The byte path of the socket now in the record: a new one for a new socket.
 Wire &Connection::wire() {
-    if (!wire_ || wire_->socket() != socket()) wire_ = std::make_unique<Wire>(socket());
+    if (!wire_ || wire_->socket() != socket()) {
+        wire_ = std::make_unique<Wire>(socket());
+        wire_->run_on(loop_, timeout_ms_);
+    }
     return *wire_;
 }
 
@@ -126,6 +143,7 @@ OpenLine Connection::release() {
     wire();
     line.record = session_;
     line.wire = std::move(wire_);
+    line.wire->run_on(nullptr, 0);  // it outlives the loop
     line.tls = std::move(tls_);
     line.peer = peer_;
     line.connected = connected_;
@@ -141,6 +159,7 @@ void Connection::adopt(OpenLine line) {
     resume_key_ = resumption_key(peer_);
     connected_ = line.connected;
     timeout_ms_ = transport::timeout_ms();
+    if (wire_) wire_->run_on(loop_, timeout_ms_);
 }
 
 bool Connection::idle_open() const {

@@ -11,7 +11,10 @@
 // once, in the clear or in TLS, close_notify included. A TLS
 // session is kept when its connection closes, and a later handshake with
 // the same peer, port and verification settings offers to resume it, on
-// this connection or any other one (transport/tls_resumption.h).
+// this connection or any other one (transport/tls_resumption.h). A
+// connection run on a task loop (platform/task_loop.h) waits through it:
+// its byte path gives the loop's other tasks the thread, and its connect
+// runs aside on a thread of its own.
 #pragma once
 #include <cstddef>
 #include <memory>
@@ -21,6 +24,10 @@
 #include "korvexapi.h"
 #include "transport/tls_session.h"
 #include "transport/wire.h"
+
+namespace vellor::platform {
+class TaskLoop;
+}
 
 namespace vellor::transport {
 
@@ -99,6 +106,8 @@ public:
 
     Connection();
     ~Connection();
+    // Waits through `loop` from now on (none: on the calling thread).
+    void run_on(platform::TaskLoop *loop);
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
@@ -144,6 +153,7 @@ private:
     Wire &wire();
     bool connect_to(const std::vector<std::string> &addresses, int stagger_ms);
     bool connect_fallback();
+    bool connect_here(int flag);
 
     TCPLIBRARY_STRUCTURE own_block_{};           // the companion's block this connection starts
     TCPLIBRARY_STRUCTURE *block_ = &own_block_;  // the block it goes through (another's when shared)
@@ -159,6 +169,7 @@ private:
     std::string resume_key_;  // peer_'s resumption key (transport/tls_resumption.h)
     int timeout_ms_;
     int error_ = 0;
+    platform::TaskLoop *loop_ = nullptr;
 };
 
 }  // namespace vellor::transport

@@ -132,6 +132,7 @@ int wire_write(BIO *bio, const char *data, size_t len, size_t *written) {
     auto *use = static_cast<WireUse *>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     int n = use->failed ? -1 : use->wire->send(data, len, use->deadline);
+    ERR_clear_error();  // what other tasks of a loop left in the thread's queue while this one waited
     if (n <= 0) {
         use->failed = true;
         return 0;
@@ -145,6 +146,7 @@ int wire_read(BIO *bio, char *buf, size_t len, size_t *got) {
     BIO_clear_retry_flags(bio);
     if (use->failed || use->closed) return 0;
     int n = use->wire->receive(buf, len, use->deadline);
+    ERR_clear_error();  // as in wire_write
     if (n == 0) use->closed = true;
     if (n < 0) use->failed = true;
     if (n <= 0) return 0;

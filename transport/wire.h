@@ -5,10 +5,17 @@
 // The TLS part of a connection reaches the network only through this, so
 // its every wait is bounded by the deadline of the step it serves and it
 // sees the connection spent too. Relies on the platform's Winsock calls
-// (platform/winsock.h), which remember nothing about a socket.
+// (platform/winsock.h), which remember nothing about a socket. A wire run
+// on a task loop (platform/task_loop.h) never blocks its thread: when its
+// socket has no room or no bytes it gives the thread to the loop's other
+// tasks until it has, by the same deadline.
 #pragma once
 #include <chrono>
 #include <cstddef>
+
+namespace vellor::platform {
+class TaskLoop;
+}
 
 namespace vellor::transport {
 
@@ -24,6 +31,12 @@ constexpr int kConnAborted = 10053;  // WSAECONNABORTED
 class Wire {
 public:
     explicit Wire(unsigned socket) : socket_(socket) {}
+    // Waits through `loop` (none: on the thread) from now on; a send bounded
+    // by the socket's own time-out waits `timeout_ms` there.
+    void run_on(platform::TaskLoop *loop, int timeout_ms) {
+        loop_ = loop;
+        timeout_ms_ = timeout_ms;
+    }
     // Waits until `deadline` for room, then sends what fits: the count
     // (at least 1), or -1 with error().
     int send(const char *data, std::size_t len, Deadline deadline);
@@ -43,10 +56,17 @@ public:
 private:
     bool refuse();      // true (with kTimedOut) once the connection is spent
     int settle(int n);  // a failed call's error; a time-out spends the connection
+    bool on_loop() const;
+    // The loop's way: tries at once, and waits for the socket through the loop.
+    int loop_send(const char *data, std::size_t len, int flags, Deadline deadline);
+    int loop_receive(char *buf, std::size_t len, Deadline deadline);
+    int timed_out();
 
     unsigned socket_;
     int error_ = 0;
     bool spent_ = false;
+    platform::TaskLoop *loop_ = nullptr;
+    int timeout_ms_ = 0;
 };
 
 // Milliseconds left until `deadline`, never below 0.

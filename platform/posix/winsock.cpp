@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <climits>
+#include <vector>
 
 #include "platform/posix/syscalls.h"
 #include "common/posix/errno_codes.h"
@@ -17,9 +18,10 @@ namespace {
 
 thread_local int t_last_error = 0;
 
-// Records the error of a failed call; a socket time-out is WSAETIMEDOUT.
-int fail(int err) {
-    t_last_error = (err == EAGAIN || err == ETIMEDOUT) ? WSAETIMEDOUT : from_errno(err);
+// Records the error of a failed call; a socket time-out is WSAETIMEDOUT,
+// and a call that would have waited (MSG_DONTWAIT) WSAEWOULDBLOCK.
+int fail(int err, bool waiting = true) {
+    t_last_error = (err == EAGAIN || err == ETIMEDOUT) ? (waiting ? WSAETIMEDOUT : WSAEWOULDBLOCK) : from_errno(err);
     return -1;
 }
 
@@ -38,7 +40,7 @@ int send(unsigned socket, const char *buf, std::size_t len, int flags) {
     do {
         n = sys::table().send(fd, buf, len, system_flags | MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return fail(errno);
+    if (n < 0) return fail(errno, !(flags & MSG_DONTWAIT));
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
@@ -52,7 +54,7 @@ int recv(unsigned socket, char *buf, std::size_t len, int flags) {
     do {
         n = sys::table().recv(fd, buf, len, flags);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return fail(errno);
+    if (n < 0) return fail(errno, !(flags & MSG_DONTWAIT));
     return static_cast<int>(n);
 }
 
@@ -107,6 +109,22 @@ int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
         if (r == 0) return fail(ETIMEDOUT);
         if (r < 0 && errno != EINTR) return fail(errno);
     }
+}
+
+int send_now(unsigned socket, const char *buf, std::size_t len, int flags) {
+    return send(socket, buf, len, flags | MSG_DONTWAIT);
+}
+
+int recv_now(unsigned socket, char *buf, std::size_t len) { return recv(socket, buf, len, MSG_DONTWAIT); }
+
+int wait_sockets(SocketWait *waits, std::size_t count, int ms) {
+    std::vector<pollfd> p(count);
+    for (std::size_t i = 0; i < count; ++i)
+        p[i] = pollfd{static_cast<int>(waits[i].socket), static_cast<short>(waits[i].write ? POLLOUT : POLLIN), 0};
+    int r = ::poll(p.data(), p.size(), ms);
+    if (r < 0) return errno == EINTR ? 0 : -1;
+    for (std::size_t i = 0; i < count; ++i) waits[i].ready = p[i].revents != 0;
+    return r;
 }
 
 int WSAGetLastError() { return t_last_error; }

@@ -10,6 +10,7 @@
 #include <ws2tcpip.h>
 
 #include <climits>
+#include <vector>
 
 namespace vellor::winsock {
 namespace {
@@ -80,6 +81,43 @@ int send_within(unsigned socket, const char *buf, std::size_t len, int ms) {
     if (r == 0) return fail(WSAETIMEDOUT);
     if (r == SOCKET_ERROR) return fail(::WSAGetLastError());
     return send(socket, buf, len, 0);
+}
+
+// Whether the socket is ready now (readable, or writable when `write`):
+// 1, 0, or -1 with the error recorded.
+int ready_now(unsigned socket, bool write) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(static_cast<SOCKET>(socket), &set);
+    timeval tv{0, 0};
+    int r = write ? ::select(0, nullptr, &set, nullptr, &tv) : ::select(0, &set, nullptr, nullptr, &tv);
+    return r == SOCKET_ERROR ? fail(::WSAGetLastError()) : r;
+}
+
+int send_now(unsigned socket, const char *buf, std::size_t len, int flags) {
+    if (refused(socket)) return -1;
+    int r = ready_now(socket, true);
+    if (r <= 0) return r < 0 ? -1 : fail(WSAEWOULDBLOCK);
+    return send(socket, buf, len, flags);
+}
+
+int recv_now(unsigned socket, char *buf, std::size_t len) {
+    if (refused(socket)) return -1;
+    int r = ready_now(socket, false);
+    if (r <= 0) return r < 0 ? -1 : fail(WSAEWOULDBLOCK);
+    return recv(socket, buf, len, 0);
+}
+
+int wait_sockets(SocketWait *waits, std::size_t count, int ms) {
+    std::vector<WSAPOLLFD> p(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        p[i].fd = static_cast<SOCKET>(waits[i].socket);
+        p[i].events = waits[i].write ? POLLWRNORM : POLLRDNORM;
+    }
+    int r = count ? ::WSAPoll(p.data(), static_cast<ULONG>(count), ms) : (::Sleep(static_cast<DWORD>(ms)), 0);
+    if (r == SOCKET_ERROR) return fail(::WSAGetLastError());
+    for (std::size_t i = 0; i < count; ++i) waits[i].ready = p[i].revents != 0;
+    return r;
 }
 
 int WSAGetLastError() { return t_last_error; }
