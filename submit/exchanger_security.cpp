@@ -33,7 +33,8 @@ bool ExchangerSecurity::arm(Delivery &c, const std::string &exchanger, int famil
     if (!active_) return true;
     p.exchanger = exchanger;
     p.domain = domain_;
-    resolve::DaneLookup dane = resolve::dane_lookup(domain_, exchanger, families, trusted_);
+    resolve::DaneLookup dane;
+    c.aside([&] { dane = resolve::dane_lookup(domain_, exchanger, families, trusted_); });
     if (dane.kind == resolve::DaneLookup::Kind::Failed) {
         c.protection_refused = true;
         c.report(Where::both, 920, 907, format(texts::kDanePassedOver, exchanger.c_str(), dane.why.c_str()));

@@ -205,7 +205,8 @@ std::optional<Policy> policy_for(Delivery &c, const std::string &domain, const o
     long long now = now_seconds();
     std::optional<Cached> cached = read_cached(c, o.mta_sts_cache_file, name);
     if (cached && cached->fetched + cached->policy.max_age <= now) cached.reset();  // expired
-    std::optional<std::string> id = lookup_id(name);
+    std::optional<std::string> id;
+    c.aside([&] { id = lookup_id(name); });
     if (!id) {
         if (cached)
             c.report(Where::log_prefixed, 0, 0,

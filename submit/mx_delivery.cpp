@@ -66,8 +66,11 @@ bool mx_address_loop(Delivery &c, CloseAfterSend close_after_send, const MXQUERY
     for (std::size_t k = 0; k < attempts.size() || more; ++k) {
         if (k == attempts.size()) {
             more = false;
-            auto extra =
-                resolve::exchanger_attempts(mx, c.family, resolve::kMostTried - tried, resolve::resolution_deadline());
+            std::vector<resolve::Attempt> extra;
+            c.aside([&] {
+                extra = resolve::exchanger_attempts(mx, c.family, resolve::kMostTried - tried,
+                                                    resolve::resolution_deadline());
+            });
             attempts.insert(attempts.end(), extra.begin(), extra.end());
             if (k == attempts.size()) break;
         }
@@ -110,7 +113,7 @@ int lookup_mx(Delivery &c, MXQUERY_STRUCTURE &mx, std::vector<std::string> &exch
     mx = MXQUERY_STRUCTURE{};
     VALIDMXIPS valid{};
     char dns[24] = {0};
-    resolve_recipient_mx(c.req, &mx, &valid, dns);
+    c.aside([&] { resolve_recipient_mx(c.req, &mx, &valid, dns); });
     for (int i = 0; i < c.req->nMxIPAddresses; ++i) exchangers.push_back(field_text(valid.szMxHost[i]));
     return valid.nValidIPs;
 }

@@ -125,7 +125,7 @@ bool resolve_exchanger(Delivery &c, const char *abort_line) {
     MXQUERY_STRUCTURE mx{};
     VALIDMXIPS valid{};
     char dns[24] = {0};
-    resolve_recipient_mx(&probe, &mx, &valid, dns);
+    c.aside([&] { resolve_recipient_mx(&probe, &mx, &valid, dns); });
     ExchangerSecurity security(c, c.hand.server);
     if (valid.nValidIPs < 1)  // the domain is its own exchanger
         return resolve_domain(c, abort_line) && protection_armed(c, security, idn::to_ascii(c.hand.server));

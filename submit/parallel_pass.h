@@ -21,9 +21,10 @@
 // overlap each other instead.
 //
 // Waits: a lane's sends and receives wait through the loop, each bounded by
-// its step's deadline (transport/connection.h); its connect runs aside on a
-// thread of its own. Its DNS lookups, an MTA-STS policy fetch and its file
-// work hold the thread while they last, each bounded as on one connection.
+// its step's deadline (transport/connection.h), an MTA-STS policy fetch's
+// too; its connects and its DNS lookups (MX, addresses, DANE, MTA-STS) run
+// aside on a thread of their own, the other lanes going on meanwhile. Its
+// file work holds the thread while it lasts.
 // Relies on the queue pass (submit/queue_pass.h) and the message turn
 // (submit/message_turn.h).
 #pragma once

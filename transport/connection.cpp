@@ -33,6 +33,7 @@ void Connection::stop_companion(const std::string &app) {
 
 void Connection::share_companion(Connection &other) {
     block_ = other.block_;
+    loop_ = other.loop_;  // a fetch waits as the send does
     session_start(block_, &session_);
 }
 
@@ -72,13 +73,19 @@ void Connection::run_on(platform::TaskLoop *loop) {
     if (wire_) wire_->run_on(loop, timeout_ms_);
 }
 
+void Connection::aside(const std::function<void()> &call) {
+    if (loop_ && loop_->in_task())
+        loop_->aside(call);
+    else
+        call();
+}
+
 bool Connection::connect(int flag) {
     tls_.reset();
     wire_.reset();
     timeout_ms_ = transport::timeout_ms();
-    if (!loop_ || !loop_->in_task()) return connect_here(flag);
     bool done = false;
-    loop_->aside([&] { done = connect_here(flag); });
+    aside([&] { done = connect_here(flag); });
     return done;
 }
 

@@ -17,6 +17,7 @@
 // runs aside on a thread of its own.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,7 +77,8 @@ public:
     void stop_companion(const std::string &app);
     // A second connection over the companion `other` started (its block; a
     // session record of this connection's own, initialised now), which
-    // must outlive this one: a fetch made during a send.
+    // must outlive this one: a fetch made during a send. It waits through
+    // the other's loop, if any.
     void share_companion(Connection &other);
 
     // The target as the companion dials it: the whole target (the address
@@ -108,6 +110,10 @@ public:
     ~Connection();
     // Waits through `loop` from now on (none: on the calling thread).
     void run_on(platform::TaskLoop *loop);
+    // Runs `call` (a lookup: it must not use this connection) on a thread
+    // of its own while the loop's other tasks go on, when this connection
+    // is a loop's task; else here.
+    void aside(const std::function<void()> &call);
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
