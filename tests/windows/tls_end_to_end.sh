@@ -65,6 +65,18 @@ check "a queue to an address: three messages, one STARTTLS" \
   test "$status-$(delivered "$work/batch")-$(verbs "$work/batch")" = "0-3-EHLO STARTTLS EHLO MAIL MAIL MAIL"
 check "a queue: the sent files deleted" test -z "$(ls "$work/queue")"
 
+# A queue over three TLS connections at once: the connections are fibers of
+# the calling thread, each session through SChannel.
+capture lanes starttls server
+mkdir -p "$work/queue3"
+for n in 1 2 3 4 5 6; do
+  printf 'Subject: lane %s\r\n\r\nbody %s\r\n' "$n" "$n" >"$work/queue3/m$n.txt"
+  printf 'MAIL FROM: <q@sender.test>\r\nRCPT TO: <r%s@rcpt.test>\r\n' "$n" >"$work/queue3/m$n.ENV"
+done
+send lanes --server-ip 127.0.0.1 --port "$port" --message "$(winpath "$work/queue3")" --envelope --delete --parallel 3
+check "a queue over three connections: six messages, three STARTTLS, the files deleted" \
+  test "$status-$(delivered "$work/lanes")-$(verbs "$work/lanes" | grep -o STARTTLS | wc -l)-$(ls "$work/queue3" | wc -l)" = "0-6-3-0"
+
 # Plaintext sent after the STARTTLS answer is dropped, never read as a reply.
 peer inject inject
 send inject --server localhost --port "$port" --to b@rcpt.test --message "$(winpath "$work/message.txt")"
