@@ -501,7 +501,7 @@ protected:
             else if (what == "dns" && w.at(0) == "servfail")
                 dns.servfail(w.at(1));
             else if (what == "dns" && w.at(0) == "silent" && w.size() > 1)
-                dns.silent(w[1]);
+                dns.silent(w[1], w.size() > 2 ? std::stoi(w[2]) : 0);
             else if (what == "dns" && (w.at(0) == "garbage" || w.at(0) == "silent"))
                 dns.mode(w[0] == "garbage" ? ScriptedDns::Mode::Garbage : ScriptedDns::Mode::Silent);
             else if (what == "dns" && w.at(0) == "mx") {

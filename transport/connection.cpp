@@ -50,7 +50,9 @@ std::string Connection::host_address() const { return transport::host_address(&s
 int32_t Connection::port() const { return static_cast<int32_t>(session_.nPort); }
 
 bool Connection::resolve_host(const std::string &host, std::string &address) {
-    return transport::resolve_host(block_, &session_, host, address);
+    bool found = false;
+    aside([&] { found = transport::resolve_host(block_, &session_, host, address); });
+    return found;
 }
 
 int Connection::source_check(const std::string &source) { return transport::source_check(block_, &session_, source); }

@@ -14,7 +14,7 @@
 // this connection or any other one (transport/tls_resumption.h). A
 // connection run on a task loop (platform/task_loop.h) waits through it:
 // its byte path gives the loop's other tasks the thread, and its connect
-// runs aside on a thread of its own.
+// and its host lookup run aside on a thread of their own.
 #pragma once
 #include <cstddef>
 #include <functional>

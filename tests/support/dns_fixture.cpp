@@ -124,7 +124,7 @@ std::string ScriptedDns::answer(const std::string &q) {
     std::string id = q.substr(0, 2), question = q.substr(12, pos + 5 - 12);
     std::lock_guard<std::mutex> g(mu_);
     queries_[lower(name)]++;
-    if (silent_.count(lower(name))) return {};
+    if (silent_.count(lower(name)) || silent_.count(lower(name) + "#" + std::to_string(type))) return {};
     if (mode_ == Mode::Garbage)  // a header and question that match, then answers that do not parse
         return id + std::string("\x81\x80\x00\x01\x00\x05\x00\x00\x00\x00", 10) + question +
                std::string("\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c\x00\xff\x13\x37garbage", 21);

@@ -29,8 +29,11 @@ public:
     void txt(const std::string &name, const std::string &text);       // one more record
     void authentic(const std::string &name) { set_flag(ad_, name); }  // answered with AD; "all": every name
     void servfail(const std::string &name) { set_flag(servfail_, name); }
-    void silent(const std::string &name) { set_flag(silent_, name); }  // its questions never answered
-    void drop(const std::string &name);                                // the name's records gone
+    // Its questions (of that type only, when given) never answered.
+    void silent(const std::string &name, int type = 0) {
+        set_flag(silent_, type ? name + "#" + std::to_string(type) : name);
+    }
+    void drop(const std::string &name);  // the name's records gone
     void mode(Mode m) { mode_ = m; }
     int queries(const std::string &name);
 
