@@ -213,9 +213,9 @@ TEST(Connections, ATimedOutWaitSpendsTheConnection) {
 // ---- a loop of tasks -------------------------------------------------------------
 
 // A connection that is a loop's task gives the thread to the other tasks
-// while it connects and while it waits for a reply: here the reply comes
-// only from another task of the same thread. A wait that runs out still
-// spends the connection.
+// while it connects, while it waits for a reply and while its socket has no
+// room: here the reply comes from, and the bytes go to, another task of the
+// same thread. A wait that runs out still spends the connection.
 TEST(Connections, OnALoopAConnectionWaitsWithoutHoldingTheThreadAndATimeOutStillSpendsIt) {
     TempEnv env;
     ::setenv("KORVEXAPI_TIMEOUT_MS", "300", 1);
@@ -225,6 +225,7 @@ TEST(Connections, OnALoopAConnectionWaitsWithoutHoldingTheThreadAndATimeOutStill
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, idle), 0);
     vellor::platform::TaskLoop loop;
     int peer = -1, got = 0, late = 0, code = 0;
+    long read = 0;
     std::string greeting;
     ASSERT_TRUE(loop.add([&] {
         vellor::transport::Connection c;
@@ -235,6 +236,14 @@ TEST(Connections, OnALoopAConnectionWaitsWithoutHoldingTheThreadAndATimeOutStill
         char buf[16];
         got = c.receive(buf, sizeof buf, c.step_deadline() + std::chrono::seconds(5), true);
         greeting.assign(buf, got > 0 ? got : 0);
+        int small = 16384;  // far less than the bytes below: the sends wait for room
+        ::setsockopt(static_cast<int>(c.socket()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        std::string bulk(2 << 20, 'x');
+        for (std::size_t at = 0; at < bulk.size();) {
+            int n = c.send(bulk.data() + at, bulk.size() - at, false);
+            ASSERT_GT(n, 0);
+            at += static_cast<std::size_t>(n);
+        }
         EXPECT_EQ(c.receive(buf, sizeof buf, c.step_deadline()), -1);  // nothing more: the wait runs out
         ASSERT_EQ(::send(peer, "250 late\r\n", 10, 0), 10);
         late = c.receive(buf, sizeof buf, c.step_deadline());
@@ -246,9 +255,16 @@ TEST(Connections, OnALoopAConnectionWaitsWithoutHoldingTheThreadAndATimeOutStill
         peer = ::accept(listener, nullptr, nullptr);
         EXPECT_FALSE(loop.wait_socket(idle[0], false, 50));  // the other task is waiting meanwhile
         ASSERT_EQ(::send(peer, "220 hi\r\n", 8, 0), 8);
+        char chunk[65536];
+        while (read < (2 << 20) && loop.wait_socket(peer, false, 5000)) {
+            ssize_t n = ::recv(peer, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n <= 0) break;
+            read += n;
+        }
     }));
     ASSERT_TRUE(loop.run([] {}));
     EXPECT_EQ(greeting, "220 hi\r\n");
+    EXPECT_EQ(read, 2 << 20);
     EXPECT_EQ(late, -1);
     EXPECT_EQ(code, 10060);
     for (int fd : {peer, listener, idle[0], idle[1]}) ::close(fd);
