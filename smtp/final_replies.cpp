@@ -47,16 +47,21 @@ int judge(Exchange &x, const DueFinal &f, std::string &why) {
 void settle(Session &session, int code, const std::string &why) {
     DueFinal f = std::move(session.finals.due.front());
     session.finals.due.pop_front();
-    if (code == 0) {
-        session.report(Where::callback_then_log, 922, 0, numbered(session, f.attempt, f.accepted_report));
-    } else {
+    auto report = [&] {
+        if (code == 0) {
+            session.report(Where::callback_then_log, 922, 0, numbered(session, f.attempt, f.accepted_report));
+            return;
+        }
         std::string line = numbered(session, f.attempt, why);
         session.report(Where::log, 0, 0, line);
         session.show_error(code);
         session.report(Where::callback, 920, code, line);
         session.report(Where::log, 0, 0, numbered(session, f.attempt, format(texts::kFailedFrom, f.sender.c_str())));
-    }
-    if (session.settled) session.settled(code == 0);
+    };
+    if (session.settled)
+        session.settled(code == 0, report);
+    else
+        report();
 }
 
 // Reads the oldest due message's replies; false when the connection is

@@ -48,8 +48,9 @@ struct Session : Reporter, transport::Connection {
 
     // While set, a batch message's final reply may be read after the next
     // commands went (smtp/final_replies.h): called in order, once for each
-    // such message, with whether the server accepted it.
-    std::function<void(bool accepted)> settled;
+    // such message, with whether the server accepted it and the reports of
+    // its final reply, to be made while the delivery shows that message.
+    std::function<void(bool accepted, const std::function<void()> &report)> settled;
     // The end-of-data bytes held and the final replies still due.
     Finals finals;
 

@@ -86,7 +86,7 @@ BatchResult deliver_batch_message(Lane &lane, MessageFile &file) {
 }
 
 FilesInFlight::FilesInFlight(Delivery &c) : c_(c) {
-    c.settled = [this](bool accepted) { settle(accepted); };
+    c.settled = [this](bool accepted, const std::function<void()> &report) { settle(accepted, report); };
 }
 
 FilesInFlight::~FilesInFlight() {
@@ -96,16 +96,18 @@ FilesInFlight::~FilesInFlight() {
 
 void FilesInFlight::hold(MessageFile &&file) { held_.push_back({std::move(file), c_.hand, c_.envelope}); }
 
-void FilesInFlight::settle(bool accepted) {
-    if (held_.empty()) return;
+void FilesInFlight::settle(bool accepted, const std::function<void()> &report) {
+    if (held_.empty()) return report();
     Held h = std::move(held_.front());
     held_.pop_front();
-    if (!accepted) return;  // closed here: the file stays, unclaimed
     std::swap(c_.hand, h.hand);
     std::swap(c_.envelope, h.envelope);
     (void)show_in_record(c_);  // it fitted when it was handed over
-    after_acceptance(c_, h.file, false);
-    show_messages_sent(c_, c_.messages_sent + 1);
+    report();
+    if (accepted) {  // else closed here: the file stays, unclaimed
+        after_acceptance(c_, h.file, false);
+        show_messages_sent(c_, c_.messages_sent + 1);
+    }
     std::swap(c_.hand, h.hand);
     std::swap(c_.envelope, h.envelope);
     (void)show_in_record(c_);

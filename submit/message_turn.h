@@ -5,6 +5,7 @@
 // (smtp/transaction.h).
 #pragma once
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,7 +45,8 @@ BatchResult deliver_batch_message(Lane &lane, MessageFile &file);
 // envelope as they were, until the session settles it. Accepted, it is
 // removed, held or left as after a lockstep acceptance, and counted in
 // nMessagesSent; not accepted, it stays. Settled in order, while the call
-// shows the message settled; the message in hand is then shown again.
+// shows the message settled (its final reply's reports too); the message in
+// hand is then shown again.
 class FilesInFlight {
 public:
     explicit FilesInFlight(Delivery &c);
@@ -59,7 +61,7 @@ private:
         smtp::Message hand;
         std::shared_ptr<EnvelopeSeen> envelope;
     };
-    void settle(bool accepted);
+    void settle(bool accepted, const std::function<void()> &report);
     Delivery &c_;
     std::deque<Held> held_;
 };

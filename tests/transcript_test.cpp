@@ -590,6 +590,13 @@ protected:
                        (part ? r.text.find(want.text) != std::string::npos : r.text == want.text);
             });
             EXPECT_EQ(found, base.rfind("no-", 0) != 0);
+        } else if (base == "shown") {  // STATUS FILE PART: that report made while the record showed FILE
+            std::vector<std::string> w = words(arg);
+            std::string part = arg.substr(arg.find(w.at(1)) + w[1].size() + 1);
+            for (const Report &r : reports())
+                if (r.status == std::stoi(w[0]) && r.text.find(part) != std::string::npos) {
+                    EXPECT_EQ(r.file, env.path(w[1])) << r.text;
+                }
         } else if (base == "secret-absent") {  // in no report, no log line and not in szErrorText
             EXPECT_EQ(std::string(req.szErrorText).find(arg), std::string::npos) << req.szErrorText;
             for (const Report &r : reports()) EXPECT_EQ(r.text.find(arg), std::string::npos) << r.text;

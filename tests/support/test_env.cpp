@@ -97,8 +97,8 @@ std::vector<Report> &reports() {
     return r;
 }
 
-int32_t VELLOR_CALLBACK record_status(SMTPSEND_STRUCTURE *, int32_t status, const char *text, int32_t code) {
-    reports().push_back({status, text ? text : "", code});
+int32_t VELLOR_CALLBACK record_status(SMTPSEND_STRUCTURE *r, int32_t status, const char *text, int32_t code) {
+    reports().push_back({status, text ? text : "", code, r ? r->szMessageFile : ""});
     return 0;
 }
 

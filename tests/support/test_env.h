@@ -38,6 +38,7 @@ struct Report {
     int status;
     std::string text;
     int code;
+    std::string file;  // the record's szMessageFile then
 };
 // The recording status callback and what it recorded.
 int32_t VELLOR_CALLBACK record_status(SMTPSEND_STRUCTURE *, int32_t status, const char *text, int32_t code);
