@@ -245,6 +245,7 @@ TEST(Connections, OnALoopAConnectionWaitsWithoutHoldingTheThreadAndATimeOutStill
             at += static_cast<std::size_t>(n);
         }
         EXPECT_EQ(c.receive(buf, sizeof buf, c.step_deadline()), -1);  // nothing more: the wait runs out
+        EXPECT_EQ(c.last_error(), 10060);
         ASSERT_EQ(::send(peer, "250 late\r\n", 10, 0), 10);
         late = c.receive(buf, sizeof buf, c.step_deadline());
         code = c.last_error();

@@ -94,11 +94,17 @@ int ready_now(unsigned socket, bool write) {
     return r == SOCKET_ERROR ? fail(::WSAGetLastError()) : r;
 }
 
-int send_now(unsigned socket, const char *buf, std::size_t len, int flags) {
+// A blocking send waits until every byte is taken: the socket is made
+// non-blocking for this one send, so it moves what fits.
+int send_now(unsigned socket, const char *buf, std::size_t len, int) {
     if (refused(socket)) return -1;
-    int r = ready_now(socket, true);
-    if (r <= 0) return r < 0 ? -1 : fail(WSAEWOULDBLOCK);
-    return send(socket, buf, len, flags);
+    auto s = static_cast<SOCKET>(socket);
+    u_long on = 1, off = 0;
+    if (::ioctlsocket(s, FIONBIO, &on) == SOCKET_ERROR) return fail(::WSAGetLastError());
+    int n = ::send(s, buf, len_of(len), 0);
+    int err = n == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+    ::ioctlsocket(s, FIONBIO, &off);
+    return n == SOCKET_ERROR ? fail(err) : n;
 }
 
 int recv_now(unsigned socket, char *buf, std::size_t len) {
