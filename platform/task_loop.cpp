@@ -3,6 +3,7 @@
 #include "platform/task_loop.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "platform/winsock.h"
 
@@ -53,10 +54,15 @@ void TaskLoop::wake() {
 
 void TaskLoop::aside(const std::function<void()> &call) {
     auto done = std::make_shared<std::atomic<bool>>(false);
+    std::exception_ptr failed;
     std::thread worker;
     try {
-        worker = std::thread([&call, done] {
-            call();
+        worker = std::thread([&call, &failed, done] {
+            try {
+                call();
+            } catch (...) {  // thrown again in the task, as if the call had run there
+                failed = std::current_exception();
+            }
             done->store(true, std::memory_order_release);
         });
     } catch (const std::system_error &) {  // no thread to be had: the call holds the loop
@@ -66,6 +72,7 @@ void TaskLoop::aside(const std::function<void()> &call) {
     current_->aside_done = done;
     park(Wait::Aside);
     worker.join();
+    if (failed) std::rethrow_exception(failed);
 }
 
 bool TaskLoop::run(const std::function<void()> &between) {

@@ -49,7 +49,8 @@ public:
     void wake();
     // Inside a task: runs `call` on a thread of its own while the other
     // tasks go on, and returns when it has returned (at once, on this
-    // thread, when no thread can be had). `call` must not use the loop.
+    // thread, when no thread can be had); what it throws is thrown here.
+    // `call` must not use the loop.
     void aside(const std::function<void()> &call);
 
 private:

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <stdexcept>
 #include <chrono>
 #include <thread>
 #include <cstring>
@@ -292,6 +293,7 @@ TEST(TaskLoop, WakesGoOnAtAWakeOrWhenNothingCanWakeAndACallAsideLeavesTheOthersR
             for (int i = 0; i < 5000 && !flag.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             seen_aside = flag.load();
         });
+        EXPECT_THROW(loop.aside([] { throw std::runtime_error("aside"); }), std::runtime_error);  // not on its thread
         order += "b";
         loop.wake();
     }));
