@@ -270,12 +270,13 @@ struct Tally {
 
 // A lane's code as the record's: a change of the lane's code is the
 // record's, except that a lane clearing its code (a limited lane's message
-// has not failed) gives back the code it replaced, and only while no other
-// lane has set one since; `owner` is the lane that set the record's code.
+// has not failed) gives back the code its last change replaced (an earlier
+// message's failure on that lane, say), and only while no other lane has
+// set one since; `owner` is the lane that set the record's code.
 int16_t lane_code(int16_t record, int16_t lane_was, int16_t lane_now, int k, Tally::CodeOwner &o) {
     if (lane_now == lane_was) return record;
     if (lane_now != 0) {
-        o = {k, o.owner == k ? o.before : record};
+        o = {k, record};
         return lane_now;
     }
     if (o.owner != k) return record;
