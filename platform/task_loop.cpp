@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "platform/winsock.h"
-
 namespace vellor::platform {
 
 namespace {
@@ -53,23 +51,23 @@ void TaskLoop::wake() {
 }
 
 void TaskLoop::aside(const std::function<void()> &call) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
+    Task *t = current_;
+    t->aside_done.store(false);
     std::exception_ptr failed;
     std::thread worker;
     try {
-        worker = std::thread([&call, &failed, done] {
+        worker = std::thread([&call, &failed, t] {
             try {
                 call();
             } catch (...) {  // thrown again in the task, as if the call had run there
                 failed = std::current_exception();
             }
-            done->store(true, std::memory_order_release);
+            t->aside_done.store(true, std::memory_order_release);
         });
     } catch (const std::system_error &) {  // no thread to be had: the call holds the loop
         call();
         return;
     }
-    current_->aside_done = done;
     park(Wait::Aside);
     worker.join();
     if (failed) std::rethrow_exception(failed);
@@ -121,8 +119,10 @@ int TaskLoop::wait_ms(bool &asides) const {
 void TaskLoop::wait_for_events() {
     bool asides = false;
     int ms = wait_ms(asides);
-    std::vector<winsock::SocketWait> waits;
-    std::vector<Task *> whose;
+    std::vector<winsock::SocketWait> &waits = waits_;
+    std::vector<Task *> &whose = whose_;
+    waits.clear();
+    whose.clear();
     for (auto &t : tasks_) {
         if (t->fiber->finished() || t->wait != Wait::Socket) continue;
         waits.push_back({t->socket, t->write, false});
@@ -137,7 +137,7 @@ void TaskLoop::wait_for_events() {
         t.ready = t.socket_ready || t.until <= now;
     }
     for (auto &t : tasks_) {
-        if (t->wait == Wait::Aside && t->aside_done->load(std::memory_order_acquire)) t->ready = true;
+        if (t->wait == Wait::Aside && t->aside_done.load(std::memory_order_acquire)) t->ready = true;
         // Nothing else could wake a task waiting for a wake: it looks again.
         if (t->wait == Wait::Wake && stuck) t->ready = true;
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/fiber.h"
+#include "platform/winsock.h"
 
 namespace vellor::platform {
 
@@ -63,7 +64,7 @@ private:
         bool ready = false;         // it can go on at the next turn
         bool socket_ready = false;  // its socket wait ended with the socket ready
         std::chrono::steady_clock::time_point until;
-        std::shared_ptr<std::atomic<bool>> aside_done;
+        std::atomic<bool> aside_done{false};  // its call run aside has returned (set by that call's thread)
     };
     void turn();
     void wait_for_events();
@@ -71,6 +72,8 @@ private:
     void park(Wait w);
 
     std::vector<std::unique_ptr<Task>> tasks_;
+    std::vector<winsock::SocketWait> waits_;  // a turn's socket waits, kept between turns
+    std::vector<Task *> whose_;               // the task of each of them
     Task *current_ = nullptr;
     std::thread::id thread_;
 };

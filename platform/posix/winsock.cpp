@@ -118,10 +118,12 @@ int send_now(unsigned socket, const char *buf, std::size_t len, int flags) {
 int recv_now(unsigned socket, char *buf, std::size_t len) { return recv(socket, buf, len, MSG_DONTWAIT); }
 
 int wait_sockets(SocketWait *waits, std::size_t count, int ms) {
-    std::vector<pollfd> p(count);
+    pollfd few[64];  // a pass's connections at most: no allocation on the loop's every turn
+    std::vector<pollfd> many(count > 64 ? count : 0);
+    pollfd *p = count > 64 ? many.data() : few;
     for (std::size_t i = 0; i < count; ++i)
         p[i] = pollfd{static_cast<int>(waits[i].socket), static_cast<short>(waits[i].write ? POLLOUT : POLLIN), 0};
-    int r = ::poll(p.data(), p.size(), ms);
+    int r = ::poll(p, count, ms);
     if (r < 0) return errno == EINTR ? 0 : -1;
     for (std::size_t i = 0; i < count; ++i) waits[i].ready = p[i].revents != 0;
     return r;
